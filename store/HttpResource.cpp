@@ -196,7 +196,8 @@ void HttpResource::deriveResponse(const HttpResponseHeader& header) {
         contentType = type->value;
         if (const std::size_t semicolon = contentType.find(';'); semicolon != std::string::npos)
             contentType = trim(std::string_view(contentType).substr(0, semicolon));
-        const std::string_view major = std::string_view(contentType).substr(0, contentType.find('/'));
+        const std::string_view major =
+            std::string_view(contentType).substr(0, contentType.find('/'));
         category = kOtherCategory;
         for (std::int32_t i = 0; i < kOtherCategory; ++i) {
             if (equalsIgnoreCase(major, kMediaMajorTypes[i])) {

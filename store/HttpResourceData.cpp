@@ -43,8 +43,9 @@ std::unique_ptr<HttpResourceData> region(HttpResource& resource, std::int64_t of
                                          std::int64_t length) {
     CaptureLocker lock(captureLock());
     if (const MemoryStream* image = resource.memoryImage())
-        return HttpResourceData::fromMemory(*image, static_cast<std::uint32_t>(offset),
-                                            static_cast<std::uint32_t>(std::max<std::int64_t>(0, length)));
+        return HttpResourceData::fromMemory(
+            *image, static_cast<std::uint32_t>(offset),
+            static_cast<std::uint32_t>(std::max<std::int64_t>(0, length)));
     return HttpResourceData::fromCacheFile(*resource.folder, resource.id, offset, length);
 }
 
@@ -88,7 +89,9 @@ std::int64_t HttpResourceData::skip(std::int64_t count) {
     return skipped;
 }
 
-std::int64_t HttpResourceData::available() { return length - position_; }
+std::int64_t HttpResourceData::available() {
+    return length - position_;
+}
 
 bool HttpResourceData::seek(std::int64_t position) {
     if (position < 0 || position > length) {
@@ -101,6 +104,10 @@ bool HttpResourceData::seek(std::int64_t position) {
     return true;
 }
 
-std::int64_t HttpResourceData::size() { return length; }
+std::int64_t HttpResourceData::size() {
+    return length;
+}
 
-std::int64_t HttpResourceData::position() { return position_; }
+std::int64_t HttpResourceData::position() {
+    return position_;
+}

@@ -21,8 +21,8 @@ public:
                                                         std::uint32_t offset, std::uint32_t length);
     // The region of the cache file of `id`; null (lastError()) when the file
     // cannot be opened or positioned.
-    static std::unique_ptr<HttpResourceData> fromCacheFile(CacheFolder& folder, std::uint32_t id,
-                                                           std::int64_t offset, std::int64_t length);
+    static std::unique_ptr<HttpResourceData>
+    fromCacheFile(CacheFolder& folder, std::uint32_t id, std::int64_t offset, std::int64_t length);
     // The request or response body of `resource`, chosen by where its image
     // is; takes the capture lock for the choice.
     static std::unique_ptr<HttpResourceData> requestBody(HttpResource& resource);

@@ -28,21 +28,24 @@ inline HttpResponseHeader responseHead(const std::string& block) {
 
 // Captures one exchange the way the capture filter does; `finish` false
 // leaves it loading.
-inline std::unique_ptr<HttpResource>
-capture(CacheFolder& folder, const std::string& request, const std::string& requestBody,
-        const std::string& response, const std::string& responseBody, bool finish = true) {
+inline std::unique_ptr<HttpResource> capture(CacheFolder& folder, const std::string& request,
+                                             const std::string& requestBody,
+                                             const std::string& response,
+                                             const std::string& responseBody, bool finish = true) {
     auto resource = std::make_unique<HttpResource>(&folder);
     EXPECT_TRUE(resource->begin(folder.takeSequenceNumber()));
     EXPECT_TRUE(resource->writeRequestHeader(requestHead(request)));
-    if (!requestBody.empty())
+    if (!requestBody.empty()) {
         EXPECT_TRUE(resource->writeData(requestBody.data(), std::uint32_t(requestBody.size())));
+    }
     EXPECT_TRUE(resource->writeResponseHeader(responseHead(response)));
     if (!responseBody.empty()) {
         EXPECT_TRUE(resource->writeData(responseBody.data(), std::uint32_t(responseBody.size())));
         resource->receivedSize += std::int64_t(responseBody.size());
     }
-    if (finish)
+    if (finish) {
         EXPECT_TRUE(resource->finish());
+    }
     return resource;
 }
 
