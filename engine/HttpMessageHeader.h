@@ -4,6 +4,7 @@
 #pragma once
 
 #include "engine/Buffer.h"
+#include "engine/Text.h" // formatInt and the case-insensitive comparisons
 
 #include <cstdint>
 #include <string>

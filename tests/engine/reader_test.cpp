@@ -200,6 +200,17 @@ TEST(HttpReader, ChunkedBodiesMoveWholeAndVerbatim) {
     }
 }
 
+TEST(HttpReader, ChunkSizeIsReadFromItsOwnLineOnly) {
+    // An empty size line is no positive number: the body ends at the next
+    // empty line, and the hex digits after it are not taken as its size.
+    ScriptedInputStream source({"\r\n\r\nab"});
+    HttpReader r(&source);
+    CollectingOutputStream sink;
+    ASSERT_TRUE(r.copyChunkedBody(sink));
+    EXPECT_EQ(sink.text, "\r\n\r\n");
+    EXPECT_EQ(rest(r), "ab");
+}
+
 TEST(HttpReader, ChunkedBodyFailures) {
     struct Case {
         const char* name;
