@@ -7,6 +7,7 @@
 #include "engine/Text.h"
 #include "store/CacheFolder.h"
 #include "store/CaptureLock.h"
+#include "store/MemoryImage.h"
 
 #include <climits>
 #include <cstdio>
@@ -137,13 +138,13 @@ HttpResource::HttpResource(CacheFolder* folder) : folder(folder) {}
 
 HttpResource::~HttpResource() = default;
 
-MemoryStream* HttpResource::memoryImage() const {
-    return inMemory ? static_cast<MemoryStream*>(stream.get()) : nullptr;
+MemoryImage* HttpResource::memoryImage() const {
+    return inMemory ? static_cast<MemoryImage*>(stream.get()) : nullptr;
 }
 
 bool HttpResource::begin(std::uint32_t sequenceNumber) {
     id = sequenceNumber;
-    stream = std::make_unique<MemoryStream>();
+    stream = std::make_unique<MemoryImage>();
     inMemory = true;
     RecordHeader record;
     record.version = kFormatVersion;
@@ -221,7 +222,7 @@ bool HttpResource::writeRequestHeader(const HttpRequestHeader& header) {
 }
 
 bool HttpResource::writeData(const void* data, std::uint32_t length) {
-    if (MemoryStream* image = memoryImage()) {
+    if (MemoryImage* image = memoryImage()) {
         if (std::int64_t(image->length()) + length > kMemoryLimit) {
             auto file = std::make_unique<FileStream>();
             if (folder->openCacheFile(id, false, *file) < 0 ||
@@ -275,7 +276,9 @@ bool HttpResource::finish() {
             return false;
         if (end >= 0)
             stream->seek(end);
-        if (!inMemory)
+        if (MemoryImage* image = memoryImage())
+            image->shrinkToFit(); // nothing is appended any more
+        else
             stream.reset();
     }
     flags &= ~Loading;
@@ -335,7 +338,7 @@ bool HttpResource::load(const std::string& path) {
 }
 
 bool HttpResource::saveToCacheFile() {
-    MemoryStream* image = memoryImage();
+    MemoryImage* image = memoryImage();
     if (!image)
         return true;
     bool ok;
@@ -360,7 +363,7 @@ template <typename Header> bool HttpResource::readHeader(std::int64_t offset, He
         else
             return reader.readResponseHeader(out);
     };
-    if (MemoryStream* image = memoryImage()) {
+    if (MemoryImage* image = memoryImage()) {
         const std::int64_t position = image->position();
         if (!image->seek(offset))
             return fail(kErrorResourceNotReady);
@@ -396,7 +399,7 @@ bool HttpResource::copyBody(OutputStream& out, bool decode) {
         CaptureLocker lock(captureLock());
         if (flags & Loading)
             return fail(kErrorResourceNotReady);
-        if (MemoryStream* image = memoryImage()) {
+        if (MemoryImage* image = memoryImage()) {
             // A private copy (at most kMemoryLimit bytes): the decoding runs
             // without the lock.
             auto snapshot = std::make_unique<MemoryStream>();

@@ -10,7 +10,7 @@
 #include <string>
 
 class CacheFolder;
-class MemoryStream;
+class MemoryImage;
 
 // All bytes of a resource live in one cache image: a 40-byte record header
 // (version 1, id, result, request body offset, response header offset,
@@ -76,7 +76,7 @@ public:
     std::string uniqueExportPath(const std::string& folder) const;
 
     // The in-memory image, or null when the image is on disk.
-    MemoryStream* memoryImage() const;
+    MemoryImage* memoryImage() const;
 
     static constexpr std::uint32_t kFormatVersion = 1;
     static constexpr std::int32_t kRecordHeaderSize = 40;

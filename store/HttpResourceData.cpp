@@ -5,12 +5,12 @@
 #include "store/CacheFolder.h"
 #include "store/CaptureLock.h"
 #include "store/HttpResource.h"
+#include "store/MemoryImage.h"
 
 #include <algorithm>
 
-std::unique_ptr<HttpResourceData> HttpResourceData::fromMemory(const MemoryStream& image,
-                                                               std::uint32_t offset,
-                                                               std::uint32_t length) {
+std::unique_ptr<HttpResourceData>
+HttpResourceData::fromMemory(const MemoryImage& image, std::uint32_t offset, std::uint32_t length) {
     const auto available = static_cast<std::uint32_t>(image.length());
     offset = std::min(offset, available);
     length = std::min(length, available - offset);
@@ -42,7 +42,7 @@ namespace {
 std::unique_ptr<HttpResourceData> region(HttpResource& resource, std::int64_t offset,
                                          std::int64_t length) {
     CaptureLocker lock(captureLock());
-    if (const MemoryStream* image = resource.memoryImage())
+    if (const MemoryImage* image = resource.memoryImage())
         return HttpResourceData::fromMemory(
             *image, static_cast<std::uint32_t>(offset),
             static_cast<std::uint32_t>(std::max<std::int64_t>(0, length)));
@@ -56,7 +56,7 @@ std::unique_ptr<HttpResourceData> HttpResourceData::requestBody(HttpResource& re
     // While the request body is still arriving its end is the image's end.
     std::int64_t end = resource.responseHeaderOffset;
     if (resource.responseBodyOffset == 0) {
-        const MemoryStream* image = resource.memoryImage();
+        const MemoryImage* image = resource.memoryImage();
         end = image ? image->length() : resource.stream ? resource.stream->size() : 0;
     }
     return region(resource, resource.requestBodyOffset, end - resource.requestBodyOffset);

@@ -9,6 +9,7 @@
 
 class CacheFolder;
 class HttpResource;
+class MemoryImage;
 
 // Reading needs no lock: a memory region is a private snapshot, and a file
 // region is read through a handle of its own, sharing the file with a capture
@@ -17,7 +18,7 @@ class HttpResourceData : public InputStream {
 public:
     // A copy of `length` bytes at `offset` of an in-memory image (clamped to
     // the image); later captured bytes do not change it.
-    static std::unique_ptr<HttpResourceData> fromMemory(const MemoryStream& image,
+    static std::unique_ptr<HttpResourceData> fromMemory(const MemoryImage& image,
                                                         std::uint32_t offset, std::uint32_t length);
     // The region of the cache file of `id`; null (lastError()) when the file
     // cannot be opened or positioned.

@@ -4,6 +4,7 @@
 #include "engine/Platform.h"
 #include "store/CacheFolder.h"
 #include "store/HttpResource.h"
+#include "store/MemoryImage.h"
 #include "support/ScopedDataHome.h"
 
 #include <gtest/gtest.h>
@@ -180,6 +181,8 @@ TEST_F(ResourceTest, LoadsWhatWasSaved) {
                        std::string(30000, 'b'));
     auto small = capture(folder, "GET /s.txt HTTP/1.1\r\nHost: a\r\n", "", kOk, "small");
     ASSERT_TRUE(small->inMemory);
+    // A finished image holds no spare room.
+    EXPECT_EQ(small->memoryImage()->capacity(), small->memoryImage()->length());
     ASSERT_TRUE(small->saveToCacheFile());
     EXPECT_TRUE(small->inMemory); // keeps its image either way
 
