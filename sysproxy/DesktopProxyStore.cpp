@@ -137,6 +137,20 @@ std::string addressFor(const ProxySettings& settings, std::string_view protocol)
     return {};
 }
 
+bool unusedPort(const ProxySettings& settings, std::string_view protocol, int& port) {
+    for (const std::string& item : splitList(settings.unusedPorts, ';')) {
+        const std::size_t equals = item.find('=');
+        std::int32_t value = 0;
+        if (equals != std::string::npos &&
+            equalsIgnoreCase(trimView(item.substr(0, equals)), protocol) &&
+            parseInt32(item.substr(equals + 1), value) && value >= 0 && value <= 65535) {
+            port = value;
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 bool desktopProxyAvailable() {
@@ -161,15 +175,16 @@ bool readDesktopProxy(ProxySettings& settings) {
     g_strfreev(hosts);
 
     settings.proxyServer.clear();
+    settings.unusedPorts.clear();
     for (const char* protocol : kProtocols) {
         Ref<GSettings> child(g_settings_get_child(proxy.get(), protocol));
         const std::string host = takeString(g_settings_get_string(child.get(), "host"));
-        if (host.empty())
-            continue;
-        if (!settings.proxyServer.empty())
-            settings.proxyServer += ';';
-        settings.proxyServer += std::string(protocol) + "=" +
-                                joinAddress(host, g_settings_get_int(child.get(), "port"));
+        const int port = g_settings_get_int(child.get(), "port");
+        std::string& list = host.empty() ? settings.unusedPorts : settings.proxyServer;
+        if (!list.empty())
+            list += ';';
+        list += std::string(protocol) + "=" +
+                (host.empty() ? std::to_string(port) : joinAddress(host, port));
     }
     settings.parseProxyServer();
     return true;
@@ -184,10 +199,11 @@ bool writeDesktopProxy(const ProxySettings& settings, const std::string& mode) {
         std::string host;
         int port = 0;
         splitAddress(address, host, port);
-        // A protocol without an entry only loses its host: the port the user
-        // typed stays for the next time they fill the host in.
-        ok = ok && setString(child.get(), "host", host) &&
-             (host.empty() || setInt(child.get(), "port", port));
+        // A protocol without an entry gets back the port it had without a
+        // host, or keeps the one it has.
+        if (host.empty() && !unusedPort(settings, protocol, port))
+            port = g_settings_get_int(child.get(), "port");
+        ok = ok && setString(child.get(), "host", host) && setInt(child.get(), "port", port);
     }
 
     std::vector<std::string> hosts = splitList(settings.proxyOverride, ';');

@@ -17,6 +17,7 @@ constexpr const char* kOverride = "ProxyOverride";
 constexpr const char* kServer = "ProxyServer";
 constexpr const char* kMode = "ProxyMode";
 constexpr const char* kAutoConfigUrl = "AutoConfigURL";
+constexpr const char* kUnusedPorts = "UnusedPorts";
 
 bool isSystemKey(const std::string& key) {
     return equalsIgnoreCase(key, ProxySettings::kSystemKey);
@@ -196,6 +197,7 @@ bool ProxySettings::read(const std::string& key) {
     proxyServer.clear();
     proxyMode.clear();
     autoConfigUrl.clear();
+    unusedPorts.clear();
     using Type = SettingsFile::Type;
     for (const SettingsFile::Value& value : values) {
         if (value.type == Type::dword) {
@@ -212,6 +214,8 @@ bool ProxySettings::read(const std::string& key) {
                 proxyMode = upToZero(value.data);
             else if (equalsIgnoreCase(value.name, kAutoConfigUrl))
                 autoConfigUrl = upToZero(value.data);
+            else if (equalsIgnoreCase(value.name, kUnusedPorts))
+                unusedPorts = upToZero(value.data);
         }
     }
     parseProxyServer();
@@ -230,6 +234,7 @@ bool ProxySettings::write(const std::string& key) const {
                                                {kServer, Type::string, 0, proxyServer},
                                                {kMode, Type::string, 0, modeToWrite(*this)},
                                                {kAutoConfigUrl, Type::string, 0, autoConfigUrl},
+                                               {kUnusedPorts, Type::string, 0, unusedPorts},
                                            });
 }
 

@@ -22,9 +22,9 @@
 // whose host is set; ProxyOverride is ignore-hosts joined by ";";
 // ProxyHttp1.1 has no counterpart and reads as true. A user in mode "auto"
 // (with its autoconfig-url) or "none" must get exactly that back after
-// capturing, so the mode and autoconfig-url travel with the value set
-// (proxyMode, autoConfigUrl) and are kept in file keys as "ProxyMode" and
-// "AutoConfigURL" next to the four values.
+// capturing, so what the four values cannot hold travels with them
+// (proxyMode, autoConfigUrl, unusedPorts) and is kept in file keys as
+// "ProxyMode", "AutoConfigURL" and "UnusedPorts" after the four values.
 //
 // Failures return false with the reason in lastError().
 class ProxySettings {
@@ -44,6 +44,10 @@ public:
     // else "auto" if it was "auto", else "none".
     std::string proxyMode;
     std::string autoConfigUrl;
+    // The ports the desktop keeps for protocols without a host, as
+    // "protocol=port" joined by ";": redirecting http fills its port in, and
+    // stopping must put the old one back.
+    std::string unusedPorts;
 
     // Reads the values of `key` and parses proxyServer. Missing values take
     // the defaults; a missing file key fails (ENOENT), a missing system key
