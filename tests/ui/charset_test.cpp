@@ -15,10 +15,13 @@ private slots:
         QTest::newRow("no space") << "text/html;charset=gbk" << true << "gbk";
         QTest::newRow("tab") << "text/html;\tcharset=gbk" << true << "gbk";
         QTest::newRow("two spaces") << "text/html;  charset=gbk" << false << "";
-        QTest::newRow("charset not last") << "text/html; charset=utf-8; format=flowed" << false << "";
-        QTest::newRow("charset not first") << "text/plain; format=flowed; charset=utf-8" << false << "";
+        QTest::newRow("charset not last")
+            << "text/html; charset=utf-8; format=flowed" << false << "";
+        QTest::newRow("charset not first")
+            << "text/plain; format=flowed; charset=utf-8" << false << "";
         QTest::newRow("upper-case key") << "text/html; Charset=utf-8" << false << "";
-        QTest::newRow("quoted keeps quotes") << "text/html; charset=\"utf-8\"" << true << "\"utf-8\"";
+        QTest::newRow("quoted keeps quotes")
+            << "text/html; charset=\"utf-8\"" << true << "\"utf-8\"";
         QTest::newRow("no parameters") << "text/html" << false << "";
         QTest::newRow("empty") << "" << false << "";
     }
@@ -64,7 +67,10 @@ private slots:
         QTest::newRow("utf-8 bom alone is too short") << QByteArray("\xEF\xBB\xBF") << 65001;
         QTest::newRow("utf-8 cut") << QByteArray("\xEF\xBB") << 0;
         QTest::newRow("utf-16le") << QByteArray("\xFF\xFE") << 1200;
-        QTest::newRow("utf-16be") << QByteArray("\xFE\xFF" "\0a", 4) << 1201;
+        QTest::newRow("utf-16be") << QByteArray("\xFE\xFF"
+                                                "\0a",
+                                                4)
+                                  << 1201;
         QTest::newRow("ascii") << QByteArray("plain") << 0;
         QTest::newRow("one byte") << QByteArray("\xFF") << 0;
     }
@@ -78,10 +84,11 @@ private slots:
 
     // Every page the table names converts (720 by our own table).
     void everyTablePageConverts() {
-        for (int cp : {1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258, 28591, 28592, 28593,
-                       28594, 28595, 28596, 28597, 28598, 28599, 28600, 28601, 28603, 28604, 28605,
-                       28606, 437, 737, 775, 850, 852, 855, 857, 858, 860, 861, 862, 863, 865, 866,
-                       869, 950, 936, 932, 949, 51949, 874, 10007, 21866, 20866, 65001}) {
+        for (int cp : {1250,  1251,  1252,  1253,  1254,  1255,  1256,  1257,  1258,  28591,
+                       28592, 28593, 28594, 28595, 28596, 28597, 28598, 28599, 28600, 28601,
+                       28603, 28604, 28605, 28606, 437,   737,   775,   850,   852,   855,
+                       857,   858,   860,   861,   862,   863,   865,   866,   869,   950,
+                       936,   932,   949,   51949, 874,   10007, 21866, 20866, 65001}) {
             QVERIFY2(iconvNameForCodePage(cp) != nullptr, QByteArray::number(cp));
             QVERIFY2(::textToUtf8("abc", cp) == "abc", QByteArray::number(cp));
         }
@@ -94,15 +101,16 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::newRow("gbk") << QByteArray("\xC4\xE3\xBA\xC3") << 936 << QString::fromUtf8("你好");
         QTest::newRow("big5") << QByteArray("\xA7\x41\xA6\x6E") << 950 << QString::fromUtf8("你好");
-        QTest::newRow("shift_jis") << QByteArray("\x82\xB1\x82\xF1") << 932 << QString::fromUtf8("こん");
-        QTest::newRow("windows-1251") << QByteArray("\xCF\xF0\xE8") << 1251 << QString::fromUtf8("При");
+        QTest::newRow("shift_jis")
+            << QByteArray("\x82\xB1\x82\xF1") << 932 << QString::fromUtf8("こん");
+        QTest::newRow("windows-1251")
+            << QByteArray("\xCF\xF0\xE8") << 1251 << QString::fromUtf8("При");
         QTest::newRow("windows-1252 euro") << QByteArray("\x80") << 1252 << QString::fromUtf8("€");
         QTest::newRow("latin1") << QByteArray("caf\xE9") << 28591 << QString::fromUtf8("café");
         QTest::newRow("koi8-r") << QByteArray("\xF0\xD2\xC9") << 20866 << QString::fromUtf8("При");
         QTest::newRow("utf-8 bom dropped") << QByteArray("\xEF\xBB\xBFok") << 65001 << "ok";
         QTest::newRow("ends at zero byte") << QByteArray("ab\0cd", 5) << 0 << "ab";
-        QTest::newRow("utf-16le whole text")
-            << QByteArray("\xFF\xFEh\0i\0!\0", 8) << 1200 << "hi!";
+        QTest::newRow("utf-16le whole text") << QByteArray("\xFF\xFEh\0i\0!\0", 8) << 1200 << "hi!";
         QTest::newRow("utf-16be whole text") << QByteArray("\xFE\xFF\0h\0i", 6) << 1201 << "hi";
         QTest::newRow("utf-16 ends at zero unit")
             << QByteArray("\xFF\xFEh\0\0\0i\0", 8) << 1200 << "h";
@@ -111,8 +119,9 @@ private slots:
             << QByteArray("\xE4\xBD\xA0") << 0 << QString::fromUtf8("你");
         QTest::newRow("unknown page, not utf-8")
             << QByteArray("caf\xE9") << 0 << QString::fromUtf8("café");
-        QTest::newRow("invalid bytes replaced")
-            << QByteArray("a\xFF" "b") << 65001 << QString::fromUtf8("a\uFFFDb");
+        QTest::newRow("invalid bytes replaced") << QByteArray("a\xFF"
+                                                              "b")
+                                                << 65001 << QString::fromUtf8("a\uFFFDb");
         QTest::newRow("gbk cut inside a character")
             << QByteArray("\xC4\xE3\xBA") << 936 << QString::fromUtf8("你");
     }

@@ -57,12 +57,14 @@ private slots:
 
     void readsLanguagesStylesAndKeywords() {
         QTemporaryDir dir;
-        const QString path = writeFile(dir, 
+        const QString path = writeFile(
+            dir,
             "<?xml version='1.0'?>\n"
             "<Anything>\n"
             "  <Lang name='javascript'>\n"
             "    <Keywords>var let</Keywords>\n"
-            "    <WordsStyle styleID='5' fgColor='FF0000' fontStyle='3' fontSize='11' fontName='Mono' />\n"
+            "    <WordsStyle styleID='5' fgColor='FF0000' fontStyle='3' fontSize='11' "
+            "fontName='Mono' />\n"
             "    <WordsStyle styleID='x' bgColor='#0000ff' />\n"
             "    <Other styleID='9' />\n"
             "    <Group><WordsStyle styleID='8' /></Group>\n"

@@ -22,9 +22,8 @@ QString& styleFileOverride() {
 bool ensureStyles() {
     if (sharedStyles())
         return true;
-    const QStringList candidates = styleFileOverride().isEmpty()
-                                       ? TextView::styleFileCandidates()
-                                       : QStringList{styleFileOverride()};
+    const QStringList candidates = styleFileOverride().isEmpty() ? TextView::styleFileCandidates()
+                                                                 : QStringList{styleFileOverride()};
     for (const QString& path : candidates) {
         if (!QFile::exists(path))
             continue;
@@ -41,18 +40,30 @@ bool ensureStyles() {
 // for each style of the C-like lexer.
 int htmlScriptStyle(int cppStyle) {
     switch (cppStyle) {
-    case 0: return 41;
-    case 1: return 42;
-    case 2: return 43;
-    case 3: return 44;
-    case 4: return 45;
-    case 5: return 47;
-    case 6: return 48;
-    case 7: return 49;
-    case 10: return 50;
-    case 11: return 46;
-    case 14: return 52;
-    default: return cppStyle;
+    case 0:
+        return 41;
+    case 1:
+        return 42;
+    case 2:
+        return 43;
+    case 3:
+        return 44;
+    case 4:
+        return 45;
+    case 5:
+        return 47;
+    case 6:
+        return 48;
+    case 7:
+        return 49;
+    case 10:
+        return 50;
+    case 11:
+        return 46;
+    case 14:
+        return 52;
+    default:
+        return cppStyle;
     }
 }
 
@@ -69,7 +80,9 @@ void TextView::setStyleFilePath(const QString& path) {
     sharedStyles().reset();
 }
 
-const StyleTable* TextView::styleTable() { return sharedStyles() ? &*sharedStyles() : nullptr; }
+const StyleTable* TextView::styleTable() {
+    return sharedStyles() ? &*sharedStyles() : nullptr;
+}
 
 TextView::TextView(QWidget* parent) : QsciScintillaBase(parent) {
     // Every style starts from the default one, so a fixed-width face here
@@ -152,7 +165,8 @@ bool TextView::loadFile(const QString& path, int codePage) {
                                    std::size_t(bytes.size()));
     // The component works in UTF-8 here, so the body is converted instead
     // of handing the component its original code page.
-    const std::string text = textToUtf8(std::string_view(bytes.constData(), bytes.size()), codePage);
+    const std::string text =
+        textToUtf8(std::string_view(bytes.constData(), bytes.size()), codePage);
     SendScintilla(SCI_SETCODEPAGE, SC_CP_UTF8);
     SendScintilla(SCI_SETTEXT, uintptr_t(0), text.c_str());
     return true;
