@@ -226,8 +226,9 @@ Contents parse(const std::string& text) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos)
             end = text.size();
-        std::string_view line(text.data() + start, end - start);
+        const std::string_view whole(text.data() + start, end - start);
         start = end + 1;
+        std::string_view line = whole;
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         if (line.empty())
@@ -239,7 +240,7 @@ Contents parse(const std::string& text) {
         Line item;
         if (!parseValue(line, item.value)) {
             item.raw = true;
-            item.text = line;
+            item.text = whole; // byte for byte, so that every rewrite keeps it
         }
         doc.back().lines.push_back(std::move(item));
     }

@@ -157,6 +157,7 @@ TEST_F(SettingsFileTest, DamagedLinesAreKeptAndTheRestStillWorks) {
                "\"BadNumber\"=dword:99999999999\n"
                "\"BadHex\"=hex:0g\n"
                "; a comment\n"
+               "stray carriage returns\r\r\n"
                "binary\0junk\xff\n"
                "[Software\\Merovex\\Tidewell\\Settings]\r\n"
                "\"Look\"=\"light\""s); // no final newline
@@ -171,10 +172,11 @@ TEST_F(SettingsFileTest, DamagedLinesAreKeptAndTheRestStillWorks) {
     EXPECT_FALSE(file.readString("Software\\Merovex", "Broken", text));
 
     ASSERT_TRUE(file.writeDword(kKey, "New", 7));
+    ASSERT_TRUE(file.writeDword(kKey, "New", 8)); // kept through every rewrite
     const std::string after = slurp(path);
-    for (const char* kept :
-         {"garbage before any section\n", "\"Broken\"=\"unterminated\n",
-          "\"BadNumber\"=dword:99999999999\n", "\"BadHex\"=hex:0g\n", "; a comment\n"})
+    for (const char* kept : {"garbage before any section\n", "\"Broken\"=\"unterminated\n",
+                             "\"BadNumber\"=dword:99999999999\n", "\"BadHex\"=hex:0g\n",
+                             "; a comment\n", "stray carriage returns\r\r\n"})
         EXPECT_NE(after.find(kept), std::string::npos) << kept;
     EXPECT_NE(after.find("binary\0junk\xff\n"s), std::string::npos);
     EXPECT_TRUE(file.readString("Software\\Merovex", "UserID", text));
