@@ -24,6 +24,9 @@ public:
             qFatal("no item %s", name.c_str());
         return it->second;
     }
+    ListTreeItem add(ListTreeItem parent, ListTreeItem before, const std::string& name) {
+        return byName[name] = insertItem(parent, before, byName.size(), name);
+    }
     std::string name(ListTreeItem item) const { return item ? itemText(item) : "-"; }
     std::string names(const std::vector<ListTreeItem>& items) const {
         std::string s;
@@ -205,11 +208,11 @@ void ListTreeCoreTest::insertAndDeleteKeepRowsAndSelectionSound() {
     Tree t("a+(b,c),d");
     QCOMPARE(t.rows(), std::string("a b c d"));
     // Appends at the root end, inserts before a sibling and under an open parent.
-    ListTreeItem e = t.insertItem(nullptr, nullptr, 10, "e");
+    ListTreeItem e = t.add(nullptr, nullptr, "e");
     QCOMPARE(t.rowOf(e), 4);
-    t.insertItem(nullptr, t["d"], 11, "x");
-    t.insertItem(t["a"], t["b"], 12, "y");
-    t.insertItem(t["d"], nullptr, 13, "hidden");
+    t.add(nullptr, t["d"], "x");
+    t.add(t["a"], t["b"], "y");
+    t.add(t["d"], nullptr, "hidden");
     QCOMPARE(t.rows(), std::string("a y b c x d e"));
     QCOMPARE(t.preorder(), std::string("a y b c x d hidden e"));
 

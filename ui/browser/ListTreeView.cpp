@@ -7,6 +7,7 @@
 #include <QScrollBar>
 #include <QStandardItemModel>
 #include <QStyle>
+#include <QStyleOptionHeader>
 
 ListTreeHeader::ListTreeHeader(ListTreeView* owner, QWidget* parent)
     : QHeaderView(Qt::Horizontal, parent), owner_(owner) {
@@ -18,6 +19,20 @@ ListTreeHeader::ListTreeHeader(ListTreeView* owner, QWidget* parent)
     setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     setMinimumSectionSize(0);
     setFocusPolicy(Qt::NoFocus);
+}
+
+void ListTreeHeader::paintEvent(QPaintEvent* event) {
+    // The room right of the last column shows as an empty header item, not as a hole.
+    int end = count() > 0 ? sectionViewportPosition(count() - 1) + sectionSize(count() - 1) : 0;
+    if (end < viewport()->width()) {
+        QPainter p(viewport()); // ends before the sections are painted
+        QStyleOptionHeader opt;
+        initStyleOption(&opt);
+        opt.rect = QRect(end, 0, viewport()->width() - end, viewport()->height());
+        opt.position = QStyleOptionHeader::End;
+        style()->drawControl(QStyle::CE_HeaderSection, &opt, &p, this);
+    }
+    QHeaderView::paintEvent(event);
 }
 
 void ListTreeHeader::paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const {

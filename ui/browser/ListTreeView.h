@@ -20,6 +20,7 @@ public:
     ListTreeHeader(ListTreeView* owner, QWidget* parent);
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
     void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
 
 private:
