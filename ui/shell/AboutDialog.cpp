@@ -2,17 +2,12 @@
 
 #include "resources/StringTable.h"
 #include "ui/shell/AutoUpdate.h"
+#include "ui/shell/DataFiles.h"
 
 #include <QFontMetricsF>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
-
-// The icons are compiled into the static user-interface library, whose
-// resource initialiser the linker would otherwise drop.
-static void initShellResources() {
-    Q_INIT_RESOURCE(shell);
-}
 
 namespace {
 
@@ -27,7 +22,7 @@ QString linkAddress(unsigned id, const QString& productVersion) {
 } // namespace
 
 AboutDialog::AboutDialog(const QString& productVersion, QWidget* parent) : QDialog(parent) {
-    initShellResources();
+    loadProgramResources();
     setWindowTitle(tr8(169));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
