@@ -5,11 +5,20 @@
 
 #include <cstring>
 
-FreeImageLibrary::FreeImageLibrary() {
-    FreeImage_Initialise(FALSE);
-    // After initialising: the TIFF plugin installs its own handlers then.
+namespace {
+
+// After the library is initialised: the TIFF plugin installs its own
+// handlers then.
+void silenceTiff() {
     TIFFSetErrorHandler(nullptr);
     TIFFSetWarningHandler(nullptr);
+}
+
+} // namespace
+
+FreeImageLibrary::FreeImageLibrary() {
+    FreeImage_Initialise(FALSE);
+    silenceTiff();
 }
 
 FreeImageLibrary::~FreeImageLibrary() {
@@ -44,6 +53,9 @@ Image::~Image() {
 }
 
 bool Image::load(const QString& path) {
+    // Also when the program initialised the library without our helper.
+    static const bool silenced = (silenceTiff(), true);
+    (void)silenced;
     release();
     const QByteArray file = path.toUtf8();
     const FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(file.constData(), 0);
