@@ -5,8 +5,11 @@
 
 namespace {
 
-// Web pages of the vendor; the update check and the About box fill in the version (and user id).
-#define TW_SITE "http://www.merovex.com"
+#ifndef TIDEWELL_VENDOR_HOST
+#define TIDEWELL_VENDOR_HOST "tidewell.merovex.com"
+#endif
+// The web addresses are complete "http://" addresses on the vendor's site.
+#define TIDEWELL_VENDOR_URL "http://" TIDEWELL_VENDOR_HOST
 
 // Sorted by id.
 constexpr StringEntry kStrings[] = {
@@ -69,13 +72,13 @@ constexpr StringEntry kStrings[] = {
      "因为程序之前异常退出，如果您因为代理错误而无法访问网络，请点‘是’，那样将恢复您之前的代理设"
      "置。"},
     {169, "关于Tidewell"},
-    {170, TW_SITE "/help.php?p=tidewell&v=%s&l=zh-CN"},
-    {171, TW_SITE "/check_update.php?p=tidewell&v=%s&l=zh-CN&u=%s"},
+    {170, TIDEWELL_VENDOR_URL "/help.php?p=tidewell&v=%s&l=zh-CN"},
+    {171, TIDEWELL_VENDOR_URL "/check_update.php?p=tidewell&v=%s&l=zh-CN&u=%s"},
     {172, "程序有更新，是否要查看该更新？"},
-    {173, TW_SITE "/uninstall.php?p=tidewell&v=%s&l=zh-CN&u=%s"},
-    {174, TW_SITE "/feedback.php?p=tidewell&v=%s&l=zh-CN"},
-    {175, TW_SITE "/third_party.php?p=tidewell&v=%s&l=zh-CN"},
-    {176, TW_SITE "/index.php?p=tidewell&v=%s&l=zh-CN"},
+    {173, TIDEWELL_VENDOR_URL "/uninstall.php?p=tidewell&v=%s&l=zh-CN&u=%s"},
+    {174, TIDEWELL_VENDOR_URL "/feedback.php?p=tidewell&v=%s&l=zh-CN"},
+    {175, TIDEWELL_VENDOR_URL "/third_party.php?p=tidewell&v=%s&l=zh-CN"},
+    {176, TIDEWELL_VENDOR_URL "/index.php?p=tidewell&v=%s&l=zh-CN"},
     // Our own error codes (0xE0000000 | id).
     {400, "报文头过长。"},
     // Ribbon command descriptions: description, line feed, tooltip.
@@ -96,8 +99,6 @@ constexpr StringEntry kStrings[] = {
     {32818, "检查程序是否有更新\n检查更新"},
     {32825, "捕捉选项\n选项"},
 };
-
-#undef TW_SITE
 
 } // namespace
 

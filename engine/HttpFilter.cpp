@@ -1,0 +1,21 @@
+#include "engine/HttpFilter.h"
+
+int HttpFilter::acceptConnection(const sockaddr*, int) {
+    return 0;
+}
+
+int HttpFilter::beginRequest(int, HttpRequestHeader&) {
+    return -1;
+}
+
+void HttpFilter::requestData(int, const char*, int) {}
+
+bool HttpFilter::beginResponse(int, HttpResponseHeader&) {
+    return false;
+}
+
+void HttpFilter::responseData(int, const char*, int) {}
+
+void HttpFilter::endExchange(int, std::uint32_t) {}
+
+void HttpFilter::connectionClosed(int) {}

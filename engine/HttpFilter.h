@@ -1,0 +1,31 @@
+// The hook through which the engine reports every relayed exchange.
+#pragma once
+
+#include "engine/HttpMessageHeader.h"
+
+#include <cstdint>
+
+struct sockaddr;
+
+// The base class accepts every connection and follows nothing, so an engine
+// with it simply relays. Everything but acceptConnection runs on connection
+// threads, many at once: a filter synchronises its own state and never waits
+// for the user-interface thread (which may be waiting for those threads).
+class HttpFilter {
+public:
+    virtual ~HttpFilter() = default;
+    // A context for the new client connection, or -1 to refuse it.
+    virtual int acceptConnection(const sockaddr* address, int addressLength);
+    // The exchange handle, or -1 to follow nothing more of this exchange. The
+    // request may be changed; the changes are forwarded.
+    virtual int beginRequest(int context, HttpRequestHeader& request);
+    // Each request body piece, after it was delivered to the origin.
+    virtual void requestData(int handle, const char* bytes, int count);
+    // False stops the reports for this exchange. The response may be changed.
+    virtual bool beginResponse(int handle, HttpResponseHeader& response);
+    // Each response body piece, after it was delivered to the client.
+    virtual void responseData(int handle, const char* bytes, int count);
+    // 0, or the last-error code of the failure that ended the exchange.
+    virtual void endExchange(int handle, std::uint32_t errorCode);
+    virtual void connectionClosed(int context);
+};

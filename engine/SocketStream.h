@@ -1,0 +1,49 @@
+// Streams over a connected socket, and the two that report relayed body bytes.
+#pragma once
+
+#include "engine/Stream.h"
+
+class HttpFilter;
+
+// Does not own the socket: its owner shuts it down and closes it, which makes a
+// call blocked on another thread fail.
+class SocketStream : public Stream {
+public:
+    explicit SocketStream(int socket) : socket_(socket) {}
+
+    // One receive: bytes received, 0 when the peer has closed, -1 on error.
+    std::int32_t read(void* buffer, std::int32_t count) override;
+    // Sends until every byte is gone or the socket fails.
+    bool write(const void* data, std::int32_t count) override;
+
+    int socketHandle() const { return socket_; }
+    void setSocketHandle(int socket) { socket_ = socket; }
+
+private:
+    int socket_;
+};
+
+// Writes a request body to the origin and reports each delivered piece to the
+// filter, so the captured copy is exactly what the peer received.
+class HttpRequestDataOutputStream : public SocketStream {
+public:
+    HttpRequestDataOutputStream(int socket, HttpFilter* filter, int handle)
+        : SocketStream(socket), filter(filter), handle(handle) {}
+
+    bool write(const void* data, std::int32_t count) override;
+
+    HttpFilter* filter; // not owned
+    int handle;         // -1: the exchange is not followed
+};
+
+// The same for a response body going to the client.
+class HttpResponseDataOutputStream : public SocketStream {
+public:
+    HttpResponseDataOutputStream(int socket, HttpFilter* filter, int handle)
+        : SocketStream(socket), filter(filter), handle(handle) {}
+
+    bool write(const void* data, std::int32_t count) override;
+
+    HttpFilter* filter;
+    int handle;
+};

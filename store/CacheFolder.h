@@ -1,0 +1,53 @@
+// The per-user cache folder, the sequence numbers that name its files, and
+// the three file operations every resource uses.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class FileStream;
+
+// Cache files hold captured cookies and passwords: the folder is created
+// readable by the user alone (0700) and the files are 0600.
+class CacheFolder {
+public:
+    CacheFolder() = default;
+    virtual ~CacheFolder() = default;
+    CacheFolder(const CacheFolder&) = delete;
+    CacheFolder& operator=(const CacheFolder&) = delete;
+
+    // Finds $XDG_DATA_HOME (default ~/.local/share), creates Merovex/Tidewell/
+    // Cache/ below it with every missing parent and stores it in cacheFolder.
+    // False with the reason in lastError().
+    bool prepareCacheFolder();
+
+    // The folder below the data home, ending in "/"; false (ENOENT) when no
+    // home can be found.
+    static bool findCacheFolder(std::string& folder);
+    // Creates `path` and its missing parents (0700); an existing folder is
+    // fine.
+    static bool createFolder(const std::string& path);
+
+    // "R" + ten decimal digits + ".dat" in the cache folder.
+    std::string fileName(std::uint32_t id) const;
+    // The sequence number a cache file name stands for; false for any other
+    // name.
+    static bool parseFileName(const std::string& name, std::uint32_t& id);
+
+    // Opens the file of `id` for reading (an existing file) or creates it anew
+    // for writing, under the capture lock. Writing with id 0xFFFFFFFF takes a
+    // fresh sequence number. Returns the number used, or -1 (lastError()).
+    std::int64_t openCacheFile(std::uint32_t id, bool forReading, FileStream& stream);
+    // Deletes the file of `id` (up to five attempts); failures are not
+    // reported.
+    void deleteCacheFile(std::uint32_t id);
+
+    // The current nextId, which then moves on; under the capture lock.
+    std::uint32_t takeSequenceNumber();
+
+    static constexpr std::uint32_t kNoId = 0xFFFFFFFF;
+
+    std::uint32_t nextId = 1;
+    // Written once before any capture starts, only read afterwards.
+    std::string cacheFolder;
+};

@@ -1,0 +1,206 @@
+#include "store/Document.h"
+
+#include "engine/Platform.h"
+#include "resources/StringTable.h"
+#include "store/CaptureLock.h"
+
+#include <algorithm>
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace {
+constexpr const char* kSettingsSection = "Settings";
+constexpr const char* kPreventCacheValue = "Disable Agent Cache";
+} // namespace
+
+Document::Document(DocumentUi& ui, EventDelivery& delivery, DocumentSettings& settings)
+    : ui(ui), delivery(delivery), settings(settings), filter(this) {
+    filter.preventCache = settings.readInt(kSettingsSection, kPreventCacheValue, 0) != 0;
+}
+
+Document::~Document() {
+    settings.writeInt(kSettingsSection, kPreventCacheValue, filter.preventCache ? 1 : 0);
+    CaptureLocker lock(captureLock());
+    listeners_.clear();
+    byId_.clear();
+    currentResource = nullptr;
+    resources.clear(); // files stay
+}
+
+bool Document::newDocument() {
+    if (!prepareCacheFolder()) {
+        ui.showLastError();
+        return false;
+    }
+    loadCache();
+    modified = false;
+    CaptureLocker lock(captureLock());
+    notify(DocumentEvent::Initialised, nullptr, true);
+    return true;
+}
+
+void Document::loadCache() {
+    struct Entry {
+        std::uint32_t id;
+        std::string path;
+    };
+    std::vector<Entry> files;
+    if (DIR* dir = opendir(cacheFolder.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            std::uint32_t id;
+            if (!parseFileName(entry->d_name, id))
+                continue;
+            const std::string path = cacheFolder + entry->d_name;
+            // Only plain files: opening a FIFO or a device would hang or worse.
+            struct stat st {};
+            if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+                continue;
+            files.push_back({id, path});
+        }
+        closedir(dir);
+    }
+    // In id order, each new resource lands at the tail.
+    std::sort(files.begin(), files.end(),
+              [](const Entry& a, const Entry& b) { return a.id < b.id; });
+
+    CaptureLocker lock(captureLock());
+    for (const Entry& file : files) {
+        // New captures are numbered above every cache file, loaded or not, so
+        // that one left in place is never overwritten.
+        if (file.id != kNoId && file.id >= nextId)
+            nextId = file.id + 1;
+        auto* resource = new HttpResource(this);
+        if (resource->load(file.path)) {
+            // A record naming another id would later be deleted under the
+            // wrong name; such a file is left alone.
+            if (resource->id == file.id && file.id != kNoId)
+                addResource(resource);
+            else
+                delete resource;
+            continue;
+        }
+        if (lastError() == kErrorResourceNotReady)
+            deleteCacheFile(file.id);
+        delete resource;
+    }
+}
+
+bool Document::saveModified() {
+    bool keep = false;
+    if (!resources.empty() && modified) {
+        switch (ui.askYesNoCancel(loadString(164))) {
+        case DocumentUi::Answer::Cancel:
+            return false;
+        case DocumentUi::Answer::Yes:
+            keep = true;
+            break;
+        case DocumentUi::Answer::No:
+            break;
+        }
+    }
+    closeCaptures(keep);
+    return true;
+}
+
+void Document::closeCaptures(bool keep) {
+    CaptureLocker lock(captureLock());
+    dropCurrentAndAnnounceClearing();
+    while (HttpResource* resource = resources.head) {
+        if (keep)
+            resource->saveToCacheFile();
+        else if (!resource->inMemory && !resource->fromDisk)
+            deleteCacheFile(resource->id);
+        unlinkResource(resource);
+        delete resource;
+    }
+}
+
+void Document::dropCurrentAndAnnounceClearing() {
+    if (currentResource) {
+        currentResource = nullptr;
+        notify(DocumentEvent::CurrentChanged, nullptr, false);
+    }
+    notify(DocumentEvent::Clearing, nullptr, false);
+}
+
+void Document::clearAll() {
+    if (!ui.askOkCancel(loadString(121)))
+        return;
+    CaptureLocker lock(captureLock());
+    dropCurrentAndAnnounceClearing();
+    while (HttpResource* resource = resources.head) {
+        unlinkResource(resource);
+        if ((resource->flags & HttpResource::Loading) && !(resource->flags & HttpResource::Ended)) {
+            // Its connection thread frees it (and its file) when the exchange
+            // ends.
+            resource->flags |= HttpResource::Detached;
+            resource->listItem = nullptr;
+            continue;
+        }
+        if (!resource->inMemory)
+            deleteCacheFile(resource->id);
+        delete resource;
+    }
+}
+
+void Document::togglePreventCache() {
+    filter.preventCache = !filter.preventCache;
+}
+
+void Document::addResource(HttpResource* resource) {
+    CaptureLocker lock(captureLock());
+    HttpResource* before = nullptr;
+    for (HttpResource* r = resources.tail; r && r->id >= resource->id; r = r->prev)
+        before = r;
+    resources.insertBefore(resource, before);
+    byId_[resource->id] = resource;
+    modified = true;
+}
+
+void Document::unlinkResource(HttpResource* resource) {
+    resources.unlink(resource);
+    byId_.erase(resource->id);
+}
+
+HttpResource* Document::findResource(std::uint32_t id) const {
+    CaptureLocker lock(captureLock());
+    const auto it = byId_.find(id);
+    return it == byId_.end() ? nullptr : it->second;
+}
+
+void Document::addListener(DocumentEvent event, DocumentListener* listener) {
+    CaptureLocker lock(captureLock());
+    listeners_.emplace_back(event, listener);
+}
+
+void Document::removeListener(DocumentListener* listener) {
+    CaptureLocker lock(captureLock());
+    std::erase_if(listeners_, [listener](const auto& l) { return l.second == listener; });
+    delivery.forget(listener);
+}
+
+void Document::notify(DocumentEvent event, HttpResource* resource, bool post) {
+    CaptureLocker lock(captureLock());
+    DocumentNotice notice;
+    notice.event = event;
+    if (resource)
+        notice.id = resource->id;
+    if (!post)
+        notice.resource = resource;
+    // A copy: a listener receiving a sent notice may register or leave.
+    const auto listeners = listeners_;
+    for (const auto& [listenerEvent, listener] : listeners) {
+        if (listenerEvent != event)
+            continue;
+        if (post)
+            delivery.post(listener, notice);
+        else
+            delivery.send(listener, notice);
+    }
+}
+
+void Document::setCurrentResource(HttpResource* resource) {
+    CaptureLocker lock(captureLock());
+    currentResource = resource;
+    notify(DocumentEvent::CurrentChanged, resource, false);
+}

@@ -1,0 +1,113 @@
+#include "store/HttpResourceData.h"
+
+#include "engine/FileStream.h"
+#include "engine/Platform.h"
+#include "store/CacheFolder.h"
+#include "store/CaptureLock.h"
+#include "store/HttpResource.h"
+#include "store/MemoryImage.h"
+
+#include <algorithm>
+
+std::unique_ptr<HttpResourceData>
+HttpResourceData::fromMemory(const MemoryImage& image, std::uint32_t offset, std::uint32_t length) {
+    const auto available = static_cast<std::uint32_t>(image.length());
+    offset = std::min(offset, available);
+    length = std::min(length, available - offset);
+    auto copy = std::make_unique<MemoryStream>();
+    copy->write(image.data() + offset, static_cast<std::int32_t>(length));
+    copy->seek(0);
+    std::unique_ptr<HttpResourceData> data(new HttpResourceData);
+    data->source = std::move(copy);
+    data->length = length;
+    return data;
+}
+
+std::unique_ptr<HttpResourceData> HttpResourceData::fromCacheFile(CacheFolder& folder,
+                                                                  std::uint32_t id,
+                                                                  std::int64_t offset,
+                                                                  std::int64_t length) {
+    auto file = std::make_unique<FileStream>();
+    if (folder.openCacheFile(id, true, *file) < 0 || !file->seek(offset))
+        return nullptr;
+    std::unique_ptr<HttpResourceData> data(new HttpResourceData);
+    data->source = std::move(file);
+    data->base = offset;
+    data->length = std::max<std::int64_t>(0, length);
+    return data;
+}
+
+namespace {
+
+std::unique_ptr<HttpResourceData> region(HttpResource& resource, std::int64_t offset,
+                                         std::int64_t length) {
+    CaptureLocker lock(captureLock());
+    if (const MemoryImage* image = resource.memoryImage())
+        return HttpResourceData::fromMemory(
+            *image, static_cast<std::uint32_t>(offset),
+            static_cast<std::uint32_t>(std::max<std::int64_t>(0, length)));
+    return HttpResourceData::fromCacheFile(*resource.folder, resource.id, offset, length);
+}
+
+} // namespace
+
+std::unique_ptr<HttpResourceData> HttpResourceData::requestBody(HttpResource& resource) {
+    CaptureLocker lock(captureLock());
+    // While the request body is still arriving its end is the image's end.
+    std::int64_t end = resource.responseHeaderOffset;
+    if (resource.responseBodyOffset == 0) {
+        const MemoryImage* image = resource.memoryImage();
+        end = image ? image->length() : resource.stream ? resource.stream->size() : 0;
+    }
+    return region(resource, resource.requestBodyOffset, end - resource.requestBodyOffset);
+}
+
+std::unique_ptr<HttpResourceData> HttpResourceData::responseBody(HttpResource& resource) {
+    CaptureLocker lock(captureLock());
+    if (resource.responseBodyOffset == 0)
+        return region(resource, 0, 0);
+    return region(resource, resource.responseBodyOffset, resource.receivedSize);
+}
+
+std::int32_t HttpResourceData::read(void* buffer, std::int32_t count) {
+    const std::int64_t n = std::min<std::int64_t>(count, length - position_);
+    if (n <= 0)
+        return 0;
+    const std::int32_t got = source->read(buffer, static_cast<std::int32_t>(n));
+    if (got > 0)
+        position_ += got;
+    return got;
+}
+
+std::int64_t HttpResourceData::skip(std::int64_t count) {
+    const std::int64_t n = std::min(count, length - position_);
+    if (n <= 0)
+        return 0;
+    const std::int64_t skipped = source->skip(n);
+    if (skipped > 0)
+        position_ += skipped;
+    return skipped;
+}
+
+std::int64_t HttpResourceData::available() {
+    return length - position_;
+}
+
+bool HttpResourceData::seek(std::int64_t position) {
+    if (position < 0 || position > length) {
+        setLastError(EINVAL);
+        return false;
+    }
+    if (!source->seek(base + position))
+        return false;
+    position_ = position;
+    return true;
+}
+
+std::int64_t HttpResourceData::size() {
+    return length;
+}
+
+std::int64_t HttpResourceData::position() {
+    return position_;
+}

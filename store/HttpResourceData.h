@@ -1,0 +1,46 @@
+// An input stream over one region of a resource's cache image: the raw
+// request body or the raw response body.
+#pragma once
+
+#include "engine/Stream.h"
+
+#include <cstdint>
+#include <memory>
+
+class CacheFolder;
+class HttpResource;
+class MemoryImage;
+
+// Reading needs no lock: a memory region is a private snapshot, and a file
+// region is read through a handle of its own, sharing the file with a capture
+// still appending to it.
+class HttpResourceData : public InputStream {
+public:
+    // A copy of `length` bytes at `offset` of an in-memory image (clamped to
+    // the image); later captured bytes do not change it.
+    static std::unique_ptr<HttpResourceData> fromMemory(const MemoryImage& image,
+                                                        std::uint32_t offset, std::uint32_t length);
+    // The region of the cache file of `id`; null (lastError()) when the file
+    // cannot be opened or positioned.
+    static std::unique_ptr<HttpResourceData>
+    fromCacheFile(CacheFolder& folder, std::uint32_t id, std::int64_t offset, std::int64_t length);
+    // The request or response body of `resource`, chosen by where its image
+    // is; takes the capture lock for the choice.
+    static std::unique_ptr<HttpResourceData> requestBody(HttpResource& resource);
+    static std::unique_ptr<HttpResourceData> responseBody(HttpResource& resource);
+
+    std::int32_t read(void* buffer, std::int32_t count) override;
+    std::int64_t skip(std::int64_t count) override;
+    std::int64_t available() override;
+    bool seek(std::int64_t position) override;
+    std::int64_t size() override;
+    std::int64_t position() override;
+
+    std::unique_ptr<Stream> source;
+    std::int64_t position_ = 0; // within the region
+    std::int64_t base = 0;      // of the region in source
+    std::int64_t length = 0;
+
+private:
+    HttpResourceData() = default;
+};

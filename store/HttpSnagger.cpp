@@ -1,0 +1,112 @@
+#include "store/HttpSnagger.h"
+
+#include "engine/HttpMessageHeader.h"
+#include "store/CaptureLock.h"
+#include "store/Document.h"
+#include "store/HttpResource.h"
+
+#include <memory>
+
+HttpSnagger::~HttpSnagger() {
+    // The proxy has stopped: every exchange ended. What is left never got a
+    // response head and was never listed.
+    for (Exchange& exchange : exchanges_)
+        delete exchange.resource;
+}
+
+int HttpSnagger::open(HttpResource* resource) {
+    std::lock_guard<std::mutex> lock(exchangesMutex_);
+    int handle;
+    if (!freeHandles_.empty()) {
+        handle = freeHandles_.back();
+        freeHandles_.pop_back();
+    } else {
+        handle = static_cast<int>(exchanges_.size());
+        exchanges_.emplace_back();
+    }
+    exchanges_[std::size_t(handle)] = {resource, false};
+    return handle;
+}
+
+HttpSnagger::Exchange& HttpSnagger::at(int handle) {
+    // The table may grow on another thread (which leaves elements in place);
+    // an element is only touched by the connection thread owning its handle.
+    std::lock_guard<std::mutex> lock(exchangesMutex_);
+    return exchanges_[std::size_t(handle)];
+}
+
+void HttpSnagger::close(int handle) {
+    std::lock_guard<std::mutex> lock(exchangesMutex_);
+    exchanges_[std::size_t(handle)] = {};
+    freeHandles_.push_back(handle);
+}
+
+int HttpSnagger::beginRequest(int, HttpRequestHeader& request) {
+    auto resource = std::make_unique<HttpResource>(document);
+    if (preventCache) {
+        for (const char* name : {"Pragma", "Cache-Control", "If-Match", "If-None-Match",
+                                 "If-Modified-Since", "If-Unmodified-Since"})
+            request.remove(name);
+    }
+    const std::uint32_t id = document->takeSequenceNumber();
+    if (!resource->begin(id) || !resource->writeRequestHeader(request))
+        return -1; // relayed, not captured
+    return open(resource.release());
+}
+
+void HttpSnagger::requestData(int handle, const char* bytes, int count) {
+    // Not listed yet: only this connection thread knows the resource.
+    if (count > 0)
+        at(handle).resource->writeData(bytes, std::uint32_t(count));
+}
+
+bool HttpSnagger::beginResponse(int handle, HttpResponseHeader& response) {
+    if (preventCache) {
+        response.set("Cache-Control", "no-cache", true);
+        response.remove("ETag");
+        response.remove("Expires");
+    }
+    Exchange& exchange = at(handle);
+    HttpResource* resource = exchange.resource;
+    if (!resource->writeResponseHeader(response)) {
+        resource->finish();
+        document->deleteCacheFile(resource->id);
+        delete resource;
+        close(handle);
+        return false;
+    }
+    CaptureLocker lock(captureLock());
+    document->addResource(resource);
+    exchange.listed = true;
+    document->notify(DocumentEvent::ResourceAdded, resource, true);
+    return true;
+}
+
+void HttpSnagger::responseData(int handle, const char* bytes, int count) {
+    CaptureLocker lock(captureLock());
+    HttpResource* resource = at(handle).resource;
+    if (resource->flags & HttpResource::Detached)
+        return;
+    if (count > 0 && resource->writeData(bytes, std::uint32_t(count)))
+        resource->receivedSize += count;
+    document->notify(DocumentEvent::ResourceChanged, resource, true);
+}
+
+void HttpSnagger::endExchange(int handle, std::uint32_t errorCode) {
+    CaptureLocker lock(captureLock());
+    const Exchange exchange = at(handle);
+    close(handle);
+    HttpResource* resource = exchange.resource;
+    resource->result = errorCode;
+    resource->finish();
+    // Never listed (the exchange failed before its response head), or removed
+    // by the user while loading: nobody else will free it. Posted notices
+    // carry only its sequence number, so freeing it now is safe.
+    if (!exchange.listed || (resource->flags & HttpResource::Detached)) {
+        if (!resource->inMemory)
+            document->deleteCacheFile(resource->id);
+        delete resource;
+        return;
+    }
+    document->notify(DocumentEvent::ResourceChanged, resource, true);
+}

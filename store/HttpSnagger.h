@@ -1,0 +1,48 @@
+// The capturing filter: turns every relayed exchange into a resource of the
+// capture document.
+#pragma once
+
+#include "engine/HttpFilter.h"
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+class Document;
+class HttpResource;
+
+// Runs on connection threads, many at once, and never waits for the
+// user-interface thread: every notice is posted.
+class HttpSnagger : public HttpFilter {
+public:
+    explicit HttpSnagger(Document* document) : document(document) {}
+    ~HttpSnagger() override;
+
+    int beginRequest(int context, HttpRequestHeader& request) override;
+    void requestData(int handle, const char* bytes, int count) override;
+    bool beginResponse(int handle, HttpResponseHeader& response) override;
+    void responseData(int handle, const char* bytes, int count) override;
+    void endExchange(int handle, std::uint32_t errorCode) override;
+
+    Document* const document;
+    // Strip the client's cache validators and mark every response not
+    // cacheable, so that everything is fetched (and captured) again.
+    std::atomic<bool> preventCache{false};
+
+private:
+    // Exchanges in flight, indexed by handle: a resource's address does not
+    // fit the 32-bit handle the engine carries.
+    struct Exchange {
+        HttpResource* resource = nullptr;
+        bool listed = false; // added to the document
+    };
+    int open(HttpResource* resource);
+    Exchange& at(int handle);
+    void close(int handle);
+
+    std::mutex exchangesMutex_;
+    std::deque<Exchange> exchanges_; // growing keeps references to elements valid
+    std::vector<int> freeHandles_;
+};

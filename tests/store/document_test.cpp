@@ -1,0 +1,354 @@
+#include "DocumentTestKit.h"
+#include "StoreTestKit.h"
+
+#include "engine/Platform.h"
+#include "resources/StringTable.h"
+#include "store/CaptureLock.h"
+#include "store/Document.h"
+#include "store/QueuedEventDelivery.h"
+#include "support/ScopedDataHome.h"
+#include "support/ScriptedStreams.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <thread>
+
+namespace {
+
+using Answer = DocumentUi::Answer;
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::uint32_t> listedIds(Document& document) {
+    CaptureLocker lock(captureLock());
+    std::vector<std::uint32_t> ids;
+    for (HttpResource* r = document.resources.head; r; r = r->next)
+        ids.push_back(r->id);
+    return ids;
+}
+
+struct DocumentTest : ::testing::Test {
+    std::unique_ptr<Document> open() {
+        auto document = std::make_unique<Document>(ui, delivery, settings);
+        EXPECT_TRUE(document->newDocument());
+        return document;
+    }
+
+    // One exchange through the filter, as a connection thread drives it.
+    // Returns the handle (the exchange stays open when `end` is false).
+    static int exchange(HttpSnagger& filter, const std::string& path, const std::string& body,
+                        bool end = true) {
+        HttpRequestHeader request = requestHead("GET " + path + " HTTP/1.1\r\nHost: origin\r\n");
+        const int handle = filter.beginRequest(0, request);
+        EXPECT_NE(handle, -1);
+        HttpResponseHeader response = responseHead(
+            "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n");
+        EXPECT_TRUE(filter.beginResponse(handle, response));
+        if (!body.empty())
+            filter.responseData(handle, body.data(), int(body.size()));
+        if (end)
+            filter.endExchange(handle, 0);
+        return handle;
+    }
+
+    ScopedDataHome home;
+    ScriptedUi ui;
+    QueuedEventDelivery delivery;
+    MemorySettings settings;
+};
+
+} // namespace
+
+TEST_F(DocumentTest, LoadsKeptCapturesInIdOrderAndNumbersAboveEveryFile) {
+    {
+        CacheFolder writer;
+        ASSERT_TRUE(writer.prepareCacheFolder());
+        for (std::uint32_t id : {3u, 1u, 2u}) {
+            writer.nextId = id;
+            auto resource =
+                capture(writer, "GET /r" + std::to_string(id) + " HTTP/1.1\r\nHost: h\r\n", "",
+                        "HTTP/1.1 200 OK\r\n", "");
+            ASSERT_TRUE(resource->saveToCacheFile());
+        }
+        // Not cache files, or damaged ones: left alone (and never overwritten).
+        writeFile(writer.fileName(9), "short");
+        writeFile(writer.cacheFolder + "notes.txt", "mine");
+        writeFile(writer.cacheFolder + "R12.dat", std::string(100, 'x'));
+        // A record claiming another id than its name.
+        writeFile(writer.fileName(5), readFile(writer.fileName(1)));
+        // A response head that cannot be reached: this one is deleted.
+        std::string unreachable = readFile(writer.fileName(2));
+        for (int i = 16; i < 24; ++i)
+            unreachable[std::size_t(i)] = '\xff';
+        writeFile(writer.fileName(6), unreachable);
+        unreachable[4] = 6; // make the record's id match the name
+        writeFile(writer.fileName(6), unreachable);
+        mkdir(writer.fileName(8).c_str(), 0700); // a folder with a cache file's name
+    }
+    // Windows register while they are created, before the document starts.
+    Document document0(ui, delivery, settings);
+    Document* document = &document0;
+    RecordingListener listener(*document);
+    ASSERT_TRUE(document->newDocument());
+    EXPECT_EQ(listedIds(*document), (std::vector<std::uint32_t>{1, 2, 3}));
+    EXPECT_EQ(document->resources.head->name, "r1");
+    EXPECT_TRUE(document->resources.head->fromDisk);
+    EXPECT_FALSE(document->modified);
+    EXPECT_EQ(document->nextId, 10u);
+    for (std::uint32_t id : {5u, 9u})
+        EXPECT_TRUE(exists(document->fileName(id))) << id;
+    EXPECT_FALSE(exists(document->fileName(6)));
+    EXPECT_TRUE(exists(document->cacheFolder + "notes.txt"));
+
+    // The posted initialisation reaches listeners registered before delivery.
+    delivery.dispatchPending();
+    EXPECT_EQ(listener.events(), std::vector<DocumentEvent>{DocumentEvent::Initialised});
+
+    // Exit with only earlier captures asks nothing and keeps their files.
+    EXPECT_TRUE(document->saveModified());
+    EXPECT_TRUE(ui.questions.empty());
+    EXPECT_TRUE(document->resources.empty());
+    for (std::uint32_t id : {1u, 2u, 3u})
+        EXPECT_TRUE(exists(document->fileName(id)));
+}
+
+TEST_F(DocumentTest, NoCacheFolderEndsTheStart) {
+    writeFile(home.path() + "/Merovex", "a file in the folder's place");
+    Document document(ui, delivery, settings);
+    EXPECT_FALSE(document.newDocument());
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0], errorText(ENOTDIR));
+}
+
+TEST_F(DocumentTest, CapturedExchangeIsListedAndAnnounced) {
+    auto document = open();
+    RecordingListener listener(*document);
+    delivery.dispatchPending();
+    listener.seen.clear();
+
+    const std::string body(30000, 'b');
+    HttpRequestHeader request = requestHead("POST /up HTTP/1.1\r\nHost: origin\r\n");
+    const int handle = document->filter.beginRequest(0, request);
+    ASSERT_NE(handle, -1);
+    document->filter.requestData(handle, "payload", 7);
+    EXPECT_TRUE(document->resources.empty()); // not before its response head
+    HttpResponseHeader response = responseHead("HTTP/1.1 201 Created\r\nContent-Length: 30000\r\n");
+    ASSERT_TRUE(document->filter.beginResponse(handle, response));
+    document->filter.responseData(handle, body.data(), 10000);
+    document->filter.responseData(handle, body.data(), 20000);
+    document->filter.endExchange(handle, 0);
+
+    ASSERT_EQ(listedIds(*document), std::vector<std::uint32_t>{1});
+    HttpResource* resource = document->resources.head;
+    EXPECT_EQ(resource->receivedSize, 30000);
+    EXPECT_EQ(resource->statusCode, 201);
+    EXPECT_EQ(resource->flags & HttpResource::Loading, 0u);
+    EXPECT_TRUE(document->modified);
+    CollectingOutputStream out;
+    ASSERT_TRUE(resource->copyBody(out, true));
+    EXPECT_EQ(out.text, body);
+
+    // Event 2 once, then the changes (queued changes of one resource merge).
+    delivery.dispatchPending();
+    ASSERT_GE(listener.seen.size(), 2u);
+    EXPECT_EQ(listener.seen[0].event, DocumentEvent::ResourceAdded);
+    for (const auto& seen : listener.seen) {
+        EXPECT_EQ(seen.id, 1u);
+        EXPECT_TRUE(seen.found);
+    }
+    EXPECT_EQ(listener.seen.back().event, DocumentEvent::ResourceChanged);
+    EXPECT_EQ(listener.seen.back().received, 30000);
+}
+
+TEST_F(DocumentTest, CachePreventionEditsBothHeads) {
+    auto document = open();
+    const std::string requestText =
+        "GET / HTTP/1.1\r\nHost: o\r\nIf-None-Match: \"x\"\r\nif-modified-since: Mon\r\n"
+        "Pragma: no-cache\r\nCache-Control: max-age=0\r\nIf-Match: *\r\nIf-Unmodified-Since: "
+        "Tue\r\n"
+        "Accept: */*\r\nPRAGMA: again\r\n";
+    const std::string responseText =
+        "HTTP/1.1 200 OK\r\nETag: \"v1\"\r\nCache-Control: max-age=600\r\n"
+        "Expires: Wed\r\nContent-Length: 0\r\netag: \"v2\"\r\n";
+    for (bool prevent : {true, false}) {
+        if (document->preventCache() != prevent)
+            document->togglePreventCache();
+        HttpRequestHeader request = requestHead(requestText);
+        const int handle = document->filter.beginRequest(0, request);
+        HttpResponseHeader response = responseHead(responseText);
+        ASSERT_TRUE(document->filter.beginResponse(handle, response));
+        document->filter.endExchange(handle, 0);
+        if (prevent) {
+            ASSERT_EQ(request.fields.size(), 2u);
+            EXPECT_EQ(request.fields[0].name, "Host");
+            EXPECT_EQ(request.fields[1].name, "Accept");
+            ASSERT_EQ(response.fields.size(), 2u);
+            EXPECT_EQ(response.fields[0].name, "Cache-Control");
+            EXPECT_EQ(response.fields[0].value, "no-cache");
+            EXPECT_EQ(response.fields[1].name, "Content-Length");
+        } else {
+            EXPECT_EQ(request.fields.size(), 9u);
+            EXPECT_EQ(response.fields.size(), 5u);
+        }
+        // What was captured is what was forwarded.
+        HttpRequestHeader stored;
+        ASSERT_TRUE(document->resources.tail->readRequestHeader(stored));
+        EXPECT_EQ(stored.fields.size(), request.fields.size());
+        HttpResponseHeader storedResponse;
+        ASSERT_TRUE(document->resources.tail->readResponseHeader(storedResponse));
+        EXPECT_EQ(storedResponse.fields.size(), response.fields.size());
+    }
+}
+
+TEST_F(DocumentTest, ExchangeEndingBeforeItsResponseIsFreed) {
+    auto document = open();
+    RecordingListener listener(*document);
+    HttpRequestHeader request = requestHead("POST / HTTP/1.1\r\nHost: o\r\n");
+    const int handle = document->filter.beginRequest(0, request);
+    const std::string body(20000, 'r');
+    document->filter.requestData(handle, body.data(), int(body.size()));
+    const std::uint32_t id = document->nextId - 1;
+    EXPECT_TRUE(exists(document->fileName(id))); // the request body spilled
+    document->filter.endExchange(handle, kErrorDataIncomplete);
+    EXPECT_TRUE(document->resources.empty());
+    EXPECT_FALSE(exists(document->fileName(id)));
+    // Leak checkers see the resource freed; handles are reused.
+    HttpRequestHeader again = requestHead("GET / HTTP/1.1\r\nHost: o\r\n");
+    EXPECT_EQ(document->filter.beginRequest(0, again), handle);
+    document->filter.endExchange(handle, 0);
+
+    // A request without Host is relayed but not captured.
+    HttpRequestHeader noHost = requestHead("GET / HTTP/1.1\r\nAccept: x\r\n");
+    EXPECT_EQ(document->filter.beginRequest(0, noHost), -1);
+}
+
+TEST_F(DocumentTest, ClearingDetachesLoadingResourcesAndTheirThreadFreesThem) {
+    auto document = open();
+    RecordingListener listener(*document);
+    exchange(document->filter, "/done", std::string(20000, 'd'));
+    const int loading = exchange(document->filter, "/loading", std::string(20000, 'l'), false);
+    const std::uint32_t doneId = 1, loadingId = 2;
+    ASSERT_EQ(listedIds(*document), (std::vector<std::uint32_t>{doneId, loadingId}));
+    document->setCurrentResource(document->resources.tail);
+
+    ui.okAnswer = false;
+    document->clearAll();
+    EXPECT_EQ(document->resources.count, 2u);
+
+    ui.okAnswer = true;
+    listener.seen.clear();
+    document->clearAll();
+    EXPECT_EQ(ui.questions.back(), loadString(121));
+    EXPECT_TRUE(document->resources.empty());
+    EXPECT_EQ(document->currentResource, nullptr);
+    EXPECT_EQ(document->findResource(loadingId), nullptr);
+    EXPECT_FALSE(exists(document->fileName(doneId)));
+    EXPECT_TRUE(exists(document->fileName(loadingId))); // still being written
+    // Sent, in order, before anything was destroyed.
+    ASSERT_EQ(listener.events(),
+              (std::vector<DocumentEvent>{DocumentEvent::CurrentChanged, DocumentEvent::Clearing}));
+
+    // The capture goes on unseen, then its thread frees it and its file.
+    document->filter.responseData(loading, "more", 4);
+    document->filter.endExchange(loading, 0);
+    EXPECT_FALSE(exists(document->fileName(loadingId)));
+    EXPECT_TRUE(document->resources.empty());
+
+    // Notices posted before the clear arrive after it and find nothing.
+    listener.seen.clear();
+    delivery.dispatchPending();
+    ASSERT_FALSE(listener.seen.empty());
+    for (const auto& seen : listener.seen)
+        EXPECT_FALSE(seen.found);
+}
+
+TEST_F(DocumentTest, ExitKeepsOrDeletesThisRunsCaptures) {
+    {
+        auto document = open();
+        exchange(document->filter, "/small", "tiny");
+        exchange(document->filter, "/big", std::string(20000, 'b'));
+        ui.yesNoAnswer = Answer::Cancel;
+        EXPECT_FALSE(document->saveModified());
+        EXPECT_EQ(document->resources.count, 2u);
+        EXPECT_EQ(ui.questions.back(), loadString(164));
+        ui.yesNoAnswer = Answer::Yes;
+        ASSERT_TRUE(document->saveModified());
+        EXPECT_TRUE(exists(document->fileName(1)));
+        EXPECT_TRUE(exists(document->fileName(2)));
+    }
+    {
+        // Kept captures come back; new ones are numbered above them. Exit
+        // with No deletes only this run's files.
+        auto document = open();
+        ASSERT_EQ(listedIds(*document), (std::vector<std::uint32_t>{1, 2}));
+        CollectingOutputStream out;
+        ASSERT_TRUE(document->resources.head->copyBody(out, false));
+        EXPECT_EQ(out.text, "tiny");
+        exchange(document->filter, "/new", std::string(20000, 'n'));
+        EXPECT_EQ(listedIds(*document), (std::vector<std::uint32_t>{1, 2, 3}));
+        EXPECT_TRUE(exists(document->fileName(3)));
+        ui.yesNoAnswer = Answer::No;
+        ASSERT_TRUE(document->saveModified());
+        EXPECT_FALSE(exists(document->fileName(3)));
+        EXPECT_TRUE(exists(document->fileName(1)));
+        EXPECT_TRUE(exists(document->fileName(2)));
+    }
+}
+
+TEST_F(DocumentTest, ConcurrentExchangesGetIncreasingNumbers) {
+    auto document = open();
+    constexpr int kThreads = 6, kEach = 150;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i)
+                exchange(document->filter, "/" + std::to_string(t) + "/" + std::to_string(i),
+                         "abc");
+        });
+    for (auto& thread : threads)
+        thread.join();
+    const std::vector<std::uint32_t> ids = listedIds(*document);
+    ASSERT_EQ(ids.size(), std::size_t(kThreads * kEach));
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        EXPECT_EQ(ids[i], i + 1);
+    // Each connection's requests are numbered in the order they were made.
+    std::vector<std::vector<std::uint32_t>> perThread(kThreads);
+    for (HttpResource* r = document->resources.head; r; r = r->next) {
+        const int t = std::stoi(r->directory.substr(std::string("http://origin/").size()));
+        const std::size_t i = std::stoul(r->name);
+        perThread[std::size_t(t)].resize(std::max(perThread[std::size_t(t)].size(), i + 1));
+        perThread[std::size_t(t)][i] = r->id;
+    }
+    for (const auto& ids : perThread)
+        for (std::size_t i = 1; i < ids.size(); ++i)
+            EXPECT_LT(ids[i - 1], ids[i]);
+}
+
+TEST_F(DocumentTest, ListenersThatLeaveGetNothingMore) {
+    auto document = open();
+    auto leaving = std::make_unique<RecordingListener>(*document);
+    RecordingListener staying(*document);
+    exchange(document->filter, "/a", "x");
+    leaving.reset(); // queued notices for it are dropped, not delivered to freed memory
+    delivery.dispatchPending();
+    EXPECT_FALSE(staying.seen.empty());
+}
+
+TEST_F(DocumentTest, CachePreventionSurvivesARestart) {
+    {
+        Document document(ui, delivery, settings);
+        EXPECT_FALSE(document.preventCache());
+        document.togglePreventCache();
+    }
+    EXPECT_EQ(settings.values["Settings/Disable Agent Cache"], 1);
+    {
+        Document document(ui, delivery, settings);
+        EXPECT_TRUE(document.preventCache());
+        document.togglePreventCache();
+    }
+    EXPECT_EQ(settings.values["Settings/Disable Agent Cache"], 0);
+}

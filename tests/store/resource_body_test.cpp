@@ -1,0 +1,273 @@
+#include "StoreTestKit.h"
+
+#include "engine/Platform.h"
+#include "store/CacheFolder.h"
+#include "store/HttpResource.h"
+#include "store/HttpResourceData.h"
+#include "support/ScopedDataHome.h"
+#include "support/ScriptedStreams.h"
+
+#include <brotli/encode.h>
+#include <gtest/gtest.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <dirent.h>
+#include <set>
+
+namespace {
+
+std::string gzipOf(const std::string& plain) {
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, plain.size()) + 32, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
+    z.avail_in = uInt(plain.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+std::string brotliOf(const std::string& plain) {
+    std::size_t size = BrotliEncoderMaxCompressedSize(plain.size());
+    std::string out(size, '\0');
+    BrotliEncoderCompress(5, 22, BROTLI_MODE_GENERIC, plain.size(),
+                          reinterpret_cast<const std::uint8_t*>(plain.data()), &size,
+                          reinterpret_cast<std::uint8_t*>(out.data()));
+    out.resize(size);
+    return out;
+}
+
+std::string zstdOf(const std::string& plain) {
+    std::string out(ZSTD_compressBound(plain.size()), '\0');
+    out.resize(ZSTD_compress(out.data(), out.size(), plain.data(), plain.size(), 3));
+    return out;
+}
+
+std::string chunked(const std::string& data, std::size_t piece) {
+    std::string out;
+    for (std::size_t at = 0; at < data.size(); at += piece) {
+        const std::string part = data.substr(at, piece);
+        char size[16];
+        std::snprintf(size, sizeof size, "%zx\r\n", part.size());
+        out += size + part + "\r\n";
+    }
+    return out + "0\r\n\r\n";
+}
+
+std::set<std::string> folderEntries(const std::string& path) {
+    std::set<std::string> names;
+    if (DIR* dir = opendir(path.c_str())) {
+        while (dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.' || (entry->d_name[1] && entry->d_name[1] != '.'))
+                names.insert(entry->d_name);
+        closedir(dir);
+    }
+    return names;
+}
+
+struct BodyTest : ::testing::Test {
+    void SetUp() override { ASSERT_TRUE(folder.prepareCacheFolder()); }
+
+    std::unique_ptr<HttpResource> withResponse(const std::string& fields, const std::string& body,
+                                               bool finish = true) {
+        return capture(folder, "GET /x HTTP/1.1\r\nHost: a\r\n", "", "HTTP/1.1 200 OK\r\n" + fields,
+                       body, finish);
+    }
+
+    ScopedDataHome home;
+    CacheFolder folder;
+};
+
+} // namespace
+
+TEST_F(BodyTest, CopyBodyRawAndDecoded) {
+    const std::string plain = [] {
+        std::string text;
+        for (int i = 0; text.size() < 40000; ++i)
+            text += "row " + std::to_string(i) + "\n";
+        return text;
+    }();
+    const std::string gz = gzipOf(plain);
+    const std::string framed = chunked(gz, 1000);
+    const std::string len = "Content-Length: ";
+    struct Case {
+        const char* label;
+        std::string fields;
+        std::string stored;
+        bool decode;
+        bool ok;
+        std::uint32_t error;
+        std::string output;
+    };
+    const Case cases[] = {
+        {"plain, raw", len + "5\r\n", "hello", false, true, 0, "hello"},
+        {"plain, decoded", len + "5\r\n", "hello", true, true, 0, "hello"},
+        {"chunked gzip, raw keeps framing",
+         "Content-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n", framed, false, true, 0,
+         framed},
+        {"chunked gzip, decoded", "Content-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n",
+         framed, true, true, 0, plain},
+        {"chunked only", "Transfer-Encoding: Chunked\r\n", chunked("abcdef", 4), true, true, 0,
+         "abcdef"},
+        {"gzip by length",
+         "Content-Encoding: x-gzip\r\n" + len + std::to_string(gz.size()) + "\r\n", gz, true, true,
+         0, plain},
+        {"br", "Content-Encoding: br\r\n" + len + std::to_string(brotliOf(plain).size()) + "\r\n",
+         brotliOf(plain), true, true, 0, plain},
+        {"zstd then chunked", "Content-Encoding: zstd\r\nTransfer-Encoding: chunked\r\n",
+         chunked(zstdOf(plain), 333), true, true, 0, plain},
+        {"parameters after the coding name",
+         "Content-Encoding: gzip ; level=9\r\n" + len + std::to_string(gz.size()) + "\r\n", gz,
+         true, true, 0, plain},
+        {"identity is unknown when decoding", "Content-Encoding: identity\r\n" + len + "2\r\n",
+         "ab", true, false, kErrorCodingUnsupported, ""},
+        {"identity copied raw", "Content-Encoding: identity\r\n" + len + "2\r\n", "ab", false, true,
+         0, "ab"},
+        {"empty coding", "Content-Encoding: gzip,\r\n" + len + "2\r\n", "ab", true, false,
+         kErrorCodingUnsupported, ""},
+        {"compress cannot be decoded", "Content-Encoding: compress\r\n" + len + "2\r\n", "ab", true,
+         false, 0, ""},
+        {"length 0 has no body", len + "0\r\n", "", false, false, kErrorNoResponseData, ""},
+        {"no length, not chunked", "", "", false, false, kErrorNoResponseData, ""},
+        {"cut short", len + "10\r\n", "12345", false, false, kErrorDataIncomplete, "12345"},
+        {"corrupt gzip", "Content-Encoding: gzip\r\n" + len + "9\r\n", "not gzip!", true, false,
+         kErrorInvalidData, ""},
+    };
+    for (const Case& c : cases) {
+        auto resource = withResponse(c.fields, c.stored);
+        CollectingOutputStream out;
+        setLastError(0);
+        EXPECT_EQ(resource->copyBody(out, c.decode), c.ok) << c.label;
+        EXPECT_EQ(lastError(), c.error) << c.label;
+        EXPECT_EQ(out.text, c.output) << c.label;
+        if (c.ok) {
+            EXPECT_GE(out.flushes, 1) << c.label;
+        }
+    }
+}
+
+TEST_F(BodyTest, CopyBodyRefusesALoadingResource) {
+    auto resource = withResponse("Content-Length: 4\r\n", "body", false);
+    CollectingOutputStream out;
+    EXPECT_FALSE(resource->copyBody(out, false));
+    EXPECT_EQ(lastError(), kErrorResourceNotReady);
+    ASSERT_TRUE(resource->finish());
+    EXPECT_TRUE(resource->copyBody(out, false));
+    EXPECT_EQ(out.text, "body");
+}
+
+TEST_F(BodyTest, ExportWritesTheFileOrLeavesEverythingAsItWas) {
+    TempFolder target;
+    const std::string path = target.path() + "/out.bin";
+    auto good = withResponse("Content-Length: 30000\r\n", std::string(30000, 'z'));
+    ASSERT_FALSE(good->inMemory);
+    ASSERT_TRUE(good->exportBody(path, true));
+    EXPECT_EQ(readFile(path), std::string(30000, 'z'));
+
+    // A failed export over an existing file keeps that file and leaves no
+    // partial one behind.
+    auto broken = withResponse("Content-Length: 10\r\n", "short");
+    EXPECT_FALSE(broken->exportBody(path, false));
+    EXPECT_EQ(lastError(), kErrorDataIncomplete);
+    EXPECT_EQ(readFile(path), std::string(30000, 'z'));
+    EXPECT_EQ(folderEntries(target.path()), std::set<std::string>{"out.bin"});
+
+    EXPECT_FALSE(broken->exportBody(target.path() + "/missing/x", false));
+    EXPECT_EQ(lastError(), std::uint32_t(ENOENT));
+}
+
+TEST_F(BodyTest, ExportNames) {
+    struct Case {
+        const char* name;
+        const char* contentType;
+        const char* suggested;
+    };
+    const Case cases[] = {
+        {"a:b?.php", "text/html", "a_b_.html"},
+        {"photo", "application/x-unknown", "photo"},
+        {"x.jpg", "IMAGE/PNG", "x.png"},
+        {"x.jpg", "image/webp", "x.jpg"},
+        {"q\"*<>|\\.txt", "text/css", "q______.css"},
+        {"archive.tar.gz", "application/gzip", "archive.tar.gzip"},
+        {"noext", "", "noext"},
+    };
+    for (const Case& c : cases) {
+        HttpResource resource(&folder);
+        resource.name = c.name;
+        resource.contentType = c.contentType;
+        EXPECT_EQ(resource.suggestedFileName(), c.suggested) << c.name;
+    }
+}
+
+TEST_F(BodyTest, ExportPathsStayUnique) {
+    TempFolder target;
+    auto resource =
+        capture(folder, "GET /img/x.jpg HTTP/1.1\r\nHost: a\r\n", "",
+                "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: 3\r\n", "png");
+    std::vector<std::string> paths;
+    for (int i = 0; i < 3; ++i) {
+        paths.push_back(resource->uniqueExportPath(target.path()));
+        ASSERT_TRUE(resource->exportBody(paths.back(), false));
+    }
+    const std::string base = target.path() + "/";
+    EXPECT_EQ(paths,
+              (std::vector<std::string>{base + "x.png", base + "x(1).png", base + "x(2).png"}));
+    // A trailing slash on the folder is not doubled; a name without
+    // extension counts before nothing.
+    resource->name = "plain";
+    resource->contentType = "text/plain";
+    writeFile(base + "plain", "taken");
+    EXPECT_EQ(resource->uniqueExportPath(base), base + "plain(1)");
+}
+
+TEST_F(BodyTest, ResourceDataRegions) {
+    auto resource = capture(folder, "POST /u HTTP/1.1\r\nHost: a\r\n", "0123456789",
+                            "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n", "", false);
+    auto request = HttpResourceData::requestBody(*resource);
+    ASSERT_TRUE(request);
+    // More captured bytes do not change the snapshot.
+    ASSERT_TRUE(resource->writeData("abcde", 5));
+    resource->receivedSize = 5;
+
+    char bytes[64];
+    EXPECT_EQ(request->size(), 10);
+    EXPECT_EQ(request->read(bytes, 64), 10);
+    EXPECT_EQ(std::string(bytes, 10), "0123456789");
+    EXPECT_EQ(request->read(bytes, 64), 0);
+    EXPECT_TRUE(request->seek(10));
+    EXPECT_EQ(request->read(bytes, 1), 0);
+    EXPECT_FALSE(request->seek(11));
+    EXPECT_FALSE(request->seek(-1));
+    ASSERT_TRUE(request->seek(3));
+    EXPECT_EQ(request->skip(100), 7);
+    EXPECT_EQ(request->available(), 0);
+
+    auto response = HttpResourceData::responseBody(*resource);
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->read(bytes, 64), 5);
+    EXPECT_EQ(std::string(bytes, 5), "abcde");
+
+    // The same regions from the cache file.
+    const std::string big(20000, 'q');
+    ASSERT_TRUE(resource->writeData(big.data(), std::uint32_t(big.size())));
+    resource->receivedSize += std::int64_t(big.size());
+    ASSERT_FALSE(resource->inMemory);
+    ASSERT_TRUE(resource->finish());
+    auto fileRequest = HttpResourceData::requestBody(*resource);
+    ASSERT_TRUE(fileRequest);
+    EXPECT_EQ(fileRequest->read(bytes, 64), 10);
+    EXPECT_EQ(std::string(bytes, 10), "0123456789");
+    auto fileResponse = HttpResourceData::responseBody(*resource);
+    ASSERT_TRUE(fileResponse);
+    EXPECT_EQ(fileResponse->size(), 20005);
+    ASSERT_TRUE(fileResponse->seek(20000));
+    EXPECT_EQ(fileResponse->read(bytes, 64), 5);
+    EXPECT_EQ(std::string(bytes, 5), "qqqqq");
+
+    folder.deleteCacheFile(resource->id);
+    EXPECT_FALSE(HttpResourceData::responseBody(*resource));
+}

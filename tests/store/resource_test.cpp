@@ -1,0 +1,250 @@
+#include "StoreTestKit.h"
+
+#include "engine/FileStream.h"
+#include "engine/Platform.h"
+#include "store/CacheFolder.h"
+#include "store/HttpResource.h"
+#include "store/MemoryImage.h"
+#include "support/ScopedDataHome.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+struct ResourceTest : ::testing::Test {
+    void SetUp() override { ASSERT_TRUE(folder.prepareCacheFolder()); }
+
+    bool fileExists(std::uint32_t id) const {
+        struct stat st {};
+        return stat(folder.fileName(id).c_str(), &st) == 0;
+    }
+
+    ScopedDataHome home;
+    CacheFolder folder;
+};
+
+std::uint64_t field(const std::string& image, int at, int size) {
+    std::uint64_t value = 0;
+    for (int i = size - 1; i >= 0; --i)
+        value = (value << 8) | static_cast<unsigned char>(image[std::size_t(at + i)]);
+    return value;
+}
+
+const std::string kOk = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n";
+
+} // namespace
+
+TEST_F(ResourceTest, DerivesNamesFromTheRequest) {
+    struct Case {
+        std::string head;
+        const char* url;
+        const char* directory;
+        const char* name;
+        const char* referrer;
+    };
+    const Case cases[] = {
+        {"GET /a/b.png HTTP/1.1\r\nHost: srv\r\n", "http://srv/a/b.png", "http://srv/a/", "b.png",
+         ""},
+        {"GET / HTTP/1.1\r\nHost: srv:81\r\n", "http://srv:81/", "http://srv:81/", "srv:81", ""},
+        {"GET /a%20b/ HTTP/1.1\r\nHost: srv\r\n", "http://srv/a%20b/", "http://srv/a b/", "srv",
+         ""},
+        {"GET /p/%E4%B8%AD.txt?x=1#f HTTP/1.1\r\nHost: srv\r\n", "http://srv/p/%E4%B8%AD.txt?x=1#f",
+         "http://srv/p/", "\xE4\xB8\xAD.txt", ""},
+        // An absolute target keeps its own authority, whatever Host says.
+        {"GET http://other:8080/x/y HTTP/1.1\r\nHost: srv\r\n", "http://other:8080/x/y",
+         "http://other:8080/x/", "y", ""},
+        {"GET /q HTTP/1.1\r\nHost: srv\r\nReferer: /from/here\r\n", "http://srv/q", "http://srv/",
+         "q", "http://srv/from/here"},
+        {"GET /q HTTP/1.1\r\nHost: srv\r\nReferer: https://e.org/p?z\r\n", "http://srv/q",
+         "http://srv/", "q", "https://e.org/p?z"},
+    };
+    for (const Case& c : cases) {
+        HttpResource resource(&folder);
+        ASSERT_TRUE(resource.begin(1));
+        ASSERT_TRUE(resource.writeRequestHeader(requestHead(c.head))) << c.head;
+        EXPECT_EQ(resource.url.toString(), c.url) << c.head;
+        EXPECT_EQ(resource.directory, c.directory) << c.head;
+        EXPECT_EQ(resource.name, c.name) << c.head;
+        EXPECT_EQ(resource.referrer.toString(), c.referrer) << c.head;
+    }
+
+    HttpResource noHost(&folder);
+    ASSERT_TRUE(noHost.begin(1));
+    EXPECT_FALSE(noHost.writeRequestHeader(requestHead("GET /a HTTP/1.1\r\nAccept: x\r\n")));
+    EXPECT_EQ(lastError(), kErrorHostUnknown);
+}
+
+TEST_F(ResourceTest, DerivesFactsFromTheResponse) {
+    struct Case {
+        std::string fields;
+        std::int64_t contentLength;
+        const char* contentType;
+        std::int32_t category;
+    };
+    const Case cases[] = {
+        {"Content-Type: Text/HTML; charset=utf-8\r\nContent-Length: 0012\r\n", 12, "Text/HTML", 6},
+        {"Content-Type: image/png\r\nContent-Length: 0\r\n", 0, "image/png", 2},
+        {"Content-Type: VIDEO/mp4 ;x\r\nContent-Length: 12abc\r\n", -1, "VIDEO/mp4", 7},
+        {"Content-Type: nonsense\r\n", -1, "nonsense", 8},
+        {"Content-Type: applications/x\r\n", -1, "applications/x", 8},
+        {"Content-Length: 5\r\n", 5, "", 8},
+    };
+    for (const Case& c : cases) {
+        HttpResource resource(&folder);
+        ASSERT_TRUE(resource.begin(1));
+        ASSERT_TRUE(resource.writeRequestHeader(requestHead("GET / HTTP/1.1\r\nHost: a\r\n")));
+        ASSERT_TRUE(resource.writeResponseHeader(responseHead("HTTP/1.1 404 Gone\r\n" + c.fields)));
+        EXPECT_EQ(resource.statusCode, 404);
+        EXPECT_EQ(resource.contentLength, c.contentLength) << c.fields;
+        EXPECT_EQ(resource.contentType, c.contentType) << c.fields;
+        EXPECT_EQ(resource.category, c.category) << c.fields;
+    }
+}
+
+TEST_F(ResourceTest, ImageSpillsToItsFileAfterExactly16384Bytes) {
+    auto resource = capture(folder, "GET /big HTTP/1.1\r\nHost: a\r\n", "", kOk, "", false);
+    const std::int32_t headsEnd = resource->memoryImage()->length();
+    ASSERT_EQ(resource->responseBodyOffset, headsEnd);
+
+    const std::string body(16384 - headsEnd, 'x');
+    ASSERT_TRUE(resource->writeData(body.data(), std::uint32_t(body.size())));
+    EXPECT_TRUE(resource->inMemory);
+    EXPECT_FALSE(fileExists(resource->id));
+    const std::string memoryImage(resource->memoryImage()->data(), 16384);
+
+    ASSERT_TRUE(resource->writeData("y", 1));
+    EXPECT_FALSE(resource->inMemory);
+    EXPECT_EQ(readFile(folder.fileName(resource->id)), memoryImage + "y");
+    resource->receivedSize = std::int64_t(body.size()) + 1;
+
+    resource->result = 0xE0000069;
+    ASSERT_TRUE(resource->finish());
+    EXPECT_FALSE(resource->stream); // the file is closed
+    EXPECT_EQ(resource->flags & HttpResource::Loading, 0u);
+    const std::string image = readFile(folder.fileName(resource->id));
+    ASSERT_EQ(image.size(), 16385u);
+    EXPECT_EQ(field(image, 0, 4), 1u);
+    EXPECT_EQ(field(image, 4, 4), resource->id);
+    EXPECT_EQ(field(image, 8, 4), 0xE0000069u);
+    EXPECT_EQ(field(image, 12, 4), resource->requestBodyOffset);
+    EXPECT_EQ(field(image, 16, 8), std::uint64_t(resource->responseHeaderOffset));
+    EXPECT_EQ(field(image, 24, 8), std::uint64_t(headsEnd));
+    EXPECT_EQ(field(image, 32, 8), body.size() + 1);
+    EXPECT_EQ(image.substr(40, 5), "GET /");
+}
+
+TEST_F(ResourceTest, FailedSpillKeepsTheMemoryImage) {
+    auto resource = capture(folder, "GET / HTTP/1.1\r\nHost: a\r\n", "", kOk, "", false);
+    const std::int32_t before = resource->memoryImage()->length();
+    // A folder in the file's place makes creating the file fail, even for root.
+    ASSERT_EQ(mkdir(folder.fileName(resource->id).c_str(), 0700), 0);
+    const std::string body(20000, 'x');
+    EXPECT_FALSE(resource->writeData(body.data(), std::uint32_t(body.size())));
+    EXPECT_EQ(lastError(), std::uint32_t(EISDIR));
+    EXPECT_TRUE(resource->inMemory);
+    EXPECT_EQ(resource->memoryImage()->length(), before);
+}
+
+TEST_F(ResourceTest, HeadsReadBackWhileLoadingAndCaptureGoesOn) {
+    for (std::size_t firstBody : {100u, 20000u}) { // in memory, then in its file
+        auto resource = capture(folder, "POST /f HTTP/1.1\r\nHost: a\r\nX-A: 1\r\nX-A: 2\r\n",
+                                "req-body", kOk + "Content-Length: 99\r\n", "", false);
+        const std::string first(firstBody, 'a');
+        ASSERT_TRUE(resource->writeData(first.data(), std::uint32_t(first.size())));
+
+        HttpRequestHeader request;
+        ASSERT_TRUE(resource->readRequestHeader(request)) << firstBody;
+        EXPECT_EQ(request.method, "POST");
+        ASSERT_EQ(request.fields.size(), 3u);
+        EXPECT_EQ(request.fields[2].value, "2");
+        HttpResponseHeader response;
+        ASSERT_TRUE(resource->readResponseHeader(response)) << firstBody;
+        EXPECT_EQ(response.contentLength(), 99);
+
+        ASSERT_TRUE(resource->writeData("tail", 4));
+        resource->receivedSize = std::int64_t(firstBody) + 4;
+        ASSERT_TRUE(resource->finish());
+        std::string image = resource->inMemory
+                                ? std::string(resource->memoryImage()->data(),
+                                              std::size_t(resource->memoryImage()->length()))
+                                : readFile(folder.fileName(resource->id));
+        EXPECT_EQ(image.substr(std::size_t(resource->responseBodyOffset)), first + "tail");
+        EXPECT_EQ(image.substr(resource->requestBodyOffset, 8), "req-body");
+    }
+}
+
+TEST_F(ResourceTest, LoadsWhatWasSaved) {
+    auto big = capture(folder, "GET /big.bin HTTP/1.1\r\nHost: a\r\nReferer: /r\r\n", "",
+                       "HTTP/1.1 206 Part\r\nContent-Type: audio/ogg\r\nContent-Length: 30000\r\n",
+                       std::string(30000, 'b'));
+    auto small = capture(folder, "GET /s.txt HTTP/1.1\r\nHost: a\r\n", "", kOk, "small");
+    ASSERT_TRUE(small->inMemory);
+    // A finished image holds no spare room.
+    EXPECT_EQ(small->memoryImage()->capacity(), small->memoryImage()->length());
+    ASSERT_TRUE(small->saveToCacheFile());
+    EXPECT_TRUE(small->inMemory); // keeps its image either way
+
+    for (HttpResource* original : {big.get(), small.get()}) {
+        HttpResource loaded(&folder);
+        ASSERT_TRUE(loaded.load(folder.fileName(original->id)));
+        EXPECT_EQ(loaded.id, original->id);
+        EXPECT_TRUE(loaded.fromDisk);
+        EXPECT_FALSE(loaded.inMemory);
+        EXPECT_FALSE(loaded.stream);
+        EXPECT_EQ(loaded.flags, 0u);
+        EXPECT_EQ(loaded.url.toString(), original->url.toString());
+        EXPECT_EQ(loaded.name, original->name);
+        EXPECT_EQ(loaded.referrer.toString(), original->referrer.toString());
+        EXPECT_EQ(loaded.statusCode, original->statusCode);
+        EXPECT_EQ(loaded.contentType, original->contentType);
+        EXPECT_EQ(loaded.category, original->category);
+        EXPECT_EQ(loaded.contentLength, original->contentLength);
+        EXPECT_EQ(loaded.receivedSize, original->receivedSize);
+        EXPECT_EQ(loaded.requestBodyOffset, original->requestBodyOffset);
+        EXPECT_EQ(loaded.responseHeaderOffset, original->responseHeaderOffset);
+        EXPECT_EQ(loaded.responseBodyOffset, original->responseBodyOffset);
+        HttpResponseHeader response;
+        ASSERT_TRUE(loaded.readResponseHeader(response));
+        EXPECT_EQ(response.statusCode, original->statusCode);
+    }
+}
+
+TEST_F(ResourceTest, DamagedCacheFilesFailToLoad) {
+    auto good = capture(folder, "GET /g HTTP/1.1\r\nHost: a\r\n", "", kOk, "body");
+    ASSERT_TRUE(good->saveToCacheFile());
+    const std::string image = readFile(folder.fileName(good->id));
+    auto withField = [&](int at, std::uint64_t value, int size) {
+        std::string bytes = image;
+        for (int i = 0; i < size; ++i)
+            bytes[std::size_t(at + i)] = char(value >> (8 * i));
+        return bytes;
+    };
+    struct Case {
+        const char* label;
+        std::string bytes;
+        std::uint32_t error;
+    };
+    std::string unfinished = image;
+    std::fill(unfinished.begin() + 8, unfinished.begin() + 40, '\0');
+    const Case cases[] = {
+        {"empty", "", kErrorDataIncomplete},
+        {"shorter than the record header", image.substr(0, 39), kErrorDataIncomplete},
+        {"other version", withField(0, 2, 4), kErrorInvalidData},
+        {"never finished", unfinished, kErrorInvalidData},
+        {"response head unreachable", withField(16, std::uint64_t(-5), 8), kErrorResourceNotReady},
+        {"body beyond the end", withField(32, 1000, 8), kErrorInvalidData},
+        {"huge received size", withField(32, 0x7FFFFFFFFFFFFFFFull, 8), kErrorInvalidData},
+        {"request body before the head", withField(12, 3, 4), kErrorInvalidData},
+        {"cut in the request head", image.substr(0, 50), kErrorDataIncomplete},
+    };
+    for (const Case& c : cases) {
+        const std::string path = home.path() + "/damaged.dat";
+        writeFile(path, c.bytes);
+        HttpResource resource(&folder);
+        setLastError(0);
+        EXPECT_FALSE(resource.load(path)) << c.label;
+        EXPECT_EQ(lastError(), c.error) << c.label;
+    }
+}
