@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -42,13 +43,19 @@ bool InstanceLock::acquire() {
         return true;
     const int fd = ::open(QFile::encodeName(lockPath_).constData(),
                           O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
-        return false;
+    if (fd < 0) {
+        // Without a lock file there is no telling whether another instance
+        // runs; starting is better than refusing to start at all.
+        qWarning("cannot create %s: %s", qPrintable(lockPath_), std::strerror(errno));
+        held_ = true;
+        return true;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         return false;
     }
     lockFd_ = fd;
+    held_ = true;
     // Holding the lock means nobody else listens: any socket file is stale.
     QLocalServer::removeServer(socketPath_);
     server_ = new QLocalServer(this);
@@ -73,6 +80,7 @@ void InstanceLock::release() {
         ::close(lockFd_);
         lockFd_ = -1;
     }
+    held_ = false;
 }
 
 void InstanceLock::acceptClients() {

@@ -21,7 +21,7 @@ public:
     // True when this process is now the running instance (it listens for
     // commands); false when another one holds the lock, or on failure.
     bool acquire();
-    bool held() const { return lockFd_ >= 0; }
+    bool held() const { return held_; }
     // Stops listening and releases the lock.
     void release();
 
@@ -42,5 +42,6 @@ private:
     QString socketPath_;
     QString lockPath_;
     int lockFd_ = -1;
+    bool held_ = false;
     QLocalServer* server_ = nullptr;
 };

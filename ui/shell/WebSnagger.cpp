@@ -19,8 +19,10 @@
 #include <QDesktopServices>
 #include <QIcon>
 #include <QMainWindow>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QStatusBar>
+#include <QToolBar>
 #include <QUrl>
 #include <QUuid>
 
@@ -30,6 +32,7 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -127,6 +130,10 @@ bool WebSnagger::initInstance() {
         return false;
     if (!document_->newDocument())
         return false;
+    // Desktops without a window manager ignore "maximised": fill the screen
+    // by hand as well.
+    if (const QScreen* screen = mainWindow_->screen())
+        mainWindow_->setGeometry(screen->availableGeometry());
     mainWindow_->showMaximized();
     traceEvent("ready");
     return true;
@@ -244,6 +251,14 @@ bool WebSnagger::createMainWindow() {
     window->setObjectName(QString::fromLatin1(kMainWindowName));
     window->setWindowTitle(QStringLiteral("Tidewell"));
     window->statusBar()->showMessage(text(107));
+    QToolBar* commands = window->addToolBar(QStringLiteral("Tidewell"));
+    commands->setMovable(false);
+    for (const auto& [id, label] : {std::pair{ID_ONLINE_HELP, QStringLiteral("在线帮助")},
+                                    std::pair{ID_CHECK_UPDATE, QStringLiteral("检查更新")},
+                                    std::pair{ID_APP_ABOUT, text(169)}}) {
+        connect(commands->addAction(label), &QAction::triggered, this,
+                [this, id = id] { onCommand(id); });
+    }
     window->installEventFilter(this);
     mainWindow_ = window;
     documentUi.setWindow(window);
