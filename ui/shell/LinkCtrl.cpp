@@ -1,0 +1,182 @@
+#include "ui/shell/LinkCtrl.h"
+
+#include "ui/shell/MessageBoxes.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QFontMetrics>
+#include <QMouseEvent>
+#include <QTimerEvent>
+#include <QUrl>
+
+namespace {
+
+// What QDesktopServices cannot tell apart: it opened the address or it had
+// nothing to open it with.
+constexpr int kOpened = 33;
+constexpr int kNoAssociation = 31;
+
+} // namespace
+
+LinkCtrl::LinkCtrl(const QString& text, QWidget* parent) : QLabel(text, parent) {
+    // The link is sized from its left and top edges unless the caller asks
+    // for centring or right alignment.
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setTextFormat(Qt::PlainText);
+    attach();
+}
+
+void LinkCtrl::attach() {
+    setMouseTracking(true);
+    if (address_.isEmpty())
+        address_ = text();
+    if (text().isEmpty())
+        setText(address_);
+    if (!attached_) {
+        normalFont_ = font();
+        underlinedFont_ = normalFont_;
+        underlinedFont_.setUnderline(true);
+        attached_ = true;
+    }
+    setCursor(Qt::PointingHandCursor);
+    setToolTip(address_);
+    fitToText();
+    updateColour();
+}
+
+void LinkCtrl::setAddress(const QString& address) {
+    address_ = address;
+    fitToText();
+    setToolTip(address_);
+}
+
+void LinkCtrl::fitToText() {
+    if (!adjustToFit)
+        return;
+    const QMargins margins = contentsMargins();
+    const int border = 2 * margin();
+    const QSize textSize = QFontMetrics(underlinedFont_).size(Qt::TextSingleLine, text());
+    const int width = margins.left() + margins.right() + border + textSize.width();
+    const int height = margins.top() + margins.bottom() + border + textSize.height();
+    QRect box = geometry();
+    const Qt::Alignment align = alignment();
+    const int top = align & Qt::AlignVCenter ? box.center().y() - height / 2 : box.top();
+    int left = box.left();
+    if (align & Qt::AlignHCenter)
+        left = box.center().x() - width / 2;
+    else if (align & Qt::AlignRight)
+        left = box.right() + 1 - width;
+    setGeometry(left, top, width, height);
+}
+
+void LinkCtrl::updateColour() {
+    QPalette colours = palette();
+    colours.setColor(QPalette::WindowText, hovering  ? hoverColour
+                                           : visited ? visitedColour
+                                                     : linkColour);
+    setPalette(colours);
+    update();
+}
+
+void LinkCtrl::mouseMoveEvent(QMouseEvent* event) {
+    if (!hovering) {
+        hovering = true;
+        setFont(underlinedFont_);
+        updateColour();
+        hoverTimer_.start(kHoverCheckMs, this);
+    }
+    QLabel::mouseMoveEvent(event);
+}
+
+void LinkCtrl::timerEvent(QTimerEvent* event) {
+    if (event->timerId() != hoverTimer_.timerId()) {
+        QLabel::timerEvent(event);
+        return;
+    }
+    if (!rect().contains(mapFromGlobal(QCursor::pos()))) {
+        hovering = false;
+        hoverTimer_.stop();
+        setFont(normalFont_);
+        updateColour();
+    }
+}
+
+void LinkCtrl::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton)
+        pressed_ = true;
+    QLabel::mousePressEvent(event);
+}
+
+void LinkCtrl::mouseReleaseEvent(QMouseEvent* event) {
+    const bool clicked = pressed_ && event->button() == Qt::LeftButton &&
+                         rect().contains(event->position().toPoint());
+    if (event->button() == Qt::LeftButton)
+        pressed_ = false;
+    QLabel::mouseReleaseEvent(event);
+    if (clicked) {
+        hovering = false;
+        open();
+    }
+}
+
+int LinkCtrl::open() {
+    const int result = QDesktopServices::openUrl(QUrl(address_)) ? kOpened : kNoAssociation;
+    if (result > 32) {
+        visited = true;
+        updateColour();
+    } else {
+        QApplication::beep();
+        showMessageBox(this, QMessageBox::Warning, errorMessage(result));
+    }
+    return result;
+}
+
+QString LinkCtrl::errorMessage(int result) {
+    const char* text = nullptr;
+    switch (result) {
+    case 0:
+        text = "The operating system is out\nof memory or resources.";
+        break;
+    case 2:
+        text = "The specified file was not found.";
+        break;
+    case 3:
+        text = "The specified path was not found.";
+        break;
+    case 5:
+        text = "The operating system denied\naccess to the specified file.";
+        break;
+    case 8:
+        text = "There was not enough memory to complete the operation.";
+        break;
+    case 11:
+        text = "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image).";
+        break;
+    case 26:
+        text = "A sharing violation occurred. ";
+        break;
+    case 27:
+        text = "The filename association is\nincomplete or invalid.";
+        break;
+    case 28:
+        text = "The DDE transaction could not\nbe completed because the request timed out.";
+        break;
+    case 29:
+        text = "The DDE transaction failed.";
+        break;
+    case 30:
+        text = "The DDE transaction could not\nbe completed because other DDE transactions\n"
+               "were being processed.";
+        break;
+    case 31:
+        text = "There is no application associated\nwith the given filename extension.";
+        break;
+    case 32:
+        text = "The specified dynamic-link library was not found.";
+        break;
+    }
+    const QString detail = text ? QString::fromLatin1(text)
+                                : QStringLiteral("Unknown Error (%1) occurred.").arg(result);
+    return QStringLiteral("Unable to open hyperlink:\n\n") + detail;
+}

@@ -1,0 +1,337 @@
+#include "ui/shell/WebSnagger.h"
+
+#include "engine/Platform.h"
+#include "resources/StringTable.h"
+#include "store/Document.h"
+#include "sysproxy/ProxySettings.h"
+#include "sysproxy/SettingsFile.h"
+#include "ui/shell/AboutDialog.h"
+#include "ui/shell/AutoUpdate.h"
+#include "ui/shell/DataFiles.h"
+#include "ui/shell/InstanceLock.h"
+#include "ui/shell/MessageBoxes.h"
+#include "ui/shell/TestHooks.h"
+#include "ui/shell/UiEventDelivery.h"
+#include "ui/shell/UpdateNotifier.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QIcon>
+#include <QMainWindow>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QUrl>
+#include <QUuid>
+
+#include <FreeImage.h>
+
+#include <csignal>
+#include <cstdint>
+#include <fcntl.h>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+WebSnagger* theApp = nullptr;
+
+// Termination signals are turned into an event of the user-interface thread
+// through this pipe: a signal handler may do nothing more than write to it.
+int signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int number) {
+    const int saved = errno;
+    const char byte = static_cast<char>(number);
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+QString text(unsigned id) {
+    return QString::fromUtf8(loadString(id));
+}
+
+} // namespace
+
+WebSnagger::WebSnagger(int& argc, char** argv) : argc_(argc), argv_(argv) {
+    theApp = this;
+    for (int i = 1; i < argc; ++i)
+        arguments_ << QString::fromLocal8Bit(argv[i]);
+}
+
+WebSnagger::~WebSnagger() {
+    if (theApp == this)
+        theApp = nullptr;
+}
+
+WebSnagger* WebSnagger::instance() {
+    return theApp;
+}
+
+int WebSnagger::run() {
+    int code = 0;
+    if (initInstance()) {
+        code = application_->exec();
+        closeDocument(false);
+    }
+    // The frame and the document go before the application's own exit steps.
+    delete mainWindow_;
+    document_.reset();
+    exitInstance();
+    return code;
+}
+
+bool WebSnagger::initInstance() {
+    productVersion = QStringLiteral(TIDEWELL_VERSION);
+    std::string id;
+    if (SettingsFile().readString(kUserKey, kUserIdValue, id))
+        userId = QString::fromStdString(id);
+
+    // The whole command line, compared exactly: " install" or "INSTALL" is
+    // not the word.
+    const QString commandLine = arguments_.join(QLatin1Char(' '));
+    if (commandLine == QLatin1String("install")) {
+        createUserId();
+        return false;
+    }
+    if (commandLine == QLatin1String("uninstall")) {
+        AutoUpdate::sendUninstallNotification(productVersion.toStdString(), userId.toStdString());
+        return false;
+    }
+
+    createApplication();
+
+    instanceMutex = new InstanceLock(QString::fromLatin1(kInstanceName), this);
+    if (!instanceMutex->acquire())
+        return handOverToRunningInstance();
+    connect(instanceMutex, &InstanceLock::commandReceived, this, [this](int command) {
+        traceEvent(QByteArray("command: " + QByteArray::number(command)).constData());
+        if (command == kShowCommand)
+            showMainWindow();
+    });
+    watchTerminationSignals();
+
+    FreeImage_Initialise(FALSE);
+    imageLibrary_ = true;
+    // Sockets need no library start here; what remains of it is that a peer
+    // closing mid-send must fail the send, not end the process.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    recoverProxySettings();
+    backUpProxySettings();
+    if (terminating_)
+        return false;
+
+    // The shared text renderer of the panes is created here once it exists.
+
+    if (!createMainWindow() || terminating_)
+        return false;
+    if (!document_->newDocument())
+        return false;
+    // Desktops without a window manager ignore "maximised": fill the screen
+    // by hand as well.
+    if (const QScreen* screen = mainWindow_->screen())
+        mainWindow_->setGeometry(screen->availableGeometry());
+    mainWindow_->showMaximized();
+    traceEvent("ready");
+    return true;
+}
+
+int WebSnagger::exitInstance() {
+    // The shared text renderer of the panes is destroyed here once it exists.
+    if (imageLibrary_) {
+        FreeImage_DeInitialise();
+        imageLibrary_ = false;
+    }
+    // Only the running instance owns the crash flag: a second instance, or
+    // "install" next to a running one, must not clear it.
+    const bool running = instanceMutex && instanceMutex->held();
+    delete instanceMutex;
+    instanceMutex = nullptr;
+    if (running)
+        SettingsFile().writeDword(ProxySettings::kBackupKey, "", 0);
+    if (signalNotifier_) {
+        std::signal(SIGTERM, SIG_DFL);
+        std::signal(SIGINT, SIG_DFL);
+        delete signalNotifier_;
+        signalNotifier_ = nullptr;
+    }
+    application_.reset();
+    return 0;
+}
+
+void WebSnagger::createUserId() {
+    if (!userId.isEmpty())
+        return;
+    // 32 lower-case hexadecimal digits of a random GUID.
+    const QString id = QUuid::createUuid().toString(QUuid::Id128).toLower();
+    if (SettingsFile().writeString(kUserKey, kUserIdValue, id.toStdString()))
+        userId = id;
+}
+
+void WebSnagger::createApplication() {
+    application_ = std::make_unique<QApplication>(argc_, argv_);
+    QApplication::setOrganizationName(QStringLiteral("Merovex"));
+    QApplication::setApplicationName(QStringLiteral("Tidewell"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Tidewell"));
+    QApplication::setApplicationVersion(productVersion);
+    QGuiApplication::setDesktopFileName(QStringLiteral("tidewell"));
+    loadProgramResources();
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/tidewell/icons/tidewell-%1.png").arg(size));
+    QApplication::setWindowIcon(icon);
+    // The texts are Chinese: without the simplified-Chinese face first among
+    // the fallbacks, Qt picks the Japanese glyph shapes.
+    QFont font = QApplication::font();
+    font.setFamilies({font.family(), QStringLiteral("Noto Sans CJK SC")});
+    QApplication::setFont(font);
+}
+
+bool WebSnagger::handOverToRunningInstance() {
+    // The running instance shows its window; this process ends without a
+    // message either way.
+    instanceMutex->sendCommand(kShowCommand);
+    return false;
+}
+
+void WebSnagger::watchTerminationSignals() {
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    signalNotifier_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
+    connect(signalNotifier_, &QSocketNotifier::activated, this, &WebSnagger::terminationSignal);
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+void WebSnagger::terminationSignal() {
+    char bytes[16];
+    while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
+    }
+    if (terminating_)
+        return;
+    terminating_ = true;
+    traceEvent("terminating");
+    // No questions: stop capturing (which gives the user's proxy settings
+    // back) and keep what was captured.
+    closeDocument(false);
+    QCoreApplication::exit(0);
+}
+
+void WebSnagger::recoverProxySettings() {
+    std::uint32_t flag = 0;
+    if (!SettingsFile().readDword(ProxySettings::kBackupKey, "", flag) || flag == 0)
+        return;
+    if (showMessageBox(nullptr, QMessageBox::Information, text(168),
+                       QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return;
+    ProxySettings saved;
+    if (!saved.read(ProxySettings::kBackupKey) || !saved.apply())
+        documentUi.showError(lastError());
+}
+
+void WebSnagger::backUpProxySettings() {
+    ProxySettings current;
+    if (current.read(ProxySettings::kSystemKey) && current.write(ProxySettings::kBackupKey))
+        SettingsFile().writeDword(ProxySettings::kBackupKey, "", 1);
+}
+
+bool WebSnagger::createMainWindow() {
+    delivery_ = std::make_unique<UiEventDelivery>();
+    document_ = std::make_unique<Document>(documentUi, *delivery_, profile);
+
+    // Stands in for the main frame with its ribbon, list and panes.
+    auto* window = new QMainWindow;
+    window->setObjectName(QString::fromLatin1(kMainWindowName));
+    window->setWindowTitle(QStringLiteral("Tidewell"));
+    window->statusBar()->showMessage(text(107));
+    QToolBar* commands = window->addToolBar(QStringLiteral("Tidewell"));
+    commands->setMovable(false);
+    for (const auto& [id, label] : {std::pair{ID_ONLINE_HELP, QStringLiteral("在线帮助")},
+                                    std::pair{ID_CHECK_UPDATE, QStringLiteral("检查更新")},
+                                    std::pair{ID_APP_ABOUT, text(169)}}) {
+        connect(commands->addAction(label), &QAction::triggered, this,
+                [this, id = id] { onCommand(id); });
+    }
+    window->installEventFilter(this);
+    mainWindow_ = window;
+    documentUi.setWindow(window);
+
+    updateNotifier_ = new UpdateNotifier(window);
+    connect(updateNotifier_, &UpdateNotifier::updateAvailable, window,
+            [this] { updateNotifier_->offerUpdate(mainWindow_); });
+    updateNotifier_->start(productVersion, userId);
+    return true;
+}
+
+bool WebSnagger::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == mainWindow_ && event->type() == QEvent::Close && !closeDocument(true)) {
+        event->ignore();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+bool WebSnagger::closeDocument(bool ask) {
+    if (documentClosed_ || !document_)
+        return true;
+    if (ask) {
+        if (!document_->saveModified())
+            return false;
+    } else {
+        document_->closeCaptures(true);
+    }
+    documentClosed_ = true;
+    return true;
+}
+
+void WebSnagger::showMainWindow() {
+    if (!mainWindow_)
+        return;
+    mainWindow_->setWindowState(mainWindow_->windowState() & ~Qt::WindowMinimized);
+    mainWindow_->show();
+    mainWindow_->raise();
+    mainWindow_->activateWindow();
+}
+
+bool WebSnagger::onCommand(int id) {
+    switch (id) {
+    case ID_APP_ABOUT:
+        appAbout();
+        return true;
+    case ID_CHECK_UPDATE:
+        checkUpdate();
+        return true;
+    case ID_ONLINE_HELP:
+        onlineHelp();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void WebSnagger::appAbout() {
+    AboutDialog dialog(productVersion, mainWindow_);
+    dialog.exec();
+}
+
+void WebSnagger::checkUpdate() {
+    openWebPage(171, true);
+}
+
+void WebSnagger::onlineHelp() {
+    openWebPage(170, false);
+}
+
+void WebSnagger::openWebPage(unsigned stringId, bool withUser) {
+    const std::string address = AutoUpdate::formatAddress(
+        stringId, productVersion.toStdString(), withUser ? userId.toStdString() : std::string());
+    // A failure to open is not reported.
+    QDesktopServices::openUrl(QUrl(QString::fromStdString(address)));
+}
