@@ -77,7 +77,11 @@ int WebSnagger::run() {
         closeDocument(false);
     }
     // The frame and the document go before the application's own exit steps.
-    delete mainWindow_;
+    if (mainWindow_) {
+        mainWindow_->removeEventFilter(this);
+        documentUi.setWindow(nullptr);
+        delete mainWindow_;
+    }
     document_.reset();
     exitInstance();
     return code;
@@ -271,7 +275,7 @@ bool WebSnagger::createMainWindow() {
 }
 
 bool WebSnagger::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == mainWindow_ && event->type() == QEvent::Close && !closeDocument(true)) {
+    if (event->type() == QEvent::Close && watched == mainWindow_ && !closeDocument(true)) {
         event->ignore();
         return true;
     }
