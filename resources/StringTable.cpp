@@ -51,6 +51,7 @@ constexpr Entry kStrings[] = {
     {175, TIDEWELL_VENDOR_URL "/third_party.php?p=tidewell&v=%s&l=zh-CN"},
     {176, TIDEWELL_VENDOR_URL "/index.php?p=tidewell&v=%s&l=zh-CN"},
     {400, "报文头过长。"},
+    {420, "找不到空闲的端口来建立HTTP代理。"},
 };
 
 } // namespace
