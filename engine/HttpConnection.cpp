@@ -337,8 +337,8 @@ bool Relay::exchange() {
         writeError(504, "Gateway Timeout");
         return false;
     }
-    const std::string key = (upstream ? "u " : "d ") + bracketed(targetHost) + ":" +
-                            std::to_string(targetPort);
+    const std::string key =
+        (upstream ? "u " : "d ") + bracketed(targetHost) + ":" + std::to_string(targetPort);
     bool reused = serverReusable && key == serverKey && serverStillUsable();
     if (!reused) {
         if (!connectServer())
@@ -413,10 +413,10 @@ bool Relay::exchange() {
 
     const bool switching = response.statusCode == 101;
     const bool originCloses = hasToken(response, "Connection", "close");
-    serverReusable = responseRule != Body::UntilClose && !switching && !originCloses &&
-                     serverReader.buffer.length == 0 &&
-                     (response.version == "HTTP/1.1" ||
-                      hasToken(response, "Connection", "keep-alive"));
+    serverReusable =
+        responseRule != Body::UntilClose && !switching && !originCloses &&
+        serverReader.buffer.length == 0 &&
+        (response.version == "HTTP/1.1" || hasToken(response, "Connection", "keep-alive"));
     if (!serverReusable)
         closeServer();
     const HttpHeaderField* connection = response.get("Connection");

@@ -32,7 +32,9 @@ std::string hostPortText(const std::string& host, int port) {
 
 HttpProxy::HttpProxy() = default;
 
-HttpProxy::~HttpProxy() { stop(); }
+HttpProxy::~HttpProxy() {
+    stop();
+}
 
 bool HttpProxy::start(HttpFilter* newFilter) {
     if (listenSocket >= 0)
@@ -153,8 +155,7 @@ void HttpProxy::run() {
         }
         int context = 0;
         if (filter)
-            context =
-                filter->acceptConnection(reinterpret_cast<sockaddr*>(&peer), int(peerLength));
+            context = filter->acceptConnection(reinterpret_cast<sockaddr*>(&peer), int(peerLength));
         if (context == -1) {
             ::close(client);
             continue;
@@ -183,8 +184,8 @@ void HttpProxy::run() {
     }
 }
 
-bool HttpProxy::route(const std::string& host, int port, std::string& targetHost,
-                      int& targetPort, bool& viaUpstream) const {
+bool HttpProxy::route(const std::string& host, int port, std::string& targetHost, int& targetPort,
+                      bool& viaUpstream) const {
     std::string target;
     viaUpstream = settings.upstream(host, hostPortText(host, port), target);
     if (!viaUpstream) {
@@ -221,8 +222,8 @@ bool HttpProxy::route(const std::string& host, int port, std::string& targetHost
     return true;
 }
 
-bool HttpProxy::resolve(const std::string& host, int port,
-                        std::vector<ResolvedAddress>& addresses, bool& viaUpstream) {
+bool HttpProxy::resolve(const std::string& host, int port, std::vector<ResolvedAddress>& addresses,
+                        bool& viaUpstream) {
     std::string targetHost;
     int targetPort = port;
     if (!route(host, port, targetHost, targetPort, viaUpstream))

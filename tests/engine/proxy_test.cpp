@@ -50,8 +50,12 @@ int countEntries(const char* folder) {
     return count - 1; // the listing's own descriptor or nothing; compared, not absolute
 }
 
-std::string smallResponse() { return "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"; }
-std::string smallRelayed() { return "HTTP/1.1 200 OK\r\nContent-Length:2\r\n\r\nok"; }
+std::string smallResponse() {
+    return "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+}
+std::string smallRelayed() {
+    return "HTTP/1.1 200 OK\r\nContent-Length:2\r\n\r\nok";
+}
 
 } // namespace
 
@@ -210,8 +214,8 @@ TEST(ProxyTest, ThousandConnectionsLeaveNoThreadOrDescriptor) {
     {
         OriginServer origin(OriginServer::reply(smallResponse()));
         TestProxy proxy(nullptr);
-        const std::string request = "GET " + origin.url("/") +
-                                    " HTTP/1.1\r\nProxy-Connection: keep-alive\r\n\r\n";
+        const std::string request =
+            "GET " + origin.url("/") + " HTTP/1.1\r\nProxy-Connection: keep-alive\r\n\r\n";
         std::atomic<int> answered{0};
         std::vector<std::thread> clients;
         for (int t = 0; t < 8; ++t) {

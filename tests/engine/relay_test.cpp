@@ -33,7 +33,9 @@ std::string paddedTo(std::size_t length, const std::string& prefix) {
     return prefix + std::string(length - prefix.size(), 'a');
 }
 
-std::vector<std::string> callsOf(const RecordingFilter& filter) { return filter.calls(); }
+std::vector<std::string> callsOf(const RecordingFilter& filter) {
+    return filter.calls();
+}
 
 bool contains(const std::vector<std::string>& calls, const std::string& line) {
     return std::find(calls.begin(), calls.end(), line) != calls.end();
@@ -63,8 +65,8 @@ private:
 
 TEST(RelayTest, KeepAliveForwardsInOriginFormOverOneOriginConnection) {
     OriginServer origin([](int socket, const OriginRequest& request) {
-        return sendAllBytes(socket, OriginServer::okResponse(request.target == "/a?b=1" ? "first"
-                                                                                      : "second"));
+        return sendAllBytes(
+            socket, OriginServer::okResponse(request.target == "/a?b=1" ? "first" : "second"));
     });
     SeeingFilter filter;
     TestProxy proxy(&filter);
@@ -78,8 +80,8 @@ TEST(RelayTest, KeepAliveForwardsInOriginFormOverOneOriginConnection) {
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(origin.connections(), 1); // the origin connection was reused
     for (const auto& request : requests) {
-        EXPECT_EQ(request.head.rfind(request.method + " " + request.target + " HTTP/1.1\r\nHost:" +
-                                         origin.authority() + "\r\n",
+        EXPECT_EQ(request.head.rfind(request.method + " " + request.target +
+                                         " HTTP/1.1\r\nHost:" + origin.authority() + "\r\n",
                                      0),
                   0u)
             << request.head;
@@ -109,7 +111,8 @@ TEST(RelayTest, RequestTargetsAndHostAreRewrittenForTheOrigin) {
     const std::vector<Case> cases = {
         {"GET http://" + at + "/a?b=1#c HTTP/1.1\r\nHost: elsewhere\r\nAccept: */*\r\n\r\n",
          "GET /a?b=1#c HTTP/1.1\r\nHost:" + at + "\r\nAccept:*/*\r\n\r\n"},
-        {"GET /p HTTP/1.1\r\nHost: " + at + "\r\n\r\n", "GET /p HTTP/1.1\r\nHost:" + at + "\r\n\r\n"},
+        {"GET /p HTTP/1.1\r\nHost: " + at + "\r\n\r\n",
+         "GET /p HTTP/1.1\r\nHost:" + at + "\r\n\r\n"},
         // No path at all: origin form needs "/".
         {"GET http://" + at + "?q HTTP/1.1\r\n\r\n", "GET /?q HTTP/1.1\r\nHost:" + at + "\r\n\r\n"},
         // User information keeps the target absolute.
@@ -127,19 +130,23 @@ TEST(RelayTest, RequestTargetsAndHostAreRewrittenForTheOrigin) {
 TEST(RelayTest, ReachesAnIpv6Origin) {
     OriginServer origin(OriginServer::reply(kOk, false), "::1");
     TestProxy proxy(nullptr);
-    EXPECT_EQ(rawExchange(proxy.port(), "GET http://" + origin.authority() + "/v6 HTTP/1.1\r\n\r\n"),
-              kOkRelayed);
-    EXPECT_EQ(rawExchange(proxy.port(), "GET /h HTTP/1.1\r\nHost: " + origin.authority() + "\r\n\r\n"),
-              kOkRelayed);
+    EXPECT_EQ(
+        rawExchange(proxy.port(), "GET http://" + origin.authority() + "/v6 HTTP/1.1\r\n\r\n"),
+        kOkRelayed);
+    EXPECT_EQ(
+        rawExchange(proxy.port(), "GET /h HTTP/1.1\r\nHost: " + origin.authority() + "\r\n\r\n"),
+        kOkRelayed);
     ASSERT_EQ(origin.requests().size(), 2u);
-    EXPECT_EQ(origin.requests()[0].head, "GET /v6 HTTP/1.1\r\nHost:" + origin.authority() + "\r\n\r\n");
+    EXPECT_EQ(origin.requests()[0].head,
+              "GET /v6 HTTP/1.1\r\nHost:" + origin.authority() + "\r\n\r\n");
 }
 
 // The proxy's own answers, byte for byte, and what the filter hears of them.
 TEST(RelayTest, ProxyAnswersFailuresItself) {
     OriginServer silent([](int, const OriginRequest&) { return false; });
     OriginServer hugeHead([](int socket, const OriginRequest&) {
-        sendAllBytes(socket, "HTTP/1.1 200 OK\r\nX: " + std::string(HttpReader::kMaxHeadLength, 'a'));
+        sendAllBytes(socket,
+                     "HTTP/1.1 200 OK\r\nX: " + std::string(HttpReader::kMaxHeadLength, 'a'));
         return false;
     });
     ClosedPort closed;
@@ -151,8 +158,8 @@ TEST(RelayTest, ProxyAnswersFailuresItself) {
     const std::vector<Case> cases = {
         {"CONNECT 127.0.0.1:443 HTTP/1.1\r\nHost: 127.0.0.1:443\r\n\r\n",
          errorAnswer("403 CONNECT method is not supported"), false},
-        {"connect 127.0.0.1:443 HTTP/1.1\r\n\r\n", errorAnswer("403 CONNECT method is not supported"),
-         false},
+        {"connect 127.0.0.1:443 HTTP/1.1\r\n\r\n",
+         errorAnswer("403 CONNECT method is not supported"), false},
         {"GET /x HTTP/1.1\r\nAccept: */*\r\n\r\n", errorAnswer("400 Bad Request"), false},
         {"GET /x HTTP/1.1\r\nHost: 127.0.0.1:80x\r\n\r\n", errorAnswer("400 Bad Request"), false},
         {"GET http://127.0.0.1:99999/ HTTP/1.1\r\n\r\n", errorAnswer("400 Bad Request"), false},
@@ -163,7 +170,8 @@ TEST(RelayTest, ProxyAnswersFailuresItself) {
         {"GET http://127.0.0.1:" + std::to_string(closed.port) + "/ HTTP/1.1\r\n\r\n",
          errorAnswer("504 Gateway Timeout"), false},
         {"GET " + silent.url("/") + " HTTP/1.1\r\n\r\n", errorAnswer("504 Gateway Timeout"), true},
-        {"GET " + hugeHead.url("/") + " HTTP/1.1\r\n\r\n", errorAnswer("504 Gateway Timeout"), true},
+        {"GET " + hugeHead.url("/") + " HTTP/1.1\r\n\r\n", errorAnswer("504 Gateway Timeout"),
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.request.substr(0, 80));
@@ -177,7 +185,8 @@ TEST(RelayTest, ProxyAnswersFailuresItself) {
             EXPECT_EQ(calls[2].rfind("endExchange 1 ", 0), 0u);
             EXPECT_NE(calls[2], "endExchange 1 0");
         } else {
-            EXPECT_EQ(calls, (std::vector<std::string>{"acceptConnection 0", "connectionClosed 0"}));
+            EXPECT_EQ(calls,
+                      (std::vector<std::string>{"acceptConnection 0", "connectionClosed 0"}));
         }
     }
 }
@@ -205,8 +214,9 @@ TEST(RelayTest, BodiesFollowTheirFraming) {
 
     // One client connection: every framing must end where it ends, or the
     // next exchange would hang or read garbage.
-    CurlResult result = curlVia(proxy, {origin.url("/chunked"), origin.url("/204"),
-                                        origin.url("/304"), origin.url("/empty"), origin.url("/close")});
+    CurlResult result =
+        curlVia(proxy, {origin.url("/chunked"), origin.url("/204"), origin.url("/304"),
+                        origin.url("/empty"), origin.url("/close")});
     ASSERT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.output, "HTTP/1.1 200 OK\r\nTransfer-Encoding:chunked\r\n\r\n" + chunked +
                                  "HTTP/1.1 204 No Content\r\n\r\n"
@@ -256,9 +266,9 @@ TEST(RelayTest, InterimResponsesGoAheadOfTheFinalOne) {
     const std::string keep = "\r\nProxy-Connection: keep-alive\r\n\r\n";
     const std::string both = "GET " + origin.url("/") + " HTTP/1.1" + keep + "POST " +
                              origin.url("/") + " HTTP/1.1\r\nContent-Length: 3" + keep + "abc";
-    EXPECT_EQ(rawExchange(proxy.port(), both),
-              "HTTP/1.1 103 Early Hints\r\nLink:</s.css>\r\n\r\n" + kOkRelayed +
-                  "HTTP/1.1 100 Continue\r\n\r\n" + kOkRelayed);
+    EXPECT_EQ(rawExchange(proxy.port(), both), "HTTP/1.1 103 Early Hints\r\nLink:</s.css>\r\n\r\n" +
+                                                   kOkRelayed + "HTTP/1.1 100 Continue\r\n\r\n" +
+                                                   kOkRelayed);
     filter.waitFor("connectionClosed 0");
     EXPECT_EQ(filter.seenStatuses(), (std::vector<int>{200, 200}));
     EXPECT_EQ(filter.requestBody(2), "abc");
@@ -272,12 +282,13 @@ TEST(RelayTest, PipelinedRequestsAreKeptForTheNextExchange) {
     });
     TestProxy proxy(nullptr);
     const std::string host = "Host: " + origin.authority() + "\r\n";
-    EXPECT_EQ(rawExchange(proxy.port(), "POST /one HTTP/1.1\r\n" + host +
-                                            "Content-Length: 2\r\nProxy-Connection: keep-alive\r\n\r\n"
-                                            "xyGET /two HTTP/1.1\r\n" +
-                                            host + "\r\n"),
-              "HTTP/1.1 200 OK\r\nContent-Length:4\r\n\r\n/one"
-              "HTTP/1.1 200 OK\r\nContent-Length:4\r\n\r\n/two");
+    EXPECT_EQ(
+        rawExchange(proxy.port(), "POST /one HTTP/1.1\r\n" + host +
+                                      "Content-Length: 2\r\nProxy-Connection: keep-alive\r\n\r\n"
+                                      "xyGET /two HTTP/1.1\r\n" +
+                                      host + "\r\n"),
+        "HTTP/1.1 200 OK\r\nContent-Length:4\r\n\r\n/one"
+        "HTTP/1.1 200 OK\r\nContent-Length:4\r\n\r\n/two");
 }
 
 TEST(RelayTest, OriginClosingMidBodyEndsTheExchangeWithDataIncomplete) {
@@ -310,8 +321,8 @@ TEST(RelayTest, FilterThatDeclinesTheResponseHearsNoMore) {
     RecordingFilter filter;
     filter.followResponses = false;
     TestProxy proxy(&filter);
-    EXPECT_EQ(rawExchange(proxy.port(), "POST " + origin.url("/") +
-                                            " HTTP/1.1\r\nContent-Length: 4\r\n\r\nbody"),
+    EXPECT_EQ(rawExchange(proxy.port(),
+                          "POST " + origin.url("/") + " HTTP/1.1\r\nContent-Length: 4\r\n\r\nbody"),
               kOkRelayed);
     filter.waitFor("connectionClosed 0");
     EXPECT_EQ(callsOf(filter),

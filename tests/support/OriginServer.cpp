@@ -14,7 +14,9 @@ extern char** environ;
 
 namespace {
 
-bool isV6(const std::string& address) { return address.find(':') != std::string::npos; }
+bool isV6(const std::string& address) {
+    return address.find(':') != std::string::npos;
+}
 
 std::string lower(std::string text) {
     for (char& c : text)
@@ -137,7 +139,8 @@ void OriginServer::serve(int socket, int number) {
         request.connection = number;
         const auto space = request.head.find(' ');
         request.method = request.head.substr(0, space);
-        request.target = request.head.substr(space + 1, request.head.find(' ', space + 1) - space - 1);
+        request.target =
+            request.head.substr(space + 1, request.head.find(' ', space + 1) - space - 1);
         buffer.erase(0, headEnd);
         const std::string length = fieldValue(request.head, "Content-Length");
         if (!length.empty()) {

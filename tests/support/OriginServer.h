@@ -15,7 +15,7 @@ struct OriginRequest {
     std::string head; // request line and fields, up to and including the empty line
     std::string method;
     std::string target;
-    std::string body; // as framed on the wire (Content-Length bytes, or chunked framing)
+    std::string body;   // as framed on the wire (Content-Length bytes, or chunked framing)
     int connection = 0; // 1 for the first connection accepted, and so on
 };
 
@@ -35,7 +35,9 @@ public:
     int port() const { return port_; }
     // "127.0.0.1:port" or "[::1]:port".
     std::string authority() const;
-    std::string url(std::string_view path) const { return "http://" + authority() + std::string(path); }
+    std::string url(std::string_view path) const {
+        return "http://" + authority() + std::string(path);
+    }
 
     std::vector<OriginRequest> requests() const;
     int connections() const { return connections_; }
