@@ -4,6 +4,8 @@
 #include "sysproxy/ProxySettings.h"
 #include "sysproxy/SettingsFile.h"
 
+#include "StubService.h"
+
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -70,8 +72,9 @@ public:
 class Run {
 public:
     Run(const Sandbox& sandbox, const QStringList& arguments = {},
-        const QString& answer = QString()) {
-        QProcessEnvironment env = sandbox.env;
+        const QString& answer = QString())
+        : Run(sandbox.env, arguments, answer) {}
+    Run(QProcessEnvironment env, const QStringList& arguments, const QString& answer = QString()) {
         if (!answer.isEmpty())
             env.insert("TIDEWELL_AUTO_ANSWER", answer);
         process.setProcessEnvironment(env);
@@ -116,6 +119,7 @@ private slots:
     void initTestCase() { QVERIFY2(QFile::exists(kProgram), qPrintable(kProgram)); }
     void secondStartHandsOverToTheFirst();
     void installWritesTheUserIdOnce();
+    void wordsRunWithoutADisplay();
     void onlyTheExactWordInstalls_data();
     void onlyTheExactWordInstalls();
     void killedRunOffersTheRestore_data();
@@ -154,6 +158,32 @@ void ApplicationTest::installWritesTheUserIdOnce() {
     Run again(sandbox, {"install"});
     QVERIFY(again.finish());
     QCOMPARE(sandbox.userId(), id);
+}
+
+void ApplicationTest::wordsRunWithoutADisplay() {
+    Sandbox sandbox;
+    StubService vendor("HTTP/1.0 200 OK\r\n\r\n");
+    QProcessEnvironment env = sandbox.env;
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        env.remove(name);
+    env.insert("TIDEWELL_UPDATE_SERVER", vendor.server());
+
+    Run install(env, {"install"});
+    QVERIFY(install.finish());
+    QCOMPARE(install.process.exitCode(), 0);
+    const QString id = sandbox.userId();
+    QVERIFY(!id.isEmpty());
+
+    Run uninstall(env, {"uninstall"});
+    QVERIFY2(uninstall.finish(), uninstall.output);
+    QCOMPARE(uninstall.process.exitCode(), 0);
+    const std::string request = vendor.request();
+    QVERIFY2(QByteArray::fromStdString(request).startsWith(
+                 "GET /uninstall.php?p=tidewell&v=" TIDEWELL_VERSION "&l=zh-CN&u=" + id.toLatin1() +
+                 " HTTP/1.0\r\nUser-Agent: Tidewell\r\n"),
+             request.c_str());
+    // Neither word touches the crash flag.
+    QCOMPARE(sandbox.crashFlag(), 0xFFFFu);
 }
 
 void ApplicationTest::onlyTheExactWordInstalls_data() {
