@@ -285,7 +285,8 @@ void ListTreeCore::expand(ListTreeItem item) {
     if (!item || item->expanded || !item->firstChild)
         return;
     item->expanded = true;
-    if (rowOf(item) >= 0) {
+    // A stale row table stays stale; only a clean one is asked whether the item is shown.
+    if (rowsDirty_ || item->visibleRow >= 0) {
         markRowsDirty();
         rowsChanged();
     }
@@ -297,7 +298,7 @@ void ListTreeCore::collapse(ListTreeItem item) {
     if (caret_ && isAncestor(item, caret_))
         setCaret(item);
     item->expanded = false;
-    if (rowOf(item) >= 0) {
+    if (rowsDirty_ || item->visibleRow >= 0) {
         markRowsDirty();
         rowsChanged();
     }

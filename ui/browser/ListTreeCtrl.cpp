@@ -46,6 +46,12 @@ ListTreeCtrl::ListTreeCtrl(ListTreeView* owner, QWidget* parent)
     // Painting covers every pixel of the client area, so the viewport is not erased first.
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     verticalScrollBar()->setSingleStep(1);
+    rowsTimer_.setSingleShot(true);
+    rowsTimer_.setInterval(16);
+    connect(&rowsTimer_, &QTimer::timeout, this, [this] {
+        if (rowsPending_)
+            updateRows();
+    });
     stateImages = makeCheckBoxImages(devicePixelRatioF());
 }
 
@@ -141,6 +147,7 @@ void ListTreeCtrl::ensureVisible(ListTreeItem item) {
 
 void ListTreeCtrl::updateRows() {
     rowsPending_ = false;
+    rowsTimer_.stop();
     int count = visibleCount();
     int page = clientPageRows();
     QScrollBar* bar = verticalScrollBar();
@@ -169,10 +176,11 @@ void ListTreeCtrl::itemDeleting(ListTreeItem item) {
 }
 
 void ListTreeCtrl::rowsChanged() {
-    // Many rows arrive between two paints while capturing; the bar follows once per turn.
+    // Rows arrive one event at a time while capturing; the bar follows a burst of them at
+    // most once per frame, as re-counting the rows is linear.
     if (!rowsPending_) {
         rowsPending_ = true;
-        QMetaObject::invokeMethod(this, &ListTreeCtrl::updateRows, Qt::QueuedConnection);
+        rowsTimer_.start();
     }
     viewport()->update();
 }

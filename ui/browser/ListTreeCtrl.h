@@ -6,6 +6,7 @@
 #include <QAbstractScrollArea>
 #include <QList>
 #include <QPixmap>
+#include <QTimer>
 
 class ListTreeView;
 
@@ -86,6 +87,7 @@ private:
     ListTreeView* owner_;
     unsigned style_ = 0;
     QList<QPixmap> images_;
+    QTimer rowsTimer_;
     bool rowsPending_ = false;
     bool lastNeedV_ = false;
 };
