@@ -87,7 +87,12 @@ void Document::loadCache() {
 
 bool Document::saveModified() {
     bool keep = false;
-    if (!resources.empty() && modified) {
+    bool ask;
+    {
+        CaptureLocker lock(captureLock());
+        ask = !resources.empty() && modified;
+    }
+    if (ask) {
         switch (ui.askYesNoCancel(loadString(164))) {
         case DocumentUi::Answer::Cancel:
             return false;

@@ -8,10 +8,11 @@
 #include <memory>
 
 HttpSnagger::~HttpSnagger() {
-    // The proxy has stopped: every exchange ended. What is left never got a
-    // response head and was never listed.
+    // The proxy has stopped, so every exchange has ended; anything left here
+    // was never listed (listed ones belong to the document).
     for (Exchange& exchange : exchanges_)
-        delete exchange.resource;
+        if (!exchange.listed)
+            delete exchange.resource;
 }
 
 int HttpSnagger::open(HttpResource* resource) {
