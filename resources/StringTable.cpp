@@ -81,6 +81,7 @@ constexpr StringEntry kStrings[] = {
     {176, TIDEWELL_VENDOR_URL "/index.php?p=tidewell&v=%s&l=zh-CN"},
     // Our own error codes (0xE0000000 | id).
     {400, "报文头过长。"},
+    {420, "找不到空闲的端口来建立HTTP代理。"},
     // Ribbon command descriptions: description, line feed, tooltip.
     {32771, "开始捕捉\n开始"},
     {32772, "停止捕捉\n停止"},
