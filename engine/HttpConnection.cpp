@@ -125,6 +125,7 @@ private:
     bool serverStillUsable() const;
     bool sendRequest(bool& reused, int& attempts);
     bool readFinalResponse(bool reused, bool bodySent, int& attempts, bool& retry);
+    bool sendResponseHead(Body& body);
     bool copyBody(Body body, std::int64_t length, OutputStream& sink, HttpReader& reader);
     void writeError(int status, std::string_view reason);
     void endExchange(std::uint32_t code) {
@@ -398,14 +399,12 @@ bool Relay::exchange() {
 
     if (handle != -1 && !c.filter->beginResponse(handle, response))
         handle = -1;
-    writer.sink = &clientStream;
-    if (!writer.writeResponseHeader(response)) {
-        endExchange(lastError());
-        return false;
-    }
     const Body responseRule = responseBody(request, response);
+    Body rest = responseRule;
+    if (!sendResponseHead(rest))
+        return false;
     HttpResponseDataOutputStream responseSink(clientStream.socketHandle(), c.filter, handle);
-    if (!copyBody(responseRule, response.contentLength(), responseSink, serverReader)) {
+    if (!copyBody(rest, response.contentLength(), responseSink, serverReader)) {
         endExchange(lastError());
         return false;
     }
@@ -425,6 +424,39 @@ bool Relay::exchange() {
     // After a body that ended with the origin's close, or a change of
     // protocol, the client could not tell where the next response starts.
     return keepAlive && responseRule != Body::UntilClose && !switching;
+}
+
+// The head, and with it a body that has already arrived whole, in one send:
+// small responses then cost the client one segment instead of two.
+bool Relay::sendResponseHead(Body& body) {
+    writer.buffer.length = 0;
+    writer.sink = &clientStream;
+    if (!appendResponseHeader(writer.buffer, response)) {
+        endExchange(lastError());
+        return false;
+    }
+    const std::int64_t length = response.contentLength();
+    const bool withBody =
+        body == Body::Length && length <= serverReader.buffer.length && length <= kRelayBufferSize;
+    const std::int32_t bodyLength = withBody ? std::int32_t(length) : 0;
+    if (withBody) {
+        if (!writer.buffer.append(serverReader.buffer.data, bodyLength)) {
+            endExchange(lastError());
+            return false;
+        }
+    }
+    if (!writer.flush()) {
+        writer.buffer.length = 0;
+        endExchange(lastError());
+        return false;
+    }
+    if (withBody) {
+        if (handle != -1)
+            c.filter->responseData(handle, serverReader.buffer.data, bodyLength);
+        serverReader.buffer.consume(bodyLength);
+        body = Body::None;
+    }
+    return true;
 }
 
 bool Relay::sendRequest(bool& reused, int& attempts) {
