@@ -354,6 +354,28 @@ TEST(RelayTest, AnOriginThatDroppedTheIdleConnectionIsDialledAgain) {
     EXPECT_EQ(origin.connections(), 2);
 }
 
+TEST(RelayTest, ARequestLostOnAReusedConnectionIsSentOnceMore) {
+    // Takes a second request on a connection, then hangs up without a word.
+    OriginServer origin([](int socket, const OriginRequest&) {
+        thread_local int served = 0;
+        return ++served == 1 && sendAllBytes(socket, kOk);
+    });
+    RecordingFilter filter;
+    TestProxy proxy(&filter);
+    const CurlResult result = curlVia(proxy, {origin.url("/1"), origin.url("/2")});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, kOkRelayed + kOkRelayed);
+    ASSERT_EQ(origin.requests().size(), 3u);
+    EXPECT_EQ(origin.requests()[2].target, "/2");
+    EXPECT_EQ(origin.requests()[2].connection, 2);
+    filter.waitFor("connectionClosed 0");
+    EXPECT_EQ(callsOf(filter),
+              (std::vector<std::string>{"acceptConnection 0", "beginRequest 0 1", "beginResponse 1",
+                                        "responseData 1 2", "endExchange 1 0", "beginRequest 0 2",
+                                        "beginResponse 2", "responseData 2 2", "endExchange 2 0",
+                                        "connectionClosed 0"}));
+}
+
 TEST(RelayTest, FilterThatDeclinesTheResponseHearsNoMore) {
     OriginServer origin(OriginServer::reply(kOk));
     RecordingFilter filter;
