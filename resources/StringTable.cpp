@@ -11,21 +11,38 @@ namespace {
 // The web addresses are complete "http://" addresses on the vendor's site.
 #define TIDEWELL_VENDOR_URL "http://" TIDEWELL_VENDOR_HOST
 
-struct Entry {
-    unsigned id;
-    const char* text;
-};
-
 // Sorted by id.
-constexpr Entry kStrings[] = {
+constexpr StringEntry kStrings[] = {
     {100, "OLE初始化失败。"},
     {101, "套接字初始化失败。"},
     {102, "发生一未知错误，代码为%08x。"},
     {105, "数据不完整。"},
     {107, "空闲"},
     {108, "HTTP代理建立在IP:%s,端口:%d。"},
+    {109, "资源名"},
+    {110, "类型"},
+    {111, "大小"},
+    {112, "状态"},
+    {113, "位置"},
     {115, "主机地址无法识别。"},
+    {117, "序号"},
+    {118, "引用"},
+    {119, "完成"},
+    {120, "加载中..."},
     {121, "确定要清除所有资源？"},
+    {122, "请求头"},
+    {123, "请求数据"},
+    {124, "响应头"},
+    {125, "响应数据"},
+    {126, "预览"},
+    {127, "字段"},
+    {128, "Tidewell\nTidewell\n\n\n\nTidewell.Document\nTidewell.Document"},
+    {129, "值"},
+    {130, "请求"},
+    {132, "响应"},
+    {133, "无请求数据"},
+    {134, "无响应数据"},
+    {135, "数据加载失败"},
     {136, "资源没有准备好。"},
     {137, "无法预览该图片"},
     {138, "不支持预览该类型资源"},
@@ -33,7 +50,8 @@ constexpr Entry kStrings[] = {
     {140, "资源没有准备好"},
     {141, "无法创建预览文件"},
     {142, "<span bold=\"true\" color=\"gray\">%s"},
-    {143, "<span bold=\"true\">尺寸: <span bold=\"false\">%dX%d<br><span bold=\"true\">页数: <span bold=\"false\">%d"},
+    {143, "<span bold=\"true\">尺寸: <span bold=\"false\">%dX%d<br>"
+          "<span bold=\"true\">页数: <span bold=\"false\">%d"},
     {144, "编码方式不支持"},
     {145, "错误的块编码"},
     {146, "应用"},
@@ -45,10 +63,14 @@ constexpr Entry kStrings[] = {
     {152, "文本"},
     {153, "视频"},
     {154, "其它"},
+    {163, "地址参数"},
     {164, "退出之前是否保存捕捉记录?"},
     {165, "没有响应数据。"},
-    {168, "因为程序之前异常退出，如果您因为代理错误而无法访问网络，请点‘是’，那样将恢复您之前的代理"
-          "设置。"},
+    {166, "资源'%s'编码方式不支持，是否不解码直接导出？"},
+    {167, "资源'%s'导出失败：%s是否继续导出其它资源？"},
+    {168,
+     "因为程序之前异常退出，如果您因为代理错误而无法访问网络，请点‘是’，那样将恢复您之前的代理设"
+     "置。"},
     {169, "关于Tidewell"},
     {170, TIDEWELL_VENDOR_URL "/help.php?p=tidewell&v=%s&l=zh-CN"},
     {171, TIDEWELL_VENDOR_URL "/check_update.php?p=tidewell&v=%s&l=zh-CN&u=%s"},
@@ -57,13 +79,36 @@ constexpr Entry kStrings[] = {
     {174, TIDEWELL_VENDOR_URL "/feedback.php?p=tidewell&v=%s&l=zh-CN"},
     {175, TIDEWELL_VENDOR_URL "/third_party.php?p=tidewell&v=%s&l=zh-CN"},
     {176, TIDEWELL_VENDOR_URL "/index.php?p=tidewell&v=%s&l=zh-CN"},
+    // Our own error codes (0xE0000000 | id).
     {400, "报文头过长。"},
+    {420, "找不到空闲的端口来建立HTTP代理。"},
+    // Ribbon command descriptions: description, line feed, tooltip.
+    {32771, "开始捕捉\n开始"},
+    {32772, "停止捕捉\n停止"},
+    {32781, "将勾选资源保存为本地文件\n导出"},
+    {32786, "删除所有捕捉的资源\n清空"},
+    {32788, "显示在线帮助\n在线帮助"},
+    {32796, "选择资源列表的排列方式\n列表"},
+    {32797, "将勾选资源合并保存为单一文件\n合并导出"},
+    {32801, "显示或隐藏窗口\n窗口"},
+    {32802, "显示或隐藏请求头窗口\n请求头窗口"},
+    {32803, "显示或隐藏请求数据窗口\n请求数据窗口"},
+    {32804, "显示或隐藏响应头窗口\n响应头窗口"},
+    {32805, "显示或隐藏响应数据窗口\n响应数据窗口"},
+    {32806, "显示或隐藏预览窗口\n预览窗口"},
+    {32807, "显示或隐藏地址参数窗口\n地址参数窗口"},
+    {32818, "检查程序是否有更新\n检查更新"},
+    {32825, "捕捉选项\n选项"},
 };
 
 } // namespace
 
+std::span<const StringEntry> stringTable() {
+    return kStrings;
+}
+
 const char* loadString(unsigned id) {
     auto it = std::lower_bound(std::begin(kStrings), std::end(kStrings), id,
-                               [](const Entry& e, unsigned v) { return e.id < v; });
+                               [](const StringEntry& e, unsigned v) { return e.id < v; });
     return it != std::end(kStrings) && it->id == id ? it->text : nullptr;
 }

@@ -1,5 +1,77 @@
 // The program's string table: every user-visible text, looked up by its id.
 #pragma once
 
+#include <span>
+
 // Returns the UTF-8 text of string `id`, or nullptr when the table has none.
 const char* loadString(unsigned id);
+
+struct StringEntry {
+    unsigned id;
+    const char* text;
+};
+
+// The whole table, sorted by id.
+std::span<const StringEntry> stringTable();
+
+// Ids of the texts the program loads by name. The ribbon's command descriptions are stored under
+// their command ids (ID_CATCH_START and so on) and have no names here.
+enum : unsigned {
+    IDS_OLE_INIT_FAILED = 100,
+    IDS_SOCKET_INIT_FAILED = 101,
+    IDS_UNKNOWN_ERROR = 102, // printf template, %08x = the error code
+    IDS_DATA_INCOMPLETE = 105,
+    IDS_STATUS_IDLE = 107,
+    IDS_PROXY_STARTED = 108, // %s = address, %d = port
+    IDS_COLUMN_NAME = 109,
+    IDS_COLUMN_TYPE = 110,
+    IDS_COLUMN_SIZE = 111,
+    IDS_COLUMN_STATUS = 112,
+    IDS_COLUMN_URL = 113,
+    IDS_HOST_UNKNOWN = 115,
+    IDS_COLUMN_ORDINAL = 117,
+    IDS_COLUMN_REFERRER = 118,
+    IDS_STATE_DONE = 119,
+    IDS_STATE_LOADING = 120,
+    IDS_CONFIRM_CLEAR = 121,
+    IDS_PANE_REQUEST_HEADER = 122,
+    IDS_PANE_REQUEST_DATA = 123,
+    IDS_PANE_RESPONSE_HEADER = 124,
+    IDS_PANE_RESPONSE_DATA = 125,
+    IDS_PANE_PREVIEW = 126,
+    IDS_HEADER_FIELD = 127,
+    IDS_DOC_TEMPLATE = 128, // title, document name, ..., type ids, separated by line feeds
+    IDS_HEADER_VALUE = 129,
+    IDS_ROW_REQUEST = 130,
+    IDS_ROW_RESPONSE = 132,
+    IDS_NO_REQUEST_DATA = 133,
+    IDS_NO_RESPONSE_BODY = 134,
+    IDS_DATA_LOAD_FAILED = 135,
+    IDS_RESOURCE_NOT_READY = 136,
+    IDS_IMAGE_NOT_PREVIEWABLE = 137,
+    IDS_PREVIEW_UNSUPPORTED = 138,
+    IDS_PREVIEW_NO_DATA = 139,
+    IDS_PREVIEW_NOT_READY = 140,
+    IDS_PREVIEW_FILE_FAILED = 141,
+    IDS_MARKUP_MESSAGE = 142,    // markup template, %s = the message (bold grey)
+    IDS_MARKUP_IMAGE_INFO = 143, // markup template, %d = width, height, page count
+    IDS_CODING_UNSUPPORTED = 144,
+    IDS_BAD_CHUNK = 145,
+    IDS_CATEGORY_FIRST = 146, // 146 + category index, up to IDS_CATEGORY_OTHER
+    IDS_CATEGORY_OTHER = 154,
+    IDS_PANE_ADDRESS_PARAMETER = 163,
+    IDS_CONFIRM_KEEP_CAPTURES = 164,
+    IDS_NO_RESPONSE_DATA = 165,
+    IDS_EXPORT_UNDECODED = 166,       // %s = resource name
+    IDS_EXPORT_FAILED_CONTINUE = 167, // %s = resource name, %s = reason
+    IDS_RESTORE_PROXY = 168,
+    IDS_ABOUT = 169,
+    IDS_URL_HELP = 170,         // %s = version
+    IDS_URL_CHECK_UPDATE = 171, // %s = version, %s = user id
+    IDS_UPDATE_AVAILABLE = 172,
+    IDS_URL_UNINSTALL = 173,   // %s = version, %s = user id
+    IDS_URL_FEEDBACK = 174,    // %s = version
+    IDS_URL_THIRD_PARTY = 175, // %s = version
+    IDS_URL_HOME = 176,        // %s = version
+    IDS_HEAD_TOO_LONG = 400,
+};

@@ -3,7 +3,9 @@
 #include "ui/browser/ListTreeLayout.h"
 
 #include <QtTest>
+#include <functional>
 #include <map>
+#include <random>
 #include <sstream>
 
 namespace {
@@ -150,6 +152,7 @@ private slots:
     void rowsFollowExpansion_data();
     void rowsFollowExpansion();
     void insertAndDeleteKeepRowsAndSelectionSound();
+    void randomEditsKeepRowsAndSelectionTrue();
     void mouseAndKeys_data();
     void mouseAndKeys();
     void keyTargets_data();
@@ -236,6 +239,84 @@ void ListTreeCoreTest::insertAndDeleteKeepRowsAndSelectionSound() {
              (std::vector<std::string>{"caret d>-", "delete hidden", "delete d", "delete x"}));
     QCOMPARE(t.visibleCount(), 0);
     QVERIFY(t.selection().empty() && !t.anchor() && !t.caret());
+}
+
+void ListTreeCoreTest::randomEditsKeepRowsAndSelectionTrue() {
+    // The row table is kept lazily and extended in place; after any mix of edits it must equal
+    // the rows found by walking the tree, and the selection must agree with the row flags.
+    Tree t("");
+    std::vector<ListTreeItem> all;
+    std::mt19937 rng(7);
+    auto pick = [&]() { return all.empty() ? nullptr : all[rng() % all.size()]; };
+    auto walk = [&]() {
+        std::vector<ListTreeItem> shown;
+        std::function<void(ListTreeItem)> visit = [&](ListTreeItem n) {
+            shown.push_back(n);
+            if (t.isExpanded(n))
+                for (ListTreeItem c = t.childItem(n); c; c = t.nextSibling(c))
+                    visit(c);
+        };
+        for (ListTreeItem c = t.childItem(nullptr); c; c = t.nextSibling(c))
+            visit(c);
+        return shown;
+    };
+    for (int step = 0; step < 3000; ++step) {
+        ListTreeItem n = pick();
+        switch (rng() % 10) {
+        case 0:
+        case 1:
+        case 2: {
+            ListTreeItem parent = rng() % 3 ? n : nullptr;
+            ListTreeItem before = parent && rng() % 2 ? t.childItem(parent) : nullptr;
+            all.push_back(t.insertItem(parent, before, step, std::to_string(step)));
+            break;
+        }
+        case 3:
+            if (n && rng() % 4 == 0) {
+                t.deleteItem(n);
+                all.clear();
+                for (ListTreeItem m = t.rootItem(); m; m = t.NextInPreorder(m))
+                    all.push_back(m);
+            }
+            break;
+        case 4:
+            if (n)
+                t.toggle(n);
+            break;
+        case 5:
+            if (n)
+                t.leftButtonDown(n, ListTreeCore::HitZone::Label, rng() % 2, rng() % 2);
+            break;
+        case 6:
+            t.keyDown(rng() % 2 ? ListTreeCore::Key::Down : ListTreeCore::Key::Up, false, rng() % 2,
+                      3);
+            break;
+        case 7:
+            if (n)
+                t.leftButtonDown(n, ListTreeCore::HitZone::Button, false, false);
+            break;
+        case 8:
+            t.sortChildren(rng() % 2 ? n : nullptr, [](std::uintptr_t a, std::uintptr_t b) {
+                return int(b % 5) - int(a % 5);
+            });
+            break;
+        default:
+            (void)t.visibleCount(); // settle the table now and then, as a paint would
+        }
+        std::vector<ListTreeItem> shown = walk();
+        QCOMPARE(t.visibleCount(), int(shown.size()));
+        for (int r = 0; r < int(shown.size()); ++r) {
+            QCOMPARE(t.itemAtRow(r), shown[r]);
+            QCOMPARE(t.rowOf(shown[r]), r);
+        }
+        QCOMPARE(t.itemCount(), int(all.size()));
+        int flagged = 0;
+        for (ListTreeItem m : all)
+            flagged += t.isSelected(m);
+        QCOMPARE(flagged, int(t.selection().size()));
+        if (t.caret())
+            QVERIFY(t.rowOf(t.caret()) >= 0);
+    }
 }
 
 void ListTreeCoreTest::mouseAndKeys_data() {

@@ -42,6 +42,8 @@ public:
     // Union of the full row rectangles of the selected rows on screen.
     QRect SelectionRect() const;
     void ensureVisible(ListTreeItem item);
+    // Repaints one row (its cells are asked of the adaptor again).
+    void updateItem(ListTreeItem item) { viewport()->update(itemRect(item, false)); }
     // Brings the vertical bar in line with the rows now (otherwise done once per event turn).
     void updateRows();
 

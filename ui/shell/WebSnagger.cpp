@@ -5,6 +5,7 @@
 #include "store/Document.h"
 #include "sysproxy/ProxySettings.h"
 #include "sysproxy/SettingsFile.h"
+#include "ui/panes/Image.h"
 #include "ui/shell/AboutDialog.h"
 #include "ui/shell/AutoUpdate.h"
 #include "ui/shell/DataFiles.h"
@@ -25,8 +26,6 @@
 #include <QToolBar>
 #include <QUrl>
 #include <QUuid>
-
-#include <FreeImage.h>
 
 #include <csignal>
 #include <cstdint>
@@ -117,8 +116,7 @@ bool WebSnagger::initInstance() {
     });
     watchTerminationSignals();
 
-    FreeImage_Initialise(FALSE);
-    imageLibrary_ = true;
+    imageLibrary_ = std::make_unique<FreeImageLibrary>();
     // Sockets need no library start here; what remains of it is that a peer
     // closing mid-send must fail the send, not end the process.
     std::signal(SIGPIPE, SIG_IGN);
@@ -145,10 +143,7 @@ bool WebSnagger::initInstance() {
 
 int WebSnagger::exitInstance() {
     // The shared text renderer of the panes is destroyed here once it exists.
-    if (imageLibrary_) {
-        FreeImage_DeInitialise();
-        imageLibrary_ = false;
-    }
+    imageLibrary_.reset();
     // Only the running instance owns the crash flag: a second instance, or
     // "install" next to a running one, must not clear it.
     const bool running = instanceMutex && instanceMutex->held();

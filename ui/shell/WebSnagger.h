@@ -14,6 +14,7 @@
 #include <memory>
 
 class Document;
+class FreeImageLibrary;
 class InstanceLock;
 class QApplication;
 class QMainWindow;
@@ -99,7 +100,7 @@ private:
     QPointer<QMainWindow> mainWindow_;
     UpdateNotifier* updateNotifier_ = nullptr;
     QSocketNotifier* signalNotifier_ = nullptr;
-    bool imageLibrary_ = false;
+    std::unique_ptr<FreeImageLibrary> imageLibrary_;
     bool terminating_ = false;
     bool documentClosed_ = false;
 };

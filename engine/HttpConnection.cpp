@@ -1,0 +1,543 @@
+#include "engine/HttpConnection.h"
+
+#include "engine/HttpFilter.h"
+#include "engine/HttpMessageHeader.h"
+#include "engine/HttpProxy.h"
+#include "engine/HttpReader.h"
+#include "engine/Platform.h"
+#include "engine/SocketStream.h"
+#include "engine/Text.h"
+#include "engine/Url.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
+#include <limits>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kSocketTimeoutMs = 180000;
+constexpr int kSocketBufferSize = 1 << 20;
+constexpr std::int32_t kRelayBufferSize = 65536;
+constexpr std::int32_t kRelayBufferIncrement = 4096;
+
+void applySocketOptions(int fd) {
+    timeval timeout{kSocketTimeoutMs / 1000, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    const int size = kSocketBufferSize;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    // A head and its body go out in separate sends; without this the second
+    // waits for the peer's delayed acknowledgement.
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+std::string bracketed(const std::string& host) {
+    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
+// "[v6]" or "[v6]:port"; false when the text is not of that form.
+bool splitBracketed(std::string_view text, std::string& host, std::int32_t& port) {
+    const auto close = text.find(']');
+    if (text.empty() || text.front() != '[' || close == std::string_view::npos)
+        return false;
+    std::int32_t value = port;
+    const std::string_view rest = text.substr(close + 1);
+    if (!rest.empty() && (rest.front() != ':' || !parseInt32(rest.substr(1), value)))
+        return false;
+    host = std::string(text.substr(1, close - 1));
+    port = value;
+    return true;
+}
+
+// The body rule: a positive length, else chunked framing when no length is
+// given; a request without either has no body.
+enum class Body { None, Length, Chunked, UntilClose };
+
+Body requestBody(const HttpRequestHeader& request) {
+    const std::int64_t length = request.contentLength();
+    if (length > 0)
+        return Body::Length;
+    if (length == -1 && request.isChunked())
+        return Body::Chunked;
+    return Body::None;
+}
+
+// A response that may carry a body but frames it neither way ends where the
+// origin closes the connection.
+Body responseBody(const HttpRequestHeader& request, const HttpResponseHeader& response) {
+    const int status = response.statusCode;
+    if (equalsIgnoreCase(request.method, "HEAD") || (status >= 100 && status <= 199) ||
+        status == 204 || status == 304)
+        return Body::None;
+    const std::int64_t length = response.contentLength();
+    if (length > 0)
+        return Body::Length;
+    if (length == -1)
+        return response.isChunked() ? Body::Chunked : Body::UntilClose;
+    return Body::None;
+}
+
+bool hasToken(const HttpMessageHeader& header, std::string_view name, std::string_view token) {
+    for (const auto& field : header.fields) {
+        if (!equalsIgnoreCase(field.name, name))
+            continue;
+        for (const auto& item : splitList(field.value, ','))
+            if (equalsIgnoreCase(item, token))
+                return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// The state of one run of the relay, local to the connection's thread.
+class Relay {
+public:
+    explicit Relay(HttpConnection& connection)
+        : c(connection), clientStream(connection.clientSocket), serverStream(-1),
+          clientReader(&clientStream, kRelayBufferSize, kRelayBufferIncrement),
+          serverReader(&serverStream, kRelayBufferSize, kRelayBufferIncrement),
+          writer(nullptr, kRelayBufferSize, kRelayBufferIncrement) {}
+
+    void run() {
+        applySocketOptions(c.clientSocket);
+        while (exchange()) {
+        }
+        end();
+    }
+
+private:
+    bool exchange();
+    bool findHost();
+    bool connectServer();
+    bool connectTo(int fd, const ResolvedAddress& address);
+    int openServerSocket(int family);
+    void closeServer();
+    bool serverStillUsable() const;
+    bool sendRequest(bool& reused, int& attempts);
+    bool readFinalResponse(bool reused, bool bodySent, int& attempts, bool& retry);
+    bool copyBody(Body body, std::int64_t length, OutputStream& sink, HttpReader& reader);
+    void writeError(int status, std::string_view reason);
+    void endExchange(std::uint32_t code) {
+        if (handle != -1 && c.filter)
+            c.filter->endExchange(handle, code);
+    }
+    void end();
+
+    HttpConnection& c;
+    SocketStream clientStream;
+    SocketStream serverStream;
+    // One reader per side, so that bytes a client sent after a request (its
+    // next request, pipelined) wait for the next exchange.
+    HttpReader clientReader;
+    HttpReader serverReader;
+    HttpWriter writer;
+    HttpRequestHeader request;
+    HttpResponseHeader response;
+    Url url;
+
+    std::string host;
+    std::int32_t port = 80;
+    std::string userInfo;
+    bool viaUpstream = false;
+    bool keepAlive = false;
+    int handle = -1;
+
+    // Where the open server connection goes, and whether the last response
+    // left it fit for the next request.
+    std::string serverKey;
+    bool serverReusable = false;
+};
+
+void HttpConnection::run() {
+    {
+        Relay relay(*this);
+        relay.run();
+    }
+    idle = true;
+}
+
+void Relay::writeError(int status, std::string_view reason) {
+    // Whatever a failed write left behind must not precede the answer.
+    writer.buffer.length = 0;
+    writer.sink = &clientStream;
+    writer.writeErrorResponse(status, reason, "HTTP/1.1");
+}
+
+bool Relay::findHost() {
+    url = Url();
+    url.parse(request.target);
+    port = 80;
+    userInfo.clear();
+    host.clear();
+    if (url.flags & Url::HasAuthority) {
+        if (!url.splitAuthority(userInfo, host, port)) {
+            const auto at = url.authority.find('@');
+            const std::string_view hostPart = at == std::string::npos
+                                                  ? std::string_view(url.authority)
+                                                  : std::string_view(url.authority).substr(at + 1);
+            if (!splitBracketed(hostPart, host, port))
+                return false;
+            userInfo = at == std::string::npos ? std::string() : url.authority.substr(0, at);
+        }
+    } else {
+        const HttpHeaderField* field = request.get("Host");
+        if (!field)
+            return false;
+        if (!splitBracketed(field->value, host, port) && !splitHostPort(field->value, host, port))
+            return false;
+    }
+    return !host.empty() && port > 0 && port <= 65535;
+}
+
+int Relay::openServerSocket(int family) {
+    std::lock_guard guard(c.lock);
+    if (c.closing_) {
+        setLastError(ECANCELED);
+        return -1;
+    }
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) {
+        setLastErrorFromErrno();
+        return -1;
+    }
+    c.serverSocket = fd;
+    return fd;
+}
+
+void Relay::closeServer() {
+    std::lock_guard guard(c.lock);
+    if (c.serverSocket >= 0) {
+        ::close(c.serverSocket);
+        c.serverSocket = -1;
+    }
+    serverStream.setSocketHandle(-1);
+    serverReader.buffer.length = 0;
+    serverReusable = false;
+}
+
+// Blocking connect that close() can interrupt: the wake event is written when
+// the connection is being closed.
+bool Relay::connectTo(int fd, const ResolvedAddress& address) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address.address), address.length) != 0) {
+        if (errno != EINPROGRESS) {
+            setLastErrorFromErrno();
+            return false;
+        }
+        pollfd waits[2] = {{fd, POLLOUT, 0}, {c.wakeEvent_, POLLIN, 0}};
+        int ready;
+        do
+            ready = ::poll(waits, 2, kSocketTimeoutMs);
+        while (ready < 0 && errno == EINTR);
+        if (ready <= 0) {
+            setLastError(ready == 0 ? ETIMEDOUT : std::uint32_t(errno));
+            return false;
+        }
+        if (waits[1].revents) {
+            setLastError(ECANCELED);
+            return false;
+        }
+        int error = 0;
+        socklen_t length = sizeof error;
+        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+        if (error != 0) {
+            setLastError(std::uint32_t(error));
+            return false;
+        }
+    }
+    ::fcntl(fd, F_SETFL, flags);
+    return true;
+}
+
+bool Relay::connectServer() {
+    closeServer();
+    std::vector<ResolvedAddress> addresses;
+    bool upstream = false;
+    if (!c.proxy->resolve(host, port, addresses, upstream)) {
+        writeError(504, "Gateway Timeout");
+        return false;
+    }
+    viaUpstream = upstream;
+    // Every address in the resolver's order (IPv6 and IPv4), until one answers.
+    for (const ResolvedAddress& address : addresses) {
+        const int fd = openServerSocket(address.family);
+        if (fd < 0) {
+            writeError(500, "Internal Server Error");
+            return false;
+        }
+        applySocketOptions(fd);
+        if (connectTo(fd, address)) {
+            serverStream.setSocketHandle(fd);
+            return true;
+        }
+        const std::uint32_t error = lastError();
+        closeServer();
+        setLastError(error);
+    }
+    writeError(504, "Gateway Timeout");
+    return false;
+}
+
+// An idle origin connection that has become readable was closed by the origin
+// (or sent bytes nobody asked for): it cannot carry another request.
+bool Relay::serverStillUsable() const {
+    pollfd wait{serverStream.socketHandle(), POLLIN, 0};
+    return ::poll(&wait, 1, 0) == 0;
+}
+
+bool Relay::copyBody(Body body, std::int64_t length, OutputStream& sink, HttpReader& reader) {
+    switch (body) {
+    case Body::None:
+        return true;
+    case Body::Length:
+        return reader.copyBody(sink, length);
+    case Body::Chunked:
+        return reader.copyChunkedBody(sink);
+    case Body::UntilClose:
+        if (reader.copyBody(sink, std::numeric_limits<std::int64_t>::max()))
+            return true;
+        // The end of the stream is the end of this body.
+        return lastError() == kErrorDataIncomplete && sink.flush();
+    }
+    return false;
+}
+
+bool Relay::exchange() {
+    request = HttpRequestHeader();
+    if (!clientReader.readRequestHeader(request)) {
+        if (lastError() == kErrorHeadTooLong)
+            writeError(400, "Bad Request");
+        return false;
+    }
+    if (equalsIgnoreCase(request.method, "CONNECT")) {
+        writeError(403, "CONNECT method is not supported");
+        return false;
+    }
+    if (!findHost()) {
+        writeError(400, "Bad Request");
+        return false;
+    }
+
+    // Reuse the open origin connection when it goes to the same place.
+    std::string targetHost;
+    int targetPort = port;
+    bool upstream = false;
+    if (!c.proxy->route(host, port, targetHost, targetPort, upstream)) {
+        writeError(504, "Gateway Timeout");
+        return false;
+    }
+    const std::string key =
+        (upstream ? "u " : "d ") + bracketed(targetHost) + ":" + std::to_string(targetPort);
+    bool reused = serverReusable && key == serverKey && serverStillUsable();
+    if (!reused) {
+        if (!connectServer())
+            return false;
+    } else {
+        viaUpstream = upstream;
+    }
+    serverReusable = false;
+    serverKey = key;
+
+    keepAlive = false;
+    const HttpHeaderField* proxyConnection = request.get("Proxy-Connection");
+    if (proxyConnection && equalsIgnoreCase(proxyConnection->value, "keep-alive")) {
+        keepAlive = true;
+        if (!viaUpstream) {
+            request.remove("Proxy-Connection");
+            request.set("Connection", "keep-alive", false);
+        }
+    }
+
+    handle = -1;
+    if (c.filter)
+        handle = c.filter->beginRequest(c.context, request);
+
+    if (!viaUpstream) {
+        request.set("Host", port == 80 ? bracketed(host) : bracketed(host) + ":" + formatInt(port),
+                    true);
+        if (userInfo.empty()) {
+            url.scheme.clear();
+            url.authority.clear();
+            url.flags &= ~std::uint32_t(Url::HasScheme | Url::HasAuthority);
+            // "http://host?q" has no path; origin form needs at least "/".
+            if (url.path.empty() && !request.target.empty() && request.target.front() != '/' &&
+                request.target.front() != '?' && request.target.front() != '#')
+                url.path = "/";
+        }
+        request.target = url.toString();
+    }
+
+    const Body body = requestBody(request);
+    int attempts = 0;
+    for (;;) {
+        if (!sendRequest(reused, attempts))
+            return false;
+        HttpRequestDataOutputStream requestSink(serverStream.socketHandle(), c.filter, handle);
+        if (!copyBody(body, request.contentLength(), requestSink, clientReader)) {
+            endExchange(lastError());
+            return false;
+        }
+        bool retry = false;
+        if (readFinalResponse(reused, body != Body::None, attempts, retry))
+            break;
+        if (!retry)
+            return false;
+        reused = false;
+    }
+
+    if (handle != -1 && !c.filter->beginResponse(handle, response))
+        handle = -1;
+    writer.sink = &clientStream;
+    if (!writer.writeResponseHeader(response)) {
+        endExchange(lastError());
+        return false;
+    }
+    const Body responseRule = responseBody(request, response);
+    HttpResponseDataOutputStream responseSink(clientStream.socketHandle(), c.filter, handle);
+    if (!copyBody(responseRule, response.contentLength(), responseSink, serverReader)) {
+        endExchange(lastError());
+        return false;
+    }
+    endExchange(0);
+
+    const bool switching = response.statusCode == 101;
+    const bool originCloses = hasToken(response, "Connection", "close");
+    serverReusable =
+        responseRule != Body::UntilClose && !switching && !originCloses &&
+        serverReader.buffer.length == 0 &&
+        (response.version == "HTTP/1.1" || hasToken(response, "Connection", "keep-alive"));
+    if (!serverReusable)
+        closeServer();
+    const HttpHeaderField* connection = response.get("Connection");
+    if (connection && equalsIgnoreCase(connection->value, "close"))
+        return false;
+    // After a body that ended with the origin's close, or a change of
+    // protocol, the client could not tell where the next response starts.
+    return keepAlive && responseRule != Body::UntilClose && !switching;
+}
+
+bool Relay::sendRequest(bool& reused, int& attempts) {
+    for (;;) {
+        ++attempts;
+        writer.buffer.length = 0;
+        writer.sink = &serverStream;
+        if (writer.writeRequestHeader(request))
+            return true;
+        const std::uint32_t code = lastError();
+        if (reused && attempts == 1) {
+            // The origin dropped the idle connection just now; one fresh try.
+            reused = false;
+            if (connectServer())
+                continue;
+            endExchange(lastError());
+            return false;
+        }
+        writeError(504, "Gateway Timeout");
+        endExchange(code);
+        return false;
+    }
+}
+
+bool Relay::readFinalResponse(bool reused, bool bodySent, int& attempts, bool& retry) {
+    for (;;) {
+        response = HttpResponseHeader();
+        if (!serverReader.readResponseHeader(response)) {
+            const std::uint32_t code = lastError();
+            // Nothing at all came back over a reused connection: the origin
+            // closed it as the request went out. Safe to send once more when
+            // no client body was consumed.
+            if (reused && !bodySent && attempts == 1 && serverReader.buffer.length == 0 &&
+                (code == kErrorDataIncomplete || code == ECONNRESET || code == EPIPE)) {
+                if (connectServer()) {
+                    retry = true;
+                    return false;
+                }
+                endExchange(lastError());
+                return false;
+            }
+            writeError(504, "Gateway Timeout");
+            endExchange(code);
+            return false;
+        }
+        const int status = response.statusCode;
+        if (status < 100 || status > 199 || status == 101)
+            return true;
+        // Interim answers (100 Continue, 103 Early Hints) go to the client as
+        // they come; the final response of the exchange follows.
+        writer.sink = &clientStream;
+        if (!writer.writeResponseHeader(response)) {
+            endExchange(lastError());
+            return false;
+        }
+    }
+}
+
+void Relay::end() {
+    {
+        std::lock_guard guard(c.lock);
+        for (int* fd : {&c.clientSocket, &c.serverSocket}) {
+            if (*fd >= 0) {
+                ::shutdown(*fd, SHUT_RDWR);
+                ::close(*fd);
+                *fd = -1;
+            }
+        }
+    }
+    if (c.filter)
+        c.filter->connectionClosed(c.context);
+}
+
+HttpConnection::HttpConnection(HttpProxy* owner) : proxy(owner) {
+    wakeEvent_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+HttpConnection::~HttpConnection() {
+    close();
+    if (wakeEvent_ >= 0)
+        ::close(wakeEvent_);
+}
+
+void HttpConnection::close() {
+    {
+        std::lock_guard guard(lock);
+        closing_ = true;
+        // Shut down, not closed: the relay may be blocked on these numbers, and
+        // a closed number could be handed to another socket before it returns.
+        for (int fd : {clientSocket, serverSocket}) {
+            if (fd >= 0)
+                ::shutdown(fd, SHUT_RDWR);
+        }
+        if (wakeEvent_ >= 0) {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] auto n = ::write(wakeEvent_, &one, sizeof one);
+        }
+    }
+    thread.join();
+    {
+        std::lock_guard guard(lock);
+        for (int* fd : {&clientSocket, &serverSocket}) {
+            if (*fd >= 0) {
+                ::close(*fd);
+                *fd = -1;
+            }
+        }
+        if (wakeEvent_ >= 0) {
+            std::uint64_t count;
+            [[maybe_unused]] auto n = ::read(wakeEvent_, &count, sizeof count);
+        }
+        closing_ = false;
+    }
+    context = -1;
+    filter = nullptr;
+}

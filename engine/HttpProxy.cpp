@@ -1,0 +1,271 @@
+#include "engine/HttpProxy.h"
+
+#include "engine/HttpConnection.h"
+#include "engine/HttpFilter.h"
+#include "engine/HttpMessageHeader.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+namespace {
+
+std::string lowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    }
+    return text;
+}
+
+// "host:port", with brackets around an IPv6 literal so the text splits back.
+std::string hostPortText(const std::string& host, int port) {
+    if (host.find(':') != std::string::npos)
+        return "[" + host + "]:" + std::to_string(port);
+    return host + ":" + std::to_string(port);
+}
+
+} // namespace
+
+HttpProxy::HttpProxy() = default;
+
+HttpProxy::~HttpProxy() {
+    stop();
+}
+
+bool HttpProxy::start(HttpFilter* newFilter) {
+    if (listenSocket >= 0)
+        return true;
+    if (manageSystemSettings && !settings.read(ProxySettings::kSystemKey))
+        return false;
+    if (!bindAndListen())
+        return false;
+    stopping = false;
+    filter = newFilter;
+    if (!acceptThread.start(this, &HttpProxy::run)) {
+        const std::uint32_t error = lastError();
+        stopping = true;
+        closeListenSocket();
+        filter = nullptr;
+        setLastError(error);
+        return false;
+    }
+    if (manageSystemSettings) {
+        ProxySettings redirected = settings;
+        redirected.setLocalProxy(address_ + ":" + std::to_string(port_));
+        redirected.proxyEnable = true;
+        settingsApplied_ = true;
+        if (!redirected.apply()) {
+            const std::uint32_t error = lastError();
+            stop();
+            setLastError(error);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool HttpProxy::bindAndListen() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) {
+        setLastErrorFromErrno();
+        return false;
+    }
+    // A port left in TIME_WAIT by the previous capture is free to bind again.
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, kListenAddress, &local.sin_addr);
+    int port = configuredPort;
+    const int lastPort = configuredPort == 0 ? 0 : configuredPort + kPortSearchLength - 1;
+    for (;;) {
+        local.sin_port = htons(static_cast<std::uint16_t>(port));
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0)
+            break;
+        const int error = errno;
+        if (error == EADDRINUSE && port < lastPort && port < 65535) {
+            ++port;
+            continue;
+        }
+        ::close(fd);
+        setLastError(error == EADDRINUSE ? kErrorNoFreePort : std::uint32_t(error));
+        return false;
+    }
+    if (::listen(fd, SOMAXCONN) != 0) {
+        setLastErrorFromErrno();
+        ::close(fd);
+        return false;
+    }
+    socklen_t length = sizeof local;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+    address_ = kListenAddress;
+    port_ = ntohs(local.sin_port);
+    listenSocket = fd;
+    return true;
+}
+
+void HttpProxy::closeListenSocket() {
+    if (listenSocket >= 0) {
+        ::shutdown(listenSocket, SHUT_RDWR);
+        ::close(listenSocket);
+        listenSocket = -1;
+    }
+}
+
+void HttpProxy::stop() {
+    stopping = true;
+    // Shutting the socket down wakes the blocked accept; it is closed only
+    // once the accept thread is gone, so its number cannot be reused under it.
+    if (listenSocket >= 0)
+        ::shutdown(listenSocket, SHUT_RDWR);
+    acceptThread.join();
+    closeListenSocket();
+    for (auto& connection : connections)
+        connection->close();
+    connections.clear();
+    {
+        std::lock_guard guard(cacheLock_);
+        addressCache.clear();
+    }
+    filter = nullptr;
+    if (settingsApplied_) {
+        settingsApplied_ = false;
+        // Failures here cannot be reported to anyone who could act on them.
+        settings.apply();
+    }
+}
+
+void HttpProxy::run() {
+    while (!stopping) {
+        sockaddr_storage peer{};
+        socklen_t peerLength = sizeof peer;
+        const int client =
+            ::accept4(listenSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC);
+        if (client < 0) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                // Out of descriptors: the loop would spin, so give the
+                // connections a moment to end. Not reached in normal use.
+                ::usleep(10000);
+            }
+            continue;
+        }
+        int context = 0;
+        if (filter)
+            context = filter->acceptConnection(reinterpret_cast<sockaddr*>(&peer), int(peerLength));
+        if (context == -1) {
+            ::close(client);
+            continue;
+        }
+        HttpConnection* connection = nullptr;
+        for (auto& candidate : connections) {
+            if (candidate->idle) {
+                connection = candidate.get();
+                break;
+            }
+        }
+        if (!connection)
+            connection = connections.emplace_back(std::make_unique<HttpConnection>(this)).get();
+        connection->close();
+        connection->clientSocket = client;
+        connection->idle = false;
+        connection->context = context;
+        connection->filter = filter;
+        if (!connection->thread.start(connection, &HttpConnection::run)) {
+            connection->idle = true;
+            connection->clientSocket = -1;
+            connection->context = -1;
+            connection->filter = nullptr;
+            ::close(client);
+        }
+    }
+}
+
+bool HttpProxy::route(const std::string& host, int port, std::string& targetHost, int& targetPort,
+                      bool& viaUpstream) const {
+    std::string target;
+    viaUpstream = settings.upstream(host, hostPortText(host, port), target);
+    if (!viaUpstream) {
+        targetHost = host;
+        targetPort = port;
+        return true;
+    }
+    std::int32_t upstreamPort = port;
+    std::string upstreamHost;
+    if (!target.empty() && target.front() == '[') {
+        // [v6]:port: splitHostPort would cut inside the address.
+        const auto close = target.find(']');
+        if (close == std::string::npos) {
+            setLastError(kErrorHostUnknown);
+            return false;
+        }
+        upstreamHost = target.substr(1, close - 1);
+        const std::string rest = target.substr(close + 1);
+        std::string none;
+        if (!rest.empty() && (rest[0] != ':' || !splitHostPort(rest, none, upstreamPort))) {
+            setLastError(kErrorHostUnknown);
+            return false;
+        }
+    } else if (!splitHostPort(target, upstreamHost, upstreamPort)) {
+        setLastError(kErrorHostUnknown);
+        return false;
+    }
+    if (upstreamHost.empty() || upstreamPort <= 0 || upstreamPort > 65535) {
+        setLastError(kErrorHostUnknown);
+        return false;
+    }
+    targetHost = upstreamHost;
+    targetPort = upstreamPort;
+    return true;
+}
+
+bool HttpProxy::resolve(const std::string& host, int port, std::vector<ResolvedAddress>& addresses,
+                        bool& viaUpstream) {
+    std::string targetHost;
+    int targetPort = port;
+    if (!route(host, port, targetHost, targetPort, viaUpstream))
+        return false;
+    const std::string key = lowerAscii(targetHost + ":" + std::to_string(targetPort));
+    {
+        std::lock_guard guard(cacheLock_);
+        const auto found = addressCache.find(key);
+        if (found != addressCache.end()) {
+            addresses = found->second;
+            return true;
+        }
+    }
+    // Looked up outside the lock: one slow name must not hold up the others.
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* list = nullptr;
+    const std::string service = std::to_string(targetPort);
+    const int result = ::getaddrinfo(targetHost.c_str(), service.c_str(), &hints, &list);
+    if (result != 0) {
+        setLastError(result == EAI_SYSTEM && errno != 0 ? std::uint32_t(errno) : kErrorHostUnknown);
+        return false;
+    }
+    std::vector<ResolvedAddress> found;
+    for (const addrinfo* entry = list; entry; entry = entry->ai_next) {
+        if (entry->ai_addrlen > sizeof(sockaddr_storage))
+            continue;
+        ResolvedAddress resolved;
+        std::memcpy(&resolved.address, entry->ai_addr, entry->ai_addrlen);
+        resolved.length = entry->ai_addrlen;
+        resolved.family = entry->ai_family;
+        found.push_back(resolved);
+    }
+    ::freeaddrinfo(list);
+    if (found.empty()) {
+        setLastError(kErrorHostUnknown);
+        return false;
+    }
+    std::lock_guard guard(cacheLock_);
+    addresses = addressCache.try_emplace(key, std::move(found)).first->second;
+    return true;
+}

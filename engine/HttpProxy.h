@@ -1,0 +1,95 @@
+// The local HTTP proxy server: the listener on 127.0.0.1, its accept thread,
+// the pool of connections, name resolution with a cache, and the choice
+// between the origin and the user's upstream proxy.
+#pragma once
+
+#include "engine/Platform.h"
+#include "engine/Thread.h"
+#include "sysproxy/ProxySettings.h"
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <sys/socket.h>
+#include <vector>
+
+class HttpConnection;
+class HttpFilter;
+
+// No port was free from the first one tried up to kPortSearchLength above it.
+constexpr std::uint32_t kErrorNoFreePort = customError(420);
+
+// One address a name resolved to, ready for connect().
+struct ResolvedAddress {
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    int family = 0;
+};
+
+class HttpProxy {
+public:
+    static constexpr int kDefaultPort = 2861;
+    static constexpr int kPortSearchLength = 100;
+    static constexpr const char* kListenAddress = "127.0.0.1";
+
+    HttpProxy();
+    virtual ~HttpProxy();
+    HttpProxy(const HttpProxy&) = delete;
+    HttpProxy& operator=(const HttpProxy&) = delete;
+
+    // Listens, starts the accept thread and (with manageSystemSettings) points
+    // the user's proxy settings at the listener. True at once when already
+    // listening. False with the reason in lastError(); nothing stays changed.
+    bool start(HttpFilter* filter);
+    // Ends every connection, joins every thread and (with
+    // manageSystemSettings) writes the user's settings back. Never call it
+    // from the accept or a connection thread.
+    void stop();
+    // The accept loop (accept thread).
+    void run();
+
+    // Where a request for host:port goes: the addresses of the upstream proxy
+    // (viaUpstream true) or of the host itself, IPv4 and IPv6 in the
+    // resolver's order. False with kErrorHostUnknown (or the resolver's
+    // system error) when there is none. Connection threads call it at once.
+    bool resolve(const std::string& host, int port, std::vector<ResolvedAddress>& addresses,
+                 bool& viaUpstream);
+    // The same without the lookup: the host and port a connection goes to.
+    bool route(const std::string& host, int port, std::string& targetHost, int& targetPort,
+               bool& viaUpstream) const;
+
+    const std::string& address() const { return address_; }
+    int port() const { return port_; }
+    bool listening() const { return listenSocket >= 0; }
+
+    // First port tried; 0 asks the system for any free port (tests).
+    int configuredPort = kDefaultPort;
+    // False: start neither reads nor changes the user's proxy settings and
+    // stop writes nothing back; `settings` is whatever the caller put there
+    // (tests and benchmarks use it to give an upstream proxy).
+    bool manageSystemSettings = true;
+    // The user's settings as they were when capturing started: what stop
+    // writes back and what routing consults.
+    ProxySettings settings;
+
+private:
+    bool bindAndListen();
+    void closeListenSocket();
+
+    int listenSocket = -1;
+    Thread acceptThread;
+    int port_ = kDefaultPort;
+    std::string address_;
+    std::atomic<bool> stopping{true};
+    std::vector<std::unique_ptr<HttpConnection>> connections;
+    HttpFilter* filter = nullptr;
+    bool settingsApplied_ = false;
+
+    // Keyed by lower-case "host:port"; a name that resolved once is not looked
+    // up again until stop. Connection threads share it.
+    mutable std::mutex cacheLock_;
+    std::map<std::string, std::vector<ResolvedAddress>> addressCache;
+};

@@ -1,0 +1,71 @@
+// A proxy on an ephemeral loopback port that leaves the user's settings
+// alone, and a filter that also keeps the heads it was shown.
+#pragma once
+
+#include "engine/HttpProxy.h"
+#include "support/OriginServer.h"
+#include "support/RecordingFilter.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+class SeeingFilter : public RecordingFilter {
+public:
+    int beginRequest(int context, HttpRequestHeader& request) override {
+        {
+            std::lock_guard lock(seen_);
+            requestLines.push_back(request.method + " " + request.target);
+        }
+        return RecordingFilter::beginRequest(context, request);
+    }
+    bool beginResponse(int handle, HttpResponseHeader& response) override {
+        {
+            std::lock_guard lock(seen_);
+            statuses.push_back(response.statusCode);
+        }
+        return RecordingFilter::beginResponse(handle, response);
+    }
+    std::vector<std::string> seenRequests() {
+        std::lock_guard lock(seen_);
+        return requestLines;
+    }
+    std::vector<int> seenStatuses() {
+        std::lock_guard lock(seen_);
+        return statuses;
+    }
+
+private:
+    std::mutex seen_;
+    std::vector<std::string> requestLines;
+    std::vector<int> statuses;
+};
+
+// Started in the constructor; `upstream` ("host:port", optional) is the
+// user's proxy for http, with `bypass` as the bypass list.
+class TestProxy {
+public:
+    explicit TestProxy(HttpFilter* filter, const std::string& upstream = {},
+                       const std::string& bypass = {}) {
+        proxy.configuredPort = 0;
+        proxy.manageSystemSettings = false;
+        if (!upstream.empty()) {
+            proxy.settings.proxyEnable = true;
+            proxy.settings.proxyServer = upstream;
+            proxy.settings.proxyOverride = bypass;
+            proxy.settings.parseProxyServer();
+        }
+        EXPECT_TRUE(proxy.start(filter));
+    }
+    int port() const { return proxy.port(); }
+    std::string address() const { return "127.0.0.1:" + std::to_string(proxy.port()); }
+
+    HttpProxy proxy;
+};
+
+inline CurlResult curlVia(const TestProxy& proxy, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"-i", "--raw", "-x", "http://" + proxy.address()});
+    return runCurl(arguments);
+}

@@ -1,0 +1,363 @@
+// The relay end to end: real curl or a raw client, through the proxy on
+// loopback, to small origin servers the tests start.
+#include "ProxyTestKit.h"
+
+#include "engine/HttpReader.h"
+#include "engine/Platform.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kOk = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+// What the client gets for kOk: fields are written back as name ":" value.
+const std::string kOkRelayed = "HTTP/1.1 200 OK\r\nContent-Length:2\r\n\r\nok";
+
+std::string errorAnswer(const std::string& statusAndReason) {
+    return "HTTP/1.1 " + statusAndReason + "\r\nConnection:close\r\n\r\n";
+}
+
+// `prefix` padded with letters to `length` bytes, so that a reader that stops
+// at `length` has read every byte sent (unread bytes would reset the
+// connection before the answer is read).
+std::string paddedTo(std::size_t length, const std::string& prefix) {
+    return prefix + std::string(length - prefix.size(), 'a');
+}
+
+std::vector<std::string> callsOf(const RecordingFilter& filter) {
+    return filter.calls();
+}
+
+bool contains(const std::vector<std::string>& calls, const std::string& line) {
+    return std::find(calls.begin(), calls.end(), line) != calls.end();
+}
+
+// A loopback port where nothing listens (bound, so nobody else takes it).
+class ClosedPort {
+public:
+    ClosedPort() {
+        socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
+        port = ntohs(address.sin_port);
+    }
+    ~ClosedPort() { ::close(socket_); }
+    int port = 0;
+
+private:
+    int socket_ = -1;
+};
+
+} // namespace
+
+TEST(RelayTest, KeepAliveForwardsInOriginFormOverOneOriginConnection) {
+    OriginServer origin([](int socket, const OriginRequest& request) {
+        return sendAllBytes(
+            socket, OriginServer::okResponse(request.target == "/a?b=1" ? "first" : "second"));
+    });
+    SeeingFilter filter;
+    TestProxy proxy(&filter);
+
+    const CurlResult result = curlVia(proxy, {origin.url("/a?b=1"), origin.url("/c")});
+    ASSERT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, "HTTP/1.1 200 OK\r\nContent-Length:5\r\n\r\nfirst"
+                             "HTTP/1.1 200 OK\r\nContent-Length:6\r\n\r\nsecond");
+
+    const auto requests = origin.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(origin.connections(), 1); // the origin connection was reused
+    for (const auto& request : requests) {
+        EXPECT_EQ(request.head.rfind(request.method + " " + request.target +
+                                         " HTTP/1.1\r\nHost:" + origin.authority() + "\r\n",
+                                     0),
+                  0u)
+            << request.head;
+        EXPECT_NE(request.head.find("\r\nConnection:keep-alive\r\n\r\n"), std::string::npos);
+        EXPECT_EQ(request.head.find("Proxy-Connection"), std::string::npos);
+    }
+    EXPECT_EQ(requests[0].target, "/a?b=1");
+
+    filter.waitFor("connectionClosed 0");
+    EXPECT_EQ(callsOf(filter),
+              (std::vector<std::string>{"acceptConnection 0", "beginRequest 0 1", "beginResponse 1",
+                                        "responseData 1 5", "endExchange 1 0", "beginRequest 0 2",
+                                        "beginResponse 2", "responseData 2 6", "endExchange 2 0",
+                                        "connectionClosed 0"}));
+    EXPECT_EQ(filter.seenRequests(),
+              (std::vector<std::string>{"GET " + origin.url("/a?b=1"), "GET " + origin.url("/c")}));
+}
+
+TEST(RelayTest, RequestTargetsAndHostAreRewrittenForTheOrigin) {
+    OriginServer origin(OriginServer::reply(kOk, false));
+    TestProxy proxy(nullptr);
+    const std::string at = origin.authority();
+    struct Case {
+        std::string request;
+        std::string forwarded;
+    };
+    const std::vector<Case> cases = {
+        {"GET http://" + at + "/a?b=1#c HTTP/1.1\r\nHost: elsewhere\r\nAccept: */*\r\n\r\n",
+         "GET /a?b=1#c HTTP/1.1\r\nHost:" + at + "\r\nAccept:*/*\r\n\r\n"},
+        {"GET /p HTTP/1.1\r\nHost: " + at + "\r\n\r\n",
+         "GET /p HTTP/1.1\r\nHost:" + at + "\r\n\r\n"},
+        // No path at all: origin form needs "/".
+        {"GET http://" + at + "?q HTTP/1.1\r\n\r\n", "GET /?q HTTP/1.1\r\nHost:" + at + "\r\n\r\n"},
+        // User information keeps the target absolute.
+        {"GET http://u:p@" + at + "/x HTTP/1.1\r\n\r\n",
+         "GET http://u:p@" + at + "/x HTTP/1.1\r\nHost:" + at + "\r\n\r\n"},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].request);
+        EXPECT_EQ(rawExchange(proxy.port(), cases[i].request), kOkRelayed);
+        origin.waitForRequests(i + 1);
+        EXPECT_EQ(origin.requests()[i].head, cases[i].forwarded);
+    }
+}
+
+TEST(RelayTest, ReachesAnIpv6Origin) {
+    OriginServer origin(OriginServer::reply(kOk, false), "::1");
+    TestProxy proxy(nullptr);
+    EXPECT_EQ(
+        rawExchange(proxy.port(), "GET http://" + origin.authority() + "/v6 HTTP/1.1\r\n\r\n"),
+        kOkRelayed);
+    EXPECT_EQ(
+        rawExchange(proxy.port(), "GET /h HTTP/1.1\r\nHost: " + origin.authority() + "\r\n\r\n"),
+        kOkRelayed);
+    ASSERT_EQ(origin.requests().size(), 2u);
+    EXPECT_EQ(origin.requests()[0].head,
+              "GET /v6 HTTP/1.1\r\nHost:" + origin.authority() + "\r\n\r\n");
+}
+
+// The proxy's own answers, byte for byte, and what the filter hears of them.
+TEST(RelayTest, ProxyAnswersFailuresItself) {
+    OriginServer silent([](int, const OriginRequest&) { return false; });
+    OriginServer hugeHead([](int socket, const OriginRequest&) {
+        sendAllBytes(socket,
+                     "HTTP/1.1 200 OK\r\nX: " + std::string(HttpReader::kMaxHeadLength, 'a'));
+        return false;
+    });
+    ClosedPort closed;
+    struct Case {
+        std::string request;
+        std::string answer;
+        bool followed; // whether the filter sees the exchange
+    };
+    const std::vector<Case> cases = {
+        {"CONNECT 127.0.0.1:443 HTTP/1.1\r\nHost: 127.0.0.1:443\r\n\r\n",
+         errorAnswer("403 CONNECT method is not supported"), false},
+        {"connect 127.0.0.1:443 HTTP/1.1\r\n\r\n",
+         errorAnswer("403 CONNECT method is not supported"), false},
+        {"GET /x HTTP/1.1\r\nAccept: */*\r\n\r\n", errorAnswer("400 Bad Request"), false},
+        {"GET /x HTTP/1.1\r\nHost: 127.0.0.1:80x\r\n\r\n", errorAnswer("400 Bad Request"), false},
+        {"GET http://127.0.0.1:99999/ HTTP/1.1\r\n\r\n", errorAnswer("400 Bad Request"), false},
+        // A head longer than the reader takes.
+        {paddedTo(HttpReader::kMaxHeadLength, "GET / HTTP/1.1\r\nX: "),
+         errorAnswer("400 Bad Request"), false},
+        {"GET http://nothing.invalid/ HTTP/1.1\r\n\r\n", errorAnswer("504 Gateway Timeout"), false},
+        {"GET http://127.0.0.1:" + std::to_string(closed.port) + "/ HTTP/1.1\r\n\r\n",
+         errorAnswer("504 Gateway Timeout"), false},
+        {"GET " + silent.url("/") + " HTTP/1.1\r\n\r\n", errorAnswer("504 Gateway Timeout"), true},
+        {"GET " + hugeHead.url("/") + " HTTP/1.1\r\n\r\n", errorAnswer("504 Gateway Timeout"),
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.request.substr(0, 80));
+        RecordingFilter filter;
+        TestProxy proxy(&filter);
+        EXPECT_EQ(rawExchange(proxy.port(), c.request), c.answer);
+        filter.waitFor("connectionClosed 0");
+        const auto calls = callsOf(filter);
+        if (c.followed) {
+            EXPECT_EQ(calls[1], "beginRequest 0 1");
+            EXPECT_EQ(calls[2].rfind("endExchange 1 ", 0), 0u);
+            EXPECT_NE(calls[2], "endExchange 1 0");
+        } else {
+            EXPECT_EQ(calls,
+                      (std::vector<std::string>{"acceptConnection 0", "connectionClosed 0"}));
+        }
+    }
+}
+
+TEST(RelayTest, BodiesFollowTheirFraming) {
+    const std::string chunked = "5\r\nhello\r\n6;x=y\r\n world\r\n0\r\nTrailer: 1\r\n\r\n";
+    const std::string untilClose(100000, 'u');
+    OriginServer origin([&](int socket, const OriginRequest& request) {
+        if (request.target == "/chunked")
+            return sendAllBytes(socket,
+                                "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + chunked);
+        if (request.target == "/head")
+            return sendAllBytes(socket, "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n");
+        if (request.target == "/204")
+            return sendAllBytes(socket, "HTTP/1.1 204 No Content\r\n\r\n");
+        if (request.target == "/304")
+            return sendAllBytes(socket, "HTTP/1.1 304 Not Modified\r\nContent-Length: 9\r\n\r\n");
+        if (request.target == "/empty")
+            return sendAllBytes(socket, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+        sendAllBytes(socket, "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + untilClose);
+        return false;
+    });
+    SeeingFilter filter;
+    TestProxy proxy(&filter);
+
+    // One client connection: every framing must end where it ends, or the
+    // next exchange would hang or read garbage.
+    CurlResult result =
+        curlVia(proxy, {origin.url("/chunked"), origin.url("/204"), origin.url("/304"),
+                        origin.url("/empty"), origin.url("/close")});
+    ASSERT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, "HTTP/1.1 200 OK\r\nTransfer-Encoding:chunked\r\n\r\n" + chunked +
+                                 "HTTP/1.1 204 No Content\r\n\r\n"
+                                 "HTTP/1.1 304 Not Modified\r\nContent-Length:9\r\n\r\n"
+                                 "HTTP/1.1 200 OK\r\nContent-Length:0\r\n\r\n"
+                                 "HTTP/1.0 200 OK\r\nContent-Type:text/plain\r\n\r\n" +
+                                 untilClose);
+    filter.waitFor("connectionClosed 0");
+    EXPECT_EQ(filter.responseBody(1), chunked);
+    EXPECT_EQ(filter.responseBody(5), untilClose);
+    for (int handle = 1; handle <= 5; ++handle)
+        EXPECT_TRUE(contains(filter.calls(), "endExchange " + std::to_string(handle) + " 0"));
+
+    // HEAD: a length, no body, and no waiting for one.
+    result = curlVia(proxy, {"-I", origin.url("/head")});
+    ASSERT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, "HTTP/1.1 200 OK\r\nContent-Length:1000\r\n\r\n");
+    filter.waitFor("endExchange 6 0");
+    EXPECT_EQ(filter.responseBody(6), "");
+}
+
+TEST(RelayTest, BodyUntilCloseEndsTheClientConnection) {
+    OriginServer origin([](int socket, const OriginRequest&) {
+        sendAllBytes(socket, "HTTP/1.1 200 OK\r\n\r\nall of it");
+        return false;
+    });
+    RecordingFilter filter;
+    TestProxy proxy(&filter);
+    // The client asked to keep the connection, but only the close could tell
+    // it where the body ended.
+    EXPECT_EQ(rawExchange(proxy.port(), "GET " + origin.url("/") +
+                                            " HTTP/1.1\r\nProxy-Connection: keep-alive\r\n\r\n"),
+              "HTTP/1.1 200 OK\r\n\r\nall of it");
+    filter.waitFor("connectionClosed 0");
+    EXPECT_EQ(filter.responseBody(1), "all of it");
+}
+
+TEST(RelayTest, InterimResponsesGoAheadOfTheFinalOne) {
+    OriginServer origin([](int socket, const OriginRequest& request) {
+        const std::string interim = request.method == "POST"
+                                        ? "HTTP/1.1 100 Continue\r\n\r\n"
+                                        : "HTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\n";
+        return sendAllBytes(socket, interim + kOk);
+    });
+    SeeingFilter filter;
+    TestProxy proxy(&filter);
+    const std::string keep = "\r\nProxy-Connection: keep-alive\r\n\r\n";
+    const std::string both = "GET " + origin.url("/") + " HTTP/1.1" + keep + "POST " +
+                             origin.url("/") + " HTTP/1.1\r\nContent-Length: 3" + keep + "abc";
+    EXPECT_EQ(rawExchange(proxy.port(), both), "HTTP/1.1 103 Early Hints\r\nLink:</s.css>\r\n\r\n" +
+                                                   kOkRelayed + "HTTP/1.1 100 Continue\r\n\r\n" +
+                                                   kOkRelayed);
+    filter.waitFor("connectionClosed 0");
+    EXPECT_EQ(filter.seenStatuses(), (std::vector<int>{200, 200}));
+    EXPECT_EQ(filter.requestBody(2), "abc");
+    EXPECT_EQ(filter.responseBody(1), "ok");
+    EXPECT_EQ(origin.requests().at(1).body, "abc");
+}
+
+TEST(RelayTest, PipelinedRequestsAreKeptForTheNextExchange) {
+    OriginServer origin([](int socket, const OriginRequest& request) {
+        return sendAllBytes(socket, OriginServer::okResponse(request.target));
+    });
+    TestProxy proxy(nullptr);
+    const std::string host = "Host: " + origin.authority() + "\r\n";
+    EXPECT_EQ(
+        rawExchange(proxy.port(), "POST /one HTTP/1.1\r\n" + host +
+                                      "Content-Length: 2\r\nProxy-Connection: keep-alive\r\n\r\n"
+                                      "xyGET /two HTTP/1.1\r\n" +
+                                      host + "\r\n"),
+        "HTTP/1.1 200 OK\r\nContent-Length:4\r\n\r\n/one"
+        "HTTP/1.1 200 OK\r\nContent-Length:4\r\n\r\n/two");
+}
+
+TEST(RelayTest, OriginClosingMidBodyEndsTheExchangeWithDataIncomplete) {
+    const std::string part(300000, 'p');
+    OriginServer origin([&](int socket, const OriginRequest&) {
+        sendAllBytes(socket, "HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n" + part);
+        return false;
+    });
+    RecordingFilter filter;
+    TestProxy proxy(&filter);
+    EXPECT_EQ(rawExchange(proxy.port(), "GET " + origin.url("/") + " HTTP/1.1\r\n\r\n"),
+              "HTTP/1.1 200 OK\r\nContent-Length:1000000\r\n\r\n" + part);
+    filter.waitFor("connectionClosed 0");
+    EXPECT_TRUE(contains(filter.calls(), "endExchange 1 " + std::to_string(kErrorDataIncomplete)));
+    EXPECT_EQ(filter.responseBody(1), part);
+}
+
+TEST(RelayTest, AnOriginThatDroppedTheIdleConnectionIsDialledAgain) {
+    // Answers with keep-alive framing, then hangs up anyway.
+    OriginServer origin(OriginServer::reply(kOk, false));
+    TestProxy proxy(nullptr);
+    const CurlResult result = curlVia(proxy, {origin.url("/1"), origin.url("/2")});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, kOkRelayed + kOkRelayed);
+    EXPECT_EQ(origin.connections(), 2);
+}
+
+TEST(RelayTest, FilterThatDeclinesTheResponseHearsNoMore) {
+    OriginServer origin(OriginServer::reply(kOk));
+    RecordingFilter filter;
+    filter.followResponses = false;
+    TestProxy proxy(&filter);
+    EXPECT_EQ(rawExchange(proxy.port(),
+                          "POST " + origin.url("/") + " HTTP/1.1\r\nContent-Length: 4\r\n\r\nbody"),
+              kOkRelayed);
+    filter.waitFor("connectionClosed 0");
+    EXPECT_EQ(callsOf(filter),
+              (std::vector<std::string>{"acceptConnection 0", "beginRequest 0 1", "requestData 1 4",
+                                        "beginResponse 1", "connectionClosed 0"}));
+}
+
+// An upstream proxy that is itself one of ours; the bypass list sends some
+// hosts straight to the origin.
+TEST(RelayTest, UpstreamProxyUnlessBypassed) {
+    OriginServer origin(OriginServer::reply(kOk));
+    SeeingFilter upstreamFilter;
+    TestProxy upstream(&upstreamFilter);
+    struct Case {
+        std::string server;
+        std::string bypass;
+        bool viaUpstream;
+    };
+    const std::vector<Case> cases = {
+        {upstream.address(), "", true},
+        {"http=http://" + upstream.address() + ";https=127.0.0.1:9", "<local>", true},
+        {upstream.address(), "localhost;127.0.0.1", false},
+    };
+    int seen = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.server + " / " + c.bypass);
+        TestProxy proxy(nullptr, c.server, c.bypass);
+        const CurlResult result = curlVia(proxy, {origin.url("/up")});
+        EXPECT_EQ(result.output, kOkRelayed);
+        if (c.viaUpstream) {
+            ++seen;
+            // Forwarded as received: absolute target, the client's own fields.
+            ASSERT_EQ(upstreamFilter.seenRequests().size(), std::size_t(seen));
+            EXPECT_EQ(upstreamFilter.seenRequests().back(), "GET " + origin.url("/up"));
+        }
+        EXPECT_EQ(upstreamFilter.seenRequests().size(), std::size_t(seen));
+    }
+}
