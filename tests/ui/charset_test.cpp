@@ -24,6 +24,13 @@ private slots:
             << "text/html; charset=\"utf-8\"" << true << "\"utf-8\"";
         QTest::newRow("no parameters") << "text/html" << false << "";
         QTest::newRow("empty") << "" << false << "";
+        QTest::newRow("nothing before the semicolon") << "; charset=utf-8" << false << "";
+        QTest::newRow("empty charset") << "text/html; charset=" << false << "";
+        QTest::newRow("space inside the charset kept")
+            << "text/html; charset=utf 8" << true << "utf 8";
+        QTest::newRow("space is not the one allowed")
+            << QString::fromUtf8("text/html;\u00A0charset=gbk") << false << "";
+        QTest::newRow("huge value") << QString(1 << 20, u'a') + "; charset=big5" << true << "big5";
     }
     void charsetFromContentType() {
         QFETCH(QString, value);

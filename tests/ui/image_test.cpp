@@ -136,6 +136,12 @@ private slots:
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("png cut after its signature") << QByteArray("\x89PNG\r\n\x1a\n", 8);
         QTest::newRow("huge png") << hugePngHeader();
+        // A 65535 x 65535 frame in a few bytes: refused before it is allocated.
+        QTest::newRow("huge gif") << QByteArray(
+            "GIF89a\xFF\xFF\xFF\xFF\x80\0\0"
+            "\0\0\0\xFF\xFF\xFF"
+            "\x2C\0\0\0\0\xFF\xFF\xFF\xFF\0\x02\x02\x44\x01\0\x3B",
+            35);
     }
     void undecodable() {
         QFETCH(QByteArray, content);

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <regex>
+#include <cstring>
 
 namespace {
 
@@ -217,12 +217,26 @@ int codePageFromBom(const unsigned char* bytes, std::size_t count) {
     return 0;
 }
 
+// Matches the whole value against ([^;]+);\s?charset=([^;]+) and returns the
+// second group. Written out because the library's regular expressions recurse
+// once per character and overflow the stack on a long header value; the
+// pattern cannot backtrack (the first group ends at the first ';'), so one
+// pass decides it.
 std::optional<std::string> charsetFromContentType(const std::string& value) {
-    static const std::regex pattern("([^;]+);\\s?charset=([^;]+)", std::regex::ECMAScript);
-    std::smatch match;
-    if (!std::regex_match(value, match, pattern))
+    const std::size_t semicolon = value.find(';');
+    if (semicolon == 0 || semicolon == std::string::npos)
         return std::nullopt;
-    return match[2].str();
+    std::size_t pos = semicolon + 1;
+    if (pos < value.size() && std::strchr(" \t\n\v\f\r", value[pos]) != nullptr &&
+        value[pos] != '\0')
+        ++pos;
+    constexpr std::string_view key = "charset=";
+    if (value.compare(pos, key.size(), key) != 0)
+        return std::nullopt;
+    pos += key.size();
+    if (pos == value.size() || value.find(';', pos) != std::string::npos)
+        return std::nullopt;
+    return value.substr(pos);
 }
 
 const char* iconvNameForCodePage(int codePage) {

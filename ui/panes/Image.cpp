@@ -3,6 +3,8 @@
 #include <FreeImage.h>
 #include <tiffio.h>
 
+#include <QFile>
+
 #include <cstring>
 
 namespace {
@@ -27,23 +29,53 @@ FreeImageLibrary::~FreeImageLibrary() {
 
 namespace {
 
+bool pixelsAcceptable(long long width, long long height) {
+    return width * height <= Image::kMaxPixels;
+}
+
+// The GIF decoder cannot read headers only, and it fills the whole frame it
+// is told about: the logical screen and the first frame are checked here.
+bool gifSizeAcceptable(const char* path) {
+    QFile file(QString::fromUtf8(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray head = file.read(1 << 20); // colour tables and extensions before the frame
+    auto u8 = [&](qsizetype i) { return i < head.size() ? quint8(head[i]) : 0; };
+    auto u16 = [&](qsizetype i) { return u8(i) | (u8(i + 1) << 8); };
+    if (!pixelsAcceptable(u16(6), u16(8)))
+        return false;
+    qsizetype pos = 13 + ((u8(10) & 0x80) ? 3 * (2 << (u8(10) & 7)) : 0);
+    while (pos < head.size()) {
+        if (u8(pos) == 0x2C) // image descriptor
+            return pixelsAcceptable(u16(pos + 5), u16(pos + 7));
+        if (u8(pos) != 0x21) // not an extension: the decoder will refuse it
+            return true;
+        pos += 2;
+        while (pos < head.size() && u8(pos) != 0)
+            pos += u8(pos) + 1;
+        ++pos;
+    }
+    return true;
+}
+
 // Reads only the header where the decoder can, to refuse huge pictures
 // before their pixels are allocated.
 bool sizeAcceptable(FREE_IMAGE_FORMAT fif, const char* path) {
+    if (fif == FIF_GIF)
+        return gifSizeAcceptable(path);
     if (!FreeImage_FIFSupportsNoPixels(fif))
         return true;
     FIBITMAP* header = FreeImage_Load(fif, path, FIF_LOAD_NOPIXELS);
     if (header == nullptr)
         return true; // let the real load report the failure
-    const long long pixels =
-        static_cast<long long>(FreeImage_GetWidth(header)) * FreeImage_GetHeight(header);
+    const bool acceptable =
+        pixelsAcceptable(FreeImage_GetWidth(header), FreeImage_GetHeight(header));
     FreeImage_Unload(header);
-    return pixels <= Image::kMaxPixels;
+    return acceptable;
 }
 
 bool sizeAcceptable(FIBITMAP* bitmap) {
-    return static_cast<long long>(FreeImage_GetWidth(bitmap)) * FreeImage_GetHeight(bitmap) <=
-           Image::kMaxPixels;
+    return pixelsAcceptable(FreeImage_GetWidth(bitmap), FreeImage_GetHeight(bitmap));
 }
 
 } // namespace

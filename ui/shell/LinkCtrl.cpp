@@ -72,6 +72,9 @@ void LinkCtrl::fitToText() {
 
 void LinkCtrl::updateColour() {
     QPalette colours = palette();
+    // The background is the button face, like the dialogs the links sit on.
+    setAutoFillBackground(true);
+    colours.setColor(QPalette::Window, colours.color(QPalette::Button));
     colours.setColor(QPalette::WindowText, hovering  ? hoverColour
                                            : visited ? visitedColour
                                                      : linkColour);
