@@ -125,6 +125,8 @@ private:
     bool serverStillUsable() const;
     bool sendRequest(bool& reused, int& attempts);
     bool readFinalResponse(bool reused, bool bodySent, int& attempts, bool& retry);
+    bool sendResponseHead(Body& body);
+    bool awaitContinue(bool& finalArrived);
     bool copyBody(Body body, std::int64_t length, OutputStream& sink, HttpReader& reader);
     void writeError(int status, std::string_view reason);
     void endExchange(std::uint32_t code) {
@@ -380,9 +382,19 @@ bool Relay::exchange() {
 
     const Body body = requestBody(request);
     int attempts = 0;
+    // A client that asked to hear "100 Continue" first may hold its body back
+    // until then (or give up waiting after a while).
+    const bool expectsContinue = body != Body::None && hasToken(request, "Expect", "100-continue");
+    bool bodyUnsent = false;
     for (;;) {
         if (!sendRequest(reused, attempts))
             return false;
+        if (expectsContinue && clientReader.buffer.length == 0) {
+            if (!awaitContinue(bodyUnsent))
+                return false;
+            if (bodyUnsent)
+                break;
+        }
         HttpRequestDataOutputStream requestSink(serverStream.socketHandle(), c.filter, handle);
         if (!copyBody(body, request.contentLength(), requestSink, clientReader)) {
             endExchange(lastError());
@@ -398,19 +410,23 @@ bool Relay::exchange() {
 
     if (handle != -1 && !c.filter->beginResponse(handle, response))
         handle = -1;
-    writer.sink = &clientStream;
-    if (!writer.writeResponseHeader(response)) {
-        endExchange(lastError());
-        return false;
-    }
     const Body responseRule = responseBody(request, response);
+    Body rest = responseRule;
+    if (!sendResponseHead(rest))
+        return false;
     HttpResponseDataOutputStream responseSink(clientStream.socketHandle(), c.filter, handle);
-    if (!copyBody(responseRule, response.contentLength(), responseSink, serverReader)) {
+    if (!copyBody(rest, response.contentLength(), responseSink, serverReader)) {
         endExchange(lastError());
         return false;
     }
     endExchange(0);
 
+    // The origin answered without the body, which is still on its way from
+    // the client: neither connection can carry another exchange.
+    if (bodyUnsent) {
+        closeServer();
+        return false;
+    }
     const bool switching = response.statusCode == 101;
     const bool originCloses = hasToken(response, "Connection", "close");
     serverReusable =
@@ -425,6 +441,81 @@ bool Relay::exchange() {
     // After a body that ended with the origin's close, or a change of
     // protocol, the client could not tell where the next response starts.
     return keepAlive && responseRule != Body::UntilClose && !switching;
+}
+
+// Waits for whichever side speaks first: the client with its body (true), or
+// the origin with interim answers, which are forwarded until "100 Continue"
+// (true) or a final response, left in `response` (true, finalArrived).
+bool Relay::awaitContinue(bool& finalArrived) {
+    finalArrived = false;
+    for (;;) {
+        pollfd waits[2] = {{clientStream.socketHandle(), POLLIN, 0},
+                           {serverStream.socketHandle(), POLLIN, 0}};
+        int ready;
+        do
+            ready = ::poll(waits, 2, kSocketTimeoutMs);
+        while (ready < 0 && errno == EINTR);
+        if (ready <= 0) {
+            const std::uint32_t code = ready == 0 ? ETIMEDOUT : std::uint32_t(errno);
+            writeError(504, "Gateway Timeout");
+            endExchange(code);
+            return false;
+        }
+        if (waits[0].revents)
+            return true;
+        response = HttpResponseHeader();
+        if (!serverReader.readResponseHeader(response)) {
+            const std::uint32_t code = lastError();
+            writeError(504, "Gateway Timeout");
+            endExchange(code);
+            return false;
+        }
+        const int status = response.statusCode;
+        if (status < 100 || status > 199 || status == 101) {
+            finalArrived = true;
+            return true;
+        }
+        writer.sink = &clientStream;
+        if (!writer.writeResponseHeader(response)) {
+            endExchange(lastError());
+            return false;
+        }
+        if (status == 100)
+            return true;
+    }
+}
+
+// The head, and with it a body that has already arrived whole, in one send:
+// small responses then cost the client one segment instead of two.
+bool Relay::sendResponseHead(Body& body) {
+    writer.buffer.length = 0;
+    writer.sink = &clientStream;
+    if (!appendResponseHeader(writer.buffer, response)) {
+        endExchange(lastError());
+        return false;
+    }
+    const std::int64_t length = response.contentLength();
+    const bool withBody =
+        body == Body::Length && length <= serverReader.buffer.length && length <= kRelayBufferSize;
+    const std::int32_t bodyLength = withBody ? std::int32_t(length) : 0;
+    if (withBody) {
+        if (!writer.buffer.append(serverReader.buffer.data, bodyLength)) {
+            endExchange(lastError());
+            return false;
+        }
+    }
+    if (!writer.flush()) {
+        writer.buffer.length = 0;
+        endExchange(lastError());
+        return false;
+    }
+    if (withBody) {
+        if (handle != -1)
+            c.filter->responseData(handle, serverReader.buffer.data, bodyLength);
+        serverReader.buffer.consume(bodyLength);
+        body = Body::None;
+    }
+    return true;
 }
 
 bool Relay::sendRequest(bool& reused, int& attempts) {

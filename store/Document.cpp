@@ -5,6 +5,7 @@
 #include "store/CaptureLock.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -19,6 +20,9 @@ Document::Document(DocumentUi& ui, EventDelivery& delivery, DocumentSettings& se
 }
 
 Document::~Document() {
+    // Connection threads write into listed resources: they end before any
+    // resource is destroyed.
+    proxy.stop();
     settings.writeInt(kSettingsSection, kPreventCacheValue, filter.preventCache ? 1 : 0);
     CaptureLocker lock(captureLock());
     listeners_.clear();
@@ -108,6 +112,8 @@ bool Document::saveModified() {
 }
 
 void Document::closeCaptures(bool keep) {
+    if (isCapturing())
+        proxy.stop();
     CaptureLocker lock(captureLock());
     dropCurrentAndAnnounceClearing();
     while (HttpResource* resource = resources.head) {
@@ -146,6 +152,22 @@ void Document::clearAll() {
             deleteCacheFile(resource->id);
         delete resource;
     }
+}
+
+bool Document::startCapture() {
+    if (!proxy.start(&filter)) {
+        ui.showLastError();
+        return false;
+    }
+    char text[256];
+    std::snprintf(text, sizeof text, loadString(108), proxy.address().c_str(), proxy.port());
+    ui.setStatusText(text);
+    return true;
+}
+
+void Document::stopCapture() {
+    proxy.stop();
+    ui.setStatusText(loadString(107));
 }
 
 void Document::togglePreventCache() {

@@ -2,6 +2,7 @@
 // resources, the cache folder, and the notices to the user interface.
 #pragma once
 
+#include "engine/HttpProxy.h"
 #include "store/CacheFolder.h"
 #include "store/DLList.h"
 #include "store/DocumentEvents.h"
@@ -32,11 +33,16 @@ public:
     // when there are new ones), stops capturing and keeps or deletes the
     // files. False when the user cancels.
     bool saveModified();
-    // The same without asking: keep true saves every capture to the cache
-    // folder, false deletes this run's files.
+    // The same without asking (capturing stops first): keep true saves every
+    // capture to the cache folder, false deletes this run's files.
     void closeCaptures(bool keep);
 
-    // Commands.
+    // Commands. Starting binds the proxy, starts its threads and points the
+    // user's proxy settings at it (shows why when it cannot); stopping ends
+    // every connection and writes the user's settings back.
+    bool startCapture();
+    void stopCapture();
+    bool isCapturing() const { return proxy.listening(); }
     void clearAll();
     void togglePreventCache();
     bool preventCache() const { return filter.preventCache; }
@@ -62,6 +68,7 @@ public:
     EventDelivery& delivery;
     DocumentSettings& settings;
     HttpSnagger filter;
+    HttpProxy proxy;
     DLList<HttpResource> resources;
     HttpResource* currentResource = nullptr;
     bool modified = false;

@@ -3,8 +3,10 @@
 #include <algorithm>
 
 void QueuedEventDelivery::post(DocumentListener* listener, const DocumentNotice& notice) {
+    bool wasEmpty;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        wasEmpty = queue_.empty();
         if (notice.event == DocumentEvent::ResourceChanged &&
             !pendingChanges_.emplace(listener, notice.id).second)
             return;
@@ -12,7 +14,10 @@ void QueuedEventDelivery::post(DocumentListener* listener, const DocumentNotice&
         posted.resource = nullptr;
         queue_.emplace_back(listener, posted);
     }
-    queued_.notify_all();
+    // Only a waiter on an empty queue needs waking; a wake per notice would
+    // cost a context switch per captured exchange.
+    if (wasEmpty)
+        queued_.notify_all();
 }
 
 void QueuedEventDelivery::forget(DocumentListener* listener) {

@@ -276,6 +276,44 @@ TEST(RelayTest, InterimResponsesGoAheadOfTheFinalOne) {
     EXPECT_EQ(origin.requests().at(1).body, "abc");
 }
 
+TEST(RelayTest, ContinueReachesAClientThatWaitsForIt) {
+    const std::string body(2000, 'b');
+    OriginServer origin([&](int socket, const OriginRequest& request) {
+        if (request.target == "/refuse") {
+            sendAllBytes(socket, "HTTP/1.1 417 Expectation Failed\r\nContent-Length: 0\r\n\r\n");
+            return false;
+        }
+        sendAllBytes(socket, "HTTP/1.1 100 Continue\r\n\r\n");
+        return receiveBytes(socket, body.size()) == body && sendAllBytes(socket, kOk);
+    });
+    origin.readBodies = false;
+    SeeingFilter filter;
+    TestProxy proxy(&filter);
+
+    // curl holds the body back until the 100 arrives (or, here, for longer
+    // than it may run at all).
+    const CurlResult result =
+        curlVia(proxy, {"--expect100-timeout", "60", "--max-time", "20", "-H",
+                        "Expect: 100-continue", "--data-binary", body, origin.url("/post")});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, "HTTP/1.1 100 Continue\r\n\r\n" + kOkRelayed);
+    filter.waitFor("connectionClosed 0");
+    EXPECT_EQ(filter.requestBody(1), body);
+
+    // The origin refuses before the body: its answer goes back and the
+    // connection ends, since the client's body would otherwise be read as
+    // the next request.
+    const int client = connectLoopback(proxy.port());
+    sendAllBytes(client, "POST " + origin.url("/refuse") +
+                             " HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 5\r\n"
+                             "Proxy-Connection: keep-alive\r\n\r\n");
+    EXPECT_EQ(receiveBytes(client, std::string::npos),
+              "HTTP/1.1 417 Expectation Failed\r\nContent-Length:0\r\n\r\n");
+    ::close(client);
+    filter.waitFor("connectionClosed 1");
+    EXPECT_EQ(filter.seenStatuses(), (std::vector<int>{200, 417}));
+}
+
 TEST(RelayTest, PipelinedRequestsAreKeptForTheNextExchange) {
     OriginServer origin([](int socket, const OriginRequest& request) {
         return sendAllBytes(socket, OriginServer::okResponse(request.target));
@@ -314,6 +352,28 @@ TEST(RelayTest, AnOriginThatDroppedTheIdleConnectionIsDialledAgain) {
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.output, kOkRelayed + kOkRelayed);
     EXPECT_EQ(origin.connections(), 2);
+}
+
+TEST(RelayTest, ARequestLostOnAReusedConnectionIsSentOnceMore) {
+    // Takes a second request on a connection, then hangs up without a word.
+    OriginServer origin([](int socket, const OriginRequest&) {
+        thread_local int served = 0;
+        return ++served == 1 && sendAllBytes(socket, kOk);
+    });
+    RecordingFilter filter;
+    TestProxy proxy(&filter);
+    const CurlResult result = curlVia(proxy, {origin.url("/1"), origin.url("/2")});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, kOkRelayed + kOkRelayed);
+    ASSERT_EQ(origin.requests().size(), 3u);
+    EXPECT_EQ(origin.requests()[2].target, "/2");
+    EXPECT_EQ(origin.requests()[2].connection, 2);
+    filter.waitFor("connectionClosed 0");
+    EXPECT_EQ(callsOf(filter),
+              (std::vector<std::string>{"acceptConnection 0", "beginRequest 0 1", "beginResponse 1",
+                                        "responseData 1 2", "endExchange 1 0", "beginRequest 0 2",
+                                        "beginResponse 2", "responseData 2 2", "endExchange 2 0",
+                                        "connectionClosed 0"}));
 }
 
 TEST(RelayTest, FilterThatDeclinesTheResponseHearsNoMore) {

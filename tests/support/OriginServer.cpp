@@ -143,7 +143,8 @@ void OriginServer::serve(int socket, int number) {
             request.head.substr(space + 1, request.head.find(' ', space + 1) - space - 1);
         buffer.erase(0, headEnd);
         const std::string length = fieldValue(request.head, "Content-Length");
-        if (!length.empty()) {
+        if (!readBodies) {
+        } else if (!length.empty()) {
             const std::size_t count = std::stoul(length);
             if (!readCount(socket, buffer, count))
                 break;

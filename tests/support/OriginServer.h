@@ -40,6 +40,9 @@ public:
     }
 
     std::vector<OriginRequest> requests() const;
+    // False: request bodies are left on the socket for the handler to read
+    // (to answer before the body, as with "Expect: 100-continue").
+    std::atomic<bool> readBodies{true};
     int connections() const { return connections_; }
     // Blocks until `count` requests have arrived.
     void waitForRequests(std::size_t count) const;

@@ -22,17 +22,17 @@ ListTreeHeader::ListTreeHeader(ListTreeView* owner, QWidget* parent)
 }
 
 void ListTreeHeader::paintEvent(QPaintEvent* event) {
+    QHeaderView::paintEvent(event);
     // The room right of the last column shows as an empty header item, not as a hole.
     int end = count() > 0 ? sectionViewportPosition(count() - 1) + sectionSize(count() - 1) : 0;
     if (end < viewport()->width()) {
-        QPainter p(viewport()); // ends before the sections are painted
+        QPainter p(viewport());
         QStyleOptionHeader opt;
         initStyleOption(&opt);
         opt.rect = QRect(end, 0, viewport()->width() - end, viewport()->height());
         opt.position = QStyleOptionHeader::End;
         style()->drawControl(QStyle::CE_HeaderSection, &opt, &p, this);
     }
-    QHeaderView::paintEvent(event);
 }
 
 void ListTreeHeader::paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const {

@@ -1,0 +1,195 @@
+// tidewell-capture: captures from the command line, without a window. Starts
+// capturing as the desktop program's start command does, shows a live count,
+// and on SIGINT or SIGTERM stops and keeps every capture in the cache folder,
+// where the desktop program finds them at its next start.
+#include "engine/Platform.h"
+#include "store/CaptureLock.h"
+#include "store/Document.h"
+#include "store/QueuedEventDelivery.h"
+#include "sysproxy/SettingsFile.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void onStopSignal(int) {
+    stopRequested = 1;
+}
+
+void printUsage(std::FILE* out) {
+    std::fprintf(
+        out, "Usage: tidewell-capture [--port N] [--no-system-proxy]\n"
+             "\n"
+             "Runs the capturing proxy until interrupted (Ctrl+C or SIGTERM), then keeps\n"
+             "every capture in the cache folder for the desktop program.\n"
+             "\n"
+             "  --port N            first port to try (default 2861; the next free one is used;\n"
+             "                      0 takes any free port)\n"
+             "  --no-system-proxy   leave the system proxy settings alone\n"
+             "  --help              show this text\n");
+}
+
+// Answers as a user who keeps everything; texts go to the terminal.
+class TerminalUi : public DocumentUi {
+public:
+    bool askOkCancel(const std::string&) override { return true; }
+    Answer askYesNoCancel(const std::string&) override { return Answer::Yes; }
+    void showMessage(const std::string& text) override {
+        std::fprintf(stderr, "tidewell-capture: %s\n", text.c_str());
+    }
+    void setStatusText(const std::string& text) override { status = text; }
+
+    std::string status;
+};
+
+// The application's settings live under one key per section of the
+// per-user settings file.
+class FileSettings : public DocumentSettings {
+public:
+    int readInt(const std::string& section, const std::string& name, int defaultValue) override {
+        std::uint32_t value = 0;
+        return file.readDword(key(section), name, value) ? int(value) : defaultValue;
+    }
+    void writeInt(const std::string& section, const std::string& name, int value) override {
+        file.writeDword(key(section), name, std::uint32_t(value));
+    }
+
+private:
+    static std::string key(const std::string& section) {
+        return "Software\\Merovex\\Tidewell\\" + section;
+    }
+
+    SettingsFile file;
+};
+
+std::string formatBytes(std::int64_t bytes) {
+    char text[32];
+    if (bytes < 1024)
+        std::snprintf(text, sizeof text, "%lld B", static_cast<long long>(bytes));
+    else if (bytes < 1024 * 1024)
+        std::snprintf(text, sizeof text, "%.1f KiB", double(bytes) / 1024);
+    else if (bytes < 1024ll * 1024 * 1024)
+        std::snprintf(text, sizeof text, "%.1f MiB", double(bytes) / (1024 * 1024));
+    else
+        std::snprintf(text, sizeof text, "%.2f GiB", double(bytes) / (1024.0 * 1024 * 1024));
+    return text;
+}
+
+struct Totals {
+    std::size_t exchanges = 0;
+    std::size_t loading = 0;
+    std::int64_t bytes = 0;
+};
+
+Totals totals(Document& document) {
+    CaptureLocker lock(captureLock());
+    Totals t;
+    for (const HttpResource* r = document.resources.head; r; r = r->next) {
+        ++t.exchanges;
+        t.bytes += r->receivedSize;
+        if (r->flags & HttpResource::Loading)
+            ++t.loading;
+    }
+    return t;
+}
+
+std::string describe(const Totals& t) {
+    std::string line = std::to_string(t.exchanges) + " exchanges captured, " +
+                       formatBytes(t.bytes) + " of response bodies";
+    if (t.loading)
+        line += ", " + std::to_string(t.loading) + " loading";
+    return line;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int port = -1; // the proxy's own first port
+    bool systemProxy = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            printUsage(stdout);
+            return 0;
+        } else if (arg == "--no-system-proxy") {
+            systemProxy = false;
+        } else if (arg == "--port" && i + 1 < argc) {
+            char* end = nullptr;
+            const long value = std::strtol(argv[++i], &end, 10);
+            if (!*argv[i] || *end || value < 0 || value > 65535) {
+                std::fprintf(stderr, "tidewell-capture: not a port number: %s\n", argv[i]);
+                return 2;
+            }
+            port = int(value);
+        } else {
+            std::fprintf(stderr, "tidewell-capture: unknown argument: %s\n", arg.c_str());
+            printUsage(stderr);
+            return 2;
+        }
+    }
+
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    TerminalUi ui;
+    QueuedEventDelivery delivery;
+    FileSettings settings;
+    Document document(ui, delivery, settings);
+    if (!document.newDocument())
+        return 1;
+    if (port >= 0)
+        document.proxy.configuredPort = port;
+    document.proxy.manageSystemSettings = systemProxy;
+    if (!document.startCapture())
+        return 1;
+    std::printf("%s\n", ui.status.c_str());
+    std::printf("Capturing through http://%s:%d/%s. Stop with Ctrl+C.\n",
+                document.proxy.address().c_str(), document.proxy.port(),
+                systemProxy ? " (system proxy redirected)" : "");
+    std::fflush(stdout);
+
+    const bool tty = isatty(STDOUT_FILENO);
+    const auto period = tty ? std::chrono::milliseconds(250) : std::chrono::seconds(5);
+    auto nextReport = std::chrono::steady_clock::now();
+    std::size_t lastWidth = 0;
+    while (!stopRequested) {
+        delivery.waitForPending(std::chrono::milliseconds(250));
+        delivery.dispatchPending();
+        const auto now = std::chrono::steady_clock::now();
+        if (now < nextReport)
+            continue;
+        nextReport = now + period;
+        const std::string line = describe(totals(document));
+        if (tty) {
+            // One line rewritten in place; pad over a longer previous text.
+            std::printf("\r%s%*s", line.c_str(),
+                        int(lastWidth > line.size() ? lastWidth - line.size() : 0), "");
+            lastWidth = line.size();
+        } else {
+            std::printf("%s\n", line.c_str());
+        }
+        std::fflush(stdout);
+    }
+    if (tty)
+        std::printf("\n");
+
+    document.stopCapture();
+    delivery.dispatchPending();
+    const Totals kept = totals(document);
+    document.closeCaptures(true);
+    std::printf("Stopped. %s; kept in %s\n", describe(kept).c_str(), document.cacheFolder.c_str());
+    return 0;
+}

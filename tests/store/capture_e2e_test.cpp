@@ -1,0 +1,332 @@
+// Capturing end to end: the real proxy and capture filter between real curl
+// processes and origins on 127.0.0.1.
+#include "DocumentTestKit.h"
+#include "LoopbackOrigin.h"
+#include "StoreTestKit.h"
+
+#include "engine/Platform.h"
+#include "store/CaptureLock.h"
+#include "store/Document.h"
+#include "store/HttpResourceData.h"
+#include "store/QueuedEventDelivery.h"
+#include "support/ScopedDataHome.h"
+#include "support/ScriptedStreams.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <condition_variable>
+#include <future>
+#include <set>
+#include <sys/stat.h>
+
+namespace {
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+std::string gzipOf(const std::string& plain) {
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, plain.size()) + 32, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
+    z.avail_in = uInt(plain.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// Bytes that do not repeat with a short period, so a misplaced piece shows.
+std::string patterned(std::size_t size) {
+    std::string bytes(size, '\0');
+    std::uint32_t x = 2463534242u;
+    for (auto& b : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = char(x);
+    }
+    return bytes;
+}
+
+std::string fieldOf(const std::string& head, const std::string& name) {
+    const std::string key = "\r\n" + name + ":";
+    const auto at = head.find(key);
+    if (at == std::string::npos)
+        return "<none>";
+    const auto end = head.find("\r\n", at + key.size());
+    std::string value = head.substr(at + key.size(), end - at - key.size());
+    while (!value.empty() && value.front() == ' ')
+        value.erase(0, 1);
+    return value;
+}
+
+std::string contentOf(HttpResource& resource, bool decode) {
+    CollectingOutputStream out;
+    EXPECT_TRUE(resource.copyBody(out, decode)) << errorText(lastError());
+    return out.text;
+}
+
+struct CaptureEndToEnd : ::testing::Test {
+    void SetUp() override {
+        document = std::make_unique<Document>(ui, delivery, settings);
+        ASSERT_TRUE(document->newDocument());
+        document->proxy.manageSystemSettings = false;
+        document->proxy.configuredPort = 0;
+        ASSERT_TRUE(document->startCapture()) << errorText(lastError());
+    }
+    void TearDown() override {
+        document->stopCapture();
+        document->closeCaptures(false);
+    }
+
+    int port() const { return document->proxy.port(); }
+    std::string output(const std::string& name) const { return scratch.path() + "/" + name; }
+
+    std::vector<HttpResource*> listed() {
+        CaptureLocker lock(captureLock());
+        std::vector<HttpResource*> out;
+        for (HttpResource* r = document->resources.head; r; r = r->next)
+            out.push_back(r);
+        return out;
+    }
+
+    ScopedDataHome home;
+    TempFolder config;
+    ScopedEnv configHome{"XDG_CONFIG_HOME", config.path().c_str()};
+    ScopedEnv gsettings{"GSETTINGS_BACKEND", "keyfile"};
+    TempFolder scratch;
+    ScriptedUi ui;
+    QueuedEventDelivery delivery;
+    MemorySettings settings;
+    std::unique_ptr<Document> document;
+};
+
+} // namespace
+
+TEST_F(CaptureEndToEnd, ChunkedGzipIsStoredFramedAndDecodesToTheOriginsFile) {
+    std::string page;
+    for (int i = 0; page.size() < 200000; ++i)
+        page += "<p>paragraph " + std::to_string(i) + "</p>\n";
+    const std::string coded = gzipOf(page);
+    std::string framed;
+    for (std::size_t at = 0; at < coded.size(); at += 4000) {
+        const std::string piece = coded.substr(at, 4000);
+        char size[16];
+        std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+        framed += size + piece + "\r\n";
+    }
+    framed += "0\r\n\r\n";
+    LoopbackOrigin origin([&](int socket, const std::string&) {
+        LoopbackOrigin::sendAll(socket,
+                                "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"
+                                "Content-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                                    framed);
+    });
+    const CurlResult curl = runCurl(port(), origin.url("/page.html"), output("page"));
+    ASSERT_EQ(curl.exitCode, 0);
+    EXPECT_EQ(readFile(output("page")), coded); // curl saw the coded bytes
+
+    document->stopCapture(); // every exchange has ended
+    const auto resources = listed();
+    ASSERT_EQ(resources.size(), 1u);
+    HttpResource& resource = *resources[0];
+    EXPECT_EQ(resource.name, "page.html");
+    EXPECT_EQ(resource.category, 6);
+    EXPECT_EQ(resource.result, 0u);
+    EXPECT_EQ(resource.receivedSize, std::int64_t(framed.size()));
+    EXPECT_EQ(contentOf(resource, false), framed);
+    EXPECT_EQ(contentOf(resource, true), page);
+}
+
+TEST_F(CaptureEndToEnd, LargeBodySpillsToItsFileAndReadsBackIdentically) {
+    const std::string body = patterned(5 * 1024 * 1024);
+    LoopbackOrigin origin([&](int socket, const std::string&) {
+        LoopbackOrigin::sendAll(socket,
+                                "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                                "Content-Length: " +
+                                    std::to_string(body.size()) + "\r\n\r\n" + body);
+    });
+    ASSERT_EQ(runCurl(port(), origin.url("/big.bin"), output("big")).exitCode, 0);
+    document->stopCapture();
+    const auto resources = listed();
+    ASSERT_EQ(resources.size(), 1u);
+    HttpResource& resource = *resources[0];
+    EXPECT_FALSE(resource.inMemory);
+    const std::string file = readFile(document->fileName(resource.id));
+    EXPECT_EQ(std::int64_t(file.size()), resource.responseBodyOffset + std::int64_t(body.size()));
+    EXPECT_EQ(file.substr(std::size_t(resource.responseBodyOffset)), body);
+
+    auto data = HttpResourceData::responseBody(resource);
+    ASSERT_TRUE(data);
+    std::string readBack(body.size(), '\0');
+    std::size_t got = 0;
+    while (got < readBack.size()) {
+        const std::int32_t n = data->read(readBack.data() + got, 100000);
+        ASSERT_GT(n, 0);
+        got += std::size_t(n);
+    }
+    EXPECT_EQ(data->read(readBack.data(), 1), 0);
+    EXPECT_EQ(readBack, body);
+}
+
+TEST_F(CaptureEndToEnd, CachePreventionEditsWhatBothSidesSee) {
+    document->togglePreventCache();
+    LoopbackOrigin origin([](int socket, const std::string&) {
+        LoopbackOrigin::sendAll(socket,
+                                "HTTP/1.1 200 OK\r\nETag: \"abc\"\r\nExpires: Thu, 01 Jan 2037\r\n"
+                                "Cache-Control: max-age=86400\r\nContent-Length: 2\r\n\r\nok");
+    });
+    const std::vector<std::string> validators = {"-H", "If-None-Match: \"abc\"",
+                                                 "-H", "If-Modified-Since: Mon, 01 Jan 2024",
+                                                 "-H", "Pragma: no-cache",
+                                                 "-H", "Cache-Control: max-age=0",
+                                                 "-H", "If-Match: *",
+                                                 "-H", "If-Unmodified-Since: Mon, 01 Jan 2024",
+                                                 "-H", "X-Keep: yes"};
+    const CurlResult curl = runCurl(port(), origin.url("/cached"), output("cached"), validators);
+    ASSERT_EQ(curl.exitCode, 0);
+    const auto heads = origin.heads();
+    ASSERT_EQ(heads.size(), 1u);
+    for (const char* name : {"If-None-Match", "If-Modified-Since", "Pragma", "Cache-Control",
+                             "If-Match", "If-Unmodified-Since"})
+        EXPECT_EQ(fieldOf(heads[0], name), "<none>") << name;
+    EXPECT_EQ(fieldOf(heads[0], "X-Keep"), "yes");
+    EXPECT_EQ(fieldOf(curl.headers, "Cache-Control"), "no-cache");
+    EXPECT_EQ(fieldOf(curl.headers, "ETag"), "<none>");
+    EXPECT_EQ(fieldOf(curl.headers, "Expires"), "<none>");
+
+    document->togglePreventCache();
+    ASSERT_EQ(runCurl(port(), origin.url("/cached"), output("again"), validators).exitCode, 0);
+    EXPECT_EQ(fieldOf(origin.heads()[1], "If-None-Match"), "\"abc\"");
+}
+
+TEST_F(CaptureEndToEnd, ConcurrentConnectionsAreNumberedInOrder) {
+    LoopbackOrigin origin([](int socket, const std::string&) {
+        LoopbackOrigin::sendAll(socket, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello");
+    });
+    constexpr int kClients = 4, kEach = 6;
+    std::vector<std::future<int>> clients;
+    for (int c = 0; c < kClients; ++c)
+        clients.push_back(std::async(std::launch::async, [&, c] {
+            // One curl per client asks its URLs in turn over one connection.
+            std::vector<std::string> extra;
+            for (int i = 0; i + 1 < kEach; ++i) {
+                extra.push_back(origin.url("/" + std::to_string(c) + "/" + std::to_string(i)));
+                extra.push_back("--output");
+                extra.push_back(output(std::to_string(c) + "-" + std::to_string(i)));
+            }
+            return runCurl(port(),
+                           origin.url("/" + std::to_string(c) + "/" + std::to_string(kEach - 1)),
+                           output(std::to_string(c)), extra)
+                .exitCode;
+        }));
+    for (auto& client : clients)
+        EXPECT_EQ(client.get(), 0);
+    document->stopCapture();
+    const auto resources = listed();
+    ASSERT_EQ(resources.size(), std::size_t(kClients * kEach));
+    std::map<std::string, std::map<int, std::uint32_t>> byClient;
+    for (std::size_t i = 0; i < resources.size(); ++i) {
+        EXPECT_EQ(resources[i]->id, i + 1);
+        byClient[resources[i]->directory][std::stoi(resources[i]->name)] = resources[i]->id;
+    }
+    ASSERT_EQ(byClient.size(), std::size_t(kClients));
+    for (const auto& [directory, ids] : byClient) {
+        std::uint32_t previous = 0;
+        for (const auto& [index, id] : ids) {
+            EXPECT_GT(id, previous) << directory << index;
+            previous = id;
+        }
+    }
+}
+
+TEST_F(CaptureEndToEnd, ClearingDuringADownloadLeavesItToItsThread) {
+    const std::string body = patterned(2 * 1024 * 1024);
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool firstHalfSent = false, mayFinish = false;
+    LoopbackOrigin origin([&](int socket, const std::string&) {
+        LoopbackOrigin::sendAll(
+            socket, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                        "\r\n\r\n" + body.substr(0, body.size() / 2));
+        std::unique_lock<std::mutex> lock(mutex);
+        firstHalfSent = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return mayFinish; });
+        lock.unlock();
+        LoopbackOrigin::sendAll(socket, body.substr(body.size() / 2));
+    });
+    RecordingListener listener(*document);
+    auto download = std::async(std::launch::async, [&] {
+        return runCurl(port(), origin.url("/dl"), output("dl")).exitCode;
+    });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return firstHalfSent; });
+    }
+    // The resource is listed once its response head has passed.
+    std::uint32_t id = 0;
+    while (id == 0) {
+        delivery.waitForPending(std::chrono::seconds(5));
+        delivery.dispatchPending();
+        for (const auto& seen : listener.seen)
+            if (seen.event == DocumentEvent::ResourceAdded)
+                id = seen.id;
+    }
+    {
+        CaptureLocker lock(captureLock());
+        HttpResource* resource = document->findResource(id);
+        ASSERT_TRUE(resource);
+        EXPECT_TRUE(resource->flags & HttpResource::Loading);
+    }
+    document->clearAll();
+    EXPECT_TRUE(document->resources.empty());
+    EXPECT_EQ(document->findResource(id), nullptr);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        mayFinish = true;
+    }
+    changed.notify_all();
+    EXPECT_EQ(download.get(), 0);
+    EXPECT_EQ(readFile(output("dl")), body); // the client got everything
+    document->stopCapture();                 // its thread has ended the exchange
+    EXPECT_FALSE(exists(document->fileName(id)));
+    EXPECT_TRUE(document->resources.empty());
+    // Late notices name a resource that is gone; the listener finds nothing.
+    listener.seen.clear();
+    delivery.dispatchPending();
+    for (const auto& seen : listener.seen)
+        EXPECT_FALSE(seen.found);
+}
+
+TEST_F(CaptureEndToEnd, KeptCapturesComeBackAndNumberingContinues) {
+    LoopbackOrigin origin([](int socket, const std::string& head) {
+        const std::string body = head.substr(4, head.find(' ', 4) - 4);
+        LoopbackOrigin::sendAll(socket, "HTTP/1.1 200 OK\r\nContent-Length: " +
+                                            std::to_string(body.size()) + "\r\n\r\n" + body);
+    });
+    for (const char* path : {"/one", "/two"})
+        ASSERT_EQ(runCurl(port(), origin.url(path), output("x")).exitCode, 0);
+    document->stopCapture();
+    document->closeCaptures(true);
+    document.reset();
+
+    SetUp();
+    auto resources = listed();
+    ASSERT_EQ(resources.size(), 2u);
+    EXPECT_EQ(resources[0]->name, "one");
+    EXPECT_EQ(resources[1]->name, "two");
+    EXPECT_EQ(contentOf(*resources[1], true), "/two");
+    ASSERT_EQ(runCurl(port(), origin.url("/three"), output("x")).exitCode, 0);
+    document->stopCapture();
+    resources = listed();
+    ASSERT_EQ(resources.size(), 3u);
+    EXPECT_EQ(resources[2]->name, "three");
+    EXPECT_GT(resources[2]->id, resources[1]->id);
+}
