@@ -2,6 +2,7 @@
 
 #include "resources/StringTable.h"
 #include "ui/panes/PaneText.h"
+#include "ui/panes/TextRender.h"
 
 #include <QPainter>
 
@@ -22,7 +23,8 @@ void ImageView::paintEvent(QPaintEvent*) {
         return;
     }
     const QString info = infoText();
-    const QSize textSize = measureMarkup(painter, info);
+    const TextRender* render = TextRender::createShared();
+    const QSize textSize = render->measure(&painter, info);
     const ImageLayout layout =
         imageLayout(rect(), pageMargins, QSize(picture.width(), picture.height()), textSize);
     if (!layout.visible)
@@ -34,5 +36,6 @@ void ImageView::paintEvent(QPaintEvent*) {
             painter.drawImage(layout.imageRect, pixels);
         }
     }
-    drawMarkup(painter, info, QRect(layout.textTopLeft, textSize));
+    painter.setPen(palette().color(QPalette::WindowText));
+    render->draw(&painter, info, QRect(layout.textTopLeft, textSize));
 }

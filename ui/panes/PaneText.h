@@ -1,4 +1,4 @@
-// Markup notes drawn by the preview's windows with the shared renderer.
+// The centred note the preview's windows show when they have nothing else.
 #pragma once
 
 #include <QRect>
@@ -6,7 +6,6 @@
 
 class QPainter;
 
-QSize measureMarkup(QPainter& painter, const QString& markup);
-void drawMarkup(QPainter& painter, const QString& markup, const QRect& box);
-// Draws `markup` in a box of its measured size centred in `client`.
+// Draws `markup` with the shared renderer in a box of its measured size,
+// centred in `client`.
 void drawCentredMarkup(QPainter& painter, const QRect& client, const QString& markup);
