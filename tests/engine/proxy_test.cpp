@@ -63,12 +63,16 @@ TEST(ProxyTest, ListensOnLoopbackAndStartsOnce) {
     HttpProxy proxy;
     proxy.manageSystemSettings = false;
     HeldPort taken(HttpProxy::kDefaultPort);
+    const bool nextFree = HeldPort(HttpProxy::kDefaultPort + 1).held;
     ASSERT_TRUE(proxy.start(nullptr));
     EXPECT_EQ(proxy.address(), "127.0.0.1");
     // The first port is held by the test (or by someone else): the next free
     // one above it is used.
     EXPECT_GT(proxy.port(), HttpProxy::kDefaultPort);
     EXPECT_LT(proxy.port(), HttpProxy::kDefaultPort + HttpProxy::kPortSearchLength);
+    if (taken.held && nextFree) {
+        EXPECT_EQ(proxy.port(), HttpProxy::kDefaultPort + 1);
+    }
     const int port = proxy.port();
     EXPECT_TRUE(proxy.start(nullptr));
     EXPECT_EQ(proxy.port(), port);
@@ -78,13 +82,21 @@ TEST(ProxyTest, ListensOnLoopbackAndStartsOnce) {
 }
 
 TEST(ProxyTest, NoFreePortInTheRangeIsAClearError) {
-    const int first = 47100;
+    // A whole block of ports below the ephemeral range, held by the test.
     std::vector<std::unique_ptr<HeldPort>> held;
-    for (int i = 0; i < HttpProxy::kPortSearchLength; ++i) {
-        held.push_back(std::make_unique<HeldPort>(first + i));
-        if (!held.back()->held)
-            GTEST_SKIP() << "port " << first + i << " is in use";
+    int first = 0;
+    for (int base = 20000; base < 30000 && first == 0; base += HttpProxy::kPortSearchLength) {
+        held.clear();
+        for (int i = 0; i < HttpProxy::kPortSearchLength; ++i) {
+            held.push_back(std::make_unique<HeldPort>(base + i));
+            if (!held.back()->held)
+                break;
+        }
+        if (held.back()->held && int(held.size()) == HttpProxy::kPortSearchLength)
+            first = base;
     }
+    if (first == 0)
+        GTEST_SKIP() << "no free block of ports to hold";
     HttpProxy proxy;
     proxy.manageSystemSettings = false;
     proxy.configuredPort = first;

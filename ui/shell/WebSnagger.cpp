@@ -6,6 +6,7 @@
 #include "sysproxy/ProxySettings.h"
 #include "sysproxy/SettingsFile.h"
 #include "ui/panes/Image.h"
+#include "ui/panes/TextRender.h"
 #include "ui/shell/AboutDialog.h"
 #include "ui/shell/AutoUpdate.h"
 #include "ui/shell/DataFiles.h"
@@ -126,7 +127,7 @@ bool WebSnagger::initInstance() {
     if (terminating_)
         return false;
 
-    // The shared text renderer of the panes is created here once it exists.
+    TextRender::createShared();
 
     if (!createMainWindow() || terminating_)
         return false;
@@ -142,7 +143,7 @@ bool WebSnagger::initInstance() {
 }
 
 int WebSnagger::exitInstance() {
-    // The shared text renderer of the panes is destroyed here once it exists.
+    TextRender::deleteShared();
     imageLibrary_.reset();
     // Only the running instance owns the crash flag: a second instance, or
     // "install" next to a running one, must not clear it.
