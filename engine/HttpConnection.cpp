@@ -172,7 +172,10 @@ void Relay::writeError(int status, std::string_view reason) {
     // Whatever a failed write left behind must not precede the answer.
     writer.buffer.length = 0;
     writer.sink = &clientStream;
+    // The failure being answered is what the filter hears, not this write's.
+    const std::uint32_t code = lastError();
     writer.writeErrorResponse(status, reason, "HTTP/1.1");
+    setLastError(code);
 }
 
 bool Relay::findHost() {

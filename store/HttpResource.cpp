@@ -24,6 +24,10 @@ const char* const kMediaMajorTypes[HttpResource::kOtherCategory] = {
 namespace {
 
 constexpr std::int32_t kHeadBuffer = 65536;
+// Heads written while capturing are small; the writer grows for a large one.
+// A fresh 64 KiB buffer per head written, on every connection thread, costs
+// the allocator far more than the head itself.
+constexpr std::int32_t kCaptureHeadBuffer = 4096;
 
 // The cache record header, little-endian whatever the host.
 struct RecordHeader {
@@ -212,7 +216,7 @@ void HttpResource::deriveResponse(const HttpResponseHeader& header) {
 bool HttpResource::writeRequestHeader(const HttpRequestHeader& header) {
     if (!deriveRequest(header))
         return false;
-    HttpWriter writer(stream.get(), kHeadBuffer, 4096);
+    HttpWriter writer(stream.get(), kCaptureHeadBuffer, 4096);
     const bool written = writer.writeRequestHeader(header);
     const std::int64_t position = stream->position();
     if (!written || position < 0 || position >= 0xFFFFFFFF)
@@ -252,7 +256,7 @@ bool HttpResource::writeResponseHeader(const HttpResponseHeader& header) {
     responseHeaderOffset = stream->position();
     if (responseHeaderOffset < 0)
         return false;
-    HttpWriter writer(stream.get(), kHeadBuffer, 4096);
+    HttpWriter writer(stream.get(), kCaptureHeadBuffer, 4096);
     const bool written = writer.writeResponseHeader(header);
     responseBodyOffset = stream->position();
     return written && responseBodyOffset >= 0;
