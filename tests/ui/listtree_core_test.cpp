@@ -14,9 +14,9 @@ namespace {
 // item's position in the text, so data order is the order written.
 class Tree : public ListTreeCore {
 public:
-    explicit Tree(const std::string& spec) {
+    explicit Tree(const std::string& shape) {
         std::size_t pos = 0;
-        parse(spec, pos, nullptr);
+        parse(shape, pos, nullptr);
     }
     ~Tree() override { deleteAllItems(); }
 
