@@ -1,5 +1,7 @@
 #include "engine/HttpPushDecoder.h"
 
+#include "engine/Text.h"
+
 #include <brotli/decode.h>
 #include <zstd.h>
 #include <zstd_errors.h>
@@ -30,16 +32,6 @@ bool isSpace(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // A chunk-size line read as a signed hexadecimal number: optional white space,
 // sign and "0x", digits up to the first other byte (a chunk extension's ";" or
 // the CR). No digits reads as 0; a value beyond the 32-bit range saturates.
@@ -49,12 +41,12 @@ std::int64_t parseChunkSize(const char* p, const char* end) {
     bool negative = false;
     if (p < end && (*p == '+' || *p == '-'))
         negative = *p++ == '-';
-    if (end - p >= 3 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && hexValue(p[2]) >= 0)
+    if (end - p >= 3 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && hexDigitValue(p[2]) >= 0)
         p += 2;
     std::int64_t value = 0;
     constexpr std::int64_t limit = std::numeric_limits<std::int32_t>::max();
-    for (; p < end && hexValue(*p) >= 0; ++p)
-        value = std::min(limit + 1, value * 16 + hexValue(*p));
+    for (; p < end && hexDigitValue(*p) >= 0; ++p)
+        value = std::min(limit + 1, value * 16 + hexDigitValue(*p));
     value = std::min(value, limit);
     return negative ? -value : value;
 }

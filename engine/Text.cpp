@@ -151,3 +151,13 @@ bool parseInt32(std::string_view text, std::int32_t& value) {
 std::string formatInt(std::int64_t value) {
     return std::to_string(value);
 }
+
+int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}

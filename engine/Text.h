@@ -29,3 +29,6 @@ bool parseInt32(std::string_view text, std::int32_t& value);
 
 // "%d".
 std::string formatInt(std::int64_t value);
+
+// The value of one hexadecimal digit, or -1 when c is not one.
+int hexDigitValue(char c);

@@ -92,19 +92,9 @@ int Url::compare(const Url& other) const {
 
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool escapeAt(std::string_view text, std::size_t i) {
-    return i + 2 < text.size() && text[i] == '%' && hexValue(text[i + 1]) >= 0 &&
-           hexValue(text[i + 2]) >= 0;
+    return i + 2 < text.size() && text[i] == '%' && hexDigitValue(text[i + 1]) >= 0 &&
+           hexDigitValue(text[i + 2]) >= 0;
 }
 
 // Appends `bytes` as UTF-8, each maximal invalid subpart replaced by U+FFFD;
@@ -177,7 +167,7 @@ std::string percentDecode(std::string_view text) {
         }
         run.clear();
         while (escapeAt(text, i)) {
-            run.push_back(char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+            run.push_back(char(hexDigitValue(text[i + 1]) * 16 + hexDigitValue(text[i + 2])));
             i += 3;
         }
         appendLenientUtf8(out, run);
