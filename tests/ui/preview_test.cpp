@@ -10,6 +10,8 @@
 #include "ui/panes/ResourcePreviewView.h"
 #include "ui/panes/TextView.h"
 
+#include <FreeImage.h>
+
 #include <QApplication>
 #include <QBuffer>
 #include <QLineEdit>
@@ -165,6 +167,39 @@ private slots:
                      qPrintable(c.name()));
             QVERIFY2(qAbs(c.green() - base.green() * 127 / 255) <= 2, qPrintable(c.name()));
         }
+    }
+
+    // The information under a picture counts the pages of GIF and TIFF files.
+    void pageCountInTheInformation_data() {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<int>("pages");
+        QTest::newRow("gif") << int(FIF_GIF) << QByteArray("image/gif") << 3;
+        QTest::newRow("tiff") << int(FIF_TIFF) << QByteArray("image/tiff") << 2;
+    }
+    void pageCountInTheInformation() {
+        QFETCH(int, format);
+        QFETCH(QByteArray, contentType);
+        QFETCH(int, pages);
+        const QString path = cacheDir.filePath(QStringLiteral("pages"));
+        FIMULTIBITMAP* multi = FreeImage_OpenMultiBitmap(
+            FREE_IMAGE_FORMAT(format), path.toUtf8().constData(), TRUE, FALSE, TRUE, 0);
+        QVERIFY(multi);
+        for (int i = 0; i < pages; ++i) {
+            FIBITMAP* page = FreeImage_Allocate(20, 10, format == FIF_GIF ? 8 : 24);
+            FreeImage_AppendPage(multi, page);
+            FreeImage_Unload(page);
+        }
+        FreeImage_CloseMultiBitmap(multi, 0);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+
+        ResourcePreviewView pane;
+        pane.showResource(capture(contentType, file.readAll()));
+        auto* view = qobject_cast<ImageView*>(pane.viewer());
+        QVERIFY(view);
+        QCOMPARE(view->infoText(), QString::asprintf(loadString(143), 20, 10, pages));
+        QVERIFY(view->infoText().endsWith(QString::number(pages)));
     }
 
     void textPreviews_data() {
