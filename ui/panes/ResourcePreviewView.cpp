@@ -8,8 +8,11 @@
 #include "ui/panes/PaneText.h"
 #include "ui/panes/TextView.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QFocusEvent>
 #include <QPainter>
+#include <QResizeEvent>
 
 #include <cstdlib>
 #include <unistd.h>
@@ -28,8 +31,48 @@ bool isPreviewable(const QString& type, const QString& main, const QString& sub)
 
 } // namespace
 
-ResourcePreviewView::ResourcePreviewView(QWidget* parent) : QWidget(parent) {
-    setFocusPolicy(Qt::StrongFocus);
+// Paints the message while there is no viewer, keeps the viewer over its
+// whole area and hands it the focus.
+class ResourcePreviewView::Area : public QWidget {
+public:
+    explicit Area(ResourcePreviewView* pane) : QWidget(pane), pane(pane) {
+        setFocusPolicy(Qt::StrongFocus);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        if (pane->viewerWindow)
+            return;
+        QPainter painter(this);
+        painter.fillRect(rect(), palette().color(QPalette::Base));
+        if (pane->messageText.isEmpty())
+            return;
+        drawCentredMarkup(
+            painter, rect(),
+            QString::asprintf(loadString(142), pane->messageText.toUtf8().constData()));
+    }
+
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        if (QWidget* viewer = pane->viewerWindow.get()) {
+            viewer->setGeometry(rect());
+            viewer->update();
+        }
+    }
+
+    void focusInEvent(QFocusEvent* event) override {
+        QWidget::focusInEvent(event);
+        if (QWidget* viewer = pane->viewerWindow.get())
+            viewer->setFocus(event->reason());
+    }
+
+private:
+    ResourcePreviewView* pane;
+};
+
+ResourcePreviewView::ResourcePreviewView(QWidget* parent) : DockablePane(text(126), parent) {
+    setObjectName(QStringLiteral("ResourcePreviewView"));
+    setChild(new Area(this));
 }
 
 ResourcePreviewView::~ResourcePreviewView() {
@@ -38,19 +81,23 @@ ResourcePreviewView::~ResourcePreviewView() {
     messageText.clear();
 }
 
-void ResourcePreviewView::documentEvent(const DocumentNotice& notice) {
-    if (notice.event == DocumentEvent::CurrentChanged)
-        showResource(notice.resource);
+void ResourcePreviewView::paneResource(HttpResource* resource) {
+    showResource(resource);
 }
 
 void ResourcePreviewView::showResource(HttpResource* resource) {
+    // A user reading the old preview with the keys goes on with the new one.
+    QWidget* focus = QApplication::focusWidget();
+    const bool hadFocus = focus != nullptr && (focus == area() || area()->isAncestorOf(focus));
     viewerWindow.reset();
     deletePreviewFile();
     messageText.clear();
     if (resource != nullptr)
         preview(*resource);
     if (!viewerWindow)
-        update();
+        area()->update();
+    if (hadFocus)
+        (viewerWindow ? viewerWindow.get() : area())->setFocus(Qt::OtherFocusReason);
 }
 
 bool ResourcePreviewView::createPreviewFile() {
@@ -98,10 +145,11 @@ bool ResourcePreviewView::preview(HttpResource& resource) {
             messageText = text(141);
         return false;
     }
-    const QRect area = rect();
+    QWidget* parent = area();
+    const QRect rect = parent->rect();
     if (main == u"image") {
-        auto view = std::make_unique<ImageView>(this);
-        view->setGeometry(area);
+        auto view = std::make_unique<ImageView>(parent);
+        view->setGeometry(rect);
         if (view->image().load(previewPath)) {
             view->show();
             view->update();
@@ -110,7 +158,7 @@ bool ResourcePreviewView::preview(HttpResource& resource) {
         }
     } else if (type == u"application/x-shockwave-flash") {
         // No Flash player on this platform: the movie takes the failure path.
-    } else if (TextView* view = TextView::create(area, this)) {
+    } else if (TextView* view = TextView::create(rect, parent)) {
         viewerWindow.reset(view);
         view->setLanguage(sub == u"json" || sub == u"x-javascript" ? QStringLiteral("javascript")
                                                                    : sub);
@@ -130,29 +178,4 @@ bool ResourcePreviewView::preview(HttpResource& resource) {
     }
     messageText = text(138);
     return false;
-}
-
-void ResourcePreviewView::paintEvent(QPaintEvent*) {
-    if (viewerWindow)
-        return;
-    QPainter painter(this);
-    painter.fillRect(rect(), palette().color(QPalette::Base));
-    if (messageText.isEmpty())
-        return;
-    drawCentredMarkup(painter, rect(),
-                      QString::asprintf(loadString(142), messageText.toUtf8().constData()));
-}
-
-void ResourcePreviewView::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    if (viewerWindow) {
-        viewerWindow->setGeometry(rect());
-        viewerWindow->update();
-    }
-}
-
-void ResourcePreviewView::focusInEvent(QFocusEvent* event) {
-    QWidget::focusInEvent(event);
-    if (viewerWindow)
-        viewerWindow->setFocus();
 }
