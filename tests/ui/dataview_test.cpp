@@ -215,6 +215,11 @@ private slots:
         QCOMPARE(request.child(), request.binaryView());
         QCOMPARE(response.child(), response.binaryView());
         QVERIFY(request.binaryView()->emptyText.isEmpty());
+        // The columns only line up in a fixed-pitch face.
+        const QFontMetrics metrics(request.binaryView()->dumpFont());
+        QVERIFY(QFontInfo(request.binaryView()->dumpFont()).fixedPitch());
+        QCOMPARE(metrics.horizontalAdvance(QStringLiteral("iiii")),
+                 metrics.horizontalAdvance(QStringLiteral("WW.W")));
     }
 
     // Selecting resources through the document: in memory, spilled to a
@@ -419,7 +424,13 @@ private slots:
         QCOMPARE(view.verticalPosition(), 2);
         wheel(surface, 120 * 50);
         QCOMPARE(view.verticalPosition(), 0);
-        // No keyboard commands.
+        // A click takes the focus; keys do nothing.
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        view.activateWindow();
+        QTest::mouseClick(surface, Qt::LeftButton);
+        QVERIFY(view.hasFocus());
         QTest::keyClick(&view, Qt::Key_PageDown);
         QTest::keyClick(&view, Qt::Key_Down);
         QCOMPARE(view.verticalPosition(), 0);
