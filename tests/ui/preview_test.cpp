@@ -5,16 +5,23 @@
 #include "resources/StringTable.h"
 #include "store/CacheFolder.h"
 #include "store/HttpResource.h"
+#include "ui/panes/Charset.h"
 #include "ui/panes/Image.h"
 #include "ui/panes/ImageView.h"
 #include "ui/panes/ResourcePreviewView.h"
 #include "ui/panes/TextView.h"
 
+#include <FreeImage.h>
+
+#include <QApplication>
 #include <QBuffer>
+#include <QLineEdit>
+#include <QMainWindow>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/stat.h>
+#include <zlib.h>
 
 // A failed step of building a fixture names itself and the error.
 #define FIXTURE_STEP(step)                                                                         \
@@ -29,6 +36,20 @@ QByteArray pngBytes(const QImage& image) {
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return bytes;
+}
+
+QByteArray gzip(const QByteArray& data) {
+    z_stream z{};
+    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&z, uLong(data.size()))), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(qsizetype(z.total_out));
+    deflateEnd(&z);
+    return out;
 }
 
 QString text(unsigned id) {
@@ -91,12 +112,15 @@ private slots:
         QImage picture(1000, 500, QImage::Format_RGB32);
         picture.fill(QColor(30, 120, 200));
         ResourcePreviewView pane;
-        pane.resize(400, 400);
+        pane.resize(420, 400);
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
         pane.showResource(capture("image/png", pngBytes(picture)));
         auto* view = qobject_cast<ImageView*>(pane.viewer());
         QVERIFY(view);
         QVERIFY(view->image().isLoaded());
-        QCOMPARE(view->geometry(), pane.rect());
+        QCOMPARE(view->parentWidget(), pane.area());
+        QCOMPARE(view->geometry(), pane.area()->rect());
         QVERIFY(pane.message().isEmpty());
 
         // The body is copied into a file of the user's alone, named "~...".
@@ -108,14 +132,29 @@ private slots:
         QCOMPARE(st.st_mode & 0777, 0600u);
         QCOMPARE(QFileInfo(pane.previewFile()).size(), pngBytes(picture).size());
 
-        pane.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&pane));
-        const QImage shot = pane.grab().toImage();
-        shot.save(QStringLiteral("/tmp/tidewell_preview_image.png"));
-        // Drawn 392 x 196 from x 4: the scaled picture spans the width.
-        QCOMPARE(QColor(shot.pixel(6, 200)), QColor(30, 120, 200));
-        QCOMPARE(QColor(shot.pixel(393, 200)), QColor(30, 120, 200));
-        QCOMPARE(QColor(shot.pixel(2, 200)), pane.palette().color(QPalette::Base));
+        // A pane 400 wide inside shows it 392 x 196 from x 4: scaled down to
+        // the width between the margins, centred above the information text.
+        pane.area()->resize(400, 300);
+        QCOMPARE(view->geometry(), pane.area()->rect());
+        const QImage shot = pane.area()->grab().toImage();
+        const QColor blue(30, 120, 200);
+        const QColor base = pane.palette().color(QPalette::Base);
+        int top = -1;
+        int rows = 0;
+        for (int y = 0; y < shot.height(); ++y) {
+            if (QColor(shot.pixel(200, y)) == blue) {
+                top = top < 0 ? y : top;
+                ++rows;
+            }
+        }
+        QCOMPARE(rows, 196);
+        const int middle = top + 98;
+        QCOMPARE(QColor(shot.pixel(4, middle)), blue);
+        QCOMPARE(QColor(shot.pixel(395, middle)), blue);
+        QCOMPARE(QColor(shot.pixel(3, middle)), base);
+        QCOMPARE(QColor(shot.pixel(396, middle)), base);
+        // Centred in the height left above the text.
+        QVERIFY(top > 4 && top < 300 - 196 - 4);
 
         // Switching to nothing removes the viewer and the file.
         const QString file = pane.previewFile();
@@ -131,13 +170,12 @@ private slots:
         QImage picture(64, 64, QImage::Format_ARGB32);
         picture.fill(qRgba(255, 0, 0, 128));
         ResourcePreviewView pane;
-        pane.resize(200, 200);
-        pane.showResource(capture("image/png", pngBytes(picture)));
-        QVERIFY(qobject_cast<ImageView*>(pane.viewer()));
         pane.show();
         QVERIFY(QTest::qWaitForWindowExposed(&pane));
-        const QImage shot = pane.grab().toImage();
-        shot.save(QStringLiteral("/tmp/tidewell_preview_transparent.png"));
+        pane.area()->resize(200, 200);
+        pane.showResource(capture("image/png", pngBytes(picture)));
+        QVERIFY(qobject_cast<ImageView*>(pane.viewer()));
+        const QImage shot = pane.area()->grab().toImage();
         const QColor base = pane.palette().color(QPalette::Base);
         for (QPoint p : {QPoint(70, 60), QPoint(75, 65), QPoint(120, 100)}) {
             const QColor c = shot.pixelColor(p);
@@ -145,6 +183,39 @@ private slots:
                      qPrintable(c.name()));
             QVERIFY2(qAbs(c.green() - base.green() * 127 / 255) <= 2, qPrintable(c.name()));
         }
+    }
+
+    // The information under a picture counts the pages of GIF and TIFF files.
+    void pageCountInTheInformation_data() {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<int>("pages");
+        QTest::newRow("gif") << int(FIF_GIF) << QByteArray("image/gif") << 3;
+        QTest::newRow("tiff") << int(FIF_TIFF) << QByteArray("image/tiff") << 2;
+    }
+    void pageCountInTheInformation() {
+        QFETCH(int, format);
+        QFETCH(QByteArray, contentType);
+        QFETCH(int, pages);
+        const QString path = cacheDir.filePath(QStringLiteral("pages"));
+        FIMULTIBITMAP* multi = FreeImage_OpenMultiBitmap(
+            FREE_IMAGE_FORMAT(format), path.toUtf8().constData(), TRUE, FALSE, TRUE, 0);
+        QVERIFY(multi);
+        for (int i = 0; i < pages; ++i) {
+            FIBITMAP* page = FreeImage_Allocate(20, 10, format == FIF_GIF ? 8 : 24);
+            FreeImage_AppendPage(multi, page);
+            FreeImage_Unload(page);
+        }
+        FreeImage_CloseMultiBitmap(multi, 0);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+
+        ResourcePreviewView pane;
+        pane.showResource(capture(contentType, file.readAll()));
+        auto* view = qobject_cast<ImageView*>(pane.viewer());
+        QVERIFY(view);
+        QCOMPARE(view->infoText(), QString::asprintf(loadString(143), 20, 10, pages));
+        QVERIFY(view->infoText().endsWith(QString::number(pages)));
     }
 
     void textPreviews_data() {
@@ -193,6 +264,31 @@ private slots:
         QCOMPARE(QString::fromUtf8(text), shown);
     }
 
+    // The preview works from the decoded body; one that unpacks to more than
+    // the text view shows is cut there instead of being written out whole.
+    void compressedBodies_data() {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("kept");
+        QTest::newRow("small") << 5000 << 5000;
+        QTest::newRow("at the limit") << int(kTextViewLimit) << int(kTextViewLimit);
+        QTest::newRow("unpacking to 16 MiB") << (16 << 20) << int(kTextViewLimit);
+    }
+    void compressedBodies() {
+        QFETCH(int, size);
+        QFETCH(int, kept);
+        QByteArray page(size, 'a');
+        page[size - 1] = 'z';
+        ResourcePreviewView pane;
+        pane.showResource(capture("text/plain", gzip(page),
+                                  "Content-Type: text/plain\r\nContent-Encoding: gzip\r\n"));
+        auto* view = qobject_cast<TextView*>(pane.viewer());
+        QVERIFY(view);
+        QCOMPARE(QFileInfo(pane.previewFile()).size(), qint64(kept));
+        QCOMPARE(view->SendScintilla(QsciScintillaBase::SCI_GETTEXTLENGTH), long(kept));
+        QCOMPARE(view->SendScintilla(QsciScintillaBase::SCI_GETCHARAT, long(kept - 1)),
+                 long(kept == size ? 'z' : 'a'));
+    }
+
     void messages_data() {
         QTest::addColumn<QByteArray>("contentType");
         QTest::addColumn<QByteArray>("body");
@@ -228,11 +324,56 @@ private slots:
         // The file stays until the next resource replaces the preview.
         QCOMPARE(tempFiles().size(), fileCreated ? 1 : 0);
         QCOMPARE(pane.previewFile().isEmpty(), !fileCreated);
-        if (message == 140) {
-            pane.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&pane));
-            pane.grab().save(QStringLiteral("/tmp/tidewell_preview_message.png"));
+        // Drawn in grey, centred in the pane.
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        pane.area()->resize(300, 120);
+        const QImage shot = pane.area()->grab().toImage();
+        const QRgb base = pane.palette().color(QPalette::Base).rgb();
+        QRect ink;
+        bool grey = true;
+        for (int y = 0; y < shot.height(); ++y) {
+            for (int x = 0; x < shot.width(); ++x) {
+                const QRgb pixel = shot.pixel(x, y);
+                if (pixel == base)
+                    continue;
+                ink |= QRect(x, y, 1, 1);
+                grey = grey && qAbs(qRed(pixel) - qGreen(pixel)) <= 8 &&
+                       qAbs(qGreen(pixel) - qBlue(pixel)) <= 8;
+            }
         }
+        QVERIFY(!ink.isEmpty());
+        QVERIFY(grey);
+        QVERIFY2(qAbs(ink.center().x() - 150) <= 3 && qAbs(ink.center().y() - 60) <= 3,
+                 qPrintable(QStringLiteral("%1,%2").arg(ink.center().x()).arg(ink.center().y())));
+    }
+
+    // Focusing the pane (as the main window does when the pane is chosen)
+    // lands in the viewer, and a new preview keeps the focus it had.
+    void focusGoesToTheViewer() {
+        QMainWindow window;
+        auto* list = new QLineEdit(&window);
+        window.setCentralWidget(list);
+        auto* pane = new ResourcePreviewView(&window);
+        window.addDockWidget(Qt::RightDockWidgetArea, pane);
+        QCOMPARE(pane->objectName(), QStringLiteral("ResourcePreviewView"));
+        QCOMPARE(pane->widget(), pane->area());
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        list->setFocus();
+
+        pane->showResource(capture("text/plain", "line\n"));
+        QVERIFY(pane->viewer());
+        QCOMPARE(QApplication::focusWidget(), list);
+        pane->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), pane->viewer());
+
+        pane->showResource(capture("application/json", "{}"));
+        QVERIFY(pane->viewer());
+        QCOMPARE(QApplication::focusWidget(), pane->viewer());
+        pane->showResource(capture("application/octet-stream", "x"));
+        QCOMPARE(QApplication::focusWidget(), pane->area());
     }
 
     // Only one file at a time, and none once the pane is gone.

@@ -1,5 +1,6 @@
 #include "ui/panes/ResourcePreviewView.h"
 
+#include "engine/FileStream.h"
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
 #include "store/HttpResource.h"
@@ -8,9 +9,13 @@
 #include "ui/panes/PaneText.h"
 #include "ui/panes/TextView.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QFocusEvent>
 #include <QPainter>
+#include <QResizeEvent>
 
+#include <algorithm>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -26,10 +31,82 @@ bool isPreviewable(const QString& type, const QString& main, const QString& sub)
            type == u"application/x-shockwave-flash";
 }
 
+// Bodies larger than these are not previewed whole: the text view shows the
+// first 2 MiB only, and no picture a page carries comes near the second.
+constexpr std::int64_t kTextFileLimit = std::int64_t(kTextViewLimit);
+constexpr std::int64_t kImageFileLimit = std::int64_t(256) << 20;
+
+// Writes the first `limit` bytes of a body and then refuses more, so that a
+// small compressed body unpacking to gigabytes stops at what the preview
+// can use instead of filling the disk while the window hangs.
+class CappedOutput : public OutputStream {
+public:
+    CappedOutput(OutputStream& sink, std::int64_t limit) : sink(sink), limit(limit) {}
+
+    bool write(const void* data, std::int32_t count) override {
+        const auto room = std::int32_t(std::min<std::int64_t>(limit - written, count));
+        if (room > 0 && !sink.write(data, room))
+            return false;
+        written += room;
+        if (room == count)
+            return true;
+        full = true;
+        return false;
+    }
+    bool flush() override { return sink.flush(); }
+
+    bool full = false;
+
+private:
+    OutputStream& sink;
+    const std::int64_t limit;
+    std::int64_t written = 0;
+};
+
 } // namespace
 
-ResourcePreviewView::ResourcePreviewView(QWidget* parent) : QWidget(parent) {
-    setFocusPolicy(Qt::StrongFocus);
+// Paints the message while there is no viewer, keeps the viewer over its
+// whole area and hands it the focus.
+class ResourcePreviewView::Area : public QWidget {
+public:
+    explicit Area(ResourcePreviewView* pane) : QWidget(pane), pane(pane) {
+        setFocusPolicy(Qt::StrongFocus);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        if (pane->viewerWindow)
+            return;
+        QPainter painter(this);
+        painter.fillRect(rect(), palette().color(QPalette::Base));
+        if (pane->messageText.isEmpty())
+            return;
+        drawCentredMarkup(
+            painter, rect(),
+            QString::asprintf(loadString(142), pane->messageText.toUtf8().constData()));
+    }
+
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        if (QWidget* viewer = pane->viewerWindow.get()) {
+            viewer->setGeometry(rect());
+            viewer->update();
+        }
+    }
+
+    void focusInEvent(QFocusEvent* event) override {
+        QWidget::focusInEvent(event);
+        if (QWidget* viewer = pane->viewerWindow.get())
+            viewer->setFocus(event->reason());
+    }
+
+private:
+    ResourcePreviewView* pane;
+};
+
+ResourcePreviewView::ResourcePreviewView(QWidget* parent) : DockablePane(text(126), parent) {
+    setObjectName(QStringLiteral("ResourcePreviewView"));
+    setChild(new Area(this));
 }
 
 ResourcePreviewView::~ResourcePreviewView() {
@@ -38,19 +115,23 @@ ResourcePreviewView::~ResourcePreviewView() {
     messageText.clear();
 }
 
-void ResourcePreviewView::documentEvent(const DocumentNotice& notice) {
-    if (notice.event == DocumentEvent::CurrentChanged)
-        showResource(notice.resource);
+void ResourcePreviewView::paneResource(HttpResource* resource) {
+    showResource(resource);
 }
 
 void ResourcePreviewView::showResource(HttpResource* resource) {
+    // A user reading the old preview with the keys goes on with the new one.
+    QWidget* focus = QApplication::focusWidget();
+    const bool hadFocus = focus != nullptr && (focus == area() || area()->isAncestorOf(focus));
     viewerWindow.reset();
     deletePreviewFile();
     messageText.clear();
     if (resource != nullptr)
         preview(*resource);
     if (!viewerWindow)
-        update();
+        area()->update();
+    if (hadFocus)
+        (viewerWindow ? viewerWindow.get() : area())->setFocus(Qt::OtherFocusReason);
 }
 
 bool ResourcePreviewView::createPreviewFile() {
@@ -71,6 +152,18 @@ void ResourcePreviewView::deletePreviewFile() {
     previewPath.clear();
 }
 
+bool ResourcePreviewView::writePreviewFile(HttpResource& resource, std::int64_t limit,
+                                           bool& tooLarge) {
+    FileStream file;
+    if (!file.open(previewPath.toStdString(), FileStream::OpenWrite | FileStream::OpenCreate))
+        return false;
+    CappedOutput capped(file, limit);
+    if (resource.copyBody(capped, true))
+        return file.flush();
+    tooLarge = capped.full;
+    return tooLarge && file.flush();
+}
+
 bool ResourcePreviewView::preview(HttpResource& resource) {
     const QString type = QString::fromStdString(resource.contentType);
     QString main = type;
@@ -88,7 +181,9 @@ bool ResourcePreviewView::preview(HttpResource& resource) {
         messageText = text(141);
         return false;
     }
-    if (!resource.exportBody(previewPath.toStdString(), true)) {
+    bool tooLarge = false;
+    if (!writePreviewFile(resource, main == u"image" ? kImageFileLimit : kTextFileLimit,
+                          tooLarge)) {
         const std::uint32_t error = lastError();
         if (error == kErrorResourceNotReady)
             messageText = text(140);
@@ -98,10 +193,16 @@ bool ResourcePreviewView::preview(HttpResource& resource) {
             messageText = text(141);
         return false;
     }
-    const QRect area = rect();
+    if (tooLarge && main == u"image") {
+        // Only part of the picture: better no preview than a broken one.
+        messageText = text(138);
+        return false;
+    }
+    QWidget* parent = area();
+    const QRect rect = parent->rect();
     if (main == u"image") {
-        auto view = std::make_unique<ImageView>(this);
-        view->setGeometry(area);
+        auto view = std::make_unique<ImageView>(parent);
+        view->setGeometry(rect);
         if (view->image().load(previewPath)) {
             view->show();
             view->update();
@@ -110,7 +211,7 @@ bool ResourcePreviewView::preview(HttpResource& resource) {
         }
     } else if (type == u"application/x-shockwave-flash") {
         // No Flash player on this platform: the movie takes the failure path.
-    } else if (TextView* view = TextView::create(area, this)) {
+    } else if (TextView* view = TextView::create(rect, parent)) {
         viewerWindow.reset(view);
         view->setLanguage(sub == u"json" || sub == u"x-javascript" ? QStringLiteral("javascript")
                                                                    : sub);
@@ -130,29 +231,4 @@ bool ResourcePreviewView::preview(HttpResource& resource) {
     }
     messageText = text(138);
     return false;
-}
-
-void ResourcePreviewView::paintEvent(QPaintEvent*) {
-    if (viewerWindow)
-        return;
-    QPainter painter(this);
-    painter.fillRect(rect(), palette().color(QPalette::Base));
-    if (messageText.isEmpty())
-        return;
-    drawCentredMarkup(painter, rect(),
-                      QString::asprintf(loadString(142), messageText.toUtf8().constData()));
-}
-
-void ResourcePreviewView::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    if (viewerWindow) {
-        viewerWindow->setGeometry(rect());
-        viewerWindow->update();
-    }
-}
-
-void ResourcePreviewView::focusInEvent(QFocusEvent* event) {
-    QWidget::focusInEvent(event);
-    if (viewerWindow)
-        viewerWindow->setFocus();
 }

@@ -2,39 +2,42 @@
 // coloured text, or a short message saying why not.
 #pragma once
 
-#include "store/DocumentEvents.h"
+#include "ui/panes/DockablePane.h"
 
 #include <QString>
-#include <QWidget>
 
+#include <cstdint>
 #include <memory>
 
 class HttpResource;
 
-class ResourcePreviewView : public QWidget, public DocumentListener {
+class ResourcePreviewView : public DockablePane {
     Q_OBJECT
 
 public:
     explicit ResourcePreviewView(QWidget* parent = nullptr);
     ~ResourcePreviewView() override;
 
-    // Event 4, the current resource changed.
-    void documentEvent(const DocumentNotice& notice) override;
     // Replaces what the pane shows by a preview of `resource` (null: nothing).
     void showResource(HttpResource* resource);
 
+    // The pane's content: it paints the message and holds the viewer, which
+    // covers it whole.
+    QWidget* area() const { return child(); }
     QWidget* viewer() const { return viewerWindow.get(); }
     const QString& previewFile() const { return previewPath; }
     const QString& message() const { return messageText; }
 
 protected:
-    void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
+    void paneResource(HttpResource* resource) override;
 
 private:
+    class Area;
+
     bool preview(HttpResource& resource);
     bool createPreviewFile();
+    // The decoded body, cut at `limit` bytes (then `tooLarge` is set).
+    bool writePreviewFile(HttpResource& resource, std::int64_t limit, bool& tooLarge);
     void deletePreviewFile();
 
     std::unique_ptr<QWidget> viewerWindow;
