@@ -448,6 +448,14 @@ private slots:
         hBar->triggerAction(QAbstractSlider::SliderToMaximum);
         QCOMPARE(view.horizontalPosition(), hBar->maximum());
         QVERIFY(view.horizontalPosition() > 0);
+        // The dump moves left by the position, in pixels.
+        const int shift = view.horizontalPosition();
+        const QImage right = paint(*view.viewport());
+        hBar->triggerAction(QAbstractSlider::SliderToMinimum);
+        const QImage left = paint(*view.viewport());
+        QCOMPARE(right.copy(0, 0, left.width() - shift, left.height()),
+                 left.copy(shift, 0, left.width() - shift, left.height()));
+        hBar->triggerAction(QAbstractSlider::SliderToMaximum);
         view.resize(view.contentWidth() + 200, 600);
         QVERIFY(!hBar->isVisible());
         QCOMPARE(view.horizontalPosition(), 0);

@@ -10,6 +10,8 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
+#include <QPainter>
+#include <QStyleOptionHeader>
 #include <QTreeWidget>
 
 #include <cerrno>
@@ -22,6 +24,32 @@ const char* const kWidthNames[kColumnCount] = {"Field", "Value"};
 QString text(unsigned id) {
     return QString::fromUtf8(loadString(id));
 }
+
+// A report list's header runs across the whole list: right of the last column
+// an empty section fills the rest instead of bare background.
+class ReportHeader : public QHeaderView {
+public:
+    explicit ReportHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {}
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QHeaderView::paintEvent(event);
+        if (count() == 0)
+            return;
+        const int last = logicalIndex(count() - 1);
+        const int end = sectionViewportPosition(last) + sectionSize(last);
+        if (end >= viewport()->width())
+            return;
+        QPainter painter(viewport());
+        QStyleOptionHeader option;
+        initStyleOption(&option);
+        option.rect = QRect(end, 0, viewport()->width() - end, viewport()->height());
+        option.section = count();
+        option.position = QStyleOptionHeader::End;
+        option.state |= QStyle::State_Enabled;
+        style()->drawControl(QStyle::CE_HeaderSection, &option, &painter, this);
+    }
+};
 
 } // namespace
 
@@ -44,6 +72,7 @@ bool setClipboardText(const QString& text) {
 HeaderListPane::HeaderListPane(const QString& title, std::string widthSection, bool copyMenu,
                                QWidget* parent)
     : DockablePane(title, parent), list_(new QTreeWidget), widthSection_(std::move(widthSection)) {
+    list_->setHeader(new ReportHeader(list_));
     list_->setColumnCount(kColumnCount);
     list_->setHeaderLabels({text(IDS_HEADER_FIELD), text(IDS_HEADER_VALUE)});
     list_->setRootIsDecorated(false);
