@@ -5,10 +5,13 @@
 #include "resources/StringTable.h"
 #include "store/CacheFolder.h"
 #include "store/HttpResource.h"
+#include "ui/panes/Charset.h"
 #include "ui/panes/Image.h"
 #include "ui/panes/ImageView.h"
 #include "ui/panes/ResourcePreviewView.h"
 #include "ui/panes/TextView.h"
+
+#include <FreeImage.h>
 
 #include <QApplication>
 #include <QBuffer>
@@ -18,6 +21,7 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <zlib.h>
 
 // A failed step of building a fixture names itself and the error.
 #define FIXTURE_STEP(step)                                                                         \
@@ -32,6 +36,20 @@ QByteArray pngBytes(const QImage& image) {
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return bytes;
+}
+
+QByteArray gzip(const QByteArray& data) {
+    z_stream z{};
+    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&z, uLong(data.size()))), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(qsizetype(z.total_out));
+    deflateEnd(&z);
+    return out;
 }
 
 QString text(unsigned id) {
@@ -167,6 +185,39 @@ private slots:
         }
     }
 
+    // The information under a picture counts the pages of GIF and TIFF files.
+    void pageCountInTheInformation_data() {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<int>("pages");
+        QTest::newRow("gif") << int(FIF_GIF) << QByteArray("image/gif") << 3;
+        QTest::newRow("tiff") << int(FIF_TIFF) << QByteArray("image/tiff") << 2;
+    }
+    void pageCountInTheInformation() {
+        QFETCH(int, format);
+        QFETCH(QByteArray, contentType);
+        QFETCH(int, pages);
+        const QString path = cacheDir.filePath(QStringLiteral("pages"));
+        FIMULTIBITMAP* multi = FreeImage_OpenMultiBitmap(
+            FREE_IMAGE_FORMAT(format), path.toUtf8().constData(), TRUE, FALSE, TRUE, 0);
+        QVERIFY(multi);
+        for (int i = 0; i < pages; ++i) {
+            FIBITMAP* page = FreeImage_Allocate(20, 10, format == FIF_GIF ? 8 : 24);
+            FreeImage_AppendPage(multi, page);
+            FreeImage_Unload(page);
+        }
+        FreeImage_CloseMultiBitmap(multi, 0);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+
+        ResourcePreviewView pane;
+        pane.showResource(capture(contentType, file.readAll()));
+        auto* view = qobject_cast<ImageView*>(pane.viewer());
+        QVERIFY(view);
+        QCOMPARE(view->infoText(), QString::asprintf(loadString(143), 20, 10, pages));
+        QVERIFY(view->infoText().endsWith(QString::number(pages)));
+    }
+
     void textPreviews_data() {
         QTest::addColumn<QByteArray>("contentType");
         QTest::addColumn<QByteArray>("body");
@@ -211,6 +262,31 @@ private slots:
                             static_cast<void*>(text.data()));
         text.resize(length);
         QCOMPARE(QString::fromUtf8(text), shown);
+    }
+
+    // The preview works from the decoded body; one that unpacks to more than
+    // the text view shows is cut there instead of being written out whole.
+    void compressedBodies_data() {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("kept");
+        QTest::newRow("small") << 5000 << 5000;
+        QTest::newRow("at the limit") << int(kTextViewLimit) << int(kTextViewLimit);
+        QTest::newRow("unpacking to 16 MiB") << (16 << 20) << int(kTextViewLimit);
+    }
+    void compressedBodies() {
+        QFETCH(int, size);
+        QFETCH(int, kept);
+        QByteArray page(size, 'a');
+        page[size - 1] = 'z';
+        ResourcePreviewView pane;
+        pane.showResource(capture("text/plain", gzip(page),
+                                  "Content-Type: text/plain\r\nContent-Encoding: gzip\r\n"));
+        auto* view = qobject_cast<TextView*>(pane.viewer());
+        QVERIFY(view);
+        QCOMPARE(QFileInfo(pane.previewFile()).size(), qint64(kept));
+        QCOMPARE(view->SendScintilla(QsciScintillaBase::SCI_GETTEXTLENGTH), long(kept));
+        QCOMPARE(view->SendScintilla(QsciScintillaBase::SCI_GETCHARAT, long(kept - 1)),
+                 long(kept == size ? 'z' : 'a'));
     }
 
     void messages_data() {

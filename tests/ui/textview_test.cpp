@@ -102,6 +102,14 @@ private slots:
         screenshot(*view, "json");
     }
 
+    void scriptTemplateLiteralsAreStrings() {
+        auto view = show(QStringLiteral("javascript"), "const url = `/api?id=${id}`;\n");
+        QVERIFY(view);
+        QCOMPARE(styleAt(*view, "`/api"), 20);
+        QCOMPARE(foreground(*view, 20),
+                 long(findStyle(QStringLiteral("javascript"), 20)->foreground));
+    }
+
     // Script inside HTML is coloured like JavaScript through the mapped styles.
     void htmlColoursEmbeddedScript() {
         auto view = show(

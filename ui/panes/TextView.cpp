@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFontDatabase>
+#include <QFontInfo>
 
 #include <optional>
 
@@ -67,6 +69,20 @@ int htmlScriptStyle(int cppStyle) {
     }
 }
 
+// The desktop's fixed-width font, by the name of the face it resolves to:
+// the component takes a single family, so the simplified-Chinese face is
+// registered behind that one (otherwise Qt falls back on the Japanese glyph
+// shapes for Chinese pages).
+const QByteArray& textFamily() {
+    static const QByteArray family = [] {
+        const QString name =
+            QFontInfo(QFontDatabase::systemFont(QFontDatabase::FixedFont)).family();
+        QFont::insertSubstitution(name, QStringLiteral("Noto Sans CJK SC"));
+        return name.toUtf8();
+    }();
+    return family;
+}
+
 } // namespace
 
 QStringList TextView::styleFileCandidates() {
@@ -87,10 +103,21 @@ const StyleTable* TextView::styleTable() {
 TextView::TextView(QWidget* parent) : QsciScintillaBase(parent) {
     // Every style starts from the default one, so a fixed-width face here
     // is what the whole text is shown in unless the style file says else.
-    SendScintilla(SCI_STYLESETFONT, STYLE_DEFAULT, "Monospace");
-    SendScintilla(SCI_STYLESETSIZE, STYLE_DEFAULT, 10);
+    SendScintilla(SCI_STYLESETFONT, STYLE_DEFAULT, textFamily().constData());
+    SendScintilla(SCI_STYLESETSIZE, STYLE_DEFAULT, 10L);
     SendScintilla(SCI_SETMARGINWIDTHN, 1, 0L);
-    SendScintilla(SCI_SETMARGINLEFT, 0, 4L);
+    SendScintilla(SCI_SETMARGINLEFT, 0, 6L);
+    // A little air between lines makes dense markup easier to read.
+    SendScintilla(SCI_SETEXTRAASCENT, 1L);
+    SendScintilla(SCI_SETEXTRADESCENT, 1L);
+    // A wrapped line goes on one step (four columns, as web sources are
+    // mostly indented) further in than it began, so that wrapping does not
+    // look like a new line of the document.
+    SendScintilla(SCI_SETWRAPINDENTMODE, SC_WRAPINDENT_INDENT);
+    SendScintilla(SCI_SETTABWIDTH, 4L);
+    // The pane frames it already, and the picture view next to it has no
+    // frame either: switching between them should not make the edge jump.
+    setFrameShape(QFrame::NoFrame);
 }
 
 TextView* TextView::create(const QRect& rect, QWidget* parent) {
@@ -121,6 +148,9 @@ void TextView::setLanguage(const QString& name) {
     SendScintilla(SCI_STYLECLEARALL);
     if (name == u"javascript") {
         SendScintilla(SCI_SETLEXER, SCLEX_CPP);
+        // Template literals are everywhere in today's scripts: the C-like
+        // lexer colours them as strings (style 20) only when asked to.
+        SendScintilla(SCI_SETPROPERTY, "lexer.cpp.backquoted.strings", "1");
         for (int style : {0, 2, 1, 3})
             SendScintilla(SCI_STYLESETEOLFILLED, style, 1L);
     } else if (name == u"html") {

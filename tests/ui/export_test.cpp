@@ -1,0 +1,693 @@
+// Export of captured bodies: names and "(n)" suffixes in one folder, merged files in id order,
+// folder trees mirroring the list, the questions about undecodable bodies and failures, and the
+// real dialogs driven as a user would.
+#include "engine/HttpMessageHeader.h"
+#include "engine/Platform.h"
+#include "resources/StringTable.h"
+#include "store/CacheFolder.h"
+#include "store/HttpResource.h"
+#include "ui/browser/Export.h"
+#include "ui/browser/ExportDialogs.h"
+#include "ui/browser/ListTreeAdaptor.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <random>
+
+#include <sys/stat.h>
+#include <zlib.h>
+
+#define FIXTURE_STEP(step)                                                                         \
+    if (!(step))                                                                                   \
+    qFatal("%s failed: %s", #step, errorText(lastError()).c_str())
+
+// Byte strings compared as QByteArray, which a failure prints.
+#define QCOMPARE_BYTES(actual, expected)                                                           \
+    QCOMPARE(QByteArray::fromStdString(actual), QByteArray::fromStdString(std::string(expected)))
+
+namespace {
+
+QStringList list(const std::vector<std::string>& strings) {
+    QStringList out;
+    for (const std::string& s : strings)
+        out << QString::fromStdString(s);
+    return out;
+}
+
+std::string gzip(const std::string& data) {
+    z_stream z{};
+    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, uLong(data.size())) + 32, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+std::string chunked(const std::string& data, std::size_t piece) {
+    std::string out;
+    for (std::size_t i = 0; i < data.size(); i += piece) {
+        const std::string part = data.substr(i, piece);
+        char size[32];
+        std::snprintf(size, sizeof size, "%zx\r\n", part.size());
+        out += size + part + "\r\n";
+    }
+    return out + "0\r\n\r\n";
+}
+
+// Bytes gzip cannot shrink, so a compressed body still goes to its cache file.
+std::string noise(std::size_t length) {
+    std::mt19937 random(7);
+    std::string out(length, '\0');
+    for (char& c : out)
+        c = char(random());
+    return out;
+}
+
+std::string readFile(const std::string& path) {
+    QFile file(QString::fromStdString(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "<missing>";
+}
+
+// Relative paths of every file below `root`, sorted.
+QStringList filesBelow(const QString& root) {
+    QStringList files;
+    QDir base(root);
+    std::function<void(const QString&)> walk = [&](const QString& dir) {
+        for (const QFileInfo& info :
+             QDir(dir).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
+            if (info.isDir())
+                walk(info.filePath());
+            else
+                files << base.relativeFilePath(info.filePath());
+        }
+    };
+    walk(root);
+    files.sort();
+    return files;
+}
+
+std::string text(unsigned id) {
+    return loadString(id);
+}
+
+// A list row: a resource, or a folder or group with its column-0 text.
+struct Row {
+    HttpResource* resource = nullptr;
+    std::string text;
+};
+
+class RowAdaptor : public ListTreeAdaptor {
+public:
+    std::string GetItemText(std::uintptr_t data, int column) override {
+        const Row* row = reinterpret_cast<const Row*>(data);
+        return column == 0 && !row->resource ? row->text : std::string();
+    }
+    int CompareItems(std::uintptr_t, std::uintptr_t) override { return 0; }
+};
+
+// Answers dialogs and questions from queues and records what was asked.
+class ScriptedUi : public ExportUi {
+public:
+    bool chooseFolder(std::string& folder) override {
+        ++folderPickers;
+        return take(folders, folder);
+    }
+    bool chooseSaveFile(const std::string& defaultName, std::string& path) override {
+        saveDefaults.push_back(defaultName);
+        return take(files, path);
+    }
+    Answer ask(const std::string& text, Icon icon, bool withCancel) override {
+        asked.push_back({text, icon, withCancel});
+        if (answers.empty()) {
+            unexpected = true;
+            return Answer::No;
+        }
+        const Answer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void showMessage(const std::string& text) override { messages.push_back(text); }
+    void setBusy(bool busy) override { busyDepth += busy ? 1 : -1; }
+
+    struct Asked {
+        std::string text;
+        Icon icon;
+        bool withCancel;
+    };
+    std::deque<std::optional<std::string>> folders, files; // nullopt cancels
+    std::deque<Answer> answers;
+    std::vector<Asked> asked;
+    std::vector<std::string> messages;
+    std::vector<std::string> saveDefaults;
+    int folderPickers = 0;
+    int busyDepth = 0;
+    bool unexpected = false;
+
+private:
+    static bool take(std::deque<std::optional<std::string>>& queue, std::string& out) {
+        if (queue.empty() || !queue.front()) {
+            if (!queue.empty())
+                queue.pop_front();
+            return false;
+        }
+        out = *queue.front();
+        queue.pop_front();
+        return true;
+    }
+};
+
+// Acts on each modal dialog as it is shown, one scripted step per dialog.
+class DialogDriver : public QObject {
+public:
+    using Step = std::function<void(QWidget*)>;
+    DialogDriver() { qApp->installEventFilter(this); }
+    ~DialogDriver() override { qApp->removeEventFilter(this); }
+    std::deque<Step> steps;
+    int shown = 0;
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        auto* dialog = qobject_cast<QDialog*>(object);
+        if (event->type() == QEvent::Show && dialog && dialog->isModal() && !steps.empty()) {
+            ++shown;
+            QPointer<QDialog> target(dialog);
+            Step step = std::move(steps.front());
+            steps.pop_front();
+            // Once the dialog runs its own loop.
+            QTimer::singleShot(0, dialog, [target, step] {
+                if (target)
+                    step(target);
+            });
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+class ExportTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir cacheDir;
+    CacheFolder folder;
+    std::vector<std::unique_ptr<HttpResource>> resources;
+    std::deque<Row> rows;
+    std::unique_ptr<QTemporaryDir> outDir;
+    ListTreeCore tree;
+    RowAdaptor adaptor;
+
+    std::string out(const std::string& relative = std::string()) const {
+        const std::string root = outDir->path().toStdString();
+        return relative.empty() ? root : root + "/" + relative;
+    }
+
+    // A captured exchange for `path` on host h: `fields` complete the response head (a
+    // Content-Length is added unless the body is chunked); `body` is stored as it travelled.
+    HttpResource* capture(const std::string& path, const std::string& contentType,
+                          const std::string& body, const std::string& fields = std::string(),
+                          bool finish = true) {
+        auto resource = std::make_unique<HttpResource>(&folder);
+        const std::string requestText = "GET " + path + " HTTP/1.1\r\nHost: h\r\n";
+        std::string responseText = "HTTP/1.1 200 OK\r\nContent-Type: " + contentType + "\r\n";
+        responseText += fields;
+        if (fields.find("Transfer-Encoding") == std::string::npos)
+            responseText += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+        HttpRequestHeader request;
+        HttpResponseHeader response;
+        FIXTURE_STEP(
+            parseRequestHeader(requestText.data(), std::int32_t(requestText.size()), request));
+        FIXTURE_STEP(
+            parseResponseHeader(responseText.data(), std::int32_t(responseText.size()), response));
+        FIXTURE_STEP(resource->begin(folder.takeSequenceNumber()));
+        FIXTURE_STEP(resource->writeRequestHeader(request));
+        FIXTURE_STEP(resource->writeResponseHeader(response));
+        if (!body.empty())
+            FIXTURE_STEP(resource->writeData(body.data(), std::uint32_t(body.size())));
+        resource->receivedSize = std::int64_t(body.size());
+        if (finish)
+            FIXTURE_STEP(resource->finish());
+        resources.push_back(std::move(resource));
+        return resources.back().get();
+    }
+
+    ListTreeItem add(ListTreeItem parent, HttpResource* resource, int check = Unchecked) {
+        rows.push_back({resource, {}});
+        ListTreeItem item = tree.insertItem(parent, nullptr, std::uintptr_t(&rows.back()));
+        tree.SetCheckState(item, check);
+        return item;
+    }
+    ListTreeItem group(ListTreeItem parent, const std::string& name, int check = Unchecked) {
+        rows.push_back({nullptr, name});
+        ListTreeItem item = tree.insertItem(parent, nullptr, std::uintptr_t(&rows.back()));
+        tree.SetCheckState(item, check);
+        return item;
+    }
+
+    ResourceExport exporter(ExportUi& ui) {
+        return ResourceExport(
+            tree, adaptor,
+            [](std::uintptr_t data) { return reinterpret_cast<Row*>(data)->resource; }, ui);
+    }
+
+private slots:
+    void initTestCase() {
+        folder.cacheFolder = cacheDir.path().toStdString() + "/";
+        ::umask(022);
+    }
+
+    void init() {
+        tree.deleteAllItems();
+        rows.clear();
+        resources.clear();
+        outDir = std::make_unique<QTemporaryDir>();
+    }
+
+    void checkedRowsIntoOneFolder() {
+        const std::string big = noise(40000);
+        const std::string css = "body { color: red }\n";
+        HttpResource* first = capture("/x/a.js", "text/javascript", "one();");
+        HttpResource* zipped =
+            capture("/y/a.js", "text/javascript", gzip(big), "Content-Encoding: gzip\r\n");
+        HttpResource* pieces =
+            capture("/s/b.css", "text/css", chunked(css, 7), "Transfer-Encoding: chunked\r\n");
+        HttpResource* inGroup = capture("/a%20b.php", "text/html", "<p>");
+        HttpResource* unchecked = capture("/c.txt", "text/plain", "no");
+        // Pre-order decides who gets the plain name: the gzip body comes first.
+        add(nullptr, zipped, Checked);
+        add(nullptr, first, Checked);
+        ListTreeItem g = group(nullptr, "g", Mixed);
+        add(g, inGroup, Checked);
+        add(g, unchecked, Unchecked);
+        add(nullptr, pieces, Checked);
+
+        ScriptedUi ui;
+        ui.folders.push_back(out());
+        exporter(ui).exportChecked();
+
+        QCOMPARE(filesBelow(outDir->path()), QStringList({"a b.html", "a(1).js", "a.js", "b.css"}));
+        QCOMPARE_BYTES(readFile(out("a.js")), big);
+        QCOMPARE_BYTES(readFile(out("a(1).js")), std::string("one();"));
+        QCOMPARE_BYTES(readFile(out("b.css")), css);
+        QCOMPARE_BYTES(readFile(out("a b.html")), std::string("<p>"));
+        QVERIFY(ui.asked.empty() && ui.messages.empty());
+        // The user's own documents: the usual permissions, not the cache's owner-only ones.
+        struct stat st {};
+        QCOMPARE(::stat(out("a.js").c_str(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, mode_t(0644));
+
+        // Nothing checked: the picker still comes, nothing is written; a cancelled picker
+        // writes nothing either.
+        for (ListTreeItem item = tree.rootItem(); item; item = tree.NextInPreorder(item))
+            tree.SetCheckState(item, Unchecked);
+        auto empty = std::make_unique<QTemporaryDir>();
+        ScriptedUi none;
+        none.folders = {empty->path().toStdString(), std::nullopt};
+        exporter(none).exportChecked();
+        exporter(none).mergeExportChecked();
+        QCOMPARE(none.folderPickers, 1);
+        QVERIFY(filesBelow(empty->path()).isEmpty());
+    }
+
+    void selectedRowsIntoFolder() {
+        HttpResource* a = capture("/1/same.txt", "text/plain", "A");
+        HttpResource* b = capture("/2/same.txt", "text/plain", "B");
+        ListTreeItem ra = add(nullptr, a);
+        ListTreeItem g = group(nullptr, "g");
+        ListTreeItem rb = add(g, b);
+        // Selection order, not list order; the group row adds nothing.
+        tree.SelectItem(rb, true);
+        tree.SelectItem(g, true);
+        tree.SelectItem(ra, true);
+        ScriptedUi ui;
+        ui.folders.push_back(out());
+        exporter(ui).exportSelected();
+        QCOMPARE(filesBelow(outDir->path()), QStringList({"same(1).txt", "same.txt"}));
+        QCOMPARE_BYTES(readFile(out("same.txt")), std::string("B"));
+        QCOMPARE_BYTES(readFile(out("same(1).txt")), std::string("A"));
+    }
+
+    void mergeInIdOrder() {
+        const std::string big = noise(30000);
+        HttpResource* r1 = capture("/1", "text/plain", "first|");
+        HttpResource* r2 = capture("/2", "text/plain", gzip(big), "Content-Encoding: gzip\r\n");
+        HttpResource* r3 =
+            capture("/3", "text/plain", chunked("third|", 2), "Transfer-Encoding: chunked\r\n");
+        const std::string all = "first|" + big + "third|";
+        // Checked rows listed as if sorted by size: the file still follows the ids.
+        ListTreeItem i3 = add(nullptr, r3, Checked);
+        ListTreeItem i1 = add(nullptr, r1, Checked);
+        ListTreeItem i2 = add(nullptr, r2, Checked);
+        ScriptedUi ui;
+        ui.files.push_back(out("merged"));
+        exporter(ui).mergeExportChecked();
+        QCOMPARE(list(ui.saveDefaults), QStringList({""}));
+        QCOMPARE_BYTES(readFile(out("merged")), all);
+        struct stat st {};
+        QCOMPARE(::stat(out("merged").c_str(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, mode_t(0644));
+
+        // Selected rows the same; an existing file is replaced.
+        tree.SelectItem(i2, true);
+        tree.SelectItem(i3, true);
+        tree.SelectItem(i1, true);
+        ui.files.push_back(out("merged"));
+        exporter(ui).mergeExportSelected();
+        QCOMPARE_BYTES(readFile(out("merged")), all);
+
+        // Nothing selected: no file. A file that cannot be created: its error, nothing read.
+        tree.clearSelection();
+        ui.files = {out("none"), out("missing/merged")};
+        exporter(ui).mergeExportSelected();
+        exporter(ui).mergeExportChecked();
+        QVERIFY(!QFile::exists(QString::fromStdString(out("none"))));
+        QCOMPARE(list(ui.messages), QStringList({QString::fromStdString(errorText(ENOENT))}));
+    }
+
+    // A coding we cannot undo offers the raw body; Cancel stops, No goes on to the failure
+    // question. The same answers give the same outcome in a folder and in a merged file.
+    void undecodableBodyQuestions_data() {
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("second");
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("merged");
+        QTest::addColumn<int>("questions");
+        using A = ExportUi::Answer;
+        QTest::newRow("raw") << int(A::Yes) << -1 << QStringList({"b.txt", "odd.bin"}) << "RAW|B"
+                             << 1;
+        QTest::newRow("skip") << int(A::No) << int(A::Yes) << QStringList({"b.txt"}) << "B" << 2;
+        QTest::newRow("stop") << int(A::No) << int(A::No) << QStringList() << "" << 2;
+        QTest::newRow("cancel") << int(A::Cancel) << -1 << QStringList() << "" << 1;
+    }
+    void undecodableBodyQuestions() {
+        QFETCH(int, first);
+        QFETCH(int, second);
+        QFETCH(QStringList, files);
+        QFETCH(QString, merged);
+        QFETCH(int, questions);
+        HttpResource* odd =
+            capture("/odd.bin", "application/x-odd", "RAW|", "Content-Encoding: x-odd\r\n");
+        HttpResource* plain = capture("/b.txt", "text/plain", "B");
+        for (bool merge : {false, true}) {
+            ScriptedUi ui;
+            ui.answers.push_back(ExportUi::Answer(first));
+            if (second >= 0)
+                ui.answers.push_back(ExportUi::Answer(second));
+            ResourceExport exporter = this->exporter(ui);
+            if (merge)
+                exporter.mergeIntoFile({plain, odd}, out("merged"));
+            else
+                exporter.exportIntoFolder({odd, plain}, out());
+            QCOMPARE(int(ui.asked.size()), questions);
+            QCOMPARE_BYTES(ui.asked[0].text, "资源'odd.bin'编码方式不支持，是否不解码直接导出？");
+            QCOMPARE(ui.asked[0].icon, ExportUi::Icon::Information);
+            QVERIFY(ui.asked[0].withCancel);
+            if (questions > 1) {
+                QCOMPARE_BYTES(ui.asked[1].text,
+                               "资源'odd.bin'导出失败：编码方式不支持是否继续导出其它资源？");
+                QCOMPARE(ui.asked[1].icon, ExportUi::Icon::Question);
+                QVERIFY(!ui.asked[1].withCancel);
+            }
+            if (merge)
+                QCOMPARE(QString::fromStdString(readFile(out("merged"))), merged);
+            else
+                QCOMPARE(filesBelow(outDir->path()), files);
+            QVERIFY(!ui.unexpected);
+            outDir = std::make_unique<QTemporaryDir>();
+        }
+    }
+
+    // A body that is still loading or cannot be decoded asks whether to go on, without the raw
+    // offer. A merged file keeps whole bodies only: a half-decoded one is dropped.
+    void failuresAskToContinue() {
+        // Decodes whole, then fails the check at its end: every byte was written by then.
+        std::string broken = gzip(noise(5000));
+        broken[broken.size() - 8] = char(broken[broken.size() - 8] ^ 0xFF);
+        HttpResource* good1 = capture("/g1", "text/plain", "one|");
+        HttpResource* bad = capture("/bad.gz", "text/plain", broken, "Content-Encoding: gzip\r\n");
+        HttpResource* loading = capture("/later", "text/plain", "not yet", "", false);
+        HttpResource* good2 = capture("/g2", "text/plain", "two");
+
+        ScriptedUi ui;
+        ui.answers = {ExportUi::Answer::Yes, ExportUi::Answer::Yes};
+        exporter(ui).mergeIntoFile({good1, bad, loading, good2}, out("merged"));
+        QCOMPARE_BYTES(readFile(out("merged")), std::string("one|two"));
+        QCOMPARE(ui.asked.size(), std::size_t(2));
+        QVERIFY(ui.asked[0].text.rfind("资源'bad.gz'导出失败：", 0) == 0);
+        QCOMPARE_BYTES(ui.asked[1].text,
+                       "资源'later'导出失败：" + text(136) + "是否继续导出其它资源？");
+
+        // No stops the batch; what was written stays.
+        ScriptedUi stop;
+        stop.answers = {ExportUi::Answer::No};
+        exporter(stop).exportIntoFolder({good1, loading, good2}, out());
+        QCOMPARE(filesBelow(outDir->path()), QStringList({"g1", "merged"}));
+        QCOMPARE(stop.asked.size(), std::size_t(1));
+    }
+
+    void singleResource_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<bool>("question");
+        QTest::addColumn<QString>("message");
+        using A = ExportUi::Answer;
+        const std::string notReady = loadString(136);
+        QTest::newRow("decoded") << "gzip" << -1 << "decoded body" << false << "";
+        QTest::newRow("raw on yes") << "odd" << int(A::Yes) << "RAW" << true << "";
+        QTest::newRow("nothing on no") << "odd" << int(A::No) << "<missing>" << true << "";
+        QTest::newRow("loading") << "loading" << -1 << "<missing>" << false
+                                 << QString::fromStdString(notReady);
+        QTest::newRow("corrupt") << "corrupt" << -1 << "<missing>" << false << "*";
+    }
+    void singleResource() {
+        QFETCH(QString, kind);
+        QFETCH(int, answer);
+        QFETCH(QString, written);
+        QFETCH(bool, question);
+        QFETCH(QString, message);
+        HttpResource* resource =
+            kind == "gzip"  ? capture("/f/page", "text/html", gzip("decoded body"),
+                                      "Content-Encoding: gzip\r\n")
+            : kind == "odd" ? capture("/f/page", "text/html", "RAW", "Content-Encoding: x-odd\r\n")
+            : kind == "loading"
+                ? capture("/f/page", "text/html", "part", "", false)
+                : capture("/f/page", "text/html", "not gzip at all", "Content-Encoding: gzip\r\n");
+        ScriptedUi ui;
+        ui.files.push_back(out("chosen.html"));
+        if (answer >= 0)
+            ui.answers.push_back(ExportUi::Answer(answer));
+        exporter(ui).exportResource(*resource);
+        QCOMPARE(list(ui.saveDefaults), QStringList({"page.html"}));
+        QCOMPARE(QString::fromStdString(readFile(out("chosen.html"))), written);
+        QCOMPARE(ui.asked.size(), std::size_t(question));
+        if (question) {
+            QCOMPARE_BYTES(ui.asked[0].text, "资源'page'编码方式不支持，是否不解码直接导出？");
+            QVERIFY(!ui.asked[0].withCancel);
+        }
+        if (message.isEmpty())
+            QVERIFY(ui.messages.empty());
+        else if (message == "*")
+            QCOMPARE(ui.messages.size(), std::size_t(1));
+        else
+            QCOMPARE(list(ui.messages), QStringList({message}));
+        // No temporary file is left beside the target.
+        QCOMPARE(filesBelow(outDir->path()).size(), qsizetype(written == "<missing>" ? 0 : 1));
+    }
+
+    // The folder rows below a row become folders, each file lands in its parent row's folder,
+    // and no row text reaches outside the chosen folder.
+    void folderTreeMirrorsRows() {
+        HttpResource* index = capture("/", "text/html", "<index>");
+        HttpResource* x =
+            capture("/a/x.js", "text/javascript", gzip("x();"), "Content-Encoding: gzip\r\n");
+        HttpResource* y = capture("/a/b/y.css", "text/css", "y{}");
+        HttpResource* sneaky = capture("/%2e%2e/z.txt", "text/plain", "z");
+        HttpResource* later = capture("/a/x.js", "text/javascript", "again");
+        ListTreeItem host = group(nullptr, "h:8080");
+        ListTreeItem a = group(host, "a");
+        add(a, x);
+        ListTreeItem b = group(a, "b");
+        add(b, y);
+        add(a, later);
+        ListTreeItem dots = group(host, "..");
+        add(dots, sneaky);
+        group(dots, "empty");
+        add(host, index);
+
+        ScriptedUi ui;
+        ui.files.push_back(out("site"));
+        exporter(ui).exportFolder(host);
+        QCOMPARE(list(ui.saveDefaults), QStringList({"h_8080"}));
+        QCOMPARE(filesBelow(outDir->path()),
+                 QStringList({"site/__/z.txt", "site/a/b/y.css", "site/a/x(1).js", "site/a/x.js",
+                              "site/h.html"}));
+        QVERIFY(QDir(outDir->path() + "/site/__/empty").exists());
+        QCOMPARE_BYTES(readFile(out("site/a/x.js")), std::string("x();"));
+        QCOMPARE_BYTES(readFile(out("site/a/x(1).js")), std::string("again"));
+        QCOMPARE_BYTES(readFile(out("site/h.html")), std::string("<index>"));
+        QVERIFY(ui.messages.empty());
+        QCOMPARE(ui.busyDepth, 0);
+    }
+
+    void folderTreeOfAGroup() {
+        HttpResource* p1 = capture("/i/p.png", "image/png", "PNG1");
+        HttpResource* p2 = capture("/j/p.png", "image/png", "PNG2");
+        ListTreeItem images = group(nullptr, "图像");
+        add(images, p1);
+        add(images, p2);
+        // An existing folder is used as it is; a file in the way is an error.
+        QVERIFY(QDir(outDir->path()).mkdir("图像"));
+        QFile blocker(outDir->path() + "/blocker");
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        ScriptedUi ui;
+        ui.files = {out("图像"), out("blocker"), std::nullopt};
+        exporter(ui).exportFolder(images);
+        exporter(ui).exportFolder(images);
+        exporter(ui).exportFolder(images);
+        QCOMPARE(list(ui.saveDefaults), QStringList({"图像", "图像", "图像"}));
+        QCOMPARE(filesBelow(outDir->path()),
+                 QStringList({"blocker", "图像/p(1).png", "图像/p.png"}));
+        QCOMPARE_BYTES(readFile(out("图像/p(1).png")), std::string("PNG2"));
+        QCOMPARE(list(ui.messages), QStringList({QString::fromStdString(errorText(ENOTDIR))}));
+    }
+
+    void folderNames_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("plain") << "static"
+                               << "static";
+        QTest::newRow("nine") << "a\"*/:<>?\\|b"
+                              << "a_________b";
+        QTest::newRow("dot") << "."
+                             << "_";
+        QTest::newRow("dots") << ".."
+                              << "__";
+        QTest::newRow("three dots") << "..."
+                                    << "...";
+        QTest::newRow("empty") << ""
+                               << "_";
+        QTest::newRow("wide") << "图像"
+                              << "图像";
+    }
+    void folderNames() {
+        QFETCH(QString, text);
+        QFETCH(QString, name);
+        QCOMPARE(QString::fromStdString(exportFolderName(text.toStdString())), name);
+        QCOMPARE(exportFolderName(std::string("..\0x", 4)), std::string(".._x"));
+    }
+
+    // The real dialogs: the save dialog offers the suggested name, message 166 has only Yes and
+    // No for one resource, and Yes writes the raw body.
+    void realDialogsSingleExport() {
+        HttpResource* odd =
+            capture("/files/data.bin", "application/x-odd", "RAW", "Content-Encoding: x-odd\r\n");
+        QWidget parent;
+        ExportDialogs dialogs(&parent);
+        DialogDriver driver;
+        QString offered;
+        QMessageBox::StandardButtons buttons;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QString question;
+        driver.steps.push_back([&](QWidget* w) {
+            auto* dialog = qobject_cast<QFileDialog*>(w);
+            QVERIFY(dialog);
+            offered = QFileInfo(dialog->selectedFiles().value(0)).fileName();
+            dialog->setDirectory(outDir->path());
+            dialog->selectFile(outDir->path() + "/saved.bin");
+            static_cast<QDialog*>(dialog)->accept(); // as the Save or Choose button does
+        });
+        driver.steps.push_back([&](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            QVERIFY(box);
+            buttons = box->standardButtons();
+            icon = box->icon();
+            question = box->text();
+            box->button(QMessageBox::Yes)->click();
+        });
+        exporter(dialogs).exportResource(*odd);
+        QCOMPARE(driver.shown, 2);
+        QCOMPARE(offered, QString("data.bin"));
+        QCOMPARE(buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(icon, QMessageBox::Information);
+        QCOMPARE(question, QString("资源'data.bin'编码方式不支持，是否不解码直接导出？"));
+        QCOMPARE_BYTES(readFile(out("saved.bin")), std::string("RAW"));
+    }
+
+    // A batch through the real folder picker: message 166 offers Cancel, and Cancel stops
+    // before anything is written; the failure question of a merge has Yes and No.
+    void realDialogsBatch() {
+        HttpResource* odd =
+            capture("/o.bin", "application/x-odd", "R", "Content-Encoding: x-odd\r\n");
+        HttpResource* plain = capture("/p.txt", "text/plain", "P");
+        add(nullptr, odd, Checked);
+        add(nullptr, plain, Checked);
+        QWidget parent;
+        ExportDialogs dialogs(&parent);
+        DialogDriver driver;
+        QMessageBox::StandardButtons batchButtons, failureButtons;
+        QMessageBox::Icon failureIcon = QMessageBox::NoIcon;
+        driver.steps.push_back([&](QWidget* w) {
+            auto* dialog = qobject_cast<QFileDialog*>(w);
+            QVERIFY(dialog);
+            QCOMPARE(dialog->fileMode(), QFileDialog::Directory);
+            dialog->setDirectory(outDir->path());
+            dialog->selectFile(outDir->path());
+            static_cast<QDialog*>(dialog)->accept(); // as the Save or Choose button does
+        });
+        driver.steps.push_back([&](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            QVERIFY(box);
+            batchButtons = box->standardButtons();
+            box->button(QMessageBox::Cancel)->click();
+        });
+        exporter(dialogs).exportChecked();
+        QCOMPARE(driver.shown, 2);
+        QCOMPARE(batchButtons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        QVERIFY(filesBelow(outDir->path()).isEmpty());
+
+        driver.steps.push_back([&](QWidget* w) {
+            auto* dialog = qobject_cast<QFileDialog*>(w);
+            QVERIFY(dialog);
+            dialog->setDirectory(outDir->path());
+            dialog->selectFile(outDir->path() + "/all");
+            static_cast<QDialog*>(dialog)->accept(); // as the Save or Choose button does
+        });
+        driver.steps.push_back([&](QWidget* w) {
+            static_cast<QMessageBox*>(w)->button(QMessageBox::No)->click(); // no raw body
+        });
+        driver.steps.push_back([&](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            QVERIFY(box);
+            failureButtons = box->standardButtons();
+            failureIcon = box->icon();
+            box->button(QMessageBox::Yes)->click(); // go on with the others
+        });
+        exporter(dialogs).mergeExportChecked();
+        QCOMPARE(driver.shown, 5);
+        QCOMPARE(failureButtons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(failureIcon, QMessageBox::Question);
+        QCOMPARE_BYTES(readFile(out("all")), std::string("P"));
+    }
+};
+
+QTEST_MAIN(ExportTest)
+#include "export_test.moc"

@@ -1,0 +1,23 @@
+// The real dialogs of an export: the file dialogs and the program's message boxes.
+#pragma once
+
+#include "ui/browser/Export.h"
+
+class QWidget;
+
+class ExportDialogs : public ExportUi {
+public:
+    // Dialogs and boxes are modal to `parent` (the list view).
+    explicit ExportDialogs(QWidget* parent);
+    ~ExportDialogs() override;
+
+    bool chooseFolder(std::string& folder) override;
+    bool chooseSaveFile(const std::string& defaultName, std::string& path) override;
+    Answer ask(const std::string& text, Icon icon, bool withCancel) override;
+    void showMessage(const std::string& text) override;
+    void setBusy(bool busy) override;
+
+private:
+    QWidget* parent_;
+    int busy_ = 0;
+};
