@@ -3,8 +3,12 @@
 #include "resources/StringTable.h"
 #include "store/Document.h"
 #include "sysproxy/SettingsFile.h"
+#include "ui/panes/AddressParameterView.h"
+#include "ui/panes/DataView.h"
 #include "ui/panes/DockablePane.h"
+#include "ui/panes/RequestHeaderView.h"
 #include "ui/panes/ResourcePreviewView.h"
+#include "ui/panes/ResponseHeaderView.h"
 #include "ui/shell/ProfileSettings.h"
 #include "ui/shell/UpdateNotifier.h"
 #include "ui/shell/WebSnagger.h"
@@ -28,32 +32,6 @@ QString text(unsigned id) {
     return QString::fromUtf8(loadString(id));
 }
 
-// TEMPORARY: stands in for a detail pane whose class has not landed yet.
-class StandInPane : public DockablePane {
-public:
-    StandInPane(const QString& title, QWidget* parent) : DockablePane(title, parent) {
-        setChild(new QLabel(this));
-    }
-
-protected:
-    void paneResource(HttpResource*) override {}
-};
-
-// TEMPORARY: the preview as a pane until it is one itself.
-class PreviewPaneStandIn : public DockablePane {
-public:
-    PreviewPaneStandIn(const QString& title, QWidget* parent) : DockablePane(title, parent) {
-        view_ = new ResourcePreviewView(this);
-        setChild(view_);
-    }
-
-protected:
-    void paneResource(HttpResource* resource) override { view_->showResource(resource); }
-
-private:
-    ResourcePreviewView* view_;
-};
-
 template <typename Pane> DockablePane* makePane(const QString& title, QWidget* parent) {
     if constexpr (std::is_constructible_v<Pane, const QString&, QWidget*>) {
         return new Pane(title, parent);
@@ -74,12 +52,14 @@ struct PaneKind {
 };
 
 const PaneKind kPaneKinds[] = {
-    {163, MainFrame::ID_VIEW_ADDRESS_PARAMETER, "AddressParameterView", makePane<StandInPane>},
-    {122, MainFrame::ID_VIEW_REQUEST_HEADER, "RequestHeaderView", makePane<StandInPane>},
-    {123, MainFrame::ID_VIEW_REQUEST_DATA, "RequestDataView", makePane<StandInPane>},
-    {124, MainFrame::ID_VIEW_RESPONSE_HEADER, "ResponseHeaderView", makePane<StandInPane>},
-    {125, MainFrame::ID_VIEW_RESPONSE_DATA, "ResponseDataView", makePane<StandInPane>},
-    {126, MainFrame::ID_VIEW_RESOURCE_PREVIEW, "ResourcePreviewView", makePane<PreviewPaneStandIn>},
+    {163, MainFrame::ID_VIEW_ADDRESS_PARAMETER, "AddressParameterView",
+     makePane<AddressParameterView>},
+    {122, MainFrame::ID_VIEW_REQUEST_HEADER, "RequestHeaderView", makePane<RequestHeaderView>},
+    {123, MainFrame::ID_VIEW_REQUEST_DATA, "RequestDataView", makePane<RequestDataView>},
+    {124, MainFrame::ID_VIEW_RESPONSE_HEADER, "ResponseHeaderView", makePane<ResponseHeaderView>},
+    {125, MainFrame::ID_VIEW_RESPONSE_DATA, "ResponseDataView", makePane<ResponseDataView>},
+    {126, MainFrame::ID_VIEW_RESOURCE_PREVIEW, "ResourcePreviewView",
+     makePane<ResourcePreviewView>},
 };
 
 // The panes' first size: 300 by 300, as they are created.
