@@ -262,6 +262,12 @@ private slots:
                             static_cast<void*>(text.data()));
         text.resize(length);
         QCOMPARE(QString::fromUtf8(text), shown);
+
+        // Made before the pane had its size: it follows the pane's area.
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        QVERIFY(pane.area()->width() > 200);
+        QCOMPARE(view->geometry(), pane.area()->rect());
     }
 
     // The preview works from the decoded body; one that unpacks to more than
