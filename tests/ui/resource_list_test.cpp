@@ -310,16 +310,28 @@ void ResourceListTest::insertionMatchesTheOrderedWalk() {
                 fx.view->list()->sortAscending = ascending;
                 fx.view->list()->SortChildren(nullptr);
                 std::mt19937 random(7);
+                std::vector<HttpResource*> captured;
                 const QString where = QString("mode %1 kind %2 ascending %3 row %4")
                                           .arg(mode)
                                           .arg(kind)
                                           .arg(ascending);
-                for (int i = 0; i < 120; ++i) {
+                // Enough rows under size and state for the siblings to fill several blocks.
+                int rows = kind == SizeColumn || kind == StatusColumn ? 1300 : 300;
+                for (int i = 0; i < rows; ++i) {
                     std::string dir = "d" + std::to_string(random() % 3);
                     std::string address = "http://h" + std::to_string(random() % 2) + "/" + dir +
                                           "/" + names[random() % 8];
                     std::string referrer =
                         random() % 2 ? "http://h0/" + dir + "/" + names[random() % 8] : "";
+                    // Earlier captures go on: more bytes, then done or failed.
+                    HttpResource* busy =
+                        captured.empty() ? nullptr : captured[random() % captured.size()];
+                    if (busy && (busy->flags & HttpResource::Loading) &&
+                        !(busy->flags & HttpResource::Ended)) {
+                        busy->receivedSize += static_cast<int>(random() % 3000);
+                        if (random() % 4 == 0)
+                            busy->flags = random() % 2 ? 0u : busy->flags | HttpResource::Ended;
+                    }
                     fx.prepare = [&](HttpResource& r) {
                         r.contentLength = static_cast<int>(random() % 4) * 1000 - 1;
                         if (random() % 3 == 0)
@@ -327,6 +339,7 @@ void ResourceListTest::insertionMatchesTheOrderedWalk() {
                     };
                     HttpResource* r = fx.add(address, names[random() % 8],
                                              static_cast<int>(random() % 9), referrer);
+                    captured.push_back(r);
                     ListTreeItem row = fx.row(r);
                     auto cmp = [&](ListTreeItem s) {
                         return fx.view->adaptor().CompareItems(s->data, row->data);

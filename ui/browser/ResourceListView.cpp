@@ -13,6 +13,7 @@
 #include <QMenu>
 
 #include <algorithm>
+#include <climits>
 
 namespace {
 
@@ -78,7 +79,7 @@ ResourceListView::ResourceListView(QWidget* parent)
     connect(list_, &ListTreeView::itemDeleting, this, &ResourceListView::rowDeleting);
     connect(list_, &ListTreeView::rightClicked, this, &ResourceListView::showContextMenu);
     // Connected after the control's own handler: runs once the rows are in their new order.
-    connect(list_->header, &QHeaderView::sectionClicked, this, [this] { children_.clear(); });
+    connect(list_->header, &QHeaderView::sectionClicked, this, [this] { rowsMoved(); });
     trackPopup = [](QMenu& menu, const QPoint& globalPos) {
         QAction* chosen = menu.exec(globalPos);
         return chosen ? chosen->data().toInt() : 0;
@@ -252,8 +253,15 @@ void ResourceListView::rowDeleting(ListTreeItem row, quintptr data) {
 
 // ---- arrangement
 
+void ResourceListView::rowsMoved() {
+    children_.clear();
+    keyIndexes_.clear();
+    ++sortOrder_;
+}
+
 void ResourceListView::forgetIndexes() {
     children_.clear();
+    keyIndexes_.clear();
     rowsByUrl_.clear();
     groupRows_.clear();
 }
@@ -277,6 +285,7 @@ ListTreeItem ResourceListView::insertRow(ListTreeItem parent, ListTreeItem befor
 }
 
 ListTreeItem ResourceListView::appendRow(ListTreeItem parent, ResourceListItem* item) {
+    keyIndexes_.erase(parent);
     auto known = children_.find(parent);
     ListTreeItem row = insertRow(parent, nullptr, item);
     if (known != children_.end())
@@ -284,28 +293,162 @@ ListTreeItem ResourceListView::appendRow(ListTreeItem parent, ResourceListItem* 
     return row;
 }
 
+// ---- rows under a sort column whose values change while a capture runs
+
+namespace {
+constexpr std::size_t kKeyBlock = 256;
+} // namespace
+
+std::int64_t ResourceListView::rowKey(ListTreeItem row) const {
+    const ResourceListItem* item = itemOf(row);
+    // Groups sort before resources in ascending order and after them in descending order:
+    // a key below every resource key says the same in both directions.
+    if (item->kind != ResourceListItem::ResourceItem)
+        return INT64_MIN;
+    const HttpResource& r = *item->resource;
+    if (adaptor_.sortKind() == StatusColumn)
+        return (r.flags & HttpResource::Loading) ? 1 : 0;
+    return resourceSizeValue(r);
+}
+
+bool ResourceListView::rowSettled(ListTreeItem row) {
+    // Size and state stay as they are once the exchange is over (a failed one keeps Loading).
+    const ResourceListItem* item = itemOf(row);
+    if (item->kind != ResourceListItem::ResourceItem)
+        return true;
+    std::uint32_t flags = item->resource->flags;
+    return !(flags & HttpResource::Loading) || (flags & HttpResource::Ended);
+}
+
+void ResourceListView::KeyBlock::settle(ResourceListView& view, ListTreeItem row) {
+    std::int64_t key = view.rowKey(row);
+    settledMax = std::max(settledMax, key);
+    settledMin = std::min(settledMin, key);
+}
+
+void ResourceListView::KeyBlock::refill(ResourceListView& view) {
+    settledMax = INT64_MIN;
+    settledMin = INT64_MAX;
+    open.clear();
+    for (ListTreeItem row : rows) {
+        if (view.rowSettled(row))
+            settle(view, row);
+        else
+            open.push_back(row);
+    }
+}
+
+ResourceListView::KeyIndex& ResourceListView::keyIndexOf(ListTreeItem parent) {
+    KeyIndex& index = keyIndexes_[parent];
+    int kind = adaptor_.sortKind();
+    if (index.built && index.kind == kind && index.ascending == list_->sortAscending)
+        return index;
+    index = KeyIndex{};
+    index.built = true;
+    index.kind = kind;
+    index.ascending = list_->sortAscending;
+    for (ListTreeItem c : childrenOf(parent)) {
+        if (index.blocks.empty() || index.blocks.back().rows.size() >= kKeyBlock)
+            index.blocks.emplace_back();
+        index.blocks.back().rows.push_back(c);
+    }
+    for (KeyBlock& block : index.blocks)
+        block.refill(*this);
+    return index;
+}
+
+std::size_t ResourceListView::firstAfter(KeyIndex& index, std::int64_t key) {
+    // The first sibling that sorts after the new row, as a walk over every sibling finds it,
+    // but whole blocks are passed by their largest and smallest key. Only rows still being
+    // captured are read afresh.
+    bool ascending = index.ascending;
+    auto after = [&](std::int64_t k) { return ascending ? k > key : k < key; };
+    std::size_t base = 0;
+    for (KeyBlock& block : index.blocks) {
+        std::int64_t high = block.settledMax, low = block.settledMin;
+        for (std::size_t i = 0; i < block.open.size();) {
+            ListTreeItem row = block.open[i];
+            if (rowSettled(row)) {
+                block.settle(*this, row);
+                block.open[i] = block.open.back();
+                block.open.pop_back();
+                continue;
+            }
+            std::int64_t k = rowKey(row);
+            high = std::max(high, k);
+            low = std::min(low, k);
+            ++i;
+        }
+        high = std::max(high, block.settledMax);
+        low = std::min(low, block.settledMin);
+        if (ascending ? high > key : low < key) {
+            for (std::size_t i = 0; i < block.rows.size(); ++i)
+                if (after(rowKey(block.rows[i])))
+                    return base + i;
+        }
+        base += block.rows.size();
+    }
+    return base;
+}
+
+void ResourceListView::keyIndexInsert(KeyIndex& index, std::size_t at, ListTreeItem row) {
+    if (index.blocks.empty())
+        index.blocks.emplace_back();
+    std::size_t b = 0;
+    while (b + 1 < index.blocks.size() && at > index.blocks[b].rows.size()) {
+        at -= index.blocks[b].rows.size();
+        ++b;
+    }
+    KeyBlock& block = index.blocks[b];
+    block.rows.insert(block.rows.begin() + static_cast<std::ptrdiff_t>(at), row);
+    if (rowSettled(row))
+        block.settle(*this, row);
+    else
+        block.open.push_back(row);
+    if (block.rows.size() >= 2 * kKeyBlock) {
+        KeyBlock upper;
+        upper.rows.assign(block.rows.begin() + kKeyBlock, block.rows.end());
+        block.rows.resize(kKeyBlock);
+        block.refill(*this);
+        upper.refill(*this);
+        index.blocks.insert(index.blocks.begin() + static_cast<std::ptrdiff_t>(b) + 1,
+                            std::move(upper));
+    }
+}
+
 ListTreeItem ResourceListView::orderedInsert(ListTreeItem parent, ResourceListItem* item) {
     // The new row goes before the first sibling that sorts after it. Siblings stay sorted
-    // unless the sort column is one whose values change while a capture runs; only then is
-    // every sibling looked at.
+    // unless the sort column is one whose values change while a capture runs (size, state);
+    // then the blocks of the key index stand in for a walk over every sibling.
     std::vector<ListTreeItem>& kids = childrenOf(parent);
-    auto after = [&](ListTreeItem c) { return adaptor_.CompareItems(c->data, dataOf(item)) > 0; };
     std::size_t at = kids.size();
+    KeyIndex* index = nullptr;
     if (item->kind != ResourceListItem::ResourceItem || adaptor_.orderIsFixed()) {
+        auto after = [&](ListTreeItem c) {
+            return adaptor_.CompareItems(c->data, dataOf(item)) > 0;
+        };
         at = static_cast<std::size_t>(
             std::partition_point(kids.begin(), kids.end(),
                                  [&](ListTreeItem c) { return !after(c); }) -
             kids.begin());
+        keyIndexes_.erase(parent);
     } else {
-        for (std::size_t i = 0; i < kids.size(); ++i)
-            if (after(kids[i])) {
-                at = i;
-                break;
-            }
+        index = &keyIndexOf(parent);
+        ResourceListItem probe = *item;
+        at = firstAfter(*index, probeKey(probe));
     }
     ListTreeItem row = insertRow(parent, at < kids.size() ? kids[at] : nullptr, item);
     kids.insert(kids.begin() + static_cast<std::ptrdiff_t>(at), row);
+    if (index)
+        keyIndexInsert(*index, at, row);
     return row;
+}
+
+std::int64_t ResourceListView::probeKey(const ResourceListItem& item) const {
+    const HttpResource& r = *item.resource;
+    if (adaptor_.sortKind() == StatusColumn)
+        return (r.flags & HttpResource::Loading) ? 1 : 0;
+    return resourceSizeValue(r);
 }
 
 std::string ResourceListView::groupKey(ListTreeItem parent, const ResourceListItem& item) {
@@ -337,12 +480,24 @@ ListTreeItem ResourceListView::FindOrInsertGroup(ListTreeItem parent,
         auto* copy = new ResourceListItem(item);
         row = insertRow(parent, at != kids.end() ? *at : nullptr, copy);
         kids.insert(at, row);
+        keyIndexes_.erase(parent);
     }
     groupRows_.emplace(std::move(key), row);
     return row;
 }
 
-bool ResourceListView::precedes(ListTreeItem a, ListTreeItem b) const {
+std::size_t ResourceListView::siblingIndex(ListTreeItem row) {
+    // Siblings in order: search the run of rows that compare equal to it, then look for it.
+    std::vector<ListTreeItem>& kids = childrenOf(tree()->parentItem(row));
+    auto at = std::partition_point(kids.begin(), kids.end(), [&](ListTreeItem c) {
+        return adaptor_.CompareItems(c->data, row->data) < 0;
+    });
+    while (at != kids.end() && *at != row)
+        ++at;
+    return static_cast<std::size_t>(at - kids.begin());
+}
+
+bool ResourceListView::precedes(ListTreeItem a, ListTreeItem b) {
     auto chain = [this](ListTreeItem n) {
         std::vector<ListTreeItem> v;
         for (; n; n = tree()->parentItem(n))
@@ -358,6 +513,8 @@ bool ResourceListView::precedes(ListTreeItem a, ListTreeItem b) const {
         return true; // a is b or an ancestor of b
     if (i == cb.size())
         return false;
+    if (adaptor_.orderIsFixed())
+        return siblingIndex(ca[i]) < siblingIndex(cb[i]);
     // Two siblings: look both ways from one for the other.
     for (ListTreeItem f = ca[i]->next, k = ca[i]->prev; f || k;) {
         if (f == cb[i])
@@ -379,12 +536,28 @@ ListTreeItem ResourceListView::referrerRow(const HttpResource& resource) {
     auto it = rowsByUrl_.find(urlKey(referrer));
     if (it == rowsByUrl_.end())
         return nullptr;
-    // The first such row of the tree as it is shown, top to bottom.
-    ListTreeItem first = nullptr;
-    for (ListTreeItem row : it->second)
-        if (!first || precedes(row, first))
-            first = row;
-    return first;
+    // The first such row of the tree as it is shown, top to bottom; kept while the order of
+    // the rows stays, found again after a sort.
+    UrlRows& rows = it->second;
+    if (rows.order != sortOrder_) {
+        rows.first = nullptr;
+        for (ListTreeItem row : rows.rows)
+            if (!rows.first || precedes(row, rows.first))
+                rows.first = row;
+        rows.order = sortOrder_;
+    }
+    return rows.first;
+}
+
+void ResourceListView::rowOfUrl(const Url& url, ListTreeItem row) {
+    UrlRows& rows = rowsByUrl_[urlKey(url)];
+    rows.rows.push_back(row);
+    if (rows.rows.size() == 1) {
+        rows.first = row;
+        rows.order = sortOrder_;
+    } else if (rows.order == sortOrder_ && precedes(row, rows.first)) {
+        rows.first = row;
+    }
 }
 
 void ResourceListView::InsertResource(HttpResource* resource) {
@@ -430,7 +603,7 @@ void ResourceListView::InsertResource(HttpResource* resource) {
     item->resource = resource;
     ListTreeItem row = orderedInsert(parent, item);
     if (mode_ == ByReferrer)
-        rowsByUrl_[urlKey(resource->url)].push_back(row);
+        rowOfUrl(resource->url, row);
 }
 
 void ResourceListView::UpdateResourceRow(HttpResource* resource) {
@@ -438,8 +611,10 @@ void ResourceListView::UpdateResourceRow(HttpResource* resource) {
     if (!row)
         return;
     int image = ItemImage(*itemOf(row));
+    // Setting the image repaints the rows on screen, the size and status cells with them.
+    // Asking for this row's own rectangle would first recount every shown row whenever rows
+    // went in above it, once per notice.
     tree()->setItemImage(row, image, image);
-    tree()->updateItem(row);
 }
 
 void ResourceListView::ClearList() {
@@ -511,7 +686,7 @@ void ResourceListView::RebuildList() {
     // sort would leave them as they are.
     if (!inOrder()) {
         list_->SortChildren(nullptr);
-        children_.clear();
+        rowsMoved();
     }
     list_->header->viewport()->update();
     t->viewport()->update();

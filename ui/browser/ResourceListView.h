@@ -8,6 +8,8 @@
 
 #include <QWidget>
 
+#include <climits>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <unordered_map>
@@ -16,6 +18,7 @@
 class Document;
 class HttpResource;
 class QMenu;
+struct Url;
 
 class ResourceListView : public QWidget, public DocumentListener {
     Q_OBJECT
@@ -110,13 +113,40 @@ private:
     ListTreeItem insertRow(ListTreeItem parent, ListTreeItem before, ResourceListItem* item);
     ListTreeItem appendRow(ListTreeItem parent, ResourceListItem* item);
     ListTreeItem orderedInsert(ListTreeItem parent, ResourceListItem* item);
-    bool precedes(ListTreeItem a, ListTreeItem b) const;
+    bool precedes(ListTreeItem a, ListTreeItem b);
+    std::size_t siblingIndex(ListTreeItem row);
+    void rowOfUrl(const Url& url, ListTreeItem row);
+    void rowsMoved();
     static std::string groupKey(ListTreeItem parent, const ResourceListItem& item);
     bool inOrder();
     std::vector<ListTreeItem>& childrenOf(ListTreeItem parent);
     ListTreeItem referrerRow(const HttpResource& resource);
     void applyModeStyles();
     void forgetIndexes();
+
+    // Siblings of one parent in blocks, for sort columns whose values change during a capture:
+    // per block the largest and smallest key of the rows whose exchange is over, and the rows
+    // still being captured.
+    struct KeyBlock {
+        std::vector<ListTreeItem> rows;
+        std::int64_t settledMax = INT64_MIN;
+        std::int64_t settledMin = INT64_MAX;
+        std::vector<ListTreeItem> open;
+        void settle(ResourceListView& view, ListTreeItem row);
+        void refill(ResourceListView& view);
+    };
+    struct KeyIndex {
+        bool built = false;
+        int kind = -1;
+        bool ascending = true;
+        std::vector<KeyBlock> blocks;
+    };
+    std::int64_t rowKey(ListTreeItem row) const;
+    std::int64_t probeKey(const ResourceListItem& item) const;
+    static bool rowSettled(ListTreeItem row);
+    KeyIndex& keyIndexOf(ListTreeItem parent);
+    std::size_t firstAfter(KeyIndex& index, std::int64_t key);
+    void keyIndexInsert(KeyIndex& index, std::size_t at, ListTreeItem row);
 
     ViewMode mode_ = ByOrder;
     ListTreeView* list_ = nullptr;
@@ -126,8 +156,15 @@ private:
     // insertion search its position instead of walking every sibling.
     std::unordered_map<ListTreeItem, std::vector<ListTreeItem>> children_;
     // Rows by their resource's address folded for comparison (by referrer only).
-    std::unordered_map<std::string, std::vector<ListTreeItem>> rowsByUrl_;
+    struct UrlRows {
+        std::vector<ListTreeItem> rows;
+        ListTreeItem first = nullptr; // the first of them from the top, as of `order`
+        unsigned order = 0;
+    };
+    std::unordered_map<std::string, UrlRows> rowsByUrl_;
+    unsigned sortOrder_ = 0; // counts the sorts that moved rows
     // Group rows by parent and exact text (or category).
     std::unordered_map<std::string, ListTreeItem> groupRows_;
+    std::unordered_map<ListTreeItem, KeyIndex> keyIndexes_;
     bool quietCaret_ = false;
 };
