@@ -13,6 +13,7 @@
 #include "ui/shell/InstanceLock.h"
 #include "ui/shell/MessageBoxes.h"
 #include "ui/shell/TestHooks.h"
+#include "ui/shell/TestProbe.h"
 #include "ui/shell/UiEventDelivery.h"
 #include "ui/shell/UpdateNotifier.h"
 
@@ -138,6 +139,7 @@ bool WebSnagger::initInstance() {
     if (const QScreen* screen = mainWindow_->screen())
         mainWindow_->setGeometry(screen->availableGeometry());
     mainWindow_->showMaximized();
+    TestProbe::startIfRequested(mainWindow_);
     traceEvent("ready");
     return true;
 }
