@@ -82,6 +82,9 @@ constexpr StringEntry kStrings[] = {
     // Our own error codes (0xE0000000 | id).
     {400, "报文头过长。"},
     {420, "找不到空闲的端口来建立HTTP代理。"},
+    // Context menu items (menu id times 100 plus place).
+    {31601, "复制字段值(&C)"},
+    {31602, "复制头(&A)"},
     // Ribbon command descriptions: description, line feed, tooltip.
     {32771, "开始捕捉\n开始"},
     {32772, "停止捕捉\n停止"},

@@ -215,6 +215,11 @@ private slots:
         QCOMPARE(request.child(), request.binaryView());
         QCOMPARE(response.child(), response.binaryView());
         QVERIFY(request.binaryView()->emptyText.isEmpty());
+        // The columns only line up in a fixed-pitch face.
+        const QFontMetrics metrics(request.binaryView()->dumpFont());
+        QVERIFY(QFontInfo(request.binaryView()->dumpFont()).fixedPitch());
+        QCOMPARE(metrics.horizontalAdvance(QStringLiteral("iiii")),
+                 metrics.horizontalAdvance(QStringLiteral("WW.W")));
     }
 
     // Selecting resources through the document: in memory, spilled to a
@@ -419,7 +424,13 @@ private slots:
         QCOMPARE(view.verticalPosition(), 2);
         wheel(surface, 120 * 50);
         QCOMPARE(view.verticalPosition(), 0);
-        // No keyboard commands.
+        // A click takes the focus; keys do nothing.
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        view.activateWindow();
+        QTest::mouseClick(surface, Qt::LeftButton);
+        QVERIFY(view.hasFocus());
         QTest::keyClick(&view, Qt::Key_PageDown);
         QTest::keyClick(&view, Qt::Key_Down);
         QCOMPARE(view.verticalPosition(), 0);
@@ -437,6 +448,14 @@ private slots:
         hBar->triggerAction(QAbstractSlider::SliderToMaximum);
         QCOMPARE(view.horizontalPosition(), hBar->maximum());
         QVERIFY(view.horizontalPosition() > 0);
+        // The dump moves left by the position, in pixels.
+        const int shift = view.horizontalPosition();
+        const QImage right = paint(*view.viewport());
+        hBar->triggerAction(QAbstractSlider::SliderToMinimum);
+        const QImage left = paint(*view.viewport());
+        QCOMPARE(right.copy(0, 0, left.width() - shift, left.height()),
+                 left.copy(shift, 0, left.width() - shift, left.height()));
+        hBar->triggerAction(QAbstractSlider::SliderToMaximum);
         view.resize(view.contentWidth() + 200, 600);
         QVERIFY(!hBar->isVisible());
         QCOMPARE(view.horizontalPosition(), 0);

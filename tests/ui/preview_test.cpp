@@ -5,6 +5,7 @@
 #include "resources/StringTable.h"
 #include "store/CacheFolder.h"
 #include "store/HttpResource.h"
+#include "ui/panes/Charset.h"
 #include "ui/panes/Image.h"
 #include "ui/panes/ImageView.h"
 #include "ui/panes/ResourcePreviewView.h"
@@ -20,6 +21,7 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <zlib.h>
 
 // A failed step of building a fixture names itself and the error.
 #define FIXTURE_STEP(step)                                                                         \
@@ -34,6 +36,20 @@ QByteArray pngBytes(const QImage& image) {
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return bytes;
+}
+
+QByteArray gzip(const QByteArray& data) {
+    z_stream z{};
+    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&z, uLong(data.size()))), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(qsizetype(z.total_out));
+    deflateEnd(&z);
+    return out;
 }
 
 QString text(unsigned id) {
@@ -246,6 +262,37 @@ private slots:
                             static_cast<void*>(text.data()));
         text.resize(length);
         QCOMPARE(QString::fromUtf8(text), shown);
+
+        // Made before the pane had its size: it follows the pane's area.
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        QVERIFY(pane.area()->width() > 200);
+        QCOMPARE(view->geometry(), pane.area()->rect());
+    }
+
+    // The preview works from the decoded body; one that unpacks to more than
+    // the text view shows is cut there instead of being written out whole.
+    void compressedBodies_data() {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("kept");
+        QTest::newRow("small") << 5000 << 5000;
+        QTest::newRow("at the limit") << int(kTextViewLimit) << int(kTextViewLimit);
+        QTest::newRow("unpacking to 16 MiB") << (16 << 20) << int(kTextViewLimit);
+    }
+    void compressedBodies() {
+        QFETCH(int, size);
+        QFETCH(int, kept);
+        QByteArray page(size, 'a');
+        page[size - 1] = 'z';
+        ResourcePreviewView pane;
+        pane.showResource(capture("text/plain", gzip(page),
+                                  "Content-Type: text/plain\r\nContent-Encoding: gzip\r\n"));
+        auto* view = qobject_cast<TextView*>(pane.viewer());
+        QVERIFY(view);
+        QCOMPARE(QFileInfo(pane.previewFile()).size(), qint64(kept));
+        QCOMPARE(view->SendScintilla(QsciScintillaBase::SCI_GETTEXTLENGTH), long(kept));
+        QCOMPARE(view->SendScintilla(QsciScintillaBase::SCI_GETCHARAT, long(kept - 1)),
+                 long(kept == size ? 'z' : 'a'));
     }
 
     void messages_data() {

@@ -26,7 +26,7 @@ QString stringText(unsigned id) {
 // "Courier New" 10 points where it exists (or is mapped to a metric twin);
 // otherwise the system's fixed-pitch font at the same size, since the dump
 // only lines up in a monospace face.
-QFont dumpFont() {
+QFont fixedPitchFont() {
     QFont font(QStringLiteral("Courier New"));
     font.setPointSize(10);
     font.setStyleHint(QFont::TypeWriter);
@@ -47,7 +47,7 @@ BinaryView::BinaryView(QWidget* parent) : QAbstractScrollArea(parent) {
     viewport()->setAutoFillBackground(false);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
 
-    font_ = dumpFont();
+    font_ = fixedPitchFont();
     const QFontMetrics metrics(font_);
     lineHeight_ = std::max(1, metrics.height());
     charWidth_ = std::max(1, metrics.averageCharWidth());

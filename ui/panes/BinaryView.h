@@ -45,6 +45,7 @@ public:
     std::int32_t cacheLength() const { return cache_.length; }
     std::int64_t bytesRead() const { return bytesRead_; }
 
+    const QFont& dumpFont() const { return font_; }
     int lineHeight() const { return lineHeight_; }
     int characterWidth() const { return charWidth_; }
     int contentWidth() const { return contentWidth_; }

@@ -1,5 +1,6 @@
 #include "ui/panes/ResourcePreviewView.h"
 
+#include "engine/FileStream.h"
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
 #include "store/HttpResource.h"
@@ -14,6 +15,7 @@
 #include <QPainter>
 #include <QResizeEvent>
 
+#include <algorithm>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -28,6 +30,38 @@ bool isPreviewable(const QString& type, const QString& main, const QString& sub)
            sub == u"javascript" || sub == u"x-javascript" || sub == u"x-mpegURL" ||
            type == u"application/x-shockwave-flash";
 }
+
+// Bodies larger than these are not previewed whole: the text view shows the
+// first 2 MiB only, and no picture a page carries comes near the second.
+constexpr std::int64_t kTextFileLimit = std::int64_t(kTextViewLimit);
+constexpr std::int64_t kImageFileLimit = std::int64_t(256) << 20;
+
+// Writes the first `limit` bytes of a body and then refuses more, so that a
+// small compressed body unpacking to gigabytes stops at what the preview
+// can use instead of filling the disk while the window hangs.
+class CappedOutput : public OutputStream {
+public:
+    CappedOutput(OutputStream& sink, std::int64_t limit) : sink(sink), limit(limit) {}
+
+    bool write(const void* data, std::int32_t count) override {
+        const auto room = std::int32_t(std::min<std::int64_t>(limit - written, count));
+        if (room > 0 && !sink.write(data, room))
+            return false;
+        written += room;
+        if (room == count)
+            return true;
+        full = true;
+        return false;
+    }
+    bool flush() override { return sink.flush(); }
+
+    bool full = false;
+
+private:
+    OutputStream& sink;
+    const std::int64_t limit;
+    std::int64_t written = 0;
+};
 
 } // namespace
 
@@ -118,6 +152,18 @@ void ResourcePreviewView::deletePreviewFile() {
     previewPath.clear();
 }
 
+bool ResourcePreviewView::writePreviewFile(HttpResource& resource, std::int64_t limit,
+                                           bool& tooLarge) {
+    FileStream file;
+    if (!file.open(previewPath.toStdString(), FileStream::OpenWrite | FileStream::OpenCreate))
+        return false;
+    CappedOutput capped(file, limit);
+    if (resource.copyBody(capped, true))
+        return file.flush();
+    tooLarge = capped.full;
+    return tooLarge && file.flush();
+}
+
 bool ResourcePreviewView::preview(HttpResource& resource) {
     const QString type = QString::fromStdString(resource.contentType);
     QString main = type;
@@ -135,7 +181,9 @@ bool ResourcePreviewView::preview(HttpResource& resource) {
         messageText = text(141);
         return false;
     }
-    if (!resource.exportBody(previewPath.toStdString(), true)) {
+    bool tooLarge = false;
+    if (!writePreviewFile(resource, main == u"image" ? kImageFileLimit : kTextFileLimit,
+                          tooLarge)) {
         const std::uint32_t error = lastError();
         if (error == kErrorResourceNotReady)
             messageText = text(140);
@@ -143,6 +191,11 @@ bool ResourcePreviewView::preview(HttpResource& resource) {
             messageText = text(139);
         else
             messageText = text(141);
+        return false;
+    }
+    if (tooLarge && main == u"image") {
+        // Only part of the picture: better no preview than a broken one.
+        messageText = text(138);
         return false;
     }
     QWidget* parent = area();

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <memory>
 
 class HttpResource;
@@ -35,6 +36,8 @@ private:
 
     bool preview(HttpResource& resource);
     bool createPreviewFile();
+    // The decoded body, cut at `limit` bytes (then `tooLarge` is set).
+    bool writePreviewFile(HttpResource& resource, std::int64_t limit, bool& tooLarge);
     void deletePreviewFile();
 
     std::unique_ptr<QWidget> viewerWindow;

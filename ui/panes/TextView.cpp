@@ -110,6 +110,14 @@ TextView::TextView(QWidget* parent) : QsciScintillaBase(parent) {
     // A little air between lines makes dense markup easier to read.
     SendScintilla(SCI_SETEXTRAASCENT, 1L);
     SendScintilla(SCI_SETEXTRADESCENT, 1L);
+    // A wrapped line goes on one step (four columns, as web sources are
+    // mostly indented) further in than it began, so that wrapping does not
+    // look like a new line of the document.
+    SendScintilla(SCI_SETWRAPINDENTMODE, SC_WRAPINDENT_INDENT);
+    SendScintilla(SCI_SETTABWIDTH, 4L);
+    // The pane frames it already, and the picture view next to it has no
+    // frame either: switching between them should not make the edge jump.
+    setFrameShape(QFrame::NoFrame);
 }
 
 TextView* TextView::create(const QRect& rect, QWidget* parent) {

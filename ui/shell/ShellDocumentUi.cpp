@@ -1,5 +1,6 @@
 #include "ui/shell/ShellDocumentUi.h"
 
+#include "ui/shell/MainFrame.h"
 #include "ui/shell/MessageBoxes.h"
 
 #include <QMainWindow>
@@ -29,6 +30,10 @@ void ShellDocumentUi::showMessage(const std::string& text) {
 void ShellDocumentUi::setStatusText(const std::string& text) {
     if (!window_)
         return;
+    if (auto* frame = qobject_cast<MainFrame*>(window_.data())) {
+        frame->setStatusText(QString::fromStdString(text));
+        return;
+    }
     window_->statusBar()->showMessage(QString::fromStdString(text));
     window_->statusBar()->repaint();
 }

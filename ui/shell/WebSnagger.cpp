@@ -11,21 +11,17 @@
 #include "ui/shell/AutoUpdate.h"
 #include "ui/shell/DataFiles.h"
 #include "ui/shell/InstanceLock.h"
+#include "ui/shell/MainFrame.h"
 #include "ui/shell/MessageBoxes.h"
 #include "ui/shell/TestHooks.h"
 #include "ui/shell/TestProbe.h"
 #include "ui/shell/UiEventDelivery.h"
-#include "ui/shell/UpdateNotifier.h"
 
 #include <QApplication>
-#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QIcon>
-#include <QMainWindow>
 #include <QScreen>
 #include <QSocketNotifier>
-#include <QStatusBar>
-#include <QToolBar>
 #include <QUrl>
 #include <QUuid>
 
@@ -33,7 +29,6 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <unistd.h>
-#include <utility>
 
 namespace {
 
@@ -79,7 +74,6 @@ int WebSnagger::run() {
     }
     // The frame and the document go before the application's own exit steps.
     if (mainWindow_) {
-        mainWindow_->removeEventFilter(this);
         documentUi.setWindow(nullptr);
         delete mainWindow_;
     }
@@ -248,58 +242,21 @@ bool WebSnagger::createMainWindow() {
     delivery_ = std::make_unique<UiEventDelivery>();
     document_ = std::make_unique<Document>(documentUi, *delivery_, profile);
 
-    // Stands in for the main frame with its ribbon, list and panes.
-    auto* window = new QMainWindow;
-    window->setObjectName(QString::fromLatin1(kMainWindowName));
-    window->setWindowTitle(QStringLiteral("Tidewell"));
-    window->statusBar()->showMessage(text(107));
-    QToolBar* commands = window->addToolBar(QStringLiteral("Tidewell"));
-    commands->setMovable(false);
-    for (const auto& [id, label] : {std::pair{ID_ONLINE_HELP, QStringLiteral("在线帮助")},
-                                    std::pair{ID_CHECK_UPDATE, QStringLiteral("检查更新")},
-                                    std::pair{ID_APP_ABOUT, text(169)}}) {
-        connect(commands->addAction(label), &QAction::triggered, this,
-                [this, id = id] { onCommand(id); });
-    }
-    window->installEventFilter(this);
-    mainWindow_ = window;
-    documentUi.setWindow(window);
-
-    updateNotifier_ = new UpdateNotifier(window);
-    connect(updateNotifier_, &UpdateNotifier::updateAvailable, window,
-            [this] { updateNotifier_->offerUpdate(mainWindow_); });
-    updateNotifier_->start(productVersion, userId);
+    auto* frame = new MainFrame(document_.get());
+    frame->applicationCommands = [this](int id) { return onCommand(id); };
+    mainWindow_ = frame;
+    documentUi.setWindow(frame);
+    frame->startUpdateCheck(productVersion, userId);
     return true;
-}
-
-bool WebSnagger::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Close && watched == mainWindow_ && !closeDocument(true)) {
-        event->ignore();
-        return true;
-    }
-    return QObject::eventFilter(watched, event);
 }
 
 bool WebSnagger::closeDocument(bool ask) {
-    if (documentClosed_ || !document_)
-        return true;
-    if (ask) {
-        if (!document_->saveModified())
-            return false;
-    } else {
-        document_->closeCaptures(true);
-    }
-    documentClosed_ = true;
-    return true;
+    return !mainWindow_ || mainWindow_->closeDocument(ask);
 }
 
 void WebSnagger::showMainWindow() {
-    if (!mainWindow_)
-        return;
-    mainWindow_->setWindowState(mainWindow_->windowState() & ~Qt::WindowMinimized);
-    mainWindow_->show();
-    mainWindow_->raise();
-    mainWindow_->activateWindow();
+    if (mainWindow_)
+        mainWindow_->onCommand(kShowCommand);
 }
 
 bool WebSnagger::onCommand(int id) {

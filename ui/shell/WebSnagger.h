@@ -3,6 +3,7 @@
 // settings, and the application's own commands.
 #pragma once
 
+#include "ui/shell/MainFrame.h"
 #include "ui/shell/ProfileSettings.h"
 #include "ui/shell/ShellDocumentUi.h"
 
@@ -17,10 +18,8 @@ class Document;
 class FreeImageLibrary;
 class InstanceLock;
 class QApplication;
-class QMainWindow;
 class QSocketNotifier;
 class UiEventDelivery;
-class UpdateNotifier;
 
 // One per process. The Qt application is created only once the run needs a
 // user interface, so that "install" and "uninstall" work without a display.
@@ -62,7 +61,7 @@ public:
     bool closeDocument(bool ask);
 
     QApplication* application() const { return application_.get(); }
-    QMainWindow* mainWindow() const { return mainWindow_; }
+    MainFrame* mainWindow() const { return mainWindow_; }
     Document* document() const { return document_.get(); }
 
     // The program's version, sent as v= in every web address.
@@ -74,10 +73,6 @@ public:
 
     ShellDocumentUi documentUi;
     ProfileSettings profile;
-
-protected:
-    // The main window's close asks the document first.
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createUserId();
@@ -97,10 +92,8 @@ private:
     std::unique_ptr<QApplication> application_;
     std::unique_ptr<UiEventDelivery> delivery_;
     std::unique_ptr<Document> document_;
-    QPointer<QMainWindow> mainWindow_;
-    UpdateNotifier* updateNotifier_ = nullptr;
+    QPointer<MainFrame> mainWindow_;
     QSocketNotifier* signalNotifier_ = nullptr;
     std::unique_ptr<FreeImageLibrary> imageLibrary_;
     bool terminating_ = false;
-    bool documentClosed_ = false;
 };

@@ -1,0 +1,443 @@
+// The main frame with a real document: pane layout and pane commands, the
+// layout kept across runs, the status bar, capturing through the commands
+// (and what it does to the desktop's proxy settings), and the questions.
+#include "engine/HttpMessageHeader.h"
+#include "resources/StringTable.h"
+#include "store/Document.h"
+#include "store/HttpResource.h"
+#include "sysproxy/ProxySettings.h"
+#include "sysproxy/SettingsFile.h"
+#include "ui/panes/DockablePane.h"
+#include "ui/shell/MainFrame.h"
+#include "ui/shell/ProfileSettings.h"
+#include "ui/shell/ShellDocumentUi.h"
+#include "ui/shell/UiEventDelivery.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTabBar>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QString text(unsigned id) {
+    return QString::fromUtf8(loadString(id));
+}
+
+// The application around one frame: its document (cache folder prepared,
+// earlier captures loaded) and the frame showing it.
+struct Program {
+    Program() {
+        document = std::make_unique<Document>(ui, delivery, profile);
+        frame = std::make_unique<MainFrame>(document.get());
+        ui.setWindow(frame.get());
+        if (!document->newDocument())
+            qFatal("no cache folder");
+    }
+    ~Program() {
+        if (frame)
+            frame->closeDocument(false);
+        ui.setWindow(nullptr);
+        frame.reset();
+    }
+    void show() {
+        frame->resize(1100, 750);
+        frame->show();
+        QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
+    }
+    // One finished exchange, listed as the capture filter lists it.
+    HttpResource* addCapture() {
+        auto* resource = new HttpResource(document.get());
+        HttpRequestHeader request;
+        HttpResponseHeader response;
+        const std::string requestBlock =
+            "GET http://127.0.0.1/a.txt HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        const std::string responseBlock = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n";
+        if (!resource->begin(document->takeSequenceNumber()) ||
+            !parseRequestHeader(requestBlock.data(), int(requestBlock.size()), request) ||
+            !resource->writeRequestHeader(request) ||
+            !parseResponseHeader(responseBlock.data(), int(responseBlock.size()), response) ||
+            !resource->writeResponseHeader(response) || !resource->writeData("ok", 2) ||
+            !resource->finish())
+            qFatal("cannot build a capture");
+        resource->receivedSize = 2;
+        document->addResource(resource);
+        return resource;
+    }
+
+    UiEventDelivery delivery;
+    ShellDocumentUi ui;
+    ProfileSettings profile;
+    std::unique_ptr<Document> document;
+    std::unique_ptr<MainFrame> frame;
+};
+
+// Answers the next message box with `button` and keeps its text.
+class BoxAnswerer {
+public:
+    explicit BoxAnswerer(QMessageBox::StandardButton button) {
+        QObject::connect(&timer_, &QTimer::timeout, [this, button] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            timer_.stop();
+            text = box->text();
+            buttons = box->standardButtons();
+            box->button(button)->click();
+        });
+        timer_.start(5);
+    }
+    QString text;
+    QMessageBox::StandardButtons buttons;
+
+private:
+    QTimer timer_;
+};
+
+QTabBar* paneTabs(QMainWindow& frame) {
+    for (QTabBar* bar : frame.findChildren<QTabBar*>()) {
+        if (bar->isVisible() && bar->count() > 1)
+            return bar;
+    }
+    return nullptr;
+}
+
+QStringList tabTexts(QTabBar* bar) {
+    QStringList texts;
+    for (int i = 0; bar && i < bar->count(); ++i)
+        texts << bar->tabText(i);
+    return texts;
+}
+
+QString frontTab(QMainWindow& frame) {
+    QTabBar* bar = paneTabs(frame);
+    return bar ? bar->tabText(bar->currentIndex()) : QString();
+}
+
+bool sameSettings(const ProxySettings& a, const ProxySettings& b) {
+    return a.proxyEnable == b.proxyEnable && a.proxyServer == b.proxyServer &&
+           a.proxyOverride == b.proxyOverride && a.proxyMode == b.proxyMode &&
+           a.autoConfigUrl == b.autoConfigUrl && a.unusedPorts == b.unusedPorts;
+}
+
+} // namespace
+
+class MainFrameTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void panesAreCreatedInOrderAndDockedAtTheBottom();
+    void paneCommandsShowAndActivate();
+    void layoutIsKeptForTheNextRun();
+    void statusBarFollowsCapturing();
+    void capturingRedirectsAndRestoresTheDesktopSettings_data();
+    void capturingRedirectsAndRestoresTheDesktopSettings();
+    void clearAsksFirst();
+    void exitQuestion_data();
+    void exitQuestion();
+    void secondInstanceBringsTheWindowUp();
+};
+
+void MainFrameTest::init() {
+    // Each test starts from the first-run layout and an empty cache.
+    SettingsFile().deleteKey(ProfileSettings::sectionKey(MainFrame::kLayoutSection));
+    std::string folder;
+    if (CacheFolder::findCacheFolder(folder))
+        QDir(QString::fromStdString(folder)).removeRecursively();
+}
+
+void MainFrameTest::panesAreCreatedInOrderAndDockedAtTheBottom() {
+    Program program;
+    MainFrame& frame = *program.frame;
+    program.show();
+
+    QStringList titles;
+    for (DockablePane* pane : frame.panes())
+        titles << pane->windowTitle();
+    QCOMPARE(titles, QStringList({"地址参数", "请求头", "请求数据", "响应头", "响应数据", "预览"}));
+    const int ids[] = {32807, 32802, 32803, 32804, 32805, 32806};
+    for (std::size_t i = 0; i < frame.panes().size(); ++i) {
+        QCOMPARE(frame.pane(ids[i]), frame.panes()[i]);
+        QVERIFY(!frame.panes()[i]->objectName().isEmpty());
+        QCOMPARE(frame.dockWidgetArea(frame.panes()[i]), Qt::BottomDockWidgetArea);
+        QVERIFY(frame.panes()[i]->isVisible());
+    }
+
+    QCOMPARE(tabTexts(paneTabs(frame)),
+             QStringList({"地址参数", "请求头", "请求数据", "响应头", "响应数据"}));
+    QCOMPARE(frontTab(frame), QString("地址参数"));
+    DockablePane* preview = frame.pane(MainFrame::ID_VIEW_RESOURCE_PREVIEW);
+    DockablePane* address = frame.pane(MainFrame::ID_VIEW_ADDRESS_PARAMETER);
+    QVERIFY(frame.tabifiedDockWidgets(preview).isEmpty());
+    QVERIFY(preview->geometry().left() > address->geometry().right());
+    QCOMPARE(preview->geometry().top(), address->geometry().top());
+    // The list sits above the panes.
+    QVERIFY(frame.centralWidget()->geometry().bottom() < address->geometry().top());
+    QCOMPARE(frame.objectName(), QString("Merovex.HttpSnagger.MainFrame"));
+}
+
+void MainFrameTest::paneCommandsShowAndActivate() {
+    Program program;
+    MainFrame& frame = *program.frame;
+    program.show();
+
+    // A tab behind others comes to the front.
+    QVERIFY(frame.onCommand(MainFrame::ID_VIEW_RESPONSE_DATA));
+    QCOMPARE(frontTab(frame), QString("响应数据"));
+
+    // A closed pane comes back where it was docked.
+    DockablePane* preview = frame.pane(MainFrame::ID_VIEW_RESOURCE_PREVIEW);
+    DockablePane* address = frame.pane(MainFrame::ID_VIEW_ADDRESS_PARAMETER);
+    preview->close();
+    QVERIFY(preview->isHidden());
+    QVERIFY(frame.onCommand(MainFrame::ID_VIEW_RESOURCE_PREVIEW));
+    QVERIFY(preview->isVisible());
+    QCOMPARE(frame.dockWidgetArea(preview), Qt::BottomDockWidgetArea);
+    QVERIFY(!preview->isFloating());
+    QTRY_VERIFY(preview->geometry().left() > address->geometry().right());
+
+    // A closed tab comes back into its group; a visible one stays visible.
+    DockablePane* requestHeader = frame.pane(MainFrame::ID_VIEW_REQUEST_HEADER);
+    requestHeader->close();
+    QTRY_VERIFY(!tabTexts(paneTabs(frame)).contains("请求头"));
+    QVERIFY(frame.onCommand(MainFrame::ID_VIEW_REQUEST_HEADER));
+    QTRY_VERIFY(tabTexts(paneTabs(frame)).contains("请求头"));
+    QCOMPARE(frontTab(frame), QString("请求头"));
+    QVERIFY(frame.onCommand(MainFrame::ID_VIEW_REQUEST_HEADER));
+    QVERIFY(requestHeader->isVisible());
+
+    // The menu button itself does nothing; pane commands are never checked.
+    QVERIFY(frame.onCommand(MainFrame::ID_VIEW_WINDOWS));
+    bool enabled = false;
+    bool checked = true;
+    frame.commandState(MainFrame::ID_VIEW_REQUEST_HEADER, enabled, checked);
+    QVERIFY(enabled);
+    QVERIFY(!checked);
+}
+
+void MainFrameTest::layoutIsKeptForTheNextRun() {
+    {
+        Program first;
+        first.show();
+        MainFrame& frame = *first.frame;
+        frame.pane(MainFrame::ID_VIEW_RESPONSE_DATA)->close();
+        frame.addDockWidget(Qt::LeftDockWidgetArea,
+                            frame.pane(MainFrame::ID_VIEW_RESOURCE_PREVIEW));
+        frame.onCommand(MainFrame::ID_VIEW_RESPONSE_HEADER);
+    }
+    Program second;
+    second.show();
+    MainFrame& frame = *second.frame;
+    QVERIFY(frame.pane(MainFrame::ID_VIEW_RESPONSE_DATA)->isHidden());
+    QCOMPARE(frame.dockWidgetArea(frame.pane(MainFrame::ID_VIEW_RESOURCE_PREVIEW)),
+             Qt::LeftDockWidgetArea);
+    QCOMPARE(tabTexts(paneTabs(frame)), QStringList({"地址参数", "请求头", "请求数据", "响应头"}));
+    QCOMPARE(frontTab(frame), QString("响应头"));
+
+    // A layout that cannot be read leaves the first-run one.
+    second.frame.reset();
+    SettingsFile().writeBinary(ProfileSettings::sectionKey(MainFrame::kLayoutSection),
+                               MainFrame::kLayoutValue, "not a layout");
+    MainFrame third(nullptr);
+    third.resize(1100, 750);
+    third.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&third));
+    QCOMPARE(third.dockWidgetArea(third.pane(MainFrame::ID_VIEW_RESOURCE_PREVIEW)),
+             Qt::BottomDockWidgetArea);
+    QCOMPARE(tabTexts(paneTabs(third)).size(), 5);
+}
+
+void MainFrameTest::statusBarFollowsCapturing() {
+    Program program;
+    MainFrame& frame = *program.frame;
+    QCOMPARE(frame.statusElement()->text(), QString("空闲"));
+    QCOMPARE(frame.statusElement()->property("elementId").toInt(), 120);
+
+    QVERIFY(frame.onCommand(MainFrame::ID_CATCH_START));
+    QVERIFY(program.document->isCapturing());
+    const QString status = frame.statusElement()->text();
+    const auto match =
+        QRegularExpression("^HTTP代理建立在IP:127\\.0\\.0\\.1,端口:(\\d+)。$").match(status);
+    QVERIFY2(match.hasMatch(), qPrintable(status));
+    const int port = match.captured(1).toInt();
+    QCOMPARE(port, program.document->proxy.port());
+    // The port shown is the one listening.
+    QTcpSocket client;
+    client.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+    QVERIFY(client.waitForConnected(5000));
+    client.abort();
+
+    QVERIFY(frame.onCommand(MainFrame::ID_CATCH_STOP));
+    QVERIFY(!program.document->isCapturing());
+    QCOMPARE(frame.statusElement()->text(), QString("空闲"));
+}
+
+void MainFrameTest::capturingRedirectsAndRestoresTheDesktopSettings_data() {
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("bypass");
+    QTest::addColumn<QString>("autoConfig");
+    QTest::newRow("no proxy") << "none"
+                              << ""
+                              << "localhost"
+                              << "";
+    QTest::newRow("upstream proxy") << "manual"
+                                    << "http=127.0.0.1:3128;https=127.0.0.1:3129"
+                                    << "localhost;*.local"
+                                    << "";
+    QTest::newRow("automatic") << "auto"
+                               << ""
+                               << ""
+                               << "http://127.0.0.1:9/proxy.pac";
+}
+
+void MainFrameTest::capturingRedirectsAndRestoresTheDesktopSettings() {
+    QFETCH(QString, mode);
+    QFETCH(QString, server);
+    QFETCH(QString, bypass);
+    QFETCH(QString, autoConfig);
+    ProxySettings user;
+    user.proxyMode = mode.toStdString();
+    user.proxyEnable = mode == "manual";
+    user.proxyServer = server.toStdString();
+    user.proxyOverride = bypass.toStdString();
+    user.autoConfigUrl = autoConfig.toStdString();
+    user.parseProxyServer();
+    QVERIFY(user.apply());
+    ProxySettings before;
+    QVERIFY(before.read(ProxySettings::kSystemKey));
+
+    Program program;
+    MainFrame& frame = *program.frame;
+    bool enabled = false;
+    bool checked = false;
+    frame.commandState(MainFrame::ID_CATCH_START, enabled, checked);
+    QVERIFY(enabled);
+    frame.commandState(MainFrame::ID_CATCH_STOP, enabled, checked);
+    QVERIFY(!enabled);
+
+    QVERIFY(frame.onCommand(MainFrame::ID_CATCH_START));
+    ProxySettings during;
+    QVERIFY(during.read(ProxySettings::kSystemKey));
+    QVERIFY(during.proxyEnable);
+    std::string local;
+    QVERIFY(during.upstreamServer(local));
+    QCOMPARE(QString::fromStdString(local),
+             QString("127.0.0.1:%1").arg(program.document->proxy.port()));
+    frame.commandState(MainFrame::ID_CATCH_START, enabled, checked);
+    QVERIFY(!enabled);
+    frame.commandState(MainFrame::ID_CATCH_STOP, enabled, checked);
+    QVERIFY(enabled);
+
+    QVERIFY(frame.onCommand(MainFrame::ID_CATCH_STOP));
+    ProxySettings after;
+    QVERIFY(after.read(ProxySettings::kSystemKey));
+    QVERIFY(sameSettings(after, before));
+
+    // Closing while capturing gives the settings back as well.
+    QVERIFY(frame.onCommand(MainFrame::ID_CATCH_START));
+    QVERIFY(frame.closeDocument(false));
+    QVERIFY(!program.document->isCapturing());
+    QVERIFY(after.read(ProxySettings::kSystemKey));
+    QVERIFY(sameSettings(after, before));
+}
+
+void MainFrameTest::clearAsksFirst() {
+    Program program;
+    program.addCapture();
+    program.addCapture();
+    {
+        BoxAnswerer cancel(QMessageBox::Cancel);
+        QVERIFY(program.frame->onCommand(MainFrame::ID_RESOURCES_CLEAR));
+        QCOMPARE(cancel.text, text(121));
+        QCOMPARE(cancel.buttons, QMessageBox::Ok | QMessageBox::Cancel);
+    }
+    QVERIFY(program.document->resources.head);
+    {
+        BoxAnswerer ok(QMessageBox::Ok);
+        QVERIFY(program.frame->onCommand(MainFrame::ID_RESOURCES_CLEAR));
+        QCOMPARE(ok.text, text(121));
+    }
+    QVERIFY(!program.document->resources.head);
+}
+
+void MainFrameTest::exitQuestion_data() {
+    QTest::addColumn<bool>("newCapture");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("closes");
+    QTest::addColumn<bool>("fileKept");
+    QTest::newRow("cancel") << true << int(QMessageBox::Cancel) << false << false;
+    QTest::newRow("no") << true << int(QMessageBox::No) << true << false;
+    QTest::newRow("yes") << true << int(QMessageBox::Yes) << true << true;
+    QTest::newRow("nothing new") << false << int(QMessageBox::NoButton) << true << false;
+}
+
+void MainFrameTest::exitQuestion() {
+    QFETCH(bool, newCapture);
+    QFETCH(int, answer);
+    QFETCH(bool, closes);
+    QFETCH(bool, fileKept);
+    Program program;
+    program.show();
+    std::string file;
+    if (newCapture)
+        file = program.document->fileName(program.addCapture()->id);
+    QVERIFY(program.frame->onCommand(MainFrame::ID_CATCH_START));
+
+    BoxAnswerer answerer(static_cast<QMessageBox::StandardButton>(answer));
+    QCOMPARE(program.frame->close(), closes);
+    QCOMPARE(answerer.text, newCapture ? text(164) : QString());
+    if (newCapture)
+        QCOMPARE(answerer.buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    QCOMPARE(program.frame->isVisible(), !closes);
+    // Cancel leaves the program running and capturing.
+    QCOMPARE(program.document->isCapturing(), !closes);
+    QCOMPARE(program.document->resources.head != nullptr, newCapture && !closes);
+    if (newCapture)
+        QCOMPARE(QFile::exists(QString::fromStdString(file)), fileKept);
+}
+
+void MainFrameTest::secondInstanceBringsTheWindowUp() {
+    Program program;
+    MainFrame& frame = *program.frame;
+    QVERIFY(frame.onCommand(MainFrame::kShowCommand));
+    QVERIFY(frame.isVisible());
+    frame.showMinimized();
+    QVERIFY(frame.onCommand(MainFrame::kShowCommand));
+    QVERIFY(frame.isVisible());
+    QVERIFY(!(frame.windowState() & Qt::WindowMinimized));
+}
+
+int main(int argc, char** argv) {
+    // Never the user's own settings, proxy or cache.
+    QTemporaryDir home;
+    if (!home.isValid())
+        return 1;
+    const QByteArray root = home.path().toUtf8();
+    qputenv("HOME", root);
+    qputenv("XDG_CONFIG_HOME", root + "/config");
+    qputenv("XDG_DATA_HOME", root + "/data");
+    qputenv("XDG_CACHE_HOME", root + "/cache");
+    qputenv("XDG_RUNTIME_DIR", root + "/run");
+    QDir().mkpath(home.path() + "/run");
+    QFile::setPermissions(home.path() + "/run",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("GSETTINGS_BACKEND", "keyfile");
+    qunsetenv("TIDEWELL_AUTO_ANSWER");
+    QApplication application(argc, argv);
+    MainFrameTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "mainframe_test.moc"

@@ -1,0 +1,670 @@
+// The resource list: texts and order of rows, the four arrangements, and the view following a
+// document, driven offscreen.
+#include "store/CaptureLock.h"
+#include "store/Document.h"
+#include "ui/browser/ResourceListView.h"
+
+#include <QClipboard>
+#include <QMenu>
+#include <QtTest>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <random>
+
+namespace {
+
+class QuietUi : public DocumentUi {
+public:
+    bool askOkCancel(const std::string&) override { return true; }
+    Answer askYesNoCancel(const std::string&) override { return Answer::Yes; }
+    void showMessage(const std::string&) override {}
+    void setStatusText(const std::string&) override {}
+};
+
+class MemorySettings : public DocumentSettings {
+public:
+    int readInt(const std::string& section, const std::string& name, int def) override {
+        auto it = values.find(section + "|" + name);
+        return it == values.end() ? def : it->second;
+    }
+    void writeInt(const std::string& section, const std::string& name, int value) override {
+        values[section + "|" + name] = value;
+    }
+    std::map<std::string, int> values;
+};
+
+// Posted notices wait here until the test delivers them, as the event loop would.
+class QueueDelivery : public EventDelivery {
+public:
+    void post(DocumentListener* listener, const DocumentNotice& notice) override {
+        queue.emplace_back(listener, notice);
+    }
+    void forget(DocumentListener* listener) override {
+        std::erase_if(queue, [&](const auto& q) { return q.first == listener; });
+    }
+    void deliver() {
+        while (!queue.empty()) {
+            auto [listener, notice] = queue.front();
+            queue.pop_front();
+            listener->documentEvent(notice);
+        }
+    }
+    std::deque<std::pair<DocumentListener*, DocumentNotice>> queue;
+};
+
+class Recorder : public DocumentListener {
+public:
+    void documentEvent(const DocumentNotice& notice) override {
+        current.push_back(notice.resource);
+    }
+    std::vector<HttpResource*> current;
+};
+
+struct Fixture {
+    Fixture() : document(ui, delivery, settings) {}
+    ~Fixture() { delete view; } // before the document frees the resources
+
+    void open(int width = 900, int height = 400) {
+        view = new ResourceListView;
+        view->resize(width, height);
+        view->attach(&document);
+        document.notify(DocumentEvent::Initialised, nullptr, true);
+        delivery.deliver();
+    }
+
+    // A captured resource the way the capture filter fills it in; announced as posted.
+    HttpResource* add(const std::string& address, const std::string& type = "text/html",
+                      std::int32_t category = 6, const std::string& referrer = {},
+                      bool deliverNow = true) {
+        auto* r = new HttpResource(&document);
+        r->id = nextId++;
+        r->url.parse(address);
+        std::string path = r->url.path;
+        std::size_t slash = path.rfind('/');
+        r->name = percentDecode(slash == std::string::npos ? path : path.substr(slash + 1));
+        r->directory =
+            percentDecode("http://" + r->url.authority +
+                          (slash == std::string::npos ? "/" : path.substr(0, slash + 1)));
+        if (!referrer.empty())
+            r->referrer.parse(referrer);
+        r->contentType = type;
+        r->category = category;
+        r->flags = HttpResource::Loading;
+        if (prepare)
+            prepare(*r);
+        {
+            CaptureLocker lock(captureLock());
+            document.addResource(r);
+            document.notify(DocumentEvent::ResourceAdded, r, true);
+        }
+        if (deliverNow)
+            delivery.deliver();
+        return r;
+    }
+
+    ListTreeCtrl* tree() const { return view->tree(); }
+    ListTreeItem row(const HttpResource* r) const { return static_cast<ListTreeItem>(r->listItem); }
+    std::string text(ListTreeItem item, int column = 0) const {
+        return view->adaptor().GetItemText(item->data, column);
+    }
+    // The tree as "name(child child) name", column 0 texts in display order.
+    std::string shape(ListTreeItem parent = nullptr) const {
+        std::string out;
+        for (ListTreeItem c = tree()->childItem(parent); c; c = tree()->nextSibling(c)) {
+            if (!out.empty())
+                out += ' ';
+            out += text(c);
+            if (tree()->hasChildren(c))
+                out += "(" + shape(c) + ")";
+        }
+        return out;
+    }
+    void settle() {
+        tree()->updateRows();
+        QCoreApplication::processEvents();
+    }
+    QPoint at(ListTreeItem item, int x) const {
+        return QPoint(x, tree()->itemRect(item, false).center().y());
+    }
+
+    QuietUi ui;
+    MemorySettings settings;
+    QueueDelivery delivery;
+    Document document;
+    ResourceListView* view = nullptr;
+    std::uint32_t nextId = 1;
+    std::function<void(HttpResource&)> prepare; // runs before the resource is announced
+};
+
+} // namespace
+
+class ResourceListTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void sizeAndStatusTexts();
+    void comparisonsAndIcons();
+    void byDirectoryFolders();
+    void byTypeGroups();
+    void byReferrerParents();
+    void insertionMatchesTheOrderedWalk();
+    void staleAndRepeatedNotices();
+    void caretSetsCurrentResource();
+    void modeSwitchKeepsSelectionAndChecks();
+    void clearingEmptiesTheList();
+    void persistentState();
+    void commands();
+    void clicksAndChecks();
+    void contextMenus();
+    void screenshot();
+};
+
+void ResourceListTest::initTestCase() {
+    QFont f = QApplication::font();
+    f.setFamilies({f.family(), QStringLiteral("Noto Sans CJK SC")});
+    QApplication::setFont(f);
+}
+
+void ResourceListTest::sizeAndStatusTexts() {
+    struct Case {
+        std::int64_t length, received;
+        bool loading;
+        const char* size;
+        const char* status;
+    };
+    const Case cases[] = {
+        {0, 0, false, "0 KB", "完成"},         {1, 0, false, "1 KB", "完成"},
+        {1024, 0, false, "1 KB", "完成"},      {1025, 0, false, "2 KB", "完成"},
+        {1048576, 10, true, "1,024 KB", "0%"}, {-1, 1234567890, true, "1,205,633 KB", "加载中..."},
+        {0, 0, true, "0 KB", "加载中..."},     {200, 50, true, "1 KB", "25%"},
+        {-1, 5000, false, "5 KB", "完成"},
+    };
+    CacheFolder folder;
+    for (const Case& c : cases) {
+        HttpResource r(&folder);
+        r.contentLength = c.length;
+        r.receivedSize = c.received;
+        r.flags = c.loading ? std::uint32_t(HttpResource::Loading) : 0u;
+        QCOMPARE(sizeText(r), std::string(c.size));
+        QCOMPARE(statusText(r), std::string(c.status));
+    }
+}
+
+void ResourceListTest::comparisonsAndIcons() {
+    QVERIFY(compareTextNoCase("Index.HTML", "index.html") == 0);
+    QVERIFY(compareTextNoCase("a", "B") < 0);
+    QVERIFY(compareTextNoCase("ab", "a") > 0);
+    QVERIFY(compareTextNoCase("图像Ä", "图像ä") == 0);
+    QVERIFY(compareTextNoCase("x图", "X图片") < 0);
+
+    ListTreeView list;
+    ResourceListAdaptor adaptor(list);
+    CacheFolder folder;
+    HttpResource one(&folder), kilo(&folder);
+    one.contentLength = 1;
+    kilo.contentLength = -1;
+    kilo.receivedSize = 1024;
+    ResourceListItem a{ResourceListItem::ResourceItem, &one, {}, 0};
+    ResourceListItem b{ResourceListItem::ResourceItem, &kilo, {}, 0};
+    ResourceListItem dir{ResourceListItem::FolderItem, nullptr, "dir", 0};
+    ResourceListItem image{ResourceListItem::TypeGroupItem, nullptr, {}, 2};
+    ResourceListItem other{ResourceListItem::TypeGroupItem, nullptr, {}, 8};
+    auto cmp = [&](const ResourceListItem& x, const ResourceListItem& y) {
+        int c = adaptor.CompareItems(reinterpret_cast<std::uintptr_t>(&x),
+                                     reinterpret_cast<std::uintptr_t>(&y));
+        return (c > 0) - (c < 0);
+    };
+    list.sortColumn = resourceColumnOfKind(SizeColumn);
+    QCOMPARE(adaptor.GetItemText(reinterpret_cast<std::uintptr_t>(&a), 3), std::string("1 KB"));
+    QCOMPARE(adaptor.GetItemText(reinterpret_cast<std::uintptr_t>(&b), 3), std::string("1 KB"));
+    QCOMPARE(cmp(a, b), -1); // same text, sorted apart by bytes
+    QCOMPARE(cmp(dir, a), -1);
+    QCOMPARE(cmp(image, other), -1);
+    QCOMPARE(adaptor.GetItemText(reinterpret_cast<std::uintptr_t>(&other), 0), std::string("其它"));
+    QCOMPARE(adaptor.GetItemText(reinterpret_cast<std::uintptr_t>(&other), 1), std::string());
+    list.sortAscending = false;
+    QCOMPARE(cmp(a, b), 1);
+    QCOMPARE(cmp(dir, a), 1); // resources before groups when descending
+
+    QCOMPARE(ItemImage(dir), int(FolderImage));
+    QCOMPARE(ItemImage(image), int(TypeGroupImage));
+    one.flags = HttpResource::Loading;
+    QCOMPARE(ItemImage(a), int(LoadingImage));
+    one.flags = 0;
+    one.result = 0xE0000069;
+    QCOMPARE(ItemImage(a), int(FailedImage));
+    one.result = 0;
+    QCOMPARE(ItemImage(a), int(DoneImage));
+}
+
+void ResourceListTest::byDirectoryFolders() {
+    Fixture fx;
+    fx.settings.values["Window State\\Resources List|View Mode"] = ByDirectory;
+    fx.open();
+    QCOMPARE(fx.view->mode(), ByDirectory);
+    fx.add("http://h/a//b/c.js");
+    fx.add("http://H/%41//b/d.js"); // same host and folders, decoded and case folded
+    fx.add("http://h/top.html");
+    fx.add("http://h/%E5%9B%BE/x.png");
+    fx.add("/nohost");
+    QCOMPARE(fx.shape(), std::string("h(a(b(c.js d.js)) 图(x.png) top.html) nohost"));
+    // Descending puts the files of a folder before its sub-folders.
+    fx.view->list()->header->sectionClicked(resourceColumnOfKind(OrdinalColumn));
+    QVERIFY(!fx.view->list()->sortAscending);
+    fx.add("http://h/z/new.js");
+    QCOMPARE(fx.shape(), std::string("nohost h(top.html 图(x.png) z(new.js) a(b(d.js c.js)))"));
+}
+
+void ResourceListTest::byTypeGroups() {
+    Fixture fx;
+    fx.open();
+    fx.add("http://h/1.bin", "application/x-thing", 8);
+    fx.add("http://h/2.png", "image/png", 2);
+    fx.view->onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_TYPE);
+    fx.add("http://h/3.js", "application/javascript", 0);
+    fx.add("http://h/4.gif", "image/gif", 2);
+    QCOMPARE(fx.shape(), std::string("应用(3.js) 图像(2.png 4.gif) 其它(1.bin)"));
+    QVERIFY(fx.view->list()->autoCheck());
+}
+
+void ResourceListTest::byReferrerParents() {
+    Fixture fx;
+    fx.open();
+    fx.view->onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_REFERRER);
+    fx.add("http://h/page.html");
+    fx.add("http://h/late.js", "text/javascript", 6, "http://h/later.html");
+    fx.add("http://h/style.css", "text/css", 6, "HTTP://H/page.html"); // folded compare
+    fx.add("http://h/later.html", "text/html", 6, "http://h/page.html");
+    fx.add("http://h/img.png", "image/png", 2, "http://h/style.css");
+    fx.add("http://h/page.html"); // a second page.html: the first one shown stays the parent
+    fx.add("http://h/x.js", "text/javascript", 6, "http://h/page.html");
+    QCOMPARE(fx.shape(),
+             std::string("page.html(style.css(img.png) later.html x.js) late.js page.html"));
+    QVERIFY(!fx.view->list()->autoCheck());
+    // Rebuilding walks the list in capture order: late.js still finds no referrer before it.
+    fx.view->onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_ORDER);
+    fx.view->onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_REFERRER);
+    QCOMPARE(fx.shape(),
+             std::string("page.html(style.css(img.png) later.html x.js) late.js page.html"));
+    // With the rows reversed, the later page.html is the first one shown and gets new rows.
+    fx.view->list()->header->sectionClicked(resourceColumnOfKind(OrdinalColumn));
+    fx.add("http://h/y.js", "text/javascript", 6, "http://h/page.html");
+    QCOMPARE(fx.shape(),
+             std::string("page.html(y.js) late.js page.html(x.js later.html style.css(img.png))"));
+}
+
+// Positions found by search must be those of the walk over every sibling: before the first
+// sibling that sorts after the new row.
+void ResourceListTest::insertionMatchesTheOrderedWalk() {
+    const char* names[] = {"a.js", "B.js", "c.css", "A.JS", "b.js", "图.png", "d", "C.CSS"};
+    for (ViewMode mode : {ByOrder, ByDirectory, ByType, ByReferrer}) {
+        for (int kind : {NameColumn, TypeColumn, SizeColumn, StatusColumn, ReferrerColumn}) {
+            for (bool ascending : {true, false}) {
+                Fixture fx;
+                fx.open();
+                fx.view->onCommand(int(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_ORDER) +
+                                   int(mode));
+                fx.view->list()->sortColumn = resourceColumnOfKind(kind);
+                fx.view->list()->sortAscending = ascending;
+                fx.view->list()->SortChildren(nullptr);
+                std::mt19937 random(7);
+                const QString where = QString("mode %1 kind %2 ascending %3 row %4")
+                                          .arg(mode)
+                                          .arg(kind)
+                                          .arg(ascending);
+                for (int i = 0; i < 120; ++i) {
+                    std::string dir = "d" + std::to_string(random() % 3);
+                    std::string address = "http://h" + std::to_string(random() % 2) + "/" + dir +
+                                          "/" + names[random() % 8];
+                    std::string referrer =
+                        random() % 2 ? "http://h0/" + dir + "/" + names[random() % 8] : "";
+                    fx.prepare = [&](HttpResource& r) {
+                        r.contentLength = static_cast<int>(random() % 4) * 1000 - 1;
+                        if (random() % 3 == 0)
+                            r.flags = 0;
+                    };
+                    HttpResource* r = fx.add(address, names[random() % 8],
+                                             static_cast<int>(random() % 9), referrer);
+                    ListTreeItem row = fx.row(r);
+                    auto cmp = [&](ListTreeItem s) {
+                        return fx.view->adaptor().CompareItems(s->data, row->data);
+                    };
+                    for (ListTreeItem s = fx.tree()->prevSibling(row); s;
+                         s = fx.tree()->prevSibling(s))
+                        QVERIFY2(cmp(s) <= 0, qPrintable(where.arg(i)));
+                    if (ListTreeItem s = fx.tree()->nextSibling(row))
+                        QVERIFY2(cmp(s) > 0, qPrintable(where.arg(i)));
+                    if (mode == ByReferrer) {
+                        // The parent is the first row from the top whose address matches.
+                        ListTreeItem parent = nullptr;
+                        if (r->referrer.flags)
+                            for (ListTreeItem n = fx.tree()->rootItem(); n;
+                                 n = fx.tree()->NextInPreorder(n))
+                                if (n != row && ResourceListView::itemOf(n)->resource->url.compare(
+                                                    r->referrer) == 0) {
+                                    parent = n;
+                                    break;
+                                }
+                        QVERIFY2(fx.tree()->parentItem(row) == parent, qPrintable(where.arg(i)));
+                    }
+                }
+            }
+        }
+    }
+}
+
+void ResourceListTest::staleAndRepeatedNotices() {
+    Fixture fx;
+    fx.open();
+    HttpResource* kept = fx.add("http://h/kept.js");
+    HttpResource* gone = fx.add("http://h/gone.js", "text/html", 6, {}, false);
+    // Queued: added and changed. The resource is taken out and freed before they arrive.
+    {
+        CaptureLocker lock(captureLock());
+        fx.document.notify(DocumentEvent::ResourceChanged, gone, true);
+    }
+    fx.document.clearAll();
+    QCOMPARE(fx.tree()->itemCount(), 0);
+    fx.delivery.deliver(); // must not touch the freed resource
+    QCOMPARE(fx.tree()->itemCount(), 0);
+
+    // A rebuild shows a resource whose added notice is still queued: it gets one row only.
+    HttpResource* late = fx.add("http://h/late.js", "text/html", 6, {}, false);
+    fx.view->onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_DIRECTORY);
+    fx.delivery.deliver();
+    QCOMPARE(fx.shape(), std::string("h(late.js)"));
+    Q_UNUSED(kept);
+
+    // A change updates the icon in place.
+    late->flags = 0;
+    {
+        CaptureLocker lock(captureLock());
+        fx.document.notify(DocumentEvent::ResourceChanged, late, true);
+    }
+    fx.delivery.deliver();
+    QCOMPARE(fx.tree()->itemImage(fx.row(late)), int(DoneImage));
+    QCOMPARE(fx.text(fx.row(late), 4), std::string("完成"));
+}
+
+void ResourceListTest::caretSetsCurrentResource() {
+    Fixture fx;
+    Recorder panes;
+    fx.document.addListener(DocumentEvent::CurrentChanged, &panes);
+    fx.settings.values["Window State\\Resources List|View Mode"] = ByDirectory;
+    fx.open();
+    HttpResource* a = fx.add("http://h/a.js");
+    fx.add("http://h/b.js");
+    fx.tree()->SelectItem(fx.row(a), false);
+    QCOMPARE(fx.document.currentResource, a);
+    fx.tree()->SelectItem(fx.tree()->rootItem(), false); // the host folder
+    QCOMPARE(fx.document.currentResource, static_cast<HttpResource*>(nullptr));
+    QCOMPARE(panes.current, (std::vector<HttpResource*>{a, nullptr}));
+    fx.document.removeListener(&panes);
+}
+
+void ResourceListTest::modeSwitchKeepsSelectionAndChecks() {
+    Fixture fx;
+    fx.open();
+    HttpResource* a = fx.add("http://h/x/a.js");
+    HttpResource* b = fx.add("http://h/x/b.js");
+    HttpResource* c = fx.add("http://h/y/c.js");
+    HttpResource* d = fx.add("http://g/d.js");
+    ListTreeCtrl* t = fx.tree();
+    t->SetCheckState(fx.row(a), Checked);
+    t->SetCheckState(fx.row(b), Checked);
+    t->SetCheckState(fx.row(d), Checked);
+    t->SelectItem(fx.row(c), false);
+    t->SelectItem(fx.row(a), true);
+    Recorder panes;
+    fx.document.addListener(DocumentEvent::CurrentChanged, &panes);
+
+    fx.view->onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_DIRECTORY);
+    QCOMPARE(fx.shape(), std::string("g(d.js) h(x(a.js b.js) y(c.js))"));
+    QCOMPARE(t->selection(), (std::vector<ListTreeItem>{fx.row(c), fx.row(a)}));
+    QCOMPARE(t->caret(), fx.row(a));
+    ListTreeItem g = t->rootItem(), h = t->nextSibling(g);
+    ListTreeItem x = t->childItem(h), y = t->nextSibling(x);
+    QCOMPARE(t->checkState(g), int(Checked));
+    QCOMPARE(t->checkState(x), int(Checked));
+    QCOMPARE(t->checkState(y), int(Unchecked));
+    QCOMPARE(t->checkState(h), int(Mixed));
+    // The caret went away with the old rows and came back once.
+    QCOMPARE(panes.current, (std::vector<HttpResource*>{nullptr, a}));
+
+    // Checking a folder reaches every resource below it; the resource boxes count afterwards.
+    t->leftButtonDown(y, ListTreeCore::HitZone::CheckBox, false, false);
+    QCOMPARE(t->checkState(fx.row(c)), int(Checked));
+    QCOMPARE(t->checkState(h), int(Checked));
+    fx.view->onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_TYPE);
+    QCOMPARE(t->checkState(t->rootItem()), int(Checked));
+    fx.view->onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_REFERRER);
+    for (HttpResource* r : {a, b, c, d})
+        QCOMPARE(t->checkState(fx.row(r)), int(Checked));
+    // By referrer every box stands alone.
+    QVERIFY(!t->autoCheck);
+
+    // Choosing the current mode again changes nothing.
+    ListTreeItem before = fx.row(a);
+    fx.view->onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_REFERRER);
+    QCOMPARE(fx.row(a), before);
+    fx.document.removeListener(&panes);
+}
+
+void ResourceListTest::clearingEmptiesTheList() {
+    Fixture fx;
+    fx.open();
+    HttpResource* a = fx.add("http://h/a.js");
+    fx.tree()->SelectItem(fx.row(a), false);
+    QCOMPARE(fx.document.currentResource, a);
+    fx.document.clearAll();
+    QCOMPARE(fx.tree()->itemCount(), 0);
+    QVERIFY(fx.tree()->selection().empty());
+    QVERIFY(!fx.tree()->caret());
+    QCOMPARE(fx.document.currentResource, static_cast<HttpResource*>(nullptr));
+    HttpResource* b = fx.add("http://h/b.js");
+    QCOMPARE(fx.tree()->itemCount(), 1);
+    QVERIFY(fx.row(b));
+}
+
+void ResourceListTest::persistentState() {
+    const std::string widths = "Window State\\Resources List\\Column Widths|";
+    const std::string modeKey = "Window State\\Resources List|View Mode";
+    Fixture fx;
+    fx.settings.values[widths + "Name"] = 0;
+    fx.settings.values[widths + "Type"] = -5;
+    fx.settings.values[widths + "URL"] = 420;
+    fx.settings.values[modeKey] = 7;
+    fx.open();
+    ListTreeView* list = fx.view->list();
+    QCOMPARE(list->columnWidth(0), 1);
+    QCOMPARE(list->columnWidth(1), 1);
+    QCOMPARE(list->columnWidth(2), 50);
+    QCOMPARE(list->columnWidth(5), 420);
+    QCOMPARE(list->header->sectionSize(5), 420);
+    QCOMPARE(fx.view->mode(), ByOrder);
+    list->setColumnWidth(6, 333);
+    fx.view->onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_TYPE);
+    delete fx.view;
+    fx.view = nullptr;
+    QCOMPARE(fx.settings.values[modeKey], int(ByType));
+    QCOMPARE(fx.settings.values[widths + "Referrer"], 333);
+    QCOMPARE(fx.settings.values[widths + "Ordinal"], 50);
+    // Titles come from the string table, in table order.
+    ResourceListView fresh;
+    QCOMPARE(fresh.list()->header->model()->headerData(2, Qt::Horizontal).toString(),
+             QStringLiteral("序号"));
+    QCOMPARE(fresh.list()->columns[3].alignment, unsigned(ColumnInfo::AlignRight));
+}
+
+void ResourceListTest::commands() {
+    Fixture fx;
+    fx.open();
+    QSignalSpy exports(fx.view, &ResourceListView::exportRequested);
+    struct Case {
+        int id;
+        ViewMode mode;
+    };
+    for (Case c : {Case{32793, ByDirectory}, Case{32794, ByType}, Case{32795, ByReferrer},
+                   Case{32796, ByOrder}, Case{32795, ByReferrer}, Case{32792, ByOrder}}) {
+        QVERIFY(fx.view->onCommand(c.id));
+        QCOMPARE(fx.view->mode(), c.mode);
+        for (int id = 32792; id <= 32796; ++id) {
+            bool enabled = false, checked = true;
+            QVERIFY(fx.view->commandState(id, &enabled, &checked));
+            QVERIFY(enabled);
+            QCOMPARE(checked, id != 32796 && id - 32792 == int(c.mode));
+        }
+    }
+    QVERIFY(fx.view->onCommand(ResourceListView::ID_RESOURCES_EXPORT));
+    QVERIFY(fx.view->onCommand(ResourceListView::ID_RESOURCES_MERGE_EXPORT));
+    QCOMPARE(exports.count(), 2);
+    QCOMPARE(exports.at(1).at(0).toInt(), 32797);
+    bool enabled = false;
+    QVERIFY(fx.view->commandState(32781, &enabled, nullptr) && enabled);
+    QVERIFY(!fx.view->onCommand(32799));
+    QVERIFY(!fx.view->commandState(57664, &enabled, nullptr));
+}
+
+void ResourceListTest::clicksAndChecks() {
+    Fixture fx;
+    fx.settings.values["Window State\\Resources List|View Mode"] = ByDirectory;
+    fx.open();
+    fx.view->show();
+    fx.add("http://h/a.js");
+    fx.add("http://h/b.js");
+    fx.settle();
+    ListTreeCtrl* t = fx.tree();
+    ListTreeItem host = t->rootItem();
+    t->expand(host);
+    fx.settle();
+    ListTreeItem a = t->childItem(host);
+    // The box of a root row with a button lies right of the button, inside column 0.
+    QRect label = t->itemRect(host, true);
+    QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, fx.at(host, label.left() - 26));
+    QCOMPARE(t->checkState(host), int(Checked));
+    QCOMPARE(t->checkState(a), int(Checked));
+    QVERIFY(t->selection().empty());
+    // Right of column 0 a click selects the row, whatever lies under it.
+    int right = fx.view->list()->columnWidth(0) + 40;
+    QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, fx.at(a, right));
+    QCOMPARE(t->selection(), std::vector<ListTreeItem>{a});
+    QCOMPARE(t->checkState(a), int(Checked));
+    QCOMPARE(fx.document.currentResource, ResourceListView::itemOf(a)->resource);
+}
+
+void ResourceListTest::contextMenus() {
+    Fixture fx;
+    fx.settings.values["Window State\\Resources List|View Mode"] = ByType;
+    fx.open();
+    fx.view->show();
+    HttpResource* a = fx.add("http://h/%E5%9B%BE.png?q=%20", "image/png", 2);
+    HttpResource* b = fx.add("http://h/b.png", "image/png", 2);
+    ListTreeCtrl* t = fx.tree();
+    ListTreeItem group = t->rootItem();
+    t->expand(group);
+    fx.settle();
+    QSignalSpy exports(fx.view, &ResourceListView::exportRequested);
+    int shownMenu = 0;
+    QStringList items;
+    int choose = 0;
+    fx.view->trackPopup = [&](QMenu& menu, const QPoint&) {
+        shownMenu = fx.view->contextMenuId();
+        items.clear();
+        for (QAction* action : menu.actions())
+            items << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        return choose;
+    };
+    auto rightClick = [&](ListTreeItem item, Qt::KeyboardModifiers mods = {}) {
+        shownMenu = 0;
+        QTest::mouseClick(t->viewport(), Qt::RightButton, mods, fx.at(item, 200));
+    };
+
+    choose = ResourceListView::ID_COPY_ADDRESS;
+    rightClick(fx.row(a));
+    QCOMPARE(shownMenu, int(ResourceListView::kResourceMenu));
+    QCOMPARE(items, QStringList({"复制地址", "导出"}));
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("http://h/%E5%9B%BE.png?q=%20"));
+
+    choose = ResourceListView::ID_COLLAPSE_ALL;
+    rightClick(group);
+    QCOMPARE(shownMenu, int(ResourceListView::kFolderMenu));
+    QCOMPARE(items, QStringList({"导出目录", "-", "全部展开", "全部折叠"}));
+    QVERIFY(!t->isExpanded(group));
+    choose = ResourceListView::ID_EXPORT_FOLDER;
+    rightClick(group);
+    QCOMPARE(exports.count(), 1);
+    QCOMPARE(exports.at(0).at(1).value<ListTreeItem>(), group);
+
+    // Ctrl keeps the selection; several rows get the selection menu.
+    t->expand(group);
+    fx.settle();
+    t->SelectItem(fx.row(a), false);
+    t->SelectItem(fx.row(b), true);
+    choose = ResourceListView::ID_MERGE_EXPORT_SELECTED;
+    rightClick(group, Qt::ControlModifier);
+    QCOMPARE(shownMenu, int(ResourceListView::kSelectionMenu));
+    QCOMPARE(items, QStringList({"导出", "合并导出"}));
+    QCOMPARE(exports.count(), 2);
+    QCOMPARE(exports.at(1).at(0).toInt(), int(ResourceListView::ID_MERGE_EXPORT_SELECTED));
+    // Without Ctrl an unselected row is selected alone.
+    choose = 0;
+    t->SelectItem(fx.row(a), false);
+    t->SelectItem(group, true);
+    rightClick(fx.row(b));
+    QCOMPARE(t->selection(), std::vector<ListTreeItem>{fx.row(b)});
+    QCOMPARE(shownMenu, int(ResourceListView::kResourceMenu));
+    QCOMPARE(exports.count(), 2);
+}
+
+void ResourceListTest::screenshot() {
+    Fixture fx;
+    fx.settings.values["Window State\\Resources List|View Mode"] = ByDirectory;
+    fx.open(1100, 520);
+    fx.view->show();
+    const char* captures[][3] = {
+        {"http://www.example.cn/index.html", "text/html", "6"},
+        {"http://www.example.cn/css/main.css", "text/css", "6"},
+        {"http://www.example.cn/js/jquery.min.js", "application/javascript", "0"},
+        {"http://www.example.cn/js/app.js", "application/javascript", "0"},
+        {"http://www.example.cn/images/%E5%9B%BE%E7%89%87.png", "image/png", "2"},
+        {"http://www.example.cn/images/logo.gif", "image/gif", "2"},
+        {"http://www.example.cn/%E6%96%B0%E9%97%BB/%E4%BB%8A%E5%A4%A9.html", "text/html", "6"},
+        {"http://img.example.cn/a/b/banner.jpg", "image/jpeg", "2"},
+        {"http://img.example.cn/a/b/thumb.webp", "image/webp", "2"},
+        {"http://img.example.cn/icons/favicon.ico", "image/x-icon", "2"},
+        {"http://api.example.cn/v1/items?page=1", "application/json", "0"},
+        {"http://api.example.cn/v1/user", "application/json", "0"},
+        {"http://cdn.example.cn/fonts/noto.woff2", "font/woff2", "8"},
+        {"http://cdn.example.cn/media/clip.mp4", "video/mp4", "7"},
+    };
+    int n = 0;
+    for (auto& c : captures) {
+        HttpResource* r = fx.add(c[0], c[1], std::atoi(c[2]), n ? captures[0][0] : "");
+        r->contentLength = 1000 + 3791 * n;
+        r->receivedSize = n % 4 == 3 ? r->contentLength / 3 : r->contentLength;
+        if (n % 4 != 3)
+            r->flags = 0;
+        if (n == 5)
+            r->result = 0xE0000069;
+        {
+            CaptureLocker lock(captureLock());
+            fx.document.notify(DocumentEvent::ResourceChanged, r, true);
+        }
+        fx.delivery.deliver();
+        ++n;
+    }
+    fx.tree()->ExpandAll(nullptr);
+    fx.tree()->SelectItem(fx.row(fx.document.resources.head->next), false);
+    fx.tree()->SetCheckState(fx.row(fx.document.resources.head), Checked);
+    fx.settle();
+    QImage shot = fx.view->grab().toImage();
+    QVERIFY(!shot.isNull());
+    // Kept only when asked for, to look at by eye.
+    if (const QByteArray dir = qgetenv("TIDEWELL_SHOT_DIR"); !dir.isEmpty())
+        shot.save(QString::fromLocal8Bit(dir) + QStringLiteral("/listview-bydirectory.png"));
+}
+
+QTEST_MAIN(ResourceListTest)
+#include "resource_list_test.moc"

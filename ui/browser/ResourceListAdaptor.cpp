@@ -1,0 +1,207 @@
+#include "ui/browser/ResourceListAdaptor.h"
+
+#include "engine/Url.h"
+#include "resources/StringTable.h"
+#include "store/HttpResource.h"
+#include "ui/browser/ListTreeView.h"
+
+#include <QString>
+
+#include <cstdio>
+
+const ResourceColumn kResourceColumns[kResourceColumnCount] = {
+    {NameColumn, "Name", 109, 200, ColumnInfo::AlignLeft},
+    {TypeColumn, "Type", 110, 150, ColumnInfo::AlignLeft},
+    {OrdinalColumn, "Ordinal", 117, 50, ColumnInfo::AlignLeft},
+    {SizeColumn, "Size", 111, 50, ColumnInfo::AlignRight},
+    {StatusColumn, "Status", 112, 50, ColumnInfo::AlignLeft},
+    {UrlColumn, "URL", 113, 300, ColumnInfo::AlignLeft},
+    {ReferrerColumn, "Referrer", 118, 500, ColumnInfo::AlignLeft},
+};
+
+namespace {
+
+constexpr unsigned kFirstCategoryName = 146;
+constexpr int kCategoryCount = 9;
+
+int sign(long long v) {
+    return (v > 0) - (v < 0);
+}
+
+unsigned char foldAscii(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+} // namespace
+
+int resourceColumnOfKind(int kind) {
+    for (int i = 0; i < kResourceColumnCount; ++i)
+        if (kResourceColumns[i].kind == kind)
+            return i;
+    return -1;
+}
+
+int ItemImage(const ResourceListItem& item) {
+    switch (item.kind) {
+    case ResourceListItem::FolderItem:
+        return FolderImage;
+    case ResourceListItem::TypeGroupItem:
+        return TypeGroupImage;
+    default:
+        break;
+    }
+    const HttpResource* r = item.resource;
+    if (!r)
+        return BlankPageImage;
+    if (r->flags & HttpResource::Loading)
+        return LoadingImage;
+    return r->result != 0 ? FailedImage : DoneImage;
+}
+
+std::int64_t resourceSizeValue(const HttpResource& resource) {
+    return resource.contentLength != -1 ? resource.contentLength : resource.receivedSize;
+}
+
+std::string sizeText(const HttpResource& resource) {
+    std::int64_t value = resourceSizeValue(resource);
+    // A negative count cannot come from a capture; show it as nothing rather than a wild number.
+    std::uint64_t kb = value > 0 ? (static_cast<std::uint64_t>(value) + 1023) / 1024 : 0;
+    std::string digits = std::to_string(kb);
+    std::string out;
+    out.reserve(digits.size() + digits.size() / 3 + 3);
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            out += ',';
+        out += digits[i];
+    }
+    out += " KB";
+    return out;
+}
+
+std::string statusText(const HttpResource& resource) {
+    if (!(resource.flags & HttpResource::Loading))
+        return loadString(119);
+    if (resource.contentLength != -1 && resource.contentLength != 0) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%d%%",
+                      static_cast<int>(resource.receivedSize * 100 / resource.contentLength));
+        return text;
+    }
+    return loadString(120);
+}
+
+int compareTextNoCase(std::string_view a, std::string_view b) {
+    // ASCII folds byte by byte; from the first other character on, Qt's case folding of the
+    // rest decides. Both agree on the ASCII prefix, so the order is one consistent order.
+    std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        auto x = static_cast<unsigned char>(a[i]);
+        auto y = static_cast<unsigned char>(b[i]);
+        if ((x | y) & 0x80) {
+            return QString::fromUtf8(a.data() + i, static_cast<qsizetype>(a.size() - i))
+                .compare(QString::fromUtf8(b.data() + i, static_cast<qsizetype>(b.size() - i)),
+                         Qt::CaseInsensitive);
+        }
+        x = foldAscii(x);
+        y = foldAscii(y);
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return sign(static_cast<long long>(a.size()) - static_cast<long long>(b.size()));
+}
+
+std::string ResourceListAdaptor::GetItemText(std::uintptr_t data, int column) {
+    const ResourceListItem* item = ResourceListItem::of(data);
+    if (!item || column < 0 || column >= kResourceColumnCount)
+        return {};
+    if (item->kind != ResourceListItem::ResourceItem) {
+        if (column != 0)
+            return {};
+        if (item->kind == ResourceListItem::FolderItem)
+            return item->text;
+        if (item->category < 0 || item->category >= kCategoryCount)
+            return {};
+        return loadString(kFirstCategoryName + static_cast<unsigned>(item->category));
+    }
+    const HttpResource* r = item->resource;
+    if (!r)
+        return {};
+    switch (kResourceColumns[column].kind) {
+    case NameColumn:
+        return r->name;
+    case TypeColumn:
+        return r->contentType;
+    case OrdinalColumn:
+        return std::to_string(static_cast<int>(r->id));
+    case SizeColumn:
+        return sizeText(*r);
+    case StatusColumn:
+        return statusText(*r);
+    case UrlColumn:
+        return r->directory;
+    case ReferrerColumn:
+        return percentDecode(r->referrer.toString());
+    default:
+        return {};
+    }
+}
+
+int ResourceListAdaptor::sortKind() const {
+    int column = view_.sortColumn;
+    if (column < 0 || column >= kResourceColumnCount)
+        return -1;
+    return kResourceColumns[column].kind;
+}
+
+bool ResourceListAdaptor::orderIsFixed() const {
+    int kind = sortKind();
+    return kind != SizeColumn && kind != StatusColumn;
+}
+
+int ResourceListAdaptor::CompareItems(std::uintptr_t first, std::uintptr_t second) {
+    const ResourceListItem* a = ResourceListItem::of(first);
+    const ResourceListItem* b = ResourceListItem::of(second);
+    int c = 0;
+    bool aRes = a->kind == ResourceListItem::ResourceItem;
+    bool bRes = b->kind == ResourceListItem::ResourceItem;
+    if (aRes && bRes) {
+        const HttpResource& x = *a->resource;
+        const HttpResource& y = *b->resource;
+        switch (sortKind()) {
+        case NameColumn:
+            c = compareTextNoCase(x.name, y.name);
+            break;
+        case TypeColumn:
+            c = compareTextNoCase(x.contentType, y.contentType);
+            break;
+        case UrlColumn:
+            c = compareTextNoCase(x.directory, y.directory);
+            break;
+        case SizeColumn:
+            c = sign(resourceSizeValue(x) - resourceSizeValue(y));
+            break;
+        case StatusColumn:
+            c = static_cast<int>((x.flags & HttpResource::Loading) != 0) -
+                static_cast<int>((y.flags & HttpResource::Loading) != 0);
+            break;
+        case OrdinalColumn:
+            c = (x.id > y.id) - (x.id < y.id);
+            break;
+        case ReferrerColumn:
+            c = sign(x.referrer.compare(y.referrer));
+            break;
+        default:
+            c = 0; // no sort column yet: rows keep the order they went in
+            break;
+        }
+    } else if (aRes) {
+        c = 1;
+    } else if (bRes) {
+        c = -1;
+    } else if (a->kind == ResourceListItem::TypeGroupItem) {
+        c = (a->category > b->category) - (a->category < b->category);
+    } else {
+        c = compareTextNoCase(a->text, b->text);
+    }
+    return view_.sortAscending ? c : -c;
+}

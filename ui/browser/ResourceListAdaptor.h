@@ -1,0 +1,92 @@
+// What the resource list shows: the rows for resources and their groups, the seven columns,
+// the order of rows under any sort column and the icon of each row.
+#pragma once
+
+#include "ui/browser/ListTreeAdaptor.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class HttpResource;
+class ListTreeView;
+
+// The arrangement of the rows.
+enum ViewMode : int { ByOrder = 0, ByDirectory = 1, ByType = 2, ByReferrer = 3 };
+
+// Item data of every row; owned by its row.
+struct ResourceListItem {
+    enum Kind : std::int32_t { FolderItem = 0, TypeGroupItem = 1, ResourceItem = 2 };
+    std::int32_t kind = ResourceItem;
+    HttpResource* resource = nullptr; // ResourceItem only; not owned
+    std::string text;                 // FolderItem: the folder name
+    std::int32_t category = 0;        // TypeGroupItem: index into the category names
+
+    static ResourceListItem* of(std::uintptr_t data) {
+        return reinterpret_cast<ResourceListItem*>(data);
+    }
+};
+
+// Which value a column shows and sorts by; a column's kind, not its position, decides.
+enum ResourceColumnKind : int {
+    NameColumn = 0,
+    TypeColumn = 1,
+    SizeColumn = 2,
+    StatusColumn = 3,
+    UrlColumn = 4,
+    OrdinalColumn = 5,
+    ReferrerColumn = 6,
+};
+
+struct ResourceColumn {
+    int kind;
+    const char* valueName; // where the column's width is kept
+    unsigned titleId;      // string table
+    int width;
+    unsigned alignment; // ColumnInfo::Align*
+};
+
+constexpr int kResourceColumnCount = 7;
+// In display order.
+extern const ResourceColumn kResourceColumns[kResourceColumnCount];
+// Index of the first column of the kind, or -1.
+int resourceColumnOfKind(int kind);
+
+// Row icons (see makeRowIcons).
+enum RowImage : int {
+    FolderImage = 0,
+    BlankPageImage = 1,
+    DoneImage = 2,
+    LoadingImage = 3,
+    FailedImage = 4,
+    TypeGroupImage = 5,
+};
+int ItemImage(const ResourceListItem& item);
+
+// The byte count a resource is shown and sorted by: its announced length when known.
+std::int64_t resourceSizeValue(const HttpResource& resource);
+// "1,024 KB": kilobytes rounded up, digits grouped by three.
+std::string sizeText(const HttpResource& resource);
+// "%d%%" or "加载中..." while loading, "完成" after.
+std::string statusText(const HttpResource& resource);
+// UTF-8 texts compared with case folded; negative, 0 or positive.
+int compareTextNoCase(std::string_view a, std::string_view b);
+
+class ResourceListAdaptor : public ListTreeAdaptor {
+public:
+    // Reads the sort column and direction of the view's control.
+    explicit ResourceListAdaptor(ListTreeView& view) : view_(view) {}
+
+    std::string GetItemText(std::uintptr_t data, int column) override;
+    int CompareItems(std::uintptr_t first, std::uintptr_t second) override;
+
+    // The kind of the sort column, or -1 when no column sorts.
+    int sortKind() const;
+    // True when the order between two rows cannot change after they went in: siblings kept in
+    // order stay in order, so positions may be searched instead of walked. Size and status
+    // follow a capture in progress.
+    bool orderIsFixed() const;
+
+private:
+    ListTreeView& view_;
+};

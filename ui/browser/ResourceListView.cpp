@@ -1,0 +1,575 @@
+#include "ui/browser/ResourceListView.h"
+
+#include "engine/HttpMessageHeader.h"
+#include "engine/Url.h"
+#include "resources/StringTable.h"
+#include "store/CaptureLock.h"
+#include "store/Document.h"
+#include "store/HttpResource.h"
+#include "ui/browser/ListTreeImages.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMenu>
+
+#include <algorithm>
+
+namespace {
+
+std::uintptr_t dataOf(const ResourceListItem* item) {
+    return reinterpret_cast<std::uintptr_t>(item);
+}
+
+ListTreeItem rowOf(const HttpResource* resource) {
+    return static_cast<ListTreeItem>(resource->listItem);
+}
+
+// The parts Url::compare looks at, folded as it folds them: equal keys, equal addresses.
+std::string urlKey(const Url& url) {
+    std::string key;
+    key.reserve(url.scheme.size() + url.authority.size() + url.path.size() + url.query.size() +
+                url.fragment.size() + 4);
+    for (const std::string* part : {&url.scheme, &url.authority, &url.path, &url.query}) {
+        for (char c : *part)
+            key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+        key += '\0';
+    }
+    for (char c : url.fragment)
+        key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+    return key;
+}
+
+struct MenuEntry {
+    int id; // 0 for a separator
+    const char* text;
+};
+
+std::vector<MenuEntry> menuEntries(int menuId) {
+    switch (menuId) {
+    case ResourceListView::kResourceMenu:
+        return {{ResourceListView::ID_COPY_ADDRESS, "复制地址"},
+                {ResourceListView::ID_EXPORT_RESOURCE, "导出"}};
+    case ResourceListView::kFolderMenu:
+        return {{ResourceListView::ID_EXPORT_FOLDER, "导出目录"},
+                {0, nullptr},
+                {ResourceListView::ID_EXPAND_ALL, "全部展开"},
+                {ResourceListView::ID_COLLAPSE_ALL, "全部折叠"}};
+    case ResourceListView::kSelectionMenu:
+        return {{ResourceListView::ID_EXPORT_SELECTED, "导出"},
+                {ResourceListView::ID_MERGE_EXPORT_SELECTED, "合并导出"}};
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+ResourceListView::ResourceListView(QWidget* parent)
+    : QWidget(parent), list_(new ListTreeView(this)), adaptor_(*list_) {
+    list_->Create(this, rect());
+    list_->adaptor = &adaptor_;
+    list_->tree->setImageList(makeRowIcons(devicePixelRatioF()));
+    for (int i = 0; i < kResourceColumnCount; ++i) {
+        const ResourceColumn& c = kResourceColumns[i];
+        list_->InsertColumn(i, QString::fromUtf8(loadString(c.titleId)), c.alignment, c.width);
+    }
+    connect(list_, &ListTreeView::caretChanged, this,
+            [this](ListTreeItem, quintptr, ListTreeItem item, quintptr) { caretMoved(item); });
+    connect(list_, &ListTreeView::itemDeleting, this, &ResourceListView::rowDeleting);
+    connect(list_, &ListTreeView::rightClicked, this, &ResourceListView::showContextMenu);
+    // Connected after the control's own handler: runs once the rows are in their new order.
+    connect(list_->header, &QHeaderView::sectionClicked, this, [this] { children_.clear(); });
+    trackPopup = [](QMenu& menu, const QPoint& globalPos) {
+        QAction* chosen = menu.exec(globalPos);
+        return chosen ? chosen->data().toInt() : 0;
+    };
+}
+
+ResourceListView::~ResourceListView() {
+    attach(nullptr);
+    // Rows free their item data only when deleted one by one; the control's destructor does not
+    // announce them.
+    quietCaret_ = true;
+    list_->tree->deleteAllItems();
+}
+
+void ResourceListView::attach(Document* document) {
+    if (document_) {
+        writeState();
+        document_->removeListener(this);
+    }
+    document_ = document;
+    if (!document_)
+        return;
+    readState();
+    for (DocumentEvent e : {DocumentEvent::Initialised, DocumentEvent::ResourceAdded,
+                            DocumentEvent::ResourceChanged, DocumentEvent::Clearing})
+        document_->addListener(e, this);
+}
+
+void ResourceListView::readState() {
+    DocumentSettings& settings = document_->settings;
+    for (int i = 0; i < list_->columnCount() && i < kResourceColumnCount; ++i) {
+        int current = list_->columnWidth(i);
+        int stored = settings.readInt(kWidthsSection, kResourceColumns[i].valueName, current);
+        if (stored != current)
+            list_->setColumnWidth(i, std::max(stored, 1));
+    }
+    int stored = settings.readInt(kStateSection, kViewModeValue, ByOrder);
+    ViewMode mode = (stored == ByDirectory || stored == ByType || stored == ByReferrer)
+                        ? static_cast<ViewMode>(stored)
+                        : ByOrder;
+    if (mode != mode_) {
+        mode_ = mode;
+        if (tree()->itemCount() > 0)
+            RebuildList();
+    }
+}
+
+void ResourceListView::writeState() {
+    DocumentSettings& settings = document_->settings;
+    for (int i = 0; i < list_->columnCount() && i < kResourceColumnCount; ++i)
+        settings.writeInt(kWidthsSection, kResourceColumns[i].valueName, list_->columnWidth(i));
+    settings.writeInt(kStateSection, kViewModeValue, mode_);
+}
+
+void ResourceListView::resizeEvent(QResizeEvent*) {
+    list_->setGeometry(rect());
+}
+
+// ---- commands
+
+bool ResourceListView::onCommand(int id) {
+    switch (id) {
+    case ID_RESOURCES_LIST_VIEW_BY_ORDER:
+    case ID_RESOURCES_LIST_VIEW_MODE:
+        setMode(ByOrder);
+        return true;
+    case ID_RESOURCES_LIST_VIEW_BY_DIRECTORY:
+        setMode(ByDirectory);
+        return true;
+    case ID_RESOURCES_LIST_VIEW_BY_TYPE:
+        setMode(ByType);
+        return true;
+    case ID_RESOURCES_LIST_VIEW_BY_REFERRER:
+        setMode(ByReferrer);
+        return true;
+    case ID_RESOURCES_EXPORT:
+    case ID_RESOURCES_MERGE_EXPORT:
+        emit exportRequested(id, nullptr);
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool ResourceListView::commandState(int id, bool* enabled, bool* checked) const {
+    int modeOf = -1;
+    switch (id) {
+    case ID_RESOURCES_LIST_VIEW_BY_ORDER:
+        modeOf = ByOrder;
+        break;
+    case ID_RESOURCES_LIST_VIEW_BY_DIRECTORY:
+        modeOf = ByDirectory;
+        break;
+    case ID_RESOURCES_LIST_VIEW_BY_TYPE:
+        modeOf = ByType;
+        break;
+    case ID_RESOURCES_LIST_VIEW_BY_REFERRER:
+        modeOf = ByReferrer;
+        break;
+    case ID_RESOURCES_LIST_VIEW_MODE:
+    case ID_RESOURCES_EXPORT:
+    case ID_RESOURCES_MERGE_EXPORT:
+        break;
+    default:
+        return false;
+    }
+    if (enabled)
+        *enabled = true;
+    if (checked)
+        *checked = modeOf == mode_;
+    return true;
+}
+
+void ResourceListView::setMode(ViewMode mode) {
+    if (mode == mode_)
+        return;
+    mode_ = mode;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    RebuildList();
+    QApplication::restoreOverrideCursor();
+}
+
+// ---- document events
+
+void ResourceListView::documentEvent(const DocumentNotice& notice) {
+    switch (notice.event) {
+    case DocumentEvent::Initialised:
+        RebuildList();
+        break;
+    case DocumentEvent::ResourceAdded:
+    case DocumentEvent::ResourceChanged: {
+        if (!document_)
+            break;
+        CaptureLocker lock(captureLock());
+        HttpResource* resource = document_->findResource(notice.id);
+        if (!resource)
+            break; // cleared or freed since the notice was posted
+        if (notice.event == DocumentEvent::ResourceChanged)
+            UpdateResourceRow(resource);
+        else if (!resource->listItem) // a rebuild since the capture may have shown it already
+            InsertResource(resource);
+        break;
+    }
+    case DocumentEvent::Clearing:
+        ClearList();
+        break;
+    default:
+        break;
+    }
+}
+
+void ResourceListView::caretMoved(ListTreeItem item) {
+    if (quietCaret_ || !document_)
+        return;
+    const ResourceListItem* data = itemOf(item);
+    HttpResource* resource =
+        data && data->kind == ResourceListItem::ResourceItem ? data->resource : nullptr;
+    CaptureLocker lock(captureLock());
+    if (resource != document_->currentResource)
+        document_->setCurrentResource(resource);
+}
+
+void ResourceListView::rowDeleting(ListTreeItem row, quintptr data) {
+    ResourceListItem* item = ResourceListItem::of(data);
+    if (!item)
+        return;
+    if (item->resource && item->resource->listItem == row)
+        item->resource->listItem = nullptr;
+    delete item;
+}
+
+// ---- arrangement
+
+void ResourceListView::forgetIndexes() {
+    children_.clear();
+    rowsByUrl_.clear();
+}
+
+std::vector<ListTreeItem>& ResourceListView::childrenOf(ListTreeItem parent) {
+    auto [it, fresh] = children_.try_emplace(parent);
+    if (fresh)
+        for (ListTreeItem c = tree()->childItem(parent); c; c = tree()->nextSibling(c))
+            it->second.push_back(c);
+    return it->second;
+}
+
+ListTreeItem ResourceListView::insertRow(ListTreeItem parent, ListTreeItem before,
+                                         ResourceListItem* item) {
+    ListTreeItem row = tree()->insertItem(parent, before, dataOf(item));
+    int image = ItemImage(*item);
+    tree()->setItemImage(row, image, image);
+    if (item->kind == ResourceListItem::ResourceItem)
+        item->resource->listItem = row;
+    return row;
+}
+
+ListTreeItem ResourceListView::appendRow(ListTreeItem parent, ResourceListItem* item) {
+    auto known = children_.find(parent);
+    ListTreeItem row = insertRow(parent, nullptr, item);
+    if (known != children_.end())
+        known->second.push_back(row);
+    return row;
+}
+
+ListTreeItem ResourceListView::orderedInsert(ListTreeItem parent, ResourceListItem* item) {
+    // The new row goes before the first sibling that sorts after it. Siblings stay sorted
+    // unless the sort column is one whose values change while a capture runs; only then is
+    // every sibling looked at.
+    std::vector<ListTreeItem>& kids = childrenOf(parent);
+    auto after = [&](ListTreeItem c) { return adaptor_.CompareItems(c->data, dataOf(item)) > 0; };
+    std::size_t at = kids.size();
+    if (item->kind != ResourceListItem::ResourceItem || adaptor_.orderIsFixed()) {
+        at = static_cast<std::size_t>(
+            std::partition_point(kids.begin(), kids.end(),
+                                 [&](ListTreeItem c) { return !after(c); }) -
+            kids.begin());
+    } else {
+        for (std::size_t i = 0; i < kids.size(); ++i)
+            if (after(kids[i])) {
+                at = i;
+                break;
+            }
+    }
+    ListTreeItem row = insertRow(parent, at < kids.size() ? kids[at] : nullptr, item);
+    kids.insert(kids.begin() + static_cast<std::ptrdiff_t>(at), row);
+    return row;
+}
+
+ListTreeItem ResourceListView::FindOrInsertGroup(ListTreeItem parent,
+                                                 const ResourceListItem& item) {
+    std::vector<ListTreeItem>& kids = childrenOf(parent);
+    // Groups never change, so siblings are always in order around them.
+    auto at = std::partition_point(kids.begin(), kids.end(), [&](ListTreeItem c) {
+        return adaptor_.CompareItems(c->data, dataOf(&item)) < 0;
+    });
+    if (at != kids.end() && adaptor_.CompareItems((*at)->data, dataOf(&item)) == 0)
+        return *at;
+    auto* copy = new ResourceListItem(item);
+    ListTreeItem row = insertRow(parent, at != kids.end() ? *at : nullptr, copy);
+    kids.insert(at, row);
+    return row;
+}
+
+bool ResourceListView::precedes(ListTreeItem a, ListTreeItem b) const {
+    auto chain = [this](ListTreeItem n) {
+        std::vector<ListTreeItem> v;
+        for (; n; n = tree()->parentItem(n))
+            v.push_back(n);
+        std::reverse(v.begin(), v.end());
+        return v;
+    };
+    std::vector<ListTreeItem> ca = chain(a), cb = chain(b);
+    std::size_t i = 0;
+    while (i < ca.size() && i < cb.size() && ca[i] == cb[i])
+        ++i;
+    if (i == ca.size())
+        return true; // a is b or an ancestor of b
+    if (i == cb.size())
+        return false;
+    // Two siblings: look both ways from one for the other.
+    for (ListTreeItem f = ca[i]->next, k = ca[i]->prev; f || k;) {
+        if (f == cb[i])
+            return true;
+        if (k == cb[i])
+            return false;
+        if (f)
+            f = f->next;
+        if (k)
+            k = k->prev;
+    }
+    return false;
+}
+
+ListTreeItem ResourceListView::referrerRow(const HttpResource& resource) {
+    const Url& referrer = resource.referrer;
+    if (referrer.flags == 0 && referrer.path.empty())
+        return nullptr;
+    auto it = rowsByUrl_.find(urlKey(referrer));
+    if (it == rowsByUrl_.end())
+        return nullptr;
+    // The first such row of the tree as it is shown, top to bottom.
+    ListTreeItem first = nullptr;
+    for (ListTreeItem row : it->second)
+        if (!first || precedes(row, first))
+            first = row;
+    return first;
+}
+
+void ResourceListView::InsertResource(HttpResource* resource) {
+    ListTreeItem parent = nullptr;
+    switch (mode_) {
+    case ByType: {
+        ResourceListItem group;
+        group.kind = ResourceListItem::TypeGroupItem;
+        group.category = resource->category;
+        parent = FindOrInsertGroup(nullptr, group);
+        break;
+    }
+    case ByDirectory: {
+        std::vector<std::string> segments;
+        if (resource->url.flags & Url::HasAuthority)
+            segments.push_back(resource->url.authority);
+        for (std::string& s : splitList(resource->url.path, '/'))
+            segments.push_back(std::move(s));
+        ResourceListItem folder;
+        folder.kind = ResourceListItem::FolderItem;
+        for (std::size_t i = 0; i + 1 < segments.size(); ++i) {
+            if (segments[i].empty())
+                continue;
+            folder.text = percentDecode(segments[i]);
+            parent = FindOrInsertGroup(parent, folder);
+        }
+        break;
+    }
+    case ByReferrer:
+        parent = referrerRow(*resource);
+        break;
+    default:
+        break;
+    }
+    auto* item = new ResourceListItem;
+    item->resource = resource;
+    ListTreeItem row = orderedInsert(parent, item);
+    if (mode_ == ByReferrer)
+        rowsByUrl_[urlKey(resource->url)].push_back(row);
+}
+
+void ResourceListView::UpdateResourceRow(HttpResource* resource) {
+    ListTreeItem row = rowOf(resource);
+    if (!row)
+        return;
+    int image = ItemImage(*itemOf(row));
+    tree()->setItemImage(row, image, image);
+    tree()->updateItem(row);
+}
+
+void ResourceListView::ClearList() {
+    tree()->setCaret(nullptr);
+    tree()->clearSelection();
+    tree()->setAnchor(nullptr);
+    tree()->deleteAllItems();
+    forgetIndexes();
+}
+
+void ResourceListView::applyModeStyles() {
+    constexpr unsigned kTreeStyles =
+        ListTreeCtrl::HasButtons | ListTreeCtrl::HasLines | ListTreeCtrl::LinesAtRoot;
+    tree()->setTreeStyle(mode_ == ByOrder ? 0u : kTreeStyles);
+    list_->setAutoCheck(mode_ == ByDirectory || mode_ == ByType);
+}
+
+void ResourceListView::RebuildList() {
+    ListTreeCtrl* t = tree();
+    CaptureLocker lock(captureLock());
+
+    // What the user picked survives the new arrangement.
+    std::vector<HttpResource*> selected, checked;
+    HttpResource* caret = nullptr;
+    for (ListTreeItem row : t->selection())
+        if (const ResourceListItem* item = itemOf(row);
+            item->kind == ResourceListItem::ResourceItem)
+            selected.push_back(item->resource);
+    for (ListTreeItem row = t->rootItem(); row; row = t->NextInPreorder(row))
+        if (const ResourceListItem* item = itemOf(row);
+            item->kind == ResourceListItem::ResourceItem && t->checkState(row) == Checked)
+            checked.push_back(item->resource);
+    if (const ResourceListItem* item = itemOf(t->caret());
+        item && item->kind == ResourceListItem::ResourceItem)
+        caret = item->resource;
+
+    list_->setUpdatesEnabled(false);
+    ClearList();
+    applyModeStyles();
+    if (document_) {
+        for (HttpResource* r = document_->resources.head; r; r = r->next) {
+            switch (mode_) {
+            case ByOrder: {
+                auto* item = new ResourceListItem;
+                item->resource = r;
+                appendRow(nullptr, item);
+                break;
+            }
+            case ByType: {
+                ResourceListItem group;
+                group.kind = ResourceListItem::TypeGroupItem;
+                group.category = r->category;
+                ListTreeItem parent = FindOrInsertGroup(nullptr, group);
+                auto* item = new ResourceListItem;
+                item->resource = r;
+                appendRow(parent, item);
+                break;
+            }
+            default:
+                InsertResource(r);
+                break;
+            }
+        }
+    }
+
+    if (list_->sortColumn == -1)
+        list_->sortColumn = resourceColumnOfKind(OrdinalColumn);
+    list_->SortChildren(nullptr);
+    children_.clear();
+    list_->header->viewport()->update();
+    t->viewport()->update();
+
+    // Restoring selects row after row; the document hears of the caret once, at the end.
+    quietCaret_ = true;
+    for (HttpResource* r : selected)
+        if (ListTreeItem row = rowOf(r))
+            t->SelectItem(row, true);
+    for (HttpResource* r : checked)
+        if (ListTreeItem row = rowOf(r))
+            t->SetCheckState(row, Checked);
+    if (list_->autoCheck())
+        t->RecalcChecks(nullptr);
+    if (caret)
+        if (ListTreeItem row = rowOf(caret))
+            t->setCaret(row);
+    quietCaret_ = false;
+    caretMoved(t->caret());
+    list_->setUpdatesEnabled(true);
+}
+
+// ---- context menu
+
+int ResourceListView::contextMenuId() const {
+    const std::vector<ListTreeItem>& selection = tree()->selection();
+    if (selection.empty())
+        return 0;
+    if (selection.size() > 1)
+        return kSelectionMenu;
+    return itemOf(selection.front())->kind == ResourceListItem::ResourceItem ? kResourceMenu
+                                                                             : kFolderMenu;
+}
+
+void ResourceListView::showContextMenu(const QPoint& globalPos) {
+    int menuId = contextMenuId();
+    if (!menuId)
+        return;
+    QMenu menu(this);
+    for (const MenuEntry& e : menuEntries(menuId)) {
+        if (!e.id) {
+            menu.addSeparator();
+            continue;
+        }
+        menu.addAction(QString::fromUtf8(e.text))->setData(e.id);
+    }
+    int chosen = trackPopup ? trackPopup(menu, globalPos) : 0;
+    if (chosen)
+        contextCommand(chosen);
+}
+
+void ResourceListView::contextCommand(int id) {
+    const std::vector<ListTreeItem>& selection = tree()->selection();
+    ListTreeItem row = selection.size() == 1 ? selection.front() : nullptr;
+    const ResourceListItem* item = itemOf(row);
+    switch (id) {
+    case ID_COPY_ADDRESS:
+        if (item && item->kind == ResourceListItem::ResourceItem) {
+            std::string address;
+            {
+                CaptureLocker lock(captureLock());
+                address = item->resource->url.toString();
+            }
+            copyToClipboard(QString::fromUtf8(address));
+        }
+        break;
+    case ID_EXPAND_ALL:
+        if (row)
+            tree()->ExpandAll(row);
+        break;
+    case ID_COLLAPSE_ALL:
+        if (row)
+            tree()->CollapseAll(row);
+        break;
+    case ID_EXPORT_RESOURCE:
+    case ID_EXPORT_FOLDER:
+        if (row)
+            emit exportRequested(id, row);
+        break;
+    case ID_EXPORT_SELECTED:
+    case ID_MERGE_EXPORT_SELECTED:
+        emit exportRequested(id, nullptr);
+        break;
+    default:
+        break;
+    }
+}
+
+void ResourceListView::copyToClipboard(const QString& text) {
+    if (QClipboard* clipboard = QGuiApplication::clipboard())
+        clipboard->setText(text);
+}

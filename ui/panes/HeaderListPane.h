@@ -1,0 +1,66 @@
+// The list panes: a two-column report list of names and values, with column
+// widths kept in the profile and the header panes' copy commands.
+#pragma once
+
+#include "ui/panes/DockablePane.h"
+
+#include <QString>
+
+#include <string>
+
+class QAction;
+class QMenu;
+class QTreeWidget;
+
+// Command ids of the header panes' context menu.
+enum : int {
+    ID_COPY_FIELD_VALUE = 32832,
+    ID_COPY_HEADER = 32833,
+};
+
+class HeaderListPane : public DockablePane {
+    Q_OBJECT
+
+public:
+    // `widthSection` is the profile section that keeps
+    // the two column widths. With `copyMenu` right clicks in the list offer
+    // the copy commands (menu 316).
+    HeaderListPane(const QString& title, std::string widthSection, bool copyMenu,
+                   QWidget* parent = nullptr);
+    ~HeaderListPane() override;
+
+    QTreeWidget* list() const { return list_; }
+
+    // Column 1 of the first selected row; empty with no selection.
+    QString selectedValue() const;
+    // Row 0's value, then "name:value" for every further row, each line ended
+    // by CR LF, and a closing empty line. Empty for an empty list.
+    QString headerText() const;
+
+    // Menu 316 with its items enabled for the list as it is now; the actions
+    // carry their command ids as data.
+    QMenu* createContextMenu(QWidget* parent) const;
+    // Runs a command of that menu. False when the clipboard refused the text
+    // (already reported to the user).
+    bool runCommand(int id);
+
+    static constexpr int kDefaultFieldWidth = 100;
+    static constexpr int kDefaultValueWidth = 180;
+
+protected:
+    void clearRows();
+    void addRow(const QString& name, const QString& value);
+
+private:
+    void loadColumnWidths();
+    void saveColumnWidths();
+    void showContextMenu(const QPoint& pos);
+    bool copyToClipboard(const QString& text);
+
+    QTreeWidget* list_;
+    const std::string widthSection_;
+};
+
+// Puts `text` on the system clipboard. False with the reason in lastError()
+// when the clipboard did not take it.
+bool setClipboardText(const QString& text);

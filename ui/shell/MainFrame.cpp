@@ -1,0 +1,351 @@
+#include "ui/shell/MainFrame.h"
+
+#include "resources/StringTable.h"
+#include "store/Document.h"
+#include "sysproxy/SettingsFile.h"
+#include "ui/panes/AddressParameterView.h"
+#include "ui/panes/DataView.h"
+#include "ui/panes/DockablePane.h"
+#include "ui/panes/RequestHeaderView.h"
+#include "ui/panes/ResourcePreviewView.h"
+#include "ui/panes/ResponseHeaderView.h"
+#include "ui/shell/ProfileSettings.h"
+#include "ui/shell/UpdateNotifier.h"
+#include "ui/shell/WebSnagger.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeySequence>
+#include <QLabel>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <type_traits>
+
+namespace {
+
+QString text(unsigned id) {
+    return QString::fromUtf8(loadString(id));
+}
+
+template <typename Pane> DockablePane* makePane(const QString& title, QWidget* parent) {
+    if constexpr (std::is_constructible_v<Pane, const QString&, QWidget*>) {
+        return new Pane(title, parent);
+    } else {
+        auto* pane = new Pane(parent);
+        pane->setWindowTitle(title);
+        return pane;
+    }
+}
+
+// The six panes in creation order: caption string, control id, the name by
+// which layouts and tests find it.
+struct PaneKind {
+    unsigned caption;
+    int id;
+    const char* name;
+    DockablePane* (*create)(const QString& title, QWidget* parent);
+};
+
+const PaneKind kPaneKinds[] = {
+    {163, MainFrame::ID_VIEW_ADDRESS_PARAMETER, "AddressParameterView",
+     makePane<AddressParameterView>},
+    {122, MainFrame::ID_VIEW_REQUEST_HEADER, "RequestHeaderView", makePane<RequestHeaderView>},
+    {123, MainFrame::ID_VIEW_REQUEST_DATA, "RequestDataView", makePane<RequestDataView>},
+    {124, MainFrame::ID_VIEW_RESPONSE_HEADER, "ResponseHeaderView", makePane<ResponseHeaderView>},
+    {125, MainFrame::ID_VIEW_RESPONSE_DATA, "ResponseDataView", makePane<ResponseDataView>},
+    {126, MainFrame::ID_VIEW_RESOURCE_PREVIEW, "ResourcePreviewView",
+     makePane<ResourcePreviewView>},
+};
+
+// The panes' first size: 300 by 300, as they are created.
+constexpr int kPaneExtent = 300;
+
+} // namespace
+
+MainFrame::MainFrame(Document* document, QWidget* parent)
+    : QMainWindow(parent), document_(document) {
+    // A second instance finds the running one under this name.
+    setObjectName(QString::fromLatin1(WebSnagger::kMainWindowName));
+    setWindowTitle(QApplication::applicationDisplayName().isEmpty()
+                       ? QStringLiteral("Tidewell")
+                       : QApplication::applicationDisplayName());
+    setDockOptions(QMainWindow::AllowTabbedDocks | QMainWindow::AllowNestedDocks |
+                   QMainWindow::AnimatedDocks);
+
+    createRibbon();
+    createStatusBar();
+
+    // TEMPORARY: the resource list takes this place once it lands.
+    auto* list = new QWidget(this);
+    list->setObjectName(QStringLiteral("ResourceListView"));
+    listView_ = list;
+    setCentralWidget(listView_);
+
+    createPanes();
+    applyDefaultLayout();
+    restoreLayout();
+    setVisualStyle(ID_VIEW_APPLOOK_OFF_2007_BLUE);
+    createShortcuts();
+
+    updateNotifier_ = new UpdateNotifier(this);
+    connect(updateNotifier_, &UpdateNotifier::updateAvailable, this,
+            [this] { updateNotifier_->offerUpdate(this); });
+    refreshCommandStates();
+}
+
+MainFrame::~MainFrame() {
+    // The update check goes first: its thread must not outlive the frame.
+    delete updateNotifier_;
+    updateNotifier_ = nullptr;
+    saveLayout();
+}
+
+void MainFrame::createRibbon() {
+    // TEMPORARY: a plain tool bar until the ribbon lands.
+    auto* bar = new QToolBar(this);
+    bar->setObjectName(QStringLiteral("Ribbon"));
+    bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    const std::pair<int, const char*> commands[] = {
+        {ID_CATCH_START, "开始"},
+        {ID_CATCH_STOP, "停止"},
+        {ID_PREVENT_CACHE, "阻止客服端缓存资源"},
+        {ID_RESOURCES_CLEAR, "清空"},
+        {WebSnagger::ID_APP_ABOUT, "关于Tidewell"},
+    };
+    for (const auto& [id, label] : commands) {
+        QAction* action = bar->addAction(QString::fromUtf8(label));
+        action->setData(id);
+        action->setCheckable(id == ID_PREVENT_CACHE);
+        connect(action, &QAction::triggered, this, [this, id = id] { onCommand(id); });
+    }
+    ribbon_ = bar;
+    setMenuWidget(ribbon_);
+}
+
+void MainFrame::createStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar"));
+    bar->setSizeGripEnabled(false);
+    statusElement_ = new QLabel(text(107), bar);
+    statusElement_->setObjectName(QStringLiteral("StatusText"));
+    statusElement_->setProperty("elementId", kStatusElementId);
+    statusElement_->setContentsMargins(4, 0, 4, 0);
+    bar->addWidget(statusElement_, 1);
+}
+
+void MainFrame::createPanes() {
+    for (const PaneKind& kind : kPaneKinds) {
+        DockablePane* pane = kind.create(text(kind.caption), this);
+        if (pane->objectName().isEmpty())
+            pane->setObjectName(QString::fromLatin1(kind.name));
+        pane->setProperty("controlId", kind.id);
+        pane->setAllowedAreas(Qt::AllDockWidgetAreas);
+        pane->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable |
+                          QDockWidget::DockWidgetFloatable);
+        pane->resize(kPaneExtent, kPaneExtent);
+        if (document_)
+            pane->attach(document_);
+        panes_.push_back(pane);
+        paneIds_.push_back(kind.id);
+    }
+}
+
+void MainFrame::applyDefaultLayout() {
+    DockablePane* address = pane(ID_VIEW_ADDRESS_PARAMETER);
+    DockablePane* preview = pane(ID_VIEW_RESOURCE_PREVIEW);
+    for (DockablePane* each : panes_) {
+        each->setFloating(false);
+        removeDockWidget(each);
+    }
+    addDockWidget(Qt::BottomDockWidgetArea, address);
+    splitDockWidget(address, preview, Qt::Horizontal);
+    for (int id : {ID_VIEW_REQUEST_HEADER, ID_VIEW_REQUEST_DATA, ID_VIEW_RESPONSE_HEADER,
+                   ID_VIEW_RESPONSE_DATA})
+        tabifyDockWidget(address, pane(id));
+    for (DockablePane* each : panes_)
+        each->show();
+    // Tabs join without becoming the one shown: the first keeps the front.
+    address->raise();
+    // The sizes only hold once the window has its own.
+    defaultSizesPending_ = true;
+}
+
+void MainFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (defaultSizesPending_) {
+        defaultSizesPending_ = false;
+        resizeDocks({pane(ID_VIEW_ADDRESS_PARAMETER)}, {kPaneExtent}, Qt::Vertical);
+        // A third of a wide screen: pictures and text need the room more
+        // than the parameter lists.
+        resizeDocks({pane(ID_VIEW_RESOURCE_PREVIEW)}, {std::max(kPaneExtent, width() / 3)},
+                    Qt::Horizontal);
+    }
+}
+
+bool MainFrame::restoreLayout() {
+    std::string state;
+    if (!SettingsFile().readBinary(ProfileSettings::sectionKey(kLayoutSection), kLayoutValue,
+                                   state))
+        return false;
+    if (!restoreState(QByteArray::fromStdString(state), kLayoutVersion))
+        return false;
+    defaultSizesPending_ = false;
+    return true;
+}
+
+void MainFrame::saveLayout() {
+    const QByteArray state = saveState(kLayoutVersion);
+    SettingsFile().writeBinary(ProfileSettings::sectionKey(kLayoutSection), kLayoutValue,
+                               state.toStdString());
+}
+
+void MainFrame::createShortcuts() {
+    // What a desktop user reaches for without looking: quit and help.
+    auto* quit = new QShortcut(QKeySequence::Quit, this);
+    connect(quit, &QShortcut::activated, this, &QWidget::close);
+    auto* help = new QShortcut(QKeySequence::HelpContents, this);
+    connect(help, &QShortcut::activated, this, [this] { onCommand(WebSnagger::ID_ONLINE_HELP); });
+}
+
+DockablePane* MainFrame::pane(int id) const {
+    for (std::size_t i = 0; i < panes_.size(); ++i) {
+        if (paneIds_[i] == id)
+            return panes_[i];
+    }
+    return nullptr;
+}
+
+bool MainFrame::onCommand(int id) {
+    const bool handled =
+        documentCommand(id) || frameCommand(id) || (applicationCommands && applicationCommands(id));
+    refreshCommandStates();
+    return handled;
+}
+
+bool MainFrame::documentCommand(int id) {
+    switch (id) {
+    case ID_CATCH_START:
+        if (document_ && !document_->isCapturing())
+            document_->startCapture();
+        return true;
+    case ID_CATCH_STOP:
+        if (document_ && document_->isCapturing())
+            document_->stopCapture();
+        return true;
+    case ID_RESOURCES_CLEAR:
+        if (document_)
+            document_->clearAll();
+        return true;
+    case ID_PREVENT_CACHE:
+        if (document_)
+            document_->togglePreventCache();
+        return true;
+    case ID_CATCH_OPTIONS:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool MainFrame::frameCommand(int id) {
+    if (id == kShowCommand) {
+        showFrame();
+        return true;
+    }
+    if (id >= ID_VIEW_WINDOWS && id <= ID_VIEW_ADDRESS_PARAMETER) {
+        showPane(id);
+        return true;
+    }
+    if (id >= ID_VIEW_APPLOOK_FIRST && id <= ID_VIEW_APPLOOK_WINDOWS_7) {
+        setVisualStyle(id);
+        return true;
+    }
+    return false;
+}
+
+void MainFrame::commandState(int id, bool& enabled, bool& checked) const {
+    enabled = true;
+    checked = false;
+    switch (id) {
+    case ID_CATCH_START:
+        enabled = !document_ || !document_->isCapturing();
+        return;
+    case ID_CATCH_STOP:
+        enabled = document_ && document_->isCapturing();
+        return;
+    case ID_PREVENT_CACHE:
+        checked = document_ && document_->preventCache();
+        return;
+    default:
+        if (id >= ID_VIEW_APPLOOK_FIRST && id <= ID_VIEW_APPLOOK_WINDOWS_7)
+            checked = id == visualStyle_;
+        return;
+    }
+}
+
+void MainFrame::refreshCommandStates() {
+    // TEMPORARY: the stand-in tool bar's actions; the ribbon asks by itself.
+    for (QAction* action : ribbon_->actions()) {
+        bool enabled = true;
+        bool checked = false;
+        commandState(action->data().toInt(), enabled, checked);
+        action->setEnabled(enabled);
+        action->setChecked(checked);
+    }
+}
+
+void MainFrame::showPane(int id) {
+    DockablePane* target = pane(id);
+    if (!target)
+        return;
+    target->show();
+    // In a tab group this brings its tab to the front.
+    target->raise();
+    target->setFocus(Qt::OtherFocusReason);
+}
+
+void MainFrame::showFrame() {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void MainFrame::setVisualStyle(int id) {
+    visualStyle_ = id;
+}
+
+void MainFrame::setStatusText(const QString& text) {
+    statusElement_->setText(text);
+    statusElement_->repaint();
+}
+
+void MainFrame::startUpdateCheck(const QString& productVersion, const QString& userId) {
+    updateNotifier_->start(productVersion, userId);
+}
+
+bool MainFrame::closeDocument(bool ask) {
+    if (documentClosed_ || !document_)
+        return true;
+    if (ask) {
+        if (!document_->saveModified())
+            return false;
+    } else {
+        document_->closeCaptures(true);
+    }
+    documentClosed_ = true;
+    return true;
+}
+
+void MainFrame::closeEvent(QCloseEvent* event) {
+    if (!closeDocument(true)) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
