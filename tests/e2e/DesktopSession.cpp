@@ -412,6 +412,9 @@ ProbeState parseProbe(const std::string& text) {
         } else if (kind == "style") {
             words(in, 0, rest);
             state.style = unescape(rest);
+        } else if (kind == "keytips") {
+            words(in, 0, rest);
+            state.keyTips = std::atoi(rest.c_str());
         } else if (kind == "list") {
             const auto w = words(in, 1, rest);
             if (pane)

@@ -112,6 +112,7 @@ struct ProbeState {
     std::vector<ProbeTarget> tabs, menuItems, actions;
     std::vector<std::string> status;
     std::string style;
+    int keyTips = -1; // -1: no ribbon
     int listCount = -1;
     std::vector<ProbeRow> rows;
     std::vector<ProbePane> panes;

@@ -1,6 +1,8 @@
 #include "ui/shell/TestProbe.h"
 
 #include "ui/browser/ListTreeView.h"
+#include "ui/shell/Ribbon.h"
+#include "ui/shell/VisualStyle.h"
 
 #include <Qsci/qsciscintillabase.h>
 
@@ -18,7 +20,6 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QStatusBar>
-#include <QStyle>
 #include <QTabBar>
 #include <QTextEdit>
 #include <QTextStream>
@@ -37,6 +38,12 @@ QString escaped(QString text) {
     text.replace(QLatin1Char('\r'), QLatin1String("\\r"));
     text.replace(QLatin1Char('\n'), QLatin1String("\\n"));
     return text;
+}
+
+// Tabbed panes behind the current one count as visible to Qt but are moved
+// out of sight; what counts here is whether any of it is on screen.
+bool onScreen(const QWidget* widget) {
+    return widget->isVisible() && !widget->visibleRegion().isEmpty();
 }
 
 QString centre(const QWidget* widget, const QRect& local) {
@@ -119,7 +126,9 @@ void describePaneContent(QTextStream& out, QWidget* content) {
         describeList(out, view);
         return;
     }
-    for (QWidget* widget : content->findChildren<QWidget*>() << content) {
+    QList<QWidget*> widgets = content->findChildren<QWidget*>();
+    widgets.prepend(content);
+    for (QWidget* widget : widgets) {
         if (auto* editor = qobject_cast<QsciScintillaBase*>(widget)) {
             writeLines(out, scintillaText(editor));
         } else if (auto* items = qobject_cast<QAbstractItemView*>(widget)) {
@@ -138,13 +147,6 @@ void describePaneContent(QTextStream& out, QWidget* content) {
             writeLines(out, label->text());
         }
     }
-}
-
-QString styleName() {
-    const QVariant chosen = qApp->property("visualStyle");
-    if (chosen.isValid())
-        return chosen.toString();
-    return qApp->style()->name();
 }
 
 } // namespace
@@ -208,7 +210,7 @@ QString TestProbe::describe(QWidget* mainWindow) {
             }
         }
         for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
-            if (!button->isVisible())
+            if (!onScreen(button))
                 continue;
             out << "button " << centre(button, button->rect()) << ' ' << int(button->isEnabled())
                 << ' ' << int(button->isChecked()) << ' ' << button->metaObject()->className()
@@ -238,7 +240,9 @@ QString TestProbe::describe(QWidget* mainWindow) {
                 out << "status " << escaped(label->text()) << '\n';
         }
     }
-    out << "style " << escaped(styleName()) << '\n';
+    out << "style " << currentVisualStyle() << '\n';
+    if (const Ribbon* ribbon = mainWindow->findChild<Ribbon*>())
+        out << "keytips " << int(ribbon->keyTipsShown()) << '\n';
 
     // The resource list is the list-tree control that is not inside a pane.
     for (ListTreeView* view : mainWindow->findChildren<ListTreeView*>()) {
@@ -252,7 +256,7 @@ QString TestProbe::describe(QWidget* mainWindow) {
     }
     for (QDockWidget* pane : mainWindow->findChildren<QDockWidget*>()) {
         QWidget* content = pane->widget();
-        out << "pane " << int(pane->isVisible()) << ' ' << (content ? ink(content) : 0) << ' '
+        out << "pane " << int(onScreen(pane)) << ' ' << (content ? ink(content) : 0) << ' '
             << escaped(pane->windowTitle()) << '\n';
         if (content)
             describePaneContent(out, content);

@@ -20,7 +20,8 @@ class QWidget;
 //   menu <x> <y> <enabled> <checked> <text>              items of open menus
 //   action <checked> <text>                              checkable actions of the main window
 //   status <text>                                        status bar texts
-//   style <name>                                         the current visual style
+//   style <id>                                           the current visual style (215..219)
+//   keytips <shown>                                      whether the ribbon shows its key tips
 //   list <rows> <caret text>                             the resource list, then one
 //   row <depth> <x> <y> <selected> <cell>\t<cell>...     line per row (x, y: -1 when off screen)
 //   pane <visible> <ink> <title>                         each dock pane, then its content:
