@@ -5,10 +5,14 @@
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
 #include "store/CacheFolder.h"
+#include "store/CaptureLock.h"
+#include "store/Document.h"
 #include "store/HttpResource.h"
 #include "ui/browser/Export.h"
+#include "ui/browser/ExportCommands.h"
 #include "ui/browser/ExportDialogs.h"
 #include "ui/browser/ListTreeAdaptor.h"
+#include "ui/browser/ResourceListView.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -23,6 +27,7 @@
 
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <random>
@@ -174,6 +179,46 @@ private:
     }
 };
 
+// What a Document needs around it, answering nothing and storing settings in memory; posted
+// notices wait until the test delivers them.
+class QuietUi : public DocumentUi {
+public:
+    bool askOkCancel(const std::string&) override { return true; }
+    Answer askYesNoCancel(const std::string&) override { return Answer::No; }
+    void showMessage(const std::string&) override {}
+    void setStatusText(const std::string&) override {}
+};
+
+class MemorySettings : public DocumentSettings {
+public:
+    int readInt(const std::string& section, const std::string& name, int value) override {
+        auto it = values.find(section + "|" + name);
+        return it == values.end() ? value : it->second;
+    }
+    void writeInt(const std::string& section, const std::string& name, int value) override {
+        values[section + "|" + name] = value;
+    }
+    std::map<std::string, int> values;
+};
+
+class QueueDelivery : public EventDelivery {
+public:
+    void post(DocumentListener* listener, const DocumentNotice& notice) override {
+        queue.emplace_back(listener, notice);
+    }
+    void forget(DocumentListener* listener) override {
+        std::erase_if(queue, [&](const auto& q) { return q.first == listener; });
+    }
+    void deliver() {
+        while (!queue.empty()) {
+            auto [listener, notice] = queue.front();
+            queue.pop_front();
+            listener->documentEvent(notice);
+        }
+    }
+    std::deque<std::pair<DocumentListener*, DocumentNotice>> queue;
+};
+
 // Acts on each modal dialog as it is shown, one scripted step per dialog.
 class DialogDriver : public QObject {
 public:
@@ -219,13 +264,15 @@ class ExportTest : public QObject {
         return relative.empty() ? root : root + "/" + relative;
     }
 
-    // A captured exchange for `path` on host h: `fields` complete the response head (a
-    // Content-Length is added unless the body is chunked); `body` is stored as it travelled.
-    HttpResource* capture(const std::string& path, const std::string& contentType,
-                          const std::string& body, const std::string& fields = std::string(),
-                          bool finish = true) {
-        auto resource = std::make_unique<HttpResource>(&folder);
-        const std::string requestText = "GET " + path + " HTTP/1.1\r\nHost: h\r\n";
+    // A captured exchange for `target` (a path on host h, or an absolute address): `fields`
+    // complete the response head (a Content-Length is added unless the body is chunked); `body`
+    // is stored as it travelled.
+    static std::unique_ptr<HttpResource> record(CacheFolder& cache, const std::string& target,
+                                                const std::string& contentType,
+                                                const std::string& body, const std::string& fields,
+                                                bool finish) {
+        auto resource = std::make_unique<HttpResource>(&cache);
+        const std::string requestText = "GET " + target + " HTTP/1.1\r\nHost: h\r\n";
         std::string responseText = "HTTP/1.1 200 OK\r\nContent-Type: " + contentType + "\r\n";
         responseText += fields;
         if (fields.find("Transfer-Encoding") == std::string::npos)
@@ -236,7 +283,7 @@ class ExportTest : public QObject {
             parseRequestHeader(requestText.data(), std::int32_t(requestText.size()), request));
         FIXTURE_STEP(
             parseResponseHeader(responseText.data(), std::int32_t(responseText.size()), response));
-        FIXTURE_STEP(resource->begin(folder.takeSequenceNumber()));
+        FIXTURE_STEP(resource->begin(cache.takeSequenceNumber()));
         FIXTURE_STEP(resource->writeRequestHeader(request));
         FIXTURE_STEP(resource->writeResponseHeader(response));
         if (!body.empty())
@@ -244,7 +291,13 @@ class ExportTest : public QObject {
         resource->receivedSize = std::int64_t(body.size());
         if (finish)
             FIXTURE_STEP(resource->finish());
-        resources.push_back(std::move(resource));
+        return resource;
+    }
+
+    HttpResource* capture(const std::string& target, const std::string& contentType,
+                          const std::string& body, const std::string& fields = std::string(),
+                          bool finish = true) {
+        resources.push_back(record(folder, target, contentType, body, fields, finish));
         return resources.back().get();
     }
 
@@ -593,6 +646,74 @@ private slots:
         QFETCH(QString, name);
         QCOMPARE(QString::fromStdString(exportFolderName(text.toStdString())), name);
         QCOMPARE(exportFolderName(std::string("..\0x", 4)), std::string(".._x"));
+    }
+
+    // The commands of the real list view, arranged by directory, on resources the document
+    // holds.
+    void listViewCommands() {
+        QuietUi quiet;
+        QueueDelivery delivery;
+        MemorySettings settings;
+        settings.values[std::string(ResourceListView::kStateSection) + "|" +
+                        ResourceListView::kViewModeValue] = ByDirectory;
+        Document document(quiet, delivery, settings);
+        document.cacheFolder = cacheDir.path().toStdString() + "/";
+        auto view = std::make_unique<ResourceListView>();
+        view->attach(&document);
+        document.notify(DocumentEvent::Initialised, nullptr, true);
+        delivery.deliver();
+        auto add = [&](const std::string& target, const std::string& type, const std::string& body,
+                       const std::string& fields = std::string()) {
+            HttpResource* r = record(document, target, type, body, fields, true).release();
+            CaptureLocker lock(captureLock());
+            document.addResource(r);
+            document.notify(DocumentEvent::ResourceAdded, r, true);
+            return r;
+        };
+        const std::string big = noise(20000);
+        HttpResource* x =
+            add("/a/x.js", "text/javascript", gzip(big), "Content-Encoding: gzip\r\n");
+        HttpResource* y =
+            add("/a/b/y.css", "text/css", chunked("y{}", 2), "Transfer-Encoding: chunked\r\n");
+        HttpResource* page = add("/i.html", "text/html", "<i>");
+        HttpResource* z = add("http://g:81/z.txt", "text/plain", "z");
+        delivery.deliver();
+        ListTreeCtrl* tree = view->tree();
+        auto row = [](HttpResource* r) { return static_cast<ListTreeItem>(r->listItem); };
+        ListTreeItem host = tree->parentItem(tree->parentItem(row(x)));
+        QCOMPARE(ExportCommands::resourceOf(host->data), static_cast<HttpResource*>(nullptr));
+        QCOMPARE(ExportCommands::resourceOf(row(x)->data), x);
+
+        ScriptedUi ui;
+        ui.files = {out("h"), out("one.html"), out("merged")};
+        ui.folders = {out("checked")};
+        ExportCommands::run(*view, ResourceListView::ID_EXPORT_FOLDER, host, ui);
+        ExportCommands::run(*view, ResourceListView::ID_EXPORT_FOLDER, row(x), ui); // not a folder
+        ExportCommands::run(*view, ResourceListView::ID_EXPORT_RESOURCE, row(page), ui);
+        tree->SelectItem(row(y), true);
+        tree->SelectItem(host, true);
+        tree->SelectItem(row(x), true);
+        ExportCommands::run(*view, ResourceListView::ID_MERGE_EXPORT_SELECTED, nullptr, ui);
+        QVERIFY(QDir(outDir->path()).mkdir("checked"));
+        tree->SetCheckState(row(z), Checked);
+        tree->SetCheckState(row(page), Checked);
+        ExportCommands::run(*view, ResourceListView::ID_RESOURCES_EXPORT, nullptr, ui);
+        QCOMPARE(list(ui.saveDefaults), QStringList({"h", "i.html", ""}));
+        QCOMPARE(filesBelow(outDir->path()),
+                 QStringList({"checked/i.html", "checked/z.txt", "h/a/b/y.css", "h/a/x.js",
+                              "h/i.html", "merged", "one.html"}));
+        QCOMPARE_BYTES(readFile(out("h/a/x.js")), big);
+        QCOMPARE_BYTES(readFile(out("h/a/b/y.css")), "y{}");
+        QCOMPARE_BYTES(readFile(out("merged")), big + "y{}");
+        QVERIFY(ui.asked.empty() && ui.messages.empty());
+
+        // The view's own commands reach the real dialogs, once however often attached.
+        QCOMPARE(ExportCommands::attach(*view), ExportCommands::attach(*view));
+        DialogDriver driver;
+        driver.steps.push_back([](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
+        QVERIFY(view->onCommand(ResourceListView::ID_RESOURCES_MERGE_EXPORT));
+        QCOMPARE(driver.shown, 1);
+        view.reset(); // before the document frees its resources
     }
 
     // The real dialogs: the save dialog offers the suggested name, message 166 has only Yes and

@@ -393,6 +393,9 @@ void RibbonTest::styleSwitchIsStoredAndRestored() {
 
 void RibbonTest::fiveDistinctLooks() {
     Frame frame;
+    State state;
+    state.preventCache = true;
+    frame.ribbon->setStateProvider(state);
     frame.resize(760, 200);
     frame.show();
     QVERIFY(QTest::qWaitForWindowExposed(&frame));
@@ -414,8 +417,20 @@ void RibbonTest::fiveDistinctLooks() {
         QVERIFY(palette.color(QPalette::Highlight).lightness() -
                     palette.color(QPalette::HighlightedText).lightness() <
                 -60);
-        if (!shots.isEmpty())
-            picture.save(QString::fromLocal8Bit(shots) + QStringLiteral("/ribbon-%1.png").arg(id));
+        if (!shots.isEmpty()) {
+            // Pictures to look at: the ribbon, its key tips, and its menus.
+            const QString dir = QString::fromLocal8Bit(shots);
+            picture.save(dir + QStringLiteral("/ribbon-%1.png").arg(id));
+            frame.ribbon->showKeyTips(true);
+            frame.ribbon->grab().save(dir + QStringLiteral("/ribbon-%1-keytips.png").arg(id));
+            frame.ribbon->showKeyTips(false);
+            for (int menu : {0, int(ID_RESOURCES_LIST_VIEW_MODE), int(ID_CATCH_OPTIONS)}) {
+                frame.ribbon->menu(menu)->popup(QPoint(0, 0));
+                frame.ribbon->menu(menu)->grab().save(
+                    dir + QStringLiteral("/ribbon-%1-menu-%2.png").arg(id).arg(menu));
+                frame.ribbon->menu(menu)->hide();
+            }
+        }
     }
     QCOMPARE(windows.size(), std::size_t(5));
     applyVisualStyle(kLookDefault);

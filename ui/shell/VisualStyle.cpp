@@ -341,7 +341,7 @@ QString styleSheetOf(const Look& l) {
     QString sheet =
         QStringLiteral(R"(
 QMenu { background: %1; border: 1px solid %2; padding: 2px; }
-QMenu::item { padding: 4px 28px 4px 30px; color: %3; border: 1px solid transparent;
+QMenu::item { padding: 4px 24px 4px 10px; color: %3; border: 1px solid transparent;
   border-radius: 2px; margin: 0px 1px; }
 QMenu::item:selected { background: %4; border-color: %5; }
 QMenu::item:disabled { color: %6; }

@@ -1,0 +1,61 @@
+#include "ui/browser/ExportCommands.h"
+
+#include "ui/browser/Export.h"
+#include "ui/browser/ExportDialogs.h"
+#include "ui/browser/ResourceListView.h"
+
+namespace {
+
+const char* const kObjectName = "ExportCommands";
+
+} // namespace
+
+ExportCommands::ExportCommands(ResourceListView& view) : QObject(&view), view_(view) {
+    setObjectName(QString::fromLatin1(kObjectName));
+    connect(&view, &ResourceListView::exportRequested, this, &ExportCommands::onExportRequested);
+}
+
+ExportCommands* ExportCommands::attach(ResourceListView& view) {
+    if (auto* existing = view.findChild<ExportCommands*>(QString::fromLatin1(kObjectName),
+                                                         Qt::FindDirectChildrenOnly))
+        return existing;
+    return new ExportCommands(view);
+}
+
+HttpResource* ExportCommands::resourceOf(std::uintptr_t data) {
+    const ResourceListItem* item = ResourceListItem::of(data);
+    return item && item->kind == ResourceListItem::ResourceItem ? item->resource : nullptr;
+}
+
+void ExportCommands::run(ResourceListView& view, int commandId, ListTreeItem row, ExportUi& ui) {
+    ResourceExport exporter(*view.tree(), view.adaptor(), &ExportCommands::resourceOf, ui);
+    switch (commandId) {
+    case ResourceListView::ID_RESOURCES_EXPORT:
+        exporter.exportChecked();
+        break;
+    case ResourceListView::ID_RESOURCES_MERGE_EXPORT:
+        exporter.mergeExportChecked();
+        break;
+    case ResourceListView::ID_EXPORT_RESOURCE:
+        if (HttpResource* resource = row ? resourceOf(row->data) : nullptr)
+            exporter.exportResource(*resource);
+        break;
+    case ResourceListView::ID_EXPORT_SELECTED:
+        exporter.exportSelected();
+        break;
+    case ResourceListView::ID_MERGE_EXPORT_SELECTED:
+        exporter.mergeExportSelected();
+        break;
+    case ResourceListView::ID_EXPORT_FOLDER:
+        if (row && !resourceOf(row->data))
+            exporter.exportFolder(row);
+        break;
+    default:
+        break;
+    }
+}
+
+void ExportCommands::onExportRequested(int commandId, ListTreeItem row) {
+    ExportDialogs dialogs(&view_);
+    run(view_, commandId, row, dialogs);
+}
