@@ -39,7 +39,8 @@ void appendFile(const std::string& path, const std::string& text) {
 }
 
 std::chrono::milliseconds remaining(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? left : std::chrono::milliseconds(0);
 }
 
@@ -102,9 +103,9 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const Environme
     int errPipe[2] = {-1, -1};
     if (pipeStderr && ::pipe2(errPipe, O_CLOEXEC) != 0)
         return;
-    const int log = logPath.empty() ? ::open("/dev/null", O_WRONLY | O_CLOEXEC)
-                                    : ::open(logPath.c_str(),
-                                             O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    const int log = logPath.empty()
+                        ? ::open("/dev/null", O_WRONLY | O_CLOEXEC)
+                        : ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     pid_ = ::fork();
     if (pid_ == 0) {
         ::setpgid(0, 0);
@@ -247,8 +248,7 @@ VirtualDisplay::VirtualDisplay(const std::string& logPath, int width, int height
     int fds[2];
     if (::pipe(fds) != 0)
         return;
-    const std::string screen =
-        std::to_string(width) + "x" + std::to_string(height) + "x24";
+    const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
     Environment env;
     if (const char* path = std::getenv("PATH"))
         env["PATH"] = path;
@@ -513,8 +513,8 @@ std::string pngPicture(int width, int height) {
         be32(png, std::uint32_t(data.size()));
         std::string body = std::string(type, 4) + data;
         png += body;
-        be32(png, std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()),
-                                      uInt(body.size()))));
+        be32(png, std::uint32_t(
+                      crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
     };
     std::string header;
     be32(header, std::uint32_t(width));

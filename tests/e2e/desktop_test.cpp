@@ -48,7 +48,8 @@ Page sitePage(const std::string& target, const std::string& body) {
     std::string path = target;
     if (path.compare(0, 7, "http://") == 0)
         path = path.substr(path.find('/', 7));
-    const std::string query = path.find('?') == std::string::npos ? "" : path.substr(path.find('?'));
+    const std::string query =
+        path.find('?') == std::string::npos ? "" : path.substr(path.find('?'));
     path = path.substr(0, path.find('?'));
     if (path.size() < 4 || path[0] != '/' || path[1] != 's' || path[3] != '/' || path[2] < '1' ||
         path[2] > '4')
@@ -66,8 +67,9 @@ Page sitePage(const std::string& target, const std::string& body) {
                 true, true};
     }
     if (file == "css/site.css")
-        return {"text/css", "body { font-family: sans-serif; color: #223; }\nh1 { color: #1e88e5; }\n",
-                true, false};
+        return {"text/css",
+                "body { font-family: sans-serif; color: #223; }\nh1 { color: #1e88e5; }\n", true,
+                false};
     if (file == "js/app.js") {
         return {"application/javascript",
                 "var x = new XMLHttpRequest();\nx.open('POST', 'api/echo?q=tide&n=" + n +
@@ -144,9 +146,9 @@ protected:
         root = pattern;
         fs::remove_all(kArtifacts);
         fs::create_directories(kArtifacts);
-        for (const char* dir : {"home", "config", "data", "cache", "runtime", "probe",
-                                "chromium/home", "chromium/config", "chromium/cache",
-                                "chromium/profile"})
+        for (const char* dir :
+             {"home", "config", "data", "cache", "runtime", "probe", "chromium/home",
+              "chromium/config", "chromium/cache", "chromium/profile"})
             fs::create_directories(root / dir);
         fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
 
@@ -184,7 +186,9 @@ protected:
         EXPECT_TRUE(ok) << "gsettings failed";
         return out;
     }
-    std::string proxySettings() { return gsettings({"list-recursively", "org.gnome.system.proxy"}); }
+    std::string proxySettings() {
+        return gsettings({"list-recursively", "org.gnome.system.proxy"});
+    }
 
     void startProgram() {
         program = std::make_unique<ChildProcess>(std::vector<std::string>{kProgram}, env,
@@ -247,8 +251,10 @@ protected:
     // Chromium loads a page of the site through the proxy the desktop
     // settings point at, and returns the page as its scripts left it.
     std::string browse(const std::string& url) {
-        const std::string host = trimQuotes(gsettings({"get", "org.gnome.system.proxy.http", "host"}));
-        const std::string port = trimQuotes(gsettings({"get", "org.gnome.system.proxy.http", "port"}));
+        const std::string host =
+            trimQuotes(gsettings({"get", "org.gnome.system.proxy.http", "host"}));
+        const std::string port =
+            trimQuotes(gsettings({"get", "org.gnome.system.proxy.http", "port"}));
         Environment browserEnv{{"PATH", env["PATH"]},
                                {"LANG", "C.UTF-8"},
                                {"HOME", (root / "chromium/home").string()},
@@ -257,18 +263,33 @@ protected:
                                {"XDG_RUNTIME_DIR", (root / "runtime").string()}};
         bool ok = false;
         const std::string dom = runProgram(
-            {chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-             "--no-first-run", "--disable-background-networking", "--disable-component-update",
-             "--disable-sync", "--disable-extensions", "--disable-default-apps",
-             "--disable-breakpad", "--disable-client-side-phishing-detection",
-             "--disable-domain-reliability", "--metrics-recording-only",
-             "--no-default-browser-check", "--no-service-autorun", "--password-store=basic",
+            {chromium,
+             "--headless",
+             "--no-sandbox",
+             "--disable-gpu",
+             "--disable-quic",
+             "--no-first-run",
+             "--disable-background-networking",
+             "--disable-component-update",
+             "--disable-sync",
+             "--disable-extensions",
+             "--disable-default-apps",
+             "--disable-breakpad",
+             "--disable-client-side-phishing-detection",
+             "--disable-domain-reliability",
+             "--metrics-recording-only",
+             "--no-default-browser-check",
+             "--no-service-autorun",
+             "--password-store=basic",
              "--disable-features=NetworkTimeServiceQuerying,OptimizationHints,MediaRouter,"
              "Translate,AutofillServerCommunication,CertificateTransparencyComponentUpdater",
              "--component-updater=url-source=http://127.0.0.1:9/",
-             "--gaia-url=http://127.0.0.1:9/", "--proxy-server=http://" + host + ":" + port,
+             "--gaia-url=http://127.0.0.1:9/",
+             "--proxy-server=http://" + host + ":" + port,
              "--proxy-bypass-list=<-loopback>",
-             "--user-data-dir=" + (root / "chromium/profile").string(), "--dump-dom", url},
+             "--user-data-dir=" + (root / "chromium/profile").string(),
+             "--dump-dom",
+             url},
             browserEnv, &ok, 60s);
         EXPECT_TRUE(ok) << "chromium failed on " << url;
         return dom;
@@ -284,11 +305,20 @@ protected:
             }
             return -1;
         };
-        state = waitFor(name + " on screen", [&](const ProbeState& s) {
-            const int i = find(s);
-            return i >= 0 && s.rows[i].x >= 0;
-        });
+        state = waitFor(name + " listed", [&](const ProbeState& s) { return find(s) >= 0; });
+        // Rows below the list's end come into sight with the mouse wheel.
+        for (int turn = 0; turn < 40 && find(state) >= 0 && state.rows[find(state)].x < 0; ++turn) {
+            const auto shown = std::find_if(state.rows.begin(), state.rows.end(),
+                                            [](const ProbeRow& r) { return r.x >= 0; });
+            if (shown == state.rows.end())
+                break;
+            const bool below = find(state) > int(shown - state.rows.begin());
+            xdotool({"mousemove", "--sync", std::to_string(shown->x), std::to_string(shown->y),
+                     "click", below ? "5" : "4"});
+            state = askProbe(probeSocket);
+        }
         const int i = find(state);
+        EXPECT_TRUE(i >= 0 && state.rows[i].x >= 0) << name << " is not on screen\n" << state.raw;
         if (i < 0 || state.rows[i].x < 0)
             return;
         click(state.rows[i].x, state.rows[i].y);
@@ -382,23 +412,25 @@ TEST_F(DesktopTest, CapturesChromiumLiveRestoresSettingsAndKeepsCaptures) {
     for (const auto& [set, item] : arrangements) {
         SCOPED_TRACE(item);
         ASSERT_TRUE(command("列表", item));
-        waitFor(std::string("check mark on ") + item, [&, item = std::string(item)](const ProbeState& s) {
-            for (const auto& a : s.actions) {
-                if (a.text == item)
-                    return a.checked;
-            }
-            return false;
-        });
+        waitFor(std::string("check mark on ") + item,
+                [&, item = std::string(item)](const ProbeState& s) {
+                    for (const auto& a : s.actions) {
+                        if (a.text == item)
+                            return a.checked;
+                    }
+                    return false;
+                });
         const std::string dom = browse(origin + "/" + set + "/index.html?lang=zh&view=" + set);
         EXPECT_TRUE(contains(dom, "script ran: echo name=tidewell&amp;set=")) << dom;
-        state = waitFor(std::string("rows of ") + set, [&, set = std::string(set)](const ProbeState& s) {
-            for (const char* file : kSiteFiles) {
-                const int r = resourceRow(s, file, set);
-                if (r < 0 || s.rows[r].cells.size() < 5 || s.rows[r].cells[4] != "完成")
-                    return false;
-            }
-            return true;
-        });
+        state = waitFor(
+            std::string("rows of ") + set, [&, set = std::string(set)](const ProbeState& s) {
+                for (const char* file : kSiteFiles) {
+                    const int r = resourceRow(s, file, set);
+                    if (r < 0 || s.rows[r].cells.size() < 5 || s.rows[r].cells[4] != "完成")
+                        return false;
+                }
+                return true;
+            });
         const int page = resourceRow(state, "index.html", set);
         const int sheet = resourceRow(state, "site.css", set);
         const int picture = resourceRow(state, "logo.png", set);

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QDockWidget>
 #include <QHash>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLocalServer>
@@ -72,16 +73,16 @@ int ink(QWidget* widget) {
 
 void describeList(QTextStream& out, ListTreeView* view) {
     ListTreeCtrl* tree = view->tree;
-    ListTreeItem caret = tree->caret();
-    out << "list " << tree->itemCount() << ' '
-        << escaped(caret ? QString::fromStdString(tree->itemText(caret)) : QString()) << '\n';
+    out << "list " << tree->itemCount() << '\n';
     const QRect client = tree->viewport()->rect();
     for (ListTreeItem item = tree->rootItem(); item; item = tree->NextInPreorder(item)) {
         QString cells;
         for (int column = 0; column < view->columnCount(); ++column) {
-            std::string text = column == 0 || !view->adaptor
-                                   ? tree->itemText(item)
-                                   : view->adaptor->GetItemText(tree->itemData(item), column);
+            // Rows hold no text of their own when an adaptor paints their cells.
+            std::string text = view->adaptor
+                                   ? view->adaptor->GetItemText(tree->itemData(item), column)
+                               : column == 0 ? tree->itemText(item)
+                                             : std::string();
             if (column)
                 cells += QLatin1Char('\t');
             cells += escaped(QString::fromStdString(text));
@@ -131,7 +132,8 @@ void describePaneContent(QTextStream& out, QWidget* content) {
     for (QWidget* widget : widgets) {
         if (auto* editor = qobject_cast<QsciScintillaBase*>(widget)) {
             writeLines(out, scintillaText(editor));
-        } else if (auto* items = qobject_cast<QAbstractItemView*>(widget)) {
+        } else if (auto* items = qobject_cast<QAbstractItemView*>(widget);
+                   items && !qobject_cast<QHeaderView*>(widget)) {
             const QAbstractItemModel* model = items->model();
             for (int r = 0; model && r < model->rowCount() && r < kMaxLines; ++r) {
                 QStringList cells;
@@ -194,10 +196,10 @@ QString TestProbe::describe(QWidget* mainWindow) {
         if (!window->isVisible())
             continue;
         const QRect frame = window->geometry();
-        out << "window " << Qt::hex << Qt::showbase << window->winId() << Qt::dec
-            << Qt::noshowbase << ' ' << frame.x() << ' ' << frame.y() << ' ' << frame.width()
-            << ' ' << frame.height() << ' ' << int(window->isModal()) << ' '
-            << window->metaObject()->className() << ' ' << escaped(window->windowTitle()) << '\n';
+        out << "window " << Qt::hex << Qt::showbase << window->winId() << Qt::dec << Qt::noshowbase
+            << ' ' << frame.x() << ' ' << frame.y() << ' ' << frame.width() << ' ' << frame.height()
+            << ' ' << int(window->isModal()) << ' ' << window->metaObject()->className() << ' '
+            << escaped(window->windowTitle()) << '\n';
         if (auto* box = qobject_cast<QMessageBox*>(window))
             out << "text QMessageBox " << escaped(box->text()) << '\n';
         if (auto* menu = qobject_cast<QMenu*>(window)) {
@@ -214,8 +216,8 @@ QString TestProbe::describe(QWidget* mainWindow) {
                 continue;
             out << "button " << centre(button, button->rect()) << ' ' << int(button->isEnabled())
                 << ' ' << int(button->isChecked()) << ' ' << button->metaObject()->className()
-                << ' ' << escaped(button->text()) << " | " << escaped(button->objectName())
-                << " | " << escaped(button->toolTip()) << '\n';
+                << ' ' << escaped(button->text()) << " | " << escaped(button->objectName()) << " | "
+                << escaped(button->toolTip()) << '\n';
         }
         for (QTabBar* bar : window->findChildren<QTabBar*>()) {
             if (!bar->isVisible())
