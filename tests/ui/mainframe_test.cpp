@@ -7,13 +7,16 @@
 #include "store/HttpResource.h"
 #include "sysproxy/ProxySettings.h"
 #include "sysproxy/SettingsFile.h"
+#include "ui/browser/ResourceListView.h"
 #include "ui/panes/DockablePane.h"
+#include "ui/panes/HeaderListPane.h"
 #include "ui/shell/MainFrame.h"
 #include "ui/shell/ProfileSettings.h"
 #include "ui/shell/ShellDocumentUi.h"
 #include "ui/shell/UiEventDelivery.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -24,6 +27,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <memory>
@@ -72,6 +76,7 @@ struct Program {
             qFatal("cannot build a capture");
         resource->receivedSize = 2;
         document->addResource(resource);
+        document->notify(DocumentEvent::ResourceAdded, resource, true);
         return resource;
     }
 
@@ -143,6 +148,7 @@ private slots:
     void statusBarFollowsCapturing();
     void capturingRedirectsAndRestoresTheDesktopSettings_data();
     void capturingRedirectsAndRestoresTheDesktopSettings();
+    void listCommandsKeysAndPanes();
     void clearAsksFirst();
     void exitQuestion_data();
     void exitQuestion();
@@ -351,6 +357,43 @@ void MainFrameTest::capturingRedirectsAndRestoresTheDesktopSettings() {
     QVERIFY(!program.document->isCapturing());
     QVERIFY(after.read(ProxySettings::kSystemKey));
     QVERIFY(sameSettings(after, before));
+}
+
+void MainFrameTest::listCommandsKeysAndPanes() {
+    Program program;
+    MainFrame& frame = *program.frame;
+    program.show();
+    ResourceListView& view = *frame.listView();
+    QCOMPARE(frame.centralWidget(), &view);
+
+    // The view's own commands reach it first, and it tells their state.
+    QVERIFY(frame.onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_TYPE));
+    QCOMPARE(view.mode(), ByType);
+    bool enabled = false;
+    bool checked = false;
+    frame.commandState(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_TYPE, enabled, checked);
+    QVERIFY(enabled && checked);
+    frame.commandState(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_ORDER, enabled, checked);
+    QVERIFY(!checked);
+    QVERIFY(frame.onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_ORDER));
+
+    // Picking a row shows it in the panes; Ctrl+C copies its address.
+    HttpResource* resource = program.addCapture();
+    QTRY_VERIFY(resource->listItem);
+    auto row = static_cast<ListTreeItem>(resource->listItem);
+    view.tree()->SelectItem(row, false);
+    view.tree()->setCaret(row);
+    QCOMPARE(program.document->currentResource, resource);
+    auto* requestHeader =
+        static_cast<HeaderListPane*>(frame.pane(MainFrame::ID_VIEW_REQUEST_HEADER));
+    QVERIFY(requestHeader->list()->topLevelItemCount() > 0);
+
+    frame.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&frame));
+    view.tree()->setFocus();
+    QApplication::clipboard()->clear();
+    QTest::keyClick(view.tree(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), QString("http://127.0.0.1/a.txt"));
 }
 
 void MainFrameTest::clearAsksFirst() {

@@ -3,6 +3,7 @@
 #include "resources/StringTable.h"
 #include "store/Document.h"
 #include "sysproxy/SettingsFile.h"
+#include "ui/browser/ResourceListView.h"
 #include "ui/panes/AddressParameterView.h"
 #include "ui/panes/DataView.h"
 #include "ui/panes/DockablePane.h"
@@ -80,11 +81,12 @@ MainFrame::MainFrame(Document* document, QWidget* parent)
     createRibbon();
     createStatusBar();
 
-    // TEMPORARY: the resource list takes this place once it lands.
-    auto* list = new QWidget(this);
-    list->setObjectName(QStringLiteral("ResourceListView"));
-    listView_ = list;
+    listView_ = new ResourceListView(this);
+    if (listView_->objectName().isEmpty())
+        listView_->setObjectName(QStringLiteral("ResourceListView"));
     setCentralWidget(listView_);
+    if (document_)
+        listView_->attach(document_);
 
     createPanes();
     applyDefaultLayout();
@@ -205,7 +207,12 @@ void MainFrame::saveLayout() {
 }
 
 void MainFrame::createShortcuts() {
-    // What a desktop user reaches for without looking: quit and help.
+    // What a desktop user reaches for without looking: copy in the list,
+    // quit and help.
+    auto* copy = new QShortcut(QKeySequence::Copy, listView_, nullptr, nullptr,
+                               Qt::WidgetWithChildrenShortcut);
+    connect(copy, &QShortcut::activated, this,
+            [this] { listView_->contextCommand(ResourceListView::ID_COPY_ADDRESS); });
     auto* quit = new QShortcut(QKeySequence::Quit, this);
     connect(quit, &QShortcut::activated, this, &QWidget::close);
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
@@ -221,8 +228,9 @@ DockablePane* MainFrame::pane(int id) const {
 }
 
 bool MainFrame::onCommand(int id) {
-    const bool handled =
-        documentCommand(id) || frameCommand(id) || (applicationCommands && applicationCommands(id));
+    // The view first, then the document, the frame and the application.
+    const bool handled = listView_->onCommand(id) || documentCommand(id) || frameCommand(id) ||
+                         (applicationCommands && applicationCommands(id));
     refreshCommandStates();
     return handled;
 }
@@ -271,6 +279,8 @@ bool MainFrame::frameCommand(int id) {
 void MainFrame::commandState(int id, bool& enabled, bool& checked) const {
     enabled = true;
     checked = false;
+    if (listView_->commandState(id, &enabled, &checked))
+        return;
     switch (id) {
     case ID_CATCH_START:
         enabled = !document_ || !document_->isCapturing();

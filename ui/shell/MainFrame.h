@@ -14,6 +14,7 @@
 class Document;
 class DockablePane;
 class QLabel;
+class ResourceListView;
 class UpdateNotifier;
 
 class MainFrame : public QMainWindow {
@@ -81,7 +82,7 @@ public:
     DockablePane* pane(int id) const;
     // In creation order.
     const std::vector<DockablePane*>& panes() const { return panes_; }
-    QWidget* listView() const { return listView_; }
+    ResourceListView* listView() const { return listView_; }
     QWidget* ribbon() const { return ribbon_; }
 
     // Shows the pane of that command id where it was docked and activates it.
@@ -113,7 +114,7 @@ private:
     Document* document_ = nullptr;
     QWidget* ribbon_ = nullptr;
     QLabel* statusElement_ = nullptr;
-    QWidget* listView_ = nullptr;
+    ResourceListView* listView_ = nullptr;
     std::vector<DockablePane*> panes_;
     std::vector<int> paneIds_;
     UpdateNotifier* updateNotifier_ = nullptr;
