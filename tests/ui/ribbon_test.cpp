@@ -491,6 +491,14 @@ void RibbonTest::fiveDistinctLooks() {
             // Pictures to look at: the ribbon, its key tips, and its menus.
             const QString dir = QString::fromLocal8Bit(shots);
             picture.save(dir + QStringLiteral("/ribbon-%1.png").arg(id));
+            QWidget* hovered = frame.ribbon->button(ID_RESOURCES_EXPORT);
+            QTest::mouseMove(frame.windowHandle(), hovered->mapTo(&frame, QPoint(20, 20)));
+            QTest::mousePress(
+                frame.windowHandle(), Qt::LeftButton, {},
+                frame.ribbon->button(ID_RESOURCES_CLEAR)->mapTo(&frame, QPoint(8, 8)));
+            frame.ribbon->grab().save(dir + QStringLiteral("/ribbon-%1-hover.png").arg(id));
+            QTest::mouseRelease(frame.windowHandle(), Qt::LeftButton, {}, QPoint(700, 190));
+            QTest::mouseMove(frame.windowHandle(), QPoint(700, 190));
             frame.ribbon->showKeyTips(true);
             frame.ribbon->grab().save(dir + QStringLiteral("/ribbon-%1-keytips.png").arg(id));
             frame.ribbon->showKeyTips(false);
