@@ -1,6 +1,7 @@
 // The main frame with a real document: pane layout and pane commands, the
 // layout kept across runs, the status bar, capturing through the commands
 // (and what it does to the desktop's proxy settings), and the questions.
+#include "StubService.h"
 #include "engine/HttpMessageHeader.h"
 #include "resources/StringTable.h"
 #include "store/Document.h"
@@ -10,6 +11,7 @@
 #include "ui/browser/ResourceListView.h"
 #include "ui/panes/DockablePane.h"
 #include "ui/panes/HeaderListPane.h"
+#include "ui/shell/AutoUpdate.h"
 #include "ui/shell/MainFrame.h"
 #include "ui/shell/ProfileSettings.h"
 #include "ui/shell/Ribbon.h"
@@ -160,6 +162,7 @@ private slots:
     void exitQuestion_data();
     void exitQuestion();
     void secondInstanceBringsTheWindowUp();
+    void availableUpdateIsOffered();
 };
 
 void MainFrameTest::init() {
@@ -514,6 +517,17 @@ void MainFrameTest::secondInstanceBringsTheWindowUp() {
     QVERIFY(frame.onCommand(MainFrame::kShowCommand));
     QVERIFY(frame.isVisible());
     QVERIFY(!(frame.windowState() & Qt::WindowMinimized));
+}
+
+void MainFrameTest::availableUpdateIsOffered() {
+    StubService service("HTTP/1.0 200 OK\r\nUpdate-URL: http://127.0.0.1:9/new\r\n\r\n");
+    qputenv(AutoUpdate::kServerVariable, service.server());
+    Program program;
+    BoxAnswerer no(QMessageBox::No);
+    program.frame->startUpdateCheck(QStringLiteral("1.2"), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(no.text, text(172), 10000);
+    QCOMPARE(no.buttons, QMessageBox::Yes | QMessageBox::No);
+    qunsetenv(AutoUpdate::kServerVariable);
 }
 
 int main(int argc, char** argv) {
