@@ -1,6 +1,6 @@
 #include "ui/browser/ResourceListView.h"
 
-#include "engine/HttpMessageHeader.h"
+#include "engine/Text.h"
 #include "engine/Url.h"
 #include "resources/StringTable.h"
 #include "store/CaptureLock.h"
@@ -255,6 +255,7 @@ void ResourceListView::rowDeleting(ListTreeItem row, quintptr data) {
 void ResourceListView::forgetIndexes() {
     children_.clear();
     rowsByUrl_.clear();
+    groupRows_.clear();
 }
 
 std::vector<ListTreeItem>& ResourceListView::childrenOf(ListTreeItem parent) {
@@ -307,18 +308,37 @@ ListTreeItem ResourceListView::orderedInsert(ListTreeItem parent, ResourceListIt
     return row;
 }
 
+std::string ResourceListView::groupKey(ListTreeItem parent, const ResourceListItem& item) {
+    std::string key(reinterpret_cast<const char*>(&parent), sizeof parent);
+    key += static_cast<char>(item.kind);
+    if (item.kind == ResourceListItem::TypeGroupItem)
+        key.append(reinterpret_cast<const char*>(&item.category), sizeof item.category);
+    else
+        key += item.text;
+    return key;
+}
+
 ListTreeItem ResourceListView::FindOrInsertGroup(ListTreeItem parent,
                                                  const ResourceListItem& item) {
+    // A group never gets a sibling that compares equal to it, so a group of exactly this text
+    // is the one the search would find.
+    std::string key = groupKey(parent, item);
+    if (auto known = groupRows_.find(key); known != groupRows_.end())
+        return known->second;
     std::vector<ListTreeItem>& kids = childrenOf(parent);
     // Groups never change, so siblings are always in order around them.
     auto at = std::partition_point(kids.begin(), kids.end(), [&](ListTreeItem c) {
         return adaptor_.CompareItems(c->data, dataOf(&item)) < 0;
     });
-    if (at != kids.end() && adaptor_.CompareItems((*at)->data, dataOf(&item)) == 0)
-        return *at;
-    auto* copy = new ResourceListItem(item);
-    ListTreeItem row = insertRow(parent, at != kids.end() ? *at : nullptr, copy);
-    kids.insert(at, row);
+    ListTreeItem row = nullptr;
+    if (at != kids.end() && adaptor_.CompareItems((*at)->data, dataOf(&item)) == 0) {
+        row = *at;
+    } else {
+        auto* copy = new ResourceListItem(item);
+        row = insertRow(parent, at != kids.end() ? *at : nullptr, copy);
+        kids.insert(at, row);
+    }
+    groupRows_.emplace(std::move(key), row);
     return row;
 }
 
@@ -378,19 +398,26 @@ void ResourceListView::InsertResource(HttpResource* resource) {
         break;
     }
     case ByDirectory: {
-        std::vector<std::string> segments;
-        if (resource->url.flags & Url::HasAuthority)
-            segments.push_back(resource->url.authority);
-        for (std::string& s : splitList(resource->url.path, '/'))
-            segments.push_back(std::move(s));
+        // The host, then every path segment but the last (the file name); the segments are
+        // those of splitList at "/", trimmed, and empty ones make no folder.
         ResourceListItem folder;
         folder.kind = ResourceListItem::FolderItem;
-        for (std::size_t i = 0; i + 1 < segments.size(); ++i) {
-            if (segments[i].empty())
-                continue;
-            folder.text = percentDecode(segments[i]);
+        auto enter = [&](std::string_view segment) {
+            if (segment.empty())
+                return;
+            if (segment.find('%') == std::string_view::npos)
+                folder.text.assign(segment);
+            else
+                folder.text = percentDecode(segment);
             parent = FindOrInsertGroup(parent, folder);
-        }
+        };
+        std::string_view path = resource->url.path;
+        std::size_t slash = path.find('/');
+        if (resource->url.flags & Url::HasAuthority)
+            enter(resource->url.authority);
+        for (std::size_t start = 0; slash != std::string_view::npos;
+             start = slash + 1, slash = path.find('/', start))
+            enter(trimView(path.substr(start, slash - start)));
         break;
     }
     case ByReferrer:
@@ -480,8 +507,12 @@ void ResourceListView::RebuildList() {
 
     if (list_->sortColumn == -1)
         list_->sortColumn = resourceColumnOfKind(OrdinalColumn);
-    list_->SortChildren(nullptr);
-    children_.clear();
+    // Rows built in capture order under the ordinal column are in order already; a stable
+    // sort would leave them as they are.
+    if (!inOrder()) {
+        list_->SortChildren(nullptr);
+        children_.clear();
+    }
     list_->header->viewport()->update();
     t->viewport()->update();
 
@@ -501,6 +532,15 @@ void ResourceListView::RebuildList() {
     quietCaret_ = false;
     caretMoved(t->caret());
     list_->setUpdatesEnabled(true);
+}
+
+bool ResourceListView::inOrder() {
+    const ListTreeCtrl* t = tree();
+    for (ListTreeItem row = t->rootItem(); row; row = t->NextInPreorder(row))
+        if (ListTreeItem next = t->nextSibling(row);
+            next && adaptor_.CompareItems(row->data, next->data) > 0)
+            return false;
+    return true;
 }
 
 // ---- context menu

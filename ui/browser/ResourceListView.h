@@ -111,6 +111,8 @@ private:
     ListTreeItem appendRow(ListTreeItem parent, ResourceListItem* item);
     ListTreeItem orderedInsert(ListTreeItem parent, ResourceListItem* item);
     bool precedes(ListTreeItem a, ListTreeItem b) const;
+    static std::string groupKey(ListTreeItem parent, const ResourceListItem& item);
+    bool inOrder();
     std::vector<ListTreeItem>& childrenOf(ListTreeItem parent);
     ListTreeItem referrerRow(const HttpResource& resource);
     void applyModeStyles();
@@ -125,5 +127,7 @@ private:
     std::unordered_map<ListTreeItem, std::vector<ListTreeItem>> children_;
     // Rows by their resource's address folded for comparison (by referrer only).
     std::unordered_map<std::string, std::vector<ListTreeItem>> rowsByUrl_;
+    // Group rows by parent and exact text (or category).
+    std::unordered_map<std::string, ListTreeItem> groupRows_;
     bool quietCaret_ = false;
 };
