@@ -422,12 +422,13 @@ ProbeState parseProbe(const std::string& text) {
             else
                 state.listCount = std::atoi(w[0].c_str());
         } else if (kind == "row") {
-            const auto w = words(in, 4, rest);
+            const auto w = words(in, 5, rest);
             ProbeRow r;
             r.depth = std::atoi(w[0].c_str());
             r.x = std::atoi(w[1].c_str());
             r.y = std::atoi(w[2].c_str());
             r.selected = w[3] == "1";
+            r.expanded = w[4] == "1";
             r.cells = splitTabs(rest);
             (pane ? pane->rows : state.rows).push_back(r);
         } else if (kind == "pane") {

@@ -81,6 +81,7 @@ struct ProbeRow {
     int depth = 0;
     int x = -1, y = -1;
     bool selected = false;
+    bool expanded = false;
     std::vector<std::string> cells;
     int parent = -1; // index of the parent row, -1 at the root
 };

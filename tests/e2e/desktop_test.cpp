@@ -209,7 +209,7 @@ protected:
         EXPECT_TRUE(ok) << "xdotool " << arguments.front();
     }
     void click(int x, int y) {
-        xdotool({"mousemove", "--sync", std::to_string(x), std::to_string(y), "click", "1"});
+        xdotool({"mousemove", std::to_string(x), std::to_string(y), "click", "1"});
     }
 
     ProbeState waitFor(const std::string& what, const std::function<bool(const ProbeState&)>& cond,
@@ -295,7 +295,24 @@ protected:
         return dom;
     }
 
-    // Clicks the row and waits until it is the selected one.
+    // Scrolls with the mouse wheel until the row `find` picks is on screen.
+    bool bringIntoSight(const std::function<int(const ProbeState&)>& find) {
+        for (int turn = 0; turn < 40 && find(state) >= 0 && state.rows[find(state)].x < 0; ++turn) {
+            const auto shown = std::find_if(state.rows.begin(), state.rows.end(),
+                                            [](const ProbeRow& r) { return r.x >= 0; });
+            if (shown == state.rows.end())
+                break;
+            const bool below = find(state) > int(shown - state.rows.begin());
+            xdotool({"mousemove", std::to_string(shown->x), std::to_string(shown->y), "click",
+                     below ? "5" : "4"});
+            state = askProbe(probeSocket);
+        }
+        const int i = find(state);
+        return i >= 0 && state.rows[i].x >= 0;
+    }
+
+    // Opens the row's collapsed ancestors (double click), brings it into
+    // sight, clicks it and waits until it is the selected one.
     void selectRow(const std::string& name, const std::string& set) {
         auto find = [&](const ProbeState& s) {
             for (int i = 0; i < int(s.rows.size()); ++i) {
@@ -306,19 +323,24 @@ protected:
             return -1;
         };
         state = waitFor(name + " listed", [&](const ProbeState& s) { return find(s) >= 0; });
-        // Rows below the list's end come into sight with the mouse wheel.
-        for (int turn = 0; turn < 40 && find(state) >= 0 && state.rows[find(state)].x < 0; ++turn) {
-            const auto shown = std::find_if(state.rows.begin(), state.rows.end(),
-                                            [](const ProbeRow& r) { return r.x >= 0; });
-            if (shown == state.rows.end())
-                break;
-            const bool below = find(state) > int(shown - state.rows.begin());
-            xdotool({"mousemove", "--sync", std::to_string(shown->x), std::to_string(shown->y),
-                     "click", below ? "5" : "4"});
-            state = askProbe(probeSocket);
+        if (find(state) < 0)
+            return;
+        std::vector<int> path;
+        for (int p = state.rows[find(state)].parent; p >= 0; p = state.rows[p].parent)
+            path.insert(path.begin(), p);
+        for (int ancestor : path) {
+            if (state.rows[ancestor].expanded)
+                continue;
+            auto at = [ancestor](const ProbeState&) { return ancestor; };
+            ASSERT_TRUE(bringIntoSight(at)) << "row " << ancestor << "\n" << state.raw;
+            xdotool({"mousemove", std::to_string(state.rows[ancestor].x),
+                     std::to_string(state.rows[ancestor].y), "click", "--repeat", "2", "1"});
+            waitFor("row opened", [&](const ProbeState& s) {
+                return int(s.rows.size()) > ancestor && s.rows[ancestor].expanded;
+            });
         }
+        EXPECT_TRUE(bringIntoSight(find)) << name << " is not on screen\n" << state.raw;
         const int i = find(state);
-        EXPECT_TRUE(i >= 0 && state.rows[i].x >= 0) << name << " is not on screen\n" << state.raw;
         if (i < 0 || state.rows[i].x < 0)
             return;
         click(state.rows[i].x, state.rows[i].y);
@@ -501,7 +523,7 @@ TEST_F(DesktopTest, CapturesChromiumLiveRestoresSettingsAndKeepsCaptures) {
 
     // Stop from the keyboard: Alt shows the key tips, T is the stop button's.
     ASSERT_FALSE(state.windows.empty());
-    xdotool({"mousemove", "--sync", std::to_string(state.windows.front().width / 2), "300"});
+    xdotool({"mousemove", std::to_string(state.windows.front().width / 2), "300"});
     xdotool({"key", "alt"});
     waitFor("key tips", [](const ProbeState& s) { return s.keyTips == 1; });
     xdotool({"key", "t"});
@@ -518,9 +540,12 @@ TEST_F(DesktopTest, CapturesChromiumLiveRestoresSettingsAndKeepsCaptures) {
     ASSERT_FALSE(state.windows.empty());
     ASSERT_TRUE(requestWindowClose(display->name(), state.windows.front().id));
     state = waitFor("the keep question", [](const ProbeState& s) {
-        return !s.messageTexts.empty() && (s.button("是") || s.button("&Yes"));
+        return !s.messageTexts.empty() && s.button("是(&Y)");
     });
-    const ProbeButton* yes = state.button("是") ? state.button("是") : state.button("&Yes");
+    EXPECT_TRUE(!state.messageTexts.empty() &&
+                contains(state.messageTexts.front(), "退出之前是否保存捕捉记录"))
+        << state.raw;
+    const ProbeButton* yes = state.button("是(&Y)");
     ASSERT_NE(yes, nullptr);
     screenshot("exit-question");
     click(yes->x, yes->y);

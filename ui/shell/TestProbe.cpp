@@ -94,7 +94,7 @@ void describeList(QTextStream& out, ListTreeView* view) {
                                   ? centre(tree->viewport(), rect)
                                   : QStringLiteral("-1 -1");
         out << "row " << item->depth << ' ' << where << ' ' << int(tree->isSelected(item)) << ' '
-            << cells << '\n';
+            << int(tree->isExpanded(item)) << ' ' << cells << '\n';
     }
 }
 

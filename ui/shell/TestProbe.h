@@ -23,7 +23,8 @@ class QWidget;
 //   style <id>                                           the current visual style (215..219)
 //   keytips <shown>                                      whether the ribbon shows its key tips
 //   list <rows>                                          the resource list, then one
-//   row <depth> <x> <y> <selected> <cell>\t<cell>...     line per row (x, y: -1 when off screen)
+//   row <depth> <x> <y> <selected> <expanded> <cell>\t<cell>...  line per row (x, y: -1 when
+//                                                        off screen)
 //   pane <visible> <ink> <title>                         each dock pane, then its content:
 //   line <text>                                          text lines of the pane's content
 // Coordinates are global screen positions of the element's centre. Tabs and
