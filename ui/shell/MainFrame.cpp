@@ -3,6 +3,7 @@
 #include "resources/StringTable.h"
 #include "store/Document.h"
 #include "sysproxy/SettingsFile.h"
+#include "ui/browser/ExportCommands.h"
 #include "ui/browser/ResourceListView.h"
 #include "ui/panes/AddressParameterView.h"
 #include "ui/panes/DataView.h"
@@ -84,6 +85,7 @@ MainFrame::MainFrame(Document* document, QWidget* parent)
     setCentralWidget(listView_);
     if (document_)
         listView_->attach(document_);
+    ExportCommands::attach(*listView_);
 
     createRibbon();
     createStatusBar();
