@@ -99,12 +99,16 @@ public:
     }
 
     void placeCentered(QPoint center) { move(center.x() - width() / 2, center.y() - height() / 2); }
+    // The tip of an element that cannot be used now is shown faded.
+    void setFaded(bool faded) { faded_ = faded; }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         const RibbonLook& look = ribbonLook();
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
+        if (faded_)
+            painter.setOpacity(0.45);
         painter.setPen(QPen(look.keyTipBorder, 1));
         painter.setBrush(look.keyTipBack);
         painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 2.5, 2.5);
@@ -114,6 +118,7 @@ protected:
 
 private:
     QString tip_;
+    bool faded_ = false;
 };
 
 } // namespace
@@ -650,6 +655,7 @@ void Ribbon::showKeyTips(bool show) {
         if (!target.button || target.button->isHidden())
             continue;
         auto* badge = new KeyTipBadge(target.tip, this);
+        badge->setFaded(!target.button->isEnabled());
         const QRect geometry = target.button->geometry();
         auto* ribbonButton = static_cast<RibbonButton*>(target.button.data());
         if (ribbonButton->shape() == RibbonButton::Large)
@@ -669,6 +675,7 @@ void Ribbon::showMenuKeyTips(QMenu* menu) {
         if (target.menu != menu || !target.action)
             continue;
         auto* badge = new KeyTipBadge(target.tip, menu);
+        badge->setFaded(!target.action->isEnabled());
         const QRect geometry = menu->actionGeometry(target.action);
         badge->placeCentered(
             QPoint(geometry.right() - badge->width() / 2 - 6, geometry.center().y()));
