@@ -83,6 +83,8 @@ MainFrame::MainFrame(Document* document, QWidget* parent)
     if (listView_->objectName().isEmpty())
         listView_->setObjectName(QStringLiteral("ResourceListView"));
     setCentralWidget(listView_);
+    // The list's export commands run with the file dialogs and questions.
+    ExportCommands::attach(*listView_);
     if (document_)
         listView_->attach(document_);
     ExportCommands::attach(*listView_);
