@@ -507,7 +507,7 @@ void MainFrameTest::exitQuestion_data() {
     QTest::addColumn<bool>("closes");
     QTest::addColumn<bool>("fileKept");
     QTest::newRow("cancel") << true << int(QMessageBox::Cancel) << false << false;
-    QTest::newRow("no") << true << int(QMessageBox::No) << true << false;
+    QTest::newRow("no, from the keyboard") << true << int(QMessageBox::No) << true << false;
     QTest::newRow("yes") << true << int(QMessageBox::Yes) << true << true;
     QTest::newRow("nothing new") << false << int(QMessageBox::NoButton) << true << false;
 }
@@ -525,7 +525,13 @@ void MainFrameTest::exitQuestion() {
     QVERIFY(program.frame->onCommand(ID_CATCH_START));
 
     BoxAnswerer answerer(static_cast<QMessageBox::StandardButton>(answer));
-    QCOMPARE(program.frame->close(), closes);
+    if (QString(QTest::currentDataTag()).endsWith("keyboard")) {
+        program.frame->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(program.frame.get()));
+        QTest::keyClick(program.frame.get(), Qt::Key_Q, Qt::ControlModifier);
+    } else {
+        QCOMPARE(program.frame->close(), closes);
+    }
     QCOMPARE(answerer.text, newCapture ? text(164) : QString());
     if (newCapture)
         QCOMPARE(answerer.buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);

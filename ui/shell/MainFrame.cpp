@@ -203,7 +203,8 @@ void MainFrame::createShortcuts() {
                                Qt::WidgetWithChildrenShortcut);
     connect(copy, &QShortcut::activated, this,
             [this] { listView_->contextCommand(ResourceListView::ID_COPY_ADDRESS); });
-    auto* quit = new QShortcut(QKeySequence::Quit, this);
+    // Spelled out: some desktops' standard bindings leave Quit empty.
+    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
     connect(quit, &QShortcut::activated, this, &QWidget::close);
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
     connect(help, &QShortcut::activated, this, [this] { onCommand(ID_ONLINE_HELP); });
