@@ -3,6 +3,7 @@
 #include "resources/StringTable.h"
 #include "store/Document.h"
 #include "sysproxy/SettingsFile.h"
+#include "ui/browser/ExportCommands.h"
 #include "ui/browser/ResourceListView.h"
 #include "ui/panes/AddressParameterView.h"
 #include "ui/panes/DataView.h"
@@ -82,8 +83,11 @@ MainFrame::MainFrame(Document* document, QWidget* parent)
     if (listView_->objectName().isEmpty())
         listView_->setObjectName(QStringLiteral("ResourceListView"));
     setCentralWidget(listView_);
+    // The list's export commands run with the file dialogs and questions.
+    ExportCommands::attach(*listView_);
     if (document_)
         listView_->attach(document_);
+    ExportCommands::attach(*listView_);
 
     createRibbon();
     createStatusBar();
