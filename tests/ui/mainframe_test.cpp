@@ -25,6 +25,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -158,6 +159,7 @@ private slots:
     void capturingRedirectsAndRestoresTheDesktopSettings();
     void listCommandsKeysAndPanes();
     void ribbonCommandsReachTheirHandlers();
+    void ribbonExportWritesTheCheckedResources();
     void clearAsksFirst();
     void exitQuestion_data();
     void exitQuestion();
@@ -451,6 +453,33 @@ void MainFrameTest::ribbonCommandsReachTheirHandlers() {
     frame.pane(ID_VIEW_RESPONSE_DATA)->close();
     ribbon.action(ID_VIEW_RESPONSE_DATA)->trigger();
     QVERIFY(!frame.pane(ID_VIEW_RESPONSE_DATA)->isHidden());
+}
+
+void MainFrameTest::ribbonExportWritesTheCheckedResources() {
+    Program program;
+    program.show();
+    HttpResource* resource = program.addCapture();
+    QTRY_VERIFY(resource->listItem);
+    ResourceListView& view = *program.frame->listView();
+    view.tree()->SetCheckState(static_cast<ListTreeItem>(resource->listItem), Checked);
+
+    QTemporaryDir folder;
+    QTimer chooser;
+    QObject::connect(&chooser, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        chooser.stop();
+        dialog->setDirectory(folder.path());
+        dialog->selectFile(folder.path());
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    chooser.start(5);
+    program.frame->ribbon()->action(ID_RESOURCES_EXPORT)->trigger();
+    QVERIFY(!chooser.isActive());
+    QFile exported(folder.filePath("a.txt"));
+    QVERIFY(exported.open(QIODevice::ReadOnly));
+    QCOMPARE(exported.readAll(), QByteArray("ok"));
 }
 
 void MainFrameTest::clearAsksFirst() {

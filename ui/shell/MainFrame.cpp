@@ -87,6 +87,7 @@ MainFrame::MainFrame(Document* document, QWidget* parent)
     ExportCommands::attach(*listView_);
     if (document_)
         listView_->attach(document_);
+    ExportCommands::attach(*listView_);
 
     createRibbon();
     createStatusBar();
