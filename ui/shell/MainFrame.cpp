@@ -23,10 +23,8 @@
 #include <QLabel>
 #include <QShortcut>
 #include <QStatusBar>
-#include <QVBoxLayout>
 
 #include <algorithm>
-#include <type_traits>
 
 namespace {
 
@@ -35,13 +33,9 @@ QString text(unsigned id) {
 }
 
 template <typename Pane> DockablePane* makePane(const QString& title, QWidget* parent) {
-    if constexpr (std::is_constructible_v<Pane, const QString&, QWidget*>) {
-        return new Pane(title, parent);
-    } else {
-        auto* pane = new Pane(parent);
-        pane->setWindowTitle(title);
-        return pane;
-    }
+    auto* pane = new Pane(parent);
+    pane->setWindowTitle(title);
+    return pane;
 }
 
 // The six panes in creation order: caption string, control id, the name by
@@ -87,7 +81,6 @@ MainFrame::MainFrame(Document* document, QWidget* parent)
     ExportCommands::attach(*listView_);
     if (document_)
         listView_->attach(document_);
-    ExportCommands::attach(*listView_);
 
     createRibbon();
     createStatusBar();
