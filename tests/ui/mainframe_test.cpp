@@ -3,6 +3,8 @@
 // (and what it does to the desktop's proxy settings), and the questions.
 #include "StubService.h"
 #include "engine/HttpMessageHeader.h"
+#include "engine/HttpProxy.h"
+#include "engine/Platform.h"
 #include "resources/StringTable.h"
 #include "store/Document.h"
 #include "store/HttpResource.h"
@@ -33,6 +35,7 @@
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTabBar>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -155,6 +158,7 @@ private slots:
     void paneCommandsShowAndActivate();
     void layoutIsKeptForTheNextRun();
     void statusBarFollowsCapturing();
+    void failedStartIsShownAndStaysIdle();
     void capturingRedirectsAndRestoresTheDesktopSettings_data();
     void capturingRedirectsAndRestoresTheDesktopSettings();
     void listCommandsKeysAndPanes();
@@ -301,6 +305,39 @@ void MainFrameTest::statusBarFollowsCapturing() {
     QVERIFY(frame.onCommand(ID_CATCH_STOP));
     QVERIFY(!program.document->isCapturing());
     QCOMPARE(frame.statusElement()->text(), QString("空闲"));
+}
+
+void MainFrameTest::failedStartIsShownAndStaysIdle() {
+    // Every port the proxy may take is held by someone else.
+    std::vector<std::unique_ptr<QTcpServer>> holders;
+    int first = 0;
+    for (int base = 41000; base < 60000 && !first; base += HttpProxy::kPortSearchLength) {
+        holders.clear();
+        for (int port = base; port < base + HttpProxy::kPortSearchLength; ++port) {
+            auto holder = std::make_unique<QTcpServer>();
+            if (!holder->listen(QHostAddress::LocalHost, quint16(port)))
+                break;
+            holders.push_back(std::move(holder));
+        }
+        if (int(holders.size()) == HttpProxy::kPortSearchLength)
+            first = base;
+    }
+    QVERIFY(first);
+    ProxySettings before;
+    QVERIFY(before.read(ProxySettings::kSystemKey));
+
+    Program program;
+    program.document->proxy.configuredPort = first;
+    BoxAnswerer ok(QMessageBox::Ok);
+    QVERIFY(program.frame->onCommand(ID_CATCH_START));
+    QCOMPARE(ok.text, QString::fromStdString(errorText(kErrorNoFreePort)));
+    QCOMPARE(ok.buttons, QMessageBox::Ok);
+    QVERIFY(!program.document->isCapturing());
+    QCOMPARE(program.frame->statusElement()->text(), QString("空闲"));
+    QVERIFY(program.frame->ribbon()->action(ID_CATCH_START)->isEnabled());
+    ProxySettings after;
+    QVERIFY(after.read(ProxySettings::kSystemKey));
+    QVERIFY(sameSettings(after, before));
 }
 
 void MainFrameTest::capturingRedirectsAndRestoresTheDesktopSettings_data() {
