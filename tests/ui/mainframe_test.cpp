@@ -3,6 +3,8 @@
 // (and what it does to the desktop's proxy settings), and the questions.
 #include "StubService.h"
 #include "engine/HttpMessageHeader.h"
+#include "engine/HttpProxy.h"
+#include "engine/Platform.h"
 #include "resources/StringTable.h"
 #include "store/Document.h"
 #include "store/HttpResource.h"
@@ -25,6 +27,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -32,6 +35,7 @@
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTabBar>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -154,10 +158,12 @@ private slots:
     void paneCommandsShowAndActivate();
     void layoutIsKeptForTheNextRun();
     void statusBarFollowsCapturing();
+    void failedStartIsShownAndStaysIdle();
     void capturingRedirectsAndRestoresTheDesktopSettings_data();
     void capturingRedirectsAndRestoresTheDesktopSettings();
     void listCommandsKeysAndPanes();
     void ribbonCommandsReachTheirHandlers();
+    void ribbonExportWritesTheCheckedResources();
     void clearAsksFirst();
     void exitQuestion_data();
     void exitQuestion();
@@ -299,6 +305,39 @@ void MainFrameTest::statusBarFollowsCapturing() {
     QVERIFY(frame.onCommand(ID_CATCH_STOP));
     QVERIFY(!program.document->isCapturing());
     QCOMPARE(frame.statusElement()->text(), QString("空闲"));
+}
+
+void MainFrameTest::failedStartIsShownAndStaysIdle() {
+    // Every port the proxy may take is held by someone else.
+    std::vector<std::unique_ptr<QTcpServer>> holders;
+    int first = 0;
+    for (int base = 41000; base < 60000 && !first; base += HttpProxy::kPortSearchLength) {
+        holders.clear();
+        for (int port = base; port < base + HttpProxy::kPortSearchLength; ++port) {
+            auto holder = std::make_unique<QTcpServer>();
+            if (!holder->listen(QHostAddress::LocalHost, quint16(port)))
+                break;
+            holders.push_back(std::move(holder));
+        }
+        if (int(holders.size()) == HttpProxy::kPortSearchLength)
+            first = base;
+    }
+    QVERIFY(first);
+    ProxySettings before;
+    QVERIFY(before.read(ProxySettings::kSystemKey));
+
+    Program program;
+    program.document->proxy.configuredPort = first;
+    BoxAnswerer ok(QMessageBox::Ok);
+    QVERIFY(program.frame->onCommand(ID_CATCH_START));
+    QCOMPARE(ok.text, QString::fromStdString(errorText(kErrorNoFreePort)));
+    QCOMPARE(ok.buttons, QMessageBox::Ok);
+    QVERIFY(!program.document->isCapturing());
+    QCOMPARE(program.frame->statusElement()->text(), QString("空闲"));
+    QVERIFY(program.frame->ribbon()->action(ID_CATCH_START)->isEnabled());
+    ProxySettings after;
+    QVERIFY(after.read(ProxySettings::kSystemKey));
+    QVERIFY(sameSettings(after, before));
 }
 
 void MainFrameTest::capturingRedirectsAndRestoresTheDesktopSettings_data() {
@@ -453,6 +492,33 @@ void MainFrameTest::ribbonCommandsReachTheirHandlers() {
     QVERIFY(!frame.pane(ID_VIEW_RESPONSE_DATA)->isHidden());
 }
 
+void MainFrameTest::ribbonExportWritesTheCheckedResources() {
+    Program program;
+    program.show();
+    HttpResource* resource = program.addCapture();
+    QTRY_VERIFY(resource->listItem);
+    ResourceListView& view = *program.frame->listView();
+    view.tree()->SetCheckState(static_cast<ListTreeItem>(resource->listItem), Checked);
+
+    QTemporaryDir folder;
+    QTimer chooser;
+    QObject::connect(&chooser, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        chooser.stop();
+        dialog->setDirectory(folder.path());
+        dialog->selectFile(folder.path());
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    chooser.start(5);
+    program.frame->ribbon()->action(ID_RESOURCES_EXPORT)->trigger();
+    QVERIFY(!chooser.isActive());
+    QFile exported(folder.filePath("a.txt"));
+    QVERIFY(exported.open(QIODevice::ReadOnly));
+    QCOMPARE(exported.readAll(), QByteArray("ok"));
+}
+
 void MainFrameTest::clearAsksFirst() {
     Program program;
     program.addCapture();
@@ -478,7 +544,7 @@ void MainFrameTest::exitQuestion_data() {
     QTest::addColumn<bool>("closes");
     QTest::addColumn<bool>("fileKept");
     QTest::newRow("cancel") << true << int(QMessageBox::Cancel) << false << false;
-    QTest::newRow("no") << true << int(QMessageBox::No) << true << false;
+    QTest::newRow("no, from the keyboard") << true << int(QMessageBox::No) << true << false;
     QTest::newRow("yes") << true << int(QMessageBox::Yes) << true << true;
     QTest::newRow("nothing new") << false << int(QMessageBox::NoButton) << true << false;
 }
@@ -496,7 +562,13 @@ void MainFrameTest::exitQuestion() {
     QVERIFY(program.frame->onCommand(ID_CATCH_START));
 
     BoxAnswerer answerer(static_cast<QMessageBox::StandardButton>(answer));
-    QCOMPARE(program.frame->close(), closes);
+    if (QString(QTest::currentDataTag()).endsWith("keyboard")) {
+        program.frame->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(program.frame.get()));
+        QTest::keyClick(program.frame.get(), Qt::Key_Q, Qt::ControlModifier);
+    } else {
+        QCOMPARE(program.frame->close(), closes);
+    }
     QCOMPARE(answerer.text, newCapture ? text(164) : QString());
     if (newCapture)
         QCOMPARE(answerer.buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);

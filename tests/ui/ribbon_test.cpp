@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
+#include <QShortcut>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -332,6 +333,16 @@ void RibbonTest::keyTipsOpenMenusAndLeaveOnEscape() {
     QTest::keyClick(&frame, Qt::Key_F, Qt::AltModifier);
     QTest::keyRelease(&frame, Qt::Key_Alt);
     QVERIFY(!frame.ribbon->keyTipsShown());
+
+    // While the tips are up, a window shortcut on the same letter stays quiet.
+    auto* shortcut = new QShortcut(QKeySequence(Qt::Key_Q), &frame);
+    QSignalSpy fired(shortcut, &QShortcut::activated);
+    QTest::keyClick(&frame, Qt::Key_Alt);
+    QTest::keyClick(&frame, 'Q');
+    QCOMPARE(fired.size(), 0);
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent.takeFirst().at(0).toInt(), int(ID_RESOURCES_CLEAR));
+    delete shortcut;
 
     // A disabled element's tip does nothing.
     QTest::keyClick(&frame, Qt::Key_Alt);

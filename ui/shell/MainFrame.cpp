@@ -23,10 +23,8 @@
 #include <QLabel>
 #include <QShortcut>
 #include <QStatusBar>
-#include <QVBoxLayout>
 
 #include <algorithm>
-#include <type_traits>
 
 namespace {
 
@@ -35,13 +33,9 @@ QString text(unsigned id) {
 }
 
 template <typename Pane> DockablePane* makePane(const QString& title, QWidget* parent) {
-    if constexpr (std::is_constructible_v<Pane, const QString&, QWidget*>) {
-        return new Pane(title, parent);
-    } else {
-        auto* pane = new Pane(parent);
-        pane->setWindowTitle(title);
-        return pane;
-    }
+    auto* pane = new Pane(parent);
+    pane->setWindowTitle(title);
+    return pane;
 }
 
 // The six panes in creation order: caption string, control id, the name by
@@ -202,7 +196,8 @@ void MainFrame::createShortcuts() {
                                Qt::WidgetWithChildrenShortcut);
     connect(copy, &QShortcut::activated, this,
             [this] { listView_->contextCommand(ResourceListView::ID_COPY_ADDRESS); });
-    auto* quit = new QShortcut(QKeySequence::Quit, this);
+    // Spelled out: some desktops' standard bindings leave Quit empty.
+    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
     connect(quit, &QShortcut::activated, this, &QWidget::close);
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
     connect(help, &QShortcut::activated, this, [this] { onCommand(ID_ONLINE_HELP); });

@@ -8,7 +8,6 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
-#include <QContextMenuEvent>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLinearGradient>
@@ -166,7 +165,7 @@ protected:
         const RibbonLook& look = ribbonLook();
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        const QRectF area = QRectF(rect()).adjusted(0, 0, 0, 0);
+        const QRectF area(rect());
         const bool hot = isEnabled() && (underMouse() || isDown());
         const bool pressed = isEnabled() && (isDown() || (menu() && menu()->isVisible()));
 
@@ -758,6 +757,13 @@ bool Ribbon::ownsWidget(QObject* object) const {
 
 bool Ribbon::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
+    case QEvent::ShortcutOverride:
+        // While the tips are up, letters belong to them, not to the window's shortcuts.
+        if (keyTipsShown() && !keyTipMenu_ && ownsWidget(watched)) {
+            event->accept();
+            return true;
+        }
+        break;
     case QEvent::KeyPress: {
         auto* key = static_cast<QKeyEvent*>(event);
         if (keyTipMenu_ && watched == keyTipMenu_.data())
