@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -109,6 +110,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const Environme
     pid_ = ::fork();
     if (pid_ == 0) {
         ::setpgid(0, 0);
+        // Goes with the test even when the test is killed.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         const int in = ::open("/dev/null", O_RDONLY);
         ::dup2(in, 0);
         ::dup2(log, 1);

@@ -492,8 +492,10 @@ TEST_F(DesktopTest, CapturesChromiumLiveRestoresSettingsAndKeepsCaptures) {
     // sent, the body received and its preview.
     selectRow("echo", "s4");
     std::map<std::string, ProbePane> shown;
-    for (const char* title : kPaneTitles)
-        shown[title] = showPane(title);
+    for (std::size_t i = 0; i < std::size(kPaneTitles); ++i) {
+        shown[kPaneTitles[i]] = showPane(kPaneTitles[i]);
+        screenshot("pane-" + std::to_string(i + 1));
+    }
     EXPECT_TRUE(contains(paneText(shown["地址参数"]), "tide")) << paneText(shown["地址参数"]);
     EXPECT_TRUE(contains(paneText(shown["请求头"]), "application/x-www-form-urlencoded"))
         << paneText(shown["请求头"]);
@@ -537,6 +539,7 @@ TEST_F(DesktopTest, CapturesChromiumLiveRestoresSettingsAndKeepsCaptures) {
             captured.push_back(row.cells[5] + row.cells[0]);
     }
     std::sort(captured.begin(), captured.end());
+    EXPECT_GE(captured.size(), 4u * std::size(kSiteFiles));
     ASSERT_FALSE(state.windows.empty());
     ASSERT_TRUE(requestWindowClose(display->name(), state.windows.front().id));
     state = waitFor("the keep question", [](const ProbeState& s) {
@@ -552,6 +555,21 @@ TEST_F(DesktopTest, CapturesChromiumLiveRestoresSettingsAndKeepsCaptures) {
     ASSERT_TRUE(program->wait(30s)) << "the program did not end";
     EXPECT_EQ(program->exitCode(), 0);
     EXPECT_EQ(proxySettings(), userSettings);
+    // One cache file per kept capture, readable by the user alone: they
+    // hold cookies and form data.
+    const fs::path cache = root / "data/Merovex/Tidewell/Cache";
+    EXPECT_EQ(fs::status(cache).permissions() & fs::perms::all, fs::perms::owner_all);
+    std::size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(cache)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() == 15 && name[0] == 'R' && name.substr(11) == ".dat") {
+            ++files;
+            EXPECT_EQ(entry.status().permissions() & fs::perms::all,
+                      fs::perms::owner_read | fs::perms::owner_write)
+                << name;
+        }
+    }
+    EXPECT_EQ(files, captured.size());
 
     ASSERT_NO_FATAL_FAILURE(startProgram());
     state = waitFor("kept captures listed", [&](const ProbeState& s) {
