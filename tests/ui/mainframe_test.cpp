@@ -451,6 +451,13 @@ void MainFrameTest::listCommandsKeysAndPanes() {
     QApplication::clipboard()->clear();
     QTest::keyClick(view.tree(), Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QApplication::clipboard()->text(), QString("http://127.0.0.1/a.txt"));
+
+    // Ctrl+A takes every row, for the selection's export commands.
+    HttpResource* second = program.addCapture();
+    QTRY_VERIFY(second->listItem);
+    QTest::keyClick(view.tree(), Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(view.tree()->selection().size(), std::size_t(2));
+    QCOMPARE(view.contextMenuId(), int(ResourceListView::kSelectionMenu));
 }
 
 void MainFrameTest::ribbonCommandsReachTheirHandlers() {

@@ -190,12 +190,19 @@ void MainFrame::saveLayout() {
 }
 
 void MainFrame::createShortcuts() {
-    // What a desktop user reaches for without looking: copy in the list,
-    // quit and help.
+    // What a desktop user reaches for without looking: copy and select all
+    // in the list, quit and help.
     auto* copy = new QShortcut(QKeySequence::Copy, listView_, nullptr, nullptr,
                                Qt::WidgetWithChildrenShortcut);
     connect(copy, &QShortcut::activated, this,
             [this] { listView_->contextCommand(ResourceListView::ID_COPY_ADDRESS); });
+    auto* selectAll = new QShortcut(QKeySequence::SelectAll, listView_, nullptr, nullptr,
+                                    Qt::WidgetWithChildrenShortcut);
+    connect(selectAll, &QShortcut::activated, this, [this] {
+        ListTreeCtrl* tree = listView_->tree();
+        if (ListTreeItem first = tree->itemAtRow(0))
+            tree->SelectRange(first, tree->lastVisible(), false);
+    });
     // Spelled out: some desktops' standard bindings leave Quit empty.
     auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
     connect(quit, &QShortcut::activated, this, &QWidget::close);
