@@ -190,27 +190,23 @@ void clear(QPainter& p) {
 }
 
 void mergeExport(QPainter& p) {
-    page(p, QRectF(2.5, 2.5, 11, 13), 4);
-    textLines(p, 4.5, 10, 7.5, 2, 3);
-    page(p, QRectF(18.5, 2.5, 11, 13), 4);
-    textLines(p, 20.5, 26, 7.5, 2, 3);
-    page(p, QRectF(9.5, 19.5, 13, 11), 4);
+    page(p, QRectF(2.5, 1.5, 11, 12), 4);
+    textLines(p, 4.5, 10, 6.5, 2, 3);
+    page(p, QRectF(18.5, 1.5, 11, 12), 4);
+    textLines(p, 20.5, 26, 6.5, 2, 3);
+    page(p, QRectF(9.5, 20.5, 13, 10), 4);
     p.setPen(QPen(kGreen, 1.2, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(QPointF(12, 24.5), QPointF(20, 24.5));
-    p.drawLine(QPointF(12, 27.5), QPointF(18, 27.5));
+    p.drawLine(QPointF(12, 25), QPointF(20, 25));
+    p.drawLine(QPointF(12, 28), QPointF(18, 28));
     // Two streams joining into the one file below.
-    p.setPen(QPen(kGreenDark, 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setPen(QPen(kGreenDark, 2.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(Qt::NoBrush);
-    QPainterPath join;
-    join.moveTo(8, 16.5);
-    join.quadTo(8, 19, 13, 18.5);
-    join.moveTo(24, 16.5);
-    join.quadTo(24, 19, 19, 18.5);
-    p.drawPath(join);
+    p.drawLine(QPointF(8, 15), QPointF(14, 18.2));
+    p.drawLine(QPointF(24, 15), QPointF(18, 18.2));
     QPainterPath head;
-    head.moveTo(13, 16);
-    head.lineTo(19, 16);
-    head.lineTo(16, 19.5);
+    head.moveTo(11.8, 17);
+    head.lineTo(20.2, 17);
+    head.lineTo(16, 21.5);
     head.closeSubpath();
     p.setPen(QPen(kGreenDark, 1, Qt::SolidLine, Qt::SquareCap, Qt::RoundJoin));
     p.setBrush(kGreen);
@@ -277,22 +273,24 @@ void options(QPainter& p) {
 // Small pictures, drawn on a 16 by 16 grid.
 
 void checkUpdate(QPainter& p) {
+    // Two arrows chasing each other round: fetch again.
     disc(p, {8, 8}, 7, QColor("#67b56f"), kGreen, kGreenDark);
-    p.setPen(QPen(Qt::white, 1.6, Qt::SolidLine, Qt::RoundCap));
+    p.setPen(QPen(Qt::white, 1.5, Qt::SolidLine, Qt::FlatCap));
     p.setBrush(Qt::NoBrush);
-    const QRectF ring(4, 4, 8, 8);
-    p.drawArc(ring, 30 * 16, 150 * 16);
-    p.drawArc(ring, 210 * 16, 150 * 16);
+    const QRectF ring(4.2, 4.2, 7.6, 7.6);
+    p.drawArc(ring, 100 * 16, 120 * 16);
+    p.drawArc(ring, 280 * 16, 120 * 16);
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::white);
     QPainterPath heads;
-    heads.moveTo(12.9, 4.2);
-    heads.lineTo(13.1, 8.1);
-    heads.lineTo(9.6, 6.6);
+    // At the ends of the arcs (at 220 and 40 degrees), pointing along the turn.
+    heads.moveTo(2.6, 9.2);
+    heads.lineTo(6.6, 9.8);
+    heads.lineTo(4.3, 12.9);
     heads.closeSubpath();
-    heads.moveTo(3.1, 11.8);
-    heads.lineTo(2.9, 7.9);
-    heads.lineTo(6.4, 9.4);
+    heads.moveTo(13.4, 6.8);
+    heads.lineTo(9.4, 6.2);
+    heads.lineTo(11.7, 3.1);
     heads.closeSubpath();
     p.drawPath(heads);
 }

@@ -323,7 +323,7 @@ class ExportTest : public QObject {
 private slots:
     void initTestCase() {
         folder.cacheFolder = cacheDir.path().toStdString() + "/";
-        ::umask(022);
+        ::umask(027); // not the usual one: the files must follow the actual mask
     }
 
     void init() {
@@ -364,7 +364,7 @@ private slots:
         // The user's own documents: the usual permissions, not the cache's owner-only ones.
         struct stat st {};
         QCOMPARE(::stat(out("a.js").c_str(), &st), 0);
-        QCOMPARE(st.st_mode & 0777, mode_t(0644));
+        QCOMPARE(st.st_mode & 0777, mode_t(0640));
 
         // Nothing checked: the picker still comes, nothing is written; a cancelled picker
         // writes nothing either.
@@ -415,7 +415,7 @@ private slots:
         QCOMPARE_BYTES(readFile(out("merged")), all);
         struct stat st {};
         QCOMPARE(::stat(out("merged").c_str(), &st), 0);
-        QCOMPARE(st.st_mode & 0777, mode_t(0644));
+        QCOMPARE(st.st_mode & 0777, mode_t(0640));
 
         // Selected rows the same; an existing file is replaced.
         tree.SelectItem(i2, true);
@@ -732,6 +732,8 @@ private slots:
             auto* dialog = qobject_cast<QFileDialog*>(w);
             QVERIFY(dialog);
             offered = QFileInfo(dialog->selectedFiles().value(0)).fileName();
+            QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
+            QVERIFY(!dialog->testOption(QFileDialog::DontConfirmOverwrite));
             dialog->setDirectory(outDir->path());
             dialog->selectFile(outDir->path() + "/saved.bin");
             static_cast<QDialog*>(dialog)->accept(); // as the Save or Choose button does

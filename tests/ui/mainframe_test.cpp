@@ -1,7 +1,10 @@
 // The main frame with a real document: pane layout and pane commands, the
 // layout kept across runs, the status bar, capturing through the commands
 // (and what it does to the desktop's proxy settings), and the questions.
+#include "StubService.h"
 #include "engine/HttpMessageHeader.h"
+#include "engine/HttpProxy.h"
+#include "engine/Platform.h"
 #include "resources/StringTable.h"
 #include "store/Document.h"
 #include "store/HttpResource.h"
@@ -10,20 +13,29 @@
 #include "ui/browser/ResourceListView.h"
 #include "ui/panes/DockablePane.h"
 #include "ui/panes/HeaderListPane.h"
+#include "ui/shell/AutoUpdate.h"
 #include "ui/shell/MainFrame.h"
 #include "ui/shell/ProfileSettings.h"
+#include "ui/shell/Ribbon.h"
 #include "ui/shell/ShellDocumentUi.h"
 #include "ui/shell/UiEventDelivery.h"
+#include "ui/shell/VisualStyle.h"
 
+#include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTabBar>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -146,13 +158,17 @@ private slots:
     void paneCommandsShowAndActivate();
     void layoutIsKeptForTheNextRun();
     void statusBarFollowsCapturing();
+    void failedStartIsShownAndStaysIdle();
     void capturingRedirectsAndRestoresTheDesktopSettings_data();
     void capturingRedirectsAndRestoresTheDesktopSettings();
     void listCommandsKeysAndPanes();
+    void ribbonCommandsReachTheirHandlers();
+    void ribbonExportWritesTheCheckedResources();
     void clearAsksFirst();
     void exitQuestion_data();
     void exitQuestion();
     void secondInstanceBringsTheWindowUp();
+    void availableUpdateIsOffered();
 };
 
 void MainFrameTest::init() {
@@ -183,8 +199,8 @@ void MainFrameTest::panesAreCreatedInOrderAndDockedAtTheBottom() {
     QCOMPARE(tabTexts(paneTabs(frame)),
              QStringList({"地址参数", "请求头", "请求数据", "响应头", "响应数据"}));
     QCOMPARE(frontTab(frame), QString("地址参数"));
-    DockablePane* preview = frame.pane(MainFrame::ID_VIEW_RESOURCE_PREVIEW);
-    DockablePane* address = frame.pane(MainFrame::ID_VIEW_ADDRESS_PARAMETER);
+    DockablePane* preview = frame.pane(ID_VIEW_RESOURCE_PREVIEW);
+    DockablePane* address = frame.pane(ID_VIEW_ADDRESS_PARAMETER);
     QVERIFY(frame.tabifiedDockWidgets(preview).isEmpty());
     QVERIFY(preview->geometry().left() > address->geometry().right());
     QCOMPARE(preview->geometry().top(), address->geometry().top());
@@ -199,35 +215,35 @@ void MainFrameTest::paneCommandsShowAndActivate() {
     program.show();
 
     // A tab behind others comes to the front.
-    QVERIFY(frame.onCommand(MainFrame::ID_VIEW_RESPONSE_DATA));
+    QVERIFY(frame.onCommand(ID_VIEW_RESPONSE_DATA));
     QCOMPARE(frontTab(frame), QString("响应数据"));
 
     // A closed pane comes back where it was docked.
-    DockablePane* preview = frame.pane(MainFrame::ID_VIEW_RESOURCE_PREVIEW);
-    DockablePane* address = frame.pane(MainFrame::ID_VIEW_ADDRESS_PARAMETER);
+    DockablePane* preview = frame.pane(ID_VIEW_RESOURCE_PREVIEW);
+    DockablePane* address = frame.pane(ID_VIEW_ADDRESS_PARAMETER);
     preview->close();
     QVERIFY(preview->isHidden());
-    QVERIFY(frame.onCommand(MainFrame::ID_VIEW_RESOURCE_PREVIEW));
+    QVERIFY(frame.onCommand(ID_VIEW_RESOURCE_PREVIEW));
     QVERIFY(preview->isVisible());
     QCOMPARE(frame.dockWidgetArea(preview), Qt::BottomDockWidgetArea);
     QVERIFY(!preview->isFloating());
     QTRY_VERIFY(preview->geometry().left() > address->geometry().right());
 
     // A closed tab comes back into its group; a visible one stays visible.
-    DockablePane* requestHeader = frame.pane(MainFrame::ID_VIEW_REQUEST_HEADER);
+    DockablePane* requestHeader = frame.pane(ID_VIEW_REQUEST_HEADER);
     requestHeader->close();
     QTRY_VERIFY(!tabTexts(paneTabs(frame)).contains("请求头"));
-    QVERIFY(frame.onCommand(MainFrame::ID_VIEW_REQUEST_HEADER));
+    QVERIFY(frame.onCommand(ID_VIEW_REQUEST_HEADER));
     QTRY_VERIFY(tabTexts(paneTabs(frame)).contains("请求头"));
     QCOMPARE(frontTab(frame), QString("请求头"));
-    QVERIFY(frame.onCommand(MainFrame::ID_VIEW_REQUEST_HEADER));
+    QVERIFY(frame.onCommand(ID_VIEW_REQUEST_HEADER));
     QVERIFY(requestHeader->isVisible());
 
     // The menu button itself does nothing; pane commands are never checked.
-    QVERIFY(frame.onCommand(MainFrame::ID_VIEW_WINDOWS));
+    QVERIFY(frame.onCommand(ID_VIEW_WINDOWS));
     bool enabled = false;
     bool checked = true;
-    frame.commandState(MainFrame::ID_VIEW_REQUEST_HEADER, enabled, checked);
+    frame.commandState(ID_VIEW_REQUEST_HEADER, enabled, checked);
     QVERIFY(enabled);
     QVERIFY(!checked);
 }
@@ -237,17 +253,15 @@ void MainFrameTest::layoutIsKeptForTheNextRun() {
         Program first;
         first.show();
         MainFrame& frame = *first.frame;
-        frame.pane(MainFrame::ID_VIEW_RESPONSE_DATA)->close();
-        frame.addDockWidget(Qt::LeftDockWidgetArea,
-                            frame.pane(MainFrame::ID_VIEW_RESOURCE_PREVIEW));
-        frame.onCommand(MainFrame::ID_VIEW_RESPONSE_HEADER);
+        frame.pane(ID_VIEW_RESPONSE_DATA)->close();
+        frame.addDockWidget(Qt::LeftDockWidgetArea, frame.pane(ID_VIEW_RESOURCE_PREVIEW));
+        frame.onCommand(ID_VIEW_RESPONSE_HEADER);
     }
     Program second;
     second.show();
     MainFrame& frame = *second.frame;
-    QVERIFY(frame.pane(MainFrame::ID_VIEW_RESPONSE_DATA)->isHidden());
-    QCOMPARE(frame.dockWidgetArea(frame.pane(MainFrame::ID_VIEW_RESOURCE_PREVIEW)),
-             Qt::LeftDockWidgetArea);
+    QVERIFY(frame.pane(ID_VIEW_RESPONSE_DATA)->isHidden());
+    QCOMPARE(frame.dockWidgetArea(frame.pane(ID_VIEW_RESOURCE_PREVIEW)), Qt::LeftDockWidgetArea);
     QCOMPARE(tabTexts(paneTabs(frame)), QStringList({"地址参数", "请求头", "请求数据", "响应头"}));
     QCOMPARE(frontTab(frame), QString("响应头"));
 
@@ -259,8 +273,7 @@ void MainFrameTest::layoutIsKeptForTheNextRun() {
     third.resize(1100, 750);
     third.show();
     QVERIFY(QTest::qWaitForWindowExposed(&third));
-    QCOMPARE(third.dockWidgetArea(third.pane(MainFrame::ID_VIEW_RESOURCE_PREVIEW)),
-             Qt::BottomDockWidgetArea);
+    QCOMPARE(third.dockWidgetArea(third.pane(ID_VIEW_RESOURCE_PREVIEW)), Qt::BottomDockWidgetArea);
     QCOMPARE(tabTexts(paneTabs(third)).size(), 5);
 }
 
@@ -270,7 +283,7 @@ void MainFrameTest::statusBarFollowsCapturing() {
     QCOMPARE(frame.statusElement()->text(), QString("空闲"));
     QCOMPARE(frame.statusElement()->property("elementId").toInt(), 120);
 
-    QVERIFY(frame.onCommand(MainFrame::ID_CATCH_START));
+    QVERIFY(frame.onCommand(ID_CATCH_START));
     QVERIFY(program.document->isCapturing());
     const QString status = frame.statusElement()->text();
     const auto match =
@@ -284,9 +297,47 @@ void MainFrameTest::statusBarFollowsCapturing() {
     QVERIFY(client.waitForConnected(5000));
     client.abort();
 
-    QVERIFY(frame.onCommand(MainFrame::ID_CATCH_STOP));
+    // A command's prompt does not cover the address.
+    QStatusTipEvent prompt(QStringLiteral("开始捕捉"));
+    QApplication::sendEvent(&frame, &prompt);
+    QVERIFY(frame.statusBar()->currentMessage().isEmpty());
+
+    QVERIFY(frame.onCommand(ID_CATCH_STOP));
     QVERIFY(!program.document->isCapturing());
     QCOMPARE(frame.statusElement()->text(), QString("空闲"));
+}
+
+void MainFrameTest::failedStartIsShownAndStaysIdle() {
+    // Every port the proxy may take is held by someone else.
+    std::vector<std::unique_ptr<QTcpServer>> holders;
+    int first = 0;
+    for (int base = 41000; base < 60000 && !first; base += HttpProxy::kPortSearchLength) {
+        holders.clear();
+        for (int port = base; port < base + HttpProxy::kPortSearchLength; ++port) {
+            auto holder = std::make_unique<QTcpServer>();
+            if (!holder->listen(QHostAddress::LocalHost, quint16(port)))
+                break;
+            holders.push_back(std::move(holder));
+        }
+        if (int(holders.size()) == HttpProxy::kPortSearchLength)
+            first = base;
+    }
+    QVERIFY(first);
+    ProxySettings before;
+    QVERIFY(before.read(ProxySettings::kSystemKey));
+
+    Program program;
+    program.document->proxy.configuredPort = first;
+    BoxAnswerer ok(QMessageBox::Ok);
+    QVERIFY(program.frame->onCommand(ID_CATCH_START));
+    QCOMPARE(ok.text, QString::fromStdString(errorText(kErrorNoFreePort)));
+    QCOMPARE(ok.buttons, QMessageBox::Ok);
+    QVERIFY(!program.document->isCapturing());
+    QCOMPARE(program.frame->statusElement()->text(), QString("空闲"));
+    QVERIFY(program.frame->ribbon()->action(ID_CATCH_START)->isEnabled());
+    ProxySettings after;
+    QVERIFY(after.read(ProxySettings::kSystemKey));
+    QVERIFY(sameSettings(after, before));
 }
 
 void MainFrameTest::capturingRedirectsAndRestoresTheDesktopSettings_data() {
@@ -328,12 +379,18 @@ void MainFrameTest::capturingRedirectsAndRestoresTheDesktopSettings() {
     MainFrame& frame = *program.frame;
     bool enabled = false;
     bool checked = false;
-    frame.commandState(MainFrame::ID_CATCH_START, enabled, checked);
+    frame.commandState(ID_CATCH_START, enabled, checked);
     QVERIFY(enabled);
-    frame.commandState(MainFrame::ID_CATCH_STOP, enabled, checked);
+    frame.commandState(ID_CATCH_STOP, enabled, checked);
     QVERIFY(!enabled);
 
-    QVERIFY(frame.onCommand(MainFrame::ID_CATCH_START));
+    // As the user does it: through the ribbon's buttons.
+    QVERIFY(frame.ribbon()->action(ID_CATCH_START)->isEnabled());
+    QVERIFY(!frame.ribbon()->action(ID_CATCH_STOP)->isEnabled());
+    frame.ribbon()->action(ID_CATCH_START)->trigger();
+    QVERIFY(program.document->isCapturing());
+    QVERIFY(!frame.ribbon()->action(ID_CATCH_START)->isEnabled());
+    QVERIFY(frame.ribbon()->action(ID_CATCH_STOP)->isEnabled());
     ProxySettings during;
     QVERIFY(during.read(ProxySettings::kSystemKey));
     QVERIFY(during.proxyEnable);
@@ -341,18 +398,19 @@ void MainFrameTest::capturingRedirectsAndRestoresTheDesktopSettings() {
     QVERIFY(during.upstreamServer(local));
     QCOMPARE(QString::fromStdString(local),
              QString("127.0.0.1:%1").arg(program.document->proxy.port()));
-    frame.commandState(MainFrame::ID_CATCH_START, enabled, checked);
+    frame.commandState(ID_CATCH_START, enabled, checked);
     QVERIFY(!enabled);
-    frame.commandState(MainFrame::ID_CATCH_STOP, enabled, checked);
+    frame.commandState(ID_CATCH_STOP, enabled, checked);
     QVERIFY(enabled);
 
-    QVERIFY(frame.onCommand(MainFrame::ID_CATCH_STOP));
+    frame.ribbon()->action(ID_CATCH_STOP)->trigger();
+    QVERIFY(!program.document->isCapturing());
     ProxySettings after;
     QVERIFY(after.read(ProxySettings::kSystemKey));
     QVERIFY(sameSettings(after, before));
 
     // Closing while capturing gives the settings back as well.
-    QVERIFY(frame.onCommand(MainFrame::ID_CATCH_START));
+    QVERIFY(frame.onCommand(ID_CATCH_START));
     QVERIFY(frame.closeDocument(false));
     QVERIFY(!program.document->isCapturing());
     QVERIFY(after.read(ProxySettings::kSystemKey));
@@ -384,8 +442,7 @@ void MainFrameTest::listCommandsKeysAndPanes() {
     view.tree()->SelectItem(row, false);
     view.tree()->setCaret(row);
     QCOMPARE(program.document->currentResource, resource);
-    auto* requestHeader =
-        static_cast<HeaderListPane*>(frame.pane(MainFrame::ID_VIEW_REQUEST_HEADER));
+    auto* requestHeader = static_cast<HeaderListPane*>(frame.pane(ID_VIEW_REQUEST_HEADER));
     QVERIFY(requestHeader->list()->topLevelItemCount() > 0);
 
     frame.activateWindow();
@@ -394,6 +451,79 @@ void MainFrameTest::listCommandsKeysAndPanes() {
     QApplication::clipboard()->clear();
     QTest::keyClick(view.tree(), Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QApplication::clipboard()->text(), QString("http://127.0.0.1/a.txt"));
+
+    // Ctrl+A takes every row, for the selection's export commands.
+    HttpResource* second = program.addCapture();
+    QTRY_VERIFY(second->listItem);
+    QTest::keyClick(view.tree(), Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(view.tree()->selection().size(), std::size_t(2));
+    QCOMPARE(view.contextMenuId(), int(ResourceListView::kSelectionMenu));
+}
+
+void MainFrameTest::ribbonCommandsReachTheirHandlers() {
+    Program program;
+    MainFrame& frame = *program.frame;
+    QCOMPARE(frame.ribbon()->objectName(), QString("Ribbon"));
+    Ribbon& ribbon = *frame.ribbon();
+
+    // Looks: a radio mark on the chosen one, kept for the next start.
+    for (int look : {ID_VIEW_APPLOOK_WINDOWS_7, ID_VIEW_APPLOOK_OFF_2007_SILVER}) {
+        ribbon.action(look)->trigger();
+        QCOMPARE(currentVisualStyle(), look);
+        QCOMPARE(program.profile.readInt("", "ApplicationLook", 0), look);
+        for (int other = ID_VIEW_APPLOOK_OFF_2007_BLUE; other <= ID_VIEW_APPLOOK_WINDOWS_7; ++other)
+            QCOMPARE(ribbon.action(other)->isChecked(), other == look);
+    }
+    ribbon.action(ID_VIEW_APPLOOK_OFF_2007_BLUE)->trigger();
+
+    // Cache prevention is checked while on.
+    const bool before = program.document->preventCache();
+    ribbon.action(ID_PREVENT_CACHE)->trigger();
+    QCOMPARE(program.document->preventCache(), !before);
+    QCOMPARE(ribbon.action(ID_PREVENT_CACHE)->isChecked(), !before);
+    ribbon.action(ID_PREVENT_CACHE)->trigger();
+
+    // The application's commands go to the application, the button to About.
+    QList<int> handed;
+    frame.applicationCommands = [&handed](int id) {
+        handed << id;
+        return true;
+    };
+    ribbon.action(ID_ONLINE_HELP)->trigger();
+    ribbon.action(ID_CHECK_UPDATE)->trigger();
+    ribbon.applicationButton()->click();
+    QCOMPARE(handed, QList<int>({ID_ONLINE_HELP, ID_CHECK_UPDATE, ID_APP_ABOUT}));
+    // A pane command from the ribbon's menu.
+    frame.pane(ID_VIEW_RESPONSE_DATA)->close();
+    ribbon.action(ID_VIEW_RESPONSE_DATA)->trigger();
+    QVERIFY(!frame.pane(ID_VIEW_RESPONSE_DATA)->isHidden());
+}
+
+void MainFrameTest::ribbonExportWritesTheCheckedResources() {
+    Program program;
+    program.show();
+    HttpResource* resource = program.addCapture();
+    QTRY_VERIFY(resource->listItem);
+    ResourceListView& view = *program.frame->listView();
+    view.tree()->SetCheckState(static_cast<ListTreeItem>(resource->listItem), Checked);
+
+    QTemporaryDir folder;
+    QTimer chooser;
+    QObject::connect(&chooser, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        chooser.stop();
+        dialog->setDirectory(folder.path());
+        dialog->selectFile(folder.path());
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    chooser.start(5);
+    program.frame->ribbon()->action(ID_RESOURCES_EXPORT)->trigger();
+    QVERIFY(!chooser.isActive());
+    QFile exported(folder.filePath("a.txt"));
+    QVERIFY(exported.open(QIODevice::ReadOnly));
+    QCOMPARE(exported.readAll(), QByteArray("ok"));
 }
 
 void MainFrameTest::clearAsksFirst() {
@@ -402,14 +532,14 @@ void MainFrameTest::clearAsksFirst() {
     program.addCapture();
     {
         BoxAnswerer cancel(QMessageBox::Cancel);
-        QVERIFY(program.frame->onCommand(MainFrame::ID_RESOURCES_CLEAR));
+        QVERIFY(program.frame->onCommand(ID_RESOURCES_CLEAR));
         QCOMPARE(cancel.text, text(121));
         QCOMPARE(cancel.buttons, QMessageBox::Ok | QMessageBox::Cancel);
     }
     QVERIFY(program.document->resources.head);
     {
         BoxAnswerer ok(QMessageBox::Ok);
-        QVERIFY(program.frame->onCommand(MainFrame::ID_RESOURCES_CLEAR));
+        QVERIFY(program.frame->onCommand(ID_RESOURCES_CLEAR));
         QCOMPARE(ok.text, text(121));
     }
     QVERIFY(!program.document->resources.head);
@@ -421,7 +551,7 @@ void MainFrameTest::exitQuestion_data() {
     QTest::addColumn<bool>("closes");
     QTest::addColumn<bool>("fileKept");
     QTest::newRow("cancel") << true << int(QMessageBox::Cancel) << false << false;
-    QTest::newRow("no") << true << int(QMessageBox::No) << true << false;
+    QTest::newRow("no, from the keyboard") << true << int(QMessageBox::No) << true << false;
     QTest::newRow("yes") << true << int(QMessageBox::Yes) << true << true;
     QTest::newRow("nothing new") << false << int(QMessageBox::NoButton) << true << false;
 }
@@ -436,10 +566,16 @@ void MainFrameTest::exitQuestion() {
     std::string file;
     if (newCapture)
         file = program.document->fileName(program.addCapture()->id);
-    QVERIFY(program.frame->onCommand(MainFrame::ID_CATCH_START));
+    QVERIFY(program.frame->onCommand(ID_CATCH_START));
 
     BoxAnswerer answerer(static_cast<QMessageBox::StandardButton>(answer));
-    QCOMPARE(program.frame->close(), closes);
+    if (QString(QTest::currentDataTag()).endsWith("keyboard")) {
+        program.frame->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(program.frame.get()));
+        QTest::keyClick(program.frame.get(), Qt::Key_Q, Qt::ControlModifier);
+    } else {
+        QCOMPARE(program.frame->close(), closes);
+    }
     QCOMPARE(answerer.text, newCapture ? text(164) : QString());
     if (newCapture)
         QCOMPARE(answerer.buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
@@ -460,6 +596,17 @@ void MainFrameTest::secondInstanceBringsTheWindowUp() {
     QVERIFY(frame.onCommand(MainFrame::kShowCommand));
     QVERIFY(frame.isVisible());
     QVERIFY(!(frame.windowState() & Qt::WindowMinimized));
+}
+
+void MainFrameTest::availableUpdateIsOffered() {
+    StubService service("HTTP/1.0 200 OK\r\nUpdate-URL: http://127.0.0.1:9/new\r\n\r\n");
+    qputenv(AutoUpdate::kServerVariable, service.server());
+    Program program;
+    BoxAnswerer no(QMessageBox::No);
+    program.frame->startUpdateCheck(QStringLiteral("1.2"), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(no.text, text(172), 10000);
+    QCOMPARE(no.buttons, QMessageBox::Yes | QMessageBox::No);
+    qunsetenv(AutoUpdate::kServerVariable);
 }
 
 int main(int argc, char** argv) {

@@ -9,9 +9,16 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QDockWidget>
+#include <QLabel>
+#include <QMainWindow>
 #include <QMenu>
+#include <QShortcut>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTextEdit>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QtTest>
 
@@ -81,11 +88,13 @@ private slots:
     void keyTipsReachEveryCommand_data();
     void keyTipsReachEveryCommand();
     void keyTipsOpenMenusAndLeaveOnEscape();
+    void narrowRibbonFoldsPanels();
     void noContextMenu();
     void styleSwitchIsStoredAndRestored();
     void fiveDistinctLooks();
 
 private:
+    void saveWindowPictures(const QString& dir);
     QTemporaryDir home_;
 };
 
@@ -325,6 +334,16 @@ void RibbonTest::keyTipsOpenMenusAndLeaveOnEscape() {
     QTest::keyRelease(&frame, Qt::Key_Alt);
     QVERIFY(!frame.ribbon->keyTipsShown());
 
+    // While the tips are up, a window shortcut on the same letter stays quiet.
+    auto* shortcut = new QShortcut(QKeySequence(Qt::Key_Q), &frame);
+    QSignalSpy fired(shortcut, &QShortcut::activated);
+    QTest::keyClick(&frame, Qt::Key_Alt);
+    QTest::keyClick(&frame, 'Q');
+    QCOMPARE(fired.size(), 0);
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent.takeFirst().at(0).toInt(), int(ID_RESOURCES_CLEAR));
+    delete shortcut;
+
     // A disabled element's tip does nothing.
     QTest::keyClick(&frame, Qt::Key_Alt);
     QTest::keyClick(&frame, 'T');
@@ -341,6 +360,44 @@ void RibbonTest::keyTipsOpenMenusAndLeaveOnEscape() {
     QVERIFY(!options->isVisible());
     QVERIFY(!frame.ribbon->keyTipsShown());
     QCOMPARE(sent.size(), 0);
+}
+
+void RibbonTest::narrowRibbonFoldsPanels() {
+    Frame frame;
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    for (int p = 0; p < 3; ++p)
+        QVERIFY(!frame.ribbon->isPanelCollapsed(p));
+    QVERIFY(frame.ribbon->button(ID_CATCH_START)->isVisible());
+
+    // The last panels fold first; one whose single button is no wider than a folded one
+    // ("视图") stays as it is.
+    frame.resize(frame.ribbon->sizeHint().width() - 20, frame.height());
+    QTRY_VERIFY(frame.ribbon->isPanelCollapsed(1));
+    QVERIFY(!frame.ribbon->isPanelCollapsed(0));
+    QVERIFY(!frame.ribbon->isPanelCollapsed(2));
+    QVERIFY(!frame.ribbon->button(ID_RESOURCES_CLEAR)->isVisible());
+    frame.resize(150, frame.height());
+    QTRY_VERIFY(frame.ribbon->isPanelCollapsed(0));
+    QVERIFY(!frame.ribbon->button(ID_CATCH_START)->isVisible());
+
+    // A folded panel is reached by its own tip, its commands by theirs.
+    QSignalSpy sent(frame.ribbon, &Ribbon::commandTriggered);
+    QTest::keyClick(&frame, Qt::Key_Alt);
+    QTest::keyClick(&frame, 'D');
+    QMenu* folded = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    QVERIFY(folded);
+    QVERIFY(folded->actions().contains(frame.ribbon->action(ID_CATCH_STOP)));
+    QTest::keyClick(folded, 'K');
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent.at(0).at(0).toInt(), int(ID_CATCH_START));
+    QVERIFY(!QApplication::activePopupWidget());
+
+    // Wide again, every element is back in place.
+    frame.resize(frame.ribbon->sizeHint().width() + 10, frame.height());
+    QTRY_VERIFY(!frame.ribbon->isPanelCollapsed(0));
+    QVERIFY(!frame.ribbon->isPanelCollapsed(2));
+    QVERIFY(frame.ribbon->button(ID_CATCH_START)->isVisible());
 }
 
 void RibbonTest::noContextMenu() {
@@ -389,6 +446,23 @@ void RibbonTest::styleSwitchIsStoredAndRestored() {
     profile.writeInt("", kApplicationLookValue, 300);
     QCOMPARE(restoreVisualStyle(profile), int(kLookDefault));
     QCOMPARE(currentVisualStyle(), int(kLookDefault));
+
+    // Chosen from the open style menu, the whole application restyles under the menu's feet.
+    Frame frame;
+    connect(frame.ribbon, &Ribbon::commandTriggered, frame.ribbon,
+            [&profile](int id) { switchVisualStyle(id, profile); });
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    QMenu* looks = frame.ribbon->menu(0);
+    for (int id : {int(kLookOffice2007Aqua), int(kLookOffice2007Black)}) {
+        looks->popup(frame.ribbon->mapToGlobal(QPoint(0, frame.ribbon->height())));
+        QVERIFY(QTest::qWaitForWindowExposed(looks));
+        QTest::mouseClick(looks, Qt::LeftButton, {},
+                          looks->actionGeometry(frame.ribbon->action(id)).center());
+        QCOMPARE(currentVisualStyle(), id);
+        QCOMPARE(profile.readInt("", kApplicationLookValue, 0), id);
+    }
+    QVERIFY(applyVisualStyle(kLookDefault));
 }
 
 void RibbonTest::fiveDistinctLooks() {
@@ -406,6 +480,13 @@ void RibbonTest::fiveDistinctLooks() {
         QVERIFY(applyVisualStyle(id));
         windows.insert(QApplication::palette().color(QPalette::Window).rgb());
         const QImage picture = frame.ribbon->grab().toImage();
+        if (!shots.isEmpty() && id == kLookFirst) {
+            frame.resize(260, frame.height());
+            QTRY_VERIFY(frame.ribbon->isPanelCollapsed(0));
+            frame.ribbon->grab().save(QString::fromLocal8Bit(shots) + "/ribbon-folded.png");
+            frame.resize(760, frame.height());
+            QTRY_VERIFY(!frame.ribbon->isPanelCollapsed(0));
+        }
         for (const QImage& other : std::as_const(pictures))
             QVERIFY(picture != other);
         pictures << picture;
@@ -421,6 +502,14 @@ void RibbonTest::fiveDistinctLooks() {
             // Pictures to look at: the ribbon, its key tips, and its menus.
             const QString dir = QString::fromLocal8Bit(shots);
             picture.save(dir + QStringLiteral("/ribbon-%1.png").arg(id));
+            QWidget* hovered = frame.ribbon->button(ID_RESOURCES_EXPORT);
+            QTest::mouseMove(frame.windowHandle(), hovered->mapTo(&frame, QPoint(20, 20)));
+            QTest::mousePress(
+                frame.windowHandle(), Qt::LeftButton, {},
+                frame.ribbon->button(ID_RESOURCES_CLEAR)->mapTo(&frame, QPoint(8, 8)));
+            frame.ribbon->grab().save(dir + QStringLiteral("/ribbon-%1-hover.png").arg(id));
+            QTest::mouseRelease(frame.windowHandle(), Qt::LeftButton, {}, QPoint(700, 190));
+            QTest::mouseMove(frame.windowHandle(), QPoint(700, 190));
             frame.ribbon->showKeyTips(true);
             frame.ribbon->grab().save(dir + QStringLiteral("/ribbon-%1-keytips.png").arg(id));
             frame.ribbon->showKeyTips(false);
@@ -433,7 +522,46 @@ void RibbonTest::fiveDistinctLooks() {
         }
     }
     QCOMPARE(windows.size(), std::size_t(5));
+    if (!shots.isEmpty())
+        saveWindowPictures(QString::fromLocal8Bit(shots));
     applyVisualStyle(kLookDefault);
+}
+
+// The ribbon on a main window with a list, panes and a status bar, in every look.
+void RibbonTest::saveWindowPictures(const QString& dir) {
+    QMainWindow window;
+    window.setMenuWidget(Ribbon::createMainRibbon(&window));
+    auto* list = new QTreeWidget(&window);
+    list->setHeaderLabels({"资源名", "类型", "大小", "状态"});
+    for (int i = 0; i < 8; ++i) {
+        auto* row = new QTreeWidgetItem(
+            list, {QStringLiteral("resource-%1.js").arg(i), "text/javascript", "12 KB", "完成"});
+        row->setSelected(i == 2);
+    }
+    window.setCentralWidget(list);
+    QDockWidget* first = nullptr;
+    for (const char* title : {"地址参数", "请求头", "请求数据", "响应头", "响应数据"}) {
+        auto* pane = new QDockWidget(QString::fromUtf8(title), &window);
+        pane->setWidget(new QTextEdit(&window));
+        window.addDockWidget(Qt::BottomDockWidgetArea, pane);
+        if (first)
+            window.tabifyDockWidget(first, pane);
+        else
+            first = pane;
+    }
+    auto* preview = new QDockWidget("预览", &window);
+    preview->setWidget(new QLabel("预览", &window));
+    window.addDockWidget(Qt::BottomDockWidgetArea, preview);
+    window.splitDockWidget(first, preview, Qt::Horizontal);
+    first->raise();
+    window.statusBar()->addWidget(new QLabel("空闲"), 1);
+    window.resize(900, 560);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    for (int id = kLookFirst; id <= kLookLast; ++id) {
+        applyVisualStyle(id);
+        window.grab().save(dir + QStringLiteral("/window-%1.png").arg(id));
+    }
 }
 
 QTEST_MAIN(RibbonTest)

@@ -3,6 +3,7 @@
 #include "resources/StringTable.h"
 #include "store/Document.h"
 #include "sysproxy/SettingsFile.h"
+#include "ui/browser/ExportCommands.h"
 #include "ui/browser/ResourceListView.h"
 #include "ui/panes/AddressParameterView.h"
 #include "ui/panes/DataView.h"
@@ -11,21 +12,19 @@
 #include "ui/panes/ResourcePreviewView.h"
 #include "ui/panes/ResponseHeaderView.h"
 #include "ui/shell/ProfileSettings.h"
+#include "ui/shell/Ribbon.h"
 #include "ui/shell/UpdateNotifier.h"
+#include "ui/shell/VisualStyle.h"
 #include "ui/shell/WebSnagger.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QShortcut>
 #include <QStatusBar>
-#include <QToolBar>
-#include <QVBoxLayout>
 
 #include <algorithm>
-#include <type_traits>
 
 namespace {
 
@@ -34,13 +33,9 @@ QString text(unsigned id) {
 }
 
 template <typename Pane> DockablePane* makePane(const QString& title, QWidget* parent) {
-    if constexpr (std::is_constructible_v<Pane, const QString&, QWidget*>) {
-        return new Pane(title, parent);
-    } else {
-        auto* pane = new Pane(parent);
-        pane->setWindowTitle(title);
-        return pane;
-    }
+    auto* pane = new Pane(parent);
+    pane->setWindowTitle(title);
+    return pane;
 }
 
 // The six panes in creation order: caption string, control id, the name by
@@ -53,14 +48,12 @@ struct PaneKind {
 };
 
 const PaneKind kPaneKinds[] = {
-    {163, MainFrame::ID_VIEW_ADDRESS_PARAMETER, "AddressParameterView",
-     makePane<AddressParameterView>},
-    {122, MainFrame::ID_VIEW_REQUEST_HEADER, "RequestHeaderView", makePane<RequestHeaderView>},
-    {123, MainFrame::ID_VIEW_REQUEST_DATA, "RequestDataView", makePane<RequestDataView>},
-    {124, MainFrame::ID_VIEW_RESPONSE_HEADER, "ResponseHeaderView", makePane<ResponseHeaderView>},
-    {125, MainFrame::ID_VIEW_RESPONSE_DATA, "ResponseDataView", makePane<ResponseDataView>},
-    {126, MainFrame::ID_VIEW_RESOURCE_PREVIEW, "ResourcePreviewView",
-     makePane<ResourcePreviewView>},
+    {163, ID_VIEW_ADDRESS_PARAMETER, "AddressParameterView", makePane<AddressParameterView>},
+    {122, ID_VIEW_REQUEST_HEADER, "RequestHeaderView", makePane<RequestHeaderView>},
+    {123, ID_VIEW_REQUEST_DATA, "RequestDataView", makePane<RequestDataView>},
+    {124, ID_VIEW_RESPONSE_HEADER, "ResponseHeaderView", makePane<ResponseHeaderView>},
+    {125, ID_VIEW_RESPONSE_DATA, "ResponseDataView", makePane<ResponseDataView>},
+    {126, ID_VIEW_RESOURCE_PREVIEW, "ResourcePreviewView", makePane<ResourcePreviewView>},
 };
 
 // The panes' first size: 300 by 300, as they are created.
@@ -78,26 +71,29 @@ MainFrame::MainFrame(Document* document, QWidget* parent)
     setDockOptions(QMainWindow::AllowTabbedDocks | QMainWindow::AllowNestedDocks |
                    QMainWindow::AnimatedDocks);
 
-    createRibbon();
-    createStatusBar();
-
+    // The view comes first: the ribbon asks it for its commands' states as
+    // soon as it exists.
     listView_ = new ResourceListView(this);
     if (listView_->objectName().isEmpty())
         listView_->setObjectName(QStringLiteral("ResourceListView"));
     setCentralWidget(listView_);
+    // The list's export commands run with the file dialogs and questions.
+    ExportCommands::attach(*listView_);
     if (document_)
         listView_->attach(document_);
 
+    createRibbon();
+    createStatusBar();
     createPanes();
     applyDefaultLayout();
     restoreLayout();
-    setVisualStyle(ID_VIEW_APPLOOK_OFF_2007_BLUE);
+    // The look the user chose last time (the first run gets the blue one).
+    restoreVisualStyle(profile_);
     createShortcuts();
 
     updateNotifier_ = new UpdateNotifier(this);
     connect(updateNotifier_, &UpdateNotifier::updateAvailable, this,
             [this] { updateNotifier_->offerUpdate(this); });
-    refreshCommandStates();
 }
 
 MainFrame::~MainFrame() {
@@ -108,24 +104,11 @@ MainFrame::~MainFrame() {
 }
 
 void MainFrame::createRibbon() {
-    // TEMPORARY: a plain tool bar until the ribbon lands.
-    auto* bar = new QToolBar(this);
-    bar->setObjectName(QStringLiteral("Ribbon"));
-    bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    const std::pair<int, const char*> commands[] = {
-        {ID_CATCH_START, "开始"},
-        {ID_CATCH_STOP, "停止"},
-        {ID_PREVENT_CACHE, "阻止客服端缓存资源"},
-        {ID_RESOURCES_CLEAR, "清空"},
-        {WebSnagger::ID_APP_ABOUT, "关于Tidewell"},
-    };
-    for (const auto& [id, label] : commands) {
-        QAction* action = bar->addAction(QString::fromUtf8(label));
-        action->setData(id);
-        action->setCheckable(id == ID_PREVENT_CACHE);
-        connect(action, &QAction::triggered, this, [this, id = id] { onCommand(id); });
-    }
-    ribbon_ = bar;
+    ribbon_ = Ribbon::createMainRibbon(this);
+    ribbon_->setObjectName(QStringLiteral("Ribbon"));
+    connect(ribbon_, &Ribbon::commandTriggered, this, [this](int id) { onCommand(id); });
+    ribbon_->setStateProvider(
+        [this](int id, bool& enabled, bool& checked) { commandState(id, enabled, checked); });
     setMenuWidget(ribbon_);
 }
 
@@ -207,16 +190,24 @@ void MainFrame::saveLayout() {
 }
 
 void MainFrame::createShortcuts() {
-    // What a desktop user reaches for without looking: copy in the list,
-    // quit and help.
+    // What a desktop user reaches for without looking: copy and select all
+    // in the list, quit and help.
     auto* copy = new QShortcut(QKeySequence::Copy, listView_, nullptr, nullptr,
                                Qt::WidgetWithChildrenShortcut);
     connect(copy, &QShortcut::activated, this,
             [this] { listView_->contextCommand(ResourceListView::ID_COPY_ADDRESS); });
-    auto* quit = new QShortcut(QKeySequence::Quit, this);
+    auto* selectAll = new QShortcut(QKeySequence::SelectAll, listView_, nullptr, nullptr,
+                                    Qt::WidgetWithChildrenShortcut);
+    connect(selectAll, &QShortcut::activated, this, [this] {
+        ListTreeCtrl* tree = listView_->tree();
+        if (ListTreeItem first = tree->itemAtRow(0))
+            tree->SelectRange(first, tree->lastVisible(), false);
+    });
+    // Spelled out: some desktops' standard bindings leave Quit empty.
+    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
     connect(quit, &QShortcut::activated, this, &QWidget::close);
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
-    connect(help, &QShortcut::activated, this, [this] { onCommand(WebSnagger::ID_ONLINE_HELP); });
+    connect(help, &QShortcut::activated, this, [this] { onCommand(ID_ONLINE_HELP); });
 }
 
 DockablePane* MainFrame::pane(int id) const {
@@ -231,7 +222,8 @@ bool MainFrame::onCommand(int id) {
     // The view first, then the document, the frame and the application.
     const bool handled = listView_->onCommand(id) || documentCommand(id) || frameCommand(id) ||
                          (applicationCommands && applicationCommands(id));
-    refreshCommandStates();
+    // The ribbon shows the outcome (start and stop swap) at once.
+    ribbon_->refreshStates();
     return handled;
 }
 
@@ -269,8 +261,9 @@ bool MainFrame::frameCommand(int id) {
         showPane(id);
         return true;
     }
-    if (id >= ID_VIEW_APPLOOK_FIRST && id <= ID_VIEW_APPLOOK_WINDOWS_7) {
-        setVisualStyle(id);
+    if (id >= MainFrame::ID_VIEW_APPLOOK_FIRST && id <= ID_VIEW_APPLOOK_WINDOWS_7) {
+        // Ids of the range that name no look change nothing.
+        switchVisualStyle(id, profile_);
         return true;
     }
     return false;
@@ -292,20 +285,9 @@ void MainFrame::commandState(int id, bool& enabled, bool& checked) const {
         checked = document_ && document_->preventCache();
         return;
     default:
-        if (id >= ID_VIEW_APPLOOK_FIRST && id <= ID_VIEW_APPLOOK_WINDOWS_7)
-            checked = id == visualStyle_;
+        if (id >= MainFrame::ID_VIEW_APPLOOK_FIRST && id <= ID_VIEW_APPLOOK_WINDOWS_7)
+            checked = id == currentVisualStyle();
         return;
-    }
-}
-
-void MainFrame::refreshCommandStates() {
-    // TEMPORARY: the stand-in tool bar's actions; the ribbon asks by itself.
-    for (QAction* action : ribbon_->actions()) {
-        bool enabled = true;
-        bool checked = false;
-        commandState(action->data().toInt(), enabled, checked);
-        action->setEnabled(enabled);
-        action->setChecked(checked);
     }
 }
 
@@ -324,10 +306,6 @@ void MainFrame::showFrame() {
     show();
     raise();
     activateWindow();
-}
-
-void MainFrame::setVisualStyle(int id) {
-    visualStyle_ = id;
 }
 
 void MainFrame::setStatusText(const QString& text) {
@@ -350,6 +328,14 @@ bool MainFrame::closeDocument(bool ask) {
     }
     documentClosed_ = true;
     return true;
+}
+
+bool MainFrame::event(QEvent* event) {
+    // The ribbon explains its commands in tooltips; prompts in the status
+    // bar would hide its one element, the proxy's address.
+    if (event->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(event);
 }
 
 void MainFrame::closeEvent(QCloseEvent* event) {

@@ -4,6 +4,9 @@
 // in that order, and tells the ribbon which commands are enabled or checked.
 #pragma once
 
+#include "ui/shell/CommandIds.h"
+#include "ui/shell/ProfileSettings.h"
+
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -14,6 +17,7 @@
 class Document;
 class DockablePane;
 class QLabel;
+class Ribbon;
 class ResourceListView;
 class UpdateNotifier;
 
@@ -21,24 +25,9 @@ class MainFrame : public QMainWindow {
     Q_OBJECT
 
 public:
-    // Commands carried out by the document.
-    static constexpr int ID_CATCH_START = 32771;
-    static constexpr int ID_CATCH_STOP = 32772;
-    static constexpr int ID_CATCH_OPTIONS = 32825;
-    static constexpr int ID_PREVENT_CACHE = 32834;
-    static constexpr int ID_RESOURCES_CLEAR = 32786;
-    // Commands carried out by the frame: the panes (each pane's control id is
-    // the id of the command that shows it) and the visual styles.
-    static constexpr int ID_VIEW_WINDOWS = 32801;
-    static constexpr int ID_VIEW_REQUEST_HEADER = 32802;
-    static constexpr int ID_VIEW_REQUEST_DATA = 32803;
-    static constexpr int ID_VIEW_RESPONSE_HEADER = 32804;
-    static constexpr int ID_VIEW_RESPONSE_DATA = 32805;
-    static constexpr int ID_VIEW_RESOURCE_PREVIEW = 32806;
-    static constexpr int ID_VIEW_ADDRESS_PARAMETER = 32807;
+    // The frame accepts the whole range of style commands; the five looks
+    // are 215 to 219.
     static constexpr int ID_VIEW_APPLOOK_FIRST = 205;
-    static constexpr int ID_VIEW_APPLOOK_OFF_2007_BLUE = 215;
-    static constexpr int ID_VIEW_APPLOOK_WINDOWS_7 = 219;
     // Posted by a second instance: show the window.
     static constexpr int kShowCommand = 317;
 
@@ -83,7 +72,7 @@ public:
     // In creation order.
     const std::vector<DockablePane*>& panes() const { return panes_; }
     ResourceListView* listView() const { return listView_; }
-    QWidget* ribbon() const { return ribbon_; }
+    Ribbon* ribbon() const { return ribbon_; }
 
     // Shows the pane of that command id where it was docked and activates it.
     void showPane(int id);
@@ -95,9 +84,8 @@ public:
     bool restoreLayout();
     void saveLayout();
 
-    int visualStyle() const { return visualStyle_; }
-
 protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -108,17 +96,15 @@ private:
     void createShortcuts();
     bool documentCommand(int id);
     bool frameCommand(int id);
-    void setVisualStyle(int id);
-    void refreshCommandStates();
 
     Document* document_ = nullptr;
-    QWidget* ribbon_ = nullptr;
+    Ribbon* ribbon_ = nullptr;
     QLabel* statusElement_ = nullptr;
     ResourceListView* listView_ = nullptr;
     std::vector<DockablePane*> panes_;
     std::vector<int> paneIds_;
     UpdateNotifier* updateNotifier_ = nullptr;
-    int visualStyle_ = ID_VIEW_APPLOOK_OFF_2007_BLUE;
+    ProfileSettings profile_;
     bool documentClosed_ = false;
     bool defaultSizesPending_ = false;
 };

@@ -1,9 +1,11 @@
 #include "ui/shell/MessageBoxes.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QByteArray>
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -31,5 +33,16 @@ QMessageBox::StandardButton showMessageBox(QWidget* parent, QMessageBox::Icon ic
         return buttons & chosen ? chosen : firstOf(buttons);
     }
     QMessageBox box(icon, QApplication::applicationDisplayName(), text, buttons, parent);
+    // The buttons speak the program's language, as the message boxes of a
+    // Chinese desktop do; Qt's own texts would be English.
+    const std::pair<QMessageBox::StandardButton, const char*> labels[] = {
+        {QMessageBox::Ok, "确定"},
+        {QMessageBox::Yes, "是(&Y)"},
+        {QMessageBox::No, "否(&N)"},
+        {QMessageBox::Cancel, "取消"}};
+    for (const auto& [button, label] : labels) {
+        if (QAbstractButton* shown = box.button(button))
+            shown->setText(QString::fromUtf8(label));
+    }
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }

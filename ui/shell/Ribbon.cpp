@@ -8,7 +8,6 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
-#include <QContextMenuEvent>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLinearGradient>
@@ -99,12 +98,16 @@ public:
     }
 
     void placeCentered(QPoint center) { move(center.x() - width() / 2, center.y() - height() / 2); }
+    // The tip of an element that cannot be used now is shown faded.
+    void setFaded(bool faded) { faded_ = faded; }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         const RibbonLook& look = ribbonLook();
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
+        if (faded_)
+            painter.setOpacity(0.45);
         painter.setPen(QPen(look.keyTipBorder, 1));
         painter.setBrush(look.keyTipBack);
         painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 2.5, 2.5);
@@ -114,6 +117,7 @@ protected:
 
 private:
     QString tip_;
+    bool faded_ = false;
 };
 
 } // namespace
@@ -161,7 +165,7 @@ protected:
         const RibbonLook& look = ribbonLook();
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        const QRectF area = QRectF(rect()).adjusted(0, 0, 0, 0);
+        const QRectF area(rect());
         const bool hot = isEnabled() && (underMouse() || isDown());
         const bool pressed = isEnabled() && (isDown() || (menu() && menu()->isVisible()));
 
@@ -180,10 +184,12 @@ protected:
         const QColor textColor = isEnabled() ? enabledText : look.disabledText;
         painter.setPen(textColor);
         if (shape_ == Large) {
-            const QRect iconRect((width() - 32) / 2, 5, 32, 32);
+            // A folded panel's button is taller than the others: its content sits in the middle.
+            const int dy = std::max(0, (height() - kLargeButtonHeight) / 2);
+            const QRect iconRect((width() - 32) / 2, 5 + dy, 32, 32);
             icon().paint(&painter, iconRect, Qt::AlignCenter, mode);
             const QFontMetrics metrics(font());
-            const QRect textRect(0, 40, width(), metrics.height());
+            const QRect textRect(0, 40 + dy, width(), metrics.height());
             painter.drawText(textRect, Qt::AlignHCenter | Qt::AlignVCenter, text());
             if (menu())
                 drawMenuArrow(painter, QPointF(width() / 2.0, textRect.bottom() + 7), textColor);
@@ -280,6 +286,7 @@ Ribbon::Ribbon(const RibbonDescription& description, QWidget* parent) : QWidget(
                                       : addElement(element, element.largeImage >= 0));
             }
             panelButtons_.push_back(std::move(buttons));
+            collapsedButtons_.push_back(addCollapsedPanel(panel));
         }
     }
 
@@ -364,6 +371,45 @@ RibbonButton* Ribbon::addElement(const RibbonElement& element, bool large) {
     return button;
 }
 
+RibbonButton* Ribbon::addCollapsedPanel(const RibbonPanel& panel) {
+    // A folded panel is one button whose menu holds the panel's commands: the same actions,
+    // and the same menus as submenus, so states and key tips carry over.
+    auto* button = new RibbonButton(RibbonButton::Large, this);
+    button->setText(QString::fromUtf8(panel.text));
+    button->setIcon(QIcon(
+        QString::fromUtf8(largeImageName(panel.image >= 0 ? panel.image : int(kLargeResources)))));
+    auto* menu = new QMenu(this);
+    menu->setContextMenuPolicy(Qt::PreventContextMenu);
+    for (const RibbonElement& element : panel.elements) {
+        if (element.kind == RibbonElement::Separator) {
+            menu->addSeparator();
+            continue;
+        }
+        const QString tip = QString::fromUtf8(element.keyTip);
+        QAction* item = actions_.value(element.id);
+        if (QMenu* sub = menus_.value(element.id)) {
+            sub->setTitle(item->text());
+            sub->setIcon(item->icon());
+            item = menu->addMenu(sub);
+        } else {
+            menu->addAction(item);
+        }
+        if (!tip.isEmpty())
+            keyTipTargets_.push_back({tip, nullptr, item, menu});
+    }
+    connect(menu, &QMenu::aboutToShow, this, &Ribbon::refreshStates);
+    connect(menu, &QMenu::aboutToHide, this, [this, menu] {
+        if (keyTipMenu_ == menu)
+            showKeyTips(false);
+    });
+    button->setMenu(menu);
+    button->setPopupMode(QToolButton::InstantPopup);
+    button->hide();
+    if (*panel.keyTip)
+        keyTipTargets_.push_back({QString::fromUtf8(panel.keyTip), button, nullptr, nullptr});
+    return button;
+}
+
 QAbstractButton* Ribbon::button(int id) const {
     return buttons_.value(id);
 }
@@ -394,18 +440,32 @@ void Ribbon::refreshStates() {
     }
 }
 
+int Ribbon::panelContentWidth(std::size_t panel) const {
+    int width = 4;
+    for (RibbonButton* button : panelButtons_[panel])
+        width += button ? button->sizeHint().width() + 1 : 8;
+    const QFontMetrics metrics(font());
+    const int captionWidth =
+        metrics.horizontalAdvance(QString::fromUtf8(panels_[panel]->text)) + 24;
+    return std::max(width + 3, captionWidth);
+}
+
 QSize Ribbon::sizeHint() const {
     int width = 8;
-    for (const PanelGeometry& panel : panelGeometry_)
-        width += panel.rect.width() + kPanelSpacing;
+    for (std::size_t p = 0; p < panels_.size(); ++p)
+        width += panelContentWidth(p) + kPanelSpacing;
     const QFontMetrics metrics(font());
     const int captionHeight = metrics.height() + 3;
-    return {std::max(width, 480),
-            kTabRowHeight + 3 + 4 + kLargeButtonHeight + 3 + captionHeight + 4};
+    return {width, kTabRowHeight + 3 + 4 + kLargeButtonHeight + 3 + captionHeight + 4};
 }
 
 QSize Ribbon::minimumSizeHint() const {
     return {200, sizeHint().height()};
+}
+
+bool Ribbon::isPanelCollapsed(int panel) const {
+    return panel >= 0 && std::size_t(panel) < collapsedButtons_.size() &&
+           !collapsedButtons_[panel]->isHidden();
 }
 
 void Ribbon::doLayout() {
@@ -421,41 +481,67 @@ void Ribbon::doLayout() {
         right -= hint.width() + 1;
     }
 
+    // Too narrow for every panel: panels fold into one button each, the last one first.
+    const std::size_t count = panels_.size();
+    std::vector<int> widths(count);
+    std::vector<bool> collapsed(count, false);
+    int total = 4;
+    for (std::size_t p = 0; p < count; ++p) {
+        widths[p] = panelContentWidth(p);
+        total += widths[p] + kPanelSpacing;
+    }
+    for (std::size_t p = count; p-- > 0 && total > width();) {
+        const int folded = collapsedButtons_[p]->sizeHint().width() + 8;
+        if (folded >= widths[p])
+            continue;
+        total -= widths[p] - folded;
+        widths[p] = folded;
+        collapsed[p] = true;
+    }
+
     const int top = kTabRowHeight + 3;
     const int panelHeight = height() - top - 4;
     const int captionHeight = metrics.height() + 3;
     int x = 4;
     panelGeometry_.clear();
-    for (std::size_t p = 0; p < panels_.size(); ++p) {
+    for (std::size_t p = 0; p < count; ++p) {
         PanelGeometry geometry;
         geometry.text = QString::fromUtf8(panels_[p]->text);
-        int contentWidth = 4;
-        std::vector<std::pair<RibbonButton*, int>> placed;
-        for (RibbonButton* button : panelButtons_[p]) {
-            if (!button) {
-                geometry.separators.append(contentWidth + 3);
-                contentWidth += 8;
-                continue;
+        geometry.rect = QRect(x, top, widths[p], panelHeight);
+        geometry.collapsed = collapsed[p];
+        RibbonButton* folded = collapsedButtons_[p];
+        folded->setVisible(collapsed[p]);
+        if (collapsed[p]) {
+            folded->setGeometry(x + 4, top + 3, widths[p] - 8, panelHeight - 6);
+            for (RibbonButton* button : panelButtons_[p]) {
+                if (button)
+                    button->hide();
             }
-            placed.emplace_back(button, contentWidth);
-            contentWidth += button->sizeHint().width() + 1;
+        } else {
+            int contentWidth = 4;
+            for (RibbonButton* button : panelButtons_[p]) {
+                if (!button) {
+                    geometry.separators.append(contentWidth + 3);
+                    contentWidth += 8;
+                    continue;
+                }
+                const QSize hint = button->sizeHint();
+                button->setGeometry(contentWidth, top + 3, hint.width(),
+                                    std::min(hint.height(), panelHeight - captionHeight - 5));
+                button->show();
+                contentWidth += hint.width() + 1;
+            }
+            const int offset = x + (widths[p] - contentWidth - 3) / 2;
+            for (RibbonButton* button : panelButtons_[p]) {
+                if (button)
+                    button->move(button->x() + offset, button->y());
+            }
+            for (int& separator : geometry.separators)
+                separator += offset;
         }
-        contentWidth += 3;
-        const int captionWidth = metrics.horizontalAdvance(geometry.text) + 24;
-        const int panelWidth = std::max(contentWidth, captionWidth);
-        const int offset = (panelWidth - contentWidth) / 2;
-        for (auto& [button, bx] : placed) {
-            const QSize hint = button->sizeHint();
-            button->setGeometry(x + offset + bx, top + 3, hint.width(),
-                                std::min(hint.height(), panelHeight - captionHeight - 5));
-        }
-        for (int& separator : geometry.separators)
-            separator += x + offset;
-        geometry.rect = QRect(x, top, panelWidth, panelHeight);
         panelGeometry_.push_back(geometry);
-        x += panelWidth + kPanelSpacing;
+        x += widths[p] + kPanelSpacing;
     }
-    updateGeometry();
 }
 
 void Ribbon::resizeEvent(QResizeEvent* event) {
@@ -506,6 +592,8 @@ void Ribbon::paintEvent(QPaintEvent*) {
     for (const PanelGeometry& panel : panelGeometry_) {
         const QRectF frame = QRectF(panel.rect);
         fillRounded(painter, frame, 3, look.panelTop, look.panelBottom, look.panelBorder);
+        if (panel.collapsed)
+            continue;
         const QRectF caption(frame.left() + 1, frame.bottom() - captionHeight, frame.width() - 2,
                              captionHeight - 1);
         QPainterPath captionPath;
@@ -529,6 +617,7 @@ bool Ribbon::event(QEvent* event) {
     switch (event->type()) {
     case QEvent::FontChange:
     case QEvent::StyleChange:
+        updateGeometry();
         doLayout();
         update();
         break;
@@ -562,9 +651,10 @@ void Ribbon::showKeyTips(bool show) {
     if (!show)
         return;
     for (const KeyTipTarget& target : keyTipTargets_) {
-        if (!target.button)
+        if (!target.button || target.button->isHidden())
             continue;
         auto* badge = new KeyTipBadge(target.tip, this);
+        badge->setFaded(!target.button->isEnabled());
         const QRect geometry = target.button->geometry();
         auto* ribbonButton = static_cast<RibbonButton*>(target.button.data());
         if (ribbonButton->shape() == RibbonButton::Large)
@@ -584,6 +674,7 @@ void Ribbon::showMenuKeyTips(QMenu* menu) {
         if (target.menu != menu || !target.action)
             continue;
         auto* badge = new KeyTipBadge(target.tip, menu);
+        badge->setFaded(!target.action->isEnabled());
         const QRect geometry = menu->actionGeometry(target.action);
         badge->placeCentered(
             QPoint(geometry.right() - badge->width() / 2 - 6, geometry.center().y()));
@@ -599,6 +690,14 @@ void Ribbon::activateKeyTip(const KeyTipTarget& target) {
         if (!target.action->isEnabled())
             return;
         QAction* action = target.action;
+        if (QMenu* sub = action->menu()) {
+            target.menu->setActiveAction(action);
+            if (!sub->isVisible())
+                sub->popup(
+                    target.menu->mapToGlobal(target.menu->actionGeometry(action).topRight()));
+            showMenuKeyTips(sub);
+            return;
+        }
         if (target.menu)
             target.menu->hide();
         showKeyTips(false);
@@ -633,7 +732,8 @@ bool Ribbon::handleKeyTipKey(QKeyEvent* key, QMenu* inMenu) {
     const QString typed = key->text().toUpper();
     if (!typed.isEmpty()) {
         for (const KeyTipTarget& target : keyTipTargets_) {
-            const bool inScope = inMenu ? target.menu == inMenu : bool(target.button);
+            const bool inScope =
+                inMenu ? target.menu == inMenu : target.button && !target.button->isHidden();
             if (inScope && target.tip.compare(typed, Qt::CaseInsensitive) == 0) {
                 const KeyTipTarget copy = target;
                 activateKeyTip(copy);
@@ -657,6 +757,13 @@ bool Ribbon::ownsWidget(QObject* object) const {
 
 bool Ribbon::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
+    case QEvent::ShortcutOverride:
+        // While the tips are up, letters belong to them, not to the window's shortcuts.
+        if (keyTipsShown() && !keyTipMenu_ && ownsWidget(watched)) {
+            event->accept();
+            return true;
+        }
+        break;
     case QEvent::KeyPress: {
         auto* key = static_cast<QKeyEvent*>(event);
         if (keyTipMenu_ && watched == keyTipMenu_.data())

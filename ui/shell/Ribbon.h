@@ -55,6 +55,8 @@ public:
     QAbstractButton* applicationButton() const;
     // The menu opened by the button of command `id`, or by the style button for id 0.
     QMenu* menu(int id) const { return menus_.value(id); }
+    // Whether panel `panel` (0 based) is folded into one button for want of room.
+    bool isPanelCollapsed(int panel) const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -75,6 +77,7 @@ private:
         QString text;
         QRect rect;
         QList<int> separators; // x of each separator line
+        bool collapsed = false;
     };
     struct KeyTipTarget {
         QString tip;
@@ -86,6 +89,8 @@ private:
     QAction* addCommand(int id, const QString& text, bool checkable);
     RibbonButton* addElement(const RibbonElement& element, bool large);
     QMenu* addMenu(const std::vector<RibbonMenuItem>& items);
+    RibbonButton* addCollapsedPanel(const RibbonPanel& panel);
+    int panelContentWidth(std::size_t panel) const;
     void doLayout();
     void activateKeyTip(const KeyTipTarget& target);
     void showMenuKeyTips(QMenu* menu);
@@ -99,6 +104,7 @@ private:
     std::vector<RibbonButton*> tabElements_;
     std::vector<std::vector<RibbonButton*>> panelButtons_; // per panel, nullptr for separators
     std::vector<const RibbonPanel*> panels_;
+    std::vector<RibbonButton*> collapsedButtons_;
     std::vector<PanelGeometry> panelGeometry_;
     QRect tabRect_;
     QHash<int, QAction*> actions_;

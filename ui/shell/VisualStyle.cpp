@@ -123,10 +123,10 @@ Look office2007Black() {
     l.button = c("#e0e0e0");
     l.highlight = c("#474f5c");
     l.highlightedText = c("#ffffff");
-    l.dockTitleTop = c("#5b5b5b");
-    l.dockTitleBottom = c("#383838");
-    l.dockTitleText = c("#ffffff");
-    l.dockBorder = c("#4a4a4a");
+    l.dockTitleTop = c("#ececec");
+    l.dockTitleBottom = c("#cbcbcb");
+    l.dockTitleText = c("#1a1a1a");
+    l.dockBorder = c("#7a7a7a");
     l.menuBack = c("#fafafa");
     l.menuBorder = c("#6a6a6a");
     l.menuGutter = c("#ececec");

@@ -14,6 +14,7 @@
 #include "ui/shell/MainFrame.h"
 #include "ui/shell/MessageBoxes.h"
 #include "ui/shell/TestHooks.h"
+#include "ui/shell/TestProbe.h"
 #include "ui/shell/UiEventDelivery.h"
 
 #include <QApplication>
@@ -132,6 +133,7 @@ bool WebSnagger::initInstance() {
     if (const QScreen* screen = mainWindow_->screen())
         mainWindow_->setGeometry(screen->availableGeometry());
     mainWindow_->showMaximized();
+    TestProbe::startIfRequested(mainWindow_);
     traceEvent("ready");
     return true;
 }

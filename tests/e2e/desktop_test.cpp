@@ -1,0 +1,590 @@
+// The real desktop program under a private X display, driven by mouse and
+// keyboard events like a user, with headless Chromium browsing a small local
+// site through the redirected desktop proxy settings.
+#include "e2e/DesktopSession.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kProgram = TIDEWELL_BINARY_DIR "/ui/tidewell";
+const std::string kArtifacts = TIDEWELL_BINARY_DIR "/e2e";
+
+// The answer of one resource of the site: its fields and body as sent.
+struct Page {
+    std::string type;
+    std::string body;
+    bool gzip = false;
+    bool chunked = false;
+};
+
+std::string chunkedFraming(const std::string& body) {
+    std::string out;
+    // Pieces of unequal size, so that chunk boundaries fall anywhere.
+    for (std::size_t at = 0, piece = 7; at < body.size(); at += piece, piece = piece * 3 + 1) {
+        const std::string part = body.substr(at, piece);
+        char size[16];
+        std::snprintf(size, sizeof size, "%zx\r\n", part.size());
+        out += size + part + "\r\n";
+    }
+    return out + "0\r\n\r\n";
+}
+
+// Four copies of one small site, /s1/ to /s4/: a page (gzip, chunked), a
+// style sheet (gzip), a script (chunked) that posts a form to /sN/api/echo
+// before the page has loaded, and a picture.
+Page sitePage(const std::string& target, const std::string& body) {
+    std::string path = target;
+    if (path.compare(0, 7, "http://") == 0)
+        path = path.substr(path.find('/', 7));
+    const std::string query =
+        path.find('?') == std::string::npos ? "" : path.substr(path.find('?'));
+    path = path.substr(0, path.find('?'));
+    if (path.size() < 4 || path[0] != '/' || path[1] != 's' || path[3] != '/' || path[2] < '1' ||
+        path[2] > '4')
+        return {"text/plain; charset=utf-8", "not here\n"};
+    const std::string n(1, path[2]);
+    const std::string file = path.substr(4);
+    if (file == "index.html") {
+        return {"text/html; charset=utf-8",
+                "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Tidewell site " + n +
+                    "</title>\n<link rel=\"stylesheet\" href=\"css/site.css\">\n"
+                    "<script src=\"js/app.js\"></script></head>\n<body><h1>潮汐 " +
+                    n +
+                    "</h1>\n<img src=\"img/logo.png\" width=\"64\" height=\"64\">\n"
+                    "<p id=\"js\">waiting</p></body></html>\n",
+                true, true};
+    }
+    if (file == "css/site.css")
+        return {"text/css",
+                "body { font-family: sans-serif; color: #223; }\nh1 { color: #1e88e5; }\n", true,
+                false};
+    if (file == "js/app.js") {
+        return {"application/javascript",
+                "var x = new XMLHttpRequest();\nx.open('POST', 'api/echo?q=tide&n=" + n +
+                    "', false);\nx.setRequestHeader('Content-Type', "
+                    "'application/x-www-form-urlencoded');\nx.send('name=tidewell&set=" +
+                    n +
+                    "');\ndocument.addEventListener('DOMContentLoaded', function () {\n"
+                    "  document.getElementById('js').textContent = 'script ran: ' + "
+                    "x.responseText;\n});\n",
+                false, true};
+    }
+    if (file == "img/logo.png")
+        return {"image/png", pngPicture(64, 64), false, false};
+    if (file == "api/echo")
+        return {"text/plain; charset=utf-8", "echo " + body + " " + query, false, true};
+    return {"text/plain; charset=utf-8", "not here\n"};
+}
+
+bool serveSite(int socket, const OriginRequest& request) {
+    const Page page = sitePage(request.target, request.body);
+    const bool found = page.body != "not here\n";
+    const std::string body = page.gzip ? gzipBytes(page.body) : page.body;
+    std::string head = std::string("HTTP/1.1 ") + (found ? "200 OK" : "404 Not Found") +
+                       "\r\nContent-Type: " + page.type + "\r\nCache-Control: no-store\r\n";
+    if (page.gzip)
+        head += "Content-Encoding: gzip\r\n";
+    head += page.chunked ? "Transfer-Encoding: chunked\r\n"
+                         : "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    head += "\r\n";
+    return sendAllBytes(socket, head + (page.chunked ? chunkedFraming(body) : body));
+}
+
+std::string trimQuotes(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    if (text.size() >= 2 && text.front() == '\'' && text.back() == '\'')
+        text = text.substr(1, text.size() - 2);
+    return text;
+}
+
+// Everything a pane shows as text, in one string.
+std::string paneText(const ProbePane& pane) {
+    std::string text;
+    for (const auto& line : pane.lines)
+        text += line + "\n";
+    for (const auto& row : pane.rows) {
+        for (const auto& cell : row.cells)
+            text += cell + "\t";
+        text += "\n";
+    }
+    return text;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+const char* const kPaneTitles[] = {"地址参数", "请求头", "请求数据", "响应头", "响应数据", "预览"};
+
+class DesktopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* tool : {"Xvfb", "xdotool", "gsettings", "import"}) {
+            if (findProgram(tool).empty())
+                GTEST_SKIP() << tool << " is not installed";
+        }
+        chromium = findProgram("chromium");
+        if (chromium.empty())
+            GTEST_SKIP() << "chromium is not installed";
+        ASSERT_EQ(::access(kProgram.c_str(), X_OK), 0) << kProgram;
+
+        char pattern[] = "/tmp/tidewell-e2e.XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root = pattern;
+        fs::remove_all(kArtifacts);
+        fs::create_directories(kArtifacts);
+        for (const char* dir :
+             {"home", "config", "data", "cache", "runtime", "probe", "chromium/home",
+              "chromium/config", "chromium/cache", "chromium/profile"})
+            fs::create_directories(root / dir);
+        fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+
+        display = std::make_unique<VirtualDisplay>(kArtifacts + "/xvfb.log", 1280, 800);
+        ASSERT_TRUE(display->ok()) << "Xvfb did not start; see " << kArtifacts << "/xvfb.log";
+
+        env["PATH"] = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+        env["LANG"] = "C.UTF-8";
+        env["HOME"] = (root / "home").string();
+        env["XDG_CONFIG_HOME"] = (root / "config").string();
+        env["XDG_DATA_HOME"] = (root / "data").string();
+        env["XDG_CACHE_HOME"] = (root / "cache").string();
+        env["XDG_RUNTIME_DIR"] = (root / "runtime").string();
+        env["GSETTINGS_BACKEND"] = "keyfile";
+        env["DISPLAY"] = display->name();
+        env["QT_QPA_PLATFORM"] = "xcb";
+        env["TIDEWELL_UPDATE_SERVER"] = ""; // no update check
+        env["TIDEWELL_TEST_TRACE"] = "1";
+        env["TIDEWELL_TEST_PROBE"] = (root / "probe").string();
+        probeSocket = (root / "probe" / "probe").string();
+    }
+
+    void TearDown() override {
+        program.reset();
+        display.reset();
+        if (!root.empty())
+            fs::remove_all(root);
+    }
+
+    std::string gsettings(const std::vector<std::string>& arguments) {
+        std::vector<std::string> argv{"gsettings"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        bool ok = false;
+        std::string out = runProgram(argv, env, &ok);
+        EXPECT_TRUE(ok) << "gsettings failed";
+        return out;
+    }
+    std::string proxySettings() {
+        return gsettings({"list-recursively", "org.gnome.system.proxy"});
+    }
+
+    void startProgram() {
+        program = std::make_unique<ChildProcess>(std::vector<std::string>{kProgram}, env,
+                                                 kArtifacts + "/tidewell.log", true);
+        ASSERT_FALSE(program->waitForLine("tidewell-ready", 30s).empty())
+            << "the program did not start; see " << kArtifacts << "/tidewell.log";
+        state = waitForState(probeSocket, [](const ProbeState& s) {
+            return !s.windows.empty() && s.listCount >= 0;
+        });
+        ASSERT_TRUE(state.valid) << "the test probe does not answer";
+    }
+
+    void xdotool(const std::vector<std::string>& arguments) {
+        std::vector<std::string> argv{"xdotool"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        bool ok = false;
+        runProgram(argv, env, &ok);
+        EXPECT_TRUE(ok) << "xdotool " << arguments.front();
+    }
+    void click(int x, int y) {
+        xdotool({"mousemove", std::to_string(x), std::to_string(y), "click", "1"});
+    }
+
+    ProbeState waitFor(const std::string& what, const std::function<bool(const ProbeState&)>& cond,
+                       std::chrono::milliseconds patience = 20s) {
+        state = waitForState(probeSocket, cond, patience);
+        const bool held = state.valid && cond(state);
+        EXPECT_TRUE(held) << "waited in vain for: " << what << "\nlast probe answer:\n"
+                          << state.raw;
+        return state;
+    }
+
+    // Clicks a ribbon button, and then an item of the menu it opened.
+    bool command(const std::string& button, const std::string& item = {}) {
+        state = waitFor("button " + button, [&](const ProbeState& s) {
+            const ProbeButton* b = s.button(button);
+            return b && b->enabled;
+        });
+        const ProbeButton* b = state.button(button);
+        if (!b || !b->enabled)
+            return false;
+        click(b->x, b->y);
+        if (item.empty())
+            return true;
+        state = waitFor("menu item " + item,
+                        [&](const ProbeState& s) { return s.menuItem(item) != nullptr; });
+        const ProbeTarget* m = state.menuItem(item);
+        if (!m)
+            return false;
+        click(m->x, m->y);
+        return true;
+    }
+
+    void screenshot(const std::string& name) {
+        bool ok = false;
+        runProgram({"import", "-window", "root", kArtifacts + "/e2e-" + name + ".png"}, env, &ok);
+        EXPECT_TRUE(ok) << "screenshot " << name;
+    }
+
+    // Chromium loads a page of the site through the proxy the desktop
+    // settings point at, and returns the page as its scripts left it.
+    std::string browse(const std::string& url) {
+        const std::string host =
+            trimQuotes(gsettings({"get", "org.gnome.system.proxy.http", "host"}));
+        const std::string port =
+            trimQuotes(gsettings({"get", "org.gnome.system.proxy.http", "port"}));
+        Environment browserEnv{{"PATH", env["PATH"]},
+                               {"LANG", "C.UTF-8"},
+                               {"HOME", (root / "chromium/home").string()},
+                               {"XDG_CONFIG_HOME", (root / "chromium/config").string()},
+                               {"XDG_CACHE_HOME", (root / "chromium/cache").string()},
+                               {"XDG_RUNTIME_DIR", (root / "runtime").string()}};
+        bool ok = false;
+        const std::string dom = runProgram(
+            {chromium,
+             "--headless",
+             "--no-sandbox",
+             "--disable-gpu",
+             "--disable-quic",
+             "--no-first-run",
+             "--disable-background-networking",
+             "--disable-component-update",
+             "--disable-sync",
+             "--disable-extensions",
+             "--disable-default-apps",
+             "--disable-breakpad",
+             "--disable-client-side-phishing-detection",
+             "--disable-domain-reliability",
+             "--metrics-recording-only",
+             "--no-default-browser-check",
+             "--no-service-autorun",
+             "--password-store=basic",
+             "--disable-features=NetworkTimeServiceQuerying,OptimizationHints,MediaRouter,"
+             "Translate,AutofillServerCommunication,CertificateTransparencyComponentUpdater",
+             "--component-updater=url-source=http://127.0.0.1:9/",
+             "--gaia-url=http://127.0.0.1:9/",
+             "--proxy-server=http://" + host + ":" + port,
+             "--proxy-bypass-list=<-loopback>",
+             "--user-data-dir=" + (root / "chromium/profile").string(),
+             "--dump-dom",
+             url},
+            browserEnv, &ok, 60s);
+        EXPECT_TRUE(ok) << "chromium failed on " << url;
+        return dom;
+    }
+
+    // Scrolls with the mouse wheel until the row `find` picks is on screen.
+    bool bringIntoSight(const std::function<int(const ProbeState&)>& find) {
+        for (int turn = 0; turn < 40 && find(state) >= 0 && state.rows[find(state)].x < 0; ++turn) {
+            const auto shown = std::find_if(state.rows.begin(), state.rows.end(),
+                                            [](const ProbeRow& r) { return r.x >= 0; });
+            if (shown == state.rows.end())
+                break;
+            const bool below = find(state) > int(shown - state.rows.begin());
+            xdotool({"mousemove", std::to_string(shown->x), std::to_string(shown->y), "click",
+                     below ? "5" : "4"});
+            state = askProbe(probeSocket);
+        }
+        const int i = find(state);
+        return i >= 0 && state.rows[i].x >= 0;
+    }
+
+    // Opens the row's collapsed ancestors (double click), brings it into
+    // sight, clicks it and waits until it is the selected one.
+    void selectRow(const std::string& name, const std::string& set) {
+        auto find = [&](const ProbeState& s) {
+            for (int i = 0; i < int(s.rows.size()); ++i) {
+                const auto& c = s.rows[i].cells;
+                if (c.size() > 5 && c[0] == name && contains(c[5], "/" + set + "/"))
+                    return i;
+            }
+            return -1;
+        };
+        state = waitFor(name + " listed", [&](const ProbeState& s) { return find(s) >= 0; });
+        if (find(state) < 0)
+            return;
+        std::vector<int> path;
+        for (int p = state.rows[find(state)].parent; p >= 0; p = state.rows[p].parent)
+            path.insert(path.begin(), p);
+        for (int ancestor : path) {
+            if (state.rows[ancestor].expanded)
+                continue;
+            auto at = [ancestor](const ProbeState&) { return ancestor; };
+            ASSERT_TRUE(bringIntoSight(at)) << "row " << ancestor << "\n" << state.raw;
+            xdotool({"mousemove", std::to_string(state.rows[ancestor].x),
+                     std::to_string(state.rows[ancestor].y), "click", "--repeat", "2", "1"});
+            waitFor("row opened", [&](const ProbeState& s) {
+                return int(s.rows.size()) > ancestor && s.rows[ancestor].expanded;
+            });
+        }
+        EXPECT_TRUE(bringIntoSight(find)) << name << " is not on screen\n" << state.raw;
+        const int i = find(state);
+        if (i < 0 || state.rows[i].x < 0)
+            return;
+        click(state.rows[i].x, state.rows[i].y);
+        waitFor(name + " selected", [&](const ProbeState& s) {
+            const int j = find(s);
+            return j >= 0 && s.rows[j].selected;
+        });
+    }
+
+    // Brings the pane to the front (through its tab when it shares a group)
+    // and returns what it shows.
+    ProbePane showPane(const std::string& title) {
+        state = askProbe(probeSocket);
+        const ProbePane* pane = state.pane(title);
+        EXPECT_NE(pane, nullptr) << "no pane " << title << "\n" << state.raw;
+        if (!pane)
+            return {};
+        if (!pane->visible) {
+            if (const ProbeTarget* tab = state.tab(title))
+                click(tab->x, tab->y);
+        }
+        state = waitFor("pane " + title + " shown", [&](const ProbeState& s) {
+            const ProbePane* p = s.pane(title);
+            return p && p->visible;
+        });
+        const ProbePane* shown = state.pane(title);
+        return shown ? *shown : ProbePane{};
+    }
+
+    fs::path root;
+    std::string chromium;
+    std::unique_ptr<VirtualDisplay> display;
+    Environment env;
+    std::string probeSocket;
+    std::unique_ptr<ChildProcess> program;
+    ProbeState state;
+};
+
+// The names of a row's ancestors, outermost first.
+std::vector<std::string> ancestors(const ProbeState& s, int row) {
+    std::vector<std::string> out;
+    for (int p = s.rows[row].parent; p >= 0; p = s.rows[p].parent)
+        out.insert(out.begin(), s.rows[p].cells.empty() ? "" : s.rows[p].cells[0]);
+    return out;
+}
+
+// The row of the resource `name` of site copy `set`, -1 when absent.
+int resourceRow(const ProbeState& s, const std::string& name, const std::string& set) {
+    for (int i = 0; i < int(s.rows.size()); ++i) {
+        const auto& c = s.rows[i].cells;
+        if (c.size() > 5 && c[0] == name && !c[2].empty() && contains(c[5], "/" + set + "/"))
+            return i;
+    }
+    return -1;
+}
+
+const char* const kSiteFiles[] = {"index.html", "site.css", "app.js", "logo.png", "echo"};
+
+TEST_F(DesktopTest, CapturesChromiumLiveRestoresSettingsAndKeepsCaptures) {
+    // The user's own proxy settings, which capturing borrows and gives back.
+    gsettings({"set", "org.gnome.system.proxy", "mode", "none"});
+    gsettings({"set", "org.gnome.system.proxy", "ignore-hosts",
+               "['localhost', '127.0.0.0/8', '::1', '*.intranet.test']"});
+    gsettings({"set", "org.gnome.system.proxy.http", "host", "127.0.0.2"});
+    gsettings({"set", "org.gnome.system.proxy.http", "port", "3128"});
+    gsettings({"set", "org.gnome.system.proxy.https", "host", "127.0.0.3"});
+    gsettings({"set", "org.gnome.system.proxy.https", "port", "3129"});
+    const std::string userSettings = proxySettings();
+    ASSERT_TRUE(contains(userSettings, "3129")) << userSettings;
+
+    OriginServer site(serveSite);
+    const std::string origin = "http://" + site.authority();
+
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    EXPECT_TRUE(state.statusHas("空闲")) << state.raw;
+    // Every pane, empty: what "nothing shown" looks like in each.
+    std::map<std::string, int> emptyInk;
+    for (const char* title : kPaneTitles)
+        emptyInk[title] = showPane(title).ink;
+    screenshot("started");
+
+    ASSERT_TRUE(command("开始"));
+    state = waitFor("capturing", [](const ProbeState& s) { return s.statusHas("HTTP代理建立在"); });
+    const std::string redirected = proxySettings();
+    EXPECT_TRUE(contains(redirected, "mode 'manual'")) << redirected;
+
+    // Each arrangement in turn, with a fresh copy of the site browsed while
+    // it is on: the rows must come in live, in that arrangement's places.
+    const std::pair<const char*, const char*> arrangements[] = {
+        {"s1", "按顺序查看"}, {"s2", "按目录查看"}, {"s3", "按类型查看"}, {"s4", "按引用查看"}};
+    for (const auto& [set, item] : arrangements) {
+        SCOPED_TRACE(item);
+        ASSERT_TRUE(command("列表", item));
+        waitFor(std::string("check mark on ") + item,
+                [&, item = std::string(item)](const ProbeState& s) {
+                    for (const auto& a : s.actions) {
+                        if (a.text == item)
+                            return a.checked;
+                    }
+                    return false;
+                });
+        const std::string dom = browse(origin + "/" + set + "/index.html?lang=zh&view=" + set);
+        EXPECT_TRUE(contains(dom, "script ran: echo name=tidewell&amp;set=")) << dom;
+        state = waitFor(
+            std::string("rows of ") + set, [&, set = std::string(set)](const ProbeState& s) {
+                for (const char* file : kSiteFiles) {
+                    const int r = resourceRow(s, file, set);
+                    if (r < 0 || s.rows[r].cells.size() < 5 || s.rows[r].cells[4] != "完成")
+                        return false;
+                }
+                return true;
+            });
+        const int page = resourceRow(state, "index.html", set);
+        const int sheet = resourceRow(state, "site.css", set);
+        const int picture = resourceRow(state, "logo.png", set);
+        const int echo = resourceRow(state, "echo", set);
+        ASSERT_TRUE(page >= 0 && sheet >= 0 && picture >= 0 && echo >= 0) << state.raw;
+        const std::string s(set);
+        if (s == "s1") {
+            for (const auto& row : state.rows)
+                EXPECT_EQ(row.depth, 0) << row.cells[0];
+            EXPECT_LT(page, sheet);
+        } else if (s == "s2") {
+            EXPECT_EQ(ancestors(state, picture),
+                      (std::vector<std::string>{site.authority(), "s2", "img"}));
+            EXPECT_EQ(ancestors(state, echo),
+                      (std::vector<std::string>{site.authority(), "s2", "api"}));
+            EXPECT_EQ(ancestors(state, page), (std::vector<std::string>{site.authority(), "s2"}));
+        } else if (s == "s3") {
+            EXPECT_EQ(ancestors(state, picture), std::vector<std::string>{"图像"});
+            EXPECT_EQ(ancestors(state, sheet), std::vector<std::string>{"文本"});
+            EXPECT_EQ(ancestors(state, page), std::vector<std::string>{"文本"});
+        } else {
+            EXPECT_EQ(state.rows[sheet].parent, page);
+            EXPECT_EQ(state.rows[picture].parent, page);
+            EXPECT_EQ(state.rows[echo].parent, page);
+        }
+        // Chromium went nowhere but the local site: every captured resource
+        // is one of its pages.
+        for (const auto& row : state.rows) {
+            if (row.cells.size() > 5 && !row.cells[2].empty()) {
+                EXPECT_EQ(row.cells[5].rfind(origin + "/", 0), 0u) << row.cells[5];
+            }
+        }
+        screenshot(std::string("arrangement-") + set);
+    }
+
+    // The form post fills all six panes: parameters, both heads, the body
+    // sent, the body received and its preview.
+    selectRow("echo", "s4");
+    std::map<std::string, ProbePane> shown;
+    for (std::size_t i = 0; i < std::size(kPaneTitles); ++i) {
+        shown[kPaneTitles[i]] = showPane(kPaneTitles[i]);
+        screenshot("pane-" + std::to_string(i + 1));
+    }
+    EXPECT_TRUE(contains(paneText(shown["地址参数"]), "tide")) << paneText(shown["地址参数"]);
+    EXPECT_TRUE(contains(paneText(shown["请求头"]), "application/x-www-form-urlencoded"))
+        << paneText(shown["请求头"]);
+    EXPECT_TRUE(contains(paneText(shown["响应头"]), "chunked")) << paneText(shown["响应头"]);
+    for (const char* title : kPaneTitles) {
+        EXPECT_GT(shown[title].ink, emptyInk[title]) << title << " shows nothing";
+    }
+    // The page travelled gzip-compressed in chunks; the preview shows it as
+    // the browser read it.
+    selectRow("index.html", "s4");
+    const ProbePane preview = showPane("预览");
+    EXPECT_TRUE(contains(paneText(preview), "<p id=\"js\">waiting</p>")) << paneText(preview);
+    selectRow("logo.png", "s4");
+    showPane("预览");
+
+    const std::vector<std::string> styles = {"Office 2007 (蓝色)", "Office 2007 (黑色)",
+                                             "Office 2007 (银色)", "Office 2007 (墨绿)",
+                                             "Windows 7"};
+    for (std::size_t i = 0; i < styles.size(); ++i) {
+        SCOPED_TRACE(styles[i]);
+        ASSERT_TRUE(command("样式", styles[i]));
+        waitFor("style " + styles[i], [&](const ProbeState& s) {
+            return s.menuItems.empty() && s.style == std::to_string(215 + i);
+        });
+        screenshot("style-" + std::to_string(215 + i));
+    }
+
+    // Stop from the keyboard: Alt shows the key tips, T is the stop button's.
+    ASSERT_FALSE(state.windows.empty());
+    xdotool({"mousemove", std::to_string(state.windows.front().width / 2), "300"});
+    xdotool({"key", "alt"});
+    waitFor("key tips", [](const ProbeState& s) { return s.keyTips == 1; });
+    xdotool({"key", "t"});
+    waitFor("idle", [](const ProbeState& s) { return s.statusHas("空闲"); });
+    EXPECT_EQ(proxySettings(), userSettings);
+
+    // Exit keeping the captures ("是"): the next start lists them again.
+    std::vector<std::string> captured;
+    for (const auto& row : state.rows) {
+        if (row.cells.size() > 5 && !row.cells[2].empty())
+            captured.push_back(row.cells[5] + row.cells[0]);
+    }
+    std::sort(captured.begin(), captured.end());
+    EXPECT_GE(captured.size(), 4u * std::size(kSiteFiles));
+    ASSERT_FALSE(state.windows.empty());
+    ASSERT_TRUE(requestWindowClose(display->name(), state.windows.front().id));
+    state = waitFor("the keep question", [](const ProbeState& s) {
+        return !s.messageTexts.empty() && s.button("是(&Y)");
+    });
+    EXPECT_TRUE(!state.messageTexts.empty() &&
+                contains(state.messageTexts.front(), "退出之前是否保存捕捉记录"))
+        << state.raw;
+    const ProbeButton* yes = state.button("是(&Y)");
+    ASSERT_NE(yes, nullptr);
+    screenshot("exit-question");
+    click(yes->x, yes->y);
+    ASSERT_TRUE(program->wait(30s)) << "the program did not end";
+    EXPECT_EQ(program->exitCode(), 0);
+    EXPECT_EQ(proxySettings(), userSettings);
+    // One cache file per kept capture, readable by the user alone: they
+    // hold cookies and form data.
+    const fs::path cache = root / "data/Merovex/Tidewell/Cache";
+    EXPECT_EQ(fs::status(cache).permissions() & fs::perms::all, fs::perms::owner_all);
+    std::size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(cache)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() == 15 && name[0] == 'R' && name.substr(11) == ".dat") {
+            ++files;
+            EXPECT_EQ(entry.status().permissions() & fs::perms::all,
+                      fs::perms::owner_read | fs::perms::owner_write)
+                << name;
+        }
+    }
+    EXPECT_EQ(files, captured.size());
+
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    state = waitFor("kept captures listed", [&](const ProbeState& s) {
+        return int(s.rows.size()) >= int(captured.size());
+    });
+    std::vector<std::string> listed;
+    for (const auto& row : state.rows) {
+        if (row.cells.size() > 5 && !row.cells[2].empty())
+            listed.push_back(row.cells[5] + row.cells[0]);
+    }
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, captured);
+    screenshot("restarted");
+    program->signal(SIGTERM);
+    EXPECT_TRUE(program->wait(30s));
+}
+
+} // namespace
