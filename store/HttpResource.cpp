@@ -448,7 +448,12 @@ bool HttpResource::copyBody(OutputStream& out, bool decode) {
         sink = decoder.get();
         chain.push_back(std::move(decoder));
     }
-    return length >= 0 ? reader.copyBody(*sink, length) : reader.copyChunkedBody(*sink);
+    if (!(length >= 0 ? reader.copyBody(*sink, length) : reader.copyChunkedBody(*sink)))
+        return false;
+    for (const auto& decoder : chain)
+        if (!decoder->complete())
+            return fail(kErrorDataIncomplete);
+    return true;
 }
 
 bool HttpResource::exportBody(const std::string& path, bool decode) {

@@ -150,6 +150,29 @@ TEST_F(BodyTest, CopyBodyRawAndDecoded) {
     }
 }
 
+TEST_F(BodyTest, CopyBodyFailsForABodyCutInsideItsCoding) {
+    // The stored length is complete but the compressed data stops early: the
+    // decoders see no error, yet the body is not whole and must not pass as such.
+    std::string plain;
+    for (int i = 0; plain.size() < 40000; ++i)
+        plain += "line " + std::to_string(i * 7919 % 10007) + "\n";
+    for (const std::string coding : {"gzip", "br", "zstd"}) {
+        const std::string coded = coding == "gzip" ? gzipOf(plain)
+                                  : coding == "br" ? brotliOf(plain)
+                                                   : zstdOf(plain);
+        const std::string cut = coded.substr(0, coded.size() * 2 / 3);
+        auto resource = withResponse("Content-Encoding: " + coding + "\r\nContent-Length: " +
+                                         std::to_string(cut.size()) + "\r\n",
+                                     cut);
+        CollectingOutputStream out;
+        setLastError(0);
+        EXPECT_FALSE(resource->copyBody(out, true)) << coding;
+        EXPECT_EQ(lastError(), kErrorDataIncomplete) << coding;
+        EXPECT_LT(out.text.size(), plain.size()) << coding;
+        EXPECT_EQ(out.text, plain.substr(0, out.text.size())) << coding;
+    }
+}
+
 TEST_F(BodyTest, CopyBodyRefusesALoadingResource) {
     auto resource = withResponse("Content-Length: 4\r\n", "body", false);
     CollectingOutputStream out;
