@@ -226,6 +226,32 @@ TEST_F(BodyTest, ExportNames) {
     }
 }
 
+TEST_F(BodyTest, LongNamesAreCutToAFileNameThatCanBeWritten) {
+    TempFolder target;
+    auto resource =
+        capture(folder, "GET /x HTTP/1.1\r\nHost: a\r\n", "",
+                "HTTP/1.1 200 OK\r\nContent-Type: text/css\r\nContent-Length: 3\r\n", "css");
+    std::string longStem;
+    while (longStem.size() < 400)
+        longStem += "中文"; // three bytes a character: a cut may fall inside one
+    for (const std::string& name :
+         {longStem + ".php", std::string(300, 'a'), "a." + std::string(300, 'b')}) {
+        resource->name = name;
+        resource->contentType = "application/x-unknown"; // the name's own extension stays
+        const std::string suggested = resource->suggestedFileName();
+        EXPECT_LE(suggested.size(), 200u) << name.size();
+        EXPECT_GT(suggested.size(), 150u) << name.size();
+        EXPECT_EQ(name.compare(0, 3, suggested, 0, 3), 0);
+        if (name == longStem + ".php") {
+            EXPECT_EQ(suggested.substr(suggested.size() - 4), ".php");
+            EXPECT_EQ((suggested.size() - 4) % 3, 0u); // whole characters only
+        }
+        const std::string path = resource->uniqueExportPath(target.path());
+        EXPECT_TRUE(resource->exportBody(path, false)) << errorText(lastError());
+        EXPECT_EQ(readFile(path), "css");
+    }
+}
+
 TEST_F(BodyTest, ExportPathsStayUnique) {
     TempFolder target;
     auto resource =
