@@ -274,6 +274,7 @@ bool ZstdPushDecoder::write(const void* data, std::int32_t count) {
             return fail(ZSTD_getErrorCode(result) == ZSTD_error_memory_allocation
                             ? kErrorOutOfMemory
                             : kErrorInvalidData);
+        frameEnded = result == 0;
         if (out.pos > 0 && !downstream->write(window.data, static_cast<std::int32_t>(out.pos)))
             return false;
         if (in.pos < in.size || out.pos == out.size)

@@ -29,6 +29,10 @@ public:
     // Receives the text after ";" of the coding name. No coding we know takes
     // parameters, so every decoder ignores it and returns false.
     virtual bool setParameters(const std::string& parameters);
+    // After the last byte was written: whether the coded data came to its
+    // proper end. A body cut short inside the coding decodes without any
+    // error on the way, so callers ask before calling the result whole.
+    virtual bool complete() const { return true; }
 
     OutputStream* downstream;
 };
@@ -39,6 +43,7 @@ public:
     explicit ChunkedPushDecoder(OutputStream* downstream);
 
     bool write(const void* data, std::int32_t count) override;
+    bool complete() const override { return phase == Phase::Done; }
 
     // A size line (with its extensions) longer than this is not chunk framing.
     static constexpr std::int32_t kMaxSizeLine = 16384;
@@ -62,6 +67,7 @@ public:
     ~ZlibPushDecoder() override;
 
     bool write(const void* data, std::int32_t count) override;
+    bool complete() const override { return ended; }
 
 private:
     z_stream inflateState{};
@@ -78,6 +84,8 @@ public:
 
     bool write(const void* data, std::int32_t count) override;
 
+    bool complete() const override { return ended; }
+
 private:
     BrotliDecoderStateStruct* state;
     bool ended = false;
@@ -92,6 +100,8 @@ public:
 
     bool write(const void* data, std::int32_t count) override;
 
+    bool complete() const override { return frameEnded; }
+
     // Largest window accepted (8 MiB), as web clients limit it, so that a
     // hostile frame header cannot make us allocate without bound.
     static constexpr int kMaxWindowLog = 23;
@@ -99,6 +109,7 @@ public:
 private:
     ZSTD_DCtx_s* context;
     Buffer<unsigned char> window;
+    bool frameEnded = false; // the last call finished a frame and flushed it
 };
 
 // The "compress" coding is recognised but cannot be decoded.

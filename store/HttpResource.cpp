@@ -448,14 +448,23 @@ bool HttpResource::copyBody(OutputStream& out, bool decode) {
         sink = decoder.get();
         chain.push_back(std::move(decoder));
     }
-    return length >= 0 ? reader.copyBody(*sink, length) : reader.copyChunkedBody(*sink);
+    if (!(length >= 0 ? reader.copyBody(*sink, length) : reader.copyChunkedBody(*sink)))
+        return false;
+    for (const auto& decoder : chain)
+        if (!decoder->complete())
+            return fail(kErrorDataIncomplete);
+    return true;
 }
 
 bool HttpResource::exportBody(const std::string& path, bool decode) {
     // Written beside the target and renamed over it only when complete, so a
     // failed export neither leaves a partial file nor destroys one that was
-    // there.
-    std::string temporary = path + ".XXXXXX";
+    // there. The temporary name is short so that a target name near the
+    // file system's limit can still be written.
+    const std::size_t slash = path.rfind('/');
+    std::string temporary =
+        (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
+        ".tidewell-XXXXXX";
     const int fd = mkstemp(temporary.data());
     if (fd < 0) {
         setLastErrorFromErrno();
@@ -494,6 +503,19 @@ std::string HttpResource::suggestedFileName() const {
             extension = row.extension;
             break;
         }
+    }
+    // Names come from addresses and can be far longer than a file name may
+    // be; keep room for a " (n)" style suffix and cut at a character boundary.
+    constexpr std::size_t kMaxName = 200;
+    if (stem.size() + extension.size() > kMaxName) {
+        if (extension.size() > 32) { // no real extension is that long
+            stem += extension;
+            extension.clear();
+        }
+        std::size_t keep = kMaxName - extension.size();
+        while (keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80)
+            --keep;
+        stem.resize(keep);
     }
     return stem + extension;
 }

@@ -37,6 +37,7 @@ struct Outcome {
     bool ok = true;
     std::uint32_t error = 0;
     std::string output;
+    bool complete = false;
 };
 
 // Feeds `input` in the pieces given by `cuts` (ascending offsets), stopping at
@@ -59,6 +60,7 @@ Outcome feed(const DecoderFactory& make, const std::string& input,
         from = to;
     }
     outcome.output = sink.bytes;
+    outcome.complete = decoder->complete();
     return outcome;
 }
 
@@ -205,8 +207,34 @@ TEST(ContentDecoders, DecodeInEveryPieceSize) {
         {"br", factory<BrotliPushDecoder>(), brotliOf(plain)},
         {"zstd", factory<ZstdPushDecoder>(), zstdOf(plain)},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         expectGrind(c.make, c.input, {true, 0, plain}, c.label);
+        EXPECT_TRUE(feed(c.make, c.input, {}).complete) << c.label;
+    }
+}
+
+TEST(ContentDecoders, ABodyCutInsideTheCodingIsNotComplete) {
+    // Every write succeeds, so only complete() tells a cut body from a whole one.
+    const std::string plain = sampleText(3000);
+    struct Case {
+        const char* label;
+        DecoderFactory make;
+        std::string input;
+    };
+    const Case cases[] = {
+        {"gzip", factory<ZlibPushDecoder>(), gzipOf(plain)},
+        {"br", factory<BrotliPushDecoder>(), brotliOf(plain)},
+        {"zstd", factory<ZstdPushDecoder>(), zstdOf(plain)},
+        {"chunked", factory<ChunkedPushDecoder>(), "5\r\nhello\r\n0\r\n\r\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_TRUE(feed(c.make, c.input, {}).complete) << c.label;
+        for (std::size_t keep : {std::size_t(1), c.input.size() / 2, c.input.size() - 1}) {
+            const Outcome got = feed(c.make, c.input.substr(0, keep), {});
+            EXPECT_TRUE(got.ok) << c.label << " " << keep;
+            EXPECT_FALSE(got.complete) << c.label << " " << keep;
+        }
+    }
 }
 
 TEST(ContentDecoders, RejectCorruptData) {

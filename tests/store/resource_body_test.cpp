@@ -150,6 +150,29 @@ TEST_F(BodyTest, CopyBodyRawAndDecoded) {
     }
 }
 
+TEST_F(BodyTest, CopyBodyFailsForABodyCutInsideItsCoding) {
+    // The stored length is complete but the compressed data stops early: the
+    // decoders see no error, yet the body is not whole and must not pass as such.
+    std::string plain;
+    for (int i = 0; plain.size() < 40000; ++i)
+        plain += "line " + std::to_string(i * 7919 % 10007) + "\n";
+    for (const std::string coding : {"gzip", "br", "zstd"}) {
+        const std::string coded = coding == "gzip" ? gzipOf(plain)
+                                  : coding == "br" ? brotliOf(plain)
+                                                   : zstdOf(plain);
+        const std::string cut = coded.substr(0, coded.size() * 2 / 3);
+        auto resource = withResponse("Content-Encoding: " + coding + "\r\nContent-Length: " +
+                                         std::to_string(cut.size()) + "\r\n",
+                                     cut);
+        CollectingOutputStream out;
+        setLastError(0);
+        EXPECT_FALSE(resource->copyBody(out, true)) << coding;
+        EXPECT_EQ(lastError(), kErrorDataIncomplete) << coding;
+        EXPECT_LT(out.text.size(), plain.size()) << coding;
+        EXPECT_EQ(out.text, plain.substr(0, out.text.size())) << coding;
+    }
+}
+
 TEST_F(BodyTest, CopyBodyRefusesALoadingResource) {
     auto resource = withResponse("Content-Length: 4\r\n", "body", false);
     CollectingOutputStream out;
@@ -200,6 +223,32 @@ TEST_F(BodyTest, ExportNames) {
         resource.name = c.name;
         resource.contentType = c.contentType;
         EXPECT_EQ(resource.suggestedFileName(), c.suggested) << c.name;
+    }
+}
+
+TEST_F(BodyTest, LongNamesAreCutToAFileNameThatCanBeWritten) {
+    TempFolder target;
+    auto resource =
+        capture(folder, "GET /x HTTP/1.1\r\nHost: a\r\n", "",
+                "HTTP/1.1 200 OK\r\nContent-Type: text/css\r\nContent-Length: 3\r\n", "css");
+    std::string longStem;
+    while (longStem.size() < 400)
+        longStem += "中文"; // three bytes a character: a cut may fall inside one
+    for (const std::string& name :
+         {longStem + ".php", std::string(300, 'a'), "a." + std::string(300, 'b')}) {
+        resource->name = name;
+        resource->contentType = "application/x-unknown"; // the name's own extension stays
+        const std::string suggested = resource->suggestedFileName();
+        EXPECT_LE(suggested.size(), 200u) << name.size();
+        EXPECT_GT(suggested.size(), 150u) << name.size();
+        EXPECT_EQ(name.compare(0, 3, suggested, 0, 3), 0);
+        if (name == longStem + ".php") {
+            EXPECT_EQ(suggested.substr(suggested.size() - 4), ".php");
+            EXPECT_EQ((suggested.size() - 4) % 3, 0u); // whole characters only
+        }
+        const std::string path = resource->uniqueExportPath(target.path());
+        EXPECT_TRUE(resource->exportBody(path, false)) << errorText(lastError());
+        EXPECT_EQ(readFile(path), "css");
     }
 }
 
