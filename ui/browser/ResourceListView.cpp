@@ -654,6 +654,11 @@ void ResourceListView::RebuildList() {
     list_->setUpdatesEnabled(false);
     ClearList();
     applyModeStyles();
+    // Without a sort column every row would compare equal and go last among its siblings; the
+    // document lists resources by ascending ordinal, so sorting by ordinal from the start builds
+    // the same tree, and lets rows be found by search while it is built.
+    if (list_->sortColumn == -1)
+        list_->sortColumn = resourceColumnOfKind(OrdinalColumn);
     if (document_) {
         for (HttpResource* r = document_->resources.head; r; r = r->next) {
             switch (mode_) {
@@ -680,8 +685,6 @@ void ResourceListView::RebuildList() {
         }
     }
 
-    if (list_->sortColumn == -1)
-        list_->sortColumn = resourceColumnOfKind(OrdinalColumn);
     // Rows built in capture order under the ordinal column are in order already; a stable
     // sort would leave them as they are.
     if (!inOrder()) {
