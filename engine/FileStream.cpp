@@ -35,6 +35,9 @@ bool FileStream::open(const std::string& path, unsigned flags) {
     }
     if (flags & OpenCreate)
         mode |= O_CREAT | O_TRUNC;
+    // Without blocking, a FIFO in the file's place cannot stall the open.
+    if (flags & OpenPlainFile)
+        mode |= O_NOFOLLOW | O_NONBLOCK;
     int fd;
     do
         fd = ::open(path.c_str(), mode | O_CLOEXEC, 0600);
@@ -42,6 +45,16 @@ bool FileStream::open(const std::string& path, unsigned flags) {
     if (fd < 0) {
         setLastErrorFromErrno();
         return false;
+    }
+    if (flags & OpenPlainFile) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            setLastError(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+            return false;
+        }
+        // Reads and writes of a plain file block as usual.
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     }
     fd_ = fd;
     return true;

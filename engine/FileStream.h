@@ -15,6 +15,9 @@ public:
         OpenWrite = 0x04,
         OpenCreate = 0x08, // create, or truncate an existing file
         OpenExclusive = 0x10,
+        // Only a plain file reached without a symbolic link in its last step;
+        // anything else fails rather than being read, written or waited on.
+        OpenPlainFile = 0x20,
     };
 
     FileStream() = default;

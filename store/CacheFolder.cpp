@@ -126,11 +126,12 @@ std::int64_t CacheFolder::openCacheFile(std::uint32_t id, bool forReading, FileS
     CaptureLocker lock(captureLock());
     bool opened;
     if (forReading) {
-        opened = stream.open(fileName(id), FileStream::OpenRead);
+        opened = stream.open(fileName(id), FileStream::OpenRead | FileStream::OpenPlainFile);
     } else {
         if (id == kNoId)
             id = takeSequenceNumber();
-        opened = stream.open(fileName(id), FileStream::OpenWrite | FileStream::OpenCreate);
+        opened = stream.open(fileName(id), FileStream::OpenWrite | FileStream::OpenCreate |
+                                               FileStream::OpenPlainFile);
     }
     return opened ? std::int64_t(id) : -1;
 }

@@ -49,11 +49,20 @@ void Document::loadCache() {
         std::string path;
     };
     std::vector<Entry> files;
+    std::uint32_t highest = 0;
+    bool any = false;
     if (DIR* dir = opendir(cacheFolder.c_str())) {
         while (const dirent* entry = readdir(dir)) {
             std::uint32_t id;
             if (!parseFileName(entry->d_name, id))
                 continue;
+            // New captures are numbered above every entry with a cache file's
+            // name, loaded or not, plain file or not, so that none left in
+            // place is ever written over or through.
+            if (id != kNoId && (!any || id > highest)) {
+                highest = id;
+                any = true;
+            }
             const std::string path = cacheFolder + entry->d_name;
             // Only plain files: opening a FIFO or a device would hang or worse.
             struct stat st {};
@@ -68,11 +77,9 @@ void Document::loadCache() {
               [](const Entry& a, const Entry& b) { return a.id < b.id; });
 
     CaptureLocker lock(captureLock());
+    if (any && highest >= nextId)
+        nextId = highest + 1;
     for (const Entry& file : files) {
-        // New captures are numbered above every cache file, loaded or not, so
-        // that one left in place is never overwritten.
-        if (file.id != kNoId && file.id >= nextId)
-            nextId = file.id + 1;
         auto* resource = new HttpResource(this);
         if (resource->load(file.path)) {
             // A record naming another id would later be deleted under the

@@ -291,7 +291,7 @@ bool HttpResource::finish() {
 
 bool HttpResource::load(const std::string& path) {
     FileStream file;
-    if (!file.open(path, FileStream::OpenRead))
+    if (!file.open(path, FileStream::OpenRead | FileStream::OpenPlainFile))
         return false;
     unsigned char bytes[kRecordHeaderSize];
     std::int32_t got = 0;

@@ -494,20 +494,6 @@ ProbeState waitForState(const std::string& socketPath,
     }
 }
 
-std::string gzipBytes(const std::string& bytes) {
-    z_stream z{};
-    deflateInit2(&z, 9, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, uLong(bytes.size())) + 32, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    z.avail_in = uInt(bytes.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = uInt(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
 std::string pngPicture(int width, int height) {
     auto be32 = [](std::string& s, std::uint32_t v) {
         for (int shift = 24; shift >= 0; shift -= 8)

@@ -135,7 +135,5 @@ ProbeState waitForState(const std::string& socketPath,
                         const std::function<bool(const ProbeState&)>& condition,
                         std::chrono::milliseconds patience = std::chrono::seconds(20));
 
-// One compressed gzip member of `bytes`.
-std::string gzipBytes(const std::string& bytes);
 // A small true-colour PNG picture of horizontal stripes.
 std::string pngPicture(int width, int height);

@@ -2,6 +2,7 @@
 // keyboard events like a user, with headless Chromium browsing a small local
 // site through the redirected desktop proxy settings.
 #include "e2e/DesktopSession.h"
+#include "support/Compression.h"
 
 #include <gtest/gtest.h>
 
@@ -91,7 +92,7 @@ Page sitePage(const std::string& target, const std::string& body) {
 bool serveSite(int socket, const OriginRequest& request) {
     const Page page = sitePage(request.target, request.body);
     const bool found = page.body != "not here\n";
-    const std::string body = page.gzip ? gzipBytes(page.body) : page.body;
+    const std::string body = page.gzip ? gzipOf(page.body) : page.body;
     std::string head = std::string("HTTP/1.1 ") + (found ? "200 OK" : "404 Not Found") +
                        "\r\nContent-Type: " + page.type + "\r\nCache-Control: no-store\r\n";
     if (page.gzip)

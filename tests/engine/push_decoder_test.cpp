@@ -1,9 +1,7 @@
 #include "engine/HttpPushDecoder.h"
+#include "support/Compression.h"
 
-#include <brotli/encode.h>
 #include <gtest/gtest.h>
-#include <zlib.h>
-#include <zstd.h>
 
 #include <functional>
 #include <string>
@@ -86,48 +84,6 @@ template <typename T> DecoderFactory factory() {
     return [](OutputStream* out) { return std::make_unique<T>(out); };
 }
 
-std::string deflateWith(const std::string& plain, int windowBits) {
-    z_stream z{};
-    EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    std::string out(deflateBound(&z, plain.size()) + 32, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
-    z.avail_in = static_cast<uInt>(plain.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
-std::string gzipOf(const std::string& plain) {
-    return deflateWith(plain, 31);
-}
-
-std::string brotliOf(const std::string& plain) {
-    std::size_t size = BrotliEncoderMaxCompressedSize(plain.size());
-    std::string out(size, '\0');
-    EXPECT_TRUE(BrotliEncoderCompress(5, 22, BROTLI_MODE_GENERIC, plain.size(),
-                                      reinterpret_cast<const std::uint8_t*>(plain.data()), &size,
-                                      reinterpret_cast<std::uint8_t*>(out.data())));
-    out.resize(size);
-    return out;
-}
-
-std::string zstdOf(const std::string& plain) {
-    std::string out(ZSTD_compressBound(plain.size()), '\0');
-    const std::size_t size = ZSTD_compress(out.data(), out.size(), plain.data(), plain.size(), 3);
-    EXPECT_FALSE(ZSTD_isError(size));
-    out.resize(size);
-    return out;
-}
-
-std::string chunk(const std::string& data) {
-    char size[16];
-    std::snprintf(size, sizeof size, "%zx\r\n", data.size());
-    return size + data + "\r\n";
-}
-
 // Text that compresses well but is not trivially repetitive.
 std::string sampleText(std::size_t size) {
     std::string text;
@@ -184,7 +140,7 @@ TEST(ChunkedPushDecoder, RefusesASizeLineWithoutEnd) {
 TEST(ChunkedPushDecoder, ManySmallChunksInOneWrite) {
     std::string body, expected;
     for (int i = 0; i < 20000; ++i) {
-        body += chunk(std::string(1, char('a' + i % 26)));
+        body += chunkOf(std::string(1, char('a' + i % 26)));
         expected += char('a' + i % 26);
     }
     body += "0\r\n\r\n";
@@ -203,7 +159,7 @@ TEST(ContentDecoders, DecodeInEveryPieceSize) {
     };
     const Case cases[] = {
         {"gzip", factory<ZlibPushDecoder>(), gzipOf(plain)},
-        {"zlib-wrapped deflate", factory<ZlibPushDecoder>(), deflateWith(plain, 15)},
+        {"zlib-wrapped deflate", factory<ZlibPushDecoder>(), deflated(plain, 15)},
         {"br", factory<BrotliPushDecoder>(), brotliOf(plain)},
         {"zstd", factory<ZstdPushDecoder>(), zstdOf(plain)},
     };
@@ -252,7 +208,7 @@ TEST(ContentDecoders, RejectCorruptData) {
         std::string input;
     };
     const Case cases[] = {
-        {"raw deflate has no wrapper", factory<ZlibPushDecoder>(), deflateWith(plain, -15)},
+        {"raw deflate has no wrapper", factory<ZlibPushDecoder>(), deflated(plain, -15)},
         {"gzip", factory<ZlibPushDecoder>(), corrupt(gzipOf(plain))},
         {"not compressed at all", factory<ZlibPushDecoder>(), plain},
         {"br with a reserved header", factory<BrotliPushDecoder>(), std::string(4, '\xff')},
@@ -292,7 +248,7 @@ TEST(PushDecoderChain, ChunkedGzipDecodesThroughBothDecoders) {
     const std::string coded = gzipOf(plain);
     std::string framed;
     for (std::size_t at = 0; at < coded.size(); at += 777)
-        framed += chunk(coded.substr(at, 777));
+        framed += chunkOf(coded.substr(at, 777));
     framed += "0\r\n\r\n";
 
     StringSink sink;
@@ -333,7 +289,7 @@ TEST(PushDecoderChain, DownstreamFailureKeepsItsError) {
         std::string input;
     };
     Case cases[] = {
-        {"chunked", std::make_unique<ChunkedPushDecoder>(&failing), chunk(plain)},
+        {"chunked", std::make_unique<ChunkedPushDecoder>(&failing), chunkOf(plain)},
         {"gzip", std::make_unique<ZlibPushDecoder>(&failing), gzipOf(plain)},
         {"br", std::make_unique<BrotliPushDecoder>(&failing), brotliOf(plain)},
         {"zstd", std::make_unique<ZstdPushDecoder>(&failing), zstdOf(plain)},

@@ -9,11 +9,11 @@
 #include "store/Document.h"
 #include "store/HttpResourceData.h"
 #include "store/QueuedEventDelivery.h"
+#include "support/Compression.h"
 #include "support/ScopedDataHome.h"
 #include "support/ScriptedStreams.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <condition_variable>
 #include <future>
@@ -25,20 +25,6 @@ namespace {
 bool exists(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0;
-}
-
-std::string gzipOf(const std::string& plain) {
-    z_stream z{};
-    deflateInit2(&z, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, plain.size()) + 32, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
-    z.avail_in = uInt(plain.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = uInt(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
 }
 
 // Bytes that do not repeat with a short period, so a misplaced piece shows.

@@ -116,6 +116,27 @@ TEST_F(DocumentTest, LoadsKeptCapturesInIdOrderAndNumbersAboveEveryFile) {
         EXPECT_TRUE(exists(document->fileName(id)));
 }
 
+// Entries with cache file names that are not plain files: none is read or
+// written through, and new captures are numbered above them all.
+TEST_F(DocumentTest, EntriesThatAreNotPlainFilesAreNeverFollowed) {
+    ASSERT_TRUE(CacheFolder().prepareCacheFolder());
+    const std::string folder = home.cacheFolder();
+    const std::string outside = home.path() + "/outside.txt";
+    writeFile(outside, "the user's own file");
+    ASSERT_EQ(symlink(outside.c_str(), (folder + "R0000000004.dat").c_str()), 0);
+    ASSERT_EQ(mkdir((folder + "R0000000007.dat").c_str(), 0700), 0);
+    ASSERT_EQ(mkfifo((folder + "R0000000002.dat").c_str(), 0600), 0);
+
+    auto document = open();
+    EXPECT_TRUE(listedIds(*document).empty());
+    EXPECT_EQ(document->nextId, 8u);
+
+    // A cache file swapped for a link after the start is not written through.
+    ASSERT_EQ(symlink(outside.c_str(), document->fileName(8).c_str()), 0);
+    exchange(document->filter, "/a", std::string(64 * 1024, 'b'));
+    EXPECT_EQ(readFile(outside), "the user's own file");
+}
+
 TEST_F(DocumentTest, NoCacheFolderEndsTheStart) {
     writeFile(home.path() + "/Merovex", "a file in the folder's place");
     Document document(ui, delivery, settings);

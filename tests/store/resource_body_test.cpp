@@ -4,59 +4,16 @@
 #include "store/CacheFolder.h"
 #include "store/HttpResource.h"
 #include "store/HttpResourceData.h"
+#include "support/Compression.h"
 #include "support/ScopedDataHome.h"
 #include "support/ScriptedStreams.h"
 
-#include <brotli/encode.h>
 #include <gtest/gtest.h>
-#include <zlib.h>
-#include <zstd.h>
 
 #include <dirent.h>
 #include <set>
 
 namespace {
-
-std::string gzipOf(const std::string& plain) {
-    z_stream z{};
-    deflateInit2(&z, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, plain.size()) + 32, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
-    z.avail_in = uInt(plain.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = uInt(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
-std::string brotliOf(const std::string& plain) {
-    std::size_t size = BrotliEncoderMaxCompressedSize(plain.size());
-    std::string out(size, '\0');
-    BrotliEncoderCompress(5, 22, BROTLI_MODE_GENERIC, plain.size(),
-                          reinterpret_cast<const std::uint8_t*>(plain.data()), &size,
-                          reinterpret_cast<std::uint8_t*>(out.data()));
-    out.resize(size);
-    return out;
-}
-
-std::string zstdOf(const std::string& plain) {
-    std::string out(ZSTD_compressBound(plain.size()), '\0');
-    out.resize(ZSTD_compress(out.data(), out.size(), plain.data(), plain.size(), 3));
-    return out;
-}
-
-std::string chunked(const std::string& data, std::size_t piece) {
-    std::string out;
-    for (std::size_t at = 0; at < data.size(); at += piece) {
-        const std::string part = data.substr(at, piece);
-        char size[16];
-        std::snprintf(size, sizeof size, "%zx\r\n", part.size());
-        out += size + part + "\r\n";
-    }
-    return out + "0\r\n\r\n";
-}
 
 std::set<std::string> folderEntries(const std::string& path) {
     std::set<std::string> names;

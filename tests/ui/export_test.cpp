@@ -8,6 +8,7 @@
 #include "store/CaptureLock.h"
 #include "store/Document.h"
 #include "store/HttpResource.h"
+#include "support/Compression.h"
 #include "ui/browser/Export.h"
 #include "ui/browser/ExportCommands.h"
 #include "ui/browser/ExportDialogs.h"
@@ -33,7 +34,6 @@
 #include <random>
 
 #include <sys/stat.h>
-#include <zlib.h>
 
 #define FIXTURE_STEP(step)                                                                         \
     if (!(step))                                                                                   \
@@ -50,31 +50,6 @@ QStringList list(const std::vector<std::string>& strings) {
     for (const std::string& s : strings)
         out << QString::fromStdString(s);
     return out;
-}
-
-std::string gzip(const std::string& data) {
-    z_stream z{};
-    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, uLong(data.size())) + 32, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = uInt(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = uInt(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
-std::string chunked(const std::string& data, std::size_t piece) {
-    std::string out;
-    for (std::size_t i = 0; i < data.size(); i += piece) {
-        const std::string part = data.substr(i, piece);
-        char size[32];
-        std::snprintf(size, sizeof size, "%zx\r\n", part.size());
-        out += size + part + "\r\n";
-    }
-    return out + "0\r\n\r\n";
 }
 
 // Bytes gzip cannot shrink, so a compressed body still goes to its cache file.
@@ -338,7 +313,7 @@ private slots:
         const std::string css = "body { color: red }\n";
         HttpResource* first = capture("/x/a.js", "text/javascript", "one();");
         HttpResource* zipped =
-            capture("/y/a.js", "text/javascript", gzip(big), "Content-Encoding: gzip\r\n");
+            capture("/y/a.js", "text/javascript", gzipOf(big), "Content-Encoding: gzip\r\n");
         HttpResource* pieces =
             capture("/s/b.css", "text/css", chunked(css, 7), "Transfer-Encoding: chunked\r\n");
         HttpResource* inGroup = capture("/a%20b.php", "text/html", "<p>");
@@ -400,7 +375,7 @@ private slots:
     void mergeInIdOrder() {
         const std::string big = noise(30000);
         HttpResource* r1 = capture("/1", "text/plain", "first|");
-        HttpResource* r2 = capture("/2", "text/plain", gzip(big), "Content-Encoding: gzip\r\n");
+        HttpResource* r2 = capture("/2", "text/plain", gzipOf(big), "Content-Encoding: gzip\r\n");
         HttpResource* r3 =
             capture("/3", "text/plain", chunked("third|", 2), "Transfer-Encoding: chunked\r\n");
         const std::string all = "first|" + big + "third|";
@@ -491,7 +466,7 @@ private slots:
     // offer. A merged file keeps whole bodies only: a half-decoded one is dropped.
     void failuresAskToContinue() {
         // Decodes whole, then fails the check at its end: every byte was written by then.
-        std::string broken = gzip(noise(5000));
+        std::string broken = gzipOf(noise(5000));
         broken[broken.size() - 8] = char(broken[broken.size() - 8] ^ 0xFF);
         HttpResource* good1 = capture("/g1", "text/plain", "one|");
         HttpResource* bad = capture("/bad.gz", "text/plain", broken, "Content-Encoding: gzip\r\n");
@@ -537,7 +512,7 @@ private slots:
         QFETCH(bool, question);
         QFETCH(QString, message);
         HttpResource* resource =
-            kind == "gzip"  ? capture("/f/page", "text/html", gzip("decoded body"),
+            kind == "gzip"  ? capture("/f/page", "text/html", gzipOf("decoded body"),
                                       "Content-Encoding: gzip\r\n")
             : kind == "odd" ? capture("/f/page", "text/html", "RAW", "Content-Encoding: x-odd\r\n")
             : kind == "loading"
@@ -570,7 +545,7 @@ private slots:
     void folderTreeMirrorsRows() {
         HttpResource* index = capture("/", "text/html", "<index>");
         HttpResource* x =
-            capture("/a/x.js", "text/javascript", gzip("x();"), "Content-Encoding: gzip\r\n");
+            capture("/a/x.js", "text/javascript", gzipOf("x();"), "Content-Encoding: gzip\r\n");
         HttpResource* y = capture("/a/b/y.css", "text/css", "y{}");
         HttpResource* sneaky = capture("/%2e%2e/z.txt", "text/plain", "z");
         HttpResource* later = capture("/a/x.js", "text/javascript", "again");
@@ -672,7 +647,7 @@ private slots:
         };
         const std::string big = noise(20000);
         HttpResource* x =
-            add("/a/x.js", "text/javascript", gzip(big), "Content-Encoding: gzip\r\n");
+            add("/a/x.js", "text/javascript", gzipOf(big), "Content-Encoding: gzip\r\n");
         HttpResource* y =
             add("/a/b/y.css", "text/css", chunked("y{}", 2), "Transfer-Encoding: chunked\r\n");
         HttpResource* page = add("/i.html", "text/html", "<i>");
