@@ -289,7 +289,9 @@ std::string folderOf(const std::string& path) {
 // Loads the file; a missing file is an empty document.
 bool load(const std::string& path, Contents& doc) {
     doc.assign(1, Section{});
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: a FIFO in the file's place would stall the open
+    // until some writer came.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENOENT)
             return true;
@@ -303,10 +305,11 @@ bool load(const std::string& path, Contents& doc) {
         return false;
     }
     if (!S_ISREG(st.st_mode) || st.st_size > kMaxFileSize) {
-        setLastError(S_ISREG(st.st_mode) ? EFBIG : EISDIR);
+        setLastError(S_ISREG(st.st_mode) ? EFBIG : S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
         ::close(fd);
         return false;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::string text;
     char buf[16384];
     for (;;) {

@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <fcntl.h>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -185,14 +188,39 @@ TEST_F(SettingsFileTest, DamagedLinesAreKeptAndTheRestStillWorks) {
 
 TEST_F(SettingsFileTest, AFileThatCannotBeReadIsNeverOverwritten) {
     ASSERT_EQ(::mkdir((folder.path() + "/Merovex").c_str(), 0700), 0);
-    ASSERT_EQ(::mkdir(path.c_str(), 0700), 0); // a folder where the file should be
-    std::string text;
-    EXPECT_FALSE(file.readString(kKey, "Look", text));
-    EXPECT_NE(lastError(), static_cast<std::uint32_t>(ENOENT));
-    EXPECT_FALSE(file.writeString(kKey, "Look", "dark"));
-    struct stat st {};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    struct Case {
+        const char* what;
+        int (*make)(const char*);
+        bool (*isKind)(mode_t);
+    };
+    const Case cases[] = {
+        {"a folder", [](const char* p) { return ::mkdir(p, 0700); },
+         [](mode_t m) { return S_ISDIR(m); }},
+        {"a FIFO", [](const char* p) { return ::mkfifo(p, 0600); },
+         [](mode_t m) { return S_ISFIFO(m); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(c.make(path.c_str()), 0); // in the file's place
+        // Reading must not wait for a writer that never comes.
+        auto reading = std::async(std::launch::async, [this] {
+            std::string text;
+            const bool read = file.readString(kKey, "Look", text);
+            return std::make_pair(read, lastError());
+        });
+        if (reading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << "reading waits";
+            ::close(::open(path.c_str(), O_WRONLY | O_NONBLOCK)); // release it
+        }
+        const auto [read, error] = reading.get();
+        EXPECT_FALSE(read);
+        EXPECT_NE(error, static_cast<std::uint32_t>(ENOENT));
+        EXPECT_FALSE(file.writeString(kKey, "Look", "dark"));
+        struct stat st {};
+        ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+        EXPECT_TRUE(c.isKind(st.st_mode));
+        ::remove(path.c_str());
+    }
 }
 
 TEST_F(SettingsFileTest, ConcurrentWritersFromThreadsAndProcessesLoseNothing) {

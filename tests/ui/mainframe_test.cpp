@@ -249,6 +249,8 @@ void MainFrameTest::paneCommandsShowAndActivate() {
 }
 
 void MainFrameTest::layoutIsKeptForTheNextRun() {
+    QSize previewSize;
+    int bottomHeight = 0;
     {
         Program first;
         first.show();
@@ -256,10 +258,19 @@ void MainFrameTest::layoutIsKeptForTheNextRun() {
         frame.pane(ID_VIEW_RESPONSE_DATA)->close();
         frame.addDockWidget(Qt::LeftDockWidgetArea, frame.pane(ID_VIEW_RESOURCE_PREVIEW));
         frame.onCommand(ID_VIEW_RESPONSE_HEADER);
+        frame.resizeDocks({frame.pane(ID_VIEW_RESOURCE_PREVIEW)}, {260}, Qt::Horizontal);
+        frame.resizeDocks({frame.pane(ID_VIEW_ADDRESS_PARAMETER)}, {210}, Qt::Vertical);
+        QTRY_COMPARE(frame.pane(ID_VIEW_RESOURCE_PREVIEW)->width(), 260);
+        previewSize = frame.pane(ID_VIEW_RESOURCE_PREVIEW)->size();
+        bottomHeight = frame.pane(ID_VIEW_RESPONSE_HEADER)->height();
     }
     Program second;
     second.show();
     MainFrame& frame = *second.frame;
+    // The panes come back at the sizes they were left at, not squeezed into the size
+    // the window had before it was shown.
+    QTRY_COMPARE(frame.pane(ID_VIEW_RESOURCE_PREVIEW)->size(), previewSize);
+    QCOMPARE(frame.pane(ID_VIEW_RESPONSE_HEADER)->height(), bottomHeight);
     QVERIFY(frame.pane(ID_VIEW_RESPONSE_DATA)->isHidden());
     QCOMPARE(frame.dockWidgetArea(frame.pane(ID_VIEW_RESOURCE_PREVIEW)), Qt::LeftDockWidgetArea);
     QCOMPARE(tabTexts(paneTabs(frame)), QStringList({"地址参数", "请求头", "请求数据", "响应头"}));

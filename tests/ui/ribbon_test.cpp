@@ -90,6 +90,7 @@ private slots:
     void keyTipsOpenMenusAndLeaveOnEscape();
     void narrowRibbonFoldsPanels();
     void noContextMenu();
+    void menuButtonIsNotLeftLit();
     void styleSwitchIsStoredAndRestored();
     void fiveDistinctLooks();
 
@@ -258,6 +259,31 @@ void RibbonTest::enableAndCheckRulesFollowTheProvider() {
     frame.ribbon->menu(0)->hide();
     QVERIFY(!frame.ribbon->action(ID_VIEW_RESOURCE_PREVIEW)->isCheckable());
     applyVisualStyle(kLookDefault);
+}
+
+void RibbonTest::menuButtonIsNotLeftLit() {
+    Frame frame;
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    // The pointer entered the button, the menu took it, and an item far below was chosen: no
+    // leave may ever reach the button, yet it must not stay lit.
+    QAbstractButton* list = frame.ribbon->button(ID_RESOURCES_LIST_VIEW_MODE);
+    QMenu* menu = frame.ribbon->menu(ID_RESOURCES_LIST_VIEW_MODE);
+    list->setAttribute(Qt::WA_UnderMouse, true);
+    menu->popup(list->mapToGlobal(QPoint(0, list->height())));
+    QVERIFY(QTest::qWaitForWindowExposed(menu));
+    QCursor::setPos(frame.mapToGlobal(QPoint(frame.width() - 5, frame.height() - 5)));
+    menu->hide();
+    QTRY_VERIFY(!list->underMouse());
+
+    // While the pointer is still over it, the button stays lit.
+    list->setAttribute(Qt::WA_UnderMouse, true);
+    menu->popup(list->mapToGlobal(QPoint(0, list->height())));
+    QVERIFY(QTest::qWaitForWindowExposed(menu));
+    QCursor::setPos(list->mapToGlobal(list->rect().center()));
+    menu->hide();
+    QCoreApplication::processEvents();
+    QVERIFY(list->underMouse());
 }
 
 void RibbonTest::keyTipsReachEveryCommand_data() {

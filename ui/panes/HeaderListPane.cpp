@@ -133,15 +133,36 @@ void HeaderListPane::clearRows() {
 }
 
 void HeaderListPane::addRow(const QString& name, const QString& value) {
-    auto* item = new QTreeWidgetItem(list_, {name, value});
+    auto* item = new QTreeWidgetItem(list_);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    // A head may carry a value of most of a megabyte; laying out and eliding
+    // all of it on every paint would make the list crawl. The cell shows a
+    // cut no column is wide enough to need; copying uses the whole text.
+    const QString cells[] = {name, value};
+    for (int column = 0; column < 2; ++column) {
+        const QString& cell = cells[column];
+        if (cell.size() > kShownLength) {
+            qsizetype cut = kShownLength;
+            if (cell.at(cut - 1).isHighSurrogate())
+                --cut;
+            item->setText(column, cell.left(cut) + QChar(0x2026));
+            item->setData(column, kFullTextRole, cell);
+        } else {
+            item->setText(column, cell);
+        }
+    }
+}
+
+QString HeaderListPane::cellText(const QTreeWidgetItem* item, int column) {
+    const QVariant full = item->data(column, kFullTextRole);
+    return full.isValid() ? full.toString() : item->text(column);
 }
 
 QString HeaderListPane::selectedValue() const {
     // The list's own order, not the order in which rows were selected.
     for (int row = 0; row < list_->topLevelItemCount(); ++row) {
         if (QTreeWidgetItem* item = list_->topLevelItem(row); item->isSelected())
-            return item->text(1);
+            return cellText(item, 1);
     }
     return QString();
 }
@@ -151,10 +172,10 @@ QString HeaderListPane::headerText() const {
     if (rows == 0)
         return QString();
     const QString lineEnd = QStringLiteral("\r\n");
-    QString out = list_->topLevelItem(0)->text(1) + lineEnd;
+    QString out = cellText(list_->topLevelItem(0), 1) + lineEnd;
     for (int row = 1; row < rows; ++row) {
         const QTreeWidgetItem* item = list_->topLevelItem(row);
-        out += item->text(0) + u':' + item->text(1) + lineEnd;
+        out += cellText(item, 0) + u':' + cellText(item, 1) + lineEnd;
     }
     return out + lineEnd;
 }

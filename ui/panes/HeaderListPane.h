@@ -11,6 +11,7 @@
 class QAction;
 class QMenu;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 // Command ids of the header panes' context menu.
 enum : int {
@@ -46,12 +47,20 @@ public:
 
     static constexpr int kDefaultFieldWidth = 100;
     static constexpr int kDefaultValueWidth = 180;
+    // Longer names and values are shown cut, followed by an ellipsis.
+    static constexpr qsizetype kShownLength = 2048;
+
+    // The whole name (column 0) or value (column 1) of a row, even when the
+    // cell shows it cut.
+    static QString cellText(const QTreeWidgetItem* item, int column);
 
 protected:
     void clearRows();
     void addRow(const QString& name, const QString& value);
 
 private:
+    static constexpr int kFullTextRole = Qt::UserRole + 1;
+
     void loadColumnWidths();
     void saveColumnWidths();
     void showContextMenu(const QPoint& pos);

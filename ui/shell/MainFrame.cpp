@@ -162,6 +162,10 @@ void MainFrame::applyDefaultLayout() {
 
 void MainFrame::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
+    if (!pendingLayout_.isEmpty()) {
+        restoreState(pendingLayout_, kLayoutVersion);
+        pendingLayout_.clear();
+    }
     if (defaultSizesPending_) {
         defaultSizesPending_ = false;
         resizeDocks({pane(ID_VIEW_ADDRESS_PARAMETER)}, {kPaneExtent}, Qt::Vertical);
@@ -177,9 +181,12 @@ bool MainFrame::restoreLayout() {
     if (!SettingsFile().readBinary(ProfileSettings::sectionKey(kLayoutSection), kLayoutValue,
                                    state))
         return false;
-    if (!restoreState(QByteArray::fromStdString(state), kLayoutVersion))
+    const QByteArray layout = QByteArray::fromStdString(state);
+    if (!restoreState(layout, kLayoutVersion))
         return false;
     defaultSizesPending_ = false;
+    if (!isVisible())
+        pendingLayout_ = layout;
     return true;
 }
 

@@ -107,4 +107,7 @@ private:
     ProfileSettings profile_;
     bool documentClosed_ = false;
     bool defaultSizesPending_ = false;
+    // A saved layout is laid down again once the window has its final size: dock sizes
+    // restored into a window of another size are squeezed or stretched.
+    QByteArray pendingLayout_;
 };

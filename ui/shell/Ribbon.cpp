@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QCursor>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLinearGradient>
@@ -136,6 +137,21 @@ public:
     }
 
     Shape shape() const { return shape_; }
+
+    // A popup takes the pointer while it is open, and the window system may never tell the
+    // button that the pointer left it meanwhile: once the menu is gone, the button asks where
+    // the pointer is, so it does not stay lit.
+    void setDropDownMenu(QMenu* menu) {
+        setMenu(menu);
+        setPopupMode(QToolButton::InstantPopup);
+        connect(menu, &QMenu::aboutToHide, this, [this] {
+            QTimer::singleShot(0, this, [this] {
+                if (!rect().contains(mapFromGlobal(QCursor::pos())))
+                    setAttribute(Qt::WA_UnderMouse, false);
+                update();
+            });
+        });
+    }
     // Elements right of the tabs take the tab row's text colour.
     void setOnTabRow(bool onTabRow) { onTabRow_ = onTabRow; }
 
@@ -359,8 +375,7 @@ RibbonButton* Ribbon::addElement(const RibbonElement& element, bool large) {
     }
     if (!element.menu.empty()) {
         QMenu* menu = addMenu(element.menu);
-        button->setMenu(menu);
-        button->setPopupMode(QToolButton::InstantPopup);
+        button->setDropDownMenu(menu);
         menus_.insert(element.id, menu);
     }
     const QString tip = QString::fromUtf8(element.keyTip);
@@ -402,8 +417,7 @@ RibbonButton* Ribbon::addCollapsedPanel(const RibbonPanel& panel) {
         if (keyTipMenu_ == menu)
             showKeyTips(false);
     });
-    button->setMenu(menu);
-    button->setPopupMode(QToolButton::InstantPopup);
+    button->setDropDownMenu(menu);
     button->hide();
     if (*panel.keyTip)
         keyTipTargets_.push_back({QString::fromUtf8(panel.keyTip), button, nullptr, nullptr});
