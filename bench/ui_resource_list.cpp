@@ -6,6 +6,7 @@
 // Usage: bench_ui_resource_list [count]
 #include "store/CaptureLock.h"
 #include "store/Document.h"
+#include "tests/support/DocumentStandIns.h"
 #include "ui/browser/ResourceListView.h"
 
 #include <QApplication>
@@ -22,39 +23,6 @@
 #include <vector>
 
 namespace {
-
-class QuietUi : public DocumentUi {
-public:
-    bool askOkCancel(const std::string&) override { return true; }
-    Answer askYesNoCancel(const std::string&) override { return Answer::No; }
-    void showMessage(const std::string&) override {}
-    void setStatusText(const std::string&) override {}
-};
-
-class NoSettings : public DocumentSettings {
-public:
-    int readInt(const std::string&, const std::string&, int def) override { return def; }
-    void writeInt(const std::string&, const std::string&, int) override {}
-};
-
-// Posted notices wait until the bench hands them over, as the event loop would.
-class QueueDelivery : public EventDelivery {
-public:
-    void post(DocumentListener* listener, const DocumentNotice& notice) override {
-        if (enabled)
-            queue.emplace_back(listener, notice);
-    }
-    void forget(DocumentListener*) override { queue.clear(); }
-    void deliver() {
-        while (!queue.empty()) {
-            auto [listener, notice] = queue.front();
-            queue.pop_front();
-            listener->documentEvent(notice);
-        }
-    }
-    bool enabled = true;
-    std::deque<std::pair<DocumentListener*, DocumentNotice>> queue;
-};
 
 const char* const kTypes[][2] = {
     {"text/html", "6"},        {"text/css", "6"},   {"application/javascript", "0"},
@@ -133,7 +101,7 @@ int main(int argc, char** argv) {
     if (count <= 0)
         count = 100000;
 
-    QuietUi ui;
+    ScriptedDocumentUi ui;
     NoSettings settings;
     QueueDelivery delivery;
     Document document(ui, delivery, settings);

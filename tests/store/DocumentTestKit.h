@@ -5,6 +5,7 @@
 #include "store/CaptureLock.h"
 #include "store/Document.h"
 #include "store/QueuedEventDelivery.h"
+#include "support/DocumentStandIns.h"
 
 #include <gtest/gtest.h>
 
@@ -12,38 +13,6 @@
 #include <map>
 #include <string>
 #include <vector>
-
-class ScriptedUi : public DocumentUi {
-public:
-    bool askOkCancel(const std::string& text) override {
-        questions.push_back(text);
-        return okAnswer;
-    }
-    Answer askYesNoCancel(const std::string& text) override {
-        questions.push_back(text);
-        return yesNoAnswer;
-    }
-    void showMessage(const std::string& text) override { messages.push_back(text); }
-    void setStatusText(const std::string& text) override { status = text; }
-
-    bool okAnswer = true;
-    Answer yesNoAnswer = Answer::No;
-    std::vector<std::string> questions;
-    std::vector<std::string> messages;
-    std::string status;
-};
-
-class MemorySettings : public DocumentSettings {
-public:
-    int readInt(const std::string& section, const std::string& name, int defaultValue) override {
-        auto it = values.find(section + "/" + name);
-        return it == values.end() ? defaultValue : it->second;
-    }
-    void writeInt(const std::string& section, const std::string& name, int value) override {
-        values[section + "/" + name] = value;
-    }
-    std::map<std::string, int> values;
-};
 
 // Records every notice; for posted ones it looks the resource up the way a
 // window must, and notes whether it was still there.

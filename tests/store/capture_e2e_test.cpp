@@ -87,7 +87,7 @@ struct CaptureEndToEnd : ::testing::Test {
     ScopedEnv configHome{"XDG_CONFIG_HOME", config.path().c_str()};
     ScopedEnv gsettings{"GSETTINGS_BACKEND", "keyfile"};
     TempFolder scratch;
-    ScriptedUi ui;
+    ScriptedDocumentUi ui;
     QueuedEventDelivery delivery;
     MemorySettings settings;
     std::unique_ptr<Document> document;

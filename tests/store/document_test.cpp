@@ -56,7 +56,7 @@ struct DocumentTest : ::testing::Test {
     }
 
     ScopedDataHome home;
-    ScriptedUi ui;
+    ScriptedDocumentUi ui;
     QueuedEventDelivery delivery;
     MemorySettings settings;
 };
@@ -365,11 +365,11 @@ TEST_F(DocumentTest, CachePreventionSurvivesARestart) {
         EXPECT_FALSE(document.preventCache());
         document.togglePreventCache();
     }
-    EXPECT_EQ(settings.values["Settings/Disable Agent Cache"], 1);
+    EXPECT_EQ(settings.values["Settings|Disable Agent Cache"], 1);
     {
         Document document(ui, delivery, settings);
         EXPECT_TRUE(document.preventCache());
         document.togglePreventCache();
     }
-    EXPECT_EQ(settings.values["Settings/Disable Agent Cache"], 0);
+    EXPECT_EQ(settings.values["Settings|Disable Agent Cache"], 0);
 }

@@ -7,6 +7,7 @@
 #include "store/Document.h"
 #include "store/HttpResource.h"
 #include "store/QueuedEventDelivery.h"
+#include "support/DocumentStandIns.h"
 #include "ui/panes/BinaryView.h"
 #include "ui/panes/DataView.h"
 #include "ui/panes/HexDump.h"
@@ -97,22 +98,6 @@ public:
     std::int64_t reportedSize;
 };
 
-class SilentUi : public DocumentUi {
-public:
-    bool askOkCancel(const std::string&) override { return true; }
-    Answer askYesNoCancel(const std::string&) override { return Answer::No; }
-    void showMessage(const std::string&) override {}
-    void setStatusText(const std::string&) override {}
-};
-
-class NoSettings : public DocumentSettings {
-public:
-    int readInt(const std::string&, const std::string&, int defaultValue) override {
-        return defaultValue;
-    }
-    void writeInt(const std::string&, const std::string&, int) override {}
-};
-
 // Paints now, the way the screen would.
 QImage paint(QWidget& widget) {
     return widget.grab().toImage();
@@ -151,7 +136,7 @@ class DataViewTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir cacheDir;
-    SilentUi ui;
+    ScriptedDocumentUi ui;
     NoSettings settings;
     QueuedEventDelivery delivery;
     std::unique_ptr<Document> document;

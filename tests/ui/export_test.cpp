@@ -9,6 +9,7 @@
 #include "store/Document.h"
 #include "store/HttpResource.h"
 #include "support/Compression.h"
+#include "support/DocumentStandIns.h"
 #include "ui/browser/Export.h"
 #include "ui/browser/ExportCommands.h"
 #include "ui/browser/ExportDialogs.h"
@@ -152,46 +153,6 @@ private:
         queue.pop_front();
         return true;
     }
-};
-
-// What a Document needs around it, answering nothing and storing settings in memory; posted
-// notices wait until the test delivers them.
-class QuietUi : public DocumentUi {
-public:
-    bool askOkCancel(const std::string&) override { return true; }
-    Answer askYesNoCancel(const std::string&) override { return Answer::No; }
-    void showMessage(const std::string&) override {}
-    void setStatusText(const std::string&) override {}
-};
-
-class MemorySettings : public DocumentSettings {
-public:
-    int readInt(const std::string& section, const std::string& name, int value) override {
-        auto it = values.find(section + "|" + name);
-        return it == values.end() ? value : it->second;
-    }
-    void writeInt(const std::string& section, const std::string& name, int value) override {
-        values[section + "|" + name] = value;
-    }
-    std::map<std::string, int> values;
-};
-
-class QueueDelivery : public EventDelivery {
-public:
-    void post(DocumentListener* listener, const DocumentNotice& notice) override {
-        queue.emplace_back(listener, notice);
-    }
-    void forget(DocumentListener* listener) override {
-        std::erase_if(queue, [&](const auto& q) { return q.first == listener; });
-    }
-    void deliver() {
-        while (!queue.empty()) {
-            auto [listener, notice] = queue.front();
-            queue.pop_front();
-            listener->documentEvent(notice);
-        }
-    }
-    std::deque<std::pair<DocumentListener*, DocumentNotice>> queue;
 };
 
 // Acts on each modal dialog as it is shown, one scripted step per dialog.
@@ -626,7 +587,7 @@ private slots:
     // The commands of the real list view, arranged by directory, on resources the document
     // holds.
     void listViewCommands() {
-        QuietUi quiet;
+        ScriptedDocumentUi quiet;
         QueueDelivery delivery;
         MemorySettings settings;
         settings.values[std::string(ResourceListView::kStateSection) + "|" +

@@ -7,6 +7,7 @@
 #include "store/CaptureLock.h"
 #include "store/Document.h"
 #include "store/HttpResource.h"
+#include "support/DocumentStandIns.h"
 #include "ui/panes/AddressParameterView.h"
 #include "ui/panes/RequestHeaderView.h"
 #include "ui/panes/ResponseHeaderView.h"
@@ -53,12 +54,10 @@ QStringList rowsOf(const HeaderListPane& pane) {
     return out;
 }
 
-class QuietUi : public DocumentUi {
+// A message shown here means a step went wrong: print it beside the failure.
+class QuietUi : public ScriptedDocumentUi {
 public:
-    bool askOkCancel(const std::string&) override { return true; }
-    Answer askYesNoCancel(const std::string&) override { return Answer::No; }
     void showMessage(const std::string& text) override { qWarning("message: %s", text.c_str()); }
-    void setStatusText(const std::string&) override {}
 };
 
 // One connection on an ephemeral 127.0.0.1 port: reads the request head and

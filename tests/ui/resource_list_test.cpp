@@ -3,6 +3,7 @@
 #include "engine/HttpMessageHeader.h"
 #include "store/CaptureLock.h"
 #include "store/Document.h"
+#include "support/DocumentStandIns.h"
 #include "ui/browser/ResourceListView.h"
 
 #include <QClipboard>
@@ -16,45 +17,6 @@
 
 namespace {
 
-class QuietUi : public DocumentUi {
-public:
-    bool askOkCancel(const std::string&) override { return true; }
-    Answer askYesNoCancel(const std::string&) override { return Answer::Yes; }
-    void showMessage(const std::string&) override {}
-    void setStatusText(const std::string&) override {}
-};
-
-class MemorySettings : public DocumentSettings {
-public:
-    int readInt(const std::string& section, const std::string& name, int def) override {
-        auto it = values.find(section + "|" + name);
-        return it == values.end() ? def : it->second;
-    }
-    void writeInt(const std::string& section, const std::string& name, int value) override {
-        values[section + "|" + name] = value;
-    }
-    std::map<std::string, int> values;
-};
-
-// Posted notices wait here until the test delivers them, as the event loop would.
-class QueueDelivery : public EventDelivery {
-public:
-    void post(DocumentListener* listener, const DocumentNotice& notice) override {
-        queue.emplace_back(listener, notice);
-    }
-    void forget(DocumentListener* listener) override {
-        std::erase_if(queue, [&](const auto& q) { return q.first == listener; });
-    }
-    void deliver() {
-        while (!queue.empty()) {
-            auto [listener, notice] = queue.front();
-            queue.pop_front();
-            listener->documentEvent(notice);
-        }
-    }
-    std::deque<std::pair<DocumentListener*, DocumentNotice>> queue;
-};
-
 class Recorder : public DocumentListener {
 public:
     void documentEvent(const DocumentNotice& notice) override {
@@ -64,7 +26,7 @@ public:
 };
 
 struct Fixture {
-    Fixture() : document(ui, delivery, settings) {}
+    Fixture() : document(ui, delivery, settings) { ui.yesNoAnswer = DocumentUi::Answer::Yes; }
     ~Fixture() { delete view; } // before the document frees the resources
 
     void open(int width = 900, int height = 400) {
@@ -130,7 +92,7 @@ struct Fixture {
         return QPoint(x, tree()->itemRect(item, false).center().y());
     }
 
-    QuietUi ui;
+    ScriptedDocumentUi ui;
     MemorySettings settings;
     QueueDelivery delivery;
     Document document;
