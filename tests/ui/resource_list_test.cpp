@@ -122,6 +122,7 @@ private slots:
     void clicksAndChecks();
     void contextMenus();
     void screenshot();
+    void hugeNamesPaint();
 };
 
 void ResourceListTest::initTestCase() {
@@ -699,6 +700,33 @@ void ResourceListTest::screenshot() {
     // Kept only when asked for, to look at by eye.
     if (const QByteArray dir = qgetenv("TIDEWELL_SHOT_DIR"); !dir.isEmpty())
         shot.save(QString::fromLocal8Bit(dir) + QStringLiteral("/listview-bydirectory.png"));
+}
+
+// Names and addresses near the largest head the proxy takes: rows are laid out
+// and painted from a cut text (the whole of it made every paint take most of a
+// second), the cut falls between characters, and the row keeps its whole name.
+void ResourceListTest::hugeNamesPaint() {
+    Fixture fx;
+    fx.open(1200, 400);
+    fx.view->show();
+    HttpResource* ascii = fx.add("http://h.test/" + std::string(900000, 'a'));
+    std::string wide;
+    for (int i = 0; i < 300000; ++i)
+        wide += "%E4%B8%AD";
+    HttpResource* chinese = fx.add("http://h.test/x" + wide);
+    fx.settle();
+    QCOMPARE(fx.text(fx.row(ascii)).size(), std::size_t(900000));
+    const int charWidth = fx.tree()->fontMetrics().horizontalAdvance(QChar(0x4E2D));
+    for (HttpResource* r : {ascii, chinese}) {
+        const QRect label = fx.tree()->itemRect(fx.row(r), true);
+        QVERIFY2(label.width() < int(kShownTextBytes + 8) * std::max(charWidth, 16),
+                 qPrintable(QString::number(label.width())));
+    }
+    const QString cut = shownText(fx.text(fx.row(chinese)));
+    QVERIFY(cut.endsWith(QChar(0x2026)));
+    QVERIFY(!cut.contains(QChar::ReplacementCharacter));
+    QVERIFY(cut.startsWith(QString(u'x') + QChar(0x4E2D)));
+    QVERIFY(!fx.view->grab().isNull());
 }
 
 QTEST_MAIN(ResourceListTest)

@@ -87,8 +87,17 @@ ListTreeCtrl::RowGeometry ListTreeCtrl::rowGeometry(ListTreeItem item) const {
     return g;
 }
 
+QString shownText(const std::string& utf8) {
+    if (utf8.size() <= kShownTextBytes)
+        return QString::fromUtf8(utf8);
+    std::size_t cut = kShownTextBytes;
+    while (cut > 0 && (static_cast<unsigned char>(utf8[cut]) & 0xC0) == 0x80)
+        --cut; // not inside a character
+    return QString::fromUtf8(utf8.data(), qsizetype(cut)) + QChar(0x2026);
+}
+
 int ListTreeCtrl::labelWidth(ListTreeItem item) const {
-    return fontMetrics().horizontalAdvance(QString::fromUtf8(item->text)) + 4;
+    return fontMetrics().horizontalAdvance(shownText(item->text)) + 4;
 }
 
 QRect ListTreeCtrl::itemRect(ListTreeItem item, bool textOnly) const {
@@ -226,7 +235,7 @@ void ListTreeCtrl::paintRow(QPainter& p, ListTreeItem item, const QRect& rc) {
         owner_->paintCells(p, item, rc, label);
     } else {
         p.setPen(palette().color(QPalette::Text));
-        p.drawText(label, Qt::AlignVCenter | Qt::TextSingleLine, QString::fromUtf8(item->text));
+        p.drawText(label, Qt::AlignVCenter | Qt::TextSingleLine, shownText(item->text));
     }
 }
 

@@ -6,9 +6,19 @@
 #include <QAbstractScrollArea>
 #include <QList>
 #include <QPixmap>
+#include <QString>
 #include <QTimer>
 
+#include <string>
+
 class ListTreeView;
+
+// A cell's text as painted. An address or name may run to most of a megabyte;
+// laying all of it out on every paint would make the list crawl, so past
+// kShownTextBytes (more than any column is wide) it is cut at a character
+// boundary and ends with an ellipsis.
+constexpr std::size_t kShownTextBytes = 4096;
+QString shownText(const std::string& utf8);
 
 class ListTreeCtrl : public QAbstractScrollArea, public ListTreeCore {
     Q_OBJECT

@@ -273,9 +273,8 @@ void ListTreeView::paintCells(QPainter& painter, ListTreeItem item, const QRect&
         if (w <= 0)
             continue;
         QString text =
-            adaptor
-                ? QString::fromUtf8(adaptor->GetItemText(tree->itemData(item), static_cast<int>(i)))
-                : fields.value(static_cast<int>(i));
+            adaptor ? shownText(adaptor->GetItemText(tree->itemData(item), static_cast<int>(i)))
+                    : fields.value(static_cast<int>(i));
         if (text.isEmpty())
             continue;
         unsigned a = columns[i].alignment;
