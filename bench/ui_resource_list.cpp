@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
     for (ViewMode mode : {ByDirectory, ByType, ByReferrer, ByOrder}) {
         clock.start();
         double cpu = cpuSeconds();
-        view.onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_ORDER + static_cast<int>(mode));
+        view.onCommand(ID_RESOURCES_LIST_VIEW_BY_ORDER + static_cast<int>(mode));
         view.tree()->updateRows();
         double rebuildMs = clock.nsecsElapsed() / 1e6;
         double rebuildCpuMs = (cpuSeconds() - cpu) * 1e3;

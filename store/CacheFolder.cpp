@@ -93,10 +93,17 @@ bool CacheFolder::prepareCacheFolder() {
     if (!findCacheFolder(folder) || !createFolder(folder))
         return false;
     // A folder left readable by others (made by hand, or by another tool)
-    // would expose the captures; ours alone is tightened.
+    // would expose the captures, and one closed to us would list none and
+    // keep none: ours is set back to the user's alone.
     struct stat st {};
-    if (stat(folder.c_str(), &st) == 0 && st.st_uid == getuid() && (st.st_mode & 077) != 0)
-        chmod(folder.c_str(), st.st_mode & 0700);
+    if (stat(folder.c_str(), &st) == 0 && st.st_uid == getuid() && (st.st_mode & 0777) != 0700)
+        chmod(folder.c_str(), 0700);
+    // Someone else's folder we cannot use is a clear error at the start, not
+    // captures lost one by one later.
+    if (access(folder.c_str(), R_OK | W_OK | X_OK) != 0) {
+        setLastErrorFromErrno();
+        return false;
+    }
     cacheFolder = folder;
     return true;
 }

@@ -65,13 +65,17 @@ TEST(CacheFolder, PrepareCreatesEveryMissingFolderPrivately) {
     ASSERT_TRUE(folder.prepareCacheFolder());
 }
 
-TEST(CacheFolder, PrepareTightensAnOpenFolder) {
-    ScopedDataHome home;
-    ASSERT_TRUE(CacheFolder::createFolder(home.cacheFolder()));
-    chmod(home.cacheFolder().c_str(), 0755);
-    CacheFolder folder;
-    ASSERT_TRUE(folder.prepareCacheFolder());
-    EXPECT_EQ(modeOf(home.cacheFolder()), 0700u);
+// Our own folder left open to others, or closed to us (captures could then be
+// neither listed nor kept), is set back to the user's alone.
+TEST(CacheFolder, PrepareSetsTheFolderBackToTheUsersAlone) {
+    for (mode_t mode : {0755u, 0777u, 0000u, 0500u, 0300u}) {
+        ScopedDataHome home;
+        ASSERT_TRUE(CacheFolder::createFolder(home.cacheFolder()));
+        chmod(home.cacheFolder().c_str(), mode);
+        CacheFolder folder;
+        ASSERT_TRUE(folder.prepareCacheFolder()) << std::oct << mode;
+        EXPECT_EQ(modeOf(home.cacheFolder()), 0700u) << std::oct << mode;
+    }
 }
 
 TEST(CacheFolder, DataHomeFallsBackToHome) {

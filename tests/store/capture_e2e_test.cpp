@@ -1,7 +1,6 @@
 // Capturing end to end: the real proxy and capture filter between real curl
 // processes and origins on 127.0.0.1.
 #include "DocumentTestKit.h"
-#include "LoopbackOrigin.h"
 #include "StoreTestKit.h"
 
 #include "engine/Platform.h"
@@ -10,6 +9,7 @@
 #include "store/HttpResourceData.h"
 #include "store/QueuedEventDelivery.h"
 #include "support/Compression.h"
+#include "support/OriginServer.h"
 #include "support/ScopedDataHome.h"
 #include "support/ScriptedStreams.h"
 
@@ -50,6 +50,33 @@ std::string fieldOf(const std::string& head, const std::string& name) {
     while (!value.empty() && value.front() == ' ')
         value.erase(0, 1);
     return value;
+}
+
+struct ProxiedCurl {
+    int exitCode = -1;
+    std::string headers; // response heads as the client saw them
+};
+
+// Runs curl through the proxy at 127.0.0.1:proxyPort, saving the body to
+// `output`. Extra arguments go before the URL.
+ProxiedCurl runCurl(int proxyPort, const std::string& url, const std::string& output,
+                    const std::vector<std::string>& extra = {}) {
+    const std::string headerFile = output + ".headers";
+    std::vector<std::string> arguments = {"--show-error",
+                                          "--noproxy",
+                                          "",
+                                          "--proxy",
+                                          "http://127.0.0.1:" + std::to_string(proxyPort),
+                                          "--output",
+                                          output,
+                                          "--dump-header",
+                                          headerFile};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    arguments.push_back(url);
+    ProxiedCurl result;
+    result.exitCode = ::runCurl(arguments).exitCode;
+    result.headers = readFile(headerFile);
+    return result;
 }
 
 std::string contentOf(HttpResource& resource, bool decode) {
@@ -100,21 +127,14 @@ TEST_F(CaptureEndToEnd, ChunkedGzipIsStoredFramedAndDecodesToTheOriginsFile) {
     for (int i = 0; page.size() < 200000; ++i)
         page += "<p>paragraph " + std::to_string(i) + "</p>\n";
     const std::string coded = gzipOf(page);
-    std::string framed;
-    for (std::size_t at = 0; at < coded.size(); at += 4000) {
-        const std::string piece = coded.substr(at, 4000);
-        char size[16];
-        std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
-        framed += size + piece + "\r\n";
-    }
-    framed += "0\r\n\r\n";
-    LoopbackOrigin origin([&](int socket, const std::string&) {
-        LoopbackOrigin::sendAll(socket,
-                                "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"
-                                "Content-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n\r\n" +
-                                    framed);
+    const std::string framed = chunked(coded, 4000);
+    OriginServer origin([&](int socket, const OriginRequest&) {
+        sendAllBytes(socket, "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"
+                             "Content-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                                 framed);
+        return false; // one answer per connection
     });
-    const CurlResult curl = runCurl(port(), origin.url("/page.html"), output("page"));
+    const ProxiedCurl curl = runCurl(port(), origin.url("/page.html"), output("page"));
     ASSERT_EQ(curl.exitCode, 0);
     EXPECT_EQ(readFile(output("page")), coded); // curl saw the coded bytes
 
@@ -132,11 +152,11 @@ TEST_F(CaptureEndToEnd, ChunkedGzipIsStoredFramedAndDecodesToTheOriginsFile) {
 
 TEST_F(CaptureEndToEnd, LargeBodySpillsToItsFileAndReadsBackIdentically) {
     const std::string body = patterned(5 * 1024 * 1024);
-    LoopbackOrigin origin([&](int socket, const std::string&) {
-        LoopbackOrigin::sendAll(socket,
-                                "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-                                "Content-Length: " +
-                                    std::to_string(body.size()) + "\r\n\r\n" + body);
+    OriginServer origin([&](int socket, const OriginRequest&) {
+        sendAllBytes(socket, "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                             "Content-Length: " +
+                                 std::to_string(body.size()) + "\r\n\r\n" + body);
+        return false; // one answer per connection
     });
     ASSERT_EQ(runCurl(port(), origin.url("/big.bin"), output("big")).exitCode, 0);
     document->stopCapture();
@@ -163,10 +183,10 @@ TEST_F(CaptureEndToEnd, LargeBodySpillsToItsFileAndReadsBackIdentically) {
 
 TEST_F(CaptureEndToEnd, CachePreventionEditsWhatBothSidesSee) {
     document->togglePreventCache();
-    LoopbackOrigin origin([](int socket, const std::string&) {
-        LoopbackOrigin::sendAll(socket,
-                                "HTTP/1.1 200 OK\r\nETag: \"abc\"\r\nExpires: Thu, 01 Jan 2037\r\n"
-                                "Cache-Control: max-age=86400\r\nContent-Length: 2\r\n\r\nok");
+    OriginServer origin([](int socket, const OriginRequest&) {
+        sendAllBytes(socket, "HTTP/1.1 200 OK\r\nETag: \"abc\"\r\nExpires: Thu, 01 Jan 2037\r\n"
+                             "Cache-Control: max-age=86400\r\nContent-Length: 2\r\n\r\nok");
+        return false; // one answer per connection
     });
     const std::vector<std::string> validators = {"-H", "If-None-Match: \"abc\"",
                                                  "-H", "If-Modified-Since: Mon, 01 Jan 2024",
@@ -175,26 +195,27 @@ TEST_F(CaptureEndToEnd, CachePreventionEditsWhatBothSidesSee) {
                                                  "-H", "If-Match: *",
                                                  "-H", "If-Unmodified-Since: Mon, 01 Jan 2024",
                                                  "-H", "X-Keep: yes"};
-    const CurlResult curl = runCurl(port(), origin.url("/cached"), output("cached"), validators);
+    const ProxiedCurl curl = runCurl(port(), origin.url("/cached"), output("cached"), validators);
     ASSERT_EQ(curl.exitCode, 0);
-    const auto heads = origin.heads();
-    ASSERT_EQ(heads.size(), 1u);
+    const auto requests = origin.requests();
+    ASSERT_EQ(requests.size(), 1u);
     for (const char* name : {"If-None-Match", "If-Modified-Since", "Pragma", "Cache-Control",
                              "If-Match", "If-Unmodified-Since"})
-        EXPECT_EQ(fieldOf(heads[0], name), "<none>") << name;
-    EXPECT_EQ(fieldOf(heads[0], "X-Keep"), "yes");
+        EXPECT_EQ(fieldOf(requests[0].head, name), "<none>") << name;
+    EXPECT_EQ(fieldOf(requests[0].head, "X-Keep"), "yes");
     EXPECT_EQ(fieldOf(curl.headers, "Cache-Control"), "no-cache");
     EXPECT_EQ(fieldOf(curl.headers, "ETag"), "<none>");
     EXPECT_EQ(fieldOf(curl.headers, "Expires"), "<none>");
 
     document->togglePreventCache();
     ASSERT_EQ(runCurl(port(), origin.url("/cached"), output("again"), validators).exitCode, 0);
-    EXPECT_EQ(fieldOf(origin.heads()[1], "If-None-Match"), "\"abc\"");
+    EXPECT_EQ(fieldOf(origin.requests()[1].head, "If-None-Match"), "\"abc\"");
 }
 
 TEST_F(CaptureEndToEnd, ConcurrentConnectionsAreNumberedInOrder) {
-    LoopbackOrigin origin([](int socket, const std::string&) {
-        LoopbackOrigin::sendAll(socket, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello");
+    OriginServer origin([](int socket, const OriginRequest&) {
+        sendAllBytes(socket, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello");
+        return false; // one answer per connection
     });
     constexpr int kClients = 4, kEach = 6;
     std::vector<std::future<int>> clients;
@@ -237,16 +258,16 @@ TEST_F(CaptureEndToEnd, ClearingDuringADownloadLeavesItToItsThread) {
     std::mutex mutex;
     std::condition_variable changed;
     bool firstHalfSent = false, mayFinish = false;
-    LoopbackOrigin origin([&](int socket, const std::string&) {
-        LoopbackOrigin::sendAll(
-            socket, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
-                        "\r\n\r\n" + body.substr(0, body.size() / 2));
+    OriginServer origin([&](int socket, const OriginRequest&) {
+        sendAllBytes(socket, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                                 "\r\n\r\n" + body.substr(0, body.size() / 2));
         std::unique_lock<std::mutex> lock(mutex);
         firstHalfSent = true;
         changed.notify_all();
         changed.wait(lock, [&] { return mayFinish; });
         lock.unlock();
-        LoopbackOrigin::sendAll(socket, body.substr(body.size() / 2));
+        sendAllBytes(socket, body.substr(body.size() / 2));
+        return false; // one answer per connection
     });
     RecordingListener listener(*document);
     auto download = std::async(std::launch::async, [&] {
@@ -292,10 +313,11 @@ TEST_F(CaptureEndToEnd, ClearingDuringADownloadLeavesItToItsThread) {
 }
 
 TEST_F(CaptureEndToEnd, KeptCapturesComeBackAndNumberingContinues) {
-    LoopbackOrigin origin([](int socket, const std::string& head) {
-        const std::string body = head.substr(4, head.find(' ', 4) - 4);
-        LoopbackOrigin::sendAll(socket, "HTTP/1.1 200 OK\r\nContent-Length: " +
-                                            std::to_string(body.size()) + "\r\n\r\n" + body);
+    OriginServer origin([](int socket, const OriginRequest& request) {
+        const std::string& body = request.target;
+        sendAllBytes(socket, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                                 "\r\n\r\n" + body);
+        return false; // one answer per connection
     });
     for (const char* path : {"/one", "/two"})
         ASSERT_EQ(runCurl(port(), origin.url(path), output("x")).exitCode, 0);

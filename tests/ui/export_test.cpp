@@ -623,17 +623,17 @@ private slots:
         ScriptedUi ui;
         ui.files = {out("h"), out("one.html"), out("merged")};
         ui.folders = {out("checked")};
-        ExportCommands::run(*view, ResourceListView::ID_EXPORT_FOLDER, host, ui);
-        ExportCommands::run(*view, ResourceListView::ID_EXPORT_FOLDER, row(x), ui); // not a folder
-        ExportCommands::run(*view, ResourceListView::ID_EXPORT_RESOURCE, row(page), ui);
+        ExportCommands::run(*view, ID_EXPORT_FOLDER, host, ui);
+        ExportCommands::run(*view, ID_EXPORT_FOLDER, row(x), ui); // not a folder
+        ExportCommands::run(*view, ID_EXPORT_RESOURCE, row(page), ui);
         tree->SelectItem(row(y), true);
         tree->SelectItem(host, true);
         tree->SelectItem(row(x), true);
-        ExportCommands::run(*view, ResourceListView::ID_MERGE_EXPORT_SELECTED, nullptr, ui);
+        ExportCommands::run(*view, ID_MERGE_EXPORT_SELECTED, nullptr, ui);
         QVERIFY(QDir(outDir->path()).mkdir("checked"));
         tree->SetCheckState(row(z), Checked);
         tree->SetCheckState(row(page), Checked);
-        ExportCommands::run(*view, ResourceListView::ID_RESOURCES_EXPORT, nullptr, ui);
+        ExportCommands::run(*view, ID_RESOURCES_EXPORT, nullptr, ui);
         QCOMPARE(list(ui.saveDefaults), QStringList({"h", "i.html", ""}));
         QCOMPARE(filesBelow(outDir->path()),
                  QStringList({"checked/i.html", "checked/z.txt", "h/a/b/y.css", "h/a/x.js",
@@ -647,7 +647,7 @@ private slots:
         QCOMPARE(ExportCommands::attach(*view), ExportCommands::attach(*view));
         DialogDriver driver;
         driver.steps.push_back([](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
-        QVERIFY(view->onCommand(ResourceListView::ID_RESOURCES_MERGE_EXPORT));
+        QVERIFY(view->onCommand(ID_RESOURCES_MERGE_EXPORT));
         QCOMPARE(driver.shown, 1);
         view.reset(); // before the document frees its resources
     }

@@ -436,15 +436,15 @@ void MainFrameTest::listCommandsKeysAndPanes() {
     QCOMPARE(frame.centralWidget(), &view);
 
     // The view's own commands reach it first, and it tells their state.
-    QVERIFY(frame.onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_TYPE));
+    QVERIFY(frame.onCommand(ID_RESOURCES_LIST_VIEW_BY_TYPE));
     QCOMPARE(view.mode(), ByType);
     bool enabled = false;
     bool checked = false;
-    frame.commandState(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_TYPE, enabled, checked);
+    frame.commandState(ID_RESOURCES_LIST_VIEW_BY_TYPE, enabled, checked);
     QVERIFY(enabled && checked);
-    frame.commandState(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_ORDER, enabled, checked);
+    frame.commandState(ID_RESOURCES_LIST_VIEW_BY_ORDER, enabled, checked);
     QVERIFY(!checked);
-    QVERIFY(frame.onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_ORDER));
+    QVERIFY(frame.onCommand(ID_RESOURCES_LIST_VIEW_BY_ORDER));
 
     // Picking a row shows it in the panes; Ctrl+C copies its address.
     HttpResource* resource = program.addCapture();

@@ -226,7 +226,7 @@ void ResourceListTest::byTypeGroups() {
     fx.open();
     fx.add("http://h/1.bin", "application/x-thing", 8);
     fx.add("http://h/2.png", "image/png", 2);
-    fx.view->onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_TYPE);
+    fx.view->onCommand(ID_RESOURCES_LIST_VIEW_BY_TYPE);
     fx.add("http://h/3.js", "application/javascript", 0);
     fx.add("http://h/4.gif", "image/gif", 2);
     QCOMPARE(fx.shape(), std::string("应用(3.js) 图像(2.png 4.gif) 其它(1.bin)"));
@@ -236,7 +236,7 @@ void ResourceListTest::byTypeGroups() {
 void ResourceListTest::byReferrerParents() {
     Fixture fx;
     fx.open();
-    fx.view->onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_REFERRER);
+    fx.view->onCommand(ID_RESOURCES_LIST_VIEW_BY_REFERRER);
     fx.add("http://h/page.html");
     fx.add("http://h/late.js", "text/javascript", 6, "http://h/later.html");
     fx.add("http://h/style.css", "text/css", 6, "HTTP://H/page.html"); // folded compare
@@ -248,8 +248,8 @@ void ResourceListTest::byReferrerParents() {
              std::string("page.html(style.css(img.png) later.html x.js) late.js page.html"));
     QVERIFY(!fx.view->list()->autoCheck());
     // Rebuilding walks the list in capture order: late.js still finds no referrer before it.
-    fx.view->onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_ORDER);
-    fx.view->onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_REFERRER);
+    fx.view->onCommand(ID_RESOURCES_LIST_VIEW_BY_ORDER);
+    fx.view->onCommand(ID_RESOURCES_LIST_VIEW_BY_REFERRER);
     QCOMPARE(fx.shape(),
              std::string("page.html(style.css(img.png) later.html x.js) late.js page.html"));
     // With the rows reversed, the later page.html is the first one shown and gets new rows.
@@ -268,8 +268,7 @@ void ResourceListTest::insertionMatchesTheOrderedWalk() {
             for (bool ascending : {true, false}) {
                 Fixture fx;
                 fx.open();
-                fx.view->onCommand(int(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_ORDER) +
-                                   int(mode));
+                fx.view->onCommand(int(ID_RESOURCES_LIST_VIEW_BY_ORDER) + int(mode));
                 fx.view->list()->sortColumn = resourceColumnOfKind(kind);
                 fx.view->list()->sortAscending = ascending;
                 fx.view->list()->SortChildren(nullptr);
@@ -349,7 +348,7 @@ void ResourceListTest::staleAndRepeatedNotices() {
 
     // A rebuild shows a resource whose added notice is still queued: it gets one row only.
     HttpResource* late = fx.add("http://h/late.js", "text/html", 6, {}, false);
-    fx.view->onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_DIRECTORY);
+    fx.view->onCommand(ID_RESOURCES_LIST_VIEW_BY_DIRECTORY);
     fx.delivery.deliver();
     QCOMPARE(fx.shape(), std::string("h(late.js)"));
     Q_UNUSED(kept);
@@ -397,7 +396,7 @@ void ResourceListTest::modeSwitchKeepsSelectionAndChecks() {
     Recorder panes;
     fx.document.addListener(DocumentEvent::CurrentChanged, &panes);
 
-    fx.view->onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_DIRECTORY);
+    fx.view->onCommand(ID_RESOURCES_LIST_VIEW_BY_DIRECTORY);
     QCOMPARE(fx.shape(), std::string("g(d.js) h(x(a.js b.js) y(c.js))"));
     QCOMPARE(t->selection(), (std::vector<ListTreeItem>{fx.row(c), fx.row(a)}));
     QCOMPARE(t->caret(), fx.row(a));
@@ -414,9 +413,9 @@ void ResourceListTest::modeSwitchKeepsSelectionAndChecks() {
     t->leftButtonDown(y, ListTreeCore::HitZone::CheckBox, false, false);
     QCOMPARE(t->checkState(fx.row(c)), int(Checked));
     QCOMPARE(t->checkState(h), int(Checked));
-    fx.view->onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_TYPE);
+    fx.view->onCommand(ID_RESOURCES_LIST_VIEW_BY_TYPE);
     QCOMPARE(t->checkState(t->rootItem()), int(Checked));
-    fx.view->onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_REFERRER);
+    fx.view->onCommand(ID_RESOURCES_LIST_VIEW_BY_REFERRER);
     for (HttpResource* r : {a, b, c, d})
         QCOMPARE(t->checkState(fx.row(r)), int(Checked));
     // By referrer every box stands alone.
@@ -424,7 +423,7 @@ void ResourceListTest::modeSwitchKeepsSelectionAndChecks() {
 
     // Choosing the current mode again changes nothing.
     ListTreeItem before = fx.row(a);
-    fx.view->onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_REFERRER);
+    fx.view->onCommand(ID_RESOURCES_LIST_VIEW_BY_REFERRER);
     QCOMPARE(fx.row(a), before);
     fx.document.removeListener(&panes);
 }
@@ -462,7 +461,7 @@ void ResourceListTest::persistentState() {
     QCOMPARE(list->header->sectionSize(5), 420);
     QCOMPARE(fx.view->mode(), ByOrder);
     list->setColumnWidth(6, 333);
-    fx.view->onCommand(ResourceListView::ID_RESOURCES_LIST_VIEW_BY_TYPE);
+    fx.view->onCommand(ID_RESOURCES_LIST_VIEW_BY_TYPE);
     delete fx.view;
     fx.view = nullptr;
     QCOMPARE(fx.settings.values[modeKey], int(ByType));
@@ -494,8 +493,8 @@ void ResourceListTest::commands() {
             QCOMPARE(checked, id != 32796 && id - 32792 == int(c.mode));
         }
     }
-    QVERIFY(fx.view->onCommand(ResourceListView::ID_RESOURCES_EXPORT));
-    QVERIFY(fx.view->onCommand(ResourceListView::ID_RESOURCES_MERGE_EXPORT));
+    QVERIFY(fx.view->onCommand(ID_RESOURCES_EXPORT));
+    QVERIFY(fx.view->onCommand(ID_RESOURCES_MERGE_EXPORT));
     QCOMPARE(exports.count(), 2);
     QCOMPARE(exports.at(1).at(0).toInt(), 32797);
     bool enabled = false;
@@ -558,18 +557,18 @@ void ResourceListTest::contextMenus() {
         QTest::mouseClick(t->viewport(), Qt::RightButton, mods, fx.at(item, 200));
     };
 
-    choose = ResourceListView::ID_COPY_ADDRESS;
+    choose = ID_COPY_ADDRESS;
     rightClick(fx.row(a));
     QCOMPARE(shownMenu, int(ResourceListView::kResourceMenu));
     QCOMPARE(items, QStringList({"复制地址", "导出"}));
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("http://h/%E5%9B%BE.png?q=%20"));
 
-    choose = ResourceListView::ID_COLLAPSE_ALL;
+    choose = ID_COLLAPSE_ALL;
     rightClick(group);
     QCOMPARE(shownMenu, int(ResourceListView::kFolderMenu));
     QCOMPARE(items, QStringList({"导出目录", "-", "全部展开", "全部折叠"}));
     QVERIFY(!t->isExpanded(group));
-    choose = ResourceListView::ID_EXPORT_FOLDER;
+    choose = ID_EXPORT_FOLDER;
     rightClick(group);
     QCOMPARE(exports.count(), 1);
     QCOMPARE(exports.at(0).at(1).value<ListTreeItem>(), group);
@@ -579,12 +578,12 @@ void ResourceListTest::contextMenus() {
     fx.settle();
     t->SelectItem(fx.row(a), false);
     t->SelectItem(fx.row(b), true);
-    choose = ResourceListView::ID_MERGE_EXPORT_SELECTED;
+    choose = ID_MERGE_EXPORT_SELECTED;
     rightClick(group, Qt::ControlModifier);
     QCOMPARE(shownMenu, int(ResourceListView::kSelectionMenu));
     QCOMPARE(items, QStringList({"导出", "合并导出"}));
     QCOMPARE(exports.count(), 2);
-    QCOMPARE(exports.at(1).at(0).toInt(), int(ResourceListView::ID_MERGE_EXPORT_SELECTED));
+    QCOMPARE(exports.at(1).at(0).toInt(), int(ID_MERGE_EXPORT_SELECTED));
     // Without Ctrl an unselected row is selected alone.
     choose = 0;
     t->SelectItem(fx.row(a), false);

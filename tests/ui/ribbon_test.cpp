@@ -1,6 +1,6 @@
 // The main ribbon: its elements, commands, enable and check rules, key tips, the absent context
 // menu, and the five looks.
-#include "ui/shell/CommandIds.h"
+#include "resources/CommandIds.h"
 #include "ui/shell/ProfileSettings.h"
 #include "ui/shell/Ribbon.h"
 #include "ui/shell/VisualStyle.h"

@@ -30,23 +30,23 @@ HttpResource* ExportCommands::resourceOf(std::uintptr_t data) {
 void ExportCommands::run(ResourceListView& view, int commandId, ListTreeItem row, ExportUi& ui) {
     ResourceExport exporter(*view.tree(), view.adaptor(), &ExportCommands::resourceOf, ui);
     switch (commandId) {
-    case ResourceListView::ID_RESOURCES_EXPORT:
+    case ID_RESOURCES_EXPORT:
         exporter.exportChecked();
         break;
-    case ResourceListView::ID_RESOURCES_MERGE_EXPORT:
+    case ID_RESOURCES_MERGE_EXPORT:
         exporter.mergeExportChecked();
         break;
-    case ResourceListView::ID_EXPORT_RESOURCE:
+    case ID_EXPORT_RESOURCE:
         if (HttpResource* resource = row ? resourceOf(row->data) : nullptr)
             exporter.exportResource(*resource);
         break;
-    case ResourceListView::ID_EXPORT_SELECTED:
+    case ID_EXPORT_SELECTED:
         exporter.exportSelected();
         break;
-    case ResourceListView::ID_MERGE_EXPORT_SELECTED:
+    case ID_MERGE_EXPORT_SELECTED:
         exporter.mergeExportSelected();
         break;
-    case ResourceListView::ID_EXPORT_FOLDER:
+    case ID_EXPORT_FOLDER:
         if (row && !resourceOf(row->data))
             exporter.exportFolder(row);
         break;

@@ -48,16 +48,14 @@ struct MenuEntry {
 std::vector<MenuEntry> menuEntries(int menuId) {
     switch (menuId) {
     case ResourceListView::kResourceMenu:
-        return {{ResourceListView::ID_COPY_ADDRESS, "复制地址"},
-                {ResourceListView::ID_EXPORT_RESOURCE, "导出"}};
+        return {{ID_COPY_ADDRESS, "复制地址"}, {ID_EXPORT_RESOURCE, "导出"}};
     case ResourceListView::kFolderMenu:
-        return {{ResourceListView::ID_EXPORT_FOLDER, "导出目录"},
+        return {{ID_EXPORT_FOLDER, "导出目录"},
                 {0, nullptr},
-                {ResourceListView::ID_EXPAND_ALL, "全部展开"},
-                {ResourceListView::ID_COLLAPSE_ALL, "全部折叠"}};
+                {ID_EXPAND_ALL, "全部展开"},
+                {ID_COLLAPSE_ALL, "全部折叠"}};
     case ResourceListView::kSelectionMenu:
-        return {{ResourceListView::ID_EXPORT_SELECTED, "导出"},
-                {ResourceListView::ID_MERGE_EXPORT_SELECTED, "合并导出"}};
+        return {{ID_EXPORT_SELECTED, "导出"}, {ID_MERGE_EXPORT_SELECTED, "合并导出"}};
     default:
         return {};
     }

@@ -2,6 +2,7 @@
 // the user chose, kept in step with the document, with the list's commands and context menus.
 #pragma once
 
+#include "resources/CommandIds.h"
 #include "store/DocumentEvents.h"
 #include "ui/browser/ListTreeView.h"
 #include "ui/browser/ResourceListAdaptor.h"
@@ -23,26 +24,6 @@ struct Url;
 class ResourceListView : public QWidget, public DocumentListener {
     Q_OBJECT
 public:
-    // Commands routed to the view (the ribbon shares the ids).
-    enum : int {
-        ID_RESOURCES_EXPORT = 32781,
-        ID_RESOURCES_LIST_VIEW_BY_ORDER = 32792,
-        ID_RESOURCES_LIST_VIEW_BY_DIRECTORY = 32793,
-        ID_RESOURCES_LIST_VIEW_BY_TYPE = 32794,
-        ID_RESOURCES_LIST_VIEW_BY_REFERRER = 32795,
-        ID_RESOURCES_LIST_VIEW_MODE = 32796,
-        ID_RESOURCES_MERGE_EXPORT = 32797,
-    };
-    // Context-menu commands; acted on directly, never routed.
-    enum : int {
-        ID_COPY_ADDRESS = 32799,
-        ID_EXPORT_RESOURCE = 32809,
-        ID_EXPAND_ALL = 32812,
-        ID_COLLAPSE_ALL = 32814,
-        ID_EXPORT_SELECTED = 32819,
-        ID_MERGE_EXPORT_SELECTED = 32821,
-        ID_EXPORT_FOLDER = 32824,
-    };
     // Context menus: one resource, one folder or group, several rows.
     enum : int { kResourceMenu = 313, kFolderMenu = 315, kSelectionMenu = 318 };
 

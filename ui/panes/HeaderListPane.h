@@ -2,6 +2,7 @@
 // widths kept in the profile and the header panes' copy commands.
 #pragma once
 
+#include "resources/CommandIds.h"
 #include "ui/panes/DockablePane.h"
 
 #include <QString>
@@ -12,12 +13,6 @@ class QAction;
 class QMenu;
 class QTreeWidget;
 class QTreeWidgetItem;
-
-// Command ids of the header panes' context menu.
-enum : int {
-    ID_COPY_FIELD_VALUE = 32832,
-    ID_COPY_HEADER = 32833,
-};
 
 class HeaderListPane : public DockablePane {
     Q_OBJECT

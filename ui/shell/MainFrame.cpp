@@ -202,7 +202,7 @@ void MainFrame::createShortcuts() {
     auto* copy = new QShortcut(QKeySequence::Copy, listView_, nullptr, nullptr,
                                Qt::WidgetWithChildrenShortcut);
     connect(copy, &QShortcut::activated, this,
-            [this] { listView_->contextCommand(ResourceListView::ID_COPY_ADDRESS); });
+            [this] { listView_->contextCommand(ID_COPY_ADDRESS); });
     auto* selectAll = new QShortcut(QKeySequence::SelectAll, listView_, nullptr, nullptr,
                                     Qt::WidgetWithChildrenShortcut);
     connect(selectAll, &QShortcut::activated, this, [this] {

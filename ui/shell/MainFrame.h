@@ -4,7 +4,7 @@
 // in that order, and tells the ribbon which commands are enabled or checked.
 #pragma once
 
-#include "ui/shell/CommandIds.h"
+#include "resources/CommandIds.h"
 #include "ui/shell/ProfileSettings.h"
 
 #include <QMainWindow>

@@ -1,7 +1,7 @@
 #include "ui/shell/Ribbon.h"
 
+#include "resources/CommandIds.h"
 #include "resources/StringTable.h"
-#include "ui/shell/CommandIds.h"
 #include "ui/shell/DataFiles.h"
 #include "ui/shell/VisualStyle.h"
 

@@ -1,6 +1,6 @@
 #include "ui/shell/RibbonLayout.h"
 
-#include "ui/shell/CommandIds.h"
+#include "resources/CommandIds.h"
 
 const RibbonDescription& mainRibbonDescription() {
     using E = RibbonElement;

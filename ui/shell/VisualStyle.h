@@ -2,7 +2,7 @@
 // for the whole application, and the profile value that remembers the user's choice.
 #pragma once
 
-#include "ui/shell/CommandIds.h"
+#include "resources/CommandIds.h"
 
 #include <QColor>
 

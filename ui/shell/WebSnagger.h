@@ -3,6 +3,7 @@
 // settings, and the application's own commands.
 #pragma once
 
+#include "resources/CommandIds.h"
 #include "ui/shell/MainFrame.h"
 #include "ui/shell/ProfileSettings.h"
 #include "ui/shell/ShellDocumentUi.h"
@@ -26,10 +27,6 @@ class UiEventDelivery;
 class WebSnagger : public QObject {
     Q_OBJECT
 public:
-    // Command ids handled here (the ribbon shares them).
-    static constexpr int ID_APP_ABOUT = 57664;
-    static constexpr int ID_CHECK_UPDATE = 32818;
-    static constexpr int ID_ONLINE_HELP = 32788;
     // What a second instance sends: show the main window.
     static constexpr int kShowCommand = 317;
 

@@ -1,4 +1,5 @@
-// Command ids shared by the ribbon, the frame, the document, the view and the application.
+// Command ids shared by the ribbon, the frame, the document, the views, the panes and the
+// application, one list so that no two of them can drift apart.
 #pragma once
 
 enum CommandId : int {
@@ -30,6 +31,18 @@ enum CommandId : int {
     ID_CHECK_UPDATE = 32818,
     ID_CATCH_OPTIONS = 32825,
     ID_PREVENT_CACHE = 32834,
+
+    // Context-menu commands of the resource list; acted on directly, never routed.
+    ID_COPY_ADDRESS = 32799,
+    ID_EXPORT_RESOURCE = 32809,
+    ID_EXPAND_ALL = 32812,
+    ID_COLLAPSE_ALL = 32814,
+    ID_EXPORT_SELECTED = 32819,
+    ID_MERGE_EXPORT_SELECTED = 32821,
+    ID_EXPORT_FOLDER = 32824,
+    // Context menu of the header panes.
+    ID_COPY_FIELD_VALUE = 32832,
+    ID_COPY_HEADER = 32833,
 
     // The application button: opens the About box.
     ID_APP_ABOUT = 57664,
