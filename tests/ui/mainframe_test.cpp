@@ -25,6 +25,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -168,6 +169,7 @@ private slots:
     void exitQuestion_data();
     void exitQuestion();
     void secondInstanceBringsTheWindowUp();
+    void keysComeBackAfterADialog();
     void availableUpdateIsOffered();
 };
 
@@ -607,6 +609,29 @@ void MainFrameTest::secondInstanceBringsTheWindowUp() {
     QVERIFY(frame.onCommand(MainFrame::kShowCommand));
     QVERIFY(frame.isVisible());
     QVERIFY(!(frame.windowState() & Qt::WindowMinimized));
+}
+
+void MainFrameTest::keysComeBackAfterADialog() {
+    Program program;
+    program.show();
+    MainFrame& frame = *program.frame;
+    QDialog question(&frame);
+    question.setModal(true);
+    question.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&question));
+    // Without a window manager, nothing is active once the dialog is gone.
+    question.hide();
+    QApplication::setActiveWindow(nullptr);
+    QTRY_COMPARE(QApplication::activeWindow(), &frame);
+
+    // A window that is no dialog leaves the activation alone.
+    QWidget tool(&frame, Qt::Tool);
+    tool.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&tool));
+    tool.hide();
+    QApplication::setActiveWindow(nullptr);
+    QCoreApplication::processEvents();
+    QVERIFY(!QApplication::activeWindow());
 }
 
 void MainFrameTest::availableUpdateIsOffered() {

@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -90,6 +91,8 @@ MainFrame::MainFrame(Document* document, QWidget* parent)
     // The look the user chose last time (the first run gets the blue one).
     restoreVisualStyle(profile_);
     createShortcuts();
+    // Sees the program's dialogs close (below).
+    qApp->installEventFilter(this);
 
     updateNotifier_ = new UpdateNotifier(this);
     connect(updateNotifier_, &UpdateNotifier::updateAvailable, this,
@@ -335,6 +338,23 @@ bool MainFrame::closeDocument(bool ask) {
     }
     documentClosed_ = true;
     return true;
+}
+
+bool MainFrame::eventFilter(QObject* watched, QEvent* event) {
+    // When a question or a file dialog closes, the keys must come back to the window. Without
+    // a window manager nobody hands them back, and the list would look inactive and ignore
+    // the keyboard until clicked.
+    if (event->type() == QEvent::Hide && watched != this && watched->isWidgetType()) {
+        const auto* widget = static_cast<QWidget*>(watched);
+        if (widget->isWindow() && widget->windowModality() != Qt::NonModal) {
+            QTimer::singleShot(0, this, [this] {
+                if (isVisible() && !QApplication::activeWindow() &&
+                    !QApplication::activeModalWidget() && !QApplication::activePopupWidget())
+                    activateWindow();
+            });
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 bool MainFrame::event(QEvent* event) {
