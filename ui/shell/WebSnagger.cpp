@@ -15,6 +15,7 @@
 #include "ui/shell/MessageBoxes.h"
 #include "ui/shell/TestHooks.h"
 #include "ui/shell/TestProbe.h"
+#include "ui/shell/ToolkitTexts.h"
 #include "ui/shell/UiEventDelivery.h"
 
 #include <QApplication>
@@ -175,6 +176,7 @@ void WebSnagger::createApplication() {
     QApplication::setApplicationVersion(productVersion);
     QGuiApplication::setDesktopFileName(QStringLiteral("tidewell"));
     loadProgramResources();
+    installToolkitTexts(*application_);
     QIcon icon;
     for (int size : {16, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/tidewell/icons/tidewell-%1.png").arg(size));

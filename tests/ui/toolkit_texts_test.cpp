@@ -1,0 +1,33 @@
+#include "ui/shell/ToolkitTexts.h"
+
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QtTest>
+
+// The program's windows are Chinese; the toolkit's own dialogs and buttons must not be
+// the one English part of them.
+class ToolkitTextsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void dialogsSpeakTheProgramsLanguage() {
+        QDialogButtonBox before(QDialogButtonBox::Cancel);
+        const QString english = before.button(QDialogButtonBox::Cancel)->text();
+
+        QVERIFY(installToolkitTexts(*QCoreApplication::instance()));
+        QDialogButtonBox after(QDialogButtonBox::Cancel);
+        QVERIFY(after.button(QDialogButtonBox::Cancel)->text() != english);
+
+        QFileDialog dialog;
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setFileMode(QFileDialog::Directory);
+        QStringList labels;
+        for (const QLabel* label : dialog.findChildren<QLabel*>())
+            labels << label->text();
+        QVERIFY2(!labels.contains(QStringLiteral("Look in:")), qPrintable(labels.join('|')));
+    }
+};
+
+QTEST_MAIN(ToolkitTextsTest)
+#include "toolkit_texts_test.moc"
