@@ -2,6 +2,7 @@
 // pass the capture filter (as connection threads drive it) into a document;
 // prints the resident memory per resource beyond the resource's own bytes.
 // Goal: under 2 KiB per small resource.
+#include "bench/CaptureBench.h"
 #include "engine/HttpMessageHeader.h"
 #include "store/CaptureLock.h"
 #include "store/Document.h"
@@ -11,27 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <string>
 
 namespace {
-
-struct SilentUi : DocumentUi {
-    bool askOkCancel(const std::string&) override { return true; }
-    Answer askYesNoCancel(const std::string&) override { return Answer::No; }
-    void showMessage(const std::string& text) override {
-        std::fprintf(stderr, "%s\n", text.c_str());
-    }
-    void setStatusText(const std::string&) override {}
-};
-
-struct NoSettings : DocumentSettings {
-    int readInt(const std::string&, const std::string&, int defaultValue) override {
-        return defaultValue;
-    }
-    void writeInt(const std::string&, const std::string&, int) override {}
-};
 
 struct CountingListener : DocumentListener {
     void documentEvent(const DocumentNotice&) override { ++events; }
@@ -51,9 +35,7 @@ long statusKiB(const char* key) {
 
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::atoi(argv[1]) : 100000;
-    char pattern[] = "/tmp/tidewell-bench.XXXXXX";
-    const std::string home = mkdtemp(pattern);
-    setenv("XDG_DATA_HOME", home.c_str(), 1);
+    const BenchDataHome home;
 
     const std::string requestBlock =
         "GET http://www.example.com/static/images/sprites/icon-0000.png?v=20240101 HTTP/1.1\r\n"
@@ -68,7 +50,7 @@ int main(int argc, char** argv) {
         "ETag: \"5f3e-400\"\r\n";
     const std::string body(1024, 'p');
 
-    SilentUi ui;
+    BenchUi ui;
     QueuedEventDelivery delivery;
     NoSettings settings;
     long before = 0;
@@ -113,6 +95,5 @@ int main(int argc, char** argv) {
         document.closeCaptures(false);
         document.removeListener(&listener);
     }
-    std::filesystem::remove_all(home);
     return 0;
 }

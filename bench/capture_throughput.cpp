@@ -3,6 +3,7 @@
 // proxy capturing every exchange into a document. Prints requests per second
 // and the ratios. Goal: capturing keeps at least 85% of relay-only
 // throughput. Needs wrk; everything runs on 127.0.0.1.
+#include "bench/CaptureBench.h"
 #include "engine/HttpFilter.h"
 #include "engine/HttpProxy.h"
 #include "store/CaptureLock.h"
@@ -19,7 +20,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -91,20 +91,6 @@ public:
     std::atomic<long long> bytes{0}, exchanges{0};
 };
 
-struct SilentUi : DocumentUi {
-    bool askOkCancel(const std::string&) override { return true; }
-    Answer askYesNoCancel(const std::string&) override { return Answer::No; }
-    void showMessage(const std::string& text) override {
-        std::fprintf(stderr, "%s\n", text.c_str());
-    }
-    void setStatusText(const std::string&) override {}
-};
-
-struct NoSettings : DocumentSettings {
-    int readInt(const std::string&, const std::string&, int value) override { return value; }
-    void writeInt(const std::string&, const std::string&, int) override {}
-};
-
 // Requests per second wrk reached against `port`, asking for `target`.
 double runWrk(int port, const std::string& target, const std::string& scriptPath, int seconds,
               int connections) {
@@ -133,10 +119,8 @@ double runWrk(int port, const std::string& target, const std::string& scriptPath
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 5;
     const int connections = argc > 2 ? std::atoi(argv[2]) : 16;
-    char pattern[] = "/tmp/tidewell-bench.XXXXXX";
-    const std::string home = mkdtemp(pattern);
-    setenv("XDG_DATA_HOME", home.c_str(), 1);
-    const std::string script = home + "/proxy.lua";
+    const BenchDataHome home;
+    const std::string script = home.path() + "/proxy.lua";
 
     Origin origin;
     const std::string absolute = "http://127.0.0.1:" + std::to_string(origin.port) + "/1k";
@@ -160,7 +144,7 @@ int main(int argc, char** argv) {
     double capturing = 0;
     std::size_t captured = 0;
     {
-        SilentUi ui;
+        BenchUi ui;
         QueuedEventDelivery delivery;
         NoSettings settings;
         Document document(ui, delivery, settings);
@@ -186,7 +170,6 @@ int main(int argc, char** argv) {
     }
     const double countingAfter = countingRun();
     const double counting = (countingBefore + countingAfter) / 2;
-    std::filesystem::remove_all(home);
 
     std::printf("1 KiB responses, %d connections, %d s each (requests/s)\n", connections, seconds);
     std::printf("  direct to the origin:        %10.0f\n", direct);

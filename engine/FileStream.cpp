@@ -1,5 +1,7 @@
 #include "engine/FileStream.h"
 
+#include "engine/SystemCall.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -38,10 +40,7 @@ bool FileStream::open(const std::string& path, unsigned flags) {
     // Without blocking, a FIFO in the file's place cannot stall the open.
     if (flags & OpenPlainFile)
         mode |= O_NOFOLLOW | O_NONBLOCK;
-    int fd;
-    do
-        fd = ::open(path.c_str(), mode | O_CLOEXEC, 0600);
-    while (fd < 0 && errno == EINTR);
+    const int fd = retryInterrupted([&] { return ::open(path.c_str(), mode | O_CLOEXEC, 0600); });
     if (fd < 0) {
         setLastErrorFromErrno();
         return false;
@@ -63,10 +62,7 @@ bool FileStream::open(const std::string& path, unsigned flags) {
 std::int32_t FileStream::read(void* buffer, std::int32_t count) {
     if (count <= 0)
         return 0;
-    ssize_t n;
-    do
-        n = ::read(fd_, buffer, std::size_t(count));
-    while (n < 0 && errno == EINTR);
+    const ssize_t n = retryInterrupted([&] { return ::read(fd_, buffer, std::size_t(count)); });
     if (n < 0) {
         setLastErrorFromErrno();
         return -1;
@@ -77,24 +73,13 @@ std::int32_t FileStream::read(void* buffer, std::int32_t count) {
 // A short write (disk full) must not pass for success, so write until every
 // byte is down or the system reports why not.
 bool FileStream::write(const void* data, std::int32_t count) {
-    auto p = static_cast<const char*>(data);
-    std::size_t left = count > 0 ? std::size_t(count) : 0;
-    if (left == 0 && fd_ < 0) {
+    const std::size_t size = count > 0 ? std::size_t(count) : 0;
+    if (size == 0 && fd_ < 0) {
         setLastError(EBADF);
         return false;
     }
-    while (left > 0) {
-        const ssize_t n = ::write(fd_, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            setLastErrorFromErrno();
-            return false;
-        }
-        p += n;
-        left -= std::size_t(n);
-    }
-    return true;
+    return putAll([this](const char* p, std::size_t left) { return ::write(fd_, p, left); }, data,
+                  size);
 }
 
 std::int64_t FileStream::skip(std::int64_t count) {

@@ -6,6 +6,7 @@
 #include "engine/HttpReader.h"
 #include "engine/Platform.h"
 #include "engine/SocketStream.h"
+#include "engine/SystemCall.h"
 #include "engine/Text.h"
 #include "engine/Url.h"
 
@@ -241,10 +242,7 @@ bool Relay::connectTo(int fd, const ResolvedAddress& address) {
             return false;
         }
         pollfd waits[2] = {{fd, POLLOUT, 0}, {c.wakeEvent_, POLLIN, 0}};
-        int ready;
-        do
-            ready = ::poll(waits, 2, kSocketTimeoutMs);
-        while (ready < 0 && errno == EINTR);
+        const int ready = retryInterrupted([&] { return ::poll(waits, 2, kSocketTimeoutMs); });
         if (ready <= 0) {
             setLastError(ready == 0 ? ETIMEDOUT : std::uint32_t(errno));
             return false;
@@ -454,10 +452,7 @@ bool Relay::awaitContinue(bool& finalArrived) {
     for (;;) {
         pollfd waits[2] = {{clientStream.socketHandle(), POLLIN, 0},
                            {serverStream.socketHandle(), POLLIN, 0}};
-        int ready;
-        do
-            ready = ::poll(waits, 2, kSocketTimeoutMs);
-        while (ready < 0 && errno == EINTR);
+        const int ready = retryInterrupted([&] { return ::poll(waits, 2, kSocketTimeoutMs); });
         if (ready <= 0) {
             const std::uint32_t code = ready == 0 ? ETIMEDOUT : std::uint32_t(errno);
             writeError(504, "Gateway Timeout");

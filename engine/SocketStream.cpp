@@ -1,6 +1,7 @@
 #include "engine/SocketStream.h"
 
 #include "engine/HttpFilter.h"
+#include "engine/SystemCall.h"
 
 #include <cerrno>
 #include <sys/socket.h>
@@ -8,10 +9,8 @@
 std::int32_t SocketStream::read(void* buffer, std::int32_t count) {
     if (count < 0)
         count = 0;
-    ssize_t n;
-    do
-        n = ::recv(socket_, buffer, std::size_t(count), 0);
-    while (n < 0 && errno == EINTR);
+    const ssize_t n =
+        retryInterrupted([&] { return ::recv(socket_, buffer, std::size_t(count), 0); });
     if (n < 0) {
         setLastErrorFromErrno();
         return -1;
@@ -20,21 +19,10 @@ std::int32_t SocketStream::read(void* buffer, std::int32_t count) {
 }
 
 bool SocketStream::write(const void* data, std::int32_t count) {
-    auto p = static_cast<const char*>(data);
-    std::size_t left = count > 0 ? std::size_t(count) : 0;
-    while (left > 0) {
-        // A peer that went away must cost an error code, not the process.
-        const ssize_t n = ::send(socket_, p, left, MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            setLastErrorFromErrno();
-            return false;
-        }
-        p += n;
-        left -= std::size_t(n);
-    }
-    return true;
+    // A peer that went away must cost an error code, not the process.
+    return putAll(
+        [this](const char* p, std::size_t left) { return ::send(socket_, p, left, MSG_NOSIGNAL); },
+        data, count > 0 ? std::size_t(count) : 0);
 }
 
 bool HttpRequestDataOutputStream::write(const void* data, std::int32_t count) {

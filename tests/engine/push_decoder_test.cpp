@@ -84,6 +84,13 @@ template <typename T> DecoderFactory factory() {
     return [](OutputStream* out) { return std::make_unique<T>(out); };
 }
 
+// One row of a decoder table: coded input and the decoder to feed it to.
+struct CodedCase {
+    const char* label;
+    DecoderFactory make;
+    std::string input;
+};
+
 // Text that compresses well but is not trivially repetitive.
 std::string sampleText(std::size_t size) {
     std::string text;
@@ -152,18 +159,13 @@ TEST(ChunkedPushDecoder, ManySmallChunksInOneWrite) {
 
 TEST(ContentDecoders, DecodeInEveryPieceSize) {
     const std::string plain = sampleText(3000);
-    struct Case {
-        const char* label;
-        DecoderFactory make;
-        std::string input;
-    };
-    const Case cases[] = {
+    const CodedCase cases[] = {
         {"gzip", factory<ZlibPushDecoder>(), gzipOf(plain)},
         {"zlib-wrapped deflate", factory<ZlibPushDecoder>(), deflated(plain, 15)},
         {"br", factory<BrotliPushDecoder>(), brotliOf(plain)},
         {"zstd", factory<ZstdPushDecoder>(), zstdOf(plain)},
     };
-    for (const Case& c : cases) {
+    for (const CodedCase& c : cases) {
         expectGrind(c.make, c.input, {true, 0, plain}, c.label);
         EXPECT_TRUE(feed(c.make, c.input, {}).complete) << c.label;
     }
@@ -172,18 +174,13 @@ TEST(ContentDecoders, DecodeInEveryPieceSize) {
 TEST(ContentDecoders, ABodyCutInsideTheCodingIsNotComplete) {
     // Every write succeeds, so only complete() tells a cut body from a whole one.
     const std::string plain = sampleText(3000);
-    struct Case {
-        const char* label;
-        DecoderFactory make;
-        std::string input;
-    };
-    const Case cases[] = {
+    const CodedCase cases[] = {
         {"gzip", factory<ZlibPushDecoder>(), gzipOf(plain)},
         {"br", factory<BrotliPushDecoder>(), brotliOf(plain)},
         {"zstd", factory<ZstdPushDecoder>(), zstdOf(plain)},
         {"chunked", factory<ChunkedPushDecoder>(), "5\r\nhello\r\n0\r\n\r\n"},
     };
-    for (const Case& c : cases) {
+    for (const CodedCase& c : cases) {
         EXPECT_TRUE(feed(c.make, c.input, {}).complete) << c.label;
         for (std::size_t keep : {std::size_t(1), c.input.size() / 2, c.input.size() - 1}) {
             const Outcome got = feed(c.make, c.input.substr(0, keep), {});
@@ -202,12 +199,7 @@ TEST(ContentDecoders, RejectCorruptData) {
     };
     // Window descriptor asking for a 1 GiB window: refused before any allocation.
     const std::string hugeWindow("\x28\xB5\x2F\xFD\x00\xA0", 6);
-    struct Case {
-        const char* label;
-        DecoderFactory make;
-        std::string input;
-    };
-    const Case cases[] = {
+    const CodedCase cases[] = {
         {"raw deflate has no wrapper", factory<ZlibPushDecoder>(), deflated(plain, -15)},
         {"gzip", factory<ZlibPushDecoder>(), corrupt(gzipOf(plain))},
         {"not compressed at all", factory<ZlibPushDecoder>(), plain},
@@ -215,7 +207,7 @@ TEST(ContentDecoders, RejectCorruptData) {
         {"zstd", factory<ZstdPushDecoder>(), corrupt(zstdOf(plain))},
         {"zstd window too large", factory<ZstdPushDecoder>(), hugeWindow},
     };
-    for (const Case& c : cases) {
+    for (const CodedCase& c : cases) {
         const Outcome got = feed(c.make, c.input, {});
         EXPECT_FALSE(got.ok) << c.label;
         EXPECT_EQ(got.error, kErrorInvalidData) << c.label;

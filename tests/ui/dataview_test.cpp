@@ -8,6 +8,7 @@
 #include "store/HttpResource.h"
 #include "store/QueuedEventDelivery.h"
 #include "support/DocumentStandIns.h"
+#include "tests/ui/FixtureStep.h"
 #include "ui/panes/BinaryView.h"
 #include "ui/panes/DataView.h"
 #include "ui/panes/HexDump.h"
@@ -20,10 +21,6 @@
 #include <cerrno>
 #include <string>
 #include <vector>
-
-#define FIXTURE_STEP(step)                                                                         \
-    if (!(step))                                                                                   \
-    qFatal("%s failed: %s", #step, errorText(lastError()).c_str())
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include "store/HttpResource.h"
 #include "support/Compression.h"
 #include "support/DocumentStandIns.h"
+#include "tests/ui/FixtureStep.h"
 #include "ui/browser/Export.h"
 #include "ui/browser/ExportCommands.h"
 #include "ui/browser/ExportDialogs.h"
@@ -35,10 +36,6 @@
 #include <random>
 
 #include <sys/stat.h>
-
-#define FIXTURE_STEP(step)                                                                         \
-    if (!(step))                                                                                   \
-    qFatal("%s failed: %s", #step, errorText(lastError()).c_str())
 
 // Byte strings compared as QByteArray, which a failure prints.
 #define QCOMPARE_BYTES(actual, expected)                                                           \

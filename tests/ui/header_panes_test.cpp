@@ -8,6 +8,8 @@
 #include "store/Document.h"
 #include "store/HttpResource.h"
 #include "support/DocumentStandIns.h"
+#include "support/OriginServer.h"
+#include "tests/ui/FixtureStep.h"
 #include "ui/panes/AddressParameterView.h"
 #include "ui/panes/RequestHeaderView.h"
 #include "ui/panes/ResponseHeaderView.h"
@@ -28,17 +30,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <memory>
-#include <thread>
-
-#define FIXTURE_STEP(step)                                                                         \
-    if (!(step))                                                                                   \
-    qFatal("%s failed: %s", #step, errorText(lastError()).c_str())
 
 namespace {
 
@@ -58,55 +50,6 @@ QStringList rowsOf(const HeaderListPane& pane) {
 class QuietUi : public ScriptedDocumentUi {
 public:
     void showMessage(const std::string& text) override { qWarning("message: %s", text.c_str()); }
-};
-
-// One connection on an ephemeral 127.0.0.1 port: reads the request head and
-// answers with `response`.
-class OneShotOrigin {
-public:
-    explicit OneShotOrigin(std::string response) : response_(std::move(response)) {
-        listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        FIXTURE_STEP(::bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
-        FIXTURE_STEP(::listen(listen_, 4) == 0);
-        socklen_t length = sizeof address;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~OneShotOrigin() {
-        ::shutdown(listen_, SHUT_RDWR);
-        thread_.join();
-        ::close(listen_);
-    }
-    int port = 0;
-
-private:
-    void serve() {
-        const int client = ::accept(listen_, nullptr, nullptr);
-        if (client < 0)
-            return;
-        std::string head;
-        char piece[4096];
-        while (head.find("\r\n\r\n") == std::string::npos) {
-            const ssize_t n = ::recv(client, piece, sizeof piece, 0);
-            if (n <= 0)
-                break;
-            head.append(piece, std::size_t(n));
-        }
-        for (std::size_t sent = 0; sent < response_.size();) {
-            const ssize_t n = ::send(client, response_.data() + sent, response_.size() - sent, 0);
-            if (n <= 0)
-                break;
-            sent += std::size_t(n);
-        }
-        ::close(client);
-    }
-    std::string response_;
-    int listen_ = -1;
-    std::thread thread_;
 };
 
 } // namespace
@@ -168,19 +111,20 @@ void HeaderPanesTest::cleanupTestCase() {
 
 void HeaderPanesTest::panesShowTheCapturedExchange() {
     const std::string body = "<html><body>结果</body></html>";
-    OneShotOrigin origin("HTTP/1.1 200 OK\r\nServer: origin/1.0\r\n"
-                         "Content-Type: text/html; charset=utf-8\r\n"
-                         "Content-Length: " +
-                         std::to_string(body.size()) +
-                         "\r\nSet-Cookie: sid=7f3a; Path=/; HttpOnly\r\n"
-                         "Cache-Control: private, max-age=60\r\n\r\n" +
-                         body);
+    OriginServer origin(OriginServer::reply("HTTP/1.1 200 OK\r\nServer: origin/1.0\r\n"
+                                            "Content-Type: text/html; charset=utf-8\r\n"
+                                            "Content-Length: " +
+                                                std::to_string(body.size()) +
+                                                "\r\nSet-Cookie: sid=7f3a; Path=/; HttpOnly\r\n"
+                                                "Cache-Control: private, max-age=60\r\n\r\n" +
+                                                body,
+                                            false));
     document->proxy.manageSystemSettings = false;
     document->proxy.configuredPort = 0;
     QVERIFY2(document->startCapture(), errorText(lastError()).c_str());
     const QString url = QStringLiteral("http://127.0.0.1:%1/search?q=%E4%B8%AD%E6%96%87&"
                                        "lang=zh-CN&page=2")
-                            .arg(origin.port);
+                            .arg(origin.port());
     QProcess curl;
     curl.start("curl", {"--silent", "--show-error", "--max-time", "30", "--noproxy", "", "--proxy",
                         QStringLiteral("http://127.0.0.1:%1").arg(document->proxy.port()),
@@ -218,7 +162,7 @@ void HeaderPanesTest::panesShowTheCapturedExchange() {
                  requestRows.value(1).endsWith(
                      "/search?q=%E4%B8%AD%E6%96%87&lang=zh-CN&page=2 HTTP/1.1"),
              qPrintable(requestRows.value(1)));
-    const QStringList sent{"Host", QStringLiteral("127.0.0.1:%1").arg(origin.port), "User-Agent",
+    const QStringList sent{"Host", QStringLiteral("127.0.0.1:%1").arg(origin.port()), "User-Agent",
                            "Mozilla/5.0 (X11; Linux x86_64)"};
     QCOMPARE(requestRows.mid(2, 4), sent);
     QVERIFY(requestRows.contains("Accept-Language") && requestRows.contains("zh-CN,zh;q=0.9") &&

@@ -5,6 +5,7 @@
 #include "resources/StringTable.h"
 #include "store/CacheFolder.h"
 #include "store/HttpResource.h"
+#include "tests/ui/FixtureStep.h"
 #include "ui/panes/Charset.h"
 #include "ui/panes/Image.h"
 #include "ui/panes/ImageView.h"
@@ -24,10 +25,6 @@
 #include <zlib.h>
 
 // A failed step of building a fixture names itself and the error.
-#define FIXTURE_STEP(step)                                                                         \
-    if (!(step))                                                                                   \
-    qFatal("%s failed: %s", #step, errorText(lastError()).c_str())
-
 namespace {
 
 QByteArray pngBytes(const QImage& image) {
