@@ -4,6 +4,7 @@
 
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QToolTip>
 #include <QtTest>
 #include <deque>
 
@@ -117,6 +118,7 @@ private slots:
     void keysMoveSelectAndCheck();
     void rightClickAndNotifications();
     void headerClickSortsAndShowsArrow();
+    void cutCellsShowTheirWholeText();
     void headerAndRowsScrollTogether();
     void selectedRowColoursFollowFocus();
     void render();
@@ -227,6 +229,30 @@ void ListTreeWidgetTest::rightClickAndNotifications() {
     QCOMPARE(deleted.count(), 4);
     QCOMPARE(caret.last().at(2).value<ListTreeItem>(), ListTreeItem(nullptr));
     QCOMPARE(deleted.first().at(1).value<quintptr>(), reinterpret_cast<quintptr>(&fx.rows.back()));
+}
+
+void ListTreeWidgetTest::cutCellsShowTheirWholeText() {
+    Fixture fx;
+    const std::string longType = "application/vnd.openxmlformats-officedocument.spreadsheetml";
+    ListTreeItem cut = fx.add(nullptr, {"report.xlsx", longType, "1 KB", 1});
+    ListTreeItem whole = fx.add(nullptr, {"a.css", "text/css", "1 KB", 2});
+    fx.settle();
+    fx.view.activateWindow();
+    QWidget* viewport = fx.view.tree->viewport();
+    auto hover = [&](ListTreeItem item, int x) {
+        const QPoint pos = fx.at(item, x);
+        QHelpEvent help(QEvent::ToolTip, pos, viewport->mapToGlobal(pos));
+        QCoreApplication::sendEvent(viewport, &help);
+    };
+    hover(cut, 220 + 75);
+    QTRY_VERIFY(QToolTip::isVisible());
+    QCOMPARE(QToolTip::text(), QString::fromStdString(longType));
+    // A cell that fits, or another column of the same row, has nothing more to show.
+    hover(whole, 220 + 75);
+    QTRY_VERIFY(!QToolTip::isVisible());
+    hover(cut, 220 + 150 + 40);
+    QCoreApplication::processEvents();
+    QVERIFY(!QToolTip::isVisible());
 }
 
 void ListTreeWidgetTest::headerClickSortsAndShowsArrow() {

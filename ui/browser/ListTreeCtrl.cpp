@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 
 namespace {
 
@@ -213,6 +214,27 @@ void ListTreeCtrl::paintEvent(QPaintEvent*) {
             break;
         paintRow(p, item, QRect(0, i * ih, viewport()->width(), ih));
     }
+}
+
+bool ListTreeCtrl::viewportEvent(QEvent* event) {
+    if (event->type() != QEvent::ToolTip || !owner_)
+        return QAbstractScrollArea::viewportEvent(event);
+    // A cell cut short by its column shows its whole text under the pointer.
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const Hit hit = hitTest(help->pos());
+    QString text;
+    QRect cell;
+    if (hit.item) {
+        const QRect row = itemRect(hit.item, false);
+        const QRect label(rowGeometry(hit.item).labelLeft, row.top(), labelWidth(hit.item),
+                          row.height());
+        text = owner_->cutCellText(hit.item, help->pos().x(), label, cell);
+    }
+    if (text.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(help->globalPos(), text, viewport(), cell);
+    return true;
 }
 
 void ListTreeCtrl::paintRow(QPainter& p, ListTreeItem item, const QRect& rc) {

@@ -237,6 +237,29 @@ void ListTreeView::RecalcLayout() {
     update();
 }
 
+QString ListTreeView::cutCellText(ListTreeItem item, int x, const QRect& label, QRect& cell) const {
+    std::vector<int> widths;
+    widths.reserve(columns.size());
+    for (const ColumnInfo& c : columns)
+        widths.push_back(c.width);
+    const std::vector<CellSpan> spans = cellSpans(label.left(), widths);
+    for (std::size_t i = 0; i < spans.size(); ++i) {
+        const CellSpan& s = spans[i];
+        if (x < s.left || x >= s.right)
+            continue;
+        const QString text =
+            adaptor ? shownText(adaptor->GetItemText(tree->itemData(item), static_cast<int>(i)))
+                    : QString::fromUtf8(tree->itemText(item))
+                          .split(QLatin1Char('\t'))
+                          .value(static_cast<int>(i));
+        if (tree->fontMetrics().horizontalAdvance(text) <= s.right - s.left)
+            return {};
+        cell = QRect(s.left, label.top(), s.right - s.left, label.height());
+        return text;
+    }
+    return {};
+}
+
 void ListTreeView::paintCells(QPainter& painter, ListTreeItem item, const QRect& rc,
                               const QRect& label) {
     if (rc.isEmpty())

@@ -51,6 +51,9 @@ public:
 
     // Paints a row's cells over what the tree drew; rc and label in tree coordinates.
     void paintCells(QPainter& painter, ListTreeItem item, const QRect& rc, const QRect& label);
+    // The whole text of the cell at x when the row shows it cut short, else empty; `cell`
+    // receives the cell's rectangle.
+    QString cutCellText(ListTreeItem item, int x, const QRect& label, QRect& cell) const;
 
     ListTreeHeader* header = nullptr;
     QHeaderView* fillerHeader = nullptr;
