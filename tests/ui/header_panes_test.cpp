@@ -28,6 +28,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <QTreeWidget>
 
 #include <memory>
@@ -91,6 +92,7 @@ private slots:
     void parameterRows_data();
     void parameterRows();
     void copyCommands();
+    void cutCellsShowTheirWholeText();
     void columnWidthsPersist();
     void rightClickInsideNeverReachesTheDockingMenu();
     void hugeHeadsStayUsable();
@@ -243,6 +245,32 @@ void HeaderPanesTest::parameterRows() {
     document->setCurrentResource(
         add("GET " + target.toStdString() + " HTTP/1.1\r\nHost: h\r\n", "HTTP/1.1 200 OK\r\n"));
     QCOMPARE(rowsOf(pane), rows);
+}
+
+void HeaderPanesTest::cutCellsShowTheirWholeText() {
+    RequestHeaderView pane;
+    pane.attach(document.get());
+    pane.resize(400, 300);
+    pane.show();
+    pane.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&pane));
+    document->setCurrentResource(add("GET http://h/ HTTP/1.1\r\nHost: h\r\n"
+                                     "X-A-Rather-Long-Field-Name: 1\r\n",
+                                     "HTTP/1.1 200 OK\r\n"));
+    QTreeWidget* list = pane.list();
+    QTreeWidgetItem* longName = list->topLevelItem(2);
+    QCOMPARE(longName->text(0), QString("X-A-Rather-Long-Field-Name"));
+    auto hover = [list](QTreeWidgetItem* item, int column) {
+        const QPoint pos = list->visualItemRect(item).topLeft() +
+                           QPoint(list->header()->sectionPosition(column) + 5, 3);
+        QHelpEvent help(QEvent::ToolTip, pos, list->viewport()->mapToGlobal(pos));
+        QCoreApplication::sendEvent(list->viewport(), &help);
+    };
+    hover(longName, 0);
+    QTRY_VERIFY(QToolTip::isVisible());
+    QCOMPARE(QToolTip::text(), QString("X-A-Rather-Long-Field-Name"));
+    hover(list->topLevelItem(1), 0); // "Host" fits
+    QTRY_VERIFY(!QToolTip::isVisible());
 }
 
 void HeaderPanesTest::copyCommands() {

@@ -9,9 +9,12 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QMenu>
 #include <QPainter>
+#include <QStyle>
 #include <QStyleOptionHeader>
+#include <QToolTip>
 #include <QTreeWidget>
 
 #include <cerrno>
@@ -76,6 +79,7 @@ HeaderListPane::HeaderListPane(const QString& title, std::string widthSection, b
     list_->setColumnCount(kColumnCount);
     list_->setHeaderLabels({text(IDS_HEADER_FIELD), text(IDS_HEADER_VALUE)});
     list_->setRootIsDecorated(false);
+    list_->viewport()->installEventFilter(this);
     list_->setItemsExpandable(false);
     list_->setUniformRowHeights(true);
     list_->setAllColumnsShowFocus(true);
@@ -126,6 +130,27 @@ void HeaderListPane::saveColumnWidths() {
     ProfileSettings profile;
     for (int column = 0; column < kColumnCount; ++column)
         profile.writeInt(widthSection_, kWidthNames[column], list_->columnWidth(column));
+}
+
+bool HeaderListPane::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != list_->viewport() || event->type() != QEvent::ToolTip)
+        return DockablePane::eventFilter(watched, event);
+    // A name or value cut short by its column shows itself whole under the pointer.
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = list_->indexAt(help->pos());
+    const QTreeWidgetItem* item = list_->itemFromIndex(index);
+    if (item) {
+        const QString shown = item->text(index.column());
+        const QRect cell = list_->visualRect(index);
+        // The cell's own margins take a few pixels of its width.
+        const int margin = 2 * (list_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
+        if (list_->fontMetrics().horizontalAdvance(shown) > cell.width() - margin) {
+            QToolTip::showText(help->globalPos(), shown, list_->viewport(), cell);
+            return true;
+        }
+    }
+    QToolTip::hideText();
+    return true;
 }
 
 void HeaderListPane::clearRows() {

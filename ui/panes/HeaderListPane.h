@@ -50,6 +50,7 @@ public:
     static QString cellText(const QTreeWidgetItem* item, int column);
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void clearRows();
     void addRow(const QString& name, const QString& value);
 
