@@ -260,8 +260,9 @@ private:
             painter.drawPath(tab);
         }
         const int iconSize = 18;
-        icon().paint(&painter, QRect(11, (height() - iconSize) / 2, iconSize, iconSize));
-        drawMenuArrow(painter, QPointF(width() - 14, height() / 2.0 + 0.5), look.appText);
+        // No drop-down arrow: the button opens the About box, there is no menu behind it.
+        icon().paint(&painter, QRect((width() - iconSize) / 2, (height() - iconSize) / 2, iconSize,
+                                     iconSize));
     }
 
     Shape shape_;
