@@ -723,6 +723,8 @@ private slots:
         driver.steps.push_back([&](QWidget* w) {
             auto* dialog = qobject_cast<QFileDialog*>(w);
             QVERIFY(dialog);
+            // Opens where the user exported last, not in the working folder.
+            QCOMPARE(dialog->directory().absolutePath(), QDir(outDir->path()).absolutePath());
             dialog->setDirectory(outDir->path());
             dialog->selectFile(outDir->path() + "/all");
             static_cast<QDialog*>(dialog)->accept(); // as the Save or Choose button does

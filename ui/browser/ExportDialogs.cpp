@@ -3,13 +3,23 @@
 #include "ui/shell/MessageBoxes.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 
 namespace {
 
 std::string localPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
+}
+
+// Where the next export dialog opens: the home folder at first, then the
+// folder the user last exported into, not whatever folder the program was
+// started from.
+QString& exportDirectory() {
+    static QString directory = QDir::homePath();
+    return directory;
 }
 
 // A box shown during a long walk gets the normal pointer back while it is up.
@@ -43,8 +53,10 @@ bool ExportDialogs::chooseFolder(std::string& folder) {
     QFileDialog dialog(parent_);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly);
+    dialog.setDirectory(exportDirectory());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
+    exportDirectory() = dialog.selectedFiles().constFirst();
     folder = localPath(dialog.selectedFiles().constFirst());
     return true;
 }
@@ -53,10 +65,12 @@ bool ExportDialogs::chooseSaveFile(const std::string& defaultName, std::string& 
     QFileDialog dialog(parent_);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDirectory(exportDirectory());
     if (!defaultName.empty())
         dialog.selectFile(QFile::decodeName(QByteArray::fromStdString(defaultName)));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
+    exportDirectory() = QFileInfo(dialog.selectedFiles().constFirst()).absolutePath();
     path = localPath(dialog.selectedFiles().constFirst());
     return true;
 }
