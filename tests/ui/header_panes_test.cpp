@@ -53,6 +53,14 @@ public:
     void showMessage(const std::string& text) override { qWarning("message: %s", text.c_str()); }
 };
 
+// Tool tips and shortcuts need the pane shown and holding the focus.
+bool showActive(QWidget& pane) {
+    pane.resize(400, 300);
+    pane.show();
+    pane.activateWindow();
+    return QTest::qWaitForWindowActive(&pane);
+}
+
 } // namespace
 
 class HeaderPanesTest : public QObject {
@@ -250,10 +258,7 @@ void HeaderPanesTest::parameterRows() {
 void HeaderPanesTest::cutCellsShowTheirWholeText() {
     RequestHeaderView pane;
     pane.attach(document.get());
-    pane.resize(400, 300);
-    pane.show();
-    pane.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&pane));
+    QVERIFY(showActive(pane));
     document->setCurrentResource(add("GET http://h/ HTTP/1.1\r\nHost: h\r\n"
                                      "X-A-Rather-Long-Field-Name: 1\r\n",
                                      "HTTP/1.1 200 OK\r\n"));
@@ -276,10 +281,7 @@ void HeaderPanesTest::cutCellsShowTheirWholeText() {
 void HeaderPanesTest::copyCommands() {
     RequestHeaderView pane;
     pane.attach(document.get());
-    pane.resize(400, 300);
-    pane.show();
-    pane.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&pane));
+    QVERIFY(showActive(pane));
     QClipboard* clipboard = QGuiApplication::clipboard();
 
     auto enabled = [&pane] {
