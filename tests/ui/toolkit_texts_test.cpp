@@ -2,6 +2,7 @@
 
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QtTest>
@@ -15,6 +16,8 @@ private slots:
         QDialogButtonBox before(QDialogButtonBox::Cancel);
         const QString english = before.button(QDialogButtonBox::Cancel)->text();
 
+        // Installed by scripts/setup (qt6-translations-l10n); a missing file is a setup gap.
+        QVERIFY2(QFileInfo::exists(toolkitTextsFile()), qPrintable(toolkitTextsFile()));
         QVERIFY(installToolkitTexts(*QCoreApplication::instance()));
         QDialogButtonBox after(QDialogButtonBox::Cancel);
         QVERIFY(after.button(QDialogButtonBox::Cancel)->text() != english);

@@ -1,17 +1,19 @@
 #include "ui/shell/ToolkitTexts.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QLibraryInfo>
-#include <QLocale>
 #include <QTranslator>
+
+QString toolkitTextsFile() {
+    // The program speaks simplified Chinese whatever the desktop's language is.
+    return QDir(QLibraryInfo::path(QLibraryInfo::TranslationsPath))
+        .filePath(QStringLiteral("qtbase_zh_CN.qm"));
+}
 
 bool installToolkitTexts(QCoreApplication& application) {
     auto* translator = new QTranslator(&application);
-    // The program speaks simplified Chinese whatever the desktop's language is.
-    if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
-                          QStringLiteral("_"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
-        !QCoreApplication::installTranslator(translator)) {
+    if (!translator->load(toolkitTextsFile()) || !QCoreApplication::installTranslator(translator)) {
         delete translator;
         return false;
     }

@@ -27,6 +27,7 @@
 #include <QUuid>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdint>
 #include <fcntl.h>
 #include <unistd.h>
@@ -176,7 +177,11 @@ void WebSnagger::createApplication() {
     QApplication::setApplicationVersion(productVersion);
     QGuiApplication::setDesktopFileName(QStringLiteral("tidewell"));
     loadProgramResources();
-    installToolkitTexts(*application_);
+    if (!installToolkitTexts(*application_))
+        std::fprintf(stderr,
+                     "tidewell: cannot load the toolkit's Chinese texts from %s (Debian package "
+                     "qt6-translations-l10n); file dialogs and standard buttons stay English\n",
+                     qPrintable(toolkitTextsFile()));
     QIcon icon;
     for (int size : {16, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/tidewell/icons/tidewell-%1.png").arg(size));
