@@ -1,0 +1,235 @@
+#include "sysproxy/SettingsFile.h"
+#include "tls/BrowserLauncher.h"
+#include "tls/CertificateAuthority.h"
+#include "tls/Subprocess.h"
+#include "tls/TrustStore.h"
+
+#include "support/ScopedDataHome.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+namespace {
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeText(const std::string& path, const std::string& text) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string certutil(const std::vector<std::string>& arguments) {
+    std::vector<std::string> command = {"certutil"};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    std::string output;
+    EXPECT_EQ(runProgram(command, output), 0) << output;
+    return output;
+}
+
+void makeDatabase(const std::string& folder) {
+    std::filesystem::create_directories(folder);
+    certutil({"-N", "--empty-password", "-d", "sql:" + folder});
+}
+
+std::string listing(const std::string& folder) {
+    return certutil({"-L", "-d", "sql:" + folder});
+}
+
+// The trust flags the database shows for `nickname`, empty when it has none.
+std::string trustOf(const std::string& folder, const std::string& nickname) {
+    std::istringstream lines(listing(folder));
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind(nickname, 0) != 0)
+            continue;
+        const std::size_t end = line.find_last_not_of(' ');
+        const std::size_t start = line.find_last_of(' ', end);
+        return line.substr(start + 1, end - start);
+    }
+    return {};
+}
+
+class TrustStores : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(root.create("tester@test"));
+        writeText(pem, root.certificatePem());
+        nickname = TrustStore::nickname(root);
+    }
+
+    TempFolder home;
+    SettingsFile journal{home.path() + "/Tidewell.conf"};
+    TrustStore store{journal, home.path()};
+    CertificateAuthority root;
+    std::string pem = home.path() + "/root.pem";
+    std::string nickname;
+};
+
+TEST_F(TrustStores, InstallsWhereBrowsersLookAndRemovalRestoresEveryDatabase) {
+    const std::string chromium = home.path() + "/.pki/nssdb";
+    const std::string firefox = home.path() + "/.mozilla/firefox/abc.default";
+    const std::string unstarted = home.path() + "/elsewhere/work";
+    const std::string snap = home.path() + "/snap/firefox/common/.mozilla/firefox/snap.default";
+    makeDatabase(chromium);
+    makeDatabase(firefox);
+    makeDatabase(snap);
+    std::filesystem::create_directories(unstarted);
+    // Somebody else's root already in Chromium's database stays as it is.
+    CertificateAuthority other;
+    ASSERT_TRUE(other.create("other@test"));
+    writeText(home.path() + "/other.pem", other.certificatePem());
+    certutil({"-A", "-n", "Other CA", "-t", "CT,C,C", "-i", home.path() + "/other.pem", "-d",
+              "sql:" + chromium});
+    writeText(home.path() + "/.mozilla/firefox/profiles.ini",
+              "[General]\nStartWithLastProfile=1\n\n"
+              "[Profile0]\nName=default\nIsRelative=1\nPath=abc.default\nDefault=1\n\n"
+              "[Profile1]\r\nName=work\r\nIsRelative=0\r\nPath=" +
+                  unstarted +
+                  "\r\n\r\n"
+                  "[Profile2]\nName=gone\nIsRelative=1\nPath=gone.default\n\n"
+                  "[Install4F96D1932A9F858E]\nDefault=abc.default\n");
+    writeText(home.path() + "/snap/firefox/common/.mozilla/firefox/profiles.ini",
+              "[Profile0]\nName=snap\nPath=snap.default\n");
+
+    const std::vector<NssDatabase> found = store.databases();
+    ASSERT_EQ(found.size(), 4u);
+    EXPECT_EQ(found[0].folder, chromium);
+    EXPECT_EQ(found[0].browser, "Chromium");
+    EXPECT_EQ(found[1].folder, firefox);
+    EXPECT_EQ(found[1].profile, "default");
+    EXPECT_EQ(found[2].folder, unstarted);
+    EXPECT_FALSE(found[2].exists);
+    EXPECT_EQ(found[3].folder, snap);
+
+    const std::string before[] = {listing(chromium), listing(firefox), listing(snap)};
+    std::vector<std::string> report;
+    ASSERT_TRUE(store.install(root, pem, store.planInstall(root), report));
+    EXPECT_EQ(report.size(), 4u);
+    for (const std::string& folder : {chromium, firefox, unstarted, snap})
+        EXPECT_EQ(trustOf(folder, nickname), "C,,") << folder;
+    EXPECT_EQ(store.installed().size(), 4u);
+    EXPECT_TRUE(store.planInstall(root).empty());
+
+    report.clear();
+    ASSERT_TRUE(store.remove(report));
+    EXPECT_EQ(report.size(), 4u);
+    EXPECT_EQ(listing(chromium), before[0]);
+    EXPECT_EQ(listing(firefox), before[1]);
+    EXPECT_EQ(listing(snap), before[2]);
+    EXPECT_EQ(trustOf(unstarted, nickname), "");
+    EXPECT_TRUE(store.installed().empty());
+    EXPECT_FALSE(journal.keyExists(TrustStore::kJournalKey));
+}
+
+TEST_F(TrustStores, LeavesWhatItDidNotAddAndForgetsDatabasesThatWent) {
+    // Newer Chromium's place, with our root added by hand beforehand.
+    const std::string chromium = home.path() + "/.local/share/pki/nssdb";
+    makeDatabase(chromium);
+    certutil({"-A", "-n", nickname, "-t", "C,,", "-i", pem, "-d", "sql:" + chromium});
+    const std::string firefox = home.path() + "/.mozilla/firefox/p.default";
+    makeDatabase(firefox);
+    writeText(home.path() + "/.mozilla/firefox/profiles.ini", "[Profile0]\nPath=p.default\n");
+
+    const std::vector<NssDatabase> plan = store.planInstall(root);
+    ASSERT_EQ(plan.size(), 1u);
+    EXPECT_EQ(plan[0].folder, firefox);
+    std::vector<std::string> report;
+    ASSERT_TRUE(store.install(root, pem, plan, report));
+
+    std::filesystem::remove_all(firefox); // the profile was deleted meanwhile
+    report.clear();
+    EXPECT_TRUE(store.remove(report));
+    EXPECT_TRUE(store.installed().empty());
+    EXPECT_EQ(trustOf(chromium, nickname), "C,,");
+}
+
+TEST_F(TrustStores, ChromiumDatabaseIsPlannedOnlyWhenChromiumIsInstalled) {
+    const std::vector<NssDatabase> found = store.databases();
+    const bool installed = !BrowserLauncher::executable(BrowserLauncher::Browser::Chromium).empty();
+    ASSERT_EQ(found.size(), installed ? 1u : 0u);
+    if (installed) {
+        EXPECT_EQ(found[0].folder, home.path() + "/.pki/nssdb");
+        EXPECT_FALSE(found[0].exists);
+    }
+}
+
+// Stand-in browsers that write down how they were started and what their
+// profile holds, then exit.
+class Launches : public TrustStores {
+protected:
+    void SetUp() override {
+        TrustStores::SetUp();
+        const std::string script = "#!/bin/sh\n"
+                                   "out=" +
+                                   home.path() +
+                                   "/seen\n"
+                                   "printf '%s\\n' \"$@\" > \"$out.args\"\n"
+                                   "for a; do case $prev in --profile) p=$a;; esac; prev=$a; "
+                                   "case $a in --user-data-dir=*) p=${a#*=};; esac; done\n"
+                                   "echo \"$p\" > \"$out.profile\"\n"
+                                   "[ -f \"$p/user.js\" ] && cp \"$p/user.js\" \"$out.prefs\"\n"
+                                   "[ -f \"$p/cert9.db\" ] && certutil -L -d sql:\"$p\" > "
+                                   "\"$out.certs\"\n"
+                                   "exit 0\n";
+        for (const char* name : {"chromium", "firefox"}) {
+            writeText(bin.path() + "/" + name, script);
+            ::chmod((bin.path() + "/" + name).c_str(), 0755);
+        }
+    }
+
+    BrowserLauncher::Launched launch(BrowserLauncher::Browser browser) {
+        BrowserLauncher::Launched launched;
+        EXPECT_TRUE(BrowserLauncher::launch(browser, "127.0.0.1", 2861, root, pem, {"--extra"},
+                                            "https://example.test/", false, launched));
+        int status = 0;
+        EXPECT_EQ(::waitpid(launched.watcher, &status, 0), launched.watcher);
+        return launched;
+    }
+
+    TempFolder bin;
+    ScopedEnv homeEnv{"HOME", home.path().c_str()};
+    ScopedEnv path{"PATH", (bin.path() + ":" + std::getenv("PATH")).c_str()};
+};
+
+TEST_F(Launches, ChromiumGetsItsOwnProfileProxyAndRootKeyHash) {
+    const auto launched = launch(BrowserLauncher::Browser::Chromium);
+    const std::string args = readText(home.path() + "/seen.args");
+    for (const std::string& expected :
+         {"--user-data-dir=" + launched.profile + "\n",
+          std::string("--proxy-server=http://127.0.0.1:2861\n"),
+          "--ignore-certificate-errors-spki-list=" + root.spkiHash() + "\n",
+          std::string("--extra\nhttps://example.test/\n")})
+        EXPECT_NE(args.find(expected), std::string::npos) << expected << " in\n" << args;
+    EXPECT_EQ(readText(home.path() + "/seen.profile"), launched.profile + "\n");
+    EXPECT_FALSE(std::filesystem::exists(launched.profile)); // gone with the browser
+}
+
+TEST_F(Launches, FirefoxProfileTrustsTheRootAndPointsAtTheListener) {
+    const auto launched = launch(BrowserLauncher::Browser::Firefox);
+    const std::string args = readText(home.path() + "/seen.args");
+    EXPECT_NE(args.find("--profile\n" + launched.profile + "\n--extra\nhttps://example.test/\n"),
+              std::string::npos)
+        << args;
+    const std::string prefs = readText(home.path() + "/seen.prefs");
+    for (const char* expected : {"user_pref(\"network.proxy.type\", 1);",
+                                 "user_pref(\"network.proxy.http\", \"127.0.0.1\");",
+                                 "user_pref(\"network.proxy.ssl_port\", 2861);",
+                                 "user_pref(\"network.proxy.allow_hijacking_localhost\", true);"})
+        EXPECT_NE(prefs.find(expected), std::string::npos) << expected;
+    const std::string certs = readText(home.path() + "/seen.certs");
+    EXPECT_NE(certs.find(nickname), std::string::npos) << certs;
+    EXPECT_NE(certs.find("C,,"), std::string::npos) << certs;
+    EXPECT_FALSE(std::filesystem::exists(launched.profile));
+    // Nothing of the user's own was touched.
+    EXPECT_TRUE(store.installed().empty());
+    EXPECT_FALSE(std::filesystem::exists(home.path() + "/.pki"));
+}
+
+} // namespace

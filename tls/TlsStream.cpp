@@ -1,0 +1,337 @@
+#include "tls/TlsStream.h"
+
+#include "engine/Platform.h"
+#include "engine/SystemCall.h"
+#include "tls/CertificateAuthority.h"
+#include "tls/HostName.h"
+#include "tls/TlsError.h"
+
+#include <openssl/err.h>
+#include <openssl/x509v3.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <sys/socket.h>
+
+namespace {
+
+constexpr unsigned char kAlpnHttp11[] = {8, 'h', 't', 't', 'p', '/', '1', '.', '1'};
+
+// OpenSSL's own socket BIO writes with write(), which raises SIGPIPE when the
+// peer has gone; a peer that went away must cost an error, not the process.
+int bioWrite(BIO* bio, const char* data, int size) {
+    BIO_clear_retry_flags(bio);
+    const int fd = int(reinterpret_cast<std::intptr_t>(BIO_get_data(bio)));
+    const ssize_t n =
+        retryInterrupted([&] { return ::send(fd, data, std::size_t(size), MSG_NOSIGNAL); });
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        BIO_set_retry_write(bio);
+    return int(n);
+}
+
+int bioRead(BIO* bio, char* data, int size) {
+    BIO_clear_retry_flags(bio);
+    const int fd = int(reinterpret_cast<std::intptr_t>(BIO_get_data(bio)));
+    const ssize_t n = retryInterrupted([&] { return ::recv(fd, data, std::size_t(size), 0); });
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        BIO_set_retry_read(bio);
+    return int(n);
+}
+
+int bioPuts(BIO* bio, const char* text) {
+    return bioWrite(bio, text, int(std::strlen(text)));
+}
+
+long bioControl(BIO* bio, int command, long, void* pointer) {
+    switch (command) {
+    case BIO_CTRL_FLUSH:
+        return 1;
+    case BIO_C_GET_FD:
+        if (pointer)
+            *static_cast<int*>(pointer) = int(reinterpret_cast<std::intptr_t>(BIO_get_data(bio)));
+        return long(reinterpret_cast<std::intptr_t>(BIO_get_data(bio)));
+    default:
+        return 0;
+    }
+}
+
+int bioCreate(BIO* bio) {
+    BIO_set_init(bio, 1);
+    return 1;
+}
+
+const BIO_METHOD* socketMethod() {
+    static BIO_METHOD* method = [] {
+        BIO_METHOD* m = BIO_meth_new(
+            BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR, "tidewell socket");
+        BIO_meth_set_write(m, bioWrite);
+        BIO_meth_set_read(m, bioRead);
+        BIO_meth_set_puts(m, bioPuts);
+        BIO_meth_set_ctrl(m, bioControl);
+        BIO_meth_set_create(m, bioCreate);
+        return m;
+    }();
+    return method;
+}
+
+// A new SSL on `socket` (not owned), or null.
+SslPtr newSsl(SSL_CTX* context, int socket) {
+    SslPtr ssl(SSL_new(context));
+    BIO* bio = BIO_new(socketMethod());
+    if (!ssl || !bio) {
+        BIO_free(bio);
+        return nullptr;
+    }
+    BIO_set_data(bio, reinterpret_cast<void*>(std::intptr_t(socket)));
+    SSL_set_bio(ssl.get(), bio, bio);
+    return ssl;
+}
+
+// Why a call on `ssl` returned `result`, as lastError() and text.
+void recordFailure(SSL* ssl, int result, std::uint32_t protocolError, std::string* detail) {
+    const int savedErrno = errno;
+    const int kind = SSL_get_error(ssl, result);
+    std::string text = takeOpenSslError();
+    if (kind == SSL_ERROR_WANT_READ || kind == SSL_ERROR_WANT_WRITE) {
+        setLastError(ETIMEDOUT);
+    } else if (kind == SSL_ERROR_SYSCALL && savedErrno != 0) {
+        setLastError(std::uint32_t(savedErrno));
+        if (text.empty())
+            text = std::strerror(savedErrno);
+    } else if (kind == SSL_ERROR_SYSCALL || kind == SSL_ERROR_ZERO_RETURN) {
+        setLastError(kErrorDataIncomplete);
+        if (text.empty())
+            text = "connection closed during the handshake";
+    } else {
+        setLastError(protocolError);
+    }
+    if (detail)
+        *detail = text;
+}
+
+std::uint32_t verifyErrorCode(long result) {
+    switch (result) {
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_CERT_UNTRUSTED:
+    case X509_V_ERR_CERT_REJECTED:
+        return kErrorOriginUntrusted;
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return kErrorOriginExpired;
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        return kErrorOriginNameMismatch;
+    default:
+        return kErrorOriginCertificate;
+    }
+}
+
+// What the client-hello callback needs while one handshake runs.
+struct AcceptState {
+    HostCertificateCache* certificates;
+    const std::string* fallbackHost;
+    std::string serverName;
+    std::shared_ptr<const HostCertificate> certificate;
+    std::uint32_t failure = 0;
+};
+
+int onClientHello(SSL* ssl, int* alert, void*) {
+    auto* state = static_cast<AcceptState*>(SSL_get_app_data(ssl));
+    const unsigned char* data = nullptr;
+    std::size_t length = 0;
+    std::string name;
+    if (SSL_client_hello_get0_ext(ssl, TLSEXT_TYPE_server_name, &data, &length) == 1 &&
+        parseServerNameExtension(data, length, name))
+        state->serverName = name;
+    std::string normal;
+    const std::string& wanted =
+        classifyHost(state->serverName, normal) == HostKind::Dns ? normal : *state->fallbackHost;
+    state->certificate = state->certificates->get(wanted);
+    if (!state->certificate ||
+        SSL_use_cert_and_key(ssl, state->certificate->certificate.get(),
+                             state->certificate->key.get(), nullptr, 1) != 1) {
+        state->failure = state->certificate ? kErrorClientHandshake : lastError();
+        *alert = SSL_AD_INTERNAL_ERROR;
+        return SSL_CLIENT_HELLO_ERROR;
+    }
+    return SSL_CLIENT_HELLO_SUCCESS;
+}
+
+int onAlpn(SSL*, const unsigned char** out, unsigned char* outLength, const unsigned char* in,
+           unsigned inLength, void*) {
+    unsigned char* chosen = nullptr;
+    if (SSL_select_next_proto(&chosen, outLength, kAlpnHttp11, sizeof kAlpnHttp11, in, inLength) !=
+        OPENSSL_NPN_NEGOTIATED)
+        return SSL_TLSEXT_ERR_NOACK; // no protocol named: HTTP/1.1 all the same
+    *out = chosen;
+    return SSL_TLSEXT_ERR_OK;
+}
+
+bool refusedOurCertificate(unsigned long code) {
+    if (ERR_GET_LIB(code) != ERR_LIB_SSL)
+        return false;
+    const int reason = ERR_GET_REASON(code);
+    return reason == SSL_R_TLSV1_ALERT_UNKNOWN_CA || reason == SSL_R_SSLV3_ALERT_BAD_CERTIFICATE ||
+           reason == SSL_R_SSLV3_ALERT_CERTIFICATE_UNKNOWN;
+}
+
+} // namespace
+
+std::int32_t TlsStream::read(void* buffer, std::int32_t count) {
+    if (count <= 0)
+        return 0;
+    std::size_t got = 0;
+    errno = 0;
+    const int result = SSL_read_ex(ssl_.get(), buffer, std::size_t(count), &got);
+    if (result == 1)
+        return std::int32_t(got);
+    const int kind = SSL_get_error(ssl_.get(), result);
+    if (kind == SSL_ERROR_ZERO_RETURN) {
+        ERR_clear_error();
+        return 0;
+    }
+    recordFailure(ssl_.get(), result, EPROTO, nullptr);
+    // A plain close without close_notify ends the stream as well.
+    if (lastError() == kErrorDataIncomplete)
+        return 0;
+    return -1;
+}
+
+bool TlsStream::write(const void* data, std::int32_t count) {
+    auto p = static_cast<const char*>(data);
+    std::size_t left = count > 0 ? std::size_t(count) : 0;
+    while (left > 0) {
+        std::size_t written = 0;
+        errno = 0;
+        const int result = SSL_write_ex(ssl_.get(), p, left, &written);
+        if (result != 1) {
+            recordFailure(ssl_.get(), result, EPROTO, nullptr);
+            if (lastError() == kErrorDataIncomplete)
+                setLastError(EPIPE);
+            return false;
+        }
+        p += written;
+        left -= written;
+    }
+    return true;
+}
+
+bool TlsStream::hasBufferedInput() const {
+    return SSL_pending(ssl_.get()) > 0;
+}
+
+void TlsStream::closeNotify() {
+    SSL_shutdown(ssl_.get());
+    ERR_clear_error();
+}
+
+std::string TlsStream::protocol() const {
+    const unsigned char* name = nullptr;
+    unsigned length = 0;
+    SSL_get0_alpn_selected(ssl_.get(), &name, &length);
+    return name ? std::string(reinterpret_cast<const char*>(name), length) : std::string();
+}
+
+TlsServerContext::TlsServerContext(HostCertificateCache& certificates)
+    : context_(SSL_CTX_new(TLS_server_method())), certificates_(certificates) {
+    if (!context_)
+        return;
+    SSL_CTX* c = context_.get();
+    SSL_CTX_set_min_proto_version(c, TLS1_2_VERSION);
+    SSL_CTX_set_options(c, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION |
+                               SSL_OP_CIPHER_SERVER_PREFERENCE);
+    SSL_CTX_set_client_hello_cb(c, onClientHello, nullptr);
+    SSL_CTX_set_alpn_select_cb(c, onAlpn, nullptr);
+}
+
+std::unique_ptr<TlsStream> TlsServerContext::accept(int socket, const std::string& fallbackHost,
+                                                    std::string* serverName, std::string* detail) {
+    ERR_clear_error();
+    SslPtr ssl = newSsl(context_.get(), socket);
+    if (!ssl) {
+        setLastError(ENOMEM);
+        return nullptr;
+    }
+    AcceptState state{&certificates_, &fallbackHost, {}, nullptr, 0};
+    SSL_set_app_data(ssl.get(), &state);
+    errno = 0;
+    const int result = SSL_accept(ssl.get());
+    SSL_set_app_data(ssl.get(), nullptr);
+    if (serverName)
+        *serverName = state.serverName;
+    if (result == 1)
+        return std::make_unique<TlsStream>(std::move(ssl), socket);
+    if (state.failure != 0) {
+        ERR_clear_error();
+        setLastError(state.failure);
+        if (detail)
+            *detail = "no certificate for " + fallbackHost;
+        return nullptr;
+    }
+    const bool refused = refusedOurCertificate(ERR_peek_last_error());
+    recordFailure(ssl.get(), result, kErrorClientHandshake, detail);
+    if (refused)
+        setLastError(kErrorClientDistrustsRoot);
+    return nullptr;
+}
+
+TlsClientContext::TlsClientContext() : context_(SSL_CTX_new(TLS_client_method())) {
+    if (!context_)
+        return;
+    SSL_CTX* c = context_.get();
+    SSL_CTX_set_options(c, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION);
+    SSL_CTX_set_verify(c, SSL_VERIFY_PEER, nullptr);
+    if (SSL_CTX_set_default_verify_paths(c) != 1 ||
+        SSL_CTX_set_alpn_protos(c, kAlpnHttp11, sizeof kAlpnHttp11) != 0)
+        context_.reset();
+    ERR_clear_error();
+}
+
+std::unique_ptr<TlsStream> TlsClientContext::connect(int socket, const std::string& host,
+                                                     std::string* detail) {
+    ERR_clear_error();
+    std::string name;
+    const HostKind kind = classifyHost(host, name);
+    if (kind == HostKind::Invalid) {
+        setLastError(kErrorOriginNameMismatch);
+        if (detail)
+            *detail = "not a host name: " + host;
+        return nullptr;
+    }
+    SslPtr ssl = newSsl(context_.get(), socket);
+    if (!ssl) {
+        setLastError(ENOMEM);
+        return nullptr;
+    }
+    bool named;
+    if (kind == HostKind::Dns)
+        named = SSL_set_tlsext_host_name(ssl.get(), name.c_str()) == 1 &&
+                SSL_set1_host(ssl.get(), name.c_str()) == 1;
+    else
+        named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl.get()), name.c_str()) == 1;
+    if (!named) {
+        setLastError(kErrorOriginHandshake);
+        if (detail)
+            *detail = takeOpenSslError();
+        return nullptr;
+    }
+    errno = 0;
+    const int result = SSL_connect(ssl.get());
+    if (result == 1)
+        return std::make_unique<TlsStream>(std::move(ssl), socket);
+    const long verified = SSL_get_verify_result(ssl.get());
+    if (verified != X509_V_OK) {
+        ERR_clear_error();
+        setLastError(verifyErrorCode(verified));
+        if (detail)
+            *detail = X509_verify_cert_error_string(verified);
+        return nullptr;
+    }
+    recordFailure(ssl.get(), result, kErrorOriginHandshake, detail);
+    return nullptr;
+}
