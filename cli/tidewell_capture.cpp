@@ -2,6 +2,7 @@
 // capturing as the desktop program's start command does, shows a live count,
 // and on SIGINT or SIGTERM stops and keeps every capture in the cache folder,
 // where the desktop program finds them at its next start.
+#include "cli/HttpsCommands.h"
 #include "engine/Platform.h"
 #include "store/CaptureLock.h"
 #include "store/Document.h"
@@ -27,15 +28,21 @@ void onStopSignal(int) {
 
 void printUsage(std::FILE* out) {
     std::fprintf(
-        out, "Usage: tidewell-capture [--port N] [--no-system-proxy]\n"
-             "\n"
-             "Runs the capturing proxy until interrupted (Ctrl+C or SIGTERM), then keeps\n"
-             "every capture in the cache folder for the desktop program.\n"
-             "\n"
-             "  --port N            first port to try (default 2861; the next free one is used;\n"
-             "                      0 takes any free port)\n"
-             "  --no-system-proxy   leave the system proxy settings alone\n"
-             "  --help              show this text\n");
+        out,
+        "Usage: tidewell-capture [--port N] [--no-system-proxy]\n"
+        "       tidewell-capture --install-ca [--yes] | --remove-ca | --export-ca FILE\n"
+        "\n"
+        "Runs the capturing proxy until interrupted (Ctrl+C or SIGTERM), then keeps\n"
+        "every capture in the cache folder for the desktop program.\n"
+        "\n"
+        "  --port N            first port to try (default 2861; the next free one is used;\n"
+        "                      0 takes any free port)\n"
+        "  --no-system-proxy   leave the system proxy settings alone\n"
+        "  --install-ca        trust Tidewell's root certificate in your browsers' certificate\n"
+        "                      databases (lists them and asks first; --yes does not ask)\n"
+        "  --remove-ca         take away exactly what --install-ca added\n"
+        "  --export-ca FILE    write the root certificate (PEM) to FILE (- for standard output)\n"
+        "  --help              show this text\n");
 }
 
 // Answers as a user who keeps everything; texts go to the terminal.
@@ -115,6 +122,9 @@ std::string describe(const Totals& t) {
 int main(int argc, char** argv) {
     int port = -1; // the proxy's own first port
     bool systemProxy = true;
+    enum class CertificateCommand { None, Install, Remove, Export } certificateCommand{};
+    std::string exportFile;
+    bool assumeYes = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -122,6 +132,15 @@ int main(int argc, char** argv) {
             return 0;
         } else if (arg == "--no-system-proxy") {
             systemProxy = false;
+        } else if (arg == "--install-ca") {
+            certificateCommand = CertificateCommand::Install;
+        } else if (arg == "--remove-ca") {
+            certificateCommand = CertificateCommand::Remove;
+        } else if (arg == "--export-ca" && i + 1 < argc) {
+            certificateCommand = CertificateCommand::Export;
+            exportFile = argv[++i];
+        } else if (arg == "--yes") {
+            assumeYes = true;
         } else if (arg == "--port" && i + 1 < argc) {
             char* end = nullptr;
             const long value = std::strtol(argv[++i], &end, 10);
@@ -135,6 +154,17 @@ int main(int argc, char** argv) {
             printUsage(stderr);
             return 2;
         }
+    }
+
+    switch (certificateCommand) {
+    case CertificateCommand::Install:
+        return installRootCertificate(assumeYes, stdin);
+    case CertificateCommand::Remove:
+        return removeRootCertificate();
+    case CertificateCommand::Export:
+        return exportRootCertificate(exportFile);
+    case CertificateCommand::None:
+        break;
     }
 
     struct sigaction action {};
