@@ -2,7 +2,7 @@
 // capturing as the desktop program's start command does, shows a live count,
 // and on SIGINT or SIGTERM stops and keeps every capture in the cache folder,
 // where the desktop program finds them at its next start.
-#include "cli/HttpsCommands.h"
+#include "cli/CertificateCommands.h"
 #include "engine/Platform.h"
 #include "store/CaptureLock.h"
 #include "store/Document.h"

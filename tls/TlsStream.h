@@ -3,7 +3,7 @@
 // toward an origin (verifying it).
 #pragma once
 
-#include "engine/Stream.h"
+#include "engine/HttpsInterceptor.h"
 #include "tls/OpenSsl.h"
 
 #include <memory>
@@ -13,7 +13,7 @@ class HostCertificateCache;
 
 // Does not own the socket (as SocketStream): its owner shuts it down, which
 // makes a call blocked on another thread fail.
-class TlsStream : public Stream {
+class TlsStream : public SecureStream {
 public:
     TlsStream(SslPtr ssl, int socket) : ssl_(std::move(ssl)), socket_(socket) {}
 
@@ -23,9 +23,9 @@ public:
     bool write(const void* data, std::int32_t count) override;
 
     // Decrypted bytes already waiting: a poll on the socket does not see them.
-    bool hasBufferedInput() const;
+    bool hasBufferedInput() const override;
     // Tells the peer this side is done (close_notify); best effort.
-    void closeNotify();
+    void closeNotify() override;
 
     int socketHandle() const { return socket_; }
     SSL* ssl() const { return ssl_.get(); }

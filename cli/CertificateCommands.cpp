@@ -1,4 +1,4 @@
-#include "cli/HttpsCommands.h"
+#include "cli/CertificateCommands.h"
 
 #include "engine/Platform.h"
 #include "sysproxy/SettingsFile.h"

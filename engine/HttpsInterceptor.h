@@ -1,0 +1,37 @@
+// What the relay asks about a CONNECT tunnel once the client has its 200:
+// whether to decrypt it, and the two TLS ends when it does. The TLS side
+// lives outside the engine (tls/), so the engine needs no TLS library.
+#pragma once
+
+#include "engine/Stream.h"
+
+#include <memory>
+#include <string>
+
+// A stream that decrypts: bytes may wait inside it where a poll() on its
+// socket cannot see them.
+class SecureStream : public Stream {
+public:
+    virtual bool hasBufferedInput() const = 0;
+    // Tells the peer this side is done; best effort.
+    virtual void closeNotify() = 0;
+};
+
+// Called on connection threads, many at once.
+class HttpsInterceptor {
+public:
+    virtual ~HttpsInterceptor() = default;
+
+    // True when a tunnel to host:port is to be decrypted.
+    virtual bool shouldDecrypt(const std::string& host, int port) = 0;
+    // Completes the client's handshake on `socket` with a certificate for
+    // the name it asks for (`connectHost` when it names none). Null with
+    // lastError(); `serverName` receives the name asked for, `detail` why.
+    virtual std::unique_ptr<SecureStream> acceptClient(int socket, const std::string& connectHost,
+                                                       std::string& serverName,
+                                                       std::string& detail) = 0;
+    // Opens TLS to the origin on `socket`, verifying it is `host`. Null with
+    // lastError() and `detail` saying why.
+    virtual std::unique_ptr<SecureStream> connectOrigin(int socket, const std::string& host,
+                                                        std::string& detail) = 0;
+};
