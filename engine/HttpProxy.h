@@ -18,6 +18,7 @@
 
 class HttpConnection;
 class HttpFilter;
+class HttpsInterceptor;
 
 // No port was free from the first one tried up to kPortSearchLength above it.
 constexpr std::uint32_t kErrorNoFreePort = customError(420);
@@ -74,6 +75,9 @@ public:
     // The user's settings as they were when capturing started: what stop
     // writes back and what routing consults.
     ProxySettings settings;
+    // Decides whether a CONNECT tunnel is decrypted; none: every tunnel is
+    // only relayed. Set before start.
+    std::shared_ptr<HttpsInterceptor> https;
 
 private:
     bool bindAndListen();

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 // A stream that decrypts: bytes may wait inside it where a poll() on its
 // socket cannot see them.
@@ -25,9 +26,11 @@ public:
     // True when a tunnel to host:port is to be decrypted.
     virtual bool shouldDecrypt(const std::string& host, int port) = 0;
     // Completes the client's handshake on `socket` with a certificate for
-    // the name it asks for (`connectHost` when it names none). Null with
+    // the name it asks for (`connectHost` when it names none); `early` are
+    // bytes of the client's already read from the socket. Null with
     // lastError(); `serverName` receives the name asked for, `detail` why.
     virtual std::unique_ptr<SecureStream> acceptClient(int socket, const std::string& connectHost,
+                                                       std::string_view early,
                                                        std::string& serverName,
                                                        std::string& detail) = 0;
     // Opens TLS to the origin on `socket`, verifying it is `host`. Null with

@@ -31,6 +31,13 @@ enum CommandId : int {
     ID_CHECK_UPDATE = 32818,
     ID_CATCH_OPTIONS = 32825,
     ID_PREVENT_CACHE = 32834,
+    // HTTPS entries of the capture options menu.
+    ID_HTTPS_DECRYPT = 32860,
+    ID_HTTPS_OPEN_BROWSER = 32861,
+    ID_HTTPS_PASS_THROUGH = 32862,
+    ID_HTTPS_INSTALL_CA = 32863,
+    ID_HTTPS_REMOVE_CA = 32864,
+    ID_HTTPS_EXPORT_CA = 32865,
 
     // Context-menu commands of the resource list; acted on directly, never routed.
     ID_COPY_ADDRESS = 32799,

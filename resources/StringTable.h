@@ -74,6 +74,28 @@ enum : unsigned {
     IDS_URL_THIRD_PARTY = 175, // %s = version
     IDS_URL_HOME = 176,        // %s = version
     IDS_HEAD_TOO_LONG = 400,
+    IDS_HTTPS_OFFER_BROWSER = 620,
+    IDS_HTTPS_INSTALL_QUESTION = 621, // %s = database lines, %s = subject, %s = fingerprint
+    IDS_HTTPS_NOTHING_TO_INSTALL = 622,
+    IDS_HTTPS_INSTALLED = 623,   // %s = database lines
+    IDS_HTTPS_NOT_CHANGED = 624, // %s = database lines with the reasons
+    IDS_HTTPS_NOTHING_TO_REMOVE = 625,
+    IDS_HTTPS_REMOVED = 626, // %s = database lines
+    IDS_HTTPS_PASS_THROUGH_HELP = 627,
+    IDS_HTTPS_PASS_THROUGH_TITLE = 628,
+    IDS_HTTPS_CHOOSE_BROWSER = 629,
+    IDS_HTTPS_CHROMIUM_DATABASE = 630, // %s = folder
+    IDS_HTTPS_FIREFOX_DATABASE = 631,  // %s = profile name, %s = folder
+    IDS_HTTPS_NEW_DATABASE = 632,
+    IDS_HTTPS_CERTIFICATE_FILTER = 633,
+    IDS_HTTPS_BAD_GATEWAY = 634, // %s = host, %s = reason, %s = OpenSSL's words
+    // Texts of the HTTPS entries of the capture options menu.
+    IDS_MENU_HTTPS_DECRYPT = 640,
+    IDS_MENU_HTTPS_OPEN_BROWSER = 641,
+    IDS_MENU_HTTPS_PASS_THROUGH = 642,
+    IDS_MENU_HTTPS_INSTALL_CA = 643,
+    IDS_MENU_HTTPS_REMOVE_CA = 644,
+    IDS_MENU_HTTPS_EXPORT_CA = 645,
     // Context menu item texts: menu id times 100 plus the item's place (from 1).
     IDS_MENU_COPY_FIELD_VALUE = 31601, // menu 316, command 32832
     IDS_MENU_COPY_HEADER = 31602,      // menu 316, command 32833

@@ -16,7 +16,8 @@ namespace {
 // interrupted; a signal meant for this shell alone leaves the browser running
 // and the profile is deleted once it ends.
 constexpr const char* kWatcherScript =
-    "profile=$1; shift; trap 'rm -rf -- \"$profile\"' EXIT; trap 'exit 130' INT TERM HUP; \"$@\"";
+    "PATH=${PATH:+$PATH:}/usr/bin:/bin; profile=$1; shift; "
+    "trap 'rm -rf -- \"$profile\"' EXIT; trap 'exit 130' INT TERM HUP; \"$@\"";
 
 bool makeProfileFolder(const char* browser, std::string& folder) {
     const char* base = std::getenv("TMPDIR");

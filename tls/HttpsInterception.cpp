@@ -47,15 +47,14 @@ bool HttpsInterception::shouldDecrypt(const std::string& host, int) {
     return !passThrough_.matches(host);
 }
 
-std::unique_ptr<SecureStream> HttpsInterception::acceptClient(int socket,
-                                                              const std::string& connectHost,
-                                                              std::string& serverName,
-                                                              std::string& detail) {
+std::unique_ptr<SecureStream>
+HttpsInterception::acceptClient(int socket, const std::string& connectHost, std::string_view early,
+                                std::string& serverName, std::string& detail) {
     if (!prepared()) {
         setLastError(kErrorRootCertificate);
         return nullptr;
     }
-    return server_->accept(socket, connectHost, &serverName, &detail);
+    return server_->accept(socket, connectHost, &serverName, &detail, early);
 }
 
 std::unique_ptr<SecureStream> HttpsInterception::connectOrigin(int socket, const std::string& host,

@@ -38,7 +38,7 @@ public:
 
     bool shouldDecrypt(const std::string& host, int port) override;
     std::unique_ptr<SecureStream> acceptClient(int socket, const std::string& connectHost,
-                                               std::string& serverName,
+                                               std::string_view early, std::string& serverName,
                                                std::string& detail) override;
     std::unique_ptr<SecureStream> connectOrigin(int socket, const std::string& host,
                                                 std::string& detail) override;

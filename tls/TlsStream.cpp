@@ -9,6 +9,7 @@
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -20,9 +21,21 @@ constexpr unsigned char kAlpnHttp11[] = {8, 'h', 't', 't', 'p', '/', '1', '.', '
 
 // OpenSSL's own socket BIO writes with write(), which raises SIGPIPE when the
 // peer has gone; a peer that went away must cost an error, not the process.
+// Bytes the client sent before the handshake began (read along with its
+// CONNECT) are handed out first.
+struct SocketBio {
+    int fd;
+    std::string early;
+    std::size_t used = 0;
+};
+
+SocketBio& socketOf(BIO* bio) {
+    return *static_cast<SocketBio*>(BIO_get_data(bio));
+}
+
 int bioWrite(BIO* bio, const char* data, int size) {
     BIO_clear_retry_flags(bio);
-    const int fd = int(reinterpret_cast<std::intptr_t>(BIO_get_data(bio)));
+    const int fd = socketOf(bio).fd;
     const ssize_t n =
         retryInterrupted([&] { return ::send(fd, data, std::size_t(size), MSG_NOSIGNAL); });
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
@@ -32,8 +45,17 @@ int bioWrite(BIO* bio, const char* data, int size) {
 
 int bioRead(BIO* bio, char* data, int size) {
     BIO_clear_retry_flags(bio);
-    const int fd = int(reinterpret_cast<std::intptr_t>(BIO_get_data(bio)));
-    const ssize_t n = retryInterrupted([&] { return ::recv(fd, data, std::size_t(size), 0); });
+    SocketBio& socket = socketOf(bio);
+    if (socket.used < socket.early.size()) {
+        const std::size_t n = std::min(std::size_t(size), socket.early.size() - socket.used);
+        std::memcpy(data, socket.early.data() + socket.used, n);
+        socket.used += n;
+        if (socket.used == socket.early.size())
+            std::string().swap(socket.early);
+        return int(n);
+    }
+    const ssize_t n =
+        retryInterrupted([&] { return ::recv(socket.fd, data, std::size_t(size), 0); });
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
         BIO_set_retry_read(bio);
     return int(n);
@@ -47,10 +69,14 @@ long bioControl(BIO* bio, int command, long, void* pointer) {
     switch (command) {
     case BIO_CTRL_FLUSH:
         return 1;
+    case BIO_CTRL_PENDING: {
+        const SocketBio& socket = socketOf(bio);
+        return long(socket.early.size() - socket.used);
+    }
     case BIO_C_GET_FD:
         if (pointer)
-            *static_cast<int*>(pointer) = int(reinterpret_cast<std::intptr_t>(BIO_get_data(bio)));
-        return long(reinterpret_cast<std::intptr_t>(BIO_get_data(bio)));
+            *static_cast<int*>(pointer) = socketOf(bio).fd;
+        return socketOf(bio).fd;
     default:
         return 0;
     }
@@ -58,6 +84,12 @@ long bioControl(BIO* bio, int command, long, void* pointer) {
 
 int bioCreate(BIO* bio) {
     BIO_set_init(bio, 1);
+    return 1;
+}
+
+int bioDestroy(BIO* bio) {
+    delete static_cast<SocketBio*>(BIO_get_data(bio));
+    BIO_set_data(bio, nullptr);
     return 1;
 }
 
@@ -70,20 +102,21 @@ const BIO_METHOD* socketMethod() {
         BIO_meth_set_puts(m, bioPuts);
         BIO_meth_set_ctrl(m, bioControl);
         BIO_meth_set_create(m, bioCreate);
+        BIO_meth_set_destroy(m, bioDestroy);
         return m;
     }();
     return method;
 }
 
 // A new SSL on `socket` (not owned), or null.
-SslPtr newSsl(SSL_CTX* context, int socket) {
+SslPtr newSsl(SSL_CTX* context, int socket, std::string_view early = {}) {
     SslPtr ssl(SSL_new(context));
     BIO* bio = BIO_new(socketMethod());
     if (!ssl || !bio) {
         BIO_free(bio);
         return nullptr;
     }
-    BIO_set_data(bio, reinterpret_cast<void*>(std::intptr_t(socket)));
+    BIO_set_data(bio, new SocketBio{socket, std::string(early)});
     SSL_set_bio(ssl.get(), bio, bio);
     return ssl;
 }
@@ -250,9 +283,10 @@ TlsServerContext::TlsServerContext(HostCertificateCache& certificates)
 }
 
 std::unique_ptr<TlsStream> TlsServerContext::accept(int socket, const std::string& fallbackHost,
-                                                    std::string* serverName, std::string* detail) {
+                                                    std::string* serverName, std::string* detail,
+                                                    std::string_view early) {
     ERR_clear_error();
-    SslPtr ssl = newSsl(context_.get(), socket);
+    SslPtr ssl = newSsl(context_.get(), socket, early);
     if (!ssl) {
         setLastError(ENOMEM);
         return nullptr;

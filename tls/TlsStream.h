@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 class HostCertificateCache;
 
@@ -50,9 +51,11 @@ public:
     // kErrorClientHandshake for any other failure, kErrorHostName when no
     // certificate could be made for the name. `serverName` receives the name
     // the client asked for (empty when none); `detail` OpenSSL's reason.
+    // `early` holds bytes of the client's that were already read from the
+    // socket (sent right behind its CONNECT).
     std::unique_ptr<TlsStream> accept(int socket, const std::string& fallbackHost,
                                       std::string* serverName = nullptr,
-                                      std::string* detail = nullptr);
+                                      std::string* detail = nullptr, std::string_view early = {});
 
 private:
     SslCtxPtr context_;

@@ -144,6 +144,30 @@ TEST_F(TlsStreams, FailuresSayWhichSideRefusedAndWhy) {
     EXPECT_EQ(errorText(kErrorClientDistrustsRoot), "客户端不信任根证书");
 }
 
+TEST_F(TlsStreams, BytesReadAlongWithTheConnectStartTheHandshake) {
+    auto origin = client(true);
+    auto server = std::async(std::launch::async, [&] {
+        // The relay's reader took the hello's first bytes with the CONNECT head.
+        char early[7];
+        std::size_t got = 0;
+        while (got < sizeof early) {
+            const ssize_t n = ::recv(pair.second, early + got, sizeof early - got, 0);
+            if (n <= 0)
+                return std::unique_ptr<TlsStream>();
+            got += std::size_t(n);
+        }
+        return proxy.accept(pair.second, "a.test", nullptr, nullptr,
+                            std::string_view(early, sizeof early));
+    });
+    auto clientEnd = origin->connect(pair.first, "a.test");
+    auto serverEnd = server.get();
+    ASSERT_TRUE(clientEnd);
+    ASSERT_TRUE(serverEnd);
+    ASSERT_TRUE(clientEnd->write("ping", 4));
+    char buffer[8];
+    EXPECT_EQ(serverEnd->read(buffer, sizeof buffer), 4);
+}
+
 TEST_F(TlsStreams, ClientSpeakingPlainHttpFailsTheHandshake) {
     auto server = std::async(
         std::launch::async, [&] { return proxy.accept(pair.second, "a.test") ? 0u : lastError(); });

@@ -11,6 +11,7 @@
 #include "ui/panes/RequestHeaderView.h"
 #include "ui/panes/ResourcePreviewView.h"
 #include "ui/panes/ResponseHeaderView.h"
+#include "ui/shell/HttpsCommands.h"
 #include "ui/shell/ProfileSettings.h"
 #include "ui/shell/Ribbon.h"
 #include "ui/shell/UpdateNotifier.h"
@@ -72,6 +73,7 @@ MainFrame::MainFrame(Document* document, QWidget* parent)
     setDockOptions(QMainWindow::AllowTabbedDocks | QMainWindow::AllowNestedDocks |
                    QMainWindow::AnimatedDocks);
 
+    https_ = new HttpsCommands(document_, this);
     // The view comes first: the ribbon asks it for its commands' states as
     // soon as it exists.
     listView_ = new ResourceListView(this);
@@ -230,8 +232,8 @@ DockablePane* MainFrame::pane(int id) const {
 
 bool MainFrame::onCommand(int id) {
     // The view first, then the document, the frame and the application.
-    const bool handled = listView_->onCommand(id) || documentCommand(id) || frameCommand(id) ||
-                         (applicationCommands && applicationCommands(id));
+    const bool handled = listView_->onCommand(id) || documentCommand(id) || https_->onCommand(id) ||
+                         frameCommand(id) || (applicationCommands && applicationCommands(id));
     // The ribbon shows the outcome (start and stop swap) at once.
     ribbon_->refreshStates();
     return handled;
@@ -282,7 +284,8 @@ bool MainFrame::frameCommand(int id) {
 void MainFrame::commandState(int id, bool& enabled, bool& checked) const {
     enabled = true;
     checked = false;
-    if (listView_->commandState(id, &enabled, &checked))
+    if (listView_->commandState(id, &enabled, &checked) ||
+        https_->commandState(id, enabled, checked))
         return;
     switch (id) {
     case ID_CATCH_START:

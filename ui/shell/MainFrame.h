@@ -16,6 +16,7 @@
 
 class Document;
 class DockablePane;
+class HttpsCommands;
 class QLabel;
 class Ribbon;
 class ResourceListView;
@@ -73,6 +74,7 @@ public:
     const std::vector<DockablePane*>& panes() const { return panes_; }
     ResourceListView* listView() const { return listView_; }
     Ribbon* ribbon() const { return ribbon_; }
+    HttpsCommands* httpsCommands() const { return https_; }
 
     // Shows the pane of that command id where it was docked and activates it.
     void showPane(int id);
@@ -105,6 +107,7 @@ private:
     std::vector<DockablePane*> panes_;
     std::vector<int> paneIds_;
     UpdateNotifier* updateNotifier_ = nullptr;
+    HttpsCommands* https_ = nullptr;
     ProfileSettings profile_;
     bool documentClosed_ = false;
     bool defaultSizesPending_ = false;

@@ -19,9 +19,10 @@ QMessageBox::StandardButton firstOf(QMessageBox::StandardButtons buttons) {
 
 } // namespace
 
-QMessageBox::StandardButton showMessageBox(QWidget* parent, QMessageBox::Icon icon,
-                                           const QString& text,
-                                           QMessageBox::StandardButtons buttons) {
+QMessageBox::StandardButton
+showMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& text,
+               QMessageBox::StandardButtons buttons,
+               const QList<QPair<QMessageBox::StandardButton, QString>>& labels) {
     const QByteArray answer = qgetenv("TIDEWELL_AUTO_ANSWER").toLower();
     if (!answer.isEmpty()) {
         std::fprintf(stderr, "tidewell-question: %s\n", text.toUtf8().constData());
@@ -35,14 +36,18 @@ QMessageBox::StandardButton showMessageBox(QWidget* parent, QMessageBox::Icon ic
     QMessageBox box(icon, QApplication::applicationDisplayName(), text, buttons, parent);
     // The buttons speak the program's language, as the message boxes of a
     // Chinese desktop do; Qt's own texts would be English.
-    const std::pair<QMessageBox::StandardButton, const char*> labels[] = {
+    const std::pair<QMessageBox::StandardButton, const char*> usual[] = {
         {QMessageBox::Ok, "确定"},
         {QMessageBox::Yes, "是(&Y)"},
         {QMessageBox::No, "否(&N)"},
         {QMessageBox::Cancel, "取消"}};
-    for (const auto& [button, label] : labels) {
+    for (const auto& [button, label] : usual) {
         if (QAbstractButton* shown = box.button(button))
             shown->setText(QString::fromUtf8(label));
+    }
+    for (const auto& [button, label] : labels) {
+        if (QAbstractButton* shown = box.button(button))
+            shown->setText(label);
     }
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }

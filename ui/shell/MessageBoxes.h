@@ -2,7 +2,9 @@
 // answer them.
 #pragma once
 
+#include <QList>
 #include <QMessageBox>
+#include <QPair>
 #include <QString>
 
 class QWidget;
@@ -11,7 +13,9 @@ class QWidget;
 // environment variable TIDEWELL_AUTO_ANSWER names a button ("yes", "no",
 // "ok", "cancel"), nothing is shown: the text goes to standard error as
 // "tidewell-question: <text>" and that button is the answer (the first of
-// `buttons` when it is not among them). Test hook only.
-QMessageBox::StandardButton showMessageBox(QWidget* parent, QMessageBox::Icon icon,
-                                           const QString& text,
-                                           QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+// `buttons` when it is not among them). Test hook only. `labels` replace
+// the usual texts of some buttons (a choice between two named things).
+QMessageBox::StandardButton
+showMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& text,
+               QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+               const QList<QPair<QMessageBox::StandardButton, QString>>& labels = {});

@@ -339,6 +339,10 @@ QMenu* Ribbon::addMenu(const std::vector<RibbonMenuItem>& items) {
     menu->setContextMenuPolicy(Qt::PreventContextMenu);
     QActionGroup* group = nullptr;
     for (const RibbonMenuItem& item : items) {
+        if (item.id == 0) {
+            menu->addSeparator();
+            continue;
+        }
         QAction* action =
             addCommand(item.id, QString::fromUtf8(item.text), item.mark != RibbonMenuItem::NoMark);
         if (item.mark == RibbonMenuItem::Radio) {

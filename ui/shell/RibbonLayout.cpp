@@ -1,6 +1,7 @@
 #include "ui/shell/RibbonLayout.h"
 
 #include "resources/CommandIds.h"
+#include "resources/StringTable.h"
 
 const RibbonDescription& mainRibbonDescription() {
     using E = RibbonElement;
@@ -38,7 +39,21 @@ const RibbonDescription& mainRibbonDescription() {
                     -1,
                     kLargeOptions,
                     true,
-                    {{ID_PREVENT_CACHE, "阻止客服端缓存资源", "P", RibbonMenuItem::Check}}},
+                    {{ID_PREVENT_CACHE, "阻止客服端缓存资源", "P", RibbonMenuItem::Check},
+                     {0, "", "", RibbonMenuItem::NoMark},
+                     {ID_HTTPS_DECRYPT, loadString(IDS_MENU_HTTPS_DECRYPT), "H",
+                      RibbonMenuItem::Check},
+                     {ID_HTTPS_OPEN_BROWSER, loadString(IDS_MENU_HTTPS_OPEN_BROWSER), "B",
+                      RibbonMenuItem::NoMark},
+                     {ID_HTTPS_PASS_THROUGH, loadString(IDS_MENU_HTTPS_PASS_THROUGH), "N",
+                      RibbonMenuItem::NoMark},
+                     {0, "", "", RibbonMenuItem::NoMark},
+                     {ID_HTTPS_INSTALL_CA, loadString(IDS_MENU_HTTPS_INSTALL_CA), "I",
+                      RibbonMenuItem::NoMark},
+                     {ID_HTTPS_REMOVE_CA, loadString(IDS_MENU_HTTPS_REMOVE_CA), "R",
+                      RibbonMenuItem::NoMark},
+                     {ID_HTTPS_EXPORT_CA, loadString(IDS_MENU_HTTPS_EXPORT_CA), "E",
+                      RibbonMenuItem::NoMark}}},
                }},
               {"资源",
                "",

@@ -7,7 +7,7 @@
 struct RibbonMenuItem {
     // The mark an item may carry: a check mark, or a radio mark within its menu.
     enum Mark { NoMark, Check, Radio };
-    int id;
+    int id; // 0: a separator line
     const char* text;
     const char* keyTip; // empty when none
     Mark mark;
