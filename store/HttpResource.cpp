@@ -76,11 +76,12 @@ bool fail(std::uint32_t code) {
     return false;
 }
 
-// The authority of a URL without one: "http" and the request's Host value.
-void completeFromHost(Url& url, const std::string& host) {
+// The authority of a URL without one: the request's scheme ("http" unless
+// it named another) and its Host value.
+void completeFromHost(Url& url, const std::string& host, const std::string& scheme = "http") {
     if (url.flags & Url::HasAuthority)
         return;
-    url.scheme = "http";
+    url.scheme = scheme;
     url.authority = host;
     url.flags |= Url::HasScheme;
     if (!url.authority.empty())
@@ -168,7 +169,12 @@ bool HttpResource::deriveRequest(const HttpRequestHeader& header) {
     url.parse(header.target);
     completeFromHost(url, host->value);
 
-    directory = "http://" + url.authority;
+    // Decrypted exchanges carry "https://" in their target, so a capture
+    // reloaded later still says how it travelled.
+    std::string scheme = url.scheme;
+    for (char& c : scheme)
+        c = asciiToLower(c);
+    directory = scheme + "://" + url.authority;
     const std::size_t slash = url.path.rfind('/');
     if (slash != std::string::npos) {
         directory.append(url.path, 0, slash + 1);
@@ -183,7 +189,7 @@ bool HttpResource::deriveRequest(const HttpRequestHeader& header) {
     referrer = Url();
     if (const HttpHeaderField* referer = header.get("Referer")) {
         referrer.parse(referer->value);
-        completeFromHost(referrer, host->value);
+        completeFromHost(referrer, host->value, url.scheme);
     }
     return true;
 }

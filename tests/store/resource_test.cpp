@@ -59,6 +59,10 @@ TEST_F(ResourceTest, DerivesNamesFromTheRequest) {
          "q", "http://srv/from/here"},
         {"GET /q HTTP/1.1\r\nHost: srv\r\nReferer: https://e.org/p?z\r\n", "http://srv/q",
          "http://srv/", "q", "https://e.org/p?z"},
+        // A decrypted exchange names its scheme in the target.
+        {"GET https://s.example:8443/a/b?x HTTP/1.1\r\nHost: s.example:8443\r\nReferer: /r\r\n",
+         "https://s.example:8443/a/b?x", "https://s.example:8443/a/", "b",
+         "https://s.example:8443/r"},
     };
     for (const Case& c : cases) {
         HttpResource resource(&folder);
