@@ -8,6 +8,9 @@
 #include "store/Document.h"
 #include "store/QueuedEventDelivery.h"
 #include "sysproxy/SettingsFile.h"
+#include "tls/BrowserLauncher.h"
+#include "tls/HttpsInterception.h"
+#include "tls/HttpsOptions.h"
 
 #include <atomic>
 #include <chrono>
@@ -15,7 +18,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -29,7 +34,8 @@ void onStopSignal(int) {
 void printUsage(std::FILE* out) {
     std::fprintf(
         out,
-        "Usage: tidewell-capture [--port N] [--no-system-proxy]\n"
+        "Usage: tidewell-capture [--port N] [--no-system-proxy] [--https decrypt|tunnel]\n"
+        "                        [--pass-through HOSTS] [--browser chromium|firefox]\n"
         "       tidewell-capture --install-ca [--yes] | --remove-ca | --export-ca FILE\n"
         "\n"
         "Runs the capturing proxy until interrupted (Ctrl+C or SIGTERM), then keeps\n"
@@ -38,6 +44,13 @@ void printUsage(std::FILE* out) {
         "  --port N            first port to try (default 2861; the next free one is used;\n"
         "                      0 takes any free port)\n"
         "  --no-system-proxy   leave the system proxy settings alone\n"
+        "  --https MODE        decrypt: capture HTTPS by decrypting it with Tidewell's root\n"
+        "                      certificate; tunnel (default): relay it unread\n"
+        "  --pass-through HOSTS  hosts never decrypted, comma-separated, * and ? as wildcards\n"
+        "                      (added to the list the desktop program keeps)\n"
+        "  --browser NAME      start chromium or firefox with a temporary profile set up for\n"
+        "                      this capture (trusting the root; no trust store is touched);\n"
+        "                      implies --https decrypt; capturing stops when it is closed\n"
         "  --install-ca        trust Tidewell's root certificate in your browsers' certificate\n"
         "                      databases (lists them and asks first; --yes does not ask)\n"
         "  --remove-ca         take away exactly what --install-ca added\n"
@@ -125,6 +138,10 @@ int main(int argc, char** argv) {
     enum class CertificateCommand { None, Install, Remove, Export } certificateCommand{};
     std::string exportFile;
     bool assumeYes = false;
+    int decrypt = -1; // -1: as --browser wants it
+    std::string passThrough;
+    bool withBrowser = false;
+    BrowserLauncher::Browser browser = BrowserLauncher::Browser::Chromium;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -141,6 +158,23 @@ int main(int argc, char** argv) {
             exportFile = argv[++i];
         } else if (arg == "--yes") {
             assumeYes = true;
+        } else if (arg == "--https" && i + 1 < argc) {
+            const std::string mode = argv[++i];
+            if (mode != "decrypt" && mode != "tunnel") {
+                std::fprintf(stderr, "tidewell-capture: --https takes decrypt or tunnel: %s\n",
+                             mode.c_str());
+                return 2;
+            }
+            decrypt = mode == "decrypt";
+        } else if (arg == "--pass-through" && i + 1 < argc) {
+            passThrough += std::string(argv[++i]) + "\n";
+        } else if (arg == "--browser" && i + 1 < argc) {
+            if (!BrowserLauncher::parse(argv[++i], browser)) {
+                std::fprintf(stderr, "tidewell-capture: --browser takes chromium or firefox: %s\n",
+                             argv[i]);
+                return 2;
+            }
+            withBrowser = true;
         } else if (arg == "--port" && i + 1 < argc) {
             char* end = nullptr;
             const long value = std::strtol(argv[++i], &end, 10);
@@ -174,6 +208,18 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    // HTTPS: decrypted only when asked for; the pass-through hosts are the
+    // desktop program's list and this run's additions.
+    auto https = std::make_shared<HttpsInterception>();
+    const bool decrypting = decrypt == 1 || (decrypt == -1 && withBrowser);
+    if ((decrypting || withBrowser) && !https->prepare()) {
+        std::fprintf(stderr, "tidewell-capture: root certificate: %s\n",
+                     errorText(lastError()).c_str());
+        return 1;
+    }
+    https->setDecrypt(decrypting);
+    https->setPassThrough(HttpsOptions::load(SettingsFile()).passThrough + "\n" + passThrough);
+
     TerminalUi ui;
     QueuedEventDelivery delivery;
     FileSettings settings;
@@ -183,12 +229,32 @@ int main(int argc, char** argv) {
     if (port >= 0)
         document.proxy.configuredPort = port;
     document.proxy.manageSystemSettings = systemProxy;
+    document.proxy.https = https;
     if (!document.startCapture())
         return 1;
     std::printf("%s\n", ui.status.c_str());
     std::printf("Capturing through http://%s:%d/%s. Stop with Ctrl+C.\n",
                 document.proxy.address().c_str(), document.proxy.port(),
                 systemProxy ? " (system proxy redirected)" : "");
+    if (decrypting)
+        std::printf("Decrypting HTTPS with the root certificate %s (SHA-256 %s).\n",
+                    https->certificateFile().c_str(), https->root().fingerprint().c_str());
+    pid_t browserWatcher = -1;
+    if (withBrowser) {
+        BrowserLauncher::Launched launched;
+        if (!BrowserLauncher::launch(browser, document.proxy.address(), document.proxy.port(),
+                                     https->root(), https->certificateFile(), {}, {}, false,
+                                     launched)) {
+            std::fprintf(stderr, "tidewell-capture: %s: %s\n", BrowserLauncher::name(browser),
+                         errorText(lastError()).c_str());
+            document.stopCapture();
+            document.closeCaptures(true);
+            return 1;
+        }
+        browserWatcher = launched.watcher;
+        std::printf("Started %s with a temporary profile; capturing stops when it is closed.\n",
+                    BrowserLauncher::name(browser));
+    }
     std::fflush(stdout);
 
     const bool tty = isatty(STDOUT_FILENO);
@@ -196,6 +262,9 @@ int main(int argc, char** argv) {
     auto nextReport = std::chrono::steady_clock::now();
     std::size_t lastWidth = 0;
     while (!stopRequested) {
+        int status = 0;
+        if (browserWatcher > 0 && ::waitpid(browserWatcher, &status, WNOHANG) == browserWatcher)
+            break;
         delivery.waitForPending(std::chrono::milliseconds(250));
         delivery.dispatchPending();
         const auto now = std::chrono::steady_clock::now();
