@@ -1,4 +1,5 @@
-// Load for https_bench.sh: HTTPS requests through a CONNECT proxy, over
+// Load for https_bench.sh: HTTPS requests through a CONNECT proxy (or
+// straight to the origin, for the baseline), over
 // keep-alive connections or one new TLS connection per request, verifying
 // the proxy's certificates against --cafile. Prints
 // "requests <n> seconds <s> errors <e>".
@@ -27,7 +28,8 @@ struct Options {
     std::string path = "/";
     int connections = 1;
     double seconds = 5;
-    bool fresh = false; // a new connection for every request
+    bool fresh = false;  // a new connection for every request
+    bool direct = false; // straight to the target, no proxy
 };
 
 int connectTo(int port) {
@@ -47,10 +49,16 @@ int connectTo(int port) {
 
 // CONNECT through the proxy, then TLS; null on any failure.
 std::unique_ptr<TlsStream> open(TlsClientContext& context, const Options& o, int& fd) {
+    const std::string host = o.target.substr(0, o.target.rfind(':'));
+    if (o.direct) {
+        fd = connectTo(std::atoi(o.target.c_str() + o.target.rfind(':') + 1));
+        return fd < 0 ? nullptr : context.connect(fd, host);
+    }
     fd = connectTo(o.proxyPort);
     if (fd < 0)
         return nullptr;
-    const std::string connect = "CONNECT " + o.target + " HTTP/1.1\r\nHost: " + o.target + "\r\n\r\n";
+    const std::string connect =
+        "CONNECT " + o.target + " HTTP/1.1\r\nHost: " + o.target + "\r\n\r\n";
     if (::send(fd, connect.data(), connect.size(), MSG_NOSIGNAL) != ssize_t(connect.size()))
         return nullptr;
     std::string head;
@@ -59,7 +67,6 @@ std::unique_ptr<TlsStream> open(TlsClientContext& context, const Options& o, int
         head += c;
     if (head.compare(0, 12, "HTTP/1.1 200") != 0 && head.compare(0, 12, "HTTP/1.0 200") != 0)
         return nullptr;
-    const std::string host = o.target.substr(0, o.target.rfind(':'));
     return context.connect(fd, host);
 }
 
@@ -115,10 +122,13 @@ int main(int argc, char** argv) {
             o.seconds = std::atof(value), ++i;
         else if (arg == "--new")
             o.fresh = true;
+        else if (arg == "--direct")
+            o.direct = true;
     }
-    if (!o.proxyPort || o.target.empty() || cafile.empty()) {
-        std::fprintf(stderr, "usage: bench_https_client --proxy PORT --target HOST:PORT "
-                             "--cafile FILE [--path P] [--connections N] [--seconds S] [--new]\n");
+    if ((!o.proxyPort && !o.direct) || o.target.empty() || cafile.empty()) {
+        std::fprintf(stderr, "usage: bench_https_client (--proxy PORT | --direct) --target "
+                             "HOST:PORT --cafile FILE [--path P] [--connections N] [--seconds S] "
+                             "[--new]\n");
         return 2;
     }
     setenv("SSL_CERT_FILE", cafile.c_str(), 1);
