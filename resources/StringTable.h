@@ -74,6 +74,11 @@ enum : unsigned {
     IDS_URL_THIRD_PARTY = 175, // %s = version
     IDS_URL_HOME = 176,        // %s = version
     IDS_HEAD_TOO_LONG = 400,
+    IDS_CACHE_FOLDER_BUSY = 460,
+    IDS_CACHE_FOLDER_BUSY_PID = 461,    // %s = folder, %d = process id
+    IDS_CACHE_FOLDER_BUSY_FOLDER = 462, // %s = folder
+    IDS_CAPTURE_INTERRUPTED = 463,
+    IDS_CAPTURE_NOT_STORED = 464, // %s = reason
     IDS_HTTPS_OFFER_BROWSER = 620,
     IDS_HTTPS_INSTALL_QUESTION = 621, // %s = database lines, %s = subject, %s = fingerprint
     IDS_HTTPS_NOTHING_TO_INSTALL = 622,
