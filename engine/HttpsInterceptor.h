@@ -13,9 +13,17 @@
 // socket cannot see them.
 class SecureStream : public Stream {
 public:
+    static constexpr std::int32_t kWouldBlock = -2;
+
     virtual bool hasBufferedInput() const = 0;
     // Tells the peer this side is done; best effort.
     virtual void closeNotify() = 0;
+    // On a non-blocking socket: bytes read, 0 at the end of the stream,
+    // kWouldBlock when nothing can be read yet, -1 on error.
+    virtual std::int32_t readSome(void* buffer, std::int32_t count) = 0;
+    // Bytes written (perhaps fewer than count), kWouldBlock, or -1. After
+    // kWouldBlock the same bytes are offered again.
+    virtual std::int32_t writeSome(const void* data, std::int32_t count) = 0;
 };
 
 // Called on connection threads, many at once.
@@ -33,8 +41,10 @@ public:
                                                        std::string_view early,
                                                        std::string& serverName,
                                                        std::string& detail) = 0;
-    // Opens TLS to the origin on `socket`, verifying it is `host`. Null with
-    // lastError() and `detail` saying why.
+    // Opens TLS to the origin on `socket`, verifying it is `host`; `early`
+    // are bytes of the origin's already read. Null with lastError() and
+    // `detail` saying why.
     virtual std::unique_ptr<SecureStream> connectOrigin(int socket, const std::string& host,
+                                                        std::string_view early,
                                                         std::string& detail) = 0;
 };

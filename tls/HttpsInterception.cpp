@@ -58,10 +58,11 @@ HttpsInterception::acceptClient(int socket, const std::string& connectHost, std:
 }
 
 std::unique_ptr<SecureStream> HttpsInterception::connectOrigin(int socket, const std::string& host,
+                                                               std::string_view early,
                                                                std::string& detail) {
     if (!prepared()) {
         setLastError(kErrorRootCertificate);
         return nullptr;
     }
-    return client_->connect(socket, host, &detail);
+    return client_->connect(socket, host, &detail, early);
 }

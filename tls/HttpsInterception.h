@@ -41,6 +41,7 @@ public:
                                                std::string_view early, std::string& serverName,
                                                std::string& detail) override;
     std::unique_ptr<SecureStream> connectOrigin(int socket, const std::string& host,
+                                                std::string_view early,
                                                 std::string& detail) override;
 
 private:

@@ -215,6 +215,51 @@ bool refusedOurCertificate(unsigned long code) {
 
 } // namespace
 
+TlsStream::TlsStream(SslPtr ssl, int socket) : ssl_(std::move(ssl)), socket_(socket) {
+    // write() loops over partial writes; writeSome() hands them back.
+    SSL_set_mode(ssl_.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+}
+
+std::int32_t TlsStream::readSome(void* buffer, std::int32_t count) {
+    if (count <= 0)
+        return 0;
+    std::size_t got = 0;
+    errno = 0;
+    const int result = SSL_read_ex(ssl_.get(), buffer, std::size_t(count), &got);
+    if (result == 1)
+        return std::int32_t(got);
+    const int kind = SSL_get_error(ssl_.get(), result);
+    if (kind == SSL_ERROR_WANT_READ || kind == SSL_ERROR_WANT_WRITE) {
+        ERR_clear_error();
+        return kWouldBlock;
+    }
+    if (kind == SSL_ERROR_ZERO_RETURN) {
+        ERR_clear_error();
+        return 0;
+    }
+    recordFailure(ssl_.get(), result, EPROTO, nullptr);
+    return lastError() == kErrorDataIncomplete ? 0 : -1;
+}
+
+std::int32_t TlsStream::writeSome(const void* data, std::int32_t count) {
+    if (count <= 0)
+        return 0;
+    std::size_t written = 0;
+    errno = 0;
+    const int result = SSL_write_ex(ssl_.get(), data, std::size_t(count), &written);
+    if (result == 1)
+        return std::int32_t(written);
+    const int kind = SSL_get_error(ssl_.get(), result);
+    if (kind == SSL_ERROR_WANT_READ || kind == SSL_ERROR_WANT_WRITE) {
+        ERR_clear_error();
+        return kWouldBlock;
+    }
+    recordFailure(ssl_.get(), result, EPROTO, nullptr);
+    if (lastError() == kErrorDataIncomplete)
+        setLastError(EPIPE);
+    return -1;
+}
+
 std::int32_t TlsStream::read(void* buffer, std::int32_t count) {
     if (count <= 0)
         return 0;
@@ -327,7 +372,7 @@ TlsClientContext::TlsClientContext() : context_(SSL_CTX_new(TLS_client_method())
 }
 
 std::unique_ptr<TlsStream> TlsClientContext::connect(int socket, const std::string& host,
-                                                     std::string* detail) {
+                                                     std::string* detail, std::string_view early) {
     ERR_clear_error();
     std::string name;
     const HostKind kind = classifyHost(host, name);
@@ -337,7 +382,7 @@ std::unique_ptr<TlsStream> TlsClientContext::connect(int socket, const std::stri
             *detail = "not a host name: " + host;
         return nullptr;
     }
-    SslPtr ssl = newSsl(context_.get(), socket);
+    SslPtr ssl = newSsl(context_.get(), socket, early);
     if (!ssl) {
         setLastError(ENOMEM);
         return nullptr;

@@ -16,7 +16,7 @@ class HostCertificateCache;
 // makes a call blocked on another thread fail.
 class TlsStream : public SecureStream {
 public:
-    TlsStream(SslPtr ssl, int socket) : ssl_(std::move(ssl)), socket_(socket) {}
+    TlsStream(SslPtr ssl, int socket);
 
     // Bytes decrypted, 0 when the peer closed (with or without its
     // close_notify), -1 on error.
@@ -27,6 +27,8 @@ public:
     bool hasBufferedInput() const override;
     // Tells the peer this side is done (close_notify); best effort.
     void closeNotify() override;
+    std::int32_t readSome(void* buffer, std::int32_t count) override;
+    std::int32_t writeSome(const void* data, std::int32_t count) override;
 
     int socketHandle() const { return socket_; }
     SSL* ssl() const { return ssl_.get(); }
@@ -75,8 +77,9 @@ public:
     // failed, kErrorOriginHandshake for other failures; `detail` says why in
     // OpenSSL's words. `host` is sent as the server name when it is a DNS
     // name.
+    // `early` holds bytes of the origin's already read from the socket.
     std::unique_ptr<TlsStream> connect(int socket, const std::string& host,
-                                       std::string* detail = nullptr);
+                                       std::string* detail = nullptr, std::string_view early = {});
 
 private:
     SslCtxPtr context_;

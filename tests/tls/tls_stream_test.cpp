@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fcntl.h>
 #include <fstream>
 #include <future>
+#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 
@@ -101,6 +104,49 @@ TEST_F(TlsStreams, CarryBytesBothWaysWithTheRequestedName) {
     EXPECT_FALSE(r.clientEnd->hasBufferedInput());
     EXPECT_EQ(r.clientEnd->read(buffer, sizeof buffer), 0);
     EXPECT_FALSE(r.clientEnd->write("x", 1));
+}
+
+TEST_F(TlsStreams, NonBlockingReadsAndWritesSayWhenToWait) {
+    Result r = handshake("a.test", "a.test");
+    ASSERT_TRUE(r.clientEnd && r.serverEnd);
+    for (int fd : {pair.first, pair.second})
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    char buffer[65536];
+    EXPECT_EQ(r.serverEnd->readSome(buffer, sizeof buffer), SecureStream::kWouldBlock);
+
+    // Writes until the sockets are full, then the reader empties them while
+    // the same bytes are offered again until all are through.
+    pair.shrinkBuffers(32768);
+    const std::string big(1 << 20, 'x');
+    std::size_t sent = 0;
+    std::size_t got = 0;
+    bool blocked = false;
+    while (!blocked && sent < big.size()) {
+        const std::int32_t n = r.clientEnd->writeSome(big.data() + sent, 16384);
+        ASSERT_NE(n, -1);
+        blocked = n == SecureStream::kWouldBlock;
+        if (!blocked)
+            sent += std::size_t(n);
+    }
+    while (got < big.size()) {
+        if (sent < big.size()) {
+            const std::int32_t n = r.clientEnd->writeSome(
+                big.data() + sent, std::int32_t(std::min<std::size_t>(big.size() - sent, 16384)));
+            ASSERT_NE(n, -1);
+            if (n > 0)
+                sent += std::size_t(n);
+        }
+        const std::int32_t n = r.serverEnd->readSome(buffer, sizeof buffer);
+        ASSERT_NE(n, -1);
+        ASSERT_NE(n, 0);
+        if (n > 0)
+            got += std::size_t(n);
+    }
+    EXPECT_TRUE(blocked);
+    r.clientEnd->closeNotify();
+    pollfd wait{pair.second, POLLIN, 0};
+    ::poll(&wait, 1, 5000);
+    EXPECT_EQ(r.serverEnd->readSome(buffer, sizeof buffer), 0);
 }
 
 TEST_F(TlsStreams, WithoutServerNameTheConnectHostIsCertified) {
