@@ -82,6 +82,13 @@ constexpr StringEntry kStrings[] = {
     // Our own error codes (0xE0000000 | id).
     {400, "报文头过长。"},
     {420, "找不到空闲的端口来建立HTTP代理。"},
+    // Tunnels and the loop guard of the proxy.
+    {460, "这个请求的目标是Tidewell代理本身，为避免无限循环，没有转发。"},
+    {461, "已连接"},
+    {462, "客户端关闭"},
+    {463, "服务器关闭"},
+    {464, "停止捕捉时断开"},
+    {465, "隧道"},
     // Context menu items (menu id times 100 plus place).
     {31601, "复制字段值(&C)"},
     {31602, "复制头(&A)"},

@@ -85,7 +85,9 @@ TEST(RelayTest, KeepAliveForwardsInOriginFormOverOneOriginConnection) {
                                      0),
                   0u)
             << request.head;
-        EXPECT_NE(request.head.find("\r\nConnection:keep-alive\r\n\r\n"), std::string::npos);
+        EXPECT_NE(request.head.find("\r\nConnection:keep-alive\r\nVia:" + proxy.proxy.viaToken() +
+                                    "\r\n\r\n"),
+                  std::string::npos);
         EXPECT_EQ(request.head.find("Proxy-Connection"), std::string::npos);
     }
     EXPECT_EQ(requests[0].target, "/a?b=1");
@@ -104,20 +106,23 @@ TEST(RelayTest, RequestTargetsAndHostAreRewrittenForTheOrigin) {
     OriginServer origin(OriginServer::reply(kOk, false));
     TestProxy proxy(nullptr);
     const std::string at = origin.authority();
+    // Every relayed request carries our token last.
+    const std::string end = "Via:" + proxy.proxy.viaToken() + "\r\n\r\n";
     struct Case {
         std::string request;
         std::string forwarded;
     };
     const std::vector<Case> cases = {
         {"GET http://" + at + "/a?b=1#c HTTP/1.1\r\nHost: elsewhere\r\nAccept: */*\r\n\r\n",
-         "GET /a?b=1#c HTTP/1.1\r\nHost:" + at + "\r\nAccept:*/*\r\n\r\n"},
+         "GET /a?b=1#c HTTP/1.1\r\nHost:" + at + "\r\nAccept:*/*\r\n" + end},
         {"GET /p HTTP/1.1\r\nHost: " + at + "\r\n\r\n",
-         "GET /p HTTP/1.1\r\nHost:" + at + "\r\n\r\n"},
+         "GET /p HTTP/1.1\r\nHost:" + at + "\r\n" + end},
         // No path at all: origin form needs "/".
-        {"GET http://" + at + "?q HTTP/1.1\r\n\r\n", "GET /?q HTTP/1.1\r\nHost:" + at + "\r\n\r\n"},
-        // User information keeps the target absolute.
-        {"GET http://u:p@" + at + "/x HTTP/1.1\r\n\r\n",
-         "GET http://u:p@" + at + "/x HTTP/1.1\r\nHost:" + at + "\r\n\r\n"},
+        {"GET http://" + at + "?q HTTP/1.1\r\n\r\n",
+         "GET /?q HTTP/1.1\r\nHost:" + at + "\r\n" + end},
+        // User information keeps the target absolute; an earlier proxy's Via stays.
+        {"GET http://u:p@" + at + "/x HTTP/1.1\r\nVia: 1.0 corp\r\n\r\n",
+         "GET http://u:p@" + at + "/x HTTP/1.1\r\nVia:1.0 corp\r\nHost:" + at + "\r\n" + end},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(cases[i].request);
@@ -137,8 +142,8 @@ TEST(RelayTest, ReachesAnIpv6Origin) {
         rawExchange(proxy.port(), "GET /h HTTP/1.1\r\nHost: " + origin.authority() + "\r\n\r\n"),
         kOkRelayed);
     ASSERT_EQ(origin.requests().size(), 2u);
-    EXPECT_EQ(origin.requests()[0].head,
-              "GET /v6 HTTP/1.1\r\nHost:" + origin.authority() + "\r\n\r\n");
+    EXPECT_EQ(origin.requests()[0].head, "GET /v6 HTTP/1.1\r\nHost:" + origin.authority() +
+                                             "\r\nVia:" + proxy.proxy.viaToken() + "\r\n\r\n");
 }
 
 // The proxy's own answers, byte for byte, and what the filter hears of them.
@@ -156,10 +161,12 @@ TEST(RelayTest, ProxyAnswersFailuresItself) {
         bool followed; // whether the filter sees the exchange
     };
     const std::vector<Case> cases = {
-        {"CONNECT 127.0.0.1:443 HTTP/1.1\r\nHost: 127.0.0.1:443\r\n\r\n",
-         errorAnswer("403 CONNECT method is not supported"), false},
-        {"connect 127.0.0.1:443 HTTP/1.1\r\n\r\n",
-         errorAnswer("403 CONNECT method is not supported"), false},
+        // A tunnel needs a target with a port that answers.
+        {"CONNECT 127.0.0.1 HTTP/1.1\r\n\r\n", errorAnswer("400 Bad Request"), false},
+        {"connect 127.0.0.1:0 HTTP/1.1\r\n\r\n", errorAnswer("400 Bad Request"), false},
+        {"CONNECT nothing.invalid:443 HTTP/1.1\r\n\r\n", errorAnswer("504 Gateway Timeout"), false},
+        {"CONNECT 127.0.0.1:" + std::to_string(closed.port) + " HTTP/1.1\r\n\r\n",
+         errorAnswer("504 Gateway Timeout"), false},
         {"GET /x HTTP/1.1\r\nAccept: */*\r\n\r\n", errorAnswer("400 Bad Request"), false},
         {"GET /x HTTP/1.1\r\nHost: 127.0.0.1:80x\r\n\r\n", errorAnswer("400 Bad Request"), false},
         {"GET http://127.0.0.1:99999/ HTTP/1.1\r\n\r\n", errorAnswer("400 Bad Request"), false},
