@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -97,14 +96,11 @@ std::string randomToken() {
 } // namespace
 
 void raiseOpenFileLimit() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        rlimit limit{};
-        if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-            limit.rlim_cur = limit.rlim_max;
-            ::setrlimit(RLIMIT_NOFILE, &limit);
-        }
-    });
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
 }
 
 bool isTidewellListener(const std::string& host, int port, int timeoutMs) {

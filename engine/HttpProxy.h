@@ -22,7 +22,7 @@ class HttpFilter;
 
 // Raises this process's soft limit on open files to its hard limit: desktops
 // start programs with 1,024, which a thousand clients (two sockets each)
-// exceed. Once per process; later calls do nothing.
+// exceed. start() calls it.
 void raiseOpenFileLimit();
 
 // Whether a Tidewell listener answers at host:port (a loopback name or
