@@ -179,8 +179,10 @@ std::uint32_t Tunnel::run(std::string_view fromClient, std::string_view fromServ
         }
         bool ok = true;
         for (Pump* pump : {&up, &down}) {
-            const short fromReady = pump == &up ? waits[0].revents : waits[1].revents;
-            const short toReady = pump == &up ? waits[1].revents : waits[0].revents;
+            const short fromReady =
+                short((pump == &up ? waits[0] : waits[1]).revents & (POLLIN | POLLHUP | POLLERR));
+            const short toReady =
+                short((pump == &up ? waits[1] : waits[0]).revents & (POLLOUT | POLLHUP | POLLERR));
             bool filled = false;
             if (fromReady && pump->wantsRead()) {
                 ok = pump->fill();
