@@ -13,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 std::uint64_t field(const std::string& image, std::size_t at, int size) {
@@ -135,6 +138,12 @@ TEST_F(TunnelRecordTest, CapturedTunnelIsOneRowAndItsRequestIsNotReadInside) {
     const CurlResult curl = runCurl({"--proxytunnel", "-x",
                                      "http://127.0.0.1:" + std::to_string(document->proxy.port()),
                                      origin.url("/page")});
+    // curl is gone; the tunnel ends once the origin has answered its close.
+    for (bool open = true; open; std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
+        CaptureLocker lock(captureLock());
+        open =
+            !document->resources.head || (document->resources.head->flags & HttpResource::Loading);
+    }
     document->stopCapture();
     EXPECT_EQ(curl.exitCode, 0);
     EXPECT_EQ(curl.output, "inside");
