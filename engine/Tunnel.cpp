@@ -205,10 +205,10 @@ std::uint32_t Tunnel::run(std::string_view fromClient, std::string_view fromServ
         if (ready == 0) {
             up.release();
             down.release();
-            if (halfClosed && now - lastActive >= std::chrono::milliseconds(kIdleLimitMs)) {
-                error = ETIMEDOUT;
+            // One side is done and the other has nothing more to say: that
+            // is an end, not a failure.
+            if (halfClosed && now - lastActive >= std::chrono::milliseconds(kIdleLimitMs))
                 break;
-            }
             continue;
         }
         lastActive = now;
