@@ -3,6 +3,7 @@
 #include "engine/HttpConnection.h"
 #include "engine/HttpFilter.h"
 #include "engine/HttpMessageHeader.h"
+#include "sysproxy/SystemProxy.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -39,7 +40,7 @@ HttpProxy::~HttpProxy() {
 bool HttpProxy::start(HttpFilter* newFilter) {
     if (listenSocket >= 0)
         return true;
-    if (manageSystemSettings && !settings.read(ProxySettings::kSystemKey))
+    if (manageSystemSettings && !SystemProxy::readUserSettings(settings))
         return false;
     if (!bindAndListen())
         return false;
@@ -54,11 +55,8 @@ bool HttpProxy::start(HttpFilter* newFilter) {
         return false;
     }
     if (manageSystemSettings) {
-        ProxySettings redirected = settings;
-        redirected.setLocalProxy(address_ + ":" + std::to_string(port_));
-        redirected.proxyEnable = true;
         settingsApplied_ = true;
-        if (!redirected.apply()) {
+        if (!SystemProxy::redirect(settings, address_ + ":" + std::to_string(port_))) {
             const std::uint32_t error = lastError();
             stop();
             setLastError(error);
@@ -135,7 +133,7 @@ void HttpProxy::stop() {
     if (settingsApplied_) {
         settingsApplied_ = false;
         // Failures here cannot be reported to anyone who could act on them.
-        settings.apply();
+        SystemProxy::restore(settings, address_ + ":" + std::to_string(port_));
     }
 }
 
