@@ -352,9 +352,8 @@ bool KdeProxyStore::write(const ProxySettings& settings) {
     KdeConfigFile file(text);
     // What the settings were read as; a value made by hand changes the
     // file as it is now.
-    const Values recorded = parseValues(settings.desktop == id() && !settings.desktopValues.empty()
-                                            ? settings.desktopValues
-                                            : recordValues(file, exists));
+    const Values recorded =
+        parseValues(settings.desktop == id() ? settings.desktopValues : recordValues(file, exists));
     ProxySettings before;
     decode(recorded, before);
 

@@ -195,7 +195,6 @@ bool SystemProxy::readUserSettings(ProxySettings& out) {
     if (backup.read(ProxySettings::kBackupKey) &&
         (backup.desktop.empty() || backup.desktop == current.desktop) &&
         !pointsAtTidewell(backup)) {
-        backup.desktop = current.desktop;
         out = backup;
         return true;
     }
