@@ -1,6 +1,5 @@
 #include "sysproxy/KdeProxyStore.h"
 
-#include "engine/HttpMessageHeader.h"
 #include "engine/Platform.h"
 #include "engine/Text.h"
 #include "sysproxy/KdeConfigFile.h"
@@ -51,13 +50,19 @@ struct Values {
 Values parseValues(const std::string& text) {
     Values values;
     std::string body = std::string("[") + kGroup + "]\n";
-    for (const std::string& line : splitList(text, '\n')) {
+    // Lines as recorded, white space and all.
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string_view line(text.data() + start, end - start);
         if (line == kFileMarker)
             values.file = true;
         else if (line == kGroupMarker)
             values.group = true;
         else if (!line.empty())
-            body += line + "\n";
+            body.append(line).append("\n");
+        start = end + 1;
     }
     values.lines = KdeConfigFile(body);
     return values;

@@ -25,7 +25,8 @@ namespace {
 const std::string kCapture = TIDEWELL_BINARY_DIR "/cli/tidewell-capture";
 const std::string kArtifacts = TIDEWELL_BINARY_DIR "/e2e";
 
-enum class Desktop { Gnome, Kde };
+// None: a desktop without proxy settings of its own (nor GNOME's schema).
+enum class Desktop { Gnome, Kde, None };
 
 std::string slurp(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -52,12 +53,18 @@ public:
         env["XDG_RUNTIME_DIR"] = (root / "runtime").string();
         env["GSETTINGS_BACKEND"] = "keyfile";
         env["TIDEWELL_UPDATE_SERVER"] = "";
-        env["XDG_CURRENT_DESKTOP"] = desktop == Desktop::Gnome ? "GNOME" : "KDE";
+        env["XDG_CURRENT_DESKTOP"] = desktop == Desktop::Gnome ? "GNOME"
+                                     : desktop == Desktop::Kde ? "KDE"
+                                                               : "XFCE";
         if (desktop == Desktop::Kde)
             env["KDE_SESSION_VERSION"] = "5";
+        if (desktop == Desktop::None)
+            env["XDG_DATA_DIRS"] = (root / "data").string();
     }
 
-    const char* name() const { return desktop_ == Desktop::Gnome ? "GNOME" : "KDE"; }
+    const char* name() const {
+        return desktop_ == Desktop::Gnome ? "GNOME" : desktop_ == Desktop::Kde ? "KDE" : "none";
+    }
 
     std::string gsettings(const std::vector<std::string>& arguments) {
         std::vector<std::string> argv{"gsettings"};
@@ -286,6 +293,21 @@ TEST_F(SystemProxyTest, ChromiumFollowingTheDesktopIsCaptured) {
         }
         EXPECT_EQ(pages, 1) << files << " files";
     }
+}
+
+// Where the desktop keeps no proxy settings, the command changes nothing
+// outside itself and says so instead of claiming a redirect.
+TEST_F(SystemProxyTest, WithoutDesktopSettingsTheCommandSaysWhatToDo) {
+    Session session(root, Desktop::None);
+    std::string line;
+    auto program = session.capture(line);
+    EXPECT_EQ(line.find("redirected"), std::string::npos) << line;
+    EXPECT_FALSE(program->waitForLine("This desktop has no proxy settings", 10s).empty());
+    program->signal(SIGINT);
+    ASSERT_TRUE(program->wait(30s));
+    EXPECT_EQ(program->exitCode(), 0);
+    EXPECT_FALSE(fs::exists(root / "home/.config/glib-2.0"));
+    EXPECT_FALSE(fs::exists(session.kioslaverc()));
 }
 
 } // namespace
