@@ -243,7 +243,8 @@ void SystemProxy::clearCrashFlag() {
 
 bool SystemProxy::restoreBackup() {
     ProxySettings saved;
-    if (!saved.read(ProxySettings::kBackupKey) || !saved.apply())
+    // A backup an older version took of a redirect gives back none of it.
+    if (!saved.read(ProxySettings::kBackupKey) || !withoutTidewell(saved).apply())
         return false;
     dropRecord(0);
     return true;

@@ -48,7 +48,8 @@ public:
     static bool backUp();
     static bool crashFlag();
     static void clearCrashFlag();
-    // Applies the backup to the desktop it came from and drops the record.
+    // Applies the backup (without any Tidewell listener in it) to the desktop
+    // it came from and drops the record.
     static bool restoreBackup();
     // True when the desktop's settings point at a Tidewell listener that no
     // longer answers: what a crash without recovery leaves.

@@ -254,6 +254,23 @@ TEST_F(SystemProxyTest, TheGuardianRestoresOnlyARedirectStillInForce) {
     EXPECT_FALSE(SystemProxy::crashFlag());
 }
 
+// The restore offered after a crash: the user's settings exactly, and never
+// a listener that an older version backed up.
+TEST_F(SystemProxyTest, RestoringTheBackupNeverBringsBackAListener) {
+    ASSERT_TRUE(user.apply());
+    const std::string original = desktopSettings();
+    ASSERT_TRUE(user.write(ProxySettings::kBackupKey));
+    ASSERT_TRUE(leftover.apply());
+    ASSERT_TRUE(SystemProxy::restoreBackup());
+    EXPECT_EQ(desktopSettings(), original);
+
+    ASSERT_TRUE(manual("http=127.0.0.1:2861;socks=s.lan:1080").write(ProxySettings::kBackupKey));
+    ASSERT_TRUE(SystemProxy::restoreBackup());
+    ProxySettings current;
+    ASSERT_TRUE(current.read(ProxySettings::kSystemKey));
+    EXPECT_EQ(current.proxyServer, "socks=s.lan:1080");
+}
+
 TEST_F(SystemProxyTest, ALeftoverIsOneWhoseListenerIsGone) {
     const int port = unusedPort();
     const std::string address = "127.0.0.1:" + std::to_string(port);
