@@ -4,13 +4,12 @@
 #include "engine/Text.h"
 #include "sysproxy/KdeConfigFile.h"
 #include "sysproxy/ProxySettings.h"
+#include "sysproxy/TextFile.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fcntl.h>
 #include <gio/gio.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -185,60 +184,6 @@ int typeToWrite(const ProxySettings& settings, int recorded) {
     return recorded == Pac || recorded == Wpad ? recorded : None;
 }
 
-std::string homeConfig() {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config && config[0] == '/')
-        return config;
-    const char* home = std::getenv("HOME");
-    if (home && home[0] == '/')
-        return std::string(home) + "/.config";
-    const passwd* pw = ::getpwuid(::getuid());
-    return std::string(pw && pw->pw_dir ? pw->pw_dir : "") + "/.config";
-}
-
-// The whole file; a missing one is empty with `exists` false. Refuses what
-// cannot be a kioslaverc rather than reading it.
-bool load(const std::string& path, std::string& text, bool& exists) {
-    text.clear();
-    exists = false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        if (errno == ENOENT)
-            return true;
-        setLastErrorFromErrno();
-        return false;
-    }
-    struct stat st {};
-    int error = ::fstat(fd, &st) != 0 ? errno : 0;
-    if (!error && !S_ISREG(st.st_mode))
-        error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    if (!error && st.st_size > kMaxFileSize)
-        error = EFBIG;
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    char buffer[16384];
-    while (!error) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = n < 0 ? errno : 0;
-            break;
-        }
-        text.append(buffer, std::size_t(n));
-        if (text.size() > std::size_t(kMaxFileSize))
-            error = EFBIG;
-    }
-    if (error) {
-        setLastError(std::uint32_t(error));
-        ::close(fd);
-        text.clear();
-        return false;
-    }
-    ::close(fd);
-    exists = true;
-    return true;
-}
-
 // A link (a dotfile manager's) is followed: its target changes, the link
 // stays.
 std::string resolved(const std::string& path) {
@@ -249,49 +194,11 @@ std::string resolved(const std::string& path) {
     return path;
 }
 
-bool makeFolder(const std::string& folder) {
-    if (folder.empty() || ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST)
-        return true;
-    if (errno != ENOENT)
-        return false;
-    const std::size_t slash = folder.rfind('/');
-    return slash != std::string::npos && slash > 0 && makeFolder(folder.substr(0, slash)) &&
-           (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST);
-}
-
-// Through a temporary file and a rename, so that no reader sees half a file;
-// an existing file keeps its permissions, a new one is the user's alone.
+// Keeps an existing file's permissions; a new one is the user's alone.
 bool save(const std::string& path, const std::string& text) {
-    const std::string folder = path.substr(0, path.rfind('/'));
-    if (!makeFolder(folder)) {
-        setLastErrorFromErrno();
-        return false;
-    }
     struct stat st {};
     const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        setLastErrorFromErrno();
-        return false;
-    }
-    bool ok = ::fchmod(fd, mode) == 0;
-    for (std::size_t done = 0; ok && done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        done += ok ? std::size_t(n) : 0;
-    }
-    ok = ok && ::fsync(fd) == 0;
-    const int error = errno;
-    ::close(fd);
-    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
-        setLastError(ok ? errno : error);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    return TextFile::makeFolders(TextFile::folderOf(path)) && TextFile::replace(path, text, mode);
 }
 
 // Without a session bus there is nobody to tell, and GIO must not start
@@ -329,7 +236,7 @@ void tellRunningPrograms() {
 KdeProxyStore::KdeProxyStore(std::string path) : path_(std::move(path)) {}
 
 std::string KdeProxyStore::defaultPath() {
-    return homeConfig() + "/kioslaverc";
+    return TextFile::configFolder() + "/kioslaverc";
 }
 
 std::string KdeProxyStore::path() const {
@@ -339,7 +246,7 @@ std::string KdeProxyStore::path() const {
 bool KdeProxyStore::read(ProxySettings& settings) {
     std::string text;
     bool exists = false;
-    if (!load(resolved(path()), text, exists))
+    if (!TextFile::read(resolved(path()), kMaxFileSize, text, exists))
         return false;
     settings = ProxySettings();
     settings.desktop = id();
@@ -352,7 +259,7 @@ bool KdeProxyStore::write(const ProxySettings& settings) {
     const std::string target = resolved(path());
     std::string text;
     bool exists = false;
-    if (!load(target, text, exists))
+    if (!TextFile::read(target, kMaxFileSize, text, exists))
         return false;
     KdeConfigFile file(text);
     // What the settings were read as; a value made by hand changes the
