@@ -130,7 +130,7 @@ private:
     Desktop desktop_;
 };
 
-class SystemProxyTest : public ::testing::Test {
+class DesktopSettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (findProgram("gsettings").empty())
@@ -149,7 +149,7 @@ protected:
     fs::path root;
 };
 
-TEST_F(SystemProxyTest, KillNineOfTheCaptureCommandGivesTheSettingsBackAtOnce) {
+TEST_F(DesktopSettingsTest, KillNineOfTheCaptureCommandGivesTheSettingsBackAtOnce) {
     for (Desktop desktop : {Desktop::Gnome, Desktop::Kde}) {
         Session session(root / (desktop == Desktop::Gnome ? "gnome" : "kde"), desktop);
         SCOPED_TRACE(session.name());
@@ -184,7 +184,7 @@ TEST_F(SystemProxyTest, KillNineOfTheCaptureCommandGivesTheSettingsBackAtOnce) {
 // A second capture command takes the settings over; the first one's end,
 // even by kill -9, does not take them from it, and the second gives the
 // user's own back, not the first one's listener.
-TEST_F(SystemProxyTest, TwoCapturesDoNotFightOverTheSettings) {
+TEST_F(DesktopSettingsTest, TwoCapturesDoNotFightOverTheSettings) {
     Session session(root, Desktop::Gnome);
     session.setUserSettings("localhost");
     const std::string user = session.settings();
@@ -215,7 +215,7 @@ TEST_F(SystemProxyTest, TwoCapturesDoNotFightOverTheSettings) {
 // A crash that not even the guardian survived leaves the settings on a dead
 // listener; the next capture command gives the user's back at its start and
 // never backs the dead listener up as theirs.
-TEST_F(SystemProxyTest, SettingsLeftOnADeadListenerAreGivenBack) {
+TEST_F(DesktopSettingsTest, SettingsLeftOnADeadListenerAreGivenBack) {
     Session session(root, Desktop::Kde);
     session.setUserSettings("localhost");
     const std::string user = session.settings();
@@ -245,7 +245,7 @@ TEST_F(SystemProxyTest, SettingsLeftOnADeadListenerAreGivenBack) {
 // Headless Chromium told only the desktop (GNOME settings, or kioslaverc
 // under KDE) loads a loopback page through the capture command, which
 // captures it; nothing captured goes anywhere but loopback.
-TEST_F(SystemProxyTest, ChromiumFollowingTheDesktopIsCaptured) {
+TEST_F(DesktopSettingsTest, ChromiumFollowingTheDesktopIsCaptured) {
     const std::string chromium = findProgram("chromium");
     if (chromium.empty())
         GTEST_SKIP() << "chromium is not installed";
@@ -297,7 +297,7 @@ TEST_F(SystemProxyTest, ChromiumFollowingTheDesktopIsCaptured) {
 
 // Where the desktop keeps no proxy settings, the command changes nothing
 // outside itself and says so instead of claiming a redirect.
-TEST_F(SystemProxyTest, WithoutDesktopSettingsTheCommandSaysWhatToDo) {
+TEST_F(DesktopSettingsTest, WithoutDesktopSettingsTheCommandSaysWhatToDo) {
     Session session(root, Desktop::None);
     std::string line;
     auto program = session.capture(line);
