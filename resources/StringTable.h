@@ -74,6 +74,11 @@ enum : unsigned {
     IDS_URL_THIRD_PARTY = 175, // %s = version
     IDS_URL_HOME = 176,        // %s = version
     IDS_HEAD_TOO_LONG = 400,
+    IDS_CACHE_FOLDER_BUSY = 460,
+    IDS_CACHE_FOLDER_BUSY_PID = 461,    // %s = folder, %d = process id
+    IDS_CACHE_FOLDER_BUSY_FOLDER = 462, // %s = folder
+    IDS_CAPTURE_INTERRUPTED = 463,
+    IDS_CAPTURE_NOT_STORED = 464, // %s = reason
     // Context menu item texts: menu id times 100 plus the item's place (from 1).
     IDS_MENU_COPY_FIELD_VALUE = 31601, // menu 316, command 32832
     IDS_MENU_COPY_HEADER = 31602,      // menu 316, command 32833
