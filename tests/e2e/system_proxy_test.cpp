@@ -109,11 +109,17 @@ public:
 
     // Starts the capture command and waits until it captures; its start line
     // (standard output, sent to the standard error pipe) in `line`.
-    std::unique_ptr<ChildProcess> capture(std::string& line, const std::string& expectFirst = {}) {
+    // `dataHome` other than the session's lets a second capture run beside
+    // the first: a cache folder takes one capture at a time.
+    std::unique_ptr<ChildProcess> capture(std::string& line, const std::string& expectFirst = {},
+                                          const std::string& dataHome = {}) {
+        Environment own = env;
+        if (!dataHome.empty())
+            own["XDG_DATA_HOME"] = (root_ / dataHome).string();
         auto program = std::make_unique<ChildProcess>(
             std::vector<std::string>{"sh", "-c", "exec \"$0\" \"$@\" 1>&2", kCapture, "--port",
                                      "0"},
-            env, kArtifacts + "/capture-" + name() + ".log", true);
+            own, kArtifacts + "/capture-" + name() + ".log", true);
         if (!expectFirst.empty()) {
             EXPECT_FALSE(program->waitForLine(expectFirst, 30s).empty())
                 << "no line " << expectFirst;
@@ -192,7 +198,7 @@ TEST_F(DesktopSettingsTest, TwoCapturesDoNotFightOverTheSettings) {
     std::string firstLine, secondLine;
     auto first = session.capture(firstLine);
     const std::string firstSettings = session.settings();
-    auto second = session.capture(secondLine);
+    auto second = session.capture(secondLine, {}, "second-data");
     const std::string secondSettings = session.settings();
     ASSERT_NE(secondSettings, firstSettings);
 
@@ -285,6 +291,9 @@ TEST_F(DesktopSettingsTest, ChromiumFollowingTheDesktopIsCaptured) {
                 .string();
         int pages = 0, files = 0;
         for (const auto& entry : fs::directory_iterator(folder.cacheFolder)) {
+            std::uint32_t id = 0;
+            if (!CacheFolder::parseFileName(entry.path().filename().string(), id))
+                continue;
             HttpResource resource(&folder);
             ASSERT_TRUE(resource.load(entry.path().string())) << entry.path();
             ++files;
