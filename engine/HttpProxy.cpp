@@ -324,35 +324,12 @@ bool HttpProxy::isListener(const ResolvedAddress& address) const {
     return portOf(address.address) == port_ && isLoopbackAddress(address.address);
 }
 
-// The user's proxy for a tunnel: the https entry, else the http one, which is
-// what the desktop's own resolver (and Firefox) use for https when the https
-// entry is empty.
-static bool tunnelUpstream(const ProxySettings& settings, std::string_view host, int port,
-                           std::string& out) {
-    if (!settings.proxyEnable || settings.bypasses(host, port))
-        return false;
-    std::string server;
-    if (settings.singleServer) {
-        server = settings.proxyServer;
-    } else {
-        for (const char* protocol : {"https", "http"}) {
-            for (const auto& [name, address] : settings.servers)
-                if (server.empty() && equalsIgnoreCase(name, protocol))
-                    server = address;
-        }
-    }
-    if (server.empty())
-        return false;
-    const std::size_t scheme = server.find("://");
-    out = scheme == std::string::npos ? server : server.substr(scheme + 3);
-    return true;
-}
-
 bool HttpProxy::route(const std::string& host, int port, std::string& targetHost, int& targetPort,
                       bool& viaUpstream, bool tunnel) const {
     std::string target;
-    viaUpstream = tunnel ? tunnelUpstream(settings, host, port, target)
-                         : settings.upstream(host, hostPortText(host, port), target);
+    // A tunnel goes where the user's settings send https.
+    viaUpstream =
+        settings.upstreamFor(tunnel ? "https" : "http", host, hostPortText(host, port), target);
     if (!viaUpstream) {
         targetHost = host;
         targetPort = port;

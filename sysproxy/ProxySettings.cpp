@@ -337,13 +337,16 @@ bool ProxySettings::upstreamServer(std::string_view protocol, std::string& out) 
         out = proxyServer;
         return true;
     }
+    // An entry without an address names no proxy.
     for (const auto& [name, server] : servers) {
-        if (equalsIgnoreCase(name, protocol)) {
+        if (equalsIgnoreCase(name, protocol) && !trimView(server).empty()) {
             out = server;
             return true;
         }
     }
-    if (desktop == "gnome" && equalsIgnoreCase(protocol, "https"))
+    // KDE sends https direct when only http has a proxy; GNOME's resolver,
+    // Firefox and hand-made settings use the http one.
+    if (desktop != "kde" && equalsIgnoreCase(protocol, "https"))
         return upstreamServer("http", out);
     return false;
 }

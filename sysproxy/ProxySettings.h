@@ -76,9 +76,9 @@ public:
 
     // The address configured for http, if any and if enabled.
     bool upstreamServer(std::string& out) const;
-    // The same for `protocol` ("http", "https"). Under GNOME, https without
-    // a proxy of its own goes through the http one, as GIO and browsers
-    // that follow GNOME do.
+    // The same for `protocol` ("http", "https"). Https without a proxy of
+    // its own goes through the http one, as GIO and the browsers that follow
+    // GNOME do, except under KDE, whose programs then go direct.
     bool upstreamServer(std::string_view protocol, std::string& out) const;
     // Where the relay connects for a request whose own "host:port" is
     // `defaultAddress`: the upstream proxy (without any "scheme://" prefix)

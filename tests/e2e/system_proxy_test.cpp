@@ -5,6 +5,7 @@
 #include "e2e/DesktopSession.h"
 #include "store/CacheFolder.h"
 #include "store/HttpResource.h"
+#include "support/TlsOrigin.h"
 #include "sysproxy/ProxySettings.h"
 #include "sysproxy/SettingsFile.h"
 
@@ -249,14 +250,18 @@ TEST_F(DesktopSettingsTest, SettingsLeftOnADeadListenerAreGivenBack) {
 }
 
 // Headless Chromium told only the desktop (GNOME settings, or kioslaverc
-// under KDE) loads a loopback page through the capture command, which
-// captures it; nothing captured goes anywhere but loopback.
+// under KDE) loads a loopback page through the capture command, and with it
+// an https frame through a tunnel; both are captured, and nothing captured
+// goes anywhere but loopback.
 TEST_F(DesktopSettingsTest, ChromiumFollowingTheDesktopIsCaptured) {
     const std::string chromium = findProgram("chromium");
     if (chromium.empty())
         GTEST_SKIP() << "chromium is not installed";
+    TlsOrigin secure("<p>secure frame</p>");
+    const std::string secureAuthority = "127.0.0.1:" + std::to_string(secure.port());
     OriginServer origin(OriginServer::reply(
-        OriginServer::okResponse("<html><body><p>through the desktop settings</p></body></html>",
+        OriginServer::okResponse("<html><body><p>through the desktop settings</p><iframe src=\"" +
+                                     secure.url("/") + "\"></iframe></body></html>",
                                  "Content-Type: text/html\r\n")));
     for (Desktop desktop : {Desktop::Gnome, Desktop::Kde}) {
         Session session(root / (desktop == Desktop::Gnome ? "gnome" : "kde"), desktop);
@@ -269,8 +274,11 @@ TEST_F(DesktopSettingsTest, ChromiumFollowingTheDesktopIsCaptured) {
 
         std::string line;
         auto program = session.capture(line);
+        const std::size_t secureBefore = secure.requests().size();
         std::vector<std::string> argv = quietChromiumArguments(chromium);
-        argv.insert(argv.end(), {"--user-data-dir=" + (root / session.name()).string(),
+        // The test's own origin certificate; loopback only.
+        argv.insert(argv.end(), {"--ignore-certificate-errors",
+                                 "--user-data-dir=" + (root / session.name()).string(),
                                  "--dump-dom", origin.url("/page.html")});
         bool ok = false;
         const std::string dom = runProgram(argv, session.env, &ok, 60s);
@@ -279,6 +287,9 @@ TEST_F(DesktopSettingsTest, ChromiumFollowingTheDesktopIsCaptured) {
         ASSERT_GT(origin.requests().size(), before);
         const std::string head = origin.requests().back().head;
         EXPECT_NE(head.find("/page.html"), std::string::npos) << head;
+        // The frame's request arrived decrypted at its origin: the tunnel
+        // carried the whole TLS exchange.
+        EXPECT_GT(secure.requests().size(), secureBefore);
 
         program->signal(SIGINT);
         ASSERT_TRUE(program->wait(30s));
@@ -289,7 +300,7 @@ TEST_F(DesktopSettingsTest, ChromiumFollowingTheDesktopIsCaptured) {
         folder.cacheFolder =
             (root / (desktop == Desktop::Gnome ? "gnome" : "kde") / "data/Merovex/Tidewell/Cache/")
                 .string();
-        int pages = 0, files = 0;
+        int pages = 0, tunnels = 0, files = 0;
         for (const auto& entry : fs::directory_iterator(folder.cacheFolder)) {
             std::uint32_t id = 0;
             if (!CacheFolder::parseFileName(entry.path().filename().string(), id))
@@ -297,10 +308,14 @@ TEST_F(DesktopSettingsTest, ChromiumFollowingTheDesktopIsCaptured) {
             HttpResource resource(&folder);
             ASSERT_TRUE(resource.load(entry.path().string())) << entry.path();
             ++files;
-            EXPECT_EQ(resource.url.authority, origin.authority()) << resource.url.path;
+            EXPECT_TRUE(resource.url.authority == origin.authority() ||
+                        resource.url.authority == secureAuthority)
+                << resource.url.authority << resource.url.path;
             pages += resource.url.path == "/page.html";
+            tunnels += resource.url.authority == secureAuthority;
         }
         EXPECT_EQ(pages, 1) << files << " files";
+        EXPECT_GE(tunnels, 1) << files << " files";
     }
 }
 

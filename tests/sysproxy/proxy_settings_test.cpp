@@ -110,8 +110,8 @@ TEST(ProxySettingsTest, UpstreamIsTheUsersHttpProxyWhenEnabled) {
 }
 
 // A tunnel asks for the https proxy. GNOME programs send https to the http
-// proxy when none of its own is set; other desktops then go direct. KDE's
-// reversed list names the hosts that do use the proxy.
+// proxy when none of its own is set; KDE's then go direct. KDE's reversed
+// list names the hosts that do use the proxy.
 TEST(ProxySettingsTest, HttpsUpstreamFollowsTheDesktop) {
     const struct {
         const char* desktop;
@@ -123,7 +123,9 @@ TEST(ProxySettingsTest, HttpsUpstreamFollowsTheDesktop) {
         {"gnome", "http=h:1;https=s:2", false, "a.example", "s:2"},
         {"gnome", "http=h:1", false, "a.example", "h:1"},
         {"kde", "http=h:1", false, "a.example", nullptr},
-        {"file", "http=h:1", false, "a.example", nullptr},
+        {"file", "http=h:1", false, "a.example", "h:1"},
+        {"", "http=h:1", false, "a.example", "h:1"},
+        {"", "https=;http=h:1", false, "a.example", "h:1"},
         {"file", "single:3", false, "a.example", "single:3"},
         {"kde", "https=s:2", false, "skip.example", nullptr},
         {"kde", "https=s:2", true, "skip.example", "s:2"},
