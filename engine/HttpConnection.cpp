@@ -4,7 +4,9 @@
 #include "engine/HttpMessageHeader.h"
 #include "engine/HttpProxy.h"
 #include "engine/HttpReader.h"
+#include "engine/HttpsInterceptor.h"
 #include "engine/Platform.h"
+#include "engine/SecureTunnel.h"
 #include "engine/SocketStream.h"
 #include "engine/SystemCall.h"
 #include "engine/Text.h"
@@ -117,7 +119,8 @@ bool hasToken(const HttpMessageHeader& header, std::string_view name, std::strin
 
 } // namespace
 
-// The state of one run of the relay, local to the connection's thread.
+// The state of one run of the relay, local to the connection's thread. A
+// decrypted CONNECT tunnel runs a second one over the two TLS ends.
 class Relay {
 public:
     explicit Relay(HttpConnection& connection)
@@ -125,6 +128,8 @@ public:
           clientReader(&clientStream, kRelayBufferSize, kRelayBufferIncrement),
           serverReader(&serverStream, kRelayBufferSize, kRelayBufferIncrement),
           writer(nullptr, kRelayBufferSize, kRelayBufferIncrement) {}
+    Relay(const Relay&) = delete;
+    Relay& operator=(const Relay&) = delete;
 
     void run() {
         applySocketOptions(c.clientSocket);
@@ -141,7 +146,7 @@ private:
     bool connectTo(int fd, const ResolvedAddress& address);
     int openServerSocket(int family);
     void closeServer();
-    bool serverStillUsable() const;
+    bool serverStillUsable();
     bool sendRequest(bool& reused, bool idempotent, int& attempts);
     bool readFinalResponse(bool reused, bool bodySent, int& attempts, bool& retry);
     bool sendResponseHead(Body& body);
@@ -160,9 +165,34 @@ private:
     }
     void end();
 
+    // Inside a decrypted tunnel.
+    TunnelOutcome relayDecrypted(std::unique_ptr<SecureStream> client, const std::string& name);
+    void decryptedRequest();
+    bool secureOrigin(std::string_view early, bool fresh);
+    void answerBadGateway();
+    template <typename Sink> Sink sinkTo(SocketStream& socket, SecureStream* secure) {
+        return secure ? Sink(*secure, c.filter, handle)
+                      : Sink(socket.socketHandle(), c.filter, handle);
+    }
+    bool hasBuffered(const SecureStream* secure) const {
+        return secure && secure->hasBufferedInput();
+    }
+
     HttpConnection& c;
     SocketStream clientStream;
     SocketStream serverStream;
+    // Where bytes go to and come from: the socket streams, or the TLS ends
+    // of a decrypted tunnel.
+    Stream* clientIo = &clientStream;
+    Stream* serverIo = &serverStream;
+    std::unique_ptr<SecureStream> secureClient;
+    std::unique_ptr<SecureStream> secureServer;
+    bool decrypting = false;
+    // The name the origin of a decrypted tunnel must prove, and why it did
+    // not when it failed.
+    std::string originName;
+    std::uint32_t originError = 0;
+    std::string originDetail;
     // One reader per side, so that bytes a client sent after a request (its
     // next request, pipelined) wait for the next exchange.
     HttpReader clientReader;
@@ -203,7 +233,7 @@ void HttpConnection::run() {
 void Relay::writeError(int status, std::string_view reason) {
     // Whatever a failed write left behind must not precede the answer.
     writer.buffer.length = 0;
-    writer.sink = &clientStream;
+    writer.sink = clientIo;
     // The failure being answered is what the filter hears, not this write's.
     const std::uint32_t code = lastError();
     writer.writeErrorResponse(status, reason, "HTTP/1.1");
@@ -225,7 +255,7 @@ void Relay::answerLoop() {
     head.set("Content-Length", formatInt(std::int64_t(body.size())), false);
     head.set("Connection", "close", false);
     writer.buffer.length = 0;
-    writer.sink = &clientStream;
+    writer.sink = clientIo;
     if (appendResponseHeader(writer.buffer, head) &&
         writer.buffer.append(body.data(), std::int32_t(body.size())))
         writer.flush();
@@ -279,6 +309,9 @@ void Relay::closeServer() {
         c.serverSocket = -1;
     }
     serverStream.setSocketHandle(-1);
+    secureServer.reset();
+    serverIo = &serverStream;
+    serverReader.source = serverIo;
     serverReader.buffer.length = 0;
     serverReusable = false;
 }
@@ -332,6 +365,7 @@ bool Relay::connectTo(int fd, const ResolvedAddress& address) {
 }
 
 bool Relay::connectServer(bool tunnel) {
+    tunnel = tunnel || decrypting;
     closeServer();
     std::vector<ResolvedAddress> addresses;
     bool upstream = false;
@@ -357,7 +391,7 @@ bool Relay::connectServer(bool tunnel) {
         applySocketOptions(fd);
         if (connectTo(fd, address)) {
             serverStream.setSocketHandle(fd);
-            return true;
+            return !decrypting || secureOrigin({}, true);
         }
         const std::uint32_t error = lastError();
         closeServer();
@@ -369,9 +403,23 @@ bool Relay::connectServer(bool tunnel) {
 
 // An idle origin connection that has become readable was closed by the origin
 // (or sent bytes nobody asked for): it cannot carry another request.
-bool Relay::serverStillUsable() const {
-    pollfd wait{serverStream.socketHandle(), POLLIN, 0};
-    return ::poll(&wait, 1, 0) == 0;
+bool Relay::serverStillUsable() {
+    if (hasBuffered(secureServer.get()))
+        return false;
+    const int fd = serverStream.socketHandle();
+    pollfd wait{fd, POLLIN, 0};
+    if (::poll(&wait, 1, 0) == 0)
+        return true;
+    if (!secureServer)
+        return false;
+    // TLS origins send housekeeping of their own after the handshake
+    // (session tickets): taken in without waiting, it leaves nothing to read.
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    char probe;
+    const std::int32_t n = secureServer->readSome(&probe, 1);
+    ::fcntl(fd, F_SETFL, flags);
+    return n == SecureStream::kWouldBlock;
 }
 
 bool Relay::copyBody(Body body, std::int64_t length, OutputStream& sink, HttpReader& reader) {
@@ -402,9 +450,19 @@ bool Relay::exchange() {
         answerLoop();
         return false;
     }
-    if (equalsIgnoreCase(request.method, "CONNECT"))
-        return connectTunnel();
-    if (!findHost()) {
+    if (equalsIgnoreCase(request.method, "CONNECT")) {
+        if (!decrypting)
+            return connectTunnel();
+        writeError(405, "Method Not Allowed");
+        return false;
+    }
+    if (decrypting) {
+        decryptedRequest();
+        if (originError != 0) {
+            answerBadGateway();
+            return false;
+        }
+    } else if (!findHost()) {
         writeError(400, "Bad Request");
         return false;
     }
@@ -417,7 +475,7 @@ bool Relay::exchange() {
     std::string targetHost;
     int targetPort = port;
     bool upstream = false;
-    if (!c.proxy->route(host, port, targetHost, targetPort, upstream)) {
+    if (!c.proxy->route(host, port, targetHost, targetPort, upstream, decrypting)) {
         writeError(504, "Gateway Timeout");
         return false;
     }
@@ -428,8 +486,11 @@ bool Relay::exchange() {
                   (idempotent || std::chrono::steady_clock::now() - serverIdleSince < kSafeIdle) &&
                   serverStillUsable();
     if (!reused) {
-        if (!connectServer())
+        if (!connectServer(decrypting)) {
+            if (originError != 0)
+                answerBadGateway();
             return false;
+        }
     } else {
         viaUpstream = upstream;
     }
@@ -438,7 +499,12 @@ bool Relay::exchange() {
 
     keepAlive = false;
     const HttpHeaderField* proxyConnection = request.get("Proxy-Connection");
-    if (proxyConnection && equalsIgnoreCase(proxyConnection->value, "keep-alive")) {
+    if (decrypting) {
+        // Inside the tunnel the client speaks to the origin itself.
+        keepAlive =
+            !hasToken(request, "Connection", "close") &&
+            (request.version == "HTTP/1.1" || hasToken(request, "Connection", "keep-alive"));
+    } else if (proxyConnection && equalsIgnoreCase(proxyConnection->value, "keep-alive")) {
         keepAlive = true;
         if (!viaUpstream) {
             request.remove("Proxy-Connection");
@@ -450,9 +516,13 @@ bool Relay::exchange() {
     if (c.filter)
         handle = c.filter->beginRequest(c.context, request);
 
-    if (!viaUpstream) {
-        request.set("Host", port == 80 ? bracketed(host) : bracketed(host) + ":" + formatInt(port),
-                    true);
+    // A decrypted request goes to its origin through the tunnel, as the client
+    // sent it, whichever way the tunnel runs.
+    if (!viaUpstream || decrypting) {
+        if (!decrypting)
+            request.set("Host",
+                        port == 80 ? bracketed(host) : bracketed(host) + ":" + formatInt(port),
+                        true);
         if (userInfo.empty()) {
             url.scheme.clear();
             url.authority.clear();
@@ -482,7 +552,7 @@ bool Relay::exchange() {
             if (bodyUnsent)
                 break;
         }
-        HttpRequestDataOutputStream requestSink(serverStream.socketHandle(), c.filter, handle);
+        auto requestSink = sinkTo<HttpRequestDataOutputStream>(serverStream, secureServer.get());
         if (!copyBody(body, request.contentLength(), requestSink, clientReader)) {
             endExchange(lastError());
             return false;
@@ -503,14 +573,22 @@ bool Relay::exchange() {
         return false;
     if (response.statusCode == 101 && request.get("Upgrade")) {
         // The connection now speaks the protocol the client asked for.
-        Tunnel tunnel(clientStream.socketHandle(), serverStream.socketHandle(), c.filter, handle);
         TunnelOutcome outcome;
-        outcome.error = tunnel.run(unread(clientReader), unread(serverReader));
-        outcome.end = tunnel.closedFirst;
+        if (decrypting && secureServer) {
+            SecureTunnel tunnel(*secureClient, clientStream.socketHandle(), *secureServer,
+                                serverStream.socketHandle(), c.filter, handle);
+            outcome.error = tunnel.run(unread(clientReader), unread(serverReader));
+            outcome.end = tunnel.closedFirst;
+        } else {
+            Tunnel tunnel(clientStream.socketHandle(), serverStream.socketHandle(), c.filter,
+                          handle);
+            outcome.error = tunnel.run(unread(clientReader), unread(serverReader));
+            outcome.end = tunnel.closedFirst;
+        }
         endTunnel(outcome);
         return false;
     }
-    HttpResponseDataOutputStream responseSink(clientStream.socketHandle(), c.filter, handle);
+    auto responseSink = sinkTo<HttpResponseDataOutputStream>(clientStream, secureClient.get());
     if (!copyBody(rest, response.contentLength(), responseSink, serverReader)) {
         endExchange(lastError());
         return false;
@@ -565,7 +643,7 @@ bool Relay::connectTunnel() {
     if (viaUpstream) {
         request.set("Via", c.proxy->viaToken(), false);
         writer.buffer.length = 0;
-        writer.sink = &serverStream;
+        writer.sink = serverIo;
         if (!writer.writeRequestHeader(request) || !serverReader.readResponseHeader(response)) {
             const std::uint32_t code = lastError();
             writeError(504, "Gateway Timeout");
@@ -582,21 +660,25 @@ bool Relay::connectTunnel() {
     if (handle != -1 && !c.filter->beginResponse(handle, response))
         handle = -1;
     writer.buffer.length = 0;
-    writer.sink = &clientStream;
+    writer.sink = clientIo;
     if (!writer.writeResponseHeader(response)) {
         endExchange(lastError());
         return false;
     }
-    const ConnectedTunnel tunnel{clientStream.socketHandle(),
-                                 serverStream.socketHandle(),
-                                 host,
-                                 port,
-                                 unread(clientReader),
-                                 unread(serverReader),
-                                 c.filter,
-                                 c.context,
-                                 handle,
-                                 c.proxy};
+    const ConnectedTunnel tunnel{
+        clientStream.socketHandle(),
+        serverStream.socketHandle(),
+        host,
+        port,
+        unread(clientReader),
+        unread(serverReader),
+        c.filter,
+        c.context,
+        handle,
+        c.proxy,
+        [this](std::unique_ptr<SecureStream> client, const std::string& name) {
+            return relayDecrypted(std::move(client), name);
+        }};
     endTunnel(carryConnect(tunnel));
     return false;
 }
@@ -608,13 +690,160 @@ bool Relay::relayRefusal(Body body) {
         handle = -1;
     if (!sendResponseHead(body))
         return false;
-    HttpResponseDataOutputStream sink(clientStream.socketHandle(), c.filter, handle);
+    auto sink = sinkTo<HttpResponseDataOutputStream>(clientStream, secureClient.get());
     if (!copyBody(body, response.contentLength(), sink, serverReader)) {
         endExchange(lastError());
         return false;
     }
     endExchange(0);
     return false;
+}
+
+// The exchanges inside a decrypted tunnel, by a relay of their own over the
+// client's TLS and a TLS connection to the tunnel's target made here, on the
+// connection the tunnel already opened (through the user's proxy when it
+// goes that way). Each is captured as https://host/path.
+TunnelOutcome Relay::relayDecrypted(std::unique_ptr<SecureStream> client, const std::string& name) {
+    Relay inner(c);
+    inner.decrypting = true;
+    inner.host = host;
+    inner.port = port;
+    // The origin proves the name the client asked for, as it would have to
+    // the client; without one, the host the tunnel was opened for.
+    inner.originName = name.empty() ? host : name;
+    inner.secureClient = std::move(client);
+    inner.clientIo = inner.secureClient.get();
+    inner.clientReader.source = inner.clientIo;
+    inner.viaUpstream = viaUpstream;
+    inner.serverStream.setSocketHandle(serverStream.socketHandle());
+    std::string targetHost;
+    int targetPort = port;
+    bool upstream = false;
+    if (c.proxy->route(host, port, targetHost, targetPort, upstream, true))
+        inner.serverKey =
+            (upstream ? "u " : "d ") + bracketed(targetHost) + ":" + std::to_string(targetPort);
+    if (inner.secureOrigin(unread(serverReader), false)) {
+        inner.serverReusable = true;
+        inner.serverIdleSince = std::chrono::steady_clock::now();
+    }
+    serverReader.buffer.length = 0;
+    while (inner.exchange()) {
+    }
+    inner.secureClient->closeNotify();
+    return {0, TunnelEnd::ClientClosed};
+}
+
+// The request as the capture keeps it: its absolute https address (the Host
+// the client named, else the tunnel's target), while the relay goes to the
+// tunnel's target whatever the request says.
+void Relay::decryptedRequest() {
+    userInfo.clear();
+    url = Url();
+    url.parse(request.target);
+    if (!(url.flags & Url::HasAuthority)) {
+        const HttpHeaderField* field = request.get("Host");
+        const std::string authority =
+            field && !field->value.empty()
+                ? field->value
+                : (port == 443 ? bracketed(host) : bracketed(host) + ":" + formatInt(port));
+        request.target = "https://" + authority +
+                         (request.target.empty() || request.target.front() != '/' ? "/" : "") +
+                         request.target;
+        url = Url();
+        url.parse(request.target);
+    }
+}
+
+// TLS to the origin over the server socket just connected; a `fresh`
+// connection to the user's proxy gets our CONNECT first. On failure the
+// reason is kept for the client's 502 page.
+bool Relay::secureOrigin(std::string_view early, bool fresh) {
+    originError = 0;
+    originDetail.clear();
+    HttpsInterceptor* https = c.proxy->https.get();
+    const int fd = serverStream.socketHandle();
+    std::string buffered(early);
+    if (viaUpstream && fresh) {
+        HttpRequestHeader connect;
+        connect.method = "CONNECT";
+        connect.target = bracketed(host) + ":" + formatInt(port);
+        connect.version = "HTTP/1.1";
+        connect.set("Host", connect.target, false);
+        connect.set("Via", c.proxy->viaToken(), false);
+        HttpResponseHeader answer;
+        writer.buffer.length = 0;
+        writer.sink = &serverStream;
+        serverReader.source = &serverStream;
+        if (!writer.writeRequestHeader(connect) || !serverReader.readResponseHeader(answer)) {
+            originError = lastError();
+            originDetail = errorText(originError);
+            return false;
+        }
+        if (answer.statusCode < 200 || answer.statusCode > 299) {
+            originError = kErrorTunnelRefused;
+            originDetail = formatInt(answer.statusCode) + " " + answer.reason;
+            return false;
+        }
+        buffered = std::string(unread(serverReader));
+        serverReader.buffer.length = 0;
+    }
+    secureServer = https ? https->connectOrigin(fd, originName, buffered, originDetail) : nullptr;
+    if (!secureServer) {
+        originError = lastError();
+        return false;
+    }
+    serverIo = secureServer.get();
+    serverReader.source = serverIo;
+    serverReader.buffer.length = 0;
+    return true;
+}
+
+// The origin did not prove who it is (or could not be reached through the
+// tunnel): the client gets a page naming the reason, never the origin's
+// bytes, and the exchange is captured as failed.
+void Relay::answerBadGateway() {
+    char text[2048];
+    std::snprintf(text, sizeof text, loadString(IDS_HTTPS_BAD_GATEWAY), originName.c_str(),
+                  errorText(originError).c_str(), originDetail.c_str());
+    std::string escaped;
+    for (const char ch : std::string_view(text)) {
+        switch (ch) {
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '&':
+            escaped += "&amp;";
+            break;
+        default:
+            escaped += ch;
+        }
+    }
+    const std::string body = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
+                             "<title>502 Bad Gateway</title></head>\n<body><p>" +
+                             escaped + "</p></body></html>\n";
+    response = HttpResponseHeader();
+    response.version = "HTTP/1.1";
+    response.statusCode = 502;
+    response.reason = "Bad Gateway";
+    response.set("Server", "Tidewell", false);
+    response.set("Content-Type", "text/html; charset=utf-8", false);
+    response.set("Content-Length", formatInt(std::int64_t(body.size())), false);
+    response.set("Connection", "close", false);
+    handle = c.filter ? c.filter->beginRequest(c.context, request) : -1;
+    if (handle != -1 && !c.filter->beginResponse(handle, response))
+        handle = -1;
+    writer.buffer.length = 0;
+    writer.sink = clientIo;
+    if (!appendResponseHeader(writer.buffer, response) || !writer.flush()) {
+        endExchange(lastError());
+        return;
+    }
+    auto sink = sinkTo<HttpResponseDataOutputStream>(clientStream, secureClient.get());
+    sink.write(body.data(), std::int32_t(body.size()));
+    endExchange(originError);
 }
 
 void Relay::endTunnel(TunnelOutcome outcome) {
@@ -635,9 +864,13 @@ void Relay::endTunnel(TunnelOutcome outcome) {
 bool Relay::awaitContinue(bool& finalArrived) {
     finalArrived = false;
     for (;;) {
+        if (hasBuffered(secureClient.get()))
+            return true;
         pollfd waits[2] = {{clientStream.socketHandle(), POLLIN, 0},
                            {serverStream.socketHandle(), POLLIN, 0}};
-        const int ready = retryInterrupted([&] { return ::poll(waits, 2, kSocketTimeoutMs); });
+        const int ready = hasBuffered(secureServer.get()) ? 1 : retryInterrupted([&] {
+            return ::poll(waits, 2, kSocketTimeoutMs);
+        });
         if (ready <= 0) {
             const std::uint32_t code = ready == 0 ? ETIMEDOUT : std::uint32_t(errno);
             writeError(504, "Gateway Timeout");
@@ -658,7 +891,7 @@ bool Relay::awaitContinue(bool& finalArrived) {
             finalArrived = true;
             return true;
         }
-        writer.sink = &clientStream;
+        writer.sink = clientIo;
         if (!writer.writeResponseHeader(response)) {
             endExchange(lastError());
             return false;
@@ -672,7 +905,7 @@ bool Relay::awaitContinue(bool& finalArrived) {
 // small responses then cost the client one segment instead of two.
 bool Relay::sendResponseHead(Body& body) {
     writer.buffer.length = 0;
-    writer.sink = &clientStream;
+    writer.sink = clientIo;
     if (!appendResponseHeader(writer.buffer, response)) {
         endExchange(lastError());
         return false;
@@ -705,7 +938,7 @@ bool Relay::sendRequest(bool& reused, bool idempotent, int& attempts) {
     for (;;) {
         ++attempts;
         writer.buffer.length = 0;
-        writer.sink = &serverStream;
+        writer.sink = serverIo;
         if (writer.writeRequestHeader(request))
             return true;
         const std::uint32_t code = lastError();
@@ -750,7 +983,7 @@ bool Relay::readFinalResponse(bool reused, bool bodySent, int& attempts, bool& r
             return true;
         // Interim answers (100 Continue, 103 Early Hints) go to the client as
         // they come; the final response of the exchange follows.
-        writer.sink = &clientStream;
+        writer.sink = clientIo;
         if (!writer.writeResponseHeader(response)) {
             endExchange(lastError());
             return false;

@@ -3,11 +3,15 @@
 // lives outside the engine (tls/), so the engine needs no TLS library.
 #pragma once
 
+#include "engine/Platform.h"
 #include "engine/Stream.h"
 
 #include <memory>
 #include <string>
 #include <string_view>
+
+// The user's proxy would not open a tunnel for a decrypted connection.
+constexpr std::uint32_t kErrorTunnelRefused = customError(612);
 
 // A stream that decrypts: bytes may wait inside it where a poll() on its
 // socket cannot see them.

@@ -26,7 +26,7 @@ bool SocketStream::write(const void* data, std::int32_t count) {
 }
 
 bool HttpRequestDataOutputStream::write(const void* data, std::int32_t count) {
-    if (!SocketStream::write(data, count))
+    if (through ? !through->write(data, count) : !SocketStream::write(data, count))
         return false;
     if (handle != -1 && filter && count > 0)
         filter->requestData(handle, static_cast<const char*>(data), count);
@@ -34,7 +34,7 @@ bool HttpRequestDataOutputStream::write(const void* data, std::int32_t count) {
 }
 
 bool HttpResponseDataOutputStream::write(const void* data, std::int32_t count) {
-    if (!SocketStream::write(data, count))
+    if (through ? !through->write(data, count) : !SocketStream::write(data, count))
         return false;
     if (handle != -1 && filter && count > 0)
         filter->responseData(handle, static_cast<const char*>(data), count);

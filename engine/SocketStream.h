@@ -29,11 +29,15 @@ class HttpRequestDataOutputStream : public SocketStream {
 public:
     HttpRequestDataOutputStream(int socket, HttpFilter* filter, int handle)
         : SocketStream(socket), filter(filter), handle(handle) {}
+    // Through another stream to the origin (TLS), not owned.
+    HttpRequestDataOutputStream(OutputStream& through, HttpFilter* filter, int handle)
+        : SocketStream(-1), filter(filter), handle(handle), through(&through) {}
 
     bool write(const void* data, std::int32_t count) override;
 
     HttpFilter* filter; // not owned
     int handle;         // -1: the exchange is not followed
+    OutputStream* through = nullptr;
 };
 
 // The same for a response body going to the client.
@@ -41,9 +45,12 @@ class HttpResponseDataOutputStream : public SocketStream {
 public:
     HttpResponseDataOutputStream(int socket, HttpFilter* filter, int handle)
         : SocketStream(socket), filter(filter), handle(handle) {}
+    HttpResponseDataOutputStream(OutputStream& through, HttpFilter* filter, int handle)
+        : SocketStream(-1), filter(filter), handle(handle), through(&through) {}
 
     bool write(const void* data, std::int32_t count) override;
 
     HttpFilter* filter;
     int handle;
+    OutputStream* through = nullptr;
 };

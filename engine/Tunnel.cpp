@@ -1,5 +1,7 @@
 #include "engine/Tunnel.h"
 
+#include "engine/HttpProxy.h"
+#include "engine/HttpsInterceptor.h"
 #include "engine/Platform.h"
 #include "engine/SystemCall.h"
 
@@ -241,7 +243,40 @@ std::uint32_t Tunnel::run(std::string_view fromClient, std::string_view fromServ
     return error;
 }
 
+namespace {
+
+// Whether the client speaks first, with a TLS handshake record. A server that
+// speaks first (a greeting) makes it some other protocol.
+bool opensWithTlsHello(const ConnectedTunnel& connected) {
+    constexpr char kHandshakeRecord = 0x16;
+    if (!connected.fromServer.empty())
+        return false;
+    if (!connected.fromClient.empty())
+        return connected.fromClient.front() == kHandshakeRecord;
+    pollfd waits[2] = {{connected.clientSocket, POLLIN, 0}, {connected.serverSocket, POLLIN, 0}};
+    const int ready = retryInterrupted([&] { return ::poll(waits, 2, Tunnel::kIdleLimitMs); });
+    if (ready <= 0 || waits[1].revents || !waits[0].revents)
+        return false;
+    char first = 0;
+    return retryInterrupted([&] { return ::recv(connected.clientSocket, &first, 1, MSG_PEEK); }) ==
+               1 &&
+           first == kHandshakeRecord;
+}
+
+} // namespace
+
 TunnelOutcome carryConnect(const ConnectedTunnel& connected) {
+    HttpsInterceptor* https = connected.proxy ? connected.proxy->https.get() : nullptr;
+    if (https && connected.decrypted && https->shouldDecrypt(connected.host, connected.port) &&
+        opensWithTlsHello(connected)) {
+        std::string name;
+        std::string detail;
+        std::unique_ptr<SecureStream> client = https->acceptClient(
+            connected.clientSocket, connected.host, connected.fromClient, name, detail);
+        if (!client)
+            return {lastError(), TunnelEnd::Open};
+        return connected.decrypted(std::move(client), name);
+    }
     Tunnel tunnel(connected.clientSocket, connected.serverSocket, connected.filter,
                   connected.handle);
     TunnelOutcome outcome;

@@ -5,10 +5,13 @@
 #include "engine/HttpFilter.h"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
 class HttpProxy;
+class SecureStream;
 
 // Copies both ways between two connected sockets it does not own, until both
 // sides have closed: an end of stream from one side is passed on to the
@@ -38,6 +41,17 @@ private:
     int handle_;
 };
 
+struct TunnelOutcome {
+    std::uint32_t error = 0; // the exchange's result
+    TunnelEnd end = TunnelEnd::Open;
+};
+
+// Relays the HTTP exchanges inside a decrypted tunnel: the client's TLS end
+// and the server name it asked for (empty when none). Returns when the
+// connection is over.
+using DecryptedRelay =
+    std::function<TunnelOutcome(std::unique_ptr<SecureStream> client, const std::string& name)>;
+
 // A CONNECT whose target is connected and whose client has had its 2xx.
 struct ConnectedTunnel {
     int clientSocket; // both owned by the connection, which shuts them down to stop
@@ -50,14 +64,12 @@ struct ConnectedTunnel {
     int context;
     int handle; // -1: not followed
     HttpProxy* proxy;
-};
-
-struct TunnelOutcome {
-    std::uint32_t error = 0; // the exchange's result
-    TunnelEnd end = TunnelEnd::Open;
+    DecryptedRelay decrypted; // empty: the tunnel is only carried
 };
 
 // What the client's bytes become after the 2xx: the one place that chooses
-// between carrying them as they are and decrypting them. Returns when the
-// connection is over.
+// between carrying them as they are and decrypting them (the proxy's HTTPS
+// interceptor wants the host, and the client opens with a TLS hello). A
+// client refusing our certificate ends it with the handshake's error.
+// Returns when the connection is over.
 TunnelOutcome carryConnect(const ConnectedTunnel& tunnel);

@@ -107,6 +107,7 @@ constexpr StringEntry kStrings[] = {
     {609, "无法为该主机名签发证书。"},
     {610, "证书库操作失败（certutil）。"},
     {611, "没有找到该浏览器。"},
+    {612, "上游代理拒绝建立隧道。"},
     // HTTPS decryption: questions, messages and menu entries.
     {620, "解密 HTTPS 需要浏览器信任 Tidewell 的根证书。\n\n"
           "最快的办法是打开一个专为本次捕捉设置的浏览器：它使用临时配置并信任根证书，"
