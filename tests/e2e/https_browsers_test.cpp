@@ -1,0 +1,173 @@
+// HTTPS capture with real browsers in a private GNOME session: after
+// --install-ca, Firefox ESR and Chromium, told only the desktop's proxy
+// settings, load an HTTPS page through the capture command, which decrypts
+// and captures it; --remove-ca then leaves every certificate database as it
+// was before.
+#include "e2e/DesktopSession.h"
+#include "store/CacheFolder.h"
+#include "store/HttpResource.h"
+#include "support/TlsOrigin.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kCapture = TIDEWELL_BINARY_DIR "/cli/tidewell-capture";
+const std::string kArtifacts = TIDEWELL_BINARY_DIR "/e2e";
+
+bool isLoopback(const std::string& authority) {
+    for (const char* host : {"127.0.0.1:", "localhost:", "[::1]:"})
+        if (authority.rfind(host, 0) == 0)
+            return true;
+    return false;
+}
+
+class HttpsBrowsersTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // The test origin writes to browsers that may hang up first.
+        std::signal(SIGPIPE, SIG_IGN);
+        for (const char* tool : {"gsettings", "certutil", "firefox-esr", "chromium"})
+            if (findProgram(tool).empty())
+                GTEST_SKIP() << tool << " is not installed";
+        ASSERT_EQ(::access(kCapture.c_str(), X_OK), 0) << kCapture;
+        char pattern[] = "/tmp/tidewell-https.XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root = pattern;
+        fs::create_directories(kArtifacts);
+        for (const char* dir : {"home/.config", "data", "cache", "runtime", "chromium", "none"})
+            fs::create_directories(root / dir);
+        fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+        env["PATH"] = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+        env["LANG"] = "C.UTF-8";
+        env["HOME"] = (root / "home").string();
+        env["XDG_CONFIG_HOME"] = (root / "home/.config").string();
+        env["XDG_DATA_HOME"] = (root / "data").string();
+        env["XDG_CACHE_HOME"] = (root / "cache").string();
+        env["XDG_RUNTIME_DIR"] = (root / "runtime").string();
+        env["GSETTINGS_BACKEND"] = "keyfile";
+        env["XDG_CURRENT_DESKTOP"] = "GNOME";
+        env["TIDEWELL_UPDATE_SERVER"] = "";
+    }
+    void TearDown() override {
+        if (!root.empty())
+            fs::remove_all(root);
+    }
+
+    std::string run(const std::vector<std::string>& argv, std::chrono::milliseconds patience = 30s,
+                    bool* ok = nullptr) {
+        bool done = false;
+        std::string out = runProgram(argv, env, &done, patience);
+        if (ok)
+            *ok = done;
+        else
+            EXPECT_TRUE(done) << argv.front() << " " << argv.at(1);
+        return out;
+    }
+    void makeDatabase(const fs::path& folder) {
+        fs::create_directories(folder);
+        run({"certutil", "-N", "--empty-password", "-d", "sql:" + folder.string()});
+    }
+    std::string listing(const fs::path& folder) {
+        return run({"certutil", "-L", "-d", "sql:" + folder.string()});
+    }
+
+    fs::path root;
+    Environment env;
+};
+
+} // namespace
+
+TEST_F(HttpsBrowsersTest, TrustInstalledIsUsedCapturedAndTakenBackExactly) {
+    // The user's desktop proxies nothing; loopback pages may go through a proxy.
+    run({"gsettings", "set", "org.gnome.system.proxy", "mode", "none"});
+    run({"gsettings", "set", "org.gnome.system.proxy", "ignore-hosts", "['<-loopback>']"});
+
+    // Both browsers have been used before: their databases exist.
+    const fs::path chromiumDb = root / "home/.pki/nssdb";
+    const fs::path firefoxProfile = root / "home/.mozilla/firefox/test.default";
+    makeDatabase(chromiumDb);
+    makeDatabase(firefoxProfile);
+    std::ofstream(root / "home/.mozilla/firefox/profiles.ini")
+        << "[Profile0]\nName=default\nIsRelative=1\nPath=test.default\nDefault=1\n";
+    {
+        // Follows the desktop's settings, proxies loopback, keeps to itself.
+        std::ofstream prefs(firefoxProfile / "user.js");
+        prefs << "user_pref(\"network.proxy.type\", 5);\n"
+                 "user_pref(\"network.proxy.allow_hijacking_localhost\", true);\n"
+                 "user_pref(\"services.settings.server\", \"http://127.0.0.1:9/\");\n";
+        for (const char* off :
+             {"app.update.enabled", "toolkit.telemetry.enabled",
+              "datareporting.policy.dataSubmissionEnabled", "browser.safebrowsing.malware.enabled",
+              "browser.safebrowsing.phishing.enabled", "network.captive-portal-service.enabled",
+              "network.connectivity-service.enabled", "extensions.update.enabled",
+              "browser.search.update"})
+            prefs << "user_pref(\"" << off << "\", false);\n";
+    }
+    const std::string chromiumBefore = listing(chromiumDb);
+    const std::string firefoxBefore = listing(firefoxProfile);
+
+    const std::string installed = run({kCapture, "--install-ca", "--yes"});
+    EXPECT_NE(installed.find(chromiumDb.string()), std::string::npos) << installed;
+    EXPECT_NE(installed.find(firefoxProfile.string()), std::string::npos) << installed;
+
+    // The origin's own CA is trusted by the capture command alone.
+    TlsOrigin secure("<html><body><p>decrypted page</p></body></html>");
+    const std::string page = "https://localhost:" + std::to_string(secure.port()) + "/";
+    Environment captureEnv = env;
+    captureEnv["SSL_CERT_FILE"] = secure.caFile();
+    captureEnv["SSL_CERT_DIR"] = (root / "none").string();
+    ChildProcess capture(
+        {"sh", "-c", "exec \"$0\" \"$@\" 1>&2", kCapture, "--port", "0", "--https", "decrypt"},
+        captureEnv, kArtifacts + "/https-capture.log", true);
+    ASSERT_FALSE(capture.waitForLine("Capturing through", 30s).empty());
+
+    bool ok = false;
+    run({"firefox-esr", "--headless", "--no-remote", "--profile", firefoxProfile.string(),
+         "--screenshot", kArtifacts + "/https-firefox.png", page},
+        120s, &ok);
+    EXPECT_TRUE(ok) << "Firefox did not load " << page;
+    const std::size_t afterFirefox = secure.requests().size();
+    EXPECT_GE(afterFirefox, 1u);
+
+    std::vector<std::string> chromium = quietChromiumArguments(findProgram("chromium"));
+    chromium.insert(chromium.end(),
+                    {"--user-data-dir=" + (root / "chromium").string(), "--dump-dom", page});
+    const std::string dom = run(chromium, 60s, &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_NE(dom.find("decrypted page"), std::string::npos) << dom;
+    EXPECT_GT(secure.requests().size(), afterFirefox);
+
+    capture.signal(SIGINT);
+    ASSERT_TRUE(capture.wait(30s));
+    EXPECT_EQ(capture.exitCode(), 0);
+
+    // What the command kept: the page twice, decrypted, and nothing that
+    // left the machine.
+    CacheFolder folder;
+    folder.cacheFolder = (root / "data/Merovex/Tidewell/Cache/").string();
+    int pages = 0;
+    for (const auto& entry : fs::directory_iterator(folder.cacheFolder)) {
+        std::uint32_t id = 0;
+        if (!CacheFolder::parseFileName(entry.path().filename().string(), id))
+            continue;
+        HttpResource resource(&folder);
+        ASSERT_TRUE(resource.load(entry.path().string())) << entry.path();
+        EXPECT_TRUE(isLoopback(resource.url.authority)) << resource.url.toString();
+        if (resource.url.toString() == page && resource.statusCode == 200)
+            ++pages;
+    }
+    EXPECT_EQ(pages, 2);
+
+    run({kCapture, "--remove-ca"});
+    EXPECT_EQ(listing(chromiumDb), chromiumBefore);
+    EXPECT_EQ(listing(firefoxProfile), firefoxBefore);
+}
