@@ -1,5 +1,5 @@
-// The proxy with HTTPS decryption on, for https_bench.sh: a filter that
-// follows every exchange, the root kept in --data. Prints "port N" and
+// The proxy with HTTPS decryption on (--tunnel: off), for https_bench.sh: a
+// filter that follows every exchange, the root kept in --data. Prints "port N" and
 // "root FILE" once listening; ends on SIGINT/SIGTERM.
 #include "engine/HttpFilter.h"
 #include "engine/HttpProxy.h"
@@ -28,11 +28,14 @@ public:
 int main(int argc, char** argv) {
     int port = 0;
     std::string data;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--port") == 0)
+    bool decrypt = true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc)
             port = std::atoi(argv[i + 1]);
-        else if (std::strcmp(argv[i], "--data") == 0)
+        else if (std::strcmp(argv[i], "--data") == 0 && i + 1 < argc)
             data = argv[i + 1];
+        else if (std::strcmp(argv[i], "--tunnel") == 0)
+            decrypt = false;
     }
     sigset_t signals;
     sigemptyset(&signals);
@@ -46,7 +49,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "root certificate: %s\n", errorText(lastError()).c_str());
         return 1;
     }
-    https->setDecrypt(true);
+    https->setDecrypt(decrypt);
     FollowingFilter filter;
     HttpProxy proxy;
     proxy.configuredPort = port;

@@ -10,9 +10,13 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 namespace {
@@ -215,6 +219,13 @@ bool refusedOurCertificate(unsigned long code) {
 
 } // namespace
 
+TlsStream::~TlsStream() {
+    // OpenSSL forgets the session of a connection dropped without a
+    // close_notify sent; the session tickets an origin gave are as good
+    // however the connection ended.
+    SSL_set_shutdown(ssl_.get(), SSL_get_shutdown(ssl_.get()) | SSL_SENT_SHUTDOWN);
+}
+
 TlsStream::TlsStream(SslPtr ssl, int socket) : ssl_(std::move(ssl)), socket_(socket) {
     // write() loops over partial writes; writeSome() hands them back.
     SSL_set_mode(ssl_.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
@@ -323,6 +334,9 @@ TlsServerContext::TlsServerContext(HostCertificateCache& certificates)
     SSL_CTX_set_min_proto_version(c, TLS1_2_VERSION);
     SSL_CTX_set_options(c, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION |
                                SSL_OP_CIPHER_SERVER_PREFERENCE);
+    // One ticket a connection: a client resumes with it, and each ticket
+    // costs a session copy and an encryption.
+    SSL_CTX_set_num_tickets(c, 1);
     SSL_CTX_set_client_hello_cb(c, onClientHello, nullptr);
     SSL_CTX_set_alpn_select_cb(c, onAlpn, nullptr);
 }
@@ -359,10 +373,120 @@ std::unique_ptr<TlsStream> TlsServerContext::accept(int socket, const std::strin
     return nullptr;
 }
 
+namespace {
+
+// "name@address:port": a session is only offered again to the same peer for
+// the same verified name.
+std::string sessionKey(SSL* ssl) {
+    X509_VERIFY_PARAM* param = SSL_get0_param(ssl);
+    std::string name;
+    if (const char* host = X509_VERIFY_PARAM_get0_host(param, 0)) {
+        name = host;
+    } else if (char* ip = X509_VERIFY_PARAM_get1_ip_asc(param)) {
+        name = ip;
+        OPENSSL_free(ip);
+    }
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    char address[INET6_ADDRSTRLEN + 8] = {};
+    if (::getpeername(SSL_get_fd(ssl), reinterpret_cast<sockaddr*>(&peer), &length) == 0) {
+        char text[INET6_ADDRSTRLEN] = {};
+        if (peer.ss_family == AF_INET) {
+            const auto* v4 = reinterpret_cast<const sockaddr_in*>(&peer);
+            inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+            std::snprintf(address, sizeof address, "%s:%u", text, unsigned(ntohs(v4->sin_port)));
+        } else if (peer.ss_family == AF_INET6) {
+            const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&peer);
+            inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+            std::snprintf(address, sizeof address, "[%s]:%u", text, unsigned(ntohs(v6->sin6_port)));
+        }
+    }
+    return name + "@" + address;
+}
+
+} // namespace
+
+class TlsClientContext::SessionStore {
+public:
+    ~SessionStore() {
+        for (auto& [key, session] : sessions_)
+            SSL_SESSION_free(session);
+    }
+
+    void keep(const std::string& key, SSL_SESSION* session) {
+        std::lock_guard guard(mutex_);
+        auto [at, added] = sessions_.emplace(key, session);
+        if (!added) {
+            SSL_SESSION_free(at->second);
+            at->second = session;
+        } else if (sessions_.size() > kSessionLimit) {
+            // Bounded: past the limit another one goes.
+            auto victim = std::next(at) != sessions_.end() ? std::next(at) : sessions_.begin();
+            SSL_SESSION_free(victim->second);
+            sessions_.erase(victim);
+        }
+    }
+    // A reference the caller frees, or null.
+    SSL_SESSION* take(const std::string& key) {
+        std::lock_guard guard(mutex_);
+        auto at = sessions_.find(key);
+        if (at == sessions_.end())
+            return nullptr;
+        SSL_SESSION_up_ref(at->second);
+        return at->second;
+    }
+    void forget(const std::string& key) {
+        std::lock_guard guard(mutex_);
+        if (auto at = sessions_.find(key); at != sessions_.end()) {
+            SSL_SESSION_free(at->second);
+            sessions_.erase(at);
+        }
+    }
+    std::size_t size() const {
+        std::lock_guard guard(mutex_);
+        return sessions_.size();
+    }
+
+    static int index() {
+        static const int value =
+            SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr,
+                                     [](void*, void* store, CRYPTO_EX_DATA*, int, long, void*) {
+                                         delete static_cast<SessionStore*>(store);
+                                     });
+        return value;
+    }
+    static int onNewSession(SSL* ssl, SSL_SESSION* session) {
+        auto* store =
+            static_cast<SessionStore*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), index()));
+        if (!store || !SSL_SESSION_is_resumable(session))
+            return 0;
+        store->keep(sessionKey(ssl), session);
+        return 1; // the reference is the store's now
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::map<std::string, SSL_SESSION*> sessions_;
+};
+
+TlsClientContext::SessionStore* TlsClientContext::store() const {
+    return context_ ? static_cast<SessionStore*>(
+                          SSL_CTX_get_ex_data(context_.get(), SessionStore::index()))
+                    : nullptr;
+}
+
+std::size_t TlsClientContext::sessions() const {
+    SessionStore* sessions = store();
+    return sessions ? sessions->size() : 0;
+}
+
 TlsClientContext::TlsClientContext() : context_(SSL_CTX_new(TLS_client_method())) {
     if (!context_)
         return;
     SSL_CTX* c = context_.get();
+    SSL_CTX_set_ex_data(c, SessionStore::index(), new SessionStore);
+    SSL_CTX_set_session_cache_mode(c, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+    SSL_CTX_sess_set_new_cb(c, SessionStore::onNewSession);
     SSL_CTX_set_options(c, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION);
     SSL_CTX_set_verify(c, SSL_VERIFY_PEER, nullptr);
     if (SSL_CTX_set_default_verify_paths(c) != 1 ||
@@ -399,10 +523,18 @@ std::unique_ptr<TlsStream> TlsClientContext::connect(int socket, const std::stri
             *detail = takeOpenSslError();
         return nullptr;
     }
+    const std::string key = sessionKey(ssl.get());
+    SessionStore* sessions = store();
+    if (SSL_SESSION* session = sessions ? sessions->take(key) : nullptr) {
+        SSL_set_session(ssl.get(), session);
+        SSL_SESSION_free(session);
+    }
     errno = 0;
     const int result = SSL_connect(ssl.get());
     if (result == 1)
         return std::make_unique<TlsStream>(std::move(ssl), socket);
+    if (sessions)
+        sessions->forget(key);
     const long verified = SSL_get_verify_result(ssl.get());
     if (verified != X509_V_OK) {
         ERR_clear_error();

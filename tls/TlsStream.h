@@ -17,6 +17,7 @@ class HostCertificateCache;
 class TlsStream : public SecureStream {
 public:
     TlsStream(SslPtr ssl, int socket);
+    ~TlsStream() override;
 
     // Bytes decrypted, 0 when the peer closed (with or without its
     // close_notify), -1 on error.
@@ -81,6 +82,16 @@ public:
     std::unique_ptr<TlsStream> connect(int socket, const std::string& host,
                                        std::string* detail = nullptr, std::string_view early = {});
 
+    // Sessions kept for resumption, by verified name and peer address.
+    std::size_t sessions() const;
+    static constexpr std::size_t kSessionLimit = 512;
+
 private:
+    // A new connection to an origin seen before resumes its session: no
+    // certificate to parse and check again. The store belongs to the OpenSSL
+    // context, which lives as long as the last connection made with it.
+    class SessionStore;
+    SessionStore* store() const;
+
     SslCtxPtr context_;
 };

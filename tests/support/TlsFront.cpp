@@ -17,6 +17,8 @@ void TlsFront::serve(int socket) {
     if (backend < 0)
         return;
     ++handshakes_;
+    if (SSL_session_reused(tls->ssl()))
+        ++resumed_;
     char buffer[16384];
     for (;;) {
         pollfd waits[2] = {{socket, POLLIN, 0}, {backend, POLLIN, 0}};

@@ -21,8 +21,9 @@ public:
     TlsFront& operator=(const TlsFront&) = delete;
 
     int port() const { return server_->port(); }
-    // Handshakes completed so far.
+    // Handshakes completed so far, and how many of them resumed a session.
     int handshakes() const { return handshakes_; }
+    int resumed() const { return resumed_; }
 
 private:
     void serve(int socket);
@@ -32,6 +33,7 @@ private:
     HostCertificateCache certificates_;
     TlsServerContext context_;
     std::atomic<int> handshakes_{0};
+    std::atomic<int> resumed_{0};
     // Made once the context is ready; stopped first.
     std::unique_ptr<LoopbackServer> server_;
 };

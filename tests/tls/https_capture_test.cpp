@@ -19,8 +19,8 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
-#include <thread>
 #include <sys/socket.h>
+#include <thread>
 
 namespace {
 
@@ -91,12 +91,12 @@ protected:
 
     // curl through the proxy, trusting `cacert`; -i --raw: what it received.
     CurlResult curl(const std::vector<std::string>& urls, const std::string& cacert) {
-        std::vector<std::string> arguments = {"--noproxy", "",
-                                              "--proxy",   "http://127.0.0.1:" +
-                                                               std::to_string(document->proxy.port()),
-                                              "--cacert",  cacert,
-                                              "--capath",  scratch.path(),
-                                              "-i",        "--raw"};
+        std::vector<std::string> arguments = {
+            "--noproxy", "",
+            "--proxy",   "http://127.0.0.1:" + std::to_string(document->proxy.port()),
+            "--cacert",  cacert,
+            "--capath",  scratch.path(),
+            "-i",        "--raw"};
         arguments.insert(arguments.end(), urls.begin(), urls.end());
         return runCurl(arguments);
     }
@@ -145,12 +145,13 @@ TEST_F(HttpsCapture, ExchangesAreCapturedByteForByteWithHttpsAddresses) {
     });
     TlsFront front(origin.port(), originAuthority, "localhost");
     const std::string base = "https://localhost:" + std::to_string(front.port());
-    const CurlResult result = curl({base + "/a/one.bin", base + "/a/two.bin?q=1"},
-                                   https->certificateFile());
+    const CurlResult result =
+        curl({base + "/a/one.bin", base + "/a/two.bin?q=1"}, https->certificateFile());
     ASSERT_EQ(result.exitCode, 0) << result.output;
     EXPECT_NE(result.output.find(one), std::string::npos);
     // Both went over one TLS connection to the origin, in origin form.
-    EXPECT_EQ(front.handshakes(), 1) << listed().size() << " rows, origin connections " << origin.connections();
+    EXPECT_EQ(front.handshakes(), 1)
+        << listed().size() << " rows, origin connections " << origin.connections();
     const auto requests = origin.requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].target, "/a/one.bin");
@@ -158,9 +159,14 @@ TEST_F(HttpsCapture, ExchangesAreCapturedByteForByteWithHttpsAddresses) {
               std::string::npos)
         << requests[0].head;
 
+    // A later client connection finds the origin's session and resumes it.
+    ASSERT_EQ(curl({base + "/a/two.bin"}, https->certificateFile()).exitCode, 0);
+    EXPECT_EQ(front.handshakes(), 2);
+    EXPECT_EQ(front.resumed(), 1);
+
     document->stopCapture();
     auto rows = decrypted();
-    ASSERT_EQ(rows.size(), 2u);
+    ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0]->url.toString(), base + "/a/one.bin");
     EXPECT_EQ(rows[0]->directory, base + "/a/");
     EXPECT_EQ(rows[0]->name, "one.bin");
@@ -268,8 +274,8 @@ TEST_F(HttpsCapture, UpgradeInsideADecryptedConnectionCarriesBothWays) {
 
     const int socket = connectLoopback(document->proxy.port());
     ASSERT_GE(socket, 0);
-    ASSERT_TRUE(sendAllBytes(socket, "CONNECT " + target + " HTTP/1.1\r\nHost: " + target +
-                                         "\r\n\r\n"));
+    ASSERT_TRUE(
+        sendAllBytes(socket, "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n\r\n"));
     std::string head;
     char c;
     while (head.find("\r\n\r\n") == std::string::npos && ::recv(socket, &c, 1, 0) == 1)

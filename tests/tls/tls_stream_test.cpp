@@ -2,6 +2,8 @@
 #include "tls/TlsError.h"
 #include "tls/TlsStream.h"
 
+#include "support/LoopbackServer.h"
+#include "support/OriginServer.h"
 #include "support/ScopedDataHome.h"
 #include "support/SocketPair.h"
 
@@ -222,3 +224,34 @@ TEST_F(TlsStreams, ClientSpeakingPlainHttpFailsTheHandshake) {
 }
 
 } // namespace
+
+TEST_F(TlsStreams, ASecondConnectionToAnOriginResumesItsSession) {
+    std::atomic<int> resumed{0};
+    LoopbackServer server([&](int socket, int) {
+        auto end = proxy.accept(socket, "a.test");
+        if (!end)
+            return;
+        resumed += SSL_session_reused(end->ssl());
+        char buffer[64];
+        while (end->read(buffer, sizeof buffer) > 0) {
+        }
+    });
+    auto origin = client(true);
+    for (int i = 0; i < 2; ++i) {
+        const int socket = connectLoopback(server.port());
+        auto end = origin->connect(socket, "a.test");
+        ASSERT_TRUE(end);
+        EXPECT_EQ(SSL_session_reused(end->ssl()), i);
+        // The origin's tickets come after its handshake; they are taken in
+        // with what is read next.
+        ASSERT_TRUE(end->write("x", 1));
+        pollfd wait{socket, POLLIN, 0};
+        ::poll(&wait, 1, 1000);
+        ::fcntl(socket, F_SETFL, O_NONBLOCK);
+        char buffer[8];
+        EXPECT_EQ(end->readSome(buffer, sizeof buffer), SecureStream::kWouldBlock);
+        end->closeNotify();
+        ::close(socket);
+    }
+    EXPECT_EQ(origin->sessions(), 1u);
+}
