@@ -82,6 +82,9 @@ constexpr StringEntry kStrings[] = {
     // Our own error codes (0xE0000000 | id).
     {400, "报文头过长。"},
     {420, "找不到空闲的端口来建立HTTP代理。"},
+    // HAR export and copy as curl.
+    {510, "隧道记录没有可以重新发送的请求。"},
+    {511, "有%d个请求头含有命令行无法表示的字节，已略去。"},
     // Context menu items (menu id times 100 plus place).
     {31601, "复制字段值(&C)"},
     {31602, "复制头(&A)"},

@@ -74,6 +74,9 @@ enum : unsigned {
     IDS_URL_THIRD_PARTY = 175, // %s = version
     IDS_URL_HOME = 176,        // %s = version
     IDS_HEAD_TOO_LONG = 400,
+    // HAR export and copy as curl.
+    IDS_TUNNEL_NOT_REPEATABLE = 510, // also an error code of ours
+    IDS_CURL_FIELDS_LEFT_OUT = 511,  // printf template, %d = number of header fields
     // Context menu item texts: menu id times 100 plus the item's place (from 1).
     IDS_MENU_COPY_FIELD_VALUE = 31601, // menu 316, command 32832
     IDS_MENU_COPY_HEADER = 31602,      // menu 316, command 32833
