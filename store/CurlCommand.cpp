@@ -304,18 +304,21 @@ bool buildCurlCommand(HttpResource& resource, const std::string& bodyFolder, Cur
     else if (hasBody)
         lines.push_back("--data-binary " + shellWord("@" + bodyFile));
 
+    // The note goes first: pasted into a terminal, the line break after the
+    // command would run it before a note that followed.
     out.text.clear();
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i > 0)
-            out.text += " \\\n  ";
-        out.text += lines[i];
-    }
     if (out.leftOut) {
         char note[512];
         std::snprintf(note, sizeof note, loadString(IDS_CURL_FIELDS_LEFT_OUT),
                       static_cast<int>(out.leftOut));
-        out.text += "\n# ";
+        out.text += "# ";
         out.text += note;
+        out.text += "\n";
+    }
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0)
+            out.text += " \\\n  ";
+        out.text += lines[i];
     }
     return true;
 }

@@ -17,7 +17,7 @@ constexpr std::uint32_t kErrorTunnelNotRepeatable = customError(510); // IDS_TUN
 struct CurlCommand {
     // One command over several lines (continued with a backslash), UTF-8 and
     // free of control characters but newlines inside quotes. When fields had
-    // to be left out, a comment line saying how many follows the command.
+    // to be left out, a comment line saying how many comes first.
     std::string text;
     // Header fields no command line can carry: a NUL byte, an empty name, or
     // a name curl would take for "@file".

@@ -203,7 +203,8 @@ TEST_F(CurlReplay, TheOriginReceivesTheSameRequestAgain) {
             std::erase_if(original.fields, [](const auto& f) { return f.first == "X-Nul"; });
             char note[256];
             std::snprintf(note, sizeof note, loadString(IDS_CURL_FIELDS_LEFT_OUT), 1);
-            EXPECT_TRUE(command.text.ends_with(std::string("\n# ") + note)) << command.text;
+            EXPECT_TRUE(command.text.starts_with(std::string("# ") + note + "\ncurl "))
+                << command.text;
         }
         EXPECT_EQ(again, original) << command.text;
     }
