@@ -82,6 +82,12 @@ constexpr StringEntry kStrings[] = {
     // Our own error codes (0xE0000000 | id).
     {400, "报文头过长。"},
     {420, "找不到空闲的端口来建立HTTP代理。"},
+    // The cache folder and what happens to captures on their way to it.
+    {460, "缓存文件夹正被另一个进程使用。"},
+    {461, "缓存文件夹“%s”正被另一个进程（进程号%d）使用，不能同时在此捕捉。"},
+    {462, "缓存文件夹“%s”正被另一个进程使用，不能同时在此捕捉。"},
+    {463, "捕捉中断。"},
+    {464, "捕捉的数据无法保存到缓存文件夹：%s"},
     // HAR export and copy as curl.
     {510, "隧道记录没有可以重新发送的请求。"},
     {511, "有%d个请求头含有命令行无法表示的字节，已略去。"},

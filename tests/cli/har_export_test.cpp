@@ -2,6 +2,7 @@
 // with curl, kept in the cache folder, come out of the command as a HAR file
 // whose bodies are the bytes the origin sent and the client posted.
 #include "engine/Platform.h"
+#include "store/CacheFolder.h"
 #include "store/CaptureLock.h"
 #include "store/Document.h"
 #include "store/QueuedEventDelivery.h"
@@ -16,6 +17,7 @@
 #include <fstream>
 #include <random>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -131,4 +133,17 @@ TEST_F(HarExport, EmptyFoldersAndBadTargets) {
     EXPECT_EQ(run.exitCode, 2);
     run = runProgram({kCommand, "--har"});
     EXPECT_EQ(run.exitCode, 2);
+}
+
+TEST_F(HarExport, RefusesWhileAnotherProcessHoldsTheFolder) {
+    CacheFolder holder; // this test process captures into the folder
+    ASSERT_TRUE(holder.prepareCacheFolder());
+    const std::string har = scratch.path() + "/busy.har";
+    const ProgramResult run = exportTo(har);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.errors.find(cacheFolderBusyText(home.cacheFolder(), int(::getpid()))),
+              std::string::npos)
+        << run.errors;
+    struct stat st {};
+    EXPECT_NE(::stat(har.c_str(), &st), 0);
 }
