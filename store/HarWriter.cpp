@@ -463,7 +463,17 @@ void writeContent(JsonWriter& json, HttpResource& resource, const Snapshot& s,
     std::uint32_t problem = 0;
     ProbeSink probe;
     std::unique_ptr<HttpResourceData> stored;
-    if (haveResponse) {
+    // A body stored whole with no coding to undo cannot fail to decode; when
+    // it is not text either, the first pass would learn nothing.
+    const std::int64_t length = response.contentLength();
+    const bool plainBinary = haveResponse && !textualMediaType(mimeType) &&
+                             !response.get("Content-Encoding") &&
+                             !response.get("Transfer-Encoding") && length > 0 &&
+                             s.receivedSize >= length && !(s.flags & HttpResource::Loading);
+    if (plainBinary) {
+        source = Source::Decoded;
+        probe.size = length;
+    } else if (haveResponse) {
         if (resource.copyBody(probe, true)) {
             source = Source::Decoded;
         } else if (const std::uint32_t error = lastError(); error != kErrorNoResponseData) {
