@@ -1,7 +1,5 @@
 #include "store/CurlCommand.h"
 
-#include "engine/FileStream.h"
-#include "engine/HttpPushDecoder.h"
 #include "engine/Text.h"
 #include "engine/Url.h"
 #include "resources/StringTable.h"
@@ -10,6 +8,7 @@
 #include "store/HttpResource.h"
 #include "store/HttpResourceData.h"
 #include "store/JsonWriter.h"
+#include "store/NewFile.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +20,6 @@
 namespace {
 
 constexpr std::int64_t kInlineBody = 16384;
-constexpr std::int32_t kCopyPiece = 65536;
 
 bool plainWordByte(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
@@ -38,33 +36,6 @@ std::size_t quotableLength(std::string_view rest) {
     if (n == 2 && b == 0xC2 && static_cast<unsigned char>(rest[1]) < 0xA0)
         return 0;
     return n > 1 ? n : 0;
-}
-
-// The bytes of the capture's request body, framing undone, into `sink`.
-bool copyRequestBody(HttpResourceData& body, bool dechunk, OutputStream& sink) {
-    if (!body.seek(0))
-        return false;
-    std::unique_ptr<ChunkedPushDecoder> decoder;
-    OutputStream* target = &sink;
-    if (dechunk) {
-        decoder = std::make_unique<ChunkedPushDecoder>(&sink);
-        target = decoder.get();
-    }
-    std::string piece(kCopyPiece, '\0');
-    for (;;) {
-        const std::int32_t n = body.read(piece.data(), kCopyPiece);
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        if (!target->write(piece.data(), n))
-            return false;
-    }
-    if (decoder && !decoder->complete()) {
-        setLastError(kErrorBadChunk);
-        return false;
-    }
-    return true;
 }
 
 // What a first pass learns about a body: its size, whether it is text a
@@ -91,37 +62,15 @@ public:
     std::string text; // the first kInlineBody bytes
 };
 
-// The body into `folder`/`name`, written beside it and renamed when whole; a
-// file of that name and size is taken to be the same body.
+// The body into `path`; a file of that name and size is taken to be the same
+// body.
 bool writeBodyFile(HttpResourceData& body, bool dechunk, std::int64_t size,
                    const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == size &&
         st.st_uid == ::getuid())
         return true;
-    std::string temporary = path.substr(0, path.rfind('/') + 1) + ".tidewell-XXXXXX";
-    const int fd = ::mkstemp(temporary.data()); // 0600
-    if (fd < 0) {
-        setLastErrorFromErrno();
-        return false;
-    }
-    ::close(fd);
-    bool ok;
-    {
-        FileStream file;
-        ok = file.open(temporary, FileStream::OpenWrite) && copyRequestBody(body, dechunk, file) &&
-             file.flush();
-    }
-    if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
-        setLastErrorFromErrno();
-        ok = false;
-    }
-    if (!ok) {
-        const std::uint32_t error = lastError();
-        ::unlink(temporary.c_str());
-        setLastError(error);
-    }
-    return ok;
+    return writeNewFile(path, [&](OutputStream& out) { return body.copyTo(out, dechunk); });
 }
 
 // The request target of the address, as the relay sends it to the origin.
@@ -237,11 +186,11 @@ bool buildCurlCommand(HttpResource& resource, const std::string& bodyFolder, Cur
         return false;
     bool dechunk = request.isChunked();
     auto probed = std::make_unique<BodyProbe>();
-    if (body->size() > 0 && !copyRequestBody(*body, dechunk, *probed)) {
+    if (body->size() > 0 && !body->copyTo(*probed, dechunk)) {
         // Framing that does not hold goes out as it was stored.
         dechunk = false;
         probed = std::make_unique<BodyProbe>();
-        if (!copyRequestBody(*body, false, *probed))
+        if (!body->copyTo(*probed, false))
             return false;
     }
     const BodyProbe& probe = *probed;

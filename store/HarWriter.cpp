@@ -1,7 +1,5 @@
 #include "store/HarWriter.h"
 
-#include "engine/FileStream.h"
-#include "engine/HttpPushDecoder.h"
 #include "engine/Platform.h"
 #include "engine/Text.h"
 #include "engine/Url.h"
@@ -9,17 +7,14 @@
 #include "store/CaptureLock.h"
 #include "store/HttpResource.h"
 #include "store/HttpResourceData.h"
+#include "store/NewFile.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <memory>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
-
-constexpr std::int32_t kCopyPiece = 65536;
 
 // A head text as JSON can carry it: itself when it is UTF-8, else latin1.
 struct HeadText {
@@ -170,6 +165,22 @@ void writeHeaders(JsonWriter& json, const HttpMessageHeader& header) {
     json.endArray();
 }
 
+// "name=value" (trimmed; no "=" is a name alone).
+std::pair<std::string_view, std::string_view> splitPair(std::string_view pair) {
+    const std::size_t equals = pair.find('=');
+    return {trimView(pair.substr(0, equals)), equals == std::string_view::npos
+                                                  ? std::string_view()
+                                                  : trimView(pair.substr(equals + 1))};
+}
+
+void writeNameValue(JsonWriter& json, std::string_view pair) {
+    const auto [name, value] = splitPair(pair);
+    json.key("name");
+    json.string(headText(name).text);
+    json.key("value");
+    json.string(headText(value).text);
+}
+
 void writeRequestCookies(JsonWriter& json, const HttpRequestHeader& request) {
     json.beginArray();
     for (const HttpHeaderField& field : request.fields) {
@@ -178,14 +189,8 @@ void writeRequestCookies(JsonWriter& json, const HttpRequestHeader& request) {
         for (const std::string& pair : splitList(field.value, ';')) {
             if (pair.empty())
                 continue;
-            const std::size_t equals = pair.find('=');
             json.beginObject();
-            json.key("name");
-            json.string(headText(trimView(std::string_view(pair).substr(0, equals))).text);
-            json.key("value");
-            json.string(equals == std::string::npos
-                            ? std::string()
-                            : headText(trimView(std::string_view(pair).substr(equals + 1))).text);
+            writeNameValue(json, pair);
             json.endObject();
         }
     }
@@ -231,22 +236,11 @@ void writeResponseCookies(JsonWriter& json, const HttpResponseHeader& response) 
         if (!equalsIgnoreCase(field.name, "Set-Cookie"))
             continue;
         const std::vector<std::string> parts = splitList(field.value, ';');
-        const std::string& pair = parts.front();
-        const std::size_t equals = pair.find('=');
         json.beginObject();
-        json.key("name");
-        json.string(headText(trimView(std::string_view(pair).substr(0, equals))).text);
-        json.key("value");
-        json.string(equals == std::string::npos
-                        ? std::string()
-                        : headText(trimView(std::string_view(pair).substr(equals + 1))).text);
+        writeNameValue(json, parts.front());
         bool httpOnly = false, secure = false;
         for (std::size_t i = 1; i < parts.size(); ++i) {
-            const std::size_t eq = parts[i].find('=');
-            const std::string_view name = trimView(std::string_view(parts[i]).substr(0, eq));
-            const std::string_view value =
-                eq == std::string::npos ? std::string_view()
-                                        : trimView(std::string_view(parts[i]).substr(eq + 1));
+            const auto [name, value] = splitPair(parts[i]);
             if (equalsIgnoreCase(name, "Path") || equalsIgnoreCase(name, "Domain")) {
                 json.key(equalsIgnoreCase(name, "Path") ? "path" : "domain");
                 json.string(headText(value).text);
@@ -308,36 +302,8 @@ public:
     Utf8Validator utf8;
 };
 
-// Moves the whole region into `sink`, chunked framing undone when `dechunk`.
-bool copyRegion(HttpResourceData& region, OutputStream& sink, bool dechunk) {
-    if (!region.seek(0))
-        return false;
-    std::unique_ptr<ChunkedPushDecoder> decoder;
-    OutputStream* target = &sink;
-    if (dechunk) {
-        decoder = std::make_unique<ChunkedPushDecoder>(&sink);
-        target = decoder.get();
-    }
-    std::string piece(kCopyPiece, '\0');
-    for (;;) {
-        const std::int32_t n = region.read(piece.data(), kCopyPiece);
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        if (!target->write(piece.data(), n))
-            return false;
-    }
-    if (decoder && !decoder->complete()) {
-        setLastError(kErrorDataIncomplete);
-        return false;
-    }
-    return true;
-}
-
 // What an entry holds: a copy taken under the capture lock.
 struct Snapshot {
-    std::uint32_t id = 0;
     Url url;
     std::uint32_t flags = 0;
     std::uint32_t result = 0;
@@ -348,7 +314,6 @@ struct Snapshot {
     std::int64_t requestTime = 0;
     std::int64_t responseTime = 0;
     std::int64_t endTime = 0;
-    bool fromDisk = false;
 };
 
 // The start of an exchange we have no times for: when its cache file was
@@ -406,7 +371,7 @@ void writeRequest(JsonWriter& json, HttpResource& resource, const Snapshot& s,
         bool dechunk = request.isChunked();
         ProbeSink probe;
         std::uint32_t problem = 0;
-        if (!copyRegion(*body, probe, dechunk)) {
+        if (!body->copyTo(probe, dechunk)) {
             problem = lastError();
             dechunk = false;
         }
@@ -418,7 +383,7 @@ void writeRequest(JsonWriter& json, HttpResource& resource, const Snapshot& s,
         json.key("text");
         json.beginString();
         JsonStringSink sink(json, !text);
-        if (!copyRegion(*body, sink, dechunk) && !json.failed())
+        if (!body->copyTo(sink, dechunk) && !json.failed())
             problem = problem ? problem : lastError();
         json.endString();
         if (!text) {
@@ -432,7 +397,7 @@ void writeRequest(JsonWriter& json, HttpResource& resource, const Snapshot& s,
             // The same bytes again, to take the pairs apart.
             std::string form;
             MemoryStream collected;
-            if (copyRegion(*body, collected, dechunk))
+            if (body->copyTo(collected, dechunk))
                 form.assign(collected.data(), std::size_t(collected.length()));
             writeFormPairs(json, form);
         } else {
@@ -505,7 +470,7 @@ void writeContent(JsonWriter& json, HttpResource& resource, const Snapshot& s,
         JsonStringSink sink(json, !text);
         bool copied = true;
         if (source == Source::Stored)
-            copied = copyRegion(*stored, sink, false);
+            copied = stored->copyTo(sink, false);
         else
             copied = resource.copyBody(sink, source == Source::Decoded);
         if (!copied && !json.failed() && !problem)
@@ -585,7 +550,6 @@ bool HarWriter::add(HttpResource& resource) {
     bool haveResponse = false;
     {
         CaptureLocker lock(captureLock());
-        s.id = resource.id;
         s.url = resource.url;
         s.flags = resource.flags;
         s.result = resource.result;
@@ -596,7 +560,6 @@ bool HarWriter::add(HttpResource& resource) {
         s.requestTime = resource.requestTime;
         s.responseTime = resource.responseTime;
         s.endTime = resource.endTime;
-        s.fromDisk = resource.fromDisk;
         if (!resource.readRequestHeader(request)) {
             ++skipped;
             return true;
@@ -655,40 +618,15 @@ bool HarWriter::end() {
 
 bool writeHarFile(const std::string& path, const std::vector<HttpResource*>& resources,
                   const std::string& creatorVersion, std::size_t* skipped) {
-    // Written beside the target and renamed over it only when complete.
-    const std::size_t slash = path.rfind('/');
-    std::string temporary =
-        (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
-        ".tidewell-XXXXXX";
-    const int fd = mkstemp(temporary.data()); // 0600
-    if (fd < 0) {
-        setLastErrorFromErrno();
-        return false;
-    }
-    ::close(fd);
-    bool ok;
-    {
-        FileStream file;
-        ok = file.open(temporary, FileStream::OpenWrite);
-        if (ok) {
-            HarWriter writer(file, creatorVersion);
-            writer.begin();
-            for (HttpResource* resource : resources)
-                if (!(ok = writer.add(*resource)))
-                    break;
-            ok = writer.end() && ok && file.flush();
-            if (skipped)
-                *skipped = writer.skipped;
-        }
-    }
-    if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
-        setLastErrorFromErrno();
-        ok = false;
-    }
-    if (!ok) {
-        const std::uint32_t error = lastError();
-        ::unlink(temporary.c_str());
-        setLastError(error);
-    }
-    return ok;
+    return writeNewFile(path, [&](OutputStream& out) {
+        HarWriter writer(out, creatorVersion);
+        writer.begin();
+        bool ok = true;
+        for (HttpResource* resource : resources)
+            if (!(ok = writer.add(*resource)))
+                break;
+        if (skipped)
+            *skipped = writer.skipped;
+        return writer.end() && ok;
+    });
 }
