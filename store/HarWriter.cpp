@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
@@ -314,7 +315,22 @@ struct Snapshot {
     std::int64_t requestTime = 0;
     std::int64_t responseTime = 0;
     std::int64_t endTime = 0;
+    std::optional<HttpResource::TunnelCounts> tunnel;
 };
+
+const char* tunnelEndName(TunnelEnd end) {
+    switch (end) {
+    case TunnelEnd::Open:
+        return "open";
+    case TunnelEnd::ClientClosed:
+        return "clientClosed";
+    case TunnelEnd::ServerClosed:
+        return "serverClosed";
+    case TunnelEnd::Stopped:
+        return "stopped";
+    }
+    return "open";
+}
 
 // The start of an exchange we have no times for: when its cache file was
 // last written, else now.
@@ -560,6 +576,8 @@ bool HarWriter::add(HttpResource& resource) {
         s.requestTime = resource.requestTime;
         s.responseTime = resource.responseTime;
         s.endTime = resource.endTime;
+        if (resource.tunnel)
+            s.tunnel = *resource.tunnel;
         if (!resource.readRequestHeader(request)) {
             ++skipped;
             return true;
@@ -600,6 +618,18 @@ bool HarWriter::add(HttpResource& resource) {
     json_.key("ssl");
     json_.number(std::int64_t(-1));
     json_.endObject();
+    if (s.tunnel) {
+        // What a tunnel carried is counted, never stored.
+        json_.key("_tunnel");
+        json_.beginObject();
+        json_.key("bytesToServer");
+        json_.number(s.tunnel->toServer);
+        json_.key("bytesToClient");
+        json_.number(s.tunnel->toClient);
+        json_.key("end");
+        json_.string(tunnelEndName(s.tunnel->end));
+        json_.endObject();
+    }
     if (s.result != 0 || (s.flags & HttpResource::Loading)) {
         json_.key("comment");
         json_.string(errorText(s.result ? s.result : kErrorResourceNotReady));

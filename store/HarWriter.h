@@ -30,6 +30,9 @@ class HttpResource;
 // - Request bodies are postData: the bytes as sent, chunked framing undone,
 //   as text under the same rule, otherwise base64 with "_encoding": "base64"
 //   (HAR 1.2 has no encoding field for posted data).
+// - A tunnel (CONNECT, or an upgrade answered 101) carries its byte counts
+//   and how it ended in "_tunnel"; a CONNECT's url is its host and port with
+//   the scheme that port usually carries.
 // - Timings: "wait" runs from the stored request head to the stored response
 //   head, "receive" from there to the end of the exchange; "send" is 0 and
 //   the phases we do not see are -1. Captures loaded from the cache folder

@@ -168,8 +168,11 @@ TEST_F(HarTest, RequestsAndHeadsCarryTheirBytes) {
     add("GET /a\x01"
         "b/\xE4\xB8\xAD\xE9{x}?q=\"x\"#frag HTTP/1.0\r\nHost:h\r\n",
         "", "HTTP/1.0 200 OK\r\nContent-Length:0\r\n", "");
-    add("CONNECT example.com:443 HTTP/1.1\r\nHost:example.com:443\r\n", "",
-        "HTTP/1.1 200 Connection established\r\n", "");
+    HttpResource* tunnel = add("CONNECT example.com:443 HTTP/1.1\r\nHost:example.com:443\r\n", "",
+                               "HTTP/1.1 200 Connection established\r\n", "", false);
+    ASSERT_TRUE(tunnel->tunnel);
+    *tunnel->tunnel = {5120, 70000, TunnelEnd::ServerClosed};
+    ASSERT_TRUE(tunnel->finish());
 
     const HarCheck check = exported();
     using Facts = std::vector<std::string>;
@@ -212,6 +215,8 @@ TEST_F(HarTest, RequestsAndHeadsCarryTheirBytes) {
     EXPECT_EQ(check.facts(3, "method"), Facts{hexOf("CONNECT")});
     EXPECT_EQ(check.facts(3, "url"), Facts{"https://example.com:443"});
     EXPECT_EQ(check.facts(3, "content"), Facts{"text size=0 mime="});
+    EXPECT_EQ(check.facts(3, "tunnel"), Facts{"5120 70000 serverClosed"});
+    EXPECT_TRUE(check.facts(0, "tunnel").empty());
 }
 
 TEST_F(HarTest, TimesOfThisRunAndOfKeptCaptures) {

@@ -220,6 +220,10 @@ def main():
         out.append(f"{n} redirect {response.get('redirectURL')}")
         if "comment" in entry:
             out.append(f"{n} comment {entry['comment']}")
+        tunnel = entry.get("_tunnel")
+        if tunnel is not None:
+            out.append(f"{n} tunnel {tunnel.get('bytesToServer')} {tunnel.get('bytesToClient')} "
+                       f"{tunnel.get('end')}")
     for line in problems:
         print(line, file=sys.stderr)
     sys.stdout.write("".join(line + "\n" for line in out))
