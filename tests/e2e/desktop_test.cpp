@@ -4,6 +4,8 @@
 #include "e2e/DesktopSession.h"
 #include "support/Compression.h"
 #include "support/RunProgram.h"
+#include "sysproxy/ProxySettings.h"
+#include "sysproxy/SettingsFile.h"
 
 #include <gtest/gtest.h>
 
@@ -264,35 +266,12 @@ protected:
                                {"XDG_CACHE_HOME", (root / "chromium/cache").string()},
                                {"XDG_RUNTIME_DIR", (root / "runtime").string()}};
         bool ok = false;
-        const std::string dom = runProgram(
-            {chromium,
-             "--headless",
-             "--no-sandbox",
-             "--disable-gpu",
-             "--disable-quic",
-             "--no-first-run",
-             "--disable-background-networking",
-             "--disable-component-update",
-             "--disable-sync",
-             "--disable-extensions",
-             "--disable-default-apps",
-             "--disable-breakpad",
-             "--disable-client-side-phishing-detection",
-             "--disable-domain-reliability",
-             "--metrics-recording-only",
-             "--no-default-browser-check",
-             "--no-service-autorun",
-             "--password-store=basic",
-             "--disable-features=NetworkTimeServiceQuerying,OptimizationHints,MediaRouter,"
-             "Translate,AutofillServerCommunication,CertificateTransparencyComponentUpdater",
-             "--component-updater=url-source=http://127.0.0.1:9/",
-             "--gaia-url=http://127.0.0.1:9/",
-             "--proxy-server=http://" + host + ":" + port,
-             "--proxy-bypass-list=<-loopback>",
-             "--user-data-dir=" + (root / "chromium/profile").string(),
-             "--dump-dom",
-             url},
-            browserEnv, &ok, 60s);
+        std::vector<std::string> argv = quietChromiumArguments(chromium);
+        argv.insert(argv.end(),
+                    {"--proxy-server=http://" + host + ":" + port,
+                     "--proxy-bypass-list=<-loopback>",
+                     "--user-data-dir=" + (root / "chromium/profile").string(), "--dump-dom", url});
+        const std::string dom = runProgram(argv, browserEnv, &ok, 60s);
         EXPECT_TRUE(ok) << "chromium failed on " << url;
         return dom;
     }
@@ -641,6 +620,38 @@ TEST_F(DesktopTest, CapturesChromiumLiveRestoresSettingsAndKeepsCaptures) {
     screenshot("restarted");
     program->signal(SIGTERM);
     EXPECT_TRUE(program->wait(30s));
+}
+
+// kill -9 while capturing: the guardian gives the user's settings back at
+// once, exactly, without waiting for the next start.
+TEST_F(DesktopTest, KillNineWhileCapturingGivesTheSettingsBackAtOnce) {
+    gsettings({"set", "org.gnome.system.proxy", "mode", "manual"});
+    gsettings({"set", "org.gnome.system.proxy.http", "host", "proxy.lan"});
+    gsettings({"set", "org.gnome.system.proxy.http", "port", "3128"});
+    gsettings({"set", "org.gnome.system.proxy", "ignore-hosts", "['localhost', '*.lan']"});
+    const std::string userSettings = proxySettings();
+
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    ASSERT_TRUE(command("开始"));
+    state = waitFor("capturing", [](const ProbeState& s) { return s.statusHas("HTTP代理建立在"); });
+    const std::string redirected = proxySettings();
+    ASSERT_NE(redirected, userSettings);
+    const pid_t guardian = guardianOf(program->pid());
+    ASSERT_GT(guardian, 0) << "no guardian runs";
+
+    const auto killed = Clock::now();
+    program->signal(SIGKILL);
+    EXPECT_TRUE(waitForEnd(guardian, 2s)) << "the guardian did not finish within 2 s";
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - killed);
+    EXPECT_EQ(proxySettings(), userSettings);
+    std::printf("settings back %lld ms after kill -9\n", static_cast<long long>(took.count()));
+    RecordProperty("restore_ms", int(took.count()));
+
+    // Nothing is left to offer at the next start.
+    std::uint32_t flag = 0xFFFF;
+    SettingsFile((root / "config/Merovex/Tidewell.conf").string())
+        .readDword(ProxySettings::kBackupKey, "", flag);
+    EXPECT_EQ(flag, 0u);
 }
 
 } // namespace
