@@ -335,28 +335,41 @@ void JsonWriter::stringPart(std::string_view text) {
 }
 
 void JsonWriter::base64Part(std::string_view bytes) {
-    std::string out;
-    out.reserve((bytes.size() + base64_.size()) / 3 * 4 + 4);
-    auto emit = [&out](unsigned char a, unsigned char b, unsigned char c) {
-        const std::uint32_t v = (std::uint32_t(a) << 16) | (std::uint32_t(b) << 8) | c;
-        out += kBase64[(v >> 18) & 63];
-        out += kBase64[(v >> 12) & 63];
-        out += kBase64[(v >> 6) & 63];
-        out += kBase64[v & 63];
-    };
+    if (failed_)
+        return;
+    // Groups of three bytes, the first completing what the last piece left.
     while (!base64_.empty() && base64_.size() < 3 && !bytes.empty()) {
         base64_ += bytes.front();
         bytes.remove_prefix(1);
     }
-    if (base64_.size() == 3) {
-        emit(base64_[0], base64_[1], base64_[2]);
+    std::string_view carried;
+    if (base64_.size() == 3)
+        carried = base64_;
+    const std::size_t whole = bytes.size() / 3 * 3;
+    // Encoded straight into the output buffer: this is where large binary
+    // bodies spend their time.
+    const std::size_t start = buffer_.size();
+    buffer_.resize(start + (carried.size() + whole) / 3 * 4);
+    char* out = buffer_.data() + start;
+    auto emit = [&out](const char* in) {
+        const std::uint32_t v = (std::uint32_t(static_cast<unsigned char>(in[0])) << 16) |
+                                (std::uint32_t(static_cast<unsigned char>(in[1])) << 8) |
+                                static_cast<unsigned char>(in[2]);
+        out[0] = kBase64[(v >> 18) & 63];
+        out[1] = kBase64[(v >> 12) & 63];
+        out[2] = kBase64[(v >> 6) & 63];
+        out[3] = kBase64[v & 63];
+        out += 4;
+    };
+    if (!carried.empty())
+        emit(carried.data());
+    for (std::size_t i = 0; i < whole; i += 3)
+        emit(bytes.data() + i);
+    if (!carried.empty())
         base64_.clear();
-    }
-    std::size_t i = 0;
-    for (; i + 3 <= bytes.size(); i += 3)
-        emit(bytes[i], bytes[i + 1], bytes[i + 2]);
-    base64_.append(bytes.substr(i));
-    put(out);
+    base64_.append(bytes.substr(whole));
+    if (buffer_.size() >= kFlushAt)
+        drain();
 }
 
 void JsonWriter::endString() {
