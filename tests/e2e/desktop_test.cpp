@@ -23,7 +23,8 @@ using namespace std::chrono_literals;
 namespace {
 
 const std::string kProgram = TIDEWELL_BINARY_DIR "/ui/tidewell";
-const std::string kArtifacts = TIDEWELL_BINARY_DIR "/e2e";
+// Each test leaves its screenshots and logs in a folder of its own below this.
+const std::string kArtifactsRoot = TIDEWELL_BINARY_DIR "/e2e";
 
 // The answer of one resource of the site: its fields and body as sent.
 struct Page {
@@ -148,16 +149,18 @@ protected:
         char pattern[] = "/tmp/tidewell-e2e.XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         root = pattern;
-        fs::remove_all(kArtifacts);
-        fs::create_directories(kArtifacts);
+        artifacts =
+            kArtifactsRoot + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        fs::remove_all(artifacts);
+        fs::create_directories(artifacts);
         for (const char* dir :
              {"home", "config", "data", "cache", "runtime", "probe", "chromium/home",
               "chromium/config", "chromium/cache", "chromium/profile"})
             fs::create_directories(root / dir);
         fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
 
-        display = std::make_unique<VirtualDisplay>(kArtifacts + "/xvfb.log", 1280, 800);
-        ASSERT_TRUE(display->ok()) << "Xvfb did not start; see " << kArtifacts << "/xvfb.log";
+        display = std::make_unique<VirtualDisplay>(artifacts + "/xvfb.log", 1280, 800);
+        ASSERT_TRUE(display->ok()) << "Xvfb did not start; see " << artifacts << "/xvfb.log";
 
         env["PATH"] = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
         env["LANG"] = "C.UTF-8";
@@ -196,9 +199,9 @@ protected:
 
     void startProgram() {
         program = std::make_unique<ChildProcess>(std::vector<std::string>{kProgram}, env,
-                                                 kArtifacts + "/tidewell.log", true);
+                                                 artifacts + "/tidewell.log", true);
         ASSERT_FALSE(program->waitForLine("tidewell-ready", 30s).empty())
-            << "the program did not start; see " << kArtifacts << "/tidewell.log";
+            << "the program did not start; see " << artifacts << "/tidewell.log";
         state = waitForState(probeSocket, [](const ProbeState& s) {
             return !s.windows.empty() && s.listCount >= 0;
         });
@@ -248,7 +251,7 @@ protected:
 
     void screenshot(const std::string& name) {
         bool ok = false;
-        runProgram({"import", "-window", "root", kArtifacts + "/e2e-" + name + ".png"}, env, &ok);
+        runProgram({"import", "-window", "root", artifacts + "/e2e-" + name + ".png"}, env, &ok);
         EXPECT_TRUE(ok) << "screenshot " << name;
     }
 
@@ -370,6 +373,7 @@ protected:
     }
 
     fs::path root;
+    std::string artifacts;
     std::string chromium;
     std::unique_ptr<VirtualDisplay> display;
     Environment env;
