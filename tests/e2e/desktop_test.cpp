@@ -3,6 +3,7 @@
 // site through the redirected desktop proxy settings.
 #include "e2e/DesktopSession.h"
 #include "support/Compression.h"
+#include "support/RunProgram.h"
 #include "sysproxy/ProxySettings.h"
 #include "sysproxy/SettingsFile.h"
 
@@ -22,7 +23,8 @@ using namespace std::chrono_literals;
 namespace {
 
 const std::string kProgram = TIDEWELL_BINARY_DIR "/ui/tidewell";
-const std::string kArtifacts = TIDEWELL_BINARY_DIR "/e2e";
+// Each test leaves its screenshots and logs in a folder of its own below this.
+const std::string kArtifactsRoot = TIDEWELL_BINARY_DIR "/e2e";
 
 // The answer of one resource of the site: its fields and body as sent.
 struct Page {
@@ -147,16 +149,18 @@ protected:
         char pattern[] = "/tmp/tidewell-e2e.XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         root = pattern;
-        fs::remove_all(kArtifacts);
-        fs::create_directories(kArtifacts);
+        artifacts =
+            kArtifactsRoot + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        fs::remove_all(artifacts);
+        fs::create_directories(artifacts);
         for (const char* dir :
              {"home", "config", "data", "cache", "runtime", "probe", "chromium/home",
               "chromium/config", "chromium/cache", "chromium/profile"})
             fs::create_directories(root / dir);
         fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
 
-        display = std::make_unique<VirtualDisplay>(kArtifacts + "/xvfb.log", 1280, 800);
-        ASSERT_TRUE(display->ok()) << "Xvfb did not start; see " << kArtifacts << "/xvfb.log";
+        display = std::make_unique<VirtualDisplay>(artifacts + "/xvfb.log", 1280, 800);
+        ASSERT_TRUE(display->ok()) << "Xvfb did not start; see " << artifacts << "/xvfb.log";
 
         env["PATH"] = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
         env["LANG"] = "C.UTF-8";
@@ -195,9 +199,9 @@ protected:
 
     void startProgram() {
         program = std::make_unique<ChildProcess>(std::vector<std::string>{kProgram}, env,
-                                                 kArtifacts + "/tidewell.log", true);
+                                                 artifacts + "/tidewell.log", true);
         ASSERT_FALSE(program->waitForLine("tidewell-ready", 30s).empty())
-            << "the program did not start; see " << kArtifacts << "/tidewell.log";
+            << "the program did not start; see " << artifacts << "/tidewell.log";
         state = waitForState(probeSocket, [](const ProbeState& s) {
             return !s.windows.empty() && s.listCount >= 0;
         });
@@ -247,7 +251,7 @@ protected:
 
     void screenshot(const std::string& name) {
         bool ok = false;
-        runProgram({"import", "-window", "root", kArtifacts + "/e2e-" + name + ".png"}, env, &ok);
+        runProgram({"import", "-window", "root", artifacts + "/e2e-" + name + ".png"}, env, &ok);
         EXPECT_TRUE(ok) << "screenshot " << name;
     }
 
@@ -330,6 +334,24 @@ protected:
         });
     }
 
+    // Answers the save dialog an export opened with `path`, typed into its
+    // file name field, and waits until it has gone.
+    void saveAs(const std::string& path, const std::string& shot) {
+        waitFor("the save dialog", [](const ProbeState& s) {
+            return std::any_of(s.windows.begin(), s.windows.end(),
+                               [](const ProbeWindow& w) { return w.modal; });
+        });
+        if (!shot.empty())
+            screenshot(shot);
+        xdotool({"key", "ctrl+a"});
+        xdotool({"type", "--delay", "5", path});
+        xdotool({"key", "Return"});
+        waitFor("the save dialog closed", [](const ProbeState& s) {
+            return std::none_of(s.windows.begin(), s.windows.end(),
+                                [](const ProbeWindow& w) { return w.modal; });
+        });
+    }
+
     // Brings the pane to the front (through its tab when it shares a group)
     // and returns what it shows.
     ProbePane showPane(const std::string& title) {
@@ -351,6 +373,7 @@ protected:
     }
 
     fs::path root;
+    std::string artifacts;
     std::string chromium;
     std::unique_ptr<VirtualDisplay> display;
     Environment env;
@@ -490,6 +513,42 @@ TEST_F(DesktopTest, CapturesChromiumLiveRestoresSettingsAndKeepsCaptures) {
     EXPECT_TRUE(contains(paneText(preview), "<p id=\"js\">waiting</p>")) << paneText(preview);
     selectRow("logo.png", "s4");
     showPane("预览");
+
+    // The form post from its row's menu: copied as curl, and as a HAR file
+    // through the real save dialog; then every capture from the ribbon
+    // (nothing is checked).
+    selectRow("echo", "s4");
+    const auto rowMenu = [&](const std::string& item) {
+        const int r = resourceRow(state, "echo", "s4");
+        ASSERT_GE(r, 0) << state.raw;
+        xdotool({"mousemove", std::to_string(state.rows[r].x), std::to_string(state.rows[r].y),
+                 "click", "3"});
+        state = waitFor("the row's menu", [&](const ProbeState& s) { return s.menuItem(item); });
+        if (item == "复制为curl命令")
+            screenshot("row-menu");
+        const ProbeTarget* target = state.menuItem(item);
+        ASSERT_NE(target, nullptr);
+        click(target->x, target->y);
+        waitFor("the menu closed", [](const ProbeState& s) { return s.menuItems.empty(); });
+    };
+    rowMenu("复制为curl命令");
+    rowMenu("导出为HAR");
+    saveAs((root / "echo.har").string(), "har-save-dialog");
+    HarCheck echo = checkHar((root / "echo.har").string());
+    EXPECT_EQ(echo.problems, "");
+    EXPECT_EQ(echo.facts(0, "post"),
+              std::vector<std::string>{"text application/x-www-form-urlencoded"});
+    EXPECT_TRUE(contains(echo.posts[0], "tidewell")) << echo.posts[0];
+    EXPECT_TRUE(echo.facts(1, "url").empty());
+    ASSERT_TRUE(command("导出HAR"));
+    saveAs((root / "all.har").string(), std::string());
+    const HarCheck all = checkHar((root / "all.har").string());
+    EXPECT_EQ(all.problems, "");
+    int rows = 0;
+    for (const auto& row : state.rows)
+        rows += row.cells.size() > 5 && !row.cells[2].empty();
+    EXPECT_EQ(all.facts(rows - 1, "url").size(), 1u);
+    EXPECT_TRUE(all.facts(rows, "url").empty());
 
     const std::vector<std::string> styles = {"Office 2007 (蓝色)", "Office 2007 (黑色)",
                                              "Office 2007 (银色)", "Office 2007 (墨绿)",
