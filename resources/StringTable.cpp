@@ -82,6 +82,12 @@ constexpr StringEntry kStrings[] = {
     // Our own error codes (0xE0000000 | id).
     {400, "报文头过长。"},
     {420, "找不到空闲的端口来建立HTTP代理。"},
+    // The resource browser's filter and preview notes.
+    {700, "内容超过 2 MiB，预览只显示了前 2 MiB。"},
+    {701, "筛选地址，也可用 type:image  status:4xx  method:POST  host:example.com  (Ctrl+F)"},
+    {702, "显示 %d / %d"},
+    {703, "状态码“%s”无法识别，可写作 404、4xx 或 4"},
+    {704, "没有符合筛选条件的资源"},
     // Context menu items (menu id times 100 plus place).
     {31601, "复制字段值(&C)"},
     {31602, "复制头(&A)"},

@@ -74,6 +74,12 @@ enum : unsigned {
     IDS_URL_THIRD_PARTY = 175, // %s = version
     IDS_URL_HOME = 176,        // %s = version
     IDS_HEAD_TOO_LONG = 400,
+    // The resource browser's filter and preview notes.
+    IDS_PREVIEW_TEXT_CUT = 700,
+    IDS_FILTER_PLACEHOLDER = 701,
+    IDS_FILTER_COUNT = 702,      // %d = rows shown, %d = resources in all
+    IDS_FILTER_BAD_STATUS = 703, // %s = the value after "status:"
+    IDS_FILTER_NO_MATCH = 704,
     // Context menu item texts: menu id times 100 plus the item's place (from 1).
     IDS_MENU_COPY_FIELD_VALUE = 31601, // menu 316, command 32832
     IDS_MENU_COPY_HEADER = 31602,      // menu 316, command 32833

@@ -449,7 +449,7 @@ TEST_F(DesktopTest, CapturesChromiumLiveRestoresSettingsAndKeepsCaptures) {
             std::string("rows of ") + set, [&, set = std::string(set)](const ProbeState& s) {
                 for (const char* file : kSiteFiles) {
                     const int r = resourceRow(s, file, set);
-                    if (r < 0 || s.rows[r].cells.size() < 5 || s.rows[r].cells[4] != "完成")
+                    if (r < 0 || s.rows[r].cells.size() < 5 || s.rows[r].cells[4] != "200 完成")
                         return false;
                 }
                 return true;
