@@ -4,7 +4,7 @@
 // rate without one, both measured in the same run.
 // Goals: every filter applies in under 200 ms; live insertion with a filter at least 0.9 times
 // the rate without one.
-// Usage: bench_ui_resource_filter [count]
+// Usage: bench_ui_resource_filter [count [arrangement 0-3]]
 #include "bench/ResourceListBench.h"
 #include "tests/support/DocumentStandIns.h"
 #include "ui/browser/ResourceListView.h"
@@ -100,7 +100,10 @@ int main(int argc, char** argv) {
                 count);
     double worstFilter = 0;
     double worstRatio = 1e9;
+    const int only = argc > 2 ? std::atoi(argv[2]) : -1;
     for (ViewMode mode : {ByOrder, ByDirectory, ByType, ByReferrer}) {
+        if (only >= 0 && mode != only)
+            continue;
         view.setFilterText(QString());
         view.onCommand(ID_RESOURCES_LIST_VIEW_BY_ORDER + static_cast<int>(mode));
         for (HttpResource* r = document.resources.head; r; r = r->next)

@@ -218,8 +218,35 @@ void ListTreeCore::setItemHidden(ListTreeItem item, bool hidden) {
         if (caret_ && (caret_ == item || isAncestor(item, caret_)))
             setCaret(nullptr);
     }
-    markRowsDirty();
+    if (hidden || !insertShownRow(item))
+        markRowsDirty();
     rowsChanged();
+}
+
+bool ListTreeCore::insertShownRow(ListTreeItem item) {
+    // One row more for an item shown again without rows below it: put it in place instead of
+    // walking the whole tree again. Its place is before the first row after it.
+    ListTreeItem p = item->parent;
+    if (rowsDirty_)
+        return false;
+    if (!p->expanded || (p != &root_ && p->visibleRow < 0))
+        return true; // under a closed or hidden row: no row to give
+    if (item->expanded && item->shownChildren > 0)
+        return false;
+    std::size_t at = rows_.size();
+    for (ListTreeItem n = item; n && n != &root_; n = n->parent) {
+        ListTreeItem s = n->next;
+        while (s && s->visibleRow < 0)
+            s = s->next;
+        if (s) {
+            at = static_cast<std::size_t>(s->visibleRow);
+            break;
+        }
+    }
+    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(at), item);
+    for (std::size_t i = at; i < rows_.size(); ++i)
+        rows_[i]->visibleRow = static_cast<int>(i);
+    return true;
 }
 
 void ListTreeCore::setItemDimmed(ListTreeItem item, bool dimmed) {
@@ -229,8 +256,7 @@ void ListTreeCore::setItemDimmed(ListTreeItem item, bool dimmed) {
     looksChanged();
 }
 
-void ListTreeCore::applyFilter(const std::function<RowMatch(ListTreeItem)>& classify,
-                               bool openToShown) {
+void ListTreeCore::applyFilter(const std::function<RowMatch(ListTreeItem)>& classify) {
     std::vector<ListTreeItem> order;
     order.reserve(static_cast<std::size_t>(count_));
     for (ListTreeItem n = root_.firstChild; n; n = NextInPreorder(n))
@@ -248,12 +274,17 @@ void ListTreeCore::applyFilter(const std::function<RowMatch(ListTreeItem)>& clas
     for (auto it = order.rbegin(); it != order.rend(); ++it) {
         ListTreeItem n = *it;
         recount(n);
+        if (autoCheck && n->shownChildren > 0) {
+            // Children whose image is 0 count as neither: they make the group Mixed.
+            const int state = n->childChecked == n->shownChildren     ? Checked
+                              : n->childUnchecked == n->shownChildren ? Unchecked
+                                                                      : Mixed;
+            n->stateImage = static_cast<unsigned char>(state + 1);
+        }
         const RowMatch match = classify(n);
         const bool shown = match == RowMatch::Match || n->shownChildren > 0;
         n->hidden = !shown;
         n->dimmed = shown && match == RowMatch::NoMatch;
-        if (openToShown && n->shownChildren > 0)
-            n->expanded = true;
     }
     recount(&root_);
     bool anyHidden = false;
@@ -272,6 +303,20 @@ void ListTreeCore::applyFilter(const std::function<RowMatch(ListTreeItem)>& clas
         setCaret(nullptr);
     rowsChanged();
     looksChanged();
+}
+
+void ListTreeCore::expandShown() {
+    for (ListTreeItem n = root_.firstChild; n;) {
+        if (n->hidden) {
+            n = nextOutside(n, &root_);
+            continue;
+        }
+        if (n->shownChildren > 0)
+            n->expanded = true;
+        n = NextInPreorder(n);
+    }
+    markRowsDirty();
+    rowsChanged();
 }
 
 bool ListTreeCore::rowHidden(ListTreeItem item) const {
@@ -449,7 +494,7 @@ void ListTreeCore::unselect(ListTreeItem item) {
 }
 
 void ListTreeCore::SelectItem(ListTreeItem item, bool additive) {
-    if (!item)
+    if (!item || rowHidden(item)) // a filtered-out row cannot be picked
         return;
     if (additive && item->selected) {
         unselect(item);
@@ -661,7 +706,7 @@ ListTreeCore::HitZone ListTreeCore::effectiveZone(HitZone zone, int x, int colum
 }
 
 void ListTreeCore::leftButtonDown(ListTreeItem item, HitZone zone, bool ctrl, bool shift) {
-    if (!item)
+    if (!item || rowHidden(item))
         return;
     if (zone == HitZone::Button) {
         DeselectDescendants(item);

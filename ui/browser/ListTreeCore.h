@@ -83,9 +83,11 @@ public:
     enum class RowMatch { Match, NoMatch, Group };
     // Hides or shows every item at once: a Match is shown; a NoMatch or a Group only when a
     // descendant is shown, and then a NoMatch is dimmed. Hidden items leave the selection, the
-    // caret and the anchor. With `openToShown` every item with shown children is expanded, so
-    // that what matches is in sight.
-    void applyFilter(const std::function<RowMatch(ListTreeItem)>& classify, bool openToShown);
+    // caret and the anchor. While autoCheck is on, every item with shown children gets the
+    // state of those children (as RecalcChecks would give it).
+    void applyFilter(const std::function<RowMatch(ListTreeItem)>& classify);
+    // Expands every shown item with shown children, so that all that is shown is in sight.
+    void expandShown();
 
     // Relations; none where there is no such item.
     ListTreeItem rootItem() const { return root_.firstChild; }
@@ -170,6 +172,9 @@ private:
     // The next item of top's subtree after item's own subtree, in pre-order.
     ListTreeItem nextOutside(ListTreeItem item, ListTreeItem top) const;
     static void countState(ListTreeItem parent, ListTreeItem child, int delta);
+    // Gives an item that is shown again its row when the table is up to date and nothing
+    // below it needs one; false when the table must be built again.
+    bool insertShownRow(ListTreeItem item);
     // The item or one of its ancestors is hidden.
     bool rowHidden(ListTreeItem item) const;
     void markRowsDirty();

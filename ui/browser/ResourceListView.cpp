@@ -709,13 +709,16 @@ void ResourceListView::InsertResource(HttpResource* resource) {
 
 void ResourceListView::revealAncestors(ListTreeItem row) {
     // Folders and groups show with the first shown row in them; a page in the referrer tree
-    // shows, faint, for the shown resources it led to.
-    // They open, as the filter opened the others, to put it in sight.
+    // shows, faint, for the shown resources it led to. They stay closed, as new folders do
+    // without a filter: an open one lays out its rows again with every row a capture adds.
+    // From the top down, so that each one finds its parent on screen already.
+    std::vector<ListTreeItem> hidden;
     for (ListTreeItem p = tree()->parentItem(row); p && tree()->isItemHidden(p);
-         p = tree()->parentItem(p)) {
-        tree()->setItemHidden(p, false);
-        tree()->setItemDimmed(p, itemOf(p)->kind == ResourceListItem::ResourceItem);
-        tree()->expand(p);
+         p = tree()->parentItem(p))
+        hidden.push_back(p);
+    for (auto it = hidden.rbegin(); it != hidden.rend(); ++it) {
+        tree()->setItemHidden(*it, false);
+        tree()->setItemDimmed(*it, itemOf(*it)->kind == ResourceListItem::ResourceItem);
     }
 }
 
@@ -766,21 +769,21 @@ void ResourceListView::runFilter() {
     ListTreeCtrl* t = tree();
     const bool filtering = !filter_.matchesAll();
     int shown = 0;
-    t->applyFilter(
-        [&](ListTreeItem row) {
-            const ResourceListItem* item = itemOf(row);
-            if (item->kind != ResourceListItem::ResourceItem)
-                return ListTreeCore::RowMatch::Group;
-            if (filtering && !filter_.matches(*item->resource))
-                return ListTreeCore::RowMatch::NoMatch;
-            ++shown;
-            return ListTreeCore::RowMatch::Match;
-        },
-        filtering);
+    // A group's box speaks for what it shows (applyFilter settles them with autoCheck on).
+    t->applyFilter([&](ListTreeItem row) {
+        const ResourceListItem* item = itemOf(row);
+        if (item->kind != ResourceListItem::ResourceItem)
+            return ListTreeCore::RowMatch::Group;
+        if (filtering && !filter_.matches(*item->resource))
+            return ListTreeCore::RowMatch::NoMatch;
+        ++shown;
+        return ListTreeCore::RowMatch::Match;
+    });
     shownRows_ = shown;
-    // A group's box speaks for what it shows.
-    if (list_->autoCheck())
-        t->RecalcChecks(nullptr);
+    // Opening every folder that holds a match puts a few matches in sight; with thousands the
+    // list would only grow long, and each row a capture adds would lay out all of it again.
+    if (filtering && shown <= kOpenLimit)
+        t->expandShown();
     t->updateRows();
     if (ListTreeItem caret = t->caret())
         t->ensureVisible(caret);

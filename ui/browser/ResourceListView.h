@@ -107,6 +107,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Up to this many matches the filter opens what holds them.
+    static constexpr int kOpenLimit = 2000;
     void createFilterBar();
     bool filterActive() const;
     // Hides and shows every row by the filter (under the capture lock).
