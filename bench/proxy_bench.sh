@@ -1,10 +1,15 @@
 #!/bin/sh
 # Throughput of the proxy on loopback against direct access to a local nginx,
 # with squid as a reference: requests per second for 1 KiB responses over 1
-# and 50 keep-alive connections (wrk), MiB/s for one 64 MiB body (curl), and
-# the proxy's CPU time per small exchange.
+# and 50 keep-alive connections (wrk), MiB/s for one 64 MiB body (curl),
+# relayed and through a CONNECT tunnel, and the proxy's CPU time per small
+# exchange. Then 1,000 keep-alive clients at once through a proxy started with
+# the soft limit of open files desktops give (1,024): every request must be
+# answered by the origin.
 # Usage: bench/proxy_bench.sh [build dir] [seconds per wrk run]
 set -eu
+# wrk's thousand connections need more than a desktop's 1,024 descriptors.
+ulimit -Sn "$(ulimit -Hn)"
 
 build=${1:-build}
 seconds=${2:-5}
@@ -53,7 +58,8 @@ worker_processes 1;
 daemon off;
 pid $work/nginx.pid;
 error_log $work/logs/nginx-error.log;
-events { worker_connections 1024; }
+worker_rlimit_nofile 8192;
+events { worker_connections 4096; }
 http {
     access_log off;
     client_body_temp_path $work/logs/body;
@@ -88,17 +94,28 @@ CONF
 squid -N -f "$work/squid.conf" &
 pids="$pids $!"
 
-"$bench" --port 0 > "$work/proxy.out" &
-proxyPid=$!
-pids="$pids $proxyPid"
-for _ in $(seq 1 250); do
-    grep -q '^port ' "$work/proxy.out" 2>/dev/null && break
-    python3 -c 'import time; time.sleep(0.02)'
-done
-proxyPort=$(sed -n 's/^port //p' "$work/proxy.out")
+# Starts a proxy with the given soft limit of open files; sets startedPid and
+# startedPort.
+startProxy() {
+    sh -c 'ulimit -Sn "$1"; shift; exec "$@"' limit "$1" "$bench" --port 0 > "$work/$2.out" &
+    startedPid=$!
+    pids="$pids $startedPid"
+    for _ in $(seq 1 250); do
+        grep -q '^port ' "$work/$2.out" 2>/dev/null && break
+        python3 -c 'import time; time.sleep(0.02)'
+    done
+    startedPort=$(sed -n 's/^port //p' "$work/$2.out")
+}
+startProxy "$(ulimit -Hn)" proxy
+proxyPid=$startedPid
+proxyPort=$startedPort
+startProxy 1024 limited
+limitedPid=$startedPid
+limitedPort=$startedPort
 waitForPort "$nginxPort"
 waitForPort "$squidPort"
 waitForPort "$proxyPort"
+waitForPort "$limitedPort"
 
 origin="http://127.0.0.1:$nginxPort"
 # Through a proxy the request line carries the absolute URL, as browsers send it.
@@ -133,6 +150,20 @@ mibPerSecond() {
     echo "$best"
 }
 
+# MiB/s of one 64 MiB download, direct and through a CONNECT tunnel of the
+# given proxy, taken in turns; the best of five each.
+tunnelMiBPerSecond() {
+    bestDirect=0
+    bestTunnel=0
+    for _ in 1 2 3 4 5; do
+        speed=$(curl -q -s -o /dev/null -w '%{speed_download}' "$origin/64m")
+        bestDirect=$(python3 -c "print(max($bestDirect, $speed / 1048576))")
+        speed=$(curl -q -s -o /dev/null -w '%{speed_download}' -p -x "http://127.0.0.1:$1" "$origin/64m")
+        bestTunnel=$(python3 -c "print(max($bestTunnel, $speed / 1048576))")
+    done
+    echo "$bestDirect $bestTunnel"
+}
+
 stats() {
     before=$(grep -c '^stats' "$work/proxy.out" || true)
     kill -USR1 "$proxyPid"
@@ -159,17 +190,31 @@ s50=$(requestsPerSecond 50 "$squidPort")
 dBig=$(mibPerSecond direct)
 pBig=$(mibPerSecond "$proxyPort")
 sBig=$(mibPerSecond "$squidPort")
+set -- $(tunnelMiBPerSecond "$proxyPort")
+dTunnel=$1
+pTunnel=$2
+set -- $(tunnelMiBPerSecond "$squidPort")
+sTunnel=$2
 
-python3 - "$d1" "$p1" "$s1" "$d50" "$p50" "$s50" "$dBig" "$pBig" "$sBig" "$statsBefore" "$statsAfter" <<'PY'
+# A thousand keep-alive clients at once; wrk counts the errors and the answers
+# that are not 2xx (the proxy's own 500 and 504 among them).
+wrk -t2 -c1000 --timeout 30s -d"${seconds}s" -s "$work/proxied.lua" "http://127.0.0.1:$limitedPort/" > "$work/load.out"
+loadRate=$(awk '/^Requests\/sec/ { print $2 }' "$work/load.out")
+loadRequests=$(awk '/requests in/ { print $1 }' "$work/load.out")
+loadFailures=$(awk '/Non-2xx/ { n += $NF } /Socket errors/ { gsub(/,/, ""); n += $4 + $6 + $8 + $10 } END { print n + 0 }' "$work/load.out")
+limitedFiles=$(awk '/Max open files/ { print $4 " (hard " $5 ")" }' "/proc/$limitedPid/limits")
+
+python3 - "$d1" "$p1" "$s1" "$d50" "$p50" "$s50" "$dBig" "$pBig" "$sBig" "$dTunnel" "$pTunnel" "$sTunnel" "$statsBefore" "$statsAfter" <<'PY'
 import sys
-d1, p1, s1, d50, p50, s50, dBig, pBig, sBig = (float(x) for x in sys.argv[1:10])
-before, after = sys.argv[10].split(), sys.argv[11].split()
+d1, p1, s1, d50, p50, s50, dBig, pBig, sBig, dTunnel, pTunnel, sTunnel = (float(x) for x in sys.argv[1:13])
+before, after = sys.argv[13].split(), sys.argv[14].split()
 exchanges = int(after[1]) - int(before[1])
 cpu = float(after[3]) - float(before[3])
 rows = [
     ("1 KiB, 1 connection (req/s)", d1, p1, s1, None),
     ("1 KiB, 50 connections (req/s)", d50, p50, s50, 0.3),
     ("64 MiB body (MiB/s)", dBig, pBig, sBig, 0.6),
+    ("64 MiB through a tunnel (MiB/s)", dTunnel, pTunnel, sTunnel, 0.8),
 ]
 print("%-32s %12s %12s %12s %9s %9s %6s" % ("", "direct", "tidewell", "squid", "tw/direct", "sq/direct", "goal"))
 for name, d, p, s, goal in rows:
@@ -179,3 +224,5 @@ if exchanges > 0:
     print("proxy CPU per 1 KiB exchange (50 connections): %.1f us (%d exchanges, %.2f s CPU)" % (
         cpu / exchanges * 1e6, exchanges, cpu))
 PY
+echo "1000 keep-alive clients, proxy started with soft limit 1024 (now $limitedFiles):" \
+     "$loadRequests requests, $loadRate req/s, $loadFailures failed or not 2xx"

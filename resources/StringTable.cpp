@@ -82,6 +82,19 @@ constexpr StringEntry kStrings[] = {
     // Our own error codes (0xE0000000 | id).
     {400, "报文头过长。"},
     {420, "找不到空闲的端口来建立HTTP代理。"},
+    // The cache folder and what happens to captures on their way to it.
+    {460, "缓存文件夹正被另一个进程使用。"},
+    {461, "缓存文件夹“%s”正被另一个进程（进程号%d）使用，不能同时在此捕捉。"},
+    {462, "缓存文件夹“%s”正被另一个进程使用，不能同时在此捕捉。"},
+    {463, "捕捉中断。"},
+    {464, "捕捉的数据无法保存到缓存文件夹：%s"},
+    // Tunnels and the loop guard of the proxy.
+    {480, "这个请求的目标是Tidewell代理本身，为避免无限循环，没有转发。"},
+    {481, "已连接"},
+    {482, "客户端关闭"},
+    {483, "服务器关闭"},
+    {484, "停止捕捉时断开"},
+    {485, "隧道"},
     // The resource browser's filter and preview notes.
     {700, "内容超过 2 MiB，预览只显示了前 2 MiB。"},
     {701, "筛选地址，也可用 type:image  status:4xx  method:POST  host:example.com  (Ctrl+F)"},

@@ -74,6 +74,17 @@ enum : unsigned {
     IDS_URL_THIRD_PARTY = 175, // %s = version
     IDS_URL_HOME = 176,        // %s = version
     IDS_HEAD_TOO_LONG = 400,
+    IDS_CACHE_FOLDER_BUSY = 460,
+    IDS_CACHE_FOLDER_BUSY_PID = 461,    // %s = folder, %d = process id
+    IDS_CACHE_FOLDER_BUSY_FOLDER = 462, // %s = folder
+    IDS_CAPTURE_INTERRUPTED = 463,
+    IDS_CAPTURE_NOT_STORED = 464, // %s = reason
+    IDS_LOOP_REFUSED = 480,       // the page answering a request aimed at the proxy itself
+    IDS_TUNNEL_OPEN = 481,        // status of a tunnel still carrying bytes
+    IDS_TUNNEL_CLIENT_CLOSED = 482,
+    IDS_TUNNEL_SERVER_CLOSED = 483,
+    IDS_TUNNEL_STOPPED = 484, // cut when capturing stopped
+    IDS_TUNNEL_TYPE = 485,    // the type column of a tunnel
     // The resource browser's filter and preview notes.
     IDS_PREVIEW_TEXT_CUT = 700,
     IDS_FILTER_PLACEHOLDER = 701,

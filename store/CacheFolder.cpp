@@ -104,6 +104,8 @@ bool CacheFolder::prepareCacheFolder() {
         setLastErrorFromErrno();
         return false;
     }
+    if (!folderLock.acquire(folder))
+        return false;
     cacheFolder = folder;
     return true;
 }

@@ -2,6 +2,8 @@
 // the three file operations every resource uses.
 #pragma once
 
+#include "store/CacheFolderLock.h"
+
 #include <cstdint>
 #include <string>
 
@@ -17,8 +19,9 @@ public:
     CacheFolder& operator=(const CacheFolder&) = delete;
 
     // Finds $XDG_DATA_HOME (default ~/.local/share), creates Merovex/Tidewell/
-    // Cache/ below it with every missing parent and stores it in cacheFolder.
-    // False with the reason in lastError().
+    // Cache/ below it with every missing parent, claims it for this process
+    // (folderLock) and stores it in cacheFolder. False with the reason in
+    // lastError(): kErrorCacheFolderBusy when another process writes there.
     bool prepareCacheFolder();
 
     // The folder below the data home, ending in "/"; false (ENOENT) when no
@@ -48,6 +51,9 @@ public:
     static constexpr std::uint32_t kNoId = 0xFFFFFFFF;
 
     std::uint32_t nextId = 1;
+    // Held from prepareCacheFolder on, for as long as this object writes the
+    // folder.
+    CacheFolderLock folderLock;
     // Written once before any capture starts, only read afterwards.
     std::string cacheFolder;
 };

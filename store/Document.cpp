@@ -33,7 +33,10 @@ Document::~Document() {
 
 bool Document::newDocument() {
     if (!prepareCacheFolder()) {
-        ui.showLastError();
+        if (lastError() == kErrorCacheFolderBusy)
+            ui.showMessage(cacheFolderBusyText(folderLock.folder(), folderLock.holder()));
+        else
+            ui.showLastError();
         return false;
     }
     loadCache();

@@ -1,6 +1,7 @@
 // One captured HTTP exchange and its cache image.
 #pragma once
 
+#include "engine/HttpFilter.h"
 #include "engine/HttpMessageHeader.h"
 #include "engine/Stream.h"
 #include "engine/Url.h"
@@ -36,6 +37,11 @@ RequestMethod requestMethodOf(std::string_view name);
 // request body, the response head and the response body, bodies exactly as
 // they travelled. The image is held in memory up to kMemoryLimit bytes and in
 // the resource's cache file beyond.
+//
+// A tunnel (a CONNECT answered 2xx, or an upgrade answered 101) stores both
+// heads and no body; what it carried is counted in `tunnel`, which finish
+// appends after the response head as a tunnel record. Readers that do not
+// know the record never look past the (empty) body.
 //
 // Threads: until the document lists it, only its capturing connection thread
 // touches a resource. Afterwards every access, on any thread, holds the
@@ -100,6 +106,7 @@ public:
     static constexpr std::int32_t kRecordHeaderSize = 40;
     static constexpr std::int64_t kMemoryLimit = 16384;
     static constexpr std::int32_t kOtherCategory = 8;
+    static constexpr std::int32_t kTunnelRecordSize = 24;
 
     std::uint32_t id = 0xFFFFFFFF;
     Url url;
@@ -118,6 +125,13 @@ public:
     std::unique_ptr<Stream> stream;
     bool inMemory = true;
     std::uint32_t requestBodyOffset = 0;
+    // Set for a tunnel; bytes it carried each way and how it ended.
+    struct TunnelCounts {
+        std::int64_t toServer = 0;
+        std::int64_t toClient = 0;
+        TunnelEnd end = TunnelEnd::Open;
+    };
+    std::unique_ptr<TunnelCounts> tunnel;
     std::int64_t responseHeaderOffset = 0;
     std::int64_t responseBodyOffset = 0;
     bool fromDisk = false;

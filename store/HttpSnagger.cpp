@@ -93,6 +93,19 @@ void HttpSnagger::responseData(int handle, const char* bytes, int count) {
     document->notify(DocumentEvent::ResourceChanged, resource, true);
 }
 
+void HttpSnagger::tunnelData(int handle, std::int64_t toServer, std::int64_t toClient,
+                             TunnelEnd end) {
+    CaptureLocker lock(captureLock());
+    HttpResource* resource = at(handle).resource;
+    if ((resource->flags & HttpResource::Detached) || !resource->tunnel)
+        return;
+    resource->tunnel->toServer += toServer;
+    resource->tunnel->toClient += toClient;
+    if (end != TunnelEnd::Open)
+        resource->tunnel->end = end;
+    document->notify(DocumentEvent::ResourceChanged, resource, true);
+}
+
 void HttpSnagger::endExchange(int handle, std::uint32_t errorCode) {
     CaptureLocker lock(captureLock());
     const Exchange exchange = at(handle);

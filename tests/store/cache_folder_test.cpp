@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
 #include <set>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -150,4 +153,52 @@ TEST(CacheFolder, ConcurrentSequenceNumbersAreDistinct) {
     }
     EXPECT_EQ(all.size(), std::size_t(kThreads * kEach));
     EXPECT_EQ(folder.nextId, std::uint32_t(kThreads * kEach + 1));
+}
+
+// One writer per folder: a second claim, from another process or from this
+// one, is refused and names the holder; a holder that dies (even by SIGKILL)
+// gives the folder back.
+TEST(CacheFolder, OneProcessAtATimeWritesTheFolder) {
+    ScopedDataHome home;
+    {
+        CacheFolder first;
+        ASSERT_TRUE(first.prepareCacheFolder());
+        CacheFolder second;
+        setLastError(0);
+        EXPECT_FALSE(second.prepareCacheFolder());
+        EXPECT_EQ(lastError(), kErrorCacheFolderBusy);
+        EXPECT_EQ(second.folderLock.holder(), int(getpid()));
+        EXPECT_TRUE(second.cacheFolder.empty());
+        const std::string text = cacheFolderBusyText(second.folderLock.folder(), getpid());
+        EXPECT_NE(text.find(home.cacheFolder()), std::string::npos) << text;
+        EXPECT_NE(text.find(std::to_string(getpid())), std::string::npos) << text;
+    }
+
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        CacheFolderLock lock;
+        const char answer = lock.acquire(home.cacheFolder()) ? 'y' : 'n';
+        [[maybe_unused]] auto n = write(ready[1], &answer, 1);
+        pause();
+        _exit(0);
+    }
+    char answer = 0;
+    ASSERT_EQ(read(ready[0], &answer, 1), 1);
+    ASSERT_EQ(answer, 'y');
+    CacheFolder mine;
+    EXPECT_FALSE(mine.prepareCacheFolder());
+    EXPECT_EQ(lastError(), kErrorCacheFolderBusy);
+    EXPECT_EQ(mine.folderLock.holder(), int(child));
+
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    close(ready[0]);
+    close(ready[1]);
+    EXPECT_TRUE(mine.prepareCacheFolder()) << errorText(lastError());
+    // The lock file is no cache file: a clear or a load never touches it.
+    std::uint32_t id = 0;
+    EXPECT_FALSE(CacheFolder::parseFileName(CacheFolderLock::kFileName, id));
 }

@@ -13,6 +13,7 @@
 
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -143,6 +144,15 @@ TEST_F(DocumentTest, NoCacheFolderEndsTheStart) {
     EXPECT_FALSE(document.newDocument());
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0], errorText(ENOTDIR));
+}
+
+TEST_F(DocumentTest, SecondWriterOfTheFolderIsRefusedWithTheFolderNamed) {
+    auto first = open();
+    Document second(ui, delivery, settings);
+    EXPECT_FALSE(second.newDocument());
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0], cacheFolderBusyText(home.cacheFolder(), getpid()));
+    EXPECT_TRUE(second.resources.empty());
 }
 
 TEST_F(DocumentTest, CapturedExchangeIsListedAndAnnounced) {
