@@ -1,11 +1,17 @@
-// Synthetic captures shared by the resource list benchmarks: a document filled with resources
-// the way hours of browsing leave it, and the processor time of the calling thread.
+// Shared by the resource list benchmarks: a document filled with resources the way hours of
+// browsing leave it, the list view over it offscreen, live insertion as while capturing, and
+// the processor time of the calling thread.
 #pragma once
 
 #include "engine/Url.h"
 #include "store/CaptureLock.h"
 #include "store/Document.h"
 #include "store/HttpResource.h"
+#include "tests/support/DocumentStandIns.h"
+#include "ui/browser/ResourceListView.h"
+
+#include <QElapsedTimer>
+#include <QPixmap>
 
 #include <cstdlib>
 #include <ctime>
@@ -79,6 +85,75 @@ inline double cpuSeconds() {
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+inline const char* modeName(ViewMode mode) {
+    static const char* const names[] = {"ByOrder", "ByDirectory", "ByType", "ByReferrer"};
+    return names[mode];
+}
+
+// `count` resources in a document, the view attached and initialised (its list still empty),
+// and a canvas to paint the rows on.
+struct ListBench {
+    explicit ListBench(int count) : document(ui, delivery, settings) {
+        view.resize(1200, 700);
+        view.show();
+        view.attach(&document);
+        document.notify(DocumentEvent::Initialised, nullptr, true);
+        delivery.deliver();
+        delivery.enabled = false;
+        fill(document, count);
+        delivery.enabled = true;
+        canvas = QPixmap(view.size());
+    }
+    ~ListBench() { view.attach(nullptr); }
+
+    ScriptedDocumentUi ui;
+    NoSettings settings;
+    QueueDelivery delivery;
+    Document document;
+    ResourceListView view;
+    QPixmap canvas;
+};
+
+struct InsertionRate {
+    double wall = 0; // resources per second
+    double cpu = 0;  // resources per second of processor time
+};
+
+// The list starts empty and every resource arrives as during a capture: added, then changed
+// once complete; notices delivered a hundred at a time and, with `paint`, the screen following
+// every 500 rows.
+inline InsertionRate liveInsertion(ListBench& bench, bool paint = true) {
+    Document& document = bench.document;
+    ResourceListView& view = bench.view;
+    for (HttpResource* r = document.resources.head; r; r = r->next)
+        r->flags = HttpResource::Loading;
+    view.ClearList();
+    QElapsedTimer clock;
+    clock.start();
+    const double cpu = cpuSeconds();
+    int i = 0;
+    for (HttpResource* r = document.resources.head; r; r = r->next, ++i) {
+        {
+            CaptureLocker lock(captureLock());
+            document.notify(DocumentEvent::ResourceAdded, r, true);
+            r->flags = 0;
+            document.notify(DocumentEvent::ResourceChanged, r, true);
+        }
+        if (i % 100 == 99)
+            bench.delivery.deliver();
+        if (paint && i % 500 == 0) {
+            view.tree()->updateRows();
+            view.tree()->viewport()->render(&bench.canvas);
+        }
+    }
+    bench.delivery.deliver();
+    if (paint) {
+        view.tree()->updateRows();
+        view.tree()->viewport()->render(&bench.canvas);
+    }
+    return {i / (clock.nsecsElapsed() / 1e9), i / (cpuSeconds() - cpu)};
 }
 
 } // namespace

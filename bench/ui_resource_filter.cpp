@@ -6,12 +6,8 @@
 // the rate without one.
 // Usage: bench_ui_resource_filter [count [arrangement 0-3]]
 #include "bench/ResourceListBench.h"
-#include "tests/support/DocumentStandIns.h"
-#include "ui/browser/ResourceListView.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QPixmap>
 
 #include <algorithm>
 #include <cstdio>
@@ -19,57 +15,10 @@
 
 namespace {
 
-const char* modeName(ViewMode mode) {
-    static const char* const names[] = {"ByOrder", "ByDirectory", "ByType", "ByReferrer"};
-    return names[mode];
-}
-
 const char* const kFilters[] = {
     "type:image", "status:4xx", "host:host12",    "method:POST status:2xx",
     "index",      "新闻",       "nothing-at-all", "",
 };
-
-struct Clock {
-    QElapsedTimer wall;
-    double cpu = 0;
-    void start() {
-        wall.start();
-        cpu = cpuSeconds();
-    }
-    double wallMs() const { return wall.nsecsElapsed() / 1e6; }
-    double cpuMs() const { return (cpuSeconds() - cpu) * 1e3; }
-};
-
-// Every resource arrives as while capturing: added, then changed once it completes; notices
-// delivered in batches, the screen repainted every 500 rows. Returns resources per second of
-// processor time.
-double liveInsertion(Document& document, QueueDelivery& delivery, ResourceListView& view,
-                     QPixmap& canvas) {
-    for (HttpResource* r = document.resources.head; r; r = r->next)
-        r->flags = HttpResource::Loading;
-    view.ClearList();
-    Clock clock;
-    clock.start();
-    int i = 0;
-    for (HttpResource* r = document.resources.head; r; r = r->next, ++i) {
-        {
-            CaptureLocker lock(captureLock());
-            document.notify(DocumentEvent::ResourceAdded, r, true);
-            r->flags = 0;
-            document.notify(DocumentEvent::ResourceChanged, r, true);
-        }
-        if (i % 100 == 99)
-            delivery.deliver();
-        if (i % 500 == 0) {
-            view.tree()->updateRows();
-            view.tree()->viewport()->render(&canvas);
-        }
-    }
-    delivery.deliver();
-    view.tree()->updateRows();
-    view.tree()->viewport()->render(&canvas);
-    return i / (clock.cpuMs() / 1e3);
-}
 
 } // namespace
 
@@ -80,20 +29,9 @@ int main(int argc, char** argv) {
     if (count <= 0)
         count = 100000;
 
-    ScriptedDocumentUi ui;
-    NoSettings settings;
-    QueueDelivery delivery;
-    Document document(ui, delivery, settings);
-    ResourceListView view;
-    view.resize(1200, 700);
-    view.show();
-    view.attach(&document);
-    document.notify(DocumentEvent::Initialised, nullptr, true);
-    delivery.deliver();
-    delivery.enabled = false;
-    fill(document, count);
-    delivery.enabled = true;
-    QPixmap canvas(view.size());
+    ListBench bench(count);
+    ResourceListView& view = bench.view;
+    Document& document = bench.document;
 
     std::printf("%d resources; milliseconds to apply each filter (processor time, wall time in "
                 "brackets) and the rows it keeps\n",
@@ -111,20 +49,21 @@ int main(int argc, char** argv) {
         view.RebuildList();
         std::printf("%s\n", modeName(mode));
         for (const char* text : kFilters) {
-            Clock clock;
+            QElapsedTimer clock;
             clock.start();
+            const double cpu = cpuSeconds();
             view.setFilterText(QString::fromUtf8(text));
             view.tree()->updateRows();
-            view.tree()->viewport()->render(&canvas);
-            const double cpu = clock.cpuMs();
-            worstFilter = std::max(worstFilter, cpu);
-            std::printf("  %-26s %8.1f ms (%7.1f) %7d rows\n", *text ? text : "(cleared)", cpu,
-                        clock.wallMs(), view.shownResourceCount());
+            view.tree()->viewport()->render(&bench.canvas);
+            const double cpuMs = (cpuSeconds() - cpu) * 1e3;
+            worstFilter = std::max(worstFilter, cpuMs);
+            std::printf("  %-26s %8.1f ms (%7.1f) %7d rows\n", *text ? text : "(cleared)", cpuMs,
+                        clock.nsecsElapsed() / 1e6, view.shownResourceCount());
         }
         view.setFilterText(QString());
-        const double plain = liveInsertion(document, delivery, view, canvas);
+        const double plain = liveInsertion(bench).cpu;
         view.setFilterText(QStringLiteral("type:image status:2xx"));
-        const double filtered = liveInsertion(document, delivery, view, canvas);
+        const double filtered = liveInsertion(bench).cpu;
         const double ratio = filtered / plain;
         worstRatio = std::min(worstRatio, ratio);
         std::printf("  live insertion: %.0f res/s without a filter, %.0f res/s with one "
@@ -136,6 +75,5 @@ int main(int argc, char** argv) {
                 "with a filter >= 0.9 of the rate without: %s (worst %.2f)\n",
                 worstFilter < 200 ? "met" : "MISSED", worstFilter,
                 worstRatio >= 0.9 ? "met" : "MISSED", worstRatio);
-    view.attach(nullptr);
     return 0;
 }
