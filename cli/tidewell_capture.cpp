@@ -6,7 +6,10 @@
 #include "store/CaptureLock.h"
 #include "store/Document.h"
 #include "store/QueuedEventDelivery.h"
+#include "sysproxy/ProxyGuardian.h"
+#include "sysproxy/ProxySettingsStore.h"
 #include "sysproxy/SettingsFile.h"
+#include "sysproxy/SystemProxy.h"
 
 #include <atomic>
 #include <chrono>
@@ -69,6 +72,41 @@ private:
     }
 
     SettingsFile file;
+};
+
+// Says "redirected" only when the desktop's settings were: without a desktop
+// store, our own file took the change and no program follows it.
+void printStart(const HttpProxy& proxy, bool systemProxy) {
+    const ProxySettingsStore& store = ProxySettingsStore::forThisDesktop();
+    const bool redirected = systemProxy && store.isDesktop();
+    const std::string note =
+        redirected ? std::string(" (system proxy redirected: ") + store.displayName() + " settings)"
+                   : std::string();
+    std::printf("Capturing through http://%s:%d/%s. Stop with Ctrl+C.\n", proxy.address().c_str(),
+                proxy.port(), note.c_str());
+    if (systemProxy && !redirected)
+        std::printf("This desktop has no proxy settings Tidewell can change: set the HTTP and "
+                    "HTTPS proxy of your programs to http://%s:%d/ by hand.\n",
+                    proxy.address().c_str(), proxy.port());
+}
+
+// The crash flag says a run is active; a clean end, however it comes,
+// clears it.
+class RunFlag {
+public:
+    explicit RunFlag(bool active) : active_(active) {
+        if (active_)
+            SystemProxy::backUp();
+    }
+    ~RunFlag() {
+        if (active_)
+            SystemProxy::clearCrashFlag();
+    }
+    RunFlag(const RunFlag&) = delete;
+    RunFlag& operator=(const RunFlag&) = delete;
+
+private:
+    bool active_;
 };
 
 std::string formatBytes(std::int64_t bytes) {
@@ -137,6 +175,19 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (systemProxy) {
+        // Forked before any thread starts.
+        ProxyGuardian::start();
+        // No one to ask here: settings left pointing at a listener that is
+        // gone are given back at once.
+        if (SystemProxy::leftBehind()) {
+            if (SystemProxy::restoreBackup())
+                std::fprintf(stderr, "tidewell-capture: gave back the proxy settings an earlier "
+                                     "run left pointing at its listener\n");
+        }
+    }
+    const RunFlag runFlag(systemProxy);
+
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
@@ -156,9 +207,7 @@ int main(int argc, char** argv) {
     if (!document.startCapture())
         return 1;
     std::printf("%s\n", ui.status.c_str());
-    std::printf("Capturing through http://%s:%d/%s. Stop with Ctrl+C.\n",
-                document.proxy.address().c_str(), document.proxy.port(),
-                systemProxy ? " (system proxy redirected)" : "");
+    printStart(document.proxy, systemProxy);
     std::fflush(stdout);
 
     const bool tty = isatty(STDOUT_FILENO);
