@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,6 +72,12 @@ private:
         return value;
     }
 };
+
+std::int64_t wallClockMicros() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return std::int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
 
 // After a tunnel's response head: "TWT1", how it ended (32 bits), the bytes
 // to the server and to the client (64 bits each), little-endian.
@@ -183,6 +190,7 @@ MemoryImage* HttpResource::memoryImage() const {
 
 bool HttpResource::begin(std::uint32_t sequenceNumber) {
     id = sequenceNumber;
+    requestTime = wallClockMicros();
     stream = std::make_unique<MemoryImage>();
     inMemory = true;
     RecordHeader record;
@@ -320,6 +328,7 @@ bool HttpResource::writeData(const void* data, std::uint32_t length) {
 }
 
 bool HttpResource::writeResponseHeader(const HttpResponseHeader& header) {
+    responseTime = wallClockMicros();
     deriveResponse(header);
     responseHeaderOffset = stream->position();
     if (responseHeaderOffset < 0)
@@ -333,6 +342,7 @@ bool HttpResource::writeResponseHeader(const HttpResponseHeader& header) {
 bool HttpResource::finish() {
     const bool first = !(flags & Ended);
     flags |= Ended;
+    endTime = wallClockMicros();
     if (stream && tunnel && first && responseBodyOffset > 0) {
         unsigned char bytes[kTunnelRecordSize];
         encodeTunnel(*tunnel, bytes);

@@ -135,6 +135,12 @@ public:
     std::int64_t responseHeaderOffset = 0;
     std::int64_t responseBodyOffset = 0;
     bool fromDisk = false;
+    // Wall-clock times of this run's capture, in microseconds since 1970; 0
+    // when unknown (a capture loaded from its cache file): request head
+    // stored, response head stored, exchange over.
+    std::int64_t requestTime = 0;
+    std::int64_t responseTime = 0;
+    std::int64_t endTime = 0;
     HttpResource* next = nullptr;
     HttpResource* prev = nullptr;
 

@@ -3,6 +3,7 @@
 // site through the redirected desktop proxy settings.
 #include "e2e/DesktopSession.h"
 #include "support/Compression.h"
+#include "support/RunProgram.h"
 #include "sysproxy/ProxySettings.h"
 #include "sysproxy/SettingsFile.h"
 
@@ -335,6 +336,24 @@ protected:
         });
     }
 
+    // Answers the save dialog an export opened with `path`, typed into its
+    // file name field, and waits until it has gone.
+    void saveAs(const std::string& path, const std::string& shot) {
+        waitFor("the save dialog", [](const ProbeState& s) {
+            return std::any_of(s.windows.begin(), s.windows.end(),
+                               [](const ProbeWindow& w) { return w.modal; });
+        });
+        if (!shot.empty())
+            screenshot(shot);
+        xdotool({"key", "ctrl+a"});
+        xdotool({"type", "--delay", "5", path});
+        xdotool({"key", "Return"});
+        waitFor("the save dialog closed", [](const ProbeState& s) {
+            return std::none_of(s.windows.begin(), s.windows.end(),
+                                [](const ProbeWindow& w) { return w.modal; });
+        });
+    }
+
     // Brings the pane to the front (through its tab when it shares a group)
     // and returns what it shows.
     ProbePane showPane(const std::string& title) {
@@ -496,6 +515,42 @@ TEST_F(DesktopTest, CapturesChromiumLiveRestoresSettingsAndKeepsCaptures) {
     EXPECT_TRUE(contains(paneText(preview), "<p id=\"js\">waiting</p>")) << paneText(preview);
     selectRow("logo.png", "s4");
     showPane("预览");
+
+    // The form post from its row's menu: copied as curl, and as a HAR file
+    // through the real save dialog; then every capture from the ribbon
+    // (nothing is checked).
+    selectRow("echo", "s4");
+    const auto rowMenu = [&](const std::string& item) {
+        const int r = resourceRow(state, "echo", "s4");
+        ASSERT_GE(r, 0) << state.raw;
+        xdotool({"mousemove", std::to_string(state.rows[r].x), std::to_string(state.rows[r].y),
+                 "click", "3"});
+        state = waitFor("the row's menu", [&](const ProbeState& s) { return s.menuItem(item); });
+        if (item == "复制为curl命令")
+            screenshot("row-menu");
+        const ProbeTarget* target = state.menuItem(item);
+        ASSERT_NE(target, nullptr);
+        click(target->x, target->y);
+        waitFor("the menu closed", [](const ProbeState& s) { return s.menuItems.empty(); });
+    };
+    rowMenu("复制为curl命令");
+    rowMenu("导出为HAR");
+    saveAs((root / "echo.har").string(), "har-save-dialog");
+    HarCheck echo = checkHar((root / "echo.har").string());
+    EXPECT_EQ(echo.problems, "");
+    EXPECT_EQ(echo.facts(0, "post"),
+              std::vector<std::string>{"text application/x-www-form-urlencoded"});
+    EXPECT_TRUE(contains(echo.posts[0], "tidewell")) << echo.posts[0];
+    EXPECT_TRUE(echo.facts(1, "url").empty());
+    ASSERT_TRUE(command("导出HAR"));
+    saveAs((root / "all.har").string(), std::string());
+    const HarCheck all = checkHar((root / "all.har").string());
+    EXPECT_EQ(all.problems, "");
+    int rows = 0;
+    for (const auto& row : state.rows)
+        rows += row.cells.size() > 5 && !row.cells[2].empty();
+    EXPECT_EQ(all.facts(rows - 1, "url").size(), 1u);
+    EXPECT_TRUE(all.facts(rows, "url").empty());
 
     const std::vector<std::string> styles = {"Office 2007 (蓝色)", "Office 2007 (黑色)",
                                              "Office 2007 (银色)", "Office 2007 (墨绿)",

@@ -663,7 +663,7 @@ void ResourceListTest::contextMenus() {
     choose = ID_COPY_ADDRESS;
     rightClick(fx.row(a));
     QCOMPARE(shownMenu, int(ResourceListView::kResourceMenu));
-    QCOMPARE(items, QStringList({"复制地址", "导出"}));
+    QCOMPARE(items, QStringList({"复制地址", "导出", "复制为curl命令", "导出为HAR"}));
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("http://h/%E5%9B%BE.png?q=%20"));
 
     choose = ID_COLLAPSE_ALL;
@@ -684,7 +684,7 @@ void ResourceListTest::contextMenus() {
     choose = ID_MERGE_EXPORT_SELECTED;
     rightClick(group, Qt::ControlModifier);
     QCOMPARE(shownMenu, int(ResourceListView::kSelectionMenu));
-    QCOMPARE(items, QStringList({"导出", "合并导出"}));
+    QCOMPARE(items, QStringList({"导出", "合并导出", "导出为HAR"}));
     QCOMPARE(exports.count(), 2);
     QCOMPARE(exports.at(1).at(0).toInt(), int(ID_MERGE_EXPORT_SELECTED));
     // Without Ctrl an unselected row is selected alone.

@@ -53,14 +53,19 @@ struct MenuEntry {
 std::vector<MenuEntry> menuEntries(int menuId) {
     switch (menuId) {
     case ResourceListView::kResourceMenu:
-        return {{ID_COPY_ADDRESS, "复制地址"}, {ID_EXPORT_RESOURCE, "导出"}};
+        return {{ID_COPY_ADDRESS, "复制地址"},
+                {ID_EXPORT_RESOURCE, "导出"},
+                {ID_COPY_AS_CURL, loadString(IDS_MENU_COPY_AS_CURL)},
+                {ID_EXPORT_HAR_SELECTED, loadString(IDS_MENU_EXPORT_HAR)}};
     case ResourceListView::kFolderMenu:
         return {{ID_EXPORT_FOLDER, "导出目录"},
                 {0, nullptr},
                 {ID_EXPAND_ALL, "全部展开"},
                 {ID_COLLAPSE_ALL, "全部折叠"}};
     case ResourceListView::kSelectionMenu:
-        return {{ID_EXPORT_SELECTED, "导出"}, {ID_MERGE_EXPORT_SELECTED, "合并导出"}};
+        return {{ID_EXPORT_SELECTED, "导出"},
+                {ID_MERGE_EXPORT_SELECTED, "合并导出"},
+                {ID_EXPORT_HAR_SELECTED, loadString(IDS_MENU_EXPORT_HAR_SELECTED)}};
     default:
         return {};
     }
@@ -234,6 +239,7 @@ bool ResourceListView::onCommand(int id) {
         return true;
     case ID_RESOURCES_EXPORT:
     case ID_RESOURCES_MERGE_EXPORT:
+    case ID_RESOURCES_EXPORT_HAR:
         emit exportRequested(id, nullptr);
         return true;
     default:
@@ -259,6 +265,7 @@ bool ResourceListView::commandState(int id, bool* enabled, bool* checked) const 
     case ID_RESOURCES_LIST_VIEW_MODE:
     case ID_RESOURCES_EXPORT:
     case ID_RESOURCES_MERGE_EXPORT:
+    case ID_RESOURCES_EXPORT_HAR:
         break;
     default:
         return false;
@@ -1010,11 +1017,13 @@ void ResourceListView::contextCommand(int id) {
         break;
     case ID_EXPORT_RESOURCE:
     case ID_EXPORT_FOLDER:
+    case ID_COPY_AS_CURL:
         if (row)
             emit exportRequested(id, row);
         break;
     case ID_EXPORT_SELECTED:
     case ID_MERGE_EXPORT_SELECTED:
+    case ID_EXPORT_HAR_SELECTED:
         emit exportRequested(id, nullptr);
         break;
     default:

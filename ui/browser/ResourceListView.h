@@ -95,8 +95,9 @@ public:
     QSize minimumSizeHint() const override;
 
 signals:
-    // An export command of the ribbon or a context menu: the export procedures act on the
-    // view's selection, check states and, for ID_EXPORT_RESOURCE and ID_EXPORT_FOLDER, the row.
+    // An export command of the ribbon or a context menu (copying as curl among them): the export
+    // procedures act on the view's selection, check states and, for ID_EXPORT_RESOURCE,
+    // ID_EXPORT_FOLDER and ID_COPY_AS_CURL, the row.
     void exportRequested(int commandId, ListTreeItem row);
     // The document's current resource has finished loading (emitted under the capture lock,
     // possibly more than once): panes that showed it unfinished show it again.
