@@ -140,6 +140,12 @@ constexpr StringEntry kStrings[] = {
     {643, "安装根证书…"},
     {644, "移除根证书"},
     {645, "导出根证书…"},
+    // The resource browser's filter and preview notes.
+    {700, "内容超过 2 MiB，预览只显示了前 2 MiB。"},
+    {701, "筛选地址，也可用 type:image  status:4xx  method:POST  host:example.com  (Ctrl+F)"},
+    {702, "显示 %d / %d"},
+    {703, "状态码“%s”无法识别，可写作 404、4xx 或 4"},
+    {704, "没有符合筛选条件的资源"},
     // Context menu items (menu id times 100 plus place).
     {31303, "复制为curl命令"},
     {31304, "导出为HAR"},

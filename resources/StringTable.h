@@ -112,6 +112,12 @@ enum : unsigned {
     IDS_MENU_HTTPS_INSTALL_CA = 643,
     IDS_MENU_HTTPS_REMOVE_CA = 644,
     IDS_MENU_HTTPS_EXPORT_CA = 645,
+    // The resource browser's filter and preview notes.
+    IDS_PREVIEW_TEXT_CUT = 700,
+    IDS_FILTER_PLACEHOLDER = 701,
+    IDS_FILTER_COUNT = 702,      // %d = rows shown, %d = resources in all
+    IDS_FILTER_BAD_STATUS = 703, // %s = the value after "status:"
+    IDS_FILTER_NO_MATCH = 704,
     // Context menu item texts: menu id times 100 plus the item's place (from 1).
     IDS_MENU_COPY_FIELD_VALUE = 31601,    // menu 316, command 32832
     IDS_MENU_COPY_HEADER = 31602,         // menu 316, command 32833

@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 const char* const kMediaMajorTypes[HttpResource::kOtherCategory] = {
@@ -204,6 +205,21 @@ bool HttpResource::begin(std::uint32_t sequenceNumber) {
     return true;
 }
 
+RequestMethod requestMethodOf(std::string_view name) {
+    static constexpr std::pair<const char*, RequestMethod> kNames[] = {
+        {"GET", RequestMethod::Get},       {"POST", RequestMethod::Post},
+        {"HEAD", RequestMethod::Head},     {"PUT", RequestMethod::Put},
+        {"DELETE", RequestMethod::Delete}, {"OPTIONS", RequestMethod::Options},
+        {"PATCH", RequestMethod::Patch},   {"CONNECT", RequestMethod::Connect},
+        {"TRACE", RequestMethod::Trace},
+    };
+    for (const auto& [text, method] : kNames) {
+        if (equalsIgnoreCase(name, text))
+            return method;
+    }
+    return RequestMethod::Other;
+}
+
 bool HttpResource::deriveRequest(const HttpRequestHeader& header) {
     tunnel.reset();
     if (equalsIgnoreCase(header.method, "CONNECT")) {
@@ -221,6 +237,7 @@ bool HttpResource::deriveRequest(const HttpRequestHeader& header) {
     const HttpHeaderField* host = header.get("Host");
     if (!host)
         return fail(kErrorHostUnknown);
+    method = requestMethodOf(header.method);
     url.parse(header.target);
     completeFromHost(url, host->value);
 

@@ -9,9 +9,27 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 class CacheFolder;
 class MemoryImage;
+
+// The request method in one byte, as the resource list filters by it: the
+// usual ones by name, any other as Other.
+enum class RequestMethod : std::uint8_t {
+    Other,
+    Get,
+    Post,
+    Head,
+    Put,
+    Delete,
+    Options,
+    Patch,
+    Connect,
+    Trace,
+};
+// Methods are compared with ASCII letters folded.
+RequestMethod requestMethodOf(std::string_view name);
 
 // All bytes of a resource live in one cache image: a 40-byte record header
 // (version 1, id, result, request body offset, response header offset,
@@ -100,6 +118,7 @@ public:
     std::string contentType; // without parameters
     std::int32_t category = kOtherCategory;
     std::int32_t statusCode = 200;
+    RequestMethod method = RequestMethod::Other;
     std::uint32_t result = 0; // 0 completed, else the error that ended the exchange
     std::uint32_t flags = 0;
     void* listItem = nullptr; // the list view's row; cleared when detached

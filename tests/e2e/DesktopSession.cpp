@@ -480,6 +480,11 @@ ProbeState parseProbe(const std::string& text) {
         } else if (kind == "keytips") {
             words(in, 0, rest);
             state.keyTips = std::atoi(rest.c_str());
+        } else if (kind == "filter") {
+            const auto w = words(in, 2, rest);
+            state.filterShown = std::atoi(w[0].c_str());
+            state.filterRows = std::atoi(w[1].c_str());
+            state.filterText = unescape(rest);
         } else if (kind == "list") {
             const auto w = words(in, 1, rest);
             if (pane)

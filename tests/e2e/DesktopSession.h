@@ -124,6 +124,9 @@ struct ProbeState {
     std::vector<std::string> status;
     std::string style;
     int keyTips = -1; // -1: no ribbon
+    // The list's filter: its text, the resource rows it keeps and the resource rows in all.
+    std::string filterText;
+    int filterShown = -1, filterRows = -1;
     int listCount = -1;
     std::vector<ProbeRow> rows;
     std::vector<ProbePane> panes;

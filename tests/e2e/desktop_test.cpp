@@ -10,10 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <unistd.h>
 
@@ -451,7 +453,7 @@ TEST_F(DesktopTest, CapturesChromiumLiveRestoresSettingsAndKeepsCaptures) {
             std::string("rows of ") + set, [&, set = std::string(set)](const ProbeState& s) {
                 for (const char* file : kSiteFiles) {
                     const int r = resourceRow(s, file, set);
-                    if (r < 0 || s.rows[r].cells.size() < 5 || s.rows[r].cells[4] != "完成")
+                    if (r < 0 || s.rows[r].cells.size() < 5 || s.rows[r].cells[4] != "200 完成")
                         return false;
                 }
                 return true;
@@ -656,6 +658,181 @@ TEST_F(DesktopTest, KillNineWhileCapturingGivesTheSettingsBackAtOnce) {
     SettingsFile((root / "config/Merovex/Tidewell.conf").string())
         .readDword(ProxySettings::kBackupKey, "", flag);
     EXPECT_EQ(flag, 0u);
+}
+
+// The list and panes for everyday work, with curl through the capture proxy: status codes and
+// their marks, columns wide enough for what they hold, the note above a cut text, the panes
+// shown again when the chosen resource completes, a big picture, the filter in two
+// arrangements, and a small window. Each state is a screenshot among the artefacts.
+TEST_F(DesktopTest, ResourceBrowserForEverydayWork) {
+    if (findProgram("curl").empty())
+        GTEST_SKIP() << "curl is not installed";
+    gsettings({"set", "org.gnome.system.proxy", "mode", "none"});
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    std::string script = "// generated\n";
+    while (script.size() < 3400000)
+        script += "function step" + std::to_string(script.size()) +
+                  "(a, b) { return a * 31 + b; } // tidewell\n";
+    const std::string picture = pngPicture(3000, 2000);
+    const std::string data(20 << 20, 'd');
+    OriginServer site([&](int socket, const OriginRequest& request) {
+        std::string path = request.target;
+        if (path.compare(0, 7, "http://") == 0)
+            path = path.substr(path.find('/', 7));
+        if (path == "/b/slow.txt") {
+            // Half of it at once, the rest when the test says so.
+            if (!sendAllBytes(socket, "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
+                                      "Content-Length: 20\r\n\r\nfirst half"))
+                return false;
+            std::unique_lock lock(mutex);
+            released.wait_for(lock, 60s, [&] { return release; });
+            return sendAllBytes(socket, " more text");
+        }
+        struct Answer {
+            const char* path;
+            const char* status;
+            const char* type;
+            const std::string* body;
+        };
+        static const std::string page = "<!DOCTYPE html><title>b</title><p>browser</p>\n";
+        static const std::string missing = "not here\n";
+        const Answer answers[] = {
+            {"/b/index.html", "200 OK", "text/html", &page},
+            {"/b/missing.js", "404 Not Found", "text/html", &missing},
+            {"/b/broken", "501 Not Implemented", "text/plain", &missing},
+            {"/b/app.js", "200 OK", "application/javascript", &script},
+            {"/b/photo.png", "200 OK", "image/png", &picture},
+            {"/b/data.bin", "200 OK", "application/octet-stream", &data},
+        };
+        for (const Answer& a : answers) {
+            if (path == a.path)
+                return sendAllBytes(
+                    socket, std::string("HTTP/1.1 ") + a.status + "\r\nContent-Type: " + a.type +
+                                "\r\nContent-Length: " + std::to_string(a.body->size()) +
+                                "\r\n\r\n" + *a.body);
+        }
+        return sendAllBytes(socket, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+    });
+
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    ASSERT_TRUE(command("开始"));
+    state = waitFor("capturing", [](const ProbeState& s) { return s.statusHas("HTTP代理建立在"); });
+    const std::string proxy =
+        "http://" + trimQuotes(gsettings({"get", "org.gnome.system.proxy.http", "host"})) + ":" +
+        trimQuotes(gsettings({"get", "org.gnome.system.proxy.http", "port"}));
+    auto fetch = [&](const std::string& path) {
+        bool ok = false;
+        runProgram({"curl", "-s", "-o", "/dev/null", "-x", proxy, site.url(path)},
+                   {{"PATH", env["PATH"]}}, &ok);
+        EXPECT_TRUE(ok) << path;
+    };
+    for (const char* path : {"/b/index.html", "/b/missing.js", "/b/broken", "/b/app.js",
+                             "/b/photo.png", "/b/data.bin"})
+        fetch(path);
+    auto status = [](const ProbeState& s, const std::string& name) {
+        const int r = resourceRow(s, name, "b");
+        return r >= 0 && s.rows[r].cells.size() > 4 ? s.rows[r].cells[4] : std::string();
+    };
+    state = waitFor("the site listed", [&](const ProbeState& s) {
+        return status(s, "data.bin") == "200 完成" && status(s, "broken") == "501 完成";
+    });
+    EXPECT_EQ(status(state, "index.html"), "200 完成");
+    EXPECT_EQ(status(state, "missing.js"), "404 完成");
+    const int big = resourceRow(state, "data.bin", "b");
+    ASSERT_GE(big, 0);
+    EXPECT_EQ(state.rows[big].cells[3], "20,480 KB");
+    EXPECT_EQ(state.rows[big].cells[1], "application/octet-stream");
+    screenshot("browser-status-and-widths");
+
+    // A text longer than the preview shows says so above it.
+    selectRow("app.js", "b");
+    ProbePane preview = showPane("预览");
+    EXPECT_TRUE(contains(paneText(preview), "预览只显示了前 2 MiB")) << paneText(preview);
+    screenshot("browser-preview-cut");
+
+    selectRow("photo.png", "b");
+    preview = showPane("预览");
+    EXPECT_GT(preview.ink, 100) << "the picture does not show";
+    screenshot("browser-big-picture");
+
+    // Chosen while it loads: "not ready"; once complete, the panes show it without another
+    // click.
+    ChildProcess slow({"curl", "-s", "-o", "/dev/null", "-x", proxy, site.url("/b/slow.txt")},
+                      {{"PATH", env["PATH"]}}, artifacts + "/curl.log");
+    selectRow("slow.txt", "b");
+    state = waitFor("not ready", [](const ProbeState& s) {
+        const ProbePane* p = s.pane("预览");
+        return p && contains(paneText(*p), "资源没有准备好");
+    });
+    screenshot("browser-not-ready");
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    released.notify_all();
+    state = waitFor("the completed text", [](const ProbeState& s) {
+        const ProbePane* p = s.pane("预览");
+        return p && contains(paneText(*p), "first half more text");
+    });
+    screenshot("browser-completed");
+    EXPECT_TRUE(slow.wait(30s));
+
+    // The filter, from the keyboard: errors only, in two arrangements.
+    xdotool({"key", "ctrl+f"});
+    xdotool({"type", "--delay", "20", "status:4xx status:5xx"});
+    state = waitFor("the filter applied", [](const ProbeState& s) {
+        return s.filterText == "status:4xx status:5xx" && s.filterShown == 2;
+    });
+    int listed = 0;
+    for (const auto& row : state.rows) {
+        if (row.cells.size() > 5 && !row.cells[2].empty()) {
+            ++listed;
+            EXPECT_TRUE(row.cells[4] == "404 完成" || row.cells[4] == "501 完成") << row.cells[0];
+        }
+    }
+    EXPECT_EQ(listed, 2);
+    screenshot("browser-filter");
+    ASSERT_TRUE(command("列表", "按目录查看"));
+    state = waitFor("the filter by directory", [&](const ProbeState& s) {
+        return resourceRow(s, "missing.js", "b") >= 0 && resourceRow(s, "index.html", "b") < 0;
+    });
+    EXPECT_EQ(ancestors(state, resourceRow(state, "broken", "b")),
+              (std::vector<std::string>{site.authority(), "b"}));
+    screenshot("browser-filter-by-directory");
+    xdotool({"key", "ctrl+f"});
+    xdotool({"key", "Escape"});
+    state = waitFor("the filter gone", [](const ProbeState& s) {
+        return s.filterText.empty() && s.filterShown == s.filterRows;
+    });
+    ASSERT_TRUE(command("列表", "按顺序查看"));
+
+    // A small window keeps rows of the list in sight; the panes give way. (The main window by
+    // its class: the menu just used may still be listed while it closes.)
+    auto mainWindow = [](const ProbeState& s) -> const ProbeWindow* {
+        for (const auto& w : s.windows)
+            if (w.className == "MainFrame")
+                return &w;
+        return nullptr;
+    };
+    state = waitFor("the menu closed",
+                    [&](const ProbeState& s) { return s.menuItems.empty() && mainWindow(s); });
+    ASSERT_NE(mainWindow(state), nullptr);
+    xdotool({"windowsize", std::to_string(mainWindow(state)->id), "760", "620"});
+    state = waitFor("a small window", [&](const ProbeState& s) {
+        const ProbeWindow* w = mainWindow(s);
+        return w && w->width == 760 && w->height == 620;
+    });
+    state = waitFor("rows in sight", [](const ProbeState& s) {
+        int onScreen = 0;
+        for (const auto& row : s.rows)
+            onScreen += row.x >= 0;
+        return onScreen >= 6;
+    });
+    screenshot("browser-small-window");
+    program->signal(SIGTERM);
+    EXPECT_TRUE(program->wait(30s));
 }
 
 } // namespace
