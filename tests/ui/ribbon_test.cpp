@@ -193,7 +193,7 @@ void RibbonTest::tooltipsComeFromTheCommandDescriptions() {
     QCOMPARE(panes.size(), 6);
     for (int i = 0; i < 6; ++i)
         QCOMPARE(panes.at(i), frame.ribbon->action(paneOrder[i]));
-    QCOMPARE(frame.ribbon->commandIds().size(), 28);
+    QCOMPARE(frame.ribbon->commandIds().size(), 34);
 }
 
 void RibbonTest::clickingSendsTheCommand() {
