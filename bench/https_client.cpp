@@ -1,7 +1,8 @@
 // Load for https_bench.sh: HTTPS requests through a CONNECT proxy (or
 // straight to the origin, for the baseline), over
 // keep-alive connections or one new TLS connection per request, verifying
-// the proxy's certificates against --cafile. Prints
+// the proxy's certificates against --cafile (--full: never resuming a
+// session, as a client's first visit). Prints
 // "requests <n> seconds <s> errors <e>".
 #include "engine/Platform.h"
 #include "tls/TlsStream.h"
@@ -30,6 +31,7 @@ struct Options {
     double seconds = 5;
     bool fresh = false;  // a new connection for every request
     bool direct = false; // straight to the target, no proxy
+    bool full = false;   // no session resumption: every handshake a full one
 };
 
 int connectTo(int port) {
@@ -124,11 +126,13 @@ int main(int argc, char** argv) {
             o.fresh = true;
         else if (arg == "--direct")
             o.direct = true;
+        else if (arg == "--full")
+            o.full = true;
     }
     if ((!o.proxyPort && !o.direct) || o.target.empty() || cafile.empty()) {
         std::fprintf(stderr, "usage: bench_https_client (--proxy PORT | --direct) --target "
                              "HOST:PORT --cafile FILE [--path P] [--connections N] [--seconds S] "
-                             "[--new]\n");
+                             "[--new [--full]]\n");
         return 2;
     }
     setenv("SSL_CERT_FILE", cafile.c_str(), 1);
@@ -144,7 +148,10 @@ int main(int argc, char** argv) {
         threads.emplace_back([&] {
             while (std::chrono::steady_clock::now() < until) {
                 int fd = -1;
-                std::unique_ptr<TlsStream> tls = open(context, o, fd);
+                // A context of its own keeps no session to resume.
+                std::unique_ptr<TlsClientContext> own =
+                    o.full ? std::make_unique<TlsClientContext>() : nullptr;
+                std::unique_ptr<TlsStream> tls = open(own ? *own : context, o, fd);
                 std::string buffer;
                 bool ok = tls != nullptr;
                 while (ok && std::chrono::steady_clock::now() < until) {
