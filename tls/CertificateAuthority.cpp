@@ -346,17 +346,24 @@ std::shared_ptr<const HostCertificate> CertificateAuthority::issue(std::string_v
     return result;
 }
 
-std::shared_ptr<const HostCertificate> HostCertificateCache::get(std::string_view host) {
+std::shared_ptr<const HostCertificate> HostCertificateCache::get(std::string_view host,
+                                                                 std::time_t now) {
     std::string name;
     if (classifyHost(host, name) == HostKind::Invalid) {
         setLastError(kErrorHostName);
         return nullptr;
     }
+    std::time_t renewFrom = now + 86400;
     {
         std::lock_guard guard(mutex_);
         if (auto it = index_.find(name); it != index_.end()) {
-            order_.splice(order_.begin(), order_, it->second);
-            return it->second->second;
+            const auto& cached = it->second->second;
+            if (X509_cmp_time(X509_get0_notAfter(cached->certificate.get()), &renewFrom) > 0) {
+                order_.splice(order_.begin(), order_, it->second);
+                return cached;
+            }
+            order_.erase(it->second);
+            index_.erase(it);
         }
     }
     // Made outside the lock: other hosts need not wait for this one. Two

@@ -4,6 +4,7 @@
 #include "tls/OpenSsl.h"
 
 #include <cstddef>
+#include <ctime>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -81,8 +82,10 @@ public:
         : authority_(authority), capacity_(capacity) {}
 
     // The cached certificate for `host`, or a new one (null when the
-    // authority refuses the name, with its lastError()).
-    std::shared_ptr<const HostCertificate> get(std::string_view host);
+    // authority refuses the name, with its lastError()). A cached one within
+    // a day of its end at `now` is made anew: a capture may run for weeks.
+    std::shared_ptr<const HostCertificate> get(std::string_view host,
+                                               std::time_t now = std::time(nullptr));
     std::size_t size() const;
 
 private:

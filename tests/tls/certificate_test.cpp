@@ -238,6 +238,15 @@ TEST_F(HostCertificates, CacheReusesAndForgetsTheLeastRecentlyUsed) {
     EXPECT_NE(cache.get("b.test"), b);
     EXPECT_FALSE(cache.get("bad name"));
     EXPECT_EQ(lastError(), kErrorHostName);
+
+    // A capture running for weeks never hands out a certificate at its end.
+    const std::time_t now = std::time(nullptr);
+    EXPECT_EQ(cache.get("a.test", now + 45 * 86400), a);
+    auto renewed = cache.get("a.test", now + 46 * 86400 + 60);
+    ASSERT_TRUE(renewed);
+    EXPECT_NE(renewed, a);
+    EXPECT_EQ(cache.get("a.test"), renewed);
+    EXPECT_EQ(cache.size(), 2u);
 }
 
 } // namespace
