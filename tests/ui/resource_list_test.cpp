@@ -554,7 +554,8 @@ void ResourceListTest::persistentState() {
              QStringLiteral("序号"));
     QCOMPARE(fresh.list()->columns[3].alignment, unsigned(ColumnInfo::AlignRight));
 
-    // Sizes, types and states fit what they usually show; a cell keeps 12 pixels of its column.
+    // Sizes, types and states (tunnels' too) fit what they usually show; a cell keeps 12
+    // pixels of its column.
     const QFontMetrics fm = fresh.tree()->fontMetrics();
     const struct {
         int kind;
@@ -562,7 +563,8 @@ void ResourceListTest::persistentState() {
     } usual[] = {{SizeColumn, "20,480 KB"},
                  {TypeColumn, "application/octet-stream"},
                  {StatusColumn, "404 完成"},
-                 {StatusColumn, "加载中..."}};
+                 {StatusColumn, "加载中..."},
+                 {StatusColumn, "停止捕捉时断开"}};
     for (const auto& u : usual) {
         const int width = fresh.list()->columnWidth(resourceColumnOfKind(u.kind));
         QVERIFY2(fm.horizontalAdvance(u.text) + 12 <= width, qPrintable(u.text));

@@ -132,8 +132,13 @@ int ResourceListView::defaultColumnWidth(int column) const {
                    QStringLiteral("application/javascript")};
         break;
     case StatusColumn:
+        // Tunnels say how they ended: every HTTPS connection not decrypted is one, and a
+        // failure there ("客户端不信任根证书") must show as more than its first words.
         samples = {QStringLiteral("200 ") + QString::fromUtf8(loadString(IDS_STATE_DONE)),
                    QString::fromUtf8(loadString(IDS_STATE_LOADING)), QStringLiteral("100%")};
+        for (unsigned id : {IDS_TUNNEL_OPEN, IDS_TUNNEL_CLIENT_CLOSED, IDS_TUNNEL_SERVER_CLOSED,
+                            IDS_TUNNEL_STOPPED})
+            samples.push_back(QString::fromUtf8(loadString(id)));
         break;
     default:
         return c.width;
