@@ -87,6 +87,7 @@ public:
     std::shared_ptr<const HostCertificate> get(std::string_view host,
                                                std::time_t now = std::time(nullptr));
     std::size_t size() const;
+    const CertificateAuthority& authority() const { return authority_; }
 
 private:
     using Entry = std::pair<std::string, std::shared_ptr<const HostCertificate>>;

@@ -2,7 +2,8 @@
 // --install-ca, Firefox ESR and Chromium, told only the desktop's proxy
 // settings, load an HTTPS page through the capture command, which decrypts
 // and captures it; --remove-ca then leaves every certificate database as it
-// was before.
+// was before. A browser started with --browser trusts the root with no
+// certificate store at all.
 #include "e2e/DesktopSession.h"
 #include "store/CacheFolder.h"
 #include "store/HttpResource.h"
@@ -170,4 +171,42 @@ TEST_F(HttpsBrowsersTest, TrustInstalledIsUsedCapturedAndTakenBackExactly) {
     run({kCapture, "--remove-ca"});
     EXPECT_EQ(listing(chromiumDb), chromiumBefore);
     EXPECT_EQ(listing(firefoxProfile), firefoxBefore);
+}
+
+TEST_F(HttpsBrowsersTest, BrowserStartedForTheCaptureTrustsTheRootWithoutAnyStore) {
+    // `--browser chromium` starts what PATH calls chromium: here the real one,
+    // headless, told to print the page, behind everything the launcher adds.
+    std::string script = "#!/bin/sh\nexec";
+    for (const std::string& argument : quietChromiumArguments(findProgram("chromium")))
+        script += " '" + argument + "'";
+    script += " \"$@\" --dump-dom \"$TEST_PAGE\" > '" + (root / "dom.html").string() + "'\n";
+    fs::create_directories(root / "bin");
+    std::ofstream(root / "bin/chromium") << script;
+    fs::permissions(root / "bin/chromium", fs::perms::owner_all, fs::perm_options::replace);
+
+    TlsOrigin secure("<html><body><p>page for the started browser</p></body></html>");
+    Environment captureEnv = env;
+    captureEnv["PATH"] = (root / "bin").string() + ":" + env["PATH"];
+    captureEnv["TMPDIR"] = root.string();
+    captureEnv["TEST_PAGE"] = "https://localhost:" + std::to_string(secure.port()) + "/";
+    captureEnv["SSL_CERT_FILE"] = secure.caFile();
+    captureEnv["SSL_CERT_DIR"] = (root / "none").string();
+    ChildProcess capture({"sh", "-c", "exec \"$0\" \"$@\" 1>&2", kCapture, "--port", "0",
+                          "--no-system-proxy", "--browser", "chromium"},
+                         captureEnv, kArtifacts + "/https-browser.log", true);
+    ASSERT_FALSE(capture.waitForLine("Started chromium", 30s).empty());
+    // Capturing ends with the browser.
+    ASSERT_TRUE(capture.wait(90s));
+    EXPECT_EQ(capture.exitCode(), 0);
+
+    std::ifstream dom(root / "dom.html");
+    const std::string shown((std::istreambuf_iterator<char>(dom)), {});
+    EXPECT_NE(shown.find("page for the started browser"), std::string::npos) << shown;
+    EXPECT_FALSE(secure.requests().empty());
+    // No certificate database was made or touched, and the profile is gone.
+    EXPECT_FALSE(fs::exists(root / "home/.pki"));
+    for (const auto& entry : fs::directory_iterator(root))
+        EXPECT_EQ(entry.path().filename().string().rfind("tidewell-chromium.", 0),
+                  std::string::npos)
+            << entry.path();
 }

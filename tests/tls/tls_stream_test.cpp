@@ -78,6 +78,12 @@ TEST_F(TlsStreams, CarryBytesBothWaysWithTheRequestedName) {
     EXPECT_EQ(r.serverName, "www.example.test");
     EXPECT_EQ(r.clientEnd->protocol(), "http/1.1");
     EXPECT_EQ(r.serverEnd->protocol(), "http/1.1");
+    // Our root is shown behind the host's certificate (Chromium's SPKI list
+    // looks for its key there).
+    STACK_OF(X509)* shown = SSL_get_peer_cert_chain(r.clientEnd->ssl());
+    ASSERT_TRUE(shown);
+    ASSERT_EQ(sk_X509_num(shown), 2);
+    EXPECT_EQ(X509_cmp(sk_X509_value(shown, 1), root.certificate()), 0);
 
     // More than fits in one record, and in the socket buffers, while the other
     // side reads.
@@ -169,7 +175,7 @@ TEST_F(TlsStreams, FailuresSayWhichSideRefusedAndWhy) {
         const char* detail;
     } rows[] = {
         {"client without our root", "a.test", "a.test", false, kErrorOriginUntrusted,
-         kErrorClientDistrustsRoot, "unable to get local issuer certificate"},
+         kErrorClientDistrustsRoot, "self-signed certificate in certificate chain"},
         {"certificate for another name", "127.0.0.1", "other.test", true, kErrorOriginNameMismatch,
          kErrorClientDistrustsRoot, "IP address mismatch"},
         {"no name to certify", "127.0.0.1", "bad name", true, kErrorOriginHandshake, kErrorHostName,
