@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -79,6 +80,24 @@ protected:
     }
     std::string listing(const fs::path& folder) {
         return run({"certutil", "-L", "-d", "sql:" + folder.string()});
+    }
+
+    // What the capture command kept: each exchange's URL and status code.
+    std::vector<std::pair<std::string, int>> kept() {
+        std::vector<std::pair<std::string, int>> out;
+        CacheFolder folder;
+        folder.cacheFolder = (root / "data/Merovex/Tidewell/Cache/").string();
+        for (const auto& entry : fs::directory_iterator(folder.cacheFolder)) {
+            std::uint32_t id = 0;
+            if (!CacheFolder::parseFileName(entry.path().filename().string(), id))
+                continue;
+            HttpResource resource(&folder);
+            EXPECT_TRUE(resource.load(entry.path().string())) << entry.path();
+            // Nothing left the machine.
+            EXPECT_TRUE(isLoopback(resource.url.authority)) << resource.url.toString();
+            out.emplace_back(resource.url.toString(), resource.statusCode);
+        }
+        return out;
     }
 
     fs::path root;
@@ -151,21 +170,10 @@ TEST_F(HttpsBrowsersTest, TrustInstalledIsUsedCapturedAndTakenBackExactly) {
     ASSERT_TRUE(capture.wait(30s));
     EXPECT_EQ(capture.exitCode(), 0);
 
-    // What the command kept: the page twice, decrypted, and nothing that
-    // left the machine.
-    CacheFolder folder;
-    folder.cacheFolder = (root / "data/Merovex/Tidewell/Cache/").string();
+    // What the command kept: the page twice, decrypted.
     int pages = 0;
-    for (const auto& entry : fs::directory_iterator(folder.cacheFolder)) {
-        std::uint32_t id = 0;
-        if (!CacheFolder::parseFileName(entry.path().filename().string(), id))
-            continue;
-        HttpResource resource(&folder);
-        ASSERT_TRUE(resource.load(entry.path().string())) << entry.path();
-        EXPECT_TRUE(isLoopback(resource.url.authority)) << resource.url.toString();
-        if (resource.url.toString() == page && resource.statusCode == 200)
-            ++pages;
-    }
+    for (const auto& [url, status] : kept())
+        pages += url == page && status == 200;
     EXPECT_EQ(pages, 2);
 
     run({kCapture, "--remove-ca"});
@@ -188,7 +196,8 @@ TEST_F(HttpsBrowsersTest, BrowserStartedForTheCaptureTrustsTheRootWithoutAnyStor
     Environment captureEnv = env;
     captureEnv["PATH"] = (root / "bin").string() + ":" + env["PATH"];
     captureEnv["TMPDIR"] = root.string();
-    captureEnv["TEST_PAGE"] = "https://localhost:" + std::to_string(secure.port()) + "/";
+    const std::string page = "https://localhost:" + std::to_string(secure.port()) + "/";
+    captureEnv["TEST_PAGE"] = page;
     captureEnv["SSL_CERT_FILE"] = secure.caFile();
     captureEnv["SSL_CERT_DIR"] = (root / "none").string();
     ChildProcess capture({"sh", "-c", "exec \"$0\" \"$@\" 1>&2", kCapture, "--port", "0",
@@ -203,6 +212,9 @@ TEST_F(HttpsBrowsersTest, BrowserStartedForTheCaptureTrustsTheRootWithoutAnyStor
     const std::string shown((std::istreambuf_iterator<char>(dom)), {});
     EXPECT_NE(shown.find("page for the started browser"), std::string::npos) << shown;
     EXPECT_FALSE(secure.requests().empty());
+    const auto exchanges = kept();
+    EXPECT_NE(std::find(exchanges.begin(), exchanges.end(), std::make_pair(page, 200)),
+              exchanges.end());
     // No certificate database was made or touched, and the profile is gone.
     EXPECT_FALSE(fs::exists(root / "home/.pki"));
     for (const auto& entry : fs::directory_iterator(root))
