@@ -2,7 +2,8 @@
 # Throughput of the proxy on loopback against direct access to a local nginx,
 # with squid as a reference: requests per second for 1 KiB responses over 1
 # and 50 keep-alive connections (wrk), MiB/s for one 64 MiB body (curl), and
-# the proxy's CPU time per small exchange.
+# the proxy's CPU time per small exchange; each for the proxy relaying only
+# and for the proxy capturing every exchange into a cache folder.
 # Usage: bench/proxy_bench.sh [build dir] [seconds per wrk run]
 set -eu
 
@@ -86,19 +87,31 @@ shutdown_lifetime 0 seconds
 max_filedescriptors 4096
 CONF
 squid -N -f "$work/squid.conf" &
-pids="$pids $!"
+squidPid=$!
+pids="$pids $squidPid"
 
-"$bench" --port 0 > "$work/proxy.out" &
-proxyPid=$!
-pids="$pids $proxyPid"
-for _ in $(seq 1 250); do
-    grep -q '^port ' "$work/proxy.out" 2>/dev/null && break
-    python3 -c 'import time; time.sleep(0.02)'
-done
+# startProxy NAME [--capture]: runs the benchmark proxy, output in NAME.out.
+startProxy() {
+    out="$work/$1.out"
+    shift
+    TMPDIR="$work" "$bench" --port 0 "$@" > "$out" &
+    pids="$pids $!"
+    echo $! > "$out.pid"
+    for _ in $(seq 1 250); do
+        grep -q '^port ' "$out" 2>/dev/null && break
+        python3 -c 'import time; time.sleep(0.02)'
+    done
+}
+startProxy proxy
+proxyPid=$(cat "$work/proxy.out.pid")
 proxyPort=$(sed -n 's/^port //p' "$work/proxy.out")
+startProxy capture --capture
+capturePid=$(cat "$work/capture.out.pid")
+capturePort=$(sed -n 's/^port //p' "$work/capture.out")
 waitForPort "$nginxPort"
 waitForPort "$squidPort"
 waitForPort "$proxyPort"
+waitForPort "$capturePort"
 
 origin="http://127.0.0.1:$nginxPort"
 # Through a proxy the request line carries the absolute URL, as browsers send it.
@@ -133,49 +146,74 @@ mibPerSecond() {
     echo "$best"
 }
 
+# stats NAME PID: the proxy's current stats line.
 stats() {
-    before=$(grep -c '^stats' "$work/proxy.out" || true)
-    kill -USR1 "$proxyPid"
+    before=$(grep -c '^stats' "$work/$1.out" || true)
+    kill -USR1 "$2"
     for _ in $(seq 1 250); do
-        [ "$(grep -c '^stats' "$work/proxy.out" || true)" -gt "$before" ] && break
+        [ "$(grep -c '^stats' "$work/$1.out" || true)" -gt "$before" ] && break
         python3 -c 'import time; time.sleep(0.02)'
     done
-    grep '^stats' "$work/proxy.out" | tail -1
+    grep '^stats' "$work/$1.out" | tail -1
 }
 
 # Warm every path once (connection setup, page cache).
 curl -q -s -o /dev/null "$origin/64m"
 curl -q -s -o /dev/null -x "http://127.0.0.1:$proxyPort" "$origin/1k"
+curl -q -s -o /dev/null -x "http://127.0.0.1:$capturePort" "$origin/1k"
 curl -q -s -o /dev/null -x "http://127.0.0.1:$squidPort" "$origin/1k"
 
 d1=$(requestsPerSecond 1 direct)
 p1=$(requestsPerSecond 1 "$proxyPort")
+c1=$(requestsPerSecond 1 "$capturePort")
 s1=$(requestsPerSecond 1 "$squidPort")
 d50=$(requestsPerSecond 50 direct)
-statsBefore=$(stats)
+relayBefore=$(stats proxy "$proxyPid")
 p50=$(requestsPerSecond 50 "$proxyPort")
-statsAfter=$(stats)
+relayAfter=$(stats proxy "$proxyPid")
+captureBefore=$(stats capture "$capturePid")
+c50=$(requestsPerSecond 50 "$capturePort")
+captureAfter=$(stats capture "$capturePid")
+# squid's own CPU seconds (user + system) from /proc, for the same figure.
+squidCpu() {
+    awk -v hz="$(getconf CLK_TCK)" '{ print ($14 + $15) / hz }' "/proc/$squidPid/stat"
+}
+squidCpuBefore=$(squidCpu)
 s50=$(requestsPerSecond 50 "$squidPort")
+squidCpuAfter=$(squidCpu)
 dBig=$(mibPerSecond direct)
 pBig=$(mibPerSecond "$proxyPort")
+cBig=$(mibPerSecond "$capturePort")
 sBig=$(mibPerSecond "$squidPort")
 
-python3 - "$d1" "$p1" "$s1" "$d50" "$p50" "$s50" "$dBig" "$pBig" "$sBig" "$statsBefore" "$statsAfter" <<'PY'
+python3 - "$d1" "$p1" "$c1" "$s1" "$d50" "$p50" "$c50" "$s50" "$dBig" "$pBig" "$cBig" "$sBig" \
+    "$relayBefore" "$relayAfter" "$captureBefore" "$captureAfter" \
+    "$squidCpuBefore" "$squidCpuAfter" "$seconds" <<'PY'
 import sys
-d1, p1, s1, d50, p50, s50, dBig, pBig, sBig = (float(x) for x in sys.argv[1:10])
-before, after = sys.argv[10].split(), sys.argv[11].split()
-exchanges = int(after[1]) - int(before[1])
-cpu = float(after[3]) - float(before[3])
+d1, p1, c1, s1, d50, p50, c50, s50, dBig, pBig, cBig, sBig = (float(x) for x in sys.argv[1:13])
 rows = [
-    ("1 KiB, 1 connection (req/s)", d1, p1, s1, None),
-    ("1 KiB, 50 connections (req/s)", d50, p50, s50, 0.3),
-    ("64 MiB body (MiB/s)", dBig, pBig, sBig, 0.6),
+    ("1 KiB, 1 connection (req/s)", d1, p1, c1, s1, None),
+    ("1 KiB, 50 connections (req/s)", d50, p50, c50, s50, None),
+    ("64 MiB body (MiB/s)", dBig, pBig, cBig, sBig, 0.45),
 ]
-print("%-32s %12s %12s %12s %9s %9s %6s" % ("", "direct", "tidewell", "squid", "tw/direct", "sq/direct", "goal"))
-for name, d, p, s, goal in rows:
-    print("%-32s %12.1f %12.1f %12.1f %8.2fx %8.2fx %6s" % (
-        name, d, p, s, p / d if d else 0, s / d if d else 0, "%.1fx" % goal if goal else "-"))
-if exchanges > 0:
-    print("proxy CPU per 1 KiB exchange (50 connections): %.1f us (%d exchanges, %.2f s CPU)" % (
-        cpu / exchanges * 1e6, exchanges, cpu))
+ratio = lambda x, d: x / d if d else 0
+print("%-31s %10s %10s %10s %10s %8s %8s %8s %6s" % (
+    "", "direct", "relay", "capture", "squid", "rel/dir", "cap/dir", "sq/dir", "goal"))
+for name, d, p, c, s, goal in rows:
+    print("%-31s %10.1f %10.1f %10.1f %10.1f %7.2fx %7.2fx %7.2fx %6s" % (
+        name, d, p, c, s, ratio(p, d), ratio(c, d), ratio(s, d),
+        "%.2fx" % goal if goal else "-"))
+for label, before, after, goal in (("relaying", sys.argv[13], sys.argv[14], None),
+                                   ("capturing", sys.argv[15], sys.argv[16], 40)):
+    b, a = before.split(), after.split()
+    exchanges = int(a[1]) - int(b[1])
+    cpu = float(a[3]) - float(b[3])
+    if exchanges > 0:
+        print("proxy CPU per 1 KiB exchange, %s (50 connections): %.1f us (%d exchanges, %.2f s CPU)%s" % (
+            label, cpu / exchanges * 1e6, exchanges, cpu, ", goal <= %d us" % goal if goal else ""))
+squidExchanges = s50 * float(sys.argv[19])
+if squidExchanges > 0:
+    cpu = float(sys.argv[18]) - float(sys.argv[17])
+    print("squid CPU per 1 KiB exchange (50 connections, from its rate): %.1f us" % (
+        cpu / squidExchanges * 1e6))
 PY

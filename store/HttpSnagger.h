@@ -14,7 +14,9 @@ class Document;
 class HttpResource;
 
 // Runs on connection threads, many at once, and never waits for the
-// user-interface thread: every notice is posted.
+// user-interface thread: every notice is posted. The capture lock is held
+// only to number an exchange, to list it and to mark it ended; storing its
+// bytes and posting its notices hold no lock that other connections need.
 class HttpSnagger : public HttpFilter {
 public:
     explicit HttpSnagger(Document* document) : document(document) {}
@@ -39,6 +41,8 @@ private:
         bool listed = false; // added to the document
     };
     int open(HttpResource* resource);
+    // Tells the document when the resource could not be stored.
+    void storeFailed(HttpResource& resource);
     Exchange& at(int handle);
     void close(int handle);
 

@@ -7,17 +7,16 @@
 #include "ui/panes/Charset.h"
 #include "ui/panes/ImageView.h"
 #include "ui/panes/PaneText.h"
+#include "ui/panes/PreviewFile.h"
 #include "ui/panes/TextView.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFocusEvent>
 #include <QPainter>
 #include <QResizeEvent>
 
 #include <algorithm>
 #include <cstdlib>
-#include <unistd.h>
 
 namespace {
 
@@ -53,7 +52,8 @@ public:
         full = true;
         return false;
     }
-    bool flush() override { return sink.flush(); }
+    // A preview file is thrown away after use: no trip to the disk for it.
+    bool flush() override { return true; }
 
     bool full = false;
 
@@ -107,6 +107,8 @@ private:
 ResourcePreviewView::ResourcePreviewView(QWidget* parent) : DockablePane(text(126), parent) {
     setObjectName(QStringLiteral("ResourcePreviewView"));
     setChild(new Area(this));
+    // What an earlier run could not delete (it was killed) goes now.
+    PreviewFile::removeStale();
 }
 
 ResourcePreviewView::~ResourcePreviewView() {
@@ -135,20 +137,14 @@ void ResourcePreviewView::showResource(HttpResource* resource) {
 }
 
 bool ResourcePreviewView::createPreviewFile() {
-    // The body may hold cookies or passwords: the file is the user's alone.
-    QByteArray pattern = QDir::tempPath().toUtf8() + "/~XXXXXX.tmp";
-    const int fd = mkstemps(pattern.data(), 4);
-    if (fd < 0)
+    if (!previewFile_.create())
         return false;
-    ::close(fd);
-    previewPath = QString::fromUtf8(pattern);
+    previewPath = QString::fromStdString(previewFile_.path());
     return true;
 }
 
 void ResourcePreviewView::deletePreviewFile() {
-    if (previewPath.isEmpty())
-        return;
-    ::unlink(previewPath.toUtf8().constData());
+    previewFile_.remove();
     previewPath.clear();
 }
 
@@ -159,9 +155,9 @@ bool ResourcePreviewView::writePreviewFile(HttpResource& resource, std::int64_t 
         return false;
     CappedOutput capped(file, limit);
     if (resource.copyBody(capped, true))
-        return file.flush();
+        return true;
     tooLarge = capped.full;
-    return tooLarge && file.flush();
+    return tooLarge;
 }
 
 bool ResourcePreviewView::preview(HttpResource& resource) {

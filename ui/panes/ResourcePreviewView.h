@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ui/panes/DockablePane.h"
+#include "ui/panes/PreviewFile.h"
 
 #include <QString>
 
@@ -41,6 +42,7 @@ private:
     void deletePreviewFile();
 
     std::unique_ptr<QWidget> viewerWindow;
+    PreviewFile previewFile_;
     QString previewPath;
     QString messageText;
 };
