@@ -23,7 +23,7 @@ Document::Document(DocumentUi& ui, EventDelivery& delivery, DocumentSettings& se
 Document::~Document() {
     // Connection threads write into listed resources: they end before any
     // resource is destroyed.
-    proxy.stop();
+    stopProxy();
     settings.writeInt(kSettingsSection, kPreventCacheValue, filter.preventCache ? 1 : 0);
     removeListener(&storageNotice_);
     {
@@ -128,8 +128,7 @@ bool Document::saveModified() {
 }
 
 Document::CloseSummary Document::closeCaptures(bool keep) {
-    if (isCapturing())
-        proxy.stop();
+    stopProxy();
     dropCurrentAndAnnounceClearing();
     CloseSummary summary;
     for (HttpResource* resource : takeAll()) {
@@ -197,8 +196,11 @@ void Document::clearAll() {
 
 bool Document::startCapture() {
     storageProblemTold_ = false;
+    filter.startWriting();
     if (!proxy.start(&filter)) {
-        ui.showLastError();
+        const std::uint32_t error = lastError();
+        filter.stopWriting();
+        ui.showError(error);
         return false;
     }
     char text[256];
@@ -208,8 +210,15 @@ bool Document::startCapture() {
 }
 
 void Document::stopCapture() {
-    proxy.stop();
+    stopProxy();
     ui.setStatusText(loadString(107));
+}
+
+void Document::stopProxy() {
+    if (isCapturing())
+        proxy.stop();
+    // Every exchange has ended: what is still being written goes to disk now.
+    filter.stopWriting();
 }
 
 void Document::togglePreventCache() {

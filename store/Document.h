@@ -47,7 +47,8 @@ public:
 
     // Commands. Starting binds the proxy, starts its threads and points the
     // user's proxy settings at it (shows why when it cannot); stopping ends
-    // every connection and writes the user's settings back.
+    // every connection, finishes writing their captures and writes the
+    // user's settings back.
     bool startCapture();
     void stopCapture();
     bool isCapturing() const { return proxy.listening(); }
@@ -101,6 +102,8 @@ private:
     };
 
     void loadCache();
+    // Ends every connection, then waits until each ended exchange is written.
+    void stopProxy();
     void unlinkResource(HttpResource* resource);
     void dropCurrentAndAnnounceClearing();
     // Unlinks every resource; those still being captured are left to their

@@ -4,10 +4,12 @@
 #include "store/CaptureLock.h"
 #include "store/Document.h"
 #include "store/HttpResource.h"
+#include "store/MemoryImage.h"
 
 #include <memory>
 
 HttpSnagger::~HttpSnagger() {
+    writer_.stop();
     // The proxy has stopped, so every exchange has ended; anything left here
     // was never listed (listed ones belong to the document).
     for (Exchange& exchange : exchanges_)
@@ -109,9 +111,17 @@ void HttpSnagger::endExchange(int handle, std::uint32_t errorCode) {
     close(handle);
     HttpResource* resource = exchange.resource;
     resource->result = errorCode;
+    const MemoryImage* image = resource->memoryImage();
+    const std::size_t bytes = image ? std::size_t(image->length()) : 0;
+    const bool listed = exchange.listed;
+    if (!writer_.post([this, resource, listed] { complete(resource, listed); }, bytes))
+        complete(resource, listed);
+}
+
+void HttpSnagger::complete(HttpResource* resource, bool listed) {
     // The file work before the capture lock; a resource nobody will see is
     // not written out.
-    if (exchange.listed && !(resource->flags & HttpResource::Detached) && !resource->finishImage())
+    if (listed && !(resource->flags & HttpResource::Detached) && !resource->finishImage())
         storeFailed(*resource);
     const std::uint32_t id = resource->id;
     bool discard;
@@ -123,7 +133,7 @@ void HttpSnagger::endExchange(int handle, std::uint32_t errorCode) {
         // Posted notices carry only its sequence number, so freeing it now is
         // safe. Once the lock is released a listed resource may be freed by
         // a clear, so nothing of it is touched after that.
-        discard = !exchange.listed || (resource->flags & HttpResource::Detached);
+        discard = !listed || (resource->flags & HttpResource::Detached);
     }
     if (discard) {
         delete resource;

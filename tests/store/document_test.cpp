@@ -301,6 +301,28 @@ TEST_F(DocumentTest, ClearingDetachesLoadingResourcesAndTheirThreadFreesThem) {
         EXPECT_FALSE(seen.found);
 }
 
+// While capturing, finished exchanges are written on the writer's thread;
+// a clear in the middle of that loses no file to a resource and leaves none
+// behind, and stopping waits until every ended exchange is written.
+TEST_F(DocumentTest, ClearingWhileCapturesAreWrittenLeavesNothingBehind) {
+    auto document = open();
+    document->filter.startWriting();
+    for (int i = 0; i < 300; ++i)
+        exchange(document->filter, "/" + std::to_string(i), std::string(std::size_t(i) * 70, 'w'));
+    document->clearAll();
+    document->filter.stopWriting();
+    EXPECT_TRUE(document->resources.empty());
+    for (std::uint32_t id = 1; id <= 300; ++id)
+        EXPECT_FALSE(exists(document->fileName(id))) << id;
+
+    document->filter.startWriting();
+    exchange(document->filter, "/after", "kept");
+    document->filter.stopWriting();
+    ASSERT_EQ(listedIds(*document), std::vector<std::uint32_t>{301});
+    EXPECT_FALSE(document->resources.head->flags & HttpResource::Loading);
+    EXPECT_TRUE(exists(document->fileName(301)));
+}
+
 TEST_F(DocumentTest, ExitKeepsOrDeletesThisRunsCaptures) {
     {
         auto document = open();
