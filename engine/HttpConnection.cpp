@@ -8,16 +8,20 @@
 #include "engine/SocketStream.h"
 #include "engine/SystemCall.h"
 #include "engine/Text.h"
+#include "engine/Tunnel.h"
 #include "engine/Url.h"
+#include "resources/StringTable.h"
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <fcntl.h>
 #include <limits>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/eventfd.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -87,6 +91,19 @@ Body responseBody(const HttpRequestHeader& request, const HttpResponseHeader& re
     return Body::None;
 }
 
+// RFC 9110, 9.2.2: sending these twice has the effect of sending them once.
+bool isIdempotent(std::string_view method) {
+    for (const char* idempotent : {"GET", "HEAD", "OPTIONS", "TRACE", "PUT", "DELETE"})
+        if (equalsIgnoreCase(method, idempotent))
+            return true;
+    return false;
+}
+
+// An origin connection idle for longer may be closed by the origin just as a
+// request goes out; a request that must not be sent twice does not take that
+// chance.
+constexpr auto kSafeIdle = std::chrono::seconds(1);
+
 bool hasToken(const HttpMessageHeader& header, std::string_view name, std::string_view token) {
     for (const auto& field : header.fields) {
         if (!equalsIgnoreCase(field.name, name))
@@ -119,17 +136,24 @@ public:
 private:
     bool exchange();
     bool findHost();
-    bool connectServer();
+    bool connectTunnel();
+    bool connectServer(bool tunnel = false);
     bool connectTo(int fd, const ResolvedAddress& address);
     int openServerSocket(int family);
     void closeServer();
     bool serverStillUsable() const;
-    bool sendRequest(bool& reused, int& attempts);
+    bool sendRequest(bool& reused, bool idempotent, int& attempts);
     bool readFinalResponse(bool reused, bool bodySent, int& attempts, bool& retry);
     bool sendResponseHead(Body& body);
     bool awaitContinue(bool& finalArrived);
     bool copyBody(Body body, std::int64_t length, OutputStream& sink, HttpReader& reader);
     void writeError(int status, std::string_view reason);
+    void answerLoop();
+    bool relayRefusal(Body body);
+    void endTunnel(TunnelOutcome outcome);
+    std::string_view unread(const HttpReader& reader) const {
+        return {reader.buffer.data, std::size_t(reader.buffer.length)};
+    }
     void endExchange(std::uint32_t code) {
         if (handle != -1 && c.filter)
             c.filter->endExchange(handle, code);
@@ -159,9 +183,16 @@ private:
     // left it fit for the next request.
     std::string serverKey;
     bool serverReusable = false;
+    std::chrono::steady_clock::time_point serverIdleSince;
 };
 
 void HttpConnection::run() {
+    // A tunnel splices into sockets, which raise SIGPIPE when the peer has
+    // gone; on this thread that is an error code, never the end of the program.
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
     {
         Relay relay(*this);
         relay.run();
@@ -177,6 +208,27 @@ void Relay::writeError(int status, std::string_view reason) {
     const std::uint32_t code = lastError();
     writer.writeErrorResponse(status, reason, "HTTP/1.1");
     setLastError(code);
+}
+
+// A request aimed at the proxy itself (or that came round again) would be
+// relayed to us without end: refused with a page that says why.
+void Relay::answerLoop() {
+    const std::string body = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
+                             "<title>508 Loop Detected</title></head>\n<body><p>" +
+                             std::string(loadString(IDS_LOOP_REFUSED)) + "</p></body></html>\n";
+    HttpResponseHeader head;
+    head.version = "HTTP/1.1";
+    head.statusCode = 508;
+    head.reason = "Loop Detected";
+    head.set("Server", "Tidewell", false);
+    head.set("Content-Type", "text/html; charset=utf-8", false);
+    head.set("Content-Length", formatInt(std::int64_t(body.size())), false);
+    head.set("Connection", "close", false);
+    writer.buffer.length = 0;
+    writer.sink = &clientStream;
+    if (appendResponseHeader(writer.buffer, head) &&
+        writer.buffer.append(body.data(), std::int32_t(body.size())))
+        writer.flush();
 }
 
 bool Relay::findHost() {
@@ -231,25 +283,41 @@ void Relay::closeServer() {
     serverReusable = false;
 }
 
-// Blocking connect that close() can interrupt: the wake event is written when
-// the connection is being closed.
+// Blocking connect that close() can interrupt: it shuts the socket down,
+// which ends a connect under way. The connect starts under the lock, so a
+// close() that came first is seen here instead.
 bool Relay::connectTo(int fd, const ResolvedAddress& address) {
     const int flags = ::fcntl(fd, F_GETFL);
     ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address.address), address.length) != 0) {
-        if (errno != EINPROGRESS) {
-            setLastErrorFromErrno();
+    bool pending = false;
+    {
+        std::lock_guard guard(c.lock);
+        if (c.closing_) {
+            setLastError(ECANCELED);
             return false;
         }
-        pollfd waits[2] = {{fd, POLLOUT, 0}, {c.wakeEvent_, POLLIN, 0}};
-        const int ready = retryInterrupted([&] { return ::poll(waits, 2, kSocketTimeoutMs); });
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address.address), address.length) !=
+            0) {
+            if (errno != EINPROGRESS) {
+                setLastErrorFromErrno();
+                return false;
+            }
+            pending = true;
+        }
+    }
+    if (pending) {
+        pollfd wait{fd, POLLOUT, 0};
+        const int ready = retryInterrupted([&] { return ::poll(&wait, 1, kSocketTimeoutMs); });
         if (ready <= 0) {
             setLastError(ready == 0 ? ETIMEDOUT : std::uint32_t(errno));
             return false;
         }
-        if (waits[1].revents) {
-            setLastError(ECANCELED);
-            return false;
+        {
+            std::lock_guard guard(c.lock);
+            if (c.closing_) {
+                setLastError(ECANCELED);
+                return false;
+            }
         }
         int error = 0;
         socklen_t length = sizeof error;
@@ -263,15 +331,22 @@ bool Relay::connectTo(int fd, const ResolvedAddress& address) {
     return true;
 }
 
-bool Relay::connectServer() {
+bool Relay::connectServer(bool tunnel) {
     closeServer();
     std::vector<ResolvedAddress> addresses;
     bool upstream = false;
-    if (!c.proxy->resolve(host, port, addresses, upstream)) {
+    if (!c.proxy->resolve(host, port, addresses, upstream, tunnel)) {
         writeError(504, "Gateway Timeout");
         return false;
     }
     viaUpstream = upstream;
+    // A name that leads back to our own listener (or an upstream that is us).
+    for (const ResolvedAddress& address : addresses) {
+        if (c.proxy->isListener(address)) {
+            answerLoop();
+            return false;
+        }
+    }
     // Every address in the resolver's order (IPv6 and IPv4), until one answers.
     for (const ResolvedAddress& address : addresses) {
         const int fd = openServerSocket(address.family);
@@ -323,12 +398,18 @@ bool Relay::exchange() {
             writeError(400, "Bad Request");
         return false;
     }
-    if (equalsIgnoreCase(request.method, "CONNECT")) {
-        writeError(403, "CONNECT method is not supported");
+    if (hasToken(request, "Via", c.proxy->viaToken())) {
+        answerLoop();
         return false;
     }
+    if (equalsIgnoreCase(request.method, "CONNECT"))
+        return connectTunnel();
     if (!findHost()) {
         writeError(400, "Bad Request");
+        return false;
+    }
+    if (c.proxy->isListener(host, port)) {
+        answerLoop();
         return false;
     }
 
@@ -342,7 +423,10 @@ bool Relay::exchange() {
     }
     const std::string key =
         (upstream ? "u " : "d ") + bracketed(targetHost) + ":" + std::to_string(targetPort);
-    bool reused = serverReusable && key == serverKey && serverStillUsable();
+    const bool idempotent = isIdempotent(request.method);
+    bool reused = serverReusable && key == serverKey &&
+                  (idempotent || std::chrono::steady_clock::now() - serverIdleSince < kSafeIdle) &&
+                  serverStillUsable();
     if (!reused) {
         if (!connectServer())
             return false;
@@ -380,6 +464,8 @@ bool Relay::exchange() {
         }
         request.target = url.toString();
     }
+    // What comes back to us carrying this is a loop.
+    request.set("Via", c.proxy->viaToken(), false);
 
     const Body body = requestBody(request);
     int attempts = 0;
@@ -388,7 +474,7 @@ bool Relay::exchange() {
     const bool expectsContinue = body != Body::None && hasToken(request, "Expect", "100-continue");
     bool bodyUnsent = false;
     for (;;) {
-        if (!sendRequest(reused, attempts))
+        if (!sendRequest(reused, idempotent, attempts))
             return false;
         if (expectsContinue && clientReader.buffer.length == 0) {
             if (!awaitContinue(bodyUnsent))
@@ -402,7 +488,7 @@ bool Relay::exchange() {
             return false;
         }
         bool retry = false;
-        if (readFinalResponse(reused, body != Body::None, attempts, retry))
+        if (readFinalResponse(reused && idempotent, body != Body::None, attempts, retry))
             break;
         if (!retry)
             return false;
@@ -415,6 +501,15 @@ bool Relay::exchange() {
     Body rest = responseRule;
     if (!sendResponseHead(rest))
         return false;
+    if (response.statusCode == 101 && request.get("Upgrade")) {
+        // The connection now speaks the protocol the client asked for.
+        Tunnel tunnel(clientStream.socketHandle(), serverStream.socketHandle(), c.filter, handle);
+        TunnelOutcome outcome;
+        outcome.error = tunnel.run(unread(clientReader), unread(serverReader));
+        outcome.end = tunnel.closedFirst;
+        endTunnel(outcome);
+        return false;
+    }
     HttpResponseDataOutputStream responseSink(clientStream.socketHandle(), c.filter, handle);
     if (!copyBody(rest, response.contentLength(), responseSink, serverReader)) {
         endExchange(lastError());
@@ -434,7 +529,9 @@ bool Relay::exchange() {
         responseRule != Body::UntilClose && !switching && !originCloses &&
         serverReader.buffer.length == 0 &&
         (response.version == "HTTP/1.1" || hasToken(response, "Connection", "keep-alive"));
-    if (!serverReusable)
+    if (serverReusable)
+        serverIdleSince = std::chrono::steady_clock::now();
+    else
         closeServer();
     const HttpHeaderField* connection = response.get("Connection");
     if (connection && equalsIgnoreCase(connection->value, "close"))
@@ -442,6 +539,94 @@ bool Relay::exchange() {
     // After a body that ended with the origin's close, or a change of
     // protocol, the client could not tell where the next response starts.
     return keepAlive && responseRule != Body::UntilClose && !switching;
+}
+
+// CONNECT host:port: the target (or the user's proxy for https, which gets
+// the client's own head) is connected, the client hears 2xx, and from then on
+// the bytes are carried, not read.
+bool Relay::connectTunnel() {
+    host.clear();
+    std::int32_t targetPort = -1;
+    if ((!splitBracketed(request.target, host, targetPort) &&
+         !splitHostPort(request.target, host, targetPort)) ||
+        host.empty() || targetPort <= 0 || targetPort > 65535) {
+        writeError(400, "Bad Request");
+        return false;
+    }
+    port = targetPort;
+    if (c.proxy->isListener(host, port)) {
+        answerLoop();
+        return false;
+    }
+    if (!connectServer(true))
+        return false;
+    handle = c.filter ? c.filter->beginRequest(c.context, request) : -1;
+    response = HttpResponseHeader();
+    if (viaUpstream) {
+        request.set("Via", c.proxy->viaToken(), false);
+        writer.buffer.length = 0;
+        writer.sink = &serverStream;
+        if (!writer.writeRequestHeader(request) || !serverReader.readResponseHeader(response)) {
+            const std::uint32_t code = lastError();
+            writeError(504, "Gateway Timeout");
+            endExchange(code);
+            return false;
+        }
+        if (response.statusCode < 200 || response.statusCode > 299)
+            return relayRefusal(responseBody(request, response));
+    } else {
+        response.version = "HTTP/1.1";
+        response.statusCode = 200;
+        response.reason = "Connection established";
+    }
+    if (handle != -1 && !c.filter->beginResponse(handle, response))
+        handle = -1;
+    writer.buffer.length = 0;
+    writer.sink = &clientStream;
+    if (!writer.writeResponseHeader(response)) {
+        endExchange(lastError());
+        return false;
+    }
+    const ConnectedTunnel tunnel{clientStream.socketHandle(),
+                                 serverStream.socketHandle(),
+                                 host,
+                                 port,
+                                 unread(clientReader),
+                                 unread(serverReader),
+                                 c.filter,
+                                 c.context,
+                                 handle,
+                                 c.proxy};
+    endTunnel(carryConnect(tunnel));
+    return false;
+}
+
+// The upstream proxy refused the CONNECT (a 407 asks for the user's
+// credentials): its answer goes back whole and the connection ends.
+bool Relay::relayRefusal(Body body) {
+    if (handle != -1 && !c.filter->beginResponse(handle, response))
+        handle = -1;
+    if (!sendResponseHead(body))
+        return false;
+    HttpResponseDataOutputStream sink(clientStream.socketHandle(), c.filter, handle);
+    if (!copyBody(body, response.contentLength(), sink, serverReader)) {
+        endExchange(lastError());
+        return false;
+    }
+    endExchange(0);
+    return false;
+}
+
+void Relay::endTunnel(TunnelOutcome outcome) {
+    {
+        std::lock_guard guard(c.lock);
+        if (c.closing_)
+            outcome = {0, TunnelEnd::Stopped};
+    }
+    if (handle != -1) {
+        c.filter->tunnelData(handle, 0, 0, outcome.end);
+        c.filter->endExchange(handle, outcome.error);
+    }
 }
 
 // Waits for whichever side speaks first: the client with its body (true), or
@@ -516,7 +701,7 @@ bool Relay::sendResponseHead(Body& body) {
     return true;
 }
 
-bool Relay::sendRequest(bool& reused, int& attempts) {
+bool Relay::sendRequest(bool& reused, bool idempotent, int& attempts) {
     for (;;) {
         ++attempts;
         writer.buffer.length = 0;
@@ -524,7 +709,7 @@ bool Relay::sendRequest(bool& reused, int& attempts) {
         if (writer.writeRequestHeader(request))
             return true;
         const std::uint32_t code = lastError();
-        if (reused && attempts == 1) {
+        if (reused && idempotent && attempts == 1) {
             // The origin dropped the idle connection just now; one fresh try.
             reused = false;
             if (connectServer())
@@ -544,8 +729,9 @@ bool Relay::readFinalResponse(bool reused, bool bodySent, int& attempts, bool& r
         if (!serverReader.readResponseHeader(response)) {
             const std::uint32_t code = lastError();
             // Nothing at all came back over a reused connection: the origin
-            // closed it as the request went out. Safe to send once more when
-            // no client body was consumed.
+            // closed it as the request went out. Sent once more only when
+            // that cannot do it twice (`reused` is false for other methods)
+            // and no client body was consumed.
             if (reused && !bodySent && attempts == 1 && serverReader.buffer.length == 0 &&
                 (code == kErrorDataIncomplete || code == ECONNRESET || code == EPIPE)) {
                 if (connectServer()) {
@@ -587,14 +773,10 @@ void Relay::end() {
         c.filter->connectionClosed(c.context);
 }
 
-HttpConnection::HttpConnection(HttpProxy* owner) : proxy(owner) {
-    wakeEvent_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-}
+HttpConnection::HttpConnection(HttpProxy* owner) : proxy(owner) {}
 
 HttpConnection::~HttpConnection() {
     close();
-    if (wakeEvent_ >= 0)
-        ::close(wakeEvent_);
 }
 
 void HttpConnection::close() {
@@ -607,10 +789,6 @@ void HttpConnection::close() {
             if (fd >= 0)
                 ::shutdown(fd, SHUT_RDWR);
         }
-        if (wakeEvent_ >= 0) {
-            const std::uint64_t one = 1;
-            [[maybe_unused]] auto n = ::write(wakeEvent_, &one, sizeof one);
-        }
     }
     thread.join();
     {
@@ -620,10 +798,6 @@ void HttpConnection::close() {
                 ::close(*fd);
                 *fd = -1;
             }
-        }
-        if (wakeEvent_ >= 0) {
-            std::uint64_t count;
-            [[maybe_unused]] auto n = ::read(wakeEvent_, &count, sizeof count);
         }
         closing_ = false;
     }

@@ -36,8 +36,7 @@ public:
 
 private:
     friend class Relay;
-    // Set by close(): a relay must not open another server socket.
+    // Set by close(): a relay must not open another server socket, and a
+    // tunnel that ends now was cut by it.
     bool closing_ = false;
-    // Wakes a relay waiting for a connect to complete.
-    int wakeEvent_ = -1;
 };

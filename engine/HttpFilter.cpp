@@ -16,6 +16,8 @@ bool HttpFilter::beginResponse(int, HttpResponseHeader&) {
 
 void HttpFilter::responseData(int, const char*, int) {}
 
+void HttpFilter::tunnelData(int, std::int64_t, std::int64_t, TunnelEnd) {}
+
 void HttpFilter::endExchange(int, std::uint32_t) {}
 
 void HttpFilter::connectionClosed(int) {}

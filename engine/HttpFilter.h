@@ -7,6 +7,10 @@
 
 struct sockaddr;
 
+// Which side of a tunnel closed first; Open while it runs, or when a failure
+// or the end of capturing cut it.
+enum class TunnelEnd : std::uint8_t { Open, ClientClosed, ServerClosed, Stopped };
+
 // The base class accepts every connection and follows nothing, so an engine
 // with it simply relays. Everything but acceptConnection runs on connection
 // threads, many at once: a filter synchronises its own state and never waits
@@ -25,6 +29,12 @@ public:
     virtual bool beginResponse(int handle, HttpResponseHeader& response);
     // Each response body piece, after it was delivered to the client.
     virtual void responseData(int handle, const char* bytes, int count);
+    // A tunnel (the exchange's head was a CONNECT answered 2xx, or an upgrade
+    // answered 101): bytes delivered each way since the last call, after
+    // beginResponse. They are counted, not shown. The last call, just before
+    // endExchange, carries how the tunnel ended.
+    virtual void tunnelData(int handle, std::int64_t toServer, std::int64_t toClient,
+                            TunnelEnd end);
     // 0, or the last-error code of the failure that ended the exchange.
     virtual void endExchange(int handle, std::uint32_t errorCode);
     virtual void connectionClosed(int context);

@@ -6,9 +6,14 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <random>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -28,9 +33,130 @@ std::string hostPortText(const std::string& host, int port) {
     return host + ":" + std::to_string(port);
 }
 
+bool isLoopbackName(std::string_view host) {
+    if (!host.empty() && host.back() == '.')
+        host.remove_suffix(1);
+    constexpr std::string_view kLocal = "localhost";
+    return equalsIgnoreCase(host, kLocal) ||
+           (host.size() > kLocal.size() && host[host.size() - kLocal.size() - 1] == '.' &&
+            equalsIgnoreCase(host.substr(host.size() - kLocal.size()), kLocal));
+}
+
+// 127.0.0.0/8, ::1, 0.0.0.0, :: and their IPv4-mapped forms: every address
+// a connect on this machine can reach the listener through.
+bool isLoopbackAddress(const sockaddr_storage& address) {
+    if (address.ss_family == AF_INET) {
+        const std::uint32_t v4 =
+            ntohl(reinterpret_cast<const sockaddr_in&>(address).sin_addr.s_addr);
+        return (v4 >> 24) == 127 || v4 == 0;
+    }
+    if (address.ss_family != AF_INET6)
+        return false;
+    const in6_addr& v6 = reinterpret_cast<const sockaddr_in6&>(address).sin6_addr;
+    if (IN6_IS_ADDR_LOOPBACK(&v6) || IN6_IS_ADDR_UNSPECIFIED(&v6))
+        return true;
+    return IN6_IS_ADDR_V4MAPPED(&v6) &&
+           (v6.s6_addr[12] == 127 ||
+            (v6.s6_addr[12] | v6.s6_addr[13] | v6.s6_addr[14] | v6.s6_addr[15]) == 0);
+}
+
+int portOf(const sockaddr_storage& address) {
+    if (address.ss_family == AF_INET)
+        return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+    if (address.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+    return -1;
+}
+
+// A numeric host (IPv4 in any form the resolver takes, IPv6 with or without
+// brackets) as an address; false for names.
+bool numericAddress(std::string_view host, sockaddr_storage& out) {
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(std::string(host).c_str(), nullptr, &hints, &list) != 0)
+        return false;
+    const bool ok = list && list->ai_addrlen <= sizeof out;
+    if (ok)
+        std::memcpy(&out, list->ai_addr, list->ai_addrlen);
+    ::freeaddrinfo(list);
+    return ok;
+}
+
+std::string randomToken() {
+    std::random_device source;
+    char text[17];
+    std::snprintf(text, sizeof text, "%08x%08x", unsigned(source()), unsigned(source()));
+    return text;
+}
+
 } // namespace
 
-HttpProxy::HttpProxy() = default;
+void raiseOpenFileLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+bool isTidewellListener(const std::string& host, int port, int timeoutMs) {
+    if (port <= 0 || port > 65535)
+        return false;
+    sockaddr_storage address{};
+    if (!numericAddress(host, address)) {
+        if (!isLoopbackName(host) || !numericAddress("127.0.0.1", address))
+            return false;
+    }
+    if (!isLoopbackAddress(address))
+        return false;
+    if (address.ss_family == AF_INET)
+        reinterpret_cast<sockaddr_in&>(address).sin_port = htons(std::uint16_t(port));
+    else
+        reinterpret_cast<sockaddr_in6&>(address).sin6_port = htons(std::uint16_t(port));
+    const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return false;
+    const auto wait = [&](short events) {
+        pollfd one{fd, events, 0};
+        return ::poll(&one, 1, timeoutMs) == 1 && !(one.revents & POLLERR);
+    };
+    const socklen_t length =
+        address.ss_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+    bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 ||
+                     (errno == EINPROGRESS && wait(POLLOUT));
+    std::string answer;
+    if (connected) {
+        // Aimed at the listener itself, which a Tidewell listener refuses with
+        // its loop page.
+        const std::string authority =
+            (address.ss_family == AF_INET6 ? "[::1]:" : "127.0.0.1:") + std::to_string(port);
+        const std::string probe =
+            "GET http://" + authority + "/ HTTP/1.1\r\nHost:" + authority + "\r\n\r\n";
+        connected = ::send(fd, probe.data(), probe.size(), MSG_NOSIGNAL) == ssize_t(probe.size());
+        char bytes[1024];
+        while (connected && answer.find("\r\n\r\n") == std::string::npos && answer.size() < 8192 &&
+               wait(POLLIN)) {
+            const ssize_t n = ::recv(fd, bytes, sizeof bytes, 0);
+            if (n <= 0)
+                break;
+            answer.append(bytes, std::size_t(n));
+        }
+    }
+    ::close(fd);
+    const std::size_t headEnd = answer.find("\r\n\r\n");
+    if (headEnd == std::string::npos)
+        return false;
+    HttpResponseHeader head;
+    return parseResponseHeader(answer.data(), std::int32_t(headEnd + 2), head) &&
+           head.statusCode == 508 && head.get("Server") &&
+           equalsIgnoreCase(head.get("Server")->value, "Tidewell");
+}
+
+HttpProxy::HttpProxy() : viaToken_("1.1 tidewell-" + randomToken()) {}
 
 HttpProxy::~HttpProxy() {
     stop();
@@ -41,6 +167,7 @@ bool HttpProxy::start(HttpFilter* newFilter) {
         return true;
     if (manageSystemSettings && !settings.read(ProxySettings::kSystemKey))
         return false;
+    raiseOpenFileLimit();
     if (!bindAndListen())
         return false;
     stopping = false;
@@ -184,10 +311,50 @@ void HttpProxy::run() {
     }
 }
 
+// Connection threads ask these while the proxy runs; port_ does not change
+// then.
+bool HttpProxy::isListener(std::string_view host, int port) const {
+    if (port != port_)
+        return false;
+    if (isLoopbackName(host) || host == address_)
+        return true;
+    sockaddr_storage address{};
+    return numericAddress(host, address) && isLoopbackAddress(address);
+}
+
+bool HttpProxy::isListener(const ResolvedAddress& address) const {
+    return portOf(address.address) == port_ && isLoopbackAddress(address.address);
+}
+
+// The user's proxy for a tunnel: the https entry, else the http one, which is
+// what the desktop's own resolver (and Firefox) use for https when the https
+// entry is empty.
+static bool tunnelUpstream(const ProxySettings& settings, std::string_view host, int port,
+                           std::string& out) {
+    if (!settings.proxyEnable || settings.bypasses(host, port))
+        return false;
+    std::string server;
+    if (settings.singleServer) {
+        server = settings.proxyServer;
+    } else {
+        for (const char* protocol : {"https", "http"}) {
+            for (const auto& [name, address] : settings.servers)
+                if (server.empty() && equalsIgnoreCase(name, protocol))
+                    server = address;
+        }
+    }
+    if (server.empty())
+        return false;
+    const std::size_t scheme = server.find("://");
+    out = scheme == std::string::npos ? server : server.substr(scheme + 3);
+    return true;
+}
+
 bool HttpProxy::route(const std::string& host, int port, std::string& targetHost, int& targetPort,
-                      bool& viaUpstream) const {
+                      bool& viaUpstream, bool tunnel) const {
     std::string target;
-    viaUpstream = settings.upstream(host, hostPortText(host, port), target);
+    viaUpstream = tunnel ? tunnelUpstream(settings, host, port, target)
+                         : settings.upstream(host, hostPortText(host, port), target);
     if (!viaUpstream) {
         targetHost = host;
         targetPort = port;
@@ -223,10 +390,10 @@ bool HttpProxy::route(const std::string& host, int port, std::string& targetHost
 }
 
 bool HttpProxy::resolve(const std::string& host, int port, std::vector<ResolvedAddress>& addresses,
-                        bool& viaUpstream) {
+                        bool& viaUpstream, bool tunnel) {
     std::string targetHost;
     int targetPort = port;
-    if (!route(host, port, targetHost, targetPort, viaUpstream))
+    if (!route(host, port, targetHost, targetPort, viaUpstream, tunnel))
         return false;
     const std::string key = lowerAscii(targetHost + ":" + std::to_string(targetPort));
     {

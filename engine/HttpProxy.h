@@ -13,11 +13,22 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <sys/socket.h>
 #include <vector>
 
 class HttpConnection;
 class HttpFilter;
+
+// Raises this process's soft limit on open files to its hard limit: desktops
+// start programs with 1,024, which a thousand clients (two sockets each)
+// exceed. start() calls it.
+void raiseOpenFileLimit();
+
+// Whether a Tidewell listener answers at host:port (a loopback name or
+// address only; nothing else is ever dialled): settings that point there must
+// not be taken for the user's own. Waits at most `timeoutMs`.
+bool isTidewellListener(const std::string& host, int port, int timeoutMs = 1000);
 
 // No port was free from the first one tried up to kPortSearchLength above it.
 constexpr std::uint32_t kErrorNoFreePort = customError(420);
@@ -53,13 +64,23 @@ public:
 
     // Where a request for host:port goes: the addresses of the upstream proxy
     // (viaUpstream true) or of the host itself, IPv4 and IPv6 in the
-    // resolver's order. False with kErrorHostUnknown (or the resolver's
+    // resolver's order. `tunnel` asks for the proxy the user's settings give
+    // https (a CONNECT). False with kErrorHostUnknown (or the resolver's
     // system error) when there is none. Connection threads call it at once.
     bool resolve(const std::string& host, int port, std::vector<ResolvedAddress>& addresses,
-                 bool& viaUpstream);
+                 bool& viaUpstream, bool tunnel = false);
     // The same without the lookup: the host and port a connection goes to.
     bool route(const std::string& host, int port, std::string& targetHost, int& targetPort,
-               bool& viaUpstream) const;
+               bool& viaUpstream, bool tunnel = false) const;
+
+    // Whether host:port names this listener: any loopback name or address (or
+    // the unspecified one, which reaches it too) with our port. Relaying
+    // there would loop.
+    bool isListener(std::string_view host, int port) const;
+    bool isListener(const ResolvedAddress& address) const;
+    // "1.1 tidewell-<random>": added to every relayed request; a request that
+    // already carries it has come round to us again.
+    const std::string& viaToken() const { return viaToken_; }
 
     const std::string& address() const { return address_; }
     int port() const { return port_; }
@@ -79,6 +100,7 @@ private:
     bool bindAndListen();
     void closeListenSocket();
 
+    std::string viaToken_;
     int listenSocket = -1;
     Thread acceptThread;
     int port_ = kDefaultPort;

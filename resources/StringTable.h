@@ -79,6 +79,12 @@ enum : unsigned {
     IDS_CACHE_FOLDER_BUSY_FOLDER = 462, // %s = folder
     IDS_CAPTURE_INTERRUPTED = 463,
     IDS_CAPTURE_NOT_STORED = 464, // %s = reason
+    IDS_LOOP_REFUSED = 480,       // the page answering a request aimed at the proxy itself
+    IDS_TUNNEL_OPEN = 481,        // status of a tunnel still carrying bytes
+    IDS_TUNNEL_CLIENT_CLOSED = 482,
+    IDS_TUNNEL_SERVER_CLOSED = 483,
+    IDS_TUNNEL_STOPPED = 484, // cut when capturing stopped
+    IDS_TUNNEL_TYPE = 485,    // the type column of a tunnel
     // Context menu item texts: menu id times 100 plus the item's place (from 1).
     IDS_MENU_COPY_FIELD_VALUE = 31601, // menu 316, command 32832
     IDS_MENU_COPY_HEADER = 31602,      // menu 316, command 32833

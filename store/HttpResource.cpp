@@ -73,6 +73,41 @@ private:
     }
 };
 
+// After a tunnel's response head: "TWT1", how it ended (32 bits), the bytes
+// to the server and to the client (64 bits each), little-endian.
+constexpr char kTunnelMagic[4] = {'T', 'W', 'T', '1'};
+
+void encodeTunnel(const HttpResource::TunnelCounts& counts, unsigned char* out) {
+    std::memcpy(out, kTunnelMagic, 4);
+    const std::uint64_t values[3] = {std::uint64_t(counts.end.load()),
+                                     std::uint64_t(counts.toServer),
+                                     std::uint64_t(counts.toClient)};
+    for (int i = 0; i < 4; ++i)
+        out[4 + i] = static_cast<unsigned char>(values[0] >> (8 * i));
+    for (int v = 1; v < 3; ++v)
+        for (int i = 0; i < 8; ++i)
+            out[8 * v + i] = static_cast<unsigned char>(values[v] >> (8 * i));
+}
+
+// False when the bytes are no tunnel record (a capture cut short keeps none).
+bool decodeTunnel(const unsigned char* in, HttpResource::TunnelCounts& counts) {
+    if (std::memcmp(in, kTunnelMagic, 4) != 0)
+        return false;
+    std::uint64_t values[3] = {0, 0, 0};
+    for (int i = 3; i >= 0; --i)
+        values[0] = (values[0] << 8) | in[4 + i];
+    for (int v = 1; v < 3; ++v)
+        for (int i = 7; i >= 0; --i)
+            values[v] = (values[v] << 8) | in[8 * v + i];
+    if (values[0] > std::uint64_t(TunnelEnd::Stopped) || std::int64_t(values[1]) < 0 ||
+        std::int64_t(values[2]) < 0)
+        return false;
+    counts.end = TunnelEnd(values[0]);
+    counts.toServer = std::int64_t(values[1]);
+    counts.toClient = std::int64_t(values[2]);
+    return true;
+}
+
 bool fail(std::uint32_t code) {
     setLastError(code);
     return false;
@@ -282,6 +317,19 @@ bool HttpResource::begin(std::uint32_t sequenceNumber) {
 }
 
 bool HttpResource::deriveRequest(const HttpRequestHeader& header) {
+    tunnel.reset();
+    if (equalsIgnoreCase(header.method, "CONNECT")) {
+        // The target is the authority (host:port): there is no path, and no
+        // Host field is needed.
+        url = Url();
+        url.authority = header.target;
+        url.flags = Url::HasAuthority;
+        name = header.target;
+        directory = header.target;
+        referrer = Url();
+        tunnel = std::make_unique<TunnelCounts>(); // unless the answer refuses it
+        return true;
+    }
     const HttpHeaderField* host = header.get("Host");
     if (!host)
         return fail(kErrorHostUnknown);
@@ -310,6 +358,10 @@ bool HttpResource::deriveRequest(const HttpRequestHeader& header) {
 
 void HttpResource::deriveResponse(const HttpResponseHeader& header) {
     statusCode = header.statusCode;
+    if (statusCode == 101 && !tunnel)
+        tunnel = std::make_unique<TunnelCounts>();
+    else if (tunnel && statusCode != 101 && (statusCode < 200 || statusCode > 299))
+        tunnel.reset();
     if (const HttpHeaderField* length = header.get("Content-Length")) {
         std::int64_t value = 0;
         const std::size_t end = parseInteger(length->value, 10, INT64_MIN, INT64_MAX, value);
@@ -474,6 +526,12 @@ void HttpResource::dropImage() {
 bool HttpResource::finishImage() {
     if (!stream)
         return storeError == 0;
+    // A tunnel's counts follow its response head, once.
+    if (tunnel && responseBodyOffset > 0 && !storeError && !(flags & Ended)) {
+        unsigned char counts[kTunnelRecordSize];
+        encodeTunnel(*tunnel, counts);
+        writeData(counts, kTunnelRecordSize); // a failure is storeError
+    }
     RecordHeader record;
     record.version = kFormatVersion;
     record.id = id;
@@ -655,6 +713,12 @@ bool HttpResource::load(const std::string& path) {
             fileSize < 0 || record.responseBodyOffset > fileSize ||
             record.receivedSize > fileSize - record.responseBodyOffset)
             return fail(kErrorInvalidData);
+        if (tunnel) {
+            unsigned char counts[kTunnelRecordSize];
+            if (!file.seek(record.responseBodyOffset + record.receivedSize) ||
+                !readExactly(file, counts, kTunnelRecordSize) || !decodeTunnel(counts, *tunnel))
+                tunnel = std::make_unique<TunnelCounts>(); // not known
+        }
         result = record.result;
         requestBodyOffset = record.requestBodyOffset;
         responseHeaderOffset = record.responseHeaderOffset;

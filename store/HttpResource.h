@@ -1,6 +1,7 @@
 // One captured HTTP exchange and its cache image.
 #pragma once
 
+#include "engine/HttpFilter.h"
 #include "engine/HttpMessageHeader.h"
 #include "engine/Platform.h"
 #include "engine/Stream.h"
@@ -34,6 +35,11 @@ constexpr std::uint32_t kErrorCaptureInterrupted = customError(463);
 // so far, result kErrorCaptureInterrupted and no received size. Should the
 // process end before the record is final, the next load finds that record and
 // lists the capture as interrupted, with the bytes that arrived.
+//
+// A tunnel (a CONNECT answered 2xx, or an upgrade answered 101) stores both
+// heads and no body; what it carried is counted in `tunnel`, which finish
+// appends after the response head as a tunnel record. Readers that do not
+// know the record never look past the (empty) body.
 //
 // Threads: until the document lists it, only its capturing connection thread
 // touches a resource. Its facts are then fixed; `receivedSize`, `result` and
@@ -132,6 +138,7 @@ public:
     static constexpr std::int32_t kRecordHeaderSize = 40;
     static constexpr std::int64_t kMemoryLimit = 16384;
     static constexpr std::int32_t kOtherCategory = 8;
+    static constexpr std::int32_t kTunnelRecordSize = 24;
 
     std::uint32_t id = 0xFFFFFFFF;
     Url url;
@@ -149,6 +156,14 @@ public:
     std::unique_ptr<Stream> stream;
     bool inMemory = true;
     std::uint32_t requestBodyOffset = 0;
+    // Set for a tunnel (before it is listed); bytes it carried each way and
+    // how it ended, counted by its connection while the list reads them.
+    struct TunnelCounts {
+        SharedValue<std::int64_t> toServer{0};
+        SharedValue<std::int64_t> toClient{0};
+        SharedValue<TunnelEnd> end{TunnelEnd::Open};
+    };
+    std::unique_ptr<TunnelCounts> tunnel;
     std::int64_t responseHeaderOffset = 0;
     std::int64_t responseBodyOffset = 0;
     bool fromDisk = false;

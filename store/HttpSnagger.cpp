@@ -106,6 +106,19 @@ void HttpSnagger::responseData(int handle, const char* bytes, int count) {
     document->post(DocumentEvent::ResourceChanged, resource->id);
 }
 
+void HttpSnagger::tunnelData(int handle, std::int64_t toServer, std::int64_t toClient,
+                             TunnelEnd end) {
+    // As responseData: counts the list reads as they change, no lock.
+    HttpResource* resource = at(handle).resource;
+    if ((resource->flags & HttpResource::Detached) || !resource->tunnel)
+        return;
+    resource->tunnel->toServer += toServer;
+    resource->tunnel->toClient += toClient;
+    if (end != TunnelEnd::Open)
+        resource->tunnel->end = end;
+    document->post(DocumentEvent::ResourceChanged, resource->id);
+}
+
 void HttpSnagger::endExchange(int handle, std::uint32_t errorCode) {
     const Exchange exchange = at(handle);
     close(handle);

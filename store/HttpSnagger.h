@@ -27,6 +27,8 @@ public:
     void requestData(int handle, const char* bytes, int count) override;
     bool beginResponse(int handle, HttpResponseHeader& response) override;
     void responseData(int handle, const char* bytes, int count) override;
+    void tunnelData(int handle, std::int64_t toServer, std::int64_t toClient,
+                    TunnelEnd end) override;
     void endExchange(int handle, std::uint32_t errorCode) override;
 
     // While capturing, finished exchanges are written out on a thread of

@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -243,4 +244,43 @@ TEST(ProxyTest, ThousandConnectionsLeaveNoThreadOrDescriptor) {
     }
     EXPECT_EQ(countEntries("/proc/self/task"), threadsBefore);
     EXPECT_EQ(countEntries("/proc/self/fd"), descriptorsBefore);
+}
+
+TEST(ProxyTest, StartRaisesTheOpenFileLimit) {
+    rlimit original{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &original), 0);
+    if (original.rlim_max <= 1024)
+        GTEST_SKIP() << "the hard limit leaves nothing to raise";
+    // What desktops give the programs they start.
+    rlimit desktop{1024, original.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &desktop), 0);
+    {
+        TestProxy proxy(nullptr);
+        rlimit now{};
+        ::getrlimit(RLIMIT_NOFILE, &now);
+        EXPECT_EQ(now.rlim_cur, original.rlim_max);
+    }
+    ::setrlimit(RLIMIT_NOFILE, &original);
+}
+
+// A pooled connection between clients keeps no descriptor of its own.
+TEST(ProxyTest, IdleConnectionsHoldNoDescriptor) {
+    OriginServer origin(OriginServer::reply(smallResponse(), false));
+    RecordingFilter filter;
+    TestProxy proxy(&filter);
+    const int before = countEntries("/proc/self/fd");
+    // Five at once, so that the pool holds five connections.
+    std::vector<int> clients;
+    for (int i = 0; i < 5; ++i) {
+        clients.push_back(connectLoopback(proxy.port()));
+        sendAllBytes(clients.back(), "GET " + origin.url("/") + " HTTP/1.1\r\n\r\n");
+    }
+    for (int client : clients) {
+        EXPECT_EQ(receiveBytes(client, std::string::npos), smallRelayed());
+        ::close(client);
+    }
+    for (int i = 0; i < 5; ++i)
+        filter.waitFor("connectionClosed " + std::to_string(i));
+    // The origin keeps its ends until it is destroyed.
+    EXPECT_EQ(countEntries("/proc/self/fd"), before + origin.connections());
 }

@@ -4,6 +4,7 @@
 
 #include "engine/HttpReader.h"
 #include "engine/Platform.h"
+#include "resources/StringTable.h"
 
 #include <gtest/gtest.h>
 
@@ -85,7 +86,9 @@ TEST(RelayTest, KeepAliveForwardsInOriginFormOverOneOriginConnection) {
                                      0),
                   0u)
             << request.head;
-        EXPECT_NE(request.head.find("\r\nConnection:keep-alive\r\n\r\n"), std::string::npos);
+        EXPECT_NE(request.head.find("\r\nConnection:keep-alive\r\nVia:" + proxy.proxy.viaToken() +
+                                    "\r\n\r\n"),
+                  std::string::npos);
         EXPECT_EQ(request.head.find("Proxy-Connection"), std::string::npos);
     }
     EXPECT_EQ(requests[0].target, "/a?b=1");
@@ -104,20 +107,23 @@ TEST(RelayTest, RequestTargetsAndHostAreRewrittenForTheOrigin) {
     OriginServer origin(OriginServer::reply(kOk, false));
     TestProxy proxy(nullptr);
     const std::string at = origin.authority();
+    // Every relayed request carries our token last.
+    const std::string end = "Via:" + proxy.proxy.viaToken() + "\r\n\r\n";
     struct Case {
         std::string request;
         std::string forwarded;
     };
     const std::vector<Case> cases = {
         {"GET http://" + at + "/a?b=1#c HTTP/1.1\r\nHost: elsewhere\r\nAccept: */*\r\n\r\n",
-         "GET /a?b=1#c HTTP/1.1\r\nHost:" + at + "\r\nAccept:*/*\r\n\r\n"},
+         "GET /a?b=1#c HTTP/1.1\r\nHost:" + at + "\r\nAccept:*/*\r\n" + end},
         {"GET /p HTTP/1.1\r\nHost: " + at + "\r\n\r\n",
-         "GET /p HTTP/1.1\r\nHost:" + at + "\r\n\r\n"},
+         "GET /p HTTP/1.1\r\nHost:" + at + "\r\n" + end},
         // No path at all: origin form needs "/".
-        {"GET http://" + at + "?q HTTP/1.1\r\n\r\n", "GET /?q HTTP/1.1\r\nHost:" + at + "\r\n\r\n"},
-        // User information keeps the target absolute.
-        {"GET http://u:p@" + at + "/x HTTP/1.1\r\n\r\n",
-         "GET http://u:p@" + at + "/x HTTP/1.1\r\nHost:" + at + "\r\n\r\n"},
+        {"GET http://" + at + "?q HTTP/1.1\r\n\r\n",
+         "GET /?q HTTP/1.1\r\nHost:" + at + "\r\n" + end},
+        // User information keeps the target absolute; an earlier proxy's Via stays.
+        {"GET http://u:p@" + at + "/x HTTP/1.1\r\nVia: 1.0 corp\r\n\r\n",
+         "GET http://u:p@" + at + "/x HTTP/1.1\r\nVia:1.0 corp\r\nHost:" + at + "\r\n" + end},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(cases[i].request);
@@ -137,8 +143,8 @@ TEST(RelayTest, ReachesAnIpv6Origin) {
         rawExchange(proxy.port(), "GET /h HTTP/1.1\r\nHost: " + origin.authority() + "\r\n\r\n"),
         kOkRelayed);
     ASSERT_EQ(origin.requests().size(), 2u);
-    EXPECT_EQ(origin.requests()[0].head,
-              "GET /v6 HTTP/1.1\r\nHost:" + origin.authority() + "\r\n\r\n");
+    EXPECT_EQ(origin.requests()[0].head, "GET /v6 HTTP/1.1\r\nHost:" + origin.authority() +
+                                             "\r\nVia:" + proxy.proxy.viaToken() + "\r\n\r\n");
 }
 
 // The proxy's own answers, byte for byte, and what the filter hears of them.
@@ -156,10 +162,12 @@ TEST(RelayTest, ProxyAnswersFailuresItself) {
         bool followed; // whether the filter sees the exchange
     };
     const std::vector<Case> cases = {
-        {"CONNECT 127.0.0.1:443 HTTP/1.1\r\nHost: 127.0.0.1:443\r\n\r\n",
-         errorAnswer("403 CONNECT method is not supported"), false},
-        {"connect 127.0.0.1:443 HTTP/1.1\r\n\r\n",
-         errorAnswer("403 CONNECT method is not supported"), false},
+        // A tunnel needs a target with a port that answers.
+        {"CONNECT 127.0.0.1 HTTP/1.1\r\n\r\n", errorAnswer("400 Bad Request"), false},
+        {"connect 127.0.0.1:0 HTTP/1.1\r\n\r\n", errorAnswer("400 Bad Request"), false},
+        {"CONNECT nothing.invalid:443 HTTP/1.1\r\n\r\n", errorAnswer("504 Gateway Timeout"), false},
+        {"CONNECT 127.0.0.1:" + std::to_string(closed.port) + " HTTP/1.1\r\n\r\n",
+         errorAnswer("504 Gateway Timeout"), false},
         {"GET /x HTTP/1.1\r\nAccept: */*\r\n\r\n", errorAnswer("400 Bad Request"), false},
         {"GET /x HTTP/1.1\r\nHost: 127.0.0.1:80x\r\n\r\n", errorAnswer("400 Bad Request"), false},
         {"GET http://127.0.0.1:99999/ HTTP/1.1\r\n\r\n", errorAnswer("400 Bad Request"), false},
@@ -376,6 +384,34 @@ TEST(RelayTest, ARequestLostOnAReusedConnectionIsSentOnceMore) {
                                         "connectionClosed 0"}));
 }
 
+// Sent once more only when sending it twice does no harm (RFC 9110, 9.2.2):
+// a lost POST is answered 504, never repeated.
+TEST(RelayTest, OnlyIdempotentRequestsAreSentAgain) {
+    struct Case {
+        std::string method;
+        bool again;
+    };
+    const Case cases[] = {{"GET", true},   {"DELETE", true}, {"OPTIONS", true},
+                          {"POST", false}, {"PATCH", false}, {"LOCK", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.method);
+        OriginServer origin([](int socket, const OriginRequest&) {
+            thread_local int served = 0;
+            return ++served == 1 && sendAllBytes(socket, kOk);
+        });
+        TestProxy proxy(nullptr);
+        const std::string keep = " HTTP/1.1\r\nProxy-Connection: keep-alive\r\n";
+        const std::string answer =
+            rawExchange(proxy.port(), "GET " + origin.url("/1") + keep + "\r\n" + c.method + " " +
+                                          origin.url("/2") + keep + "Content-Length: 0\r\n\r\n");
+        EXPECT_EQ(answer, kOkRelayed + (c.again ? kOkRelayed : errorAnswer("504 Gateway Timeout")));
+        const auto requests = origin.requests();
+        ASSERT_EQ(requests.size(), c.again ? 3u : 2u);
+        EXPECT_EQ(requests[1].method, c.method);
+        EXPECT_EQ(requests.back().target, "/2");
+    }
+}
+
 TEST(RelayTest, FilterThatDeclinesTheResponseHearsNoMore) {
     OriginServer origin(OriginServer::reply(kOk));
     RecordingFilter filter;
@@ -420,4 +456,52 @@ TEST(RelayTest, UpstreamProxyUnlessBypassed) {
         }
         EXPECT_EQ(upstreamFilter.seenRequests().size(), std::size_t(seen));
     }
+}
+
+// Relaying these would come back to us without end: each is refused at once,
+// without a row, whatever name or address it uses for our listener.
+TEST(RelayTest, RequestsThatWouldLoopAreRefused) {
+    OriginServer origin(OriginServer::reply(kOk));
+    RecordingFilter filter;
+    TestProxy proxy(&filter);
+    const std::string port = std::to_string(proxy.port());
+    const std::vector<std::string> requests = {
+        "GET http://127.0.0.1:" + port + "/ HTTP/1.1\r\n\r\n",
+        "GET http://LocalHost.:" + port + "/x HTTP/1.1\r\n\r\n",
+        "GET http://127.1.2.3:" + port + "/ HTTP/1.1\r\n\r\n",
+        "GET http://[::1]:" + port + "/ HTTP/1.1\r\n\r\n",
+        "GET http://0.0.0.0:" + port + "/ HTTP/1.1\r\n\r\n",
+        "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\n\r\n",
+        "CONNECT localhost:" + port + " HTTP/1.1\r\n\r\n",
+        // Come round through some other proxy.
+        "GET " + origin.url("/") + " HTTP/1.1\r\nVia: 1.1 corp, " + proxy.proxy.viaToken() +
+            "\r\n\r\n",
+    };
+    int context = 0;
+    for (const std::string& request : requests) {
+        SCOPED_TRACE(request);
+        const std::string answer = rawExchange(proxy.port(), request);
+        EXPECT_EQ(answer.rfind("HTTP/1.1 508 Loop Detected\r\nServer:Tidewell\r\n", 0), 0u);
+        EXPECT_NE(answer.find(loadString(IDS_LOOP_REFUSED)), std::string::npos);
+        const std::string closed = "connectionClosed " + std::to_string(context);
+        filter.waitFor(closed);
+        EXPECT_EQ(filter.calls().back(), closed);
+        EXPECT_EQ(filter.calls().size(), 2u * std::size_t(++context));
+    }
+    EXPECT_TRUE(origin.requests().empty());
+
+    // An upstream proxy that is this listener.
+    proxy.proxy.settings.proxyEnable = true;
+    proxy.proxy.settings.proxyServer = proxy.address();
+    proxy.proxy.settings.parseProxyServer();
+    EXPECT_EQ(rawExchange(proxy.port(), "GET " + origin.url("/") + " HTTP/1.1\r\n\r\n")
+                  .rfind("HTTP/1.1 508 ", 0),
+              0u);
+    EXPECT_TRUE(origin.requests().empty());
+
+    // Others can tell our listener from anything else without relaying.
+    EXPECT_TRUE(isTidewellListener("127.0.0.1", proxy.port()));
+    EXPECT_TRUE(isTidewellListener("localhost", proxy.port()));
+    EXPECT_FALSE(isTidewellListener("127.0.0.1", origin.port()));
+    EXPECT_FALSE(isTidewellListener("example.com", proxy.port())); // never dialled
 }

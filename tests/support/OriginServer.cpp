@@ -67,65 +67,13 @@ bool readCount(int socket, std::string& buffer, std::size_t count) {
 } // namespace
 
 OriginServer::OriginServer(Handler handler, const char* address)
-    : handler_(std::move(handler)), address_(address) {
-    const bool v6 = isV6(address_);
-    listen_ = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_storage storage{};
-    socklen_t length;
-    if (v6) {
-        auto* a = reinterpret_cast<sockaddr_in6*>(&storage);
-        a->sin6_family = AF_INET6;
-        ::inet_pton(AF_INET6, address, &a->sin6_addr);
-        length = sizeof *a;
-    } else {
-        auto* a = reinterpret_cast<sockaddr_in*>(&storage);
-        a->sin_family = AF_INET;
-        ::inet_pton(AF_INET, address, &a->sin_addr);
-        length = sizeof *a;
-    }
-    if (::bind(listen_, reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
-        ::listen(listen_, 128) != 0)
-        return;
-    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&storage), &length);
-    port_ = ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port
-                     : reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
-    acceptor_ = std::thread([this] { acceptLoop(); });
-}
+    : handler_(std::move(handler)), address_(address),
+      server_([this](int socket, int number) { serve(socket, number); }, address) {}
 
-OriginServer::~OriginServer() {
-    stopping_ = true;
-    ::shutdown(listen_, SHUT_RDWR);
-    if (acceptor_.joinable())
-        acceptor_.join();
-    {
-        std::lock_guard lock(mutex_);
-        for (int socket : sockets_)
-            ::shutdown(socket, SHUT_RDWR);
-    }
-    for (auto& worker : workers_)
-        worker.join();
-    for (int socket : sockets_)
-        ::close(socket);
-    ::close(listen_);
-}
+OriginServer::~OriginServer() = default;
 
 std::string OriginServer::authority() const {
-    return (isV6(address_) ? "[" + address_ + "]" : address_) + ":" + std::to_string(port_);
-}
-
-void OriginServer::acceptLoop() {
-    while (!stopping_) {
-        const int socket = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (socket < 0) {
-            if (stopping_ || (errno != EINTR && errno != ECONNABORTED))
-                return;
-            continue;
-        }
-        const int number = ++connections_;
-        std::lock_guard lock(mutex_);
-        sockets_.push_back(socket);
-        workers_.emplace_back([this, socket, number] { serve(socket, number); });
-    }
+    return (isV6(address_) ? "[" + address_ + "]" : address_) + ":" + std::to_string(port());
 }
 
 void OriginServer::serve(int socket, int number) {

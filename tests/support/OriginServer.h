@@ -2,6 +2,8 @@
 // tests, a raw loopback client, and a runner for the real curl.
 #pragma once
 
+#include "support/LoopbackServer.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -32,7 +34,7 @@ public:
     OriginServer(const OriginServer&) = delete;
     OriginServer& operator=(const OriginServer&) = delete;
 
-    int port() const { return port_; }
+    int port() const { return server_.port(); }
     // "127.0.0.1:port" or "[::1]:port".
     std::string authority() const;
     std::string url(std::string_view path) const {
@@ -43,7 +45,7 @@ public:
     // False: request bodies are left on the socket for the handler to read
     // (to answer before the body, as with "Expect: 100-continue").
     std::atomic<bool> readBodies{true};
-    int connections() const { return connections_; }
+    int connections() const { return server_.connections(); }
     // Blocks until `count` requests have arrived.
     void waitForRequests(std::size_t count) const;
 
@@ -54,21 +56,15 @@ public:
     static std::string okResponse(std::string_view body, std::string_view extraFields = {});
 
 private:
-    void acceptLoop();
     void serve(int socket, int number);
 
     Handler handler_;
     std::string address_;
-    int listen_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stopping_{false};
-    std::atomic<int> connections_{0};
-    std::thread acceptor_;
     mutable std::mutex mutex_;
     mutable std::condition_variable arrived_;
     std::vector<OriginRequest> requests_;
-    std::vector<int> sockets_;
-    std::vector<std::thread> workers_;
+    // Last: it stops (and waits for) the threads that use the members above.
+    LoopbackServer server_;
 };
 
 // Writes every byte; false when the peer went away.

@@ -66,6 +66,31 @@ void RecordingFilter::responseData(int handle, const char* bytes, int count) {
     record("responseData " + std::to_string(handle) + " " + std::to_string(count));
 }
 
+void RecordingFilter::tunnelData(int handle, std::int64_t toServer, std::int64_t toClient,
+                                 TunnelEnd end) {
+    {
+        std::lock_guard lock(mutex_);
+        auto found = std::find_if(tunnels_.begin(), tunnels_.end(),
+                                  [&](const auto& entry) { return entry.first == handle; });
+        if (found == tunnels_.end())
+            found = tunnels_.insert(tunnels_.end(), {handle, {0, 0}});
+        found->second.first += toServer;
+        found->second.second += toClient;
+    }
+    if (end != TunnelEnd::Open || (toServer == 0 && toClient == 0)) {
+        static const char* const kEnds[] = {"open", "client", "server", "stopped"};
+        record("tunnelEnd " + std::to_string(handle) + " " + kEnds[int(end)]);
+    }
+}
+
+std::pair<std::int64_t, std::int64_t> RecordingFilter::tunnelBytes(int handle) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& [h, counts] : tunnels_)
+        if (h == handle)
+            return counts;
+    return {0, 0};
+}
+
 void RecordingFilter::endExchange(int handle, std::uint32_t errorCode) {
     record("endExchange " + std::to_string(handle) + " " + std::to_string(errorCode));
 }

@@ -17,6 +17,11 @@ public:
     void requestData(int handle, const char* bytes, int count) override;
     bool beginResponse(int handle, HttpResponseHeader& response) override;
     void responseData(int handle, const char* bytes, int count) override;
+    // Counts add up per handle; only the last call, which says how the
+    // tunnel ended, is a line ("tunnelEnd 1 client", "server", "stopped",
+    // "open").
+    void tunnelData(int handle, std::int64_t toServer, std::int64_t toClient,
+                    TunnelEnd end) override;
     void endExchange(int handle, std::uint32_t errorCode) override;
     void connectionClosed(int context) override;
 
@@ -32,6 +37,8 @@ public:
     std::vector<std::string> calls() const;
     std::string requestBody(int handle) const;
     std::string responseBody(int handle) const;
+    // Bytes a tunnel carried: to the server, to the client.
+    std::pair<std::int64_t, std::int64_t> tunnelBytes(int handle) const;
     // Blocks until a call line equal to `line` has been recorded.
     void waitFor(const std::string& line) const;
 
@@ -43,4 +50,5 @@ private:
     std::vector<std::string> calls_;
     std::vector<std::pair<int, std::string>> requestBodies_;
     std::vector<std::pair<int, std::string>> responseBodies_;
+    std::vector<std::pair<int, std::pair<std::int64_t, std::int64_t>>> tunnels_;
 };

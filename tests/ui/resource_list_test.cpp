@@ -1,6 +1,7 @@
 // The resource list: texts and order of rows, the four arrangements, and the view following a
 // document, driven offscreen.
 #include "engine/HttpMessageHeader.h"
+#include "engine/Platform.h"
 #include "store/CaptureLock.h"
 #include "store/Document.h"
 #include "support/DocumentStandIns.h"
@@ -108,6 +109,7 @@ class ResourceListTest : public QObject {
 private slots:
     void initTestCase();
     void sizeAndStatusTexts();
+    void tunnelTexts();
     void comparisonsAndIcons();
     void byDirectoryFolders();
     void byTypeGroups();
@@ -153,6 +155,39 @@ void ResourceListTest::sizeAndStatusTexts() {
         r.flags = c.loading ? std::uint32_t(HttpResource::Loading) : 0u;
         QCOMPARE(sizeText(r), std::string(c.size));
         QCOMPARE(statusText(r), std::string(c.status));
+    }
+}
+
+// A tunnel shows what it carried each way and how it ended.
+void ResourceListTest::tunnelTexts() {
+    struct Case {
+        std::int64_t up, down;
+        bool loading;
+        TunnelEnd end;
+        std::uint32_t result;
+        const char* size;
+        std::string status;
+    };
+    const Case cases[] = {
+        {0, 0, true, TunnelEnd::Open, 0, "\u21910 KB \u21930 KB", "已连接"},
+        {2048, 1048577, false, TunnelEnd::ClientClosed, 0, "\u21912 KB \u21931,025 KB",
+         "客户端关闭"},
+        {1, 1, false, TunnelEnd::ServerClosed, 0, "\u21911 KB \u21931 KB", "服务器关闭"},
+        {0, 0, false, TunnelEnd::Stopped, 0, "\u21910 KB \u21930 KB", "停止捕捉时断开"},
+        {0, 5, false, TunnelEnd::Open, ECONNRESET, "\u21910 KB \u21931 KB", errorText(ECONNRESET)},
+    };
+    CacheFolder folder;
+    for (const Case& c : cases) {
+        HttpResource r(&folder);
+        r.tunnel = std::make_unique<HttpResource::TunnelCounts>();
+        r.tunnel->toServer = c.up;
+        r.tunnel->toClient = c.down;
+        r.tunnel->end = c.end;
+        r.result = c.result;
+        r.flags = c.loading ? std::uint32_t(HttpResource::Loading) : 0u;
+        QCOMPARE(sizeText(r), std::string(c.size));
+        QCOMPARE(statusText(r), c.status);
+        QCOMPARE(resourceSizeValue(r), c.up + c.down);
     }
 }
 

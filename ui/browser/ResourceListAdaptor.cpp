@@ -1,5 +1,6 @@
 #include "ui/browser/ResourceListAdaptor.h"
 
+#include "engine/Platform.h"
 #include "engine/Url.h"
 #include "resources/StringTable.h"
 #include "store/HttpResource.h"
@@ -59,11 +60,14 @@ int ItemImage(const ResourceListItem& item) {
 }
 
 std::int64_t resourceSizeValue(const HttpResource& resource) {
+    if (resource.tunnel)
+        return resource.tunnel->toServer + resource.tunnel->toClient;
     return resource.contentLength != -1 ? resource.contentLength : resource.receivedSize;
 }
 
-std::string sizeText(const HttpResource& resource) {
-    std::int64_t value = resourceSizeValue(resource);
+namespace {
+
+std::string kilobytes(std::int64_t value) {
     // A negative count cannot come from a capture; show it as nothing rather than a wild number.
     std::uint64_t kb = value > 0 ? (static_cast<std::uint64_t>(value) + 1023) / 1024 : 0;
     std::string digits = std::to_string(kb);
@@ -78,7 +82,38 @@ std::string sizeText(const HttpResource& resource) {
     return out;
 }
 
+// How a tunnel ended: who closed it, the end of capturing, or the failure.
+std::string tunnelStatusText(const HttpResource& resource) {
+    if (resource.flags & HttpResource::Loading)
+        return loadString(IDS_TUNNEL_OPEN);
+    if (resource.result != 0)
+        return errorText(resource.result);
+    switch (resource.tunnel->end) {
+    case TunnelEnd::ClientClosed:
+        return loadString(IDS_TUNNEL_CLIENT_CLOSED);
+    case TunnelEnd::ServerClosed:
+        return loadString(IDS_TUNNEL_SERVER_CLOSED);
+    case TunnelEnd::Stopped:
+        return loadString(IDS_TUNNEL_STOPPED);
+    case TunnelEnd::Open:
+        break;
+    }
+    return loadString(IDS_STATE_DONE);
+}
+
+} // namespace
+
+std::string sizeText(const HttpResource& resource) {
+    // A tunnel carried bytes both ways: up to the server, down to the client.
+    if (resource.tunnel)
+        return "\u2191" + kilobytes(resource.tunnel->toServer) + " \u2193" +
+               kilobytes(resource.tunnel->toClient);
+    return kilobytes(resourceSizeValue(resource));
+}
+
 std::string statusText(const HttpResource& resource) {
+    if (resource.tunnel)
+        return tunnelStatusText(resource);
     if (!(resource.flags & HttpResource::Loading))
         return loadString(119);
     if (resource.contentLength != -1 && resource.contentLength != 0) {
@@ -130,6 +165,8 @@ std::string ResourceListAdaptor::GetItemText(std::uintptr_t data, int column) {
     case NameColumn:
         return r->name;
     case TypeColumn:
+        if (r->tunnel && r->contentType.empty())
+            return loadString(IDS_TUNNEL_TYPE);
         return r->contentType;
     case OrdinalColumn:
         return std::to_string(static_cast<int>(r->id));
