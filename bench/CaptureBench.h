@@ -6,12 +6,20 @@
 #include "store/Document.h"
 #include "tests/support/DocumentStandIns.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <thread>
 
 // Answers every question and prints what the user would be shown: a run that
 // met a message has measured something else.
@@ -84,3 +92,71 @@ inline void captureSmallExchange(Document& document, int number) {
     document.filter.responseData(handle, body.data(), std::int32_t(body.size()));
     document.filter.endExchange(handle, 0);
 }
+
+// A keep-alive origin on 127.0.0.1: each request gets the whole response the
+// function makes for its target. Its threads run until the process ends.
+class BenchOrigin {
+public:
+    using Answer = std::function<std::string(const std::string& target)>;
+
+    explicit BenchOrigin(Answer answer) : answer_(std::move(answer)) {
+        listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int one = 1;
+        setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listen_, 512);
+        socklen_t length = sizeof address;
+        getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length);
+        port = ntohs(address.sin_port);
+        std::thread([this] {
+            for (;;) {
+                const int client = accept(listen_, nullptr, nullptr);
+                if (client < 0)
+                    return;
+                std::thread([this, client] { serve(client); }).detach();
+            }
+        }).detach();
+    }
+    BenchOrigin(const BenchOrigin&) = delete;
+    BenchOrigin& operator=(const BenchOrigin&) = delete;
+
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port) + path;
+    }
+
+    int port = 0;
+
+private:
+    void serve(int client) {
+        int one = 1;
+        setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        std::string pending;
+        char bytes[16384];
+        for (;;) {
+            const ssize_t n = recv(client, bytes, sizeof bytes, 0);
+            if (n <= 0)
+                break;
+            pending.append(bytes, std::size_t(n));
+            std::size_t end;
+            std::string out;
+            while ((end = pending.find("\r\n\r\n")) != std::string::npos) {
+                const std::size_t space = pending.find(' ');
+                const std::size_t stop = pending.find(' ', space + 1);
+                std::string target = pending.substr(space + 1, stop - space - 1);
+                if (const std::size_t scheme = target.find("://"); scheme != std::string::npos)
+                    target = target.substr(target.find('/', scheme + 3));
+                pending.erase(0, end + 4);
+                out += answer_(target);
+            }
+            if (!out.empty() && send(client, out.data(), out.size(), MSG_NOSIGNAL) < 0)
+                break;
+        }
+        close(client);
+    }
+
+    Answer answer_;
+    int listen_ = -1;
+};

@@ -109,7 +109,7 @@ startProxy() {
     startedPid=$!
     pids="$pids $startedPid"
     for _ in $(seq 1 250); do
-        grep -q '^port ' "$work/$2.out" 2>/dev/null && break
+        grep -q '^port ' "$work/$name.out" 2>/dev/null && break
         python3 -c 'import time; time.sleep(0.02)'
     done
     startedPort=$(sed -n 's/^port //p' "$work/$name.out")

@@ -562,7 +562,10 @@ bool HttpResource::finishImage() {
     if (MemoryImage* image = memoryImage()) {
         {
             std::lock_guard lock(imageLock());
-            std::memcpy(const_cast<char*>(image->data()), bytes, kRecordHeaderSize);
+            const std::int64_t end = image->position();
+            image->seek(0);
+            image->write(bytes, kRecordHeaderSize); // within the image: cannot fail
+            image->seek(end);
         }
         // The whole image in one write: the file is complete as soon as it
         // has any content worth loading.
