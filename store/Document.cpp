@@ -168,8 +168,9 @@ std::vector<HttpResource*> Document::takeAll() {
     std::vector<HttpResource*> taken;
     CaptureLocker lock(captureLock());
     taken.reserve(resources.count);
+    byId_ = {}; // all of them go, and the room with them
     while (HttpResource* resource = resources.head) {
-        unlinkResource(resource);
+        resources.unlink(resource);
         if ((resource->flags & HttpResource::Loading) && !(resource->flags & HttpResource::Ended)) {
             // Its connection thread frees it (and its file) when the exchange
             // ends.
@@ -245,15 +246,6 @@ void Document::addResource(HttpResource* resource) {
     else
         byId_.insert(at, {resource->id, resource});
     modified = true;
-}
-
-void Document::unlinkResource(HttpResource* resource) {
-    resources.unlink(resource);
-    const auto at = std::lower_bound(byId_.begin(), byId_.end(), resource->id, idBefore);
-    if (at != byId_.end() && at->second == resource)
-        byId_.erase(at);
-    if (resources.empty())
-        byId_ = {}; // give the room back
 }
 
 HttpResource* Document::findResource(std::uint32_t id) const {

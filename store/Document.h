@@ -104,7 +104,6 @@ private:
     void loadCache();
     // Ends every connection, then waits until each ended exchange is written.
     void stopProxy();
-    void unlinkResource(HttpResource* resource);
     void dropCurrentAndAnnounceClearing();
     // Unlinks every resource; those still being captured are left to their
     // threads (detached) and the rest returned.
