@@ -1,12 +1,17 @@
 // tidewell-capture: captures from the command line, without a window. Starts
 // capturing as the desktop program's start command does, shows a live count,
 // and on SIGINT or SIGTERM stops and keeps every capture in the cache folder,
-// where the desktop program finds them at its next start.
+// where the desktop program finds them at its next start. With --har it
+// writes the captures kept in the cache folder as a HAR file instead.
 #include "engine/Platform.h"
 #include "store/CaptureLock.h"
 #include "store/Document.h"
+#include "store/HarWriter.h"
 #include "store/QueuedEventDelivery.h"
+#include "sysproxy/ProxyGuardian.h"
+#include "sysproxy/ProxySettingsStore.h"
 #include "sysproxy/SettingsFile.h"
+#include "sysproxy/SystemProxy.h"
 
 #include <atomic>
 #include <chrono>
@@ -28,6 +33,7 @@ void onStopSignal(int) {
 void printUsage(std::FILE* out) {
     std::fprintf(
         out, "Usage: tidewell-capture [--port N] [--no-system-proxy]\n"
+             "       tidewell-capture --har FILE\n"
              "\n"
              "Runs the capturing proxy until interrupted (Ctrl+C or SIGTERM), then keeps\n"
              "every capture in the cache folder for the desktop program.\n"
@@ -35,6 +41,8 @@ void printUsage(std::FILE* out) {
              "  --port N            first port to try (default 2861; the next free one is used;\n"
              "                      0 takes any free port)\n"
              "  --no-system-proxy   leave the system proxy settings alone\n"
+             "  --har FILE          write every capture kept in the cache folder to FILE as a\n"
+             "                      HAR 1.2 log (readable by you alone) and exit\n"
              "  --help              show this text\n"
              "\n"
              "Exit status: 0 when every capture was kept, 1 when capturing could not start\n"
@@ -79,6 +87,78 @@ private:
     }
 
     SettingsFile file;
+};
+
+// Reads the defaults and keeps nothing: an export changes no setting.
+class ReadOnlySettings : public DocumentSettings {
+public:
+    int readInt(const std::string&, const std::string&, int defaultValue) override {
+        return defaultValue;
+    }
+    void writeInt(const std::string&, const std::string&, int) override {}
+};
+
+// The captures kept in the cache folder as a HAR log at `path`.
+int exportHar(const std::string& path) {
+    TerminalUi ui;
+    QueuedEventDelivery delivery;
+    ReadOnlySettings settings;
+    Document document(ui, delivery, settings);
+    if (!document.newDocument())
+        return 1;
+    std::vector<HttpResource*> resources;
+    {
+        CaptureLocker lock(captureLock());
+        for (HttpResource* r = document.resources.head; r; r = r->next)
+            resources.push_back(r);
+    }
+    std::size_t skipped = 0;
+    if (!writeHarFile(path, resources, TIDEWELL_VERSION, &skipped)) {
+        std::fprintf(stderr, "tidewell-capture: cannot write %s: %s\n", path.c_str(),
+                     errorText(lastError()).c_str());
+        return 1;
+    }
+    std::printf("Wrote %zu exchanges from %s to %s\n", resources.size() - skipped,
+                document.cacheFolder.c_str(), path.c_str());
+    if (skipped)
+        std::fprintf(stderr, "tidewell-capture: %zu captures could not be read and were left out\n",
+                     skipped);
+    return 0;
+}
+
+// Says "redirected" only when the desktop's settings were: without a desktop
+// store, our own file took the change and no program follows it.
+void printStart(const HttpProxy& proxy, bool systemProxy) {
+    const ProxySettingsStore& store = ProxySettingsStore::forThisDesktop();
+    const bool redirected = systemProxy && store.isDesktop();
+    const std::string note =
+        redirected ? std::string(" (system proxy redirected: ") + store.displayName() + " settings)"
+                   : std::string();
+    std::printf("Capturing through http://%s:%d/%s. Stop with Ctrl+C.\n", proxy.address().c_str(),
+                proxy.port(), note.c_str());
+    if (systemProxy && !redirected)
+        std::printf("This desktop has no proxy settings Tidewell can change: set the HTTP and "
+                    "HTTPS proxy of your programs to http://%s:%d/ by hand.\n",
+                    proxy.address().c_str(), proxy.port());
+}
+
+// The crash flag says a run is active; a clean end, however it comes,
+// clears it.
+class RunFlag {
+public:
+    explicit RunFlag(bool active) : active_(active) {
+        if (active_)
+            SystemProxy::backUp();
+    }
+    ~RunFlag() {
+        if (active_)
+            SystemProxy::clearCrashFlag();
+    }
+    RunFlag(const RunFlag&) = delete;
+    RunFlag& operator=(const RunFlag&) = delete;
+
+private:
+    bool active_;
 };
 
 std::string formatBytes(std::int64_t bytes) {
@@ -133,11 +213,14 @@ std::string describe(const Totals& t) {
 int main(int argc, char** argv) {
     int port = -1; // the proxy's own first port
     bool systemProxy = true;
+    const char* harPath = nullptr;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             printUsage(stdout);
             return 0;
+        } else if (arg == "--har" && i + 1 < argc && *argv[i + 1]) {
+            harPath = argv[++i];
         } else if (arg == "--no-system-proxy") {
             systemProxy = false;
         } else if (arg == "--port" && i + 1 < argc) {
@@ -154,6 +237,27 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    if (harPath) {
+        if (port >= 0 || !systemProxy) {
+            std::fprintf(stderr, "tidewell-capture: --har takes no other option\n");
+            return 2;
+        }
+        std::signal(SIGPIPE, SIG_IGN);
+        return exportHar(harPath);
+    }
+
+    if (systemProxy) {
+        // Forked before any thread starts.
+        ProxyGuardian::start();
+        // No one to ask here: settings left pointing at a listener that is
+        // gone are given back at once.
+        if (SystemProxy::leftBehind()) {
+            if (SystemProxy::restoreBackup())
+                std::fprintf(stderr, "tidewell-capture: gave back the proxy settings an earlier "
+                                     "run left pointing at its listener\n");
+        }
+    }
+    const RunFlag runFlag(systemProxy);
 
     struct sigaction action {};
     action.sa_handler = onStopSignal;
@@ -174,9 +278,7 @@ int main(int argc, char** argv) {
     if (!document.startCapture())
         return 1;
     std::printf("%s\n", ui.status.c_str());
-    std::printf("Capturing through http://%s:%d/%s. Stop with Ctrl+C.\n",
-                document.proxy.address().c_str(), document.proxy.port(),
-                systemProxy ? " (system proxy redirected)" : "");
+    printStart(document.proxy, systemProxy);
     std::fflush(stdout);
 
     const bool tty = isatty(STDOUT_FILENO);

@@ -3,6 +3,7 @@
 #include "engine/HttpConnection.h"
 #include "engine/HttpFilter.h"
 #include "engine/HttpMessageHeader.h"
+#include "sysproxy/SystemProxy.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -165,7 +166,7 @@ HttpProxy::~HttpProxy() {
 bool HttpProxy::start(HttpFilter* newFilter) {
     if (listenSocket >= 0)
         return true;
-    if (manageSystemSettings && !settings.read(ProxySettings::kSystemKey))
+    if (manageSystemSettings && !SystemProxy::readUserSettings(settings))
         return false;
     raiseOpenFileLimit();
     if (!bindAndListen())
@@ -181,11 +182,8 @@ bool HttpProxy::start(HttpFilter* newFilter) {
         return false;
     }
     if (manageSystemSettings) {
-        ProxySettings redirected = settings;
-        redirected.setLocalProxy(address_ + ":" + std::to_string(port_));
-        redirected.proxyEnable = true;
         settingsApplied_ = true;
-        if (!redirected.apply()) {
+        if (!SystemProxy::redirect(settings, address_ + ":" + std::to_string(port_))) {
             const std::uint32_t error = lastError();
             stop();
             setLastError(error);
@@ -262,7 +260,7 @@ void HttpProxy::stop() {
     if (settingsApplied_) {
         settingsApplied_ = false;
         // Failures here cannot be reported to anyone who could act on them.
-        settings.apply();
+        SystemProxy::restore(settings, address_ + ":" + std::to_string(port_));
     }
 }
 
@@ -326,35 +324,12 @@ bool HttpProxy::isListener(const ResolvedAddress& address) const {
     return portOf(address.address) == port_ && isLoopbackAddress(address.address);
 }
 
-// The user's proxy for a tunnel: the https entry, else the http one, which is
-// what the desktop's own resolver (and Firefox) use for https when the https
-// entry is empty.
-static bool tunnelUpstream(const ProxySettings& settings, std::string_view host, int port,
-                           std::string& out) {
-    if (!settings.proxyEnable || settings.bypasses(host, port))
-        return false;
-    std::string server;
-    if (settings.singleServer) {
-        server = settings.proxyServer;
-    } else {
-        for (const char* protocol : {"https", "http"}) {
-            for (const auto& [name, address] : settings.servers)
-                if (server.empty() && equalsIgnoreCase(name, protocol))
-                    server = address;
-        }
-    }
-    if (server.empty())
-        return false;
-    const std::size_t scheme = server.find("://");
-    out = scheme == std::string::npos ? server : server.substr(scheme + 3);
-    return true;
-}
-
 bool HttpProxy::route(const std::string& host, int port, std::string& targetHost, int& targetPort,
                       bool& viaUpstream, bool tunnel) const {
     std::string target;
-    viaUpstream = tunnel ? tunnelUpstream(settings, host, port, target)
-                         : settings.upstream(host, hostPortText(host, port), target);
+    // A tunnel goes where the user's settings send https.
+    viaUpstream =
+        settings.upstreamFor(tunnel ? "https" : "http", host, hostPortText(host, port), target);
     if (!viaUpstream) {
         targetHost = host;
         targetPort = port;

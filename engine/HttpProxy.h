@@ -92,8 +92,9 @@ public:
     // stop writes nothing back; `settings` is whatever the caller put there
     // (tests and benchmarks use it to give an upstream proxy).
     bool manageSystemSettings = true;
-    // The user's settings as they were when capturing started: what stop
-    // writes back and what routing consults.
+    // The user's settings as they were when capturing started (never
+    // entries of a Tidewell listener): what stop writes back and what routing
+    // consults.
     ProxySettings settings;
 
 private:

@@ -15,6 +15,12 @@
 namespace {
 
 constexpr std::size_t kBufferSize = 65536;
+// A pipe this large moves a bulk transfer in a third fewer system calls than
+// the default one. The kernel counts pipe space per user: a tunnel holds its
+// pipes only while bytes flow (see kReleaseAfterMs).
+constexpr int kPipeSize = 1 << 18;
+// A tunnel quiet this long gives its pipes back; the next bytes get new ones.
+constexpr int kReleaseAfterMs = 1000;
 // The filter hears of the counts at most this often, or per this many bytes.
 constexpr auto kReportInterval = std::chrono::milliseconds(100);
 constexpr std::int64_t kReportBytes = 1 << 20;
@@ -33,33 +39,21 @@ bool wouldBlock() {
 // copied through this process) or, when no pipe can be had, in a buffer.
 class Pump {
 public:
-    Pump(int from, int to, std::string_view early) : from(from), to(to), early_(early) {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
-            pipe_[0] = fds[0];
-            pipe_[1] = fds[1];
-            const int size = ::fcntl(fds[1], F_GETPIPE_SZ);
-            capacity_ = size > 0 ? std::size_t(size) : 4096;
-        } else {
-            buffer_ = std::make_unique<char[]>(kBufferSize);
-            capacity_ = kBufferSize;
-        }
-    }
-    ~Pump() {
-        for (int fd : pipe_)
-            if (fd >= 0)
-                ::close(fd);
-    }
+    Pump(int from, int to, std::string_view early) : from(from), to(to), early_(early) {}
+    ~Pump() { release(); }
     Pump(const Pump&) = delete;
     Pump& operator=(const Pump&) = delete;
 
-    bool wantsRead() const { return !ended && queued_ < capacity_; }
+    bool wantsRead() const { return !ended && (!holding() || queued_ < capacity_); }
     bool wantsWrite() const { return !early_.empty() || queued_ > 0; }
     // The source ended and everything it sent has gone out.
     bool drained() const { return ended && !wantsWrite(); }
+    bool holding() const { return pipe_[0] >= 0 || buffer_; }
 
     // Takes what the source has. False on a failure (last error set).
     bool fill() {
+        if (!holding())
+            hold();
         const std::size_t room = capacity_ - queued_;
         const ssize_t n =
             pipe_[1] >= 0
@@ -107,6 +101,18 @@ public:
         return true;
     }
 
+    // Gives back the pipe or buffer when nothing waits in it.
+    void release() {
+        if (queued_ > 0)
+            return;
+        for (int& fd : pipe_) {
+            if (fd >= 0)
+                ::close(fd);
+            fd = -1;
+        }
+        buffer_.reset();
+    }
+
     const int from;
     const int to;
     bool ended = false;  // the source sent its end of stream
@@ -114,6 +120,19 @@ public:
     std::int64_t moved = 0;
 
 private:
+    void hold() {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+            pipe_[0] = fds[0];
+            pipe_[1] = fds[1];
+            ::fcntl(fds[1], F_SETPIPE_SZ, kPipeSize); // the default size will do otherwise
+            const int size = ::fcntl(fds[1], F_GETPIPE_SZ);
+            capacity_ = size > 0 ? std::size_t(size) : 4096;
+        } else {
+            buffer_ = std::make_unique<char[]>(kBufferSize);
+            capacity_ = kBufferSize;
+        }
+    }
     static bool failed() {
         setLastErrorFromErrno();
         return false;
@@ -152,11 +171,13 @@ std::uint32_t Tunnel::run(std::string_view fromClient, std::string_view fromServ
     };
 
     std::uint32_t error = 0;
+    auto lastActive = std::chrono::steady_clock::now();
     for (;;) {
         for (Pump* pump : {&up, &down}) {
             if (pump->drained() && !pump->passed) {
                 ::shutdown(pump->to, SHUT_WR);
                 pump->passed = true;
+                pump->release();
                 if (closedFirst == TunnelEnd::Open)
                     closedFirst = pump == &up ? TunnelEnd::ClientClosed : TunnelEnd::ServerClosed;
             }
@@ -171,16 +192,32 @@ std::uint32_t Tunnel::run(std::string_view fromClient, std::string_view fromServ
             short((down.wantsRead() ? POLLIN : 0) | (up.wantsWrite() ? POLLOUT : 0));
         pollfd waits[2] = {{clientEvents ? client_ : -1, clientEvents, 0},
                            {serverEvents ? server_ : -1, serverEvents, 0}};
-        const int timeout = up.passed || down.passed ? kIdleLimitMs : -1;
+        const bool halfClosed = up.passed || down.passed;
+        const int timeout = up.holding() || down.holding() ? kReleaseAfterMs
+                            : halfClosed                   ? kIdleLimitMs
+                                                           : -1;
         const int ready = retryInterrupted([&] { return ::poll(waits, 2, timeout); });
-        if (ready <= 0) {
-            error = ready == 0 ? ETIMEDOUT : std::uint32_t(errno);
+        if (ready < 0) {
+            error = std::uint32_t(errno);
             break;
         }
+        const auto now = std::chrono::steady_clock::now();
+        if (ready == 0) {
+            up.release();
+            down.release();
+            // One side is done and the other has nothing more to say: that
+            // is an end, not a failure.
+            if (halfClosed && now - lastActive >= std::chrono::milliseconds(kIdleLimitMs))
+                break;
+            continue;
+        }
+        lastActive = now;
         bool ok = true;
         for (Pump* pump : {&up, &down}) {
-            const short fromReady = pump == &up ? waits[0].revents : waits[1].revents;
-            const short toReady = pump == &up ? waits[1].revents : waits[0].revents;
+            const short fromReady =
+                short((pump == &up ? waits[0] : waits[1]).revents & (POLLIN | POLLHUP | POLLERR));
+            const short toReady =
+                short((pump == &up ? waits[1] : waits[0]).revents & (POLLOUT | POLLHUP | POLLERR));
             bool filled = false;
             if (fromReady && pump->wantsRead()) {
                 ok = pump->fill();

@@ -31,6 +31,7 @@ enum CommandId : int {
     ID_CHECK_UPDATE = 32818,
     ID_CATCH_OPTIONS = 32825,
     ID_PREVENT_CACHE = 32834,
+    ID_RESOURCES_EXPORT_HAR = 32840,
 
     // Context-menu commands of the resource list; acted on directly, never routed.
     ID_COPY_ADDRESS = 32799,
@@ -40,6 +41,8 @@ enum CommandId : int {
     ID_EXPORT_SELECTED = 32819,
     ID_MERGE_EXPORT_SELECTED = 32821,
     ID_EXPORT_FOLDER = 32824,
+    ID_COPY_AS_CURL = 32841,
+    ID_EXPORT_HAR_SELECTED = 32842,
     // Context menu of the header panes.
     ID_COPY_FIELD_VALUE = 32832,
     ID_COPY_HEADER = 32833,

@@ -95,9 +95,23 @@ constexpr StringEntry kStrings[] = {
     {483, "服务器关闭"},
     {484, "停止捕捉时断开"},
     {485, "隧道"},
+    // HAR export and copy as curl.
+    {510, "隧道记录没有可以重新发送的请求。"},
+    {511, "有%d个请求头含有命令行无法表示的字节，已略去。"},
+    {512, "有%d个资源的记录无法读取，没有写入HAR文件。"},
+    {513, "捕捉记录.har"},
+    // The resource browser's filter and preview notes.
+    {700, "内容超过 2 MiB，预览只显示了前 2 MiB。"},
+    {701, "筛选地址，也可用 type:image  status:4xx  method:POST  host:example.com  (Ctrl+F)"},
+    {702, "显示 %d / %d"},
+    {703, "状态码“%s”无法识别，可写作 404、4xx 或 4"},
+    {704, "没有符合筛选条件的资源"},
     // Context menu items (menu id times 100 plus place).
+    {31303, "复制为curl命令"},
+    {31304, "导出为HAR"},
     {31601, "复制字段值(&C)"},
     {31602, "复制头(&A)"},
+    {31803, "导出为HAR"},
     // Ribbon command descriptions: description, line feed, tooltip.
     {32771, "开始捕捉\n开始"},
     {32772, "停止捕捉\n停止"},
@@ -115,6 +129,7 @@ constexpr StringEntry kStrings[] = {
     {32807, "显示或隐藏地址参数窗口\n地址参数窗口"},
     {32818, "检查程序是否有更新\n检查更新"},
     {32825, "捕捉选项\n选项"},
+    {32840, "将勾选的资源导出为HAR文件，没有勾选时导出全部资源\n导出HAR"},
 };
 
 } // namespace

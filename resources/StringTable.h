@@ -85,7 +85,21 @@ enum : unsigned {
     IDS_TUNNEL_SERVER_CLOSED = 483,
     IDS_TUNNEL_STOPPED = 484, // cut when capturing stopped
     IDS_TUNNEL_TYPE = 485,    // the type column of a tunnel
+    // HAR export and copy as curl.
+    IDS_TUNNEL_NOT_REPEATABLE = 510, // also an error code of ours
+    IDS_CURL_FIELDS_LEFT_OUT = 511,  // printf template, %d = number of header fields
+    IDS_HAR_LEFT_OUT = 512,          // printf template, %d = number of resources
+    IDS_HAR_FILE_NAME = 513,         // default name of an exported HAR file
+    // The resource browser's filter and preview notes.
+    IDS_PREVIEW_TEXT_CUT = 700,
+    IDS_FILTER_PLACEHOLDER = 701,
+    IDS_FILTER_COUNT = 702,      // %d = rows shown, %d = resources in all
+    IDS_FILTER_BAD_STATUS = 703, // %s = the value after "status:"
+    IDS_FILTER_NO_MATCH = 704,
     // Context menu item texts: menu id times 100 plus the item's place (from 1).
-    IDS_MENU_COPY_FIELD_VALUE = 31601, // menu 316, command 32832
-    IDS_MENU_COPY_HEADER = 31602,      // menu 316, command 32833
+    IDS_MENU_COPY_FIELD_VALUE = 31601,    // menu 316, command 32832
+    IDS_MENU_COPY_HEADER = 31602,         // menu 316, command 32833
+    IDS_MENU_COPY_AS_CURL = 31303,        // menu 313, command 32841
+    IDS_MENU_EXPORT_HAR = 31304,          // menu 313, command 32842
+    IDS_MENU_EXPORT_HAR_SELECTED = 31803, // menu 318, command 32842
 };

@@ -219,6 +219,25 @@ void exportFile(QPainter& p) {
     arrow(p, QPointF(13, 20.5), QPointF(30, 20.5), kGreen, kGreenDark, 4.5, 10);
 }
 
+// A log of exchanges: a page of entries in braces, sent out like an export.
+void exportHar(QPainter& p) {
+    page(p, QRectF(4.5, 3.5, 17, 24));
+    p.setPen(QPen(kBlueDark, 1.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    QPainterPath braces;
+    braces.moveTo(9.5, 8);
+    braces.cubicTo(7.5, 8, 8.3, 11.5, 7, 12);
+    braces.cubicTo(8.3, 12.5, 7.5, 16, 9.5, 16);
+    braces.moveTo(15.5, 8);
+    braces.cubicTo(17.5, 8, 16.7, 11.5, 18, 12);
+    braces.cubicTo(16.7, 12.5, 17.5, 16, 15.5, 16);
+    p.drawPath(braces);
+    p.setPen(QPen(kBlue, 1.3, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(10.8, 10.5), QPointF(14.2, 10.5));
+    p.drawLine(QPointF(10.8, 13.5), QPointF(13.2, 13.5));
+    arrow(p, QPointF(13, 21.5), QPointF(30, 21.5), kGreen, kGreenDark, 4.5, 10);
+}
+
 void windows(QPainter& p) {
     windowFrame(p, QRectF(3.5, 4.5, 18, 15), kSlate);
     textLines(p, 6, 16, 12, 2, 3);
@@ -367,6 +386,7 @@ int main(int argc, char** argv) {
         {"clear", 32, clear},
         {"merge-export", 32, mergeExport},
         {"export", 32, exportFile},
+        {"export-har", 32, exportHar},
         {"windows", 32, windows},
         {"options", 32, options},
         {"check-update", 16, checkUpdate},

@@ -13,10 +13,12 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <list>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 const char* const kMediaMajorTypes[HttpResource::kOtherCategory] = {
@@ -72,6 +74,12 @@ private:
         return value;
     }
 };
+
+std::int64_t wallClockMicros() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return std::int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
 
 // After a tunnel's response head: "TWT1", how it ended (32 bits), the bytes
 // to the server and to the client (64 bits each), little-endian.
@@ -303,6 +311,7 @@ bool HttpResource::storeFailed(std::uint32_t error) {
 
 bool HttpResource::begin(std::uint32_t sequenceNumber) {
     id = sequenceNumber;
+    requestTime = wallClockMicros();
     stream = std::make_unique<MemoryImage>();
     inMemory = true;
     RecordHeader record;
@@ -314,6 +323,21 @@ bool HttpResource::begin(std::uint32_t sequenceNumber) {
         return false;
     flags |= Loading;
     return true;
+}
+
+RequestMethod requestMethodOf(std::string_view name) {
+    static constexpr std::pair<const char*, RequestMethod> kNames[] = {
+        {"GET", RequestMethod::Get},       {"POST", RequestMethod::Post},
+        {"HEAD", RequestMethod::Head},     {"PUT", RequestMethod::Put},
+        {"DELETE", RequestMethod::Delete}, {"OPTIONS", RequestMethod::Options},
+        {"PATCH", RequestMethod::Patch},   {"CONNECT", RequestMethod::Connect},
+        {"TRACE", RequestMethod::Trace},
+    };
+    for (const auto& [text, method] : kNames) {
+        if (equalsIgnoreCase(name, text))
+            return method;
+    }
+    return RequestMethod::Other;
 }
 
 bool HttpResource::deriveRequest(const HttpRequestHeader& header) {
@@ -333,6 +357,7 @@ bool HttpResource::deriveRequest(const HttpRequestHeader& header) {
     const HttpHeaderField* host = header.get("Host");
     if (!host)
         return fail(kErrorHostUnknown);
+    method = requestMethodOf(header.method);
     url.parse(header.target);
     completeFromHost(url, host->value);
 
@@ -423,6 +448,7 @@ bool HttpResource::writeRequestHeader(const HttpRequestHeader& header) {
 }
 
 bool HttpResource::writeResponseHeader(const HttpResponseHeader& header) {
+    responseTime = wallClockMicros();
     deriveResponse(header);
     if (storeError)
         return fail(storeError);
@@ -523,7 +549,13 @@ void HttpResource::dropImage() {
     folder->deleteCacheFile(id);
 }
 
+void HttpResource::stampEnd() {
+    if (!endTime)
+        endTime = wallClockMicros();
+}
+
 bool HttpResource::finishImage() {
+    stampEnd();
     if (!stream)
         return storeError == 0;
     // A tunnel's counts follow its response head, once.

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 class CacheFolder;
 class FileStream;
@@ -21,6 +22,23 @@ class MemoryImage;
 // A capture cut off before it finished (the process ended, or it was loaded
 // from a cache file whose record was never completed).
 constexpr std::uint32_t kErrorCaptureInterrupted = customError(463);
+
+// The request method in one byte, as the resource list filters by it: the
+// usual ones by name, any other as Other.
+enum class RequestMethod : std::uint8_t {
+    Other,
+    Get,
+    Post,
+    Head,
+    Put,
+    Delete,
+    Options,
+    Patch,
+    Connect,
+    Trace,
+};
+// Methods are compared with ASCII letters folded.
+RequestMethod requestMethodOf(std::string_view name);
 
 // All bytes of a resource live in one cache image: a 40-byte record header
 // (version 1, id, result, request body offset, response header offset,
@@ -91,6 +109,8 @@ public:
     // could not be stored whole. File work only, no lock: call it on the
     // capturing thread before markEnded.
     bool finishImage();
+    // Notes the time the exchange ended, once; finishImage does it too.
+    void stampEnd();
     // The exchange is over (Ended; Loading cleared). Under the capture lock.
     void markEnded();
 
@@ -150,6 +170,7 @@ public:
     std::string contentType; // without parameters
     std::int32_t category = kOtherCategory;
     std::int32_t statusCode = 200;
+    RequestMethod method = RequestMethod::Other;
     SharedValue<std::uint32_t> result{0}; // 0 completed, else the error that ended the exchange
     SharedValue<std::uint32_t> flags{0};
     void* listItem = nullptr; // the list view's row; cleared when detached
@@ -169,6 +190,12 @@ public:
     bool fromDisk = false;
     // The first failure to store, 0 while none; the capturing thread's.
     std::uint32_t storeError = 0;
+    // Wall-clock times of this run's capture, in microseconds since 1970; 0
+    // when unknown (a capture loaded from its cache file): request head
+    // stored, response head stored, exchange over.
+    std::int64_t requestTime = 0;
+    std::int64_t responseTime = 0;
+    std::int64_t endTime = 0;
     HttpResource* next = nullptr;
     HttpResource* prev = nullptr;
 

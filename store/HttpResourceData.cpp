@@ -1,6 +1,7 @@
 #include "store/HttpResourceData.h"
 
 #include "engine/FileStream.h"
+#include "engine/HttpPushDecoder.h"
 #include "engine/Platform.h"
 #include "store/CacheFolder.h"
 #include "store/CaptureLock.h"
@@ -129,4 +130,31 @@ std::int64_t HttpResourceData::size() {
 
 std::int64_t HttpResourceData::position() {
     return position_;
+}
+
+bool HttpResourceData::copyTo(OutputStream& sink, bool dechunk) {
+    if (!seek(0))
+        return false;
+    std::unique_ptr<ChunkedPushDecoder> decoder;
+    OutputStream* target = &sink;
+    if (dechunk) {
+        decoder = std::make_unique<ChunkedPushDecoder>(&sink);
+        target = decoder.get();
+    }
+    constexpr std::int32_t kPiece = 65536;
+    auto piece = std::make_unique<char[]>(kPiece);
+    for (;;) {
+        const std::int32_t n = read(piece.get(), kPiece);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        if (!target->write(piece.get(), n))
+            return false;
+    }
+    if (decoder && !decoder->complete()) {
+        setLastError(kErrorBadChunk);
+        return false;
+    }
+    return true;
 }

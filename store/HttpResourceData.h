@@ -34,6 +34,11 @@ public:
     static std::unique_ptr<HttpResourceData> over(std::unique_ptr<Stream> source, std::int64_t base,
                                                   std::int64_t length);
 
+    // The whole region, from its start, into `sink`; with `dechunk` its
+    // chunked framing is undone (a framing that does not end properly fails
+    // with kErrorBadChunk). The sink is not flushed.
+    bool copyTo(OutputStream& sink, bool dechunk);
+
     std::int32_t read(void* buffer, std::int32_t count) override;
     std::int64_t skip(std::int64_t count) override;
     std::int64_t available() override;

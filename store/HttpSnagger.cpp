@@ -124,6 +124,7 @@ void HttpSnagger::endExchange(int handle, std::uint32_t errorCode) {
     close(handle);
     HttpResource* resource = exchange.resource;
     resource->result = errorCode;
+    resource->stampEnd(); // before any wait for the writer thread
     const MemoryImage* image = resource->memoryImage();
     const std::size_t bytes = image ? std::size_t(image->length()) : 0;
     const bool listed = exchange.listed;

@@ -2,7 +2,7 @@
 
 #include "engine/Platform.h"
 #include "engine/Text.h"
-#include "sysproxy/DesktopProxyStore.h"
+#include "sysproxy/ProxySettingsStore.h"
 #include "sysproxy/SettingsFile.h"
 
 #include <arpa/inet.h>
@@ -18,6 +18,10 @@ constexpr const char* kServer = "ProxyServer";
 constexpr const char* kMode = "ProxyMode";
 constexpr const char* kAutoConfigUrl = "AutoConfigURL";
 constexpr const char* kUnusedPorts = "UnusedPorts";
+constexpr const char* kBypassReversed = "BypassReversed";
+constexpr const char* kDesktop = "Desktop";
+constexpr const char* kDesktopValues = "DesktopValues";
+constexpr const char* kProtocols[] = {"http", "https", "ftp", "socks"};
 
 bool isSystemKey(const std::string& key) {
     return equalsIgnoreCase(key, ProxySettings::kSystemKey);
@@ -28,10 +32,13 @@ std::string upToZero(const std::string& text) {
     return text.substr(0, text.find('\0'));
 }
 
+// Other modes ("auto", KDE's "wpad" and "environment") are kept as they are.
 std::string modeToWrite(const ProxySettings& settings) {
     if (settings.proxyEnable)
         return "manual";
-    return settings.proxyMode == "auto" ? "auto" : "none";
+    if (settings.proxyMode.empty() || settings.proxyMode == "manual")
+        return "none";
+    return settings.proxyMode;
 }
 
 // "host:port", "[v6]:port" or a bare host; port -1 when there is none.
@@ -181,23 +188,26 @@ bool entryMatches(std::string_view entry, std::string_view host, bool hostIsAddr
 } // namespace
 
 bool ProxySettings::usesDesktopSettings() {
-    return desktopProxyAvailable();
+    return ProxySettingsStore::forThisDesktop().isDesktop();
 }
 
 bool ProxySettings::read(const std::string& key) {
-    if (isSystemKey(key) && desktopProxyAvailable())
-        return readDesktopProxy(*this);
+    if (isSystemKey(key))
+        return ProxySettingsStore::forThisDesktop().read(*this);
+    return readFromSettingsFile(key, false);
+}
 
+bool ProxySettings::write(const std::string& key) const {
+    if (isSystemKey(key))
+        return ProxySettingsStore::named(desktop).write(*this);
+    return writeToSettingsFile(key);
+}
+
+bool ProxySettings::readFromSettingsFile(const std::string& key, bool missingIsEmpty) {
     std::vector<SettingsFile::Value> values;
-    if (!SettingsFile().listValues(key, values) && !(lastError() == ENOENT && isSystemKey(key)))
+    if (!SettingsFile().listValues(key, values) && !(lastError() == ENOENT && missingIsEmpty))
         return false;
-    proxyEnable = false;
-    proxyHttp11 = true;
-    proxyOverride.clear();
-    proxyServer.clear();
-    proxyMode.clear();
-    autoConfigUrl.clear();
-    unusedPorts.clear();
+    *this = ProxySettings();
     using Type = SettingsFile::Type;
     for (const SettingsFile::Value& value : values) {
         if (value.type == Type::dword) {
@@ -205,42 +215,48 @@ bool ProxySettings::read(const std::string& key) {
                 proxyEnable = value.dword != 0;
             else if (equalsIgnoreCase(value.name, kHttp11))
                 proxyHttp11 = value.dword != 0;
+            else if (equalsIgnoreCase(value.name, kBypassReversed))
+                bypassReversed = value.dword != 0;
         } else if (value.type == Type::string) {
+            const std::string text = upToZero(value.data);
             if (equalsIgnoreCase(value.name, kOverride))
-                proxyOverride = upToZero(value.data);
+                proxyOverride = text;
             else if (equalsIgnoreCase(value.name, kServer))
-                proxyServer = upToZero(value.data);
+                proxyServer = text;
             else if (equalsIgnoreCase(value.name, kMode))
-                proxyMode = upToZero(value.data);
+                proxyMode = text;
             else if (equalsIgnoreCase(value.name, kAutoConfigUrl))
-                autoConfigUrl = upToZero(value.data);
+                autoConfigUrl = text;
             else if (equalsIgnoreCase(value.name, kUnusedPorts))
-                unusedPorts = upToZero(value.data);
+                unusedPorts = text;
+            else if (equalsIgnoreCase(value.name, kDesktop))
+                desktop = text;
+            else if (equalsIgnoreCase(value.name, kDesktopValues))
+                desktopValues = value.data; // may hold any byte
         }
     }
     parseProxyServer();
     return true;
 }
 
-bool ProxySettings::write(const std::string& key) const {
-    if (isSystemKey(key) && desktopProxyAvailable())
-        return writeDesktopProxy(*this, modeToWrite(*this));
-
+bool ProxySettings::writeToSettingsFile(const std::string& key) const {
     using Type = SettingsFile::Type;
-    return SettingsFile().writeValues(key, {
-                                               {kEnable, Type::dword, proxyEnable ? 1u : 0u, {}},
-                                               {kHttp11, Type::dword, proxyHttp11 ? 1u : 0u, {}},
-                                               {kOverride, Type::string, 0, proxyOverride},
-                                               {kServer, Type::string, 0, proxyServer},
-                                               {kMode, Type::string, 0, modeToWrite(*this)},
-                                               {kAutoConfigUrl, Type::string, 0, autoConfigUrl},
-                                               {kUnusedPorts, Type::string, 0, unusedPorts},
-                                           });
+    return SettingsFile().writeValues(
+        key, {
+                 {kEnable, Type::dword, proxyEnable ? 1u : 0u, {}},
+                 {kHttp11, Type::dword, proxyHttp11 ? 1u : 0u, {}},
+                 {kOverride, Type::string, 0, proxyOverride},
+                 {kServer, Type::string, 0, proxyServer},
+                 {kMode, Type::string, 0, modeToWrite(*this)},
+                 {kAutoConfigUrl, Type::string, 0, autoConfigUrl},
+                 {kUnusedPorts, Type::string, 0, unusedPorts},
+                 {kBypassReversed, Type::dword, bypassReversed ? 1u : 0u, {}},
+                 {kDesktop, Type::string, 0, desktop},
+                 {kDesktopValues, Type::string, 0, desktopValues},
+             });
 }
 
 bool ProxySettings::apply() const {
-    // Writing the desktop's settings also waits until other programs can see
-    // them, which is all the notice they need.
     return write(kSystemKey);
 }
 
@@ -267,22 +283,7 @@ void ProxySettings::parseProxyServer() {
     }
 }
 
-void ProxySettings::setLocalProxy(const std::string& address) {
-    if (singleServer && !proxyServer.empty()) {
-        servers.clear();
-        for (const char* protocol : {"http", "https", "ftp", "socks"})
-            servers.emplace_back(protocol, proxyServer);
-    }
-    bool found = false;
-    for (auto& [protocol, server] : servers) {
-        if (equalsIgnoreCase(protocol, "http")) {
-            server = address;
-            found = true;
-            break;
-        }
-    }
-    if (!found)
-        servers.emplace_back("http", address);
+void ProxySettings::buildProxyServer() {
     singleServer = false;
     proxyServer.clear();
     for (const auto& [protocol, server] : servers) {
@@ -292,7 +293,42 @@ void ProxySettings::setLocalProxy(const std::string& address) {
     }
 }
 
+void ProxySettings::setLocalProxy(const std::string& address) {
+    if (singleServer && !proxyServer.empty()) {
+        servers.clear();
+        for (const char* protocol : kProtocols)
+            servers.emplace_back(protocol, proxyServer);
+    }
+    for (const char* redirected : {"http", "https"}) {
+        bool found = false;
+        for (auto& [protocol, server] : servers) {
+            if (equalsIgnoreCase(protocol, redirected)) {
+                server = address;
+                found = true;
+                break;
+            }
+        }
+        if (!found)
+            servers.emplace_back(redirected, address);
+    }
+    buildProxyServer();
+}
+
+std::string ProxySettings::serverFor(std::string_view protocol) const {
+    if (singleServer)
+        return proxyServer;
+    for (const auto& [name, server] : servers) {
+        if (equalsIgnoreCase(name, protocol))
+            return server;
+    }
+    return {};
+}
+
 bool ProxySettings::upstreamServer(std::string& out) const {
+    return upstreamServer("http", out);
+}
+
+bool ProxySettings::upstreamServer(std::string_view protocol, std::string& out) const {
     if (!proxyEnable)
         return false;
     if (singleServer) {
@@ -301,12 +337,17 @@ bool ProxySettings::upstreamServer(std::string& out) const {
         out = proxyServer;
         return true;
     }
-    for (const auto& [protocol, server] : servers) {
-        if (equalsIgnoreCase(protocol, "http")) {
+    // An entry without an address names no proxy.
+    for (const auto& [name, server] : servers) {
+        if (equalsIgnoreCase(name, protocol) && !trimView(server).empty()) {
             out = server;
             return true;
         }
     }
+    // KDE sends https direct when only http has a proxy; GNOME's resolver,
+    // Firefox and hand-made settings use the http one.
+    if (desktop != "kde" && equalsIgnoreCase(protocol, "https"))
+        return upstreamServer("http", out);
     return false;
 }
 
@@ -319,11 +360,16 @@ bool ProxySettings::upstream(const std::string& defaultAddress, std::string& out
 
 bool ProxySettings::upstream(std::string_view host, const std::string& defaultAddress,
                              std::string& out) const {
+    return upstreamFor("http", host, defaultAddress, out);
+}
+
+bool ProxySettings::upstreamFor(std::string_view protocol, std::string_view host,
+                                const std::string& defaultAddress, std::string& out) const {
     std::string server;
     std::string_view ignored;
     int port = -1;
     splitHost(defaultAddress, ignored, port);
-    if (upstreamServer(server) && !bypasses(host, port)) {
+    if (upstreamServer(protocol, server) && bypasses(host, port) == bypassReversed) {
         const std::size_t scheme = server.find("://");
         out = scheme == std::string::npos ? server : server.substr(scheme + 3);
         return true;

@@ -2,12 +2,12 @@
 
 #include "engine/Platform.h"
 #include "engine/Text.h"
+#include "sysproxy/TextFile.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -279,114 +279,19 @@ Line* findLine(Section& section, const std::string& name) {
     return nullptr;
 }
 
-std::string folderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // Loads the file; a missing file is an empty document.
 bool load(const std::string& path, Contents& doc) {
-    doc.assign(1, Section{});
-    // Without blocking: a FIFO in the file's place would stall the open
-    // until some writer came.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        if (errno == ENOENT)
-            return true;
-        setLastErrorFromErrno();
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        setLastErrorFromErrno();
-        ::close(fd);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode) || st.st_size > kMaxFileSize) {
-        setLastError(S_ISREG(st.st_mode) ? EFBIG : S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
-        ::close(fd);
-        return false;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::string text;
-    char buf[16384];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            setLastErrorFromErrno();
-            ::close(fd);
-            return false;
-        }
-        if (n == 0)
-            break;
-        text.append(buf, static_cast<std::size_t>(n));
-        if (text.size() > static_cast<std::size_t>(kMaxFileSize)) {
-            setLastError(EFBIG);
-            ::close(fd);
-            return false;
-        }
-    }
-    ::close(fd);
+    bool exists = false;
+    doc.assign(1, Section{});
+    if (!TextFile::read(path, kMaxFileSize, text, exists))
+        return false;
     doc = parse(text);
     return true;
 }
 
-// Creates the missing folders of `folder`, each readable by the user alone.
-bool makeFolders(const std::string& folder) {
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode))
-            return true;
-        setLastError(ENOTDIR);
-        return false;
-    }
-    if (folder != "/" && folder != "." && !makeFolders(folderOf(folder)))
-        return false;
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        setLastErrorFromErrno();
-        return false;
-    }
-    return true;
-}
-
-bool writeAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 bool save(const std::string& path, const Contents& doc) {
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data()); // created 0600
-    if (fd < 0) {
-        setLastErrorFromErrno();
-        return false;
-    }
-    const std::string text = format(doc);
-    if (!writeAll(fd, text) || ::fsync(fd) != 0) {
-        setLastErrorFromErrno();
-        ::close(fd);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    ::close(fd);
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        setLastErrorFromErrno();
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    return TextFile::replace(path, format(doc), 0600);
 }
 
 // Holds the folder's advisory lock so that read-modify-write cycles of two
@@ -415,8 +320,8 @@ private:
 // returns true.
 template <typename Change> bool modify(const std::string& path, Change change) {
     std::lock_guard guard(fileMutex);
-    const std::string folder = folderOf(path);
-    if (!makeFolders(folder))
+    const std::string folder = TextFile::folderOf(path);
+    if (!TextFile::makeFolders(folder))
         return false;
     FolderLock lock(folder);
     Contents doc;
@@ -448,22 +353,7 @@ SettingsFile::SettingsFile() : path_(defaultPath()) {}
 SettingsFile::SettingsFile(std::string path) : path_(std::move(path)) {}
 
 std::string SettingsFile::defaultPath() {
-    std::string base;
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config && config[0] == '/') {
-        base = config;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (home && home[0] == '/') {
-            base = home;
-        } else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) {
-            base = pw->pw_dir;
-        }
-        base += "/.config";
-    }
-    while (base.size() > 1 && base.back() == '/')
-        base.pop_back();
-    return base + "/Merovex/Tidewell.conf";
+    return TextFile::configFolder() + "/Merovex/Tidewell.conf";
 }
 
 bool SettingsFile::readValue(const std::string& key, const std::string& name, Value& out) const {

@@ -55,6 +55,16 @@ std::string runProgram(const std::vector<std::string>& argv, const Environment& 
 // The first folder of PATH holding `name`, or empty.
 std::string findProgram(const std::string& name);
 
+// The proxy-settings guardian a program forked (its process named
+// "tidewell-guard"), 0 when there is none.
+pid_t guardianOf(pid_t program);
+// Waits for any process, not only a child, to end; false on time-out.
+bool waitForEnd(pid_t pid, std::chrono::milliseconds patience);
+
+// Headless Chromium's arguments that keep it quiet and on loopback (no
+// background requests of its own), without any proxy, profile or URL.
+std::vector<std::string> quietChromiumArguments(const std::string& chromium);
+
 // An Xvfb server on a display number of its own choosing.
 class VirtualDisplay {
 public:
@@ -114,6 +124,9 @@ struct ProbeState {
     std::vector<std::string> status;
     std::string style;
     int keyTips = -1; // -1: no ribbon
+    // The list's filter: its text, the resource rows it keeps and the resource rows in all.
+    std::string filterText;
+    int filterShown = -1, filterRows = -1;
     int listCount = -1;
     std::vector<ProbeRow> rows;
     std::vector<ProbePane> panes;

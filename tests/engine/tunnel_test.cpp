@@ -262,6 +262,6 @@ TEST(TunnelTest, UpgradedConnectionBecomesATunnel) {
     EXPECT_EQ(filter.tunnelBytes(2),
               std::make_pair(std::int64_t(frames.size()), std::int64_t(frames.size() + 4)));
     ASSERT_EQ(origin.requests().size(), 2u);
-    const std::string& head = origin.requests()[1].head;
+    const std::string head = origin.requests()[1].head;
     EXPECT_NE(head.find("\r\nConnection:Upgrade\r\nUpgrade:websocket\r\n"), std::string::npos);
 }

@@ -71,6 +71,19 @@ TEST_F(ResourceTest, DerivesNamesFromTheRequest) {
         EXPECT_EQ(resource.referrer.toString(), c.referrer) << c.head;
     }
 
+    // The method, as the list filters by it: the usual ones by name, folded; others as Other.
+    const std::pair<const char*, RequestMethod> methods[] = {{"GET", RequestMethod::Get},
+                                                             {"post", RequestMethod::Post},
+                                                             {"DELETE", RequestMethod::Delete},
+                                                             {"PROPFIND", RequestMethod::Other}};
+    for (const auto& [name, method] : methods) {
+        HttpResource resource(&folder);
+        ASSERT_TRUE(resource.begin(1));
+        ASSERT_TRUE(resource.writeRequestHeader(
+            requestHead(std::string(name) + " /a HTTP/1.1\r\nHost: srv\r\n")));
+        EXPECT_EQ(resource.method, method) << name;
+    }
+
     HttpResource noHost(&folder);
     ASSERT_TRUE(noHost.begin(1));
     EXPECT_FALSE(noHost.writeRequestHeader(requestHead("GET /a HTTP/1.1\r\nAccept: x\r\n")));

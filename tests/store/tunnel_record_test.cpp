@@ -7,10 +7,14 @@
 #include "store/CaptureLock.h"
 #include "store/Document.h"
 #include "store/QueuedEventDelivery.h"
+#include "support/OriginServer.h"
 #include "support/ScopedDataHome.h"
 #include "support/ScriptedStreams.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -119,4 +123,42 @@ TEST_F(TunnelRecordTest, TunnelRowKeepsItsCountsAcrossARestart) {
     ASSERT_TRUE(cut.tunnel);
     EXPECT_EQ(cut.tunnel->toClient, 0);
     EXPECT_EQ(cut.tunnel->end, TunnelEnd::Open);
+}
+
+// Through the real proxy: curl asks for a tunnel and sends its request in it.
+TEST_F(TunnelRecordTest, CapturedTunnelIsOneRowAndItsRequestIsNotReadInside) {
+    // The origin keeps the connection: curl, done, closes first.
+    OriginServer origin(OriginServer::reply(OriginServer::okResponse("inside")));
+    TempFolder config;
+    ScopedEnv configHome("XDG_CONFIG_HOME", config.path().c_str());
+    auto document = open();
+    document->proxy.manageSystemSettings = false;
+    document->proxy.configuredPort = 0;
+    ASSERT_TRUE(document->startCapture()) << errorText(lastError());
+    const CurlResult curl = runCurl({"--proxytunnel", "-x",
+                                     "http://127.0.0.1:" + std::to_string(document->proxy.port()),
+                                     origin.url("/page")});
+    // curl is gone; the tunnel ends once the origin has answered its close.
+    for (bool open = true; open; std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
+        CaptureLocker lock(captureLock());
+        open =
+            !document->resources.head || (document->resources.head->flags & HttpResource::Loading);
+    }
+    document->stopCapture();
+    EXPECT_EQ(curl.exitCode, 0);
+    EXPECT_EQ(curl.output, "inside");
+
+    CaptureLocker lock(captureLock());
+    ASSERT_EQ(document->resources.count, 1u);
+    HttpResource* resource = document->resources.head;
+    ASSERT_TRUE(resource->tunnel);
+    EXPECT_EQ(resource->name, origin.authority());
+    EXPECT_EQ(resource->statusCode, 200);
+    EXPECT_EQ(resource->result, 0u);
+    EXPECT_EQ(resource->flags & HttpResource::Loading, 0u);
+    const std::int64_t request = std::int64_t(origin.requests().at(0).head.size());
+    EXPECT_EQ(resource->tunnel->toServer, request);
+    EXPECT_EQ(resource->tunnel->toClient, std::int64_t(OriginServer::okResponse("inside").size()));
+    EXPECT_EQ(resource->tunnel->end, TunnelEnd::ClientClosed);
+    document->closeCaptures(false);
 }

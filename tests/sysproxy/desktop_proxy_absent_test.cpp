@@ -35,7 +35,7 @@ TEST(DesktopProxyAbsentTest, TheSystemKeyIsAKeyOfOurFile) {
     ASSERT_TRUE(file.readDword(ProxySettings::kSystemKey, "ProxyEnable", enable));
     ASSERT_TRUE(file.readString(ProxySettings::kSystemKey, "ProxyServer", server));
     EXPECT_EQ(enable, 1u);
-    EXPECT_EQ(server, "http=127.0.0.1:2861");
+    EXPECT_EQ(server, "http=127.0.0.1:2861;https=127.0.0.1:2861");
 
     ProxySettings current;
     ASSERT_TRUE(current.read(ProxySettings::kSystemKey));

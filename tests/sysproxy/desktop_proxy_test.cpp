@@ -200,8 +200,8 @@ TEST_F(DesktopProxyTest, CapturingGivesTheUserBackExactlyWhatTheyHad) {
         ASSERT_TRUE(redirected.apply());
         DesktopState capturing = original;
         capturing.mode = "manual";
-        capturing.hosts[0] = "127.0.0.1";
-        capturing.ports[0] = 2861;
+        capturing.hosts[0] = capturing.hosts[1] = "127.0.0.1";
+        capturing.ports[0] = capturing.ports[1] = 2861;
         EXPECT_EQ(loadState().describe(), capturing.describe());
         // Other programs read the stored file, not this process's memory.
         const std::string stored = slurp(home.desktopKeyfile());

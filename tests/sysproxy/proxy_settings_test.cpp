@@ -57,17 +57,17 @@ TEST(ProxySettingsTest, ParsesTheServerList) {
     }
 }
 
-TEST(ProxySettingsTest, RedirectsOnlyTheHttpEntry) {
+TEST(ProxySettingsTest, RedirectsTheHttpAndHttpsEntriesOnly) {
     const struct {
         const char* server;
         const char* redirected;
     } cases[] = {
-        {"", "http=127.0.0.1:2861"},
-        {"proxy:8080", "http=127.0.0.1:2861;https=proxy:8080;ftp=proxy:8080;socks=proxy:8080"},
-        {"https=a:1;http=b:2", "https=a:1;http=127.0.0.1:2861"},
-        {"HTTP=b:2;ftp=c:3;http=d:4", "HTTP=127.0.0.1:2861;ftp=c:3;http=d:4"},
-        {"ftp=c:3", "ftp=c:3;http=127.0.0.1:2861"},
-        {" socks = s:1 ", "socks=s:1;http=127.0.0.1:2861"},
+        {"", "http=127.0.0.1:2861;https=127.0.0.1:2861"},
+        {"proxy:8080", "http=127.0.0.1:2861;https=127.0.0.1:2861;ftp=proxy:8080;socks=proxy:8080"},
+        {"https=a:1;http=b:2", "https=127.0.0.1:2861;http=127.0.0.1:2861"},
+        {"HTTP=b:2;ftp=c:3;http=d:4", "HTTP=127.0.0.1:2861;ftp=c:3;http=d:4;https=127.0.0.1:2861"},
+        {"ftp=c:3", "ftp=c:3;http=127.0.0.1:2861;https=127.0.0.1:2861"},
+        {" socks = s:1 ", "socks=s:1;http=127.0.0.1:2861;https=127.0.0.1:2861"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.server);
@@ -106,6 +106,40 @@ TEST(ProxySettingsTest, UpstreamIsTheUsersHttpProxyWhenEnabled) {
         EXPECT_EQ(out, c.upstream ? c.upstream : "origin.example:80");
         std::string server;
         EXPECT_EQ(settings.upstreamServer(server), c.upstream != nullptr);
+    }
+}
+
+// A tunnel asks for the https proxy. GNOME programs send https to the http
+// proxy when none of its own is set; KDE's then go direct. KDE's reversed
+// list names the hosts that do use the proxy.
+TEST(ProxySettingsTest, HttpsUpstreamFollowsTheDesktop) {
+    const struct {
+        const char* desktop;
+        const char* server;
+        bool reversed;
+        const char* host;
+        const char* upstream; // nullptr: direct
+    } cases[] = {
+        {"gnome", "http=h:1;https=s:2", false, "a.example", "s:2"},
+        {"gnome", "http=h:1", false, "a.example", "h:1"},
+        {"kde", "http=h:1", false, "a.example", nullptr},
+        {"file", "http=h:1", false, "a.example", "h:1"},
+        {"", "http=h:1", false, "a.example", "h:1"},
+        {"", "https=;http=h:1", false, "a.example", "h:1"},
+        {"file", "single:3", false, "a.example", "single:3"},
+        {"kde", "https=s:2", false, "skip.example", nullptr},
+        {"kde", "https=s:2", true, "skip.example", "s:2"},
+        {"kde", "https=s:2", true, "a.example", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.desktop) + " " + c.server + " " + c.host);
+        ProxySettings settings = withServer(c.server, true, "skip.example");
+        settings.desktop = c.desktop;
+        settings.bypassReversed = c.reversed;
+        std::string out;
+        const std::string target = std::string(c.host) + ":443";
+        EXPECT_EQ(settings.upstreamFor("https", c.host, target, out), c.upstream != nullptr);
+        EXPECT_EQ(out, c.upstream ? c.upstream : target);
     }
 }
 
@@ -211,6 +245,9 @@ TEST_F(ProxySettingsFileTest, WritesTheValuesInOrderAndReadsThemBack) {
     settings.proxyMode = "auto";
     settings.autoConfigUrl = "http://wpad/wpad.dat";
     settings.unusedPorts = "ftp=21";
+    settings.bypassReversed = true;
+    settings.desktop = "kde";
+    settings.desktopValues = "[group]\nProxyType=1\n";
     ASSERT_TRUE(settings.write(key));
 
     std::vector<SettingsFile::Value> values;
@@ -218,9 +255,10 @@ TEST_F(ProxySettingsFileTest, WritesTheValuesInOrderAndReadsThemBack) {
     std::vector<std::string> names;
     for (const auto& value : values)
         names.push_back(value.name);
-    EXPECT_EQ(names, (std::vector<std::string>{"", "ProxyEnable", "ProxyHttp1.1", "ProxyOverride",
-                                               "ProxyServer", "ProxyMode", "AutoConfigURL",
-                                               "UnusedPorts"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"", "ProxyEnable", "ProxyHttp1.1", "ProxyOverride",
+                                        "ProxyServer", "ProxyMode", "AutoConfigURL", "UnusedPorts",
+                                        "BypassReversed", "Desktop", "DesktopValues"}));
     EXPECT_EQ(values[1].type, SettingsFile::Type::dword);
     EXPECT_EQ(values[1].dword, 1u);
     EXPECT_EQ(values[2].dword, 0u);
@@ -236,15 +274,19 @@ TEST_F(ProxySettingsFileTest, WritesTheValuesInOrderAndReadsThemBack) {
     EXPECT_EQ(back.proxyMode, "manual");
     EXPECT_EQ(back.autoConfigUrl, "http://wpad/wpad.dat");
     EXPECT_EQ(back.unusedPorts, "ftp=21");
+    EXPECT_TRUE(back.bypassReversed);
+    EXPECT_EQ(back.desktop, "kde");
+    EXPECT_EQ(back.desktopValues, settings.desktopValues);
 
-    // Disabled, an "auto" user stays "auto" and anyone else becomes "none".
+    // Disabled, "manual" and no mode become "none"; other modes stay.
     back.proxyEnable = false;
-    for (const char* mode : {"auto", "manual", "none", ""}) {
+    for (const char* mode : {"auto", "wpad", "manual", "none", ""}) {
         back.proxyMode = mode;
         ASSERT_TRUE(back.write(key));
         std::string stored;
         ASSERT_TRUE(file.readString(key, "ProxyMode", stored));
-        EXPECT_EQ(stored, std::string(mode) == "auto" ? "auto" : "none") << mode;
+        const std::string m = mode;
+        EXPECT_EQ(stored, m == "manual" || m.empty() ? "none" : m) << mode;
     }
 }
 

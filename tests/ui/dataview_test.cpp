@@ -268,6 +268,18 @@ private slots:
         responseView->scrollToLine(1000000000);
         paint(response);
         QCOMPARE(responseView->lineText(1874), expectedLine(1874, 30000));
+        // Once it has finished the response pane shows every byte; the request pane had its
+        // whole body from the start and stays as it is.
+        responseView->scrollToLine(3);
+        FIXTURE_STEP(loading->finish());
+        InputStream* requestData = requestView->data();
+        request.resourceCompleted(loading);
+        response.resourceCompleted(loading);
+        QCOMPARE(requestView->data(), requestData);
+        QCOMPARE(responseView->totalLength(), 35000);
+        responseView->scrollToLine(1000000000);
+        paint(response);
+        QCOMPARE(responseView->lineText(2187), expectedLine(2187, 35000));
 
         document->setCurrentResource(bare);
         paint(response);

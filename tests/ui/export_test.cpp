@@ -6,10 +6,12 @@
 #include "resources/StringTable.h"
 #include "store/CacheFolder.h"
 #include "store/CaptureLock.h"
+#include "store/CurlCommand.h"
 #include "store/Document.h"
 #include "store/HttpResource.h"
 #include "support/Compression.h"
 #include "support/DocumentStandIns.h"
+#include "support/RunProgram.h"
 #include "tests/ui/FixtureStep.h"
 #include "ui/browser/Export.h"
 #include "ui/browser/ExportCommands.h"
@@ -19,11 +21,13 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPointer>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -744,6 +748,129 @@ private slots:
         QCOMPARE(failureButtons, QMessageBox::Yes | QMessageBox::No);
         QCOMPARE(failureIcon, QMessageBox::Question);
         QCOMPARE_BYTES(readFile(out("all")), std::string("P"));
+    }
+
+    // HAR: the checked resources, all of them when none is checked, or the selected ones, each
+    // time in ascending id; what cannot be written or read is told.
+    void harFromChecksSelectionOrAll() {
+        HttpResource* one = capture("/1.txt", "text/plain", "one");
+        HttpResource* two = capture("/2.png", "image/png", noise(30000));
+        HttpResource* three = capture("/3.txt", "text/plain", "three");
+        add(nullptr, three, Checked);
+        ListTreeItem rowTwo = add(nullptr, two);
+        add(nullptr, one, Checked);
+        auto urls = [](const std::string& path) {
+            const HarCheck check = checkHar(path);
+            QStringList found;
+            if (!check.problems.empty())
+                found << QString::fromStdString("not valid HAR: " + check.problems);
+            for (const std::string& line : check.lines)
+                if (line.find(" url ") != std::string::npos)
+                    found << QString::fromStdString(line.substr(line.find(" url ") + 5));
+            return found;
+        };
+
+        ScriptedUi ui;
+        ui.files = {out("checked.har"), out("all.har"), out("selected.har"), std::nullopt};
+        exporter(ui).exportHarChecked();
+        QCOMPARE(urls(out("checked.har")), QStringList({"http://h/1.txt", "http://h/3.txt"}));
+        QCOMPARE(list(ui.saveDefaults), QStringList({"捕捉记录.har"}));
+        for (ListTreeItem item = tree.rootItem(); item; item = tree.NextInPreorder(item))
+            tree.SetCheckState(item, Unchecked);
+        exporter(ui).exportHarChecked();
+        QCOMPARE(urls(out("all.har")),
+                 QStringList({"http://h/1.txt", "http://h/2.png", "http://h/3.txt"}));
+        tree.SelectItem(rowTwo, true);
+        exporter(ui).exportHarSelected();
+        QCOMPARE(urls(out("selected.har")), QStringList({"http://h/2.png"}));
+        exporter(ui).exportHarSelected(); // cancelled
+        QCOMPARE(filesBelow(outDir->path()),
+                 QStringList({"all.har", "checked.har", "selected.har"}));
+        struct stat st {};
+        QCOMPARE(::stat(out("all.har").c_str(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, mode_t(0600)); // it holds cookies and passwords
+        QVERIFY(ui.messages.empty() && ui.asked.empty());
+
+        // A folder that is not there; a capture whose cache file has gone.
+        ui.files = {out("missing/x.har"), out("partial.har")};
+        exporter(ui).exportHarSelected();
+        QCOMPARE(list(ui.messages), QStringList({QString::fromStdString(errorText(ENOENT))}));
+        folder.deleteCacheFile(two->id);
+        tree.clearSelection();
+        for (ListTreeItem item = tree.rootItem(); item; item = tree.NextInPreorder(item))
+            tree.SelectItem(item, true);
+        exporter(ui).exportHarSelected();
+        QCOMPARE(urls(out("partial.har")), QStringList({"http://h/1.txt", "http://h/3.txt"}));
+        QCOMPARE(list(ui.messages), QStringList({QString::fromStdString(errorText(ENOENT)),
+                                                 "有1个资源的记录无法读取，没有写入HAR文件。"}));
+    }
+
+    // Copy as curl from the list's rows; the HAR commands on the real view.
+    void curlAndHarFromTheList() {
+        ScriptedDocumentUi quiet;
+        QueueDelivery delivery;
+        MemorySettings settings;
+        Document document(quiet, delivery, settings);
+        document.cacheFolder = cacheDir.path().toStdString() + "/";
+        auto view = std::make_unique<ResourceListView>();
+        view->attach(&document);
+        document.notify(DocumentEvent::Initialised, nullptr, true);
+        delivery.deliver();
+        auto show = [&](std::unique_ptr<HttpResource> owned) {
+            HttpResource* r = owned.release();
+            CaptureLocker lock(captureLock());
+            document.addResource(r);
+            document.notify(DocumentEvent::ResourceAdded, r, true);
+            return r;
+        };
+        HttpResource* page = show(record(document, "/q?a='1'", "text/html", "<p>", "", true));
+        auto tunnel = std::make_unique<HttpResource>(&document);
+        HttpRequestHeader connect;
+        const std::string head = "CONNECT example.com:443 HTTP/1.1\r\nHost: example.com:443\r\n";
+        QVERIFY(parseRequestHeader(head.data(), std::int32_t(head.size()), connect));
+        HttpResponseHeader established;
+        const std::string answer = "HTTP/1.1 200 Connection established\r\n";
+        QVERIFY(parseResponseHeader(answer.data(), std::int32_t(answer.size()), established));
+        QVERIFY(tunnel->begin(document.takeSequenceNumber()));
+        QVERIFY(tunnel->writeRequestHeader(connect));
+        QVERIFY(tunnel->writeResponseHeader(established));
+        QVERIFY(tunnel->finish());
+        HttpResource* tunnelRow = show(std::move(tunnel));
+        delivery.deliver();
+        auto row = [](HttpResource* r) { return static_cast<ListTreeItem>(r->listItem); };
+
+        ScriptedUi ui;
+        QGuiApplication::clipboard()->setText("before");
+        ExportCommands::run(*view, ID_COPY_AS_CURL, row(tunnelRow), ui);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("before"));
+        QCOMPARE(list(ui.messages), QStringList({"隧道记录没有可以重新发送的请求。"}));
+        ExportCommands::run(*view, ID_COPY_AS_CURL, row(page), ui);
+        std::string bodies;
+        QVERIFY(curlBodyFolder(bodies));
+        CurlCommand expected;
+        QVERIFY(buildCurlCommand(*page, bodies, expected));
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(expected.text));
+        QVERIFY2(expected.text.starts_with(R"(curl -g --path-as-is 'http://h/q?a='\''1'\''')"),
+                 expected.text.c_str());
+
+        // The menu and the ribbon ask for the commands.
+        QSignalSpy requests(view.get(), &ResourceListView::exportRequested);
+        view->tree()->SelectItem(row(page), false);
+        view->contextCommand(ID_COPY_AS_CURL);
+        QVERIFY(view->onCommand(ID_RESOURCES_EXPORT_HAR));
+        bool enabled = false, checked = true;
+        QVERIFY(view->commandState(ID_RESOURCES_EXPORT_HAR, &enabled, &checked));
+        QVERIFY(enabled && !checked);
+        QCOMPARE(requests.count(), 2);
+        QCOMPARE(requests.at(0).at(0).toInt(), int(ID_COPY_AS_CURL));
+        QCOMPARE(requests.at(0).at(1).value<ListTreeItem>(), row(page));
+        QCOMPARE(requests.at(1).at(0).toInt(), int(ID_RESOURCES_EXPORT_HAR));
+        ui.files = {out("list.har")};
+        ExportCommands::run(*view, ID_RESOURCES_EXPORT_HAR, nullptr, ui);
+        const HarCheck check = checkHar(out("list.har"));
+        QCOMPARE(QString::fromStdString(check.problems), QString());
+        QCOMPARE(check.facts(1, "method"), std::vector<std::string>{hexOf("CONNECT")});
+        view.reset(); // before the document frees its resources
     }
 };
 

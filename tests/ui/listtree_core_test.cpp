@@ -244,6 +244,8 @@ void ListTreeCoreTest::insertAndDeleteKeepRowsAndSelectionSound() {
 void ListTreeCoreTest::randomEditsKeepRowsAndSelectionTrue() {
     // The row table is kept lazily and extended in place; after any mix of edits it must equal
     // the rows found by walking the tree, and the selection must agree with the row flags.
+    // Hidden items (a filter) take no rows and leave the selection, and the counts of shown
+    // children that the check propagation relies on stay true.
     Tree t("");
     std::vector<ListTreeItem> all;
     std::mt19937 rng(7);
@@ -251,6 +253,8 @@ void ListTreeCoreTest::randomEditsKeepRowsAndSelectionTrue() {
     auto walk = [&]() {
         std::vector<ListTreeItem> shown;
         std::function<void(ListTreeItem)> visit = [&](ListTreeItem n) {
+            if (t.isItemHidden(n))
+                return;
             shown.push_back(n);
             if (t.isExpanded(n))
                 for (ListTreeItem c = t.childItem(n); c; c = t.nextSibling(c))
@@ -262,13 +266,13 @@ void ListTreeCoreTest::randomEditsKeepRowsAndSelectionTrue() {
     };
     for (int step = 0; step < 3000; ++step) {
         ListTreeItem n = pick();
-        switch (rng() % 10) {
+        switch (rng() % 12) {
         case 0:
         case 1:
         case 2: {
             ListTreeItem parent = rng() % 3 ? n : nullptr;
             ListTreeItem before = parent && rng() % 2 ? t.childItem(parent) : nullptr;
-            all.push_back(t.insertItem(parent, before, step, std::to_string(step)));
+            all.push_back(t.insertItem(parent, before, step, std::to_string(step), rng() % 4 == 0));
             break;
         }
         case 3:
@@ -300,6 +304,14 @@ void ListTreeCoreTest::randomEditsKeepRowsAndSelectionTrue() {
                 return int(b % 5) - int(a % 5);
             });
             break;
+        case 9:
+            if (n)
+                t.setItemHidden(n, !t.isItemHidden(n));
+            break;
+        case 10:
+            if (n)
+                t.SetCheckState(n, int(rng() % 3));
+            break;
         default:
             (void)t.visibleCount(); // settle the table now and then, as a paint would
         }
@@ -316,6 +328,27 @@ void ListTreeCoreTest::randomEditsKeepRowsAndSelectionTrue() {
         QCOMPARE(flagged, int(t.selection().size()));
         if (t.caret())
             QVERIFY(t.rowOf(t.caret()) >= 0);
+        auto underHidden = [&](ListTreeItem m) {
+            for (; m; m = t.parentItem(m))
+                if (t.isItemHidden(m))
+                    return true;
+            return false;
+        };
+        for (ListTreeItem m : t.selection())
+            QVERIFY(!underHidden(m));
+        for (ListTreeItem m : all) {
+            int shownKids = 0, checked = 0, unchecked = 0;
+            for (ListTreeItem c = t.childItem(m); c; c = t.nextSibling(c)) {
+                if (t.isItemHidden(c))
+                    continue;
+                ++shownKids;
+                checked += t.checkState(c) == Checked;
+                unchecked += t.checkState(c) == Unchecked;
+            }
+            QCOMPARE(m->shownChildren, shownKids);
+            QCOMPARE(m->childChecked, checked);
+            QCOMPARE(m->childUnchecked, unchecked);
+        }
     }
 }
 

@@ -6,13 +6,17 @@
 #include "engine/HttpProxy.h"
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
+#include "store/CaptureLock.h"
 #include "store/Document.h"
 #include "store/HttpResource.h"
 #include "sysproxy/ProxySettings.h"
 #include "sysproxy/SettingsFile.h"
 #include "ui/browser/ResourceListView.h"
+#include "ui/panes/BinaryView.h"
+#include "ui/panes/DataView.h"
 #include "ui/panes/DockablePane.h"
 #include "ui/panes/HeaderListPane.h"
+#include "ui/panes/ResourcePreviewView.h"
 #include "ui/shell/AutoUpdate.h"
 #include "ui/shell/MainFrame.h"
 #include "ui/shell/ProfileSettings.h"
@@ -30,6 +34,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -163,6 +168,8 @@ private slots:
     void capturingRedirectsAndRestoresTheDesktopSettings_data();
     void capturingRedirectsAndRestoresTheDesktopSettings();
     void listCommandsKeysAndPanes();
+    void smallWindowKeepsTheListAndPanesTheirSize();
+    void chosenWhileLoadingShownOnceComplete();
     void ribbonCommandsReachTheirHandlers();
     void ribbonExportWritesTheCheckedResources();
     void clearAsksFirst();
@@ -473,6 +480,102 @@ void MainFrameTest::listCommandsKeysAndPanes() {
     QTest::keyClick(view.tree(), Qt::Key_A, Qt::ControlModifier);
     QCOMPARE(view.tree()->selection().size(), std::size_t(2));
     QCOMPARE(view.contextMenuId(), int(ResourceListView::kSelectionMenu));
+
+    // Ctrl+F, also from a pane, puts the keys in the filter above the list.
+    frame.pane(ID_VIEW_REQUEST_HEADER)->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
+    QTRY_VERIFY(view.filterField()->hasFocus());
+    QVERIFY(view.filterField()->geometry().bottom() < view.list()->geometry().top());
+}
+
+// A window of 760 x 620: the list keeps room for its rows and the panes take what is left;
+// smaller still, the panes give way. A pane closed and opened again comes back at its size.
+void MainFrameTest::smallWindowKeepsTheListAndPanesTheirSize() {
+    Program program;
+    MainFrame& frame = *program.frame;
+    frame.resize(760, 620);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    ResourceListView* view = frame.listView();
+    DockablePane* address = frame.pane(ID_VIEW_ADDRESS_PARAMETER);
+    DockablePane* preview = frame.pane(ID_VIEW_RESOURCE_PREVIEW);
+    const int listFloor = view->minimumSizeHint().height();
+    QTRY_VERIFY2(view->height() >= listFloor,
+                 qPrintable(QStringLiteral("%1 < %2").arg(view->height()).arg(listFloor)));
+    QVERIFY(view->tree()->clientPageRows() >= 6);
+    QVERIFY2(address->height() >= 120, qPrintable(QString::number(address->height())));
+    for (int height : {560, 500}) {
+        frame.resize(760, height);
+        QTRY_COMPARE(frame.height(), std::max(height, frame.minimumSizeHint().height()));
+        QTRY_VERIFY(view->height() >= listFloor);
+        QVERIFY(address->isVisible() && address->height() > 0);
+    }
+
+    frame.resize(1100, 750);
+    QTRY_COMPARE(address->width() + preview->width() > 1000, true);
+    // (The main window places docks to a few pixels of what is asked.)
+    frame.resizeDocks({preview}, {330}, Qt::Horizontal);
+    frame.resizeDocks({address}, {260}, Qt::Vertical);
+    QTRY_COMPARE(preview->height(), 260);
+    QTRY_VERIFY(qAbs(preview->width() - 330) <= 12);
+    const QSize before = preview->size();
+    const int addressHeight = address->height();
+    preview->close();
+    QTRY_VERIFY(address->width() > 800);
+    QVERIFY(frame.onCommand(ID_VIEW_RESOURCE_PREVIEW));
+    QTRY_COMPARE(preview->size(), before);
+    // The same for the whole group at the bottom.
+    for (DockablePane* pane : frame.panes())
+        pane->close();
+    QTRY_VERIFY(view->height() > 500);
+    QVERIFY(frame.onCommand(ID_VIEW_ADDRESS_PARAMETER));
+    QTRY_COMPARE(address->height(), addressHeight);
+}
+
+// The panes hear of the current resource when it is chosen; one chosen while still loading is
+// shown again once its exchange is over, instead of "not ready" for good.
+void MainFrameTest::chosenWhileLoadingShownOnceComplete() {
+    Program program;
+    MainFrame& frame = *program.frame;
+    program.show();
+    Document& document = *program.document;
+    auto* resource = new HttpResource(&document);
+    const std::string requestBlock =
+        "GET http://127.0.0.1/slow.txt HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    const std::string responseBlock =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 10\r\n\r\n";
+    HttpRequestHeader request;
+    HttpResponseHeader response;
+    QVERIFY(resource->begin(document.takeSequenceNumber()));
+    QVERIFY(parseRequestHeader(requestBlock.data(), int(requestBlock.size()), request));
+    QVERIFY(resource->writeRequestHeader(request));
+    QVERIFY(parseResponseHeader(responseBlock.data(), int(responseBlock.size()), response));
+    QVERIFY(resource->writeResponseHeader(response));
+    QVERIFY(resource->writeData("hello", 5));
+    resource->receivedSize = 5;
+    {
+        CaptureLocker lock(captureLock());
+        document.addResource(resource);
+        document.notify(DocumentEvent::ResourceAdded, resource, true);
+    }
+    QTRY_VERIFY(resource->listItem);
+    ResourceListView& view = *frame.listView();
+    view.tree()->SelectItem(static_cast<ListTreeItem>(resource->listItem), false);
+    auto* preview = static_cast<ResourcePreviewView*>(frame.pane(ID_VIEW_RESOURCE_PREVIEW));
+    QCOMPARE(preview->message(), text(IDS_PREVIEW_NOT_READY));
+    auto* body = static_cast<DataView*>(frame.pane(ID_VIEW_RESPONSE_DATA));
+    QCOMPARE(body->binaryView()->totalLength(), 5);
+
+    {
+        CaptureLocker lock(captureLock());
+        QVERIFY(resource->writeData("world", 5));
+        resource->receivedSize = 10;
+        QVERIFY(resource->finish());
+        document.notify(DocumentEvent::ResourceChanged, resource, true);
+    }
+    QTRY_VERIFY(preview->viewer());
+    QVERIFY(preview->message().isEmpty());
+    QCOMPARE(body->binaryView()->totalLength(), 10);
 }
 
 void MainFrameTest::ribbonCommandsReachTheirHandlers() {

@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QTemporaryDir>
@@ -99,6 +100,17 @@ class PreviewTest : public QObject {
     }
 
     QString previewFolder() const { return cacheHome.path() + "/Merovex/Tidewell/Preview"; }
+
+    // The pane shown 420 x 400 with this picture; null when no picture view came of it.
+    ImageView* showPicture(ResourcePreviewView& pane, const QImage& picture) {
+        pane.resize(420, 400);
+        pane.show();
+        if (!QTest::qWaitForWindowExposed(&pane))
+            return nullptr;
+        pane.showResource(capture("image/png", pngBytes(picture)));
+        return qobject_cast<ImageView*>(pane.viewer());
+    }
+
     QStringList tempFiles() const {
         return QDir(previewFolder()).entryList(QDir::Files | QDir::Hidden);
     }
@@ -113,11 +125,7 @@ private slots:
         QImage picture(1000, 500, QImage::Format_RGB32);
         picture.fill(QColor(30, 120, 200));
         ResourcePreviewView pane;
-        pane.resize(420, 400);
-        pane.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&pane));
-        pane.showResource(capture("image/png", pngBytes(picture)));
-        auto* view = qobject_cast<ImageView*>(pane.viewer());
+        ImageView* view = showPicture(pane, picture);
         QVERIFY(view);
         QVERIFY(view->image().isLoaded());
         QCOMPARE(view->parentWidget(), pane.area());
@@ -286,7 +294,11 @@ private slots:
     void compressedBodies() {
         QFETCH(int, size);
         QFETCH(int, kept);
+        // Lines of a hundred, as text has them (one line of megabytes takes the view long to
+        // wrap once shown).
         QByteArray page(size, 'a');
+        for (int i = 99; i < size; i += 100)
+            page[i] = '\n';
         page[size - 1] = 'z';
         ResourcePreviewView pane;
         pane.showResource(capture("text/plain", gzip(page),
@@ -297,6 +309,59 @@ private slots:
         QCOMPARE(view->SendScintilla(QsciScintillaBase::SCI_GETTEXTLENGTH), long(kept));
         QCOMPARE(view->SendScintilla(QsciScintillaBase::SCI_GETCHARAT, long(kept - 1)),
                  long(kept == size ? 'z' : 'a'));
+        // A text shown in part says so above it.
+        QCOMPARE(pane.note(), kept == size ? QString() : text(IDS_PREVIEW_TEXT_CUT));
+        pane.resize(400, 300);
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        const int noteHeight = kept == size ? 0 : pane.area()->findChild<QLabel*>()->height();
+        QCOMPARE(view->geometry().top(), noteHeight);
+        QCOMPARE(view->geometry().bottom(), pane.area()->rect().bottom());
+    }
+
+    // Chosen while loading, shown again once complete; a finished resource and another one
+    // are left as they are.
+    void showsTheResourceAgainOnceComplete() {
+        ResourcePreviewView pane;
+        HttpResource* finished = capture("text/plain", "done");
+        HttpResource* loading = capture("text/plain", "hel", QByteArray(), false);
+        pane.documentEvent({DocumentEvent::CurrentChanged, loading->id, loading});
+        QCOMPARE(pane.message(), text(IDS_PREVIEW_NOT_READY));
+        pane.resourceCompleted(finished);
+        QCOMPARE(pane.message(), text(IDS_PREVIEW_NOT_READY));
+        QVERIFY(loading->finish());
+        pane.resourceCompleted(loading);
+        auto* view = qobject_cast<TextView*>(pane.viewer());
+        QVERIFY(view);
+        QCOMPARE(view->SendScintilla(QsciScintillaBase::SCI_GETTEXTLENGTH), 3L);
+        pane.resourceCompleted(loading);
+        QCOMPARE(pane.viewer(), view);
+
+        pane.documentEvent({DocumentEvent::CurrentChanged, finished->id, finished});
+        view = qobject_cast<TextView*>(pane.viewer());
+        pane.resourceCompleted(finished);
+        QCOMPARE(pane.viewer(), view);
+    }
+
+    // A picture is converted once and scaled once per size: a repaint only copies it.
+    void pictureConvertedOncePerSize() {
+        QImage picture(1200, 800, QImage::Format_RGB32);
+        picture.fill(QColor(200, 60, 30));
+        ResourcePreviewView pane;
+        ImageView* view = showPicture(pane, picture);
+        QVERIFY(view);
+        for (int i = 0; i < 3; ++i)
+            view->grab();
+        QCOMPARE(view->conversions(), 1);
+        QCOMPARE(view->scalings(), 1);
+        pane.area()->resize(300, 300);
+        view->grab();
+        view->grab();
+        QCOMPARE(view->conversions(), 1);
+        QCOMPARE(view->scalings(), 2);
+        QVERIFY(view->image().load(pane.previewFile()));
+        view->grab();
+        QCOMPARE(view->conversions(), 2);
     }
 
     void messages_data() {

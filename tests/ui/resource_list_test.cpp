@@ -8,6 +8,7 @@
 #include "ui/browser/ResourceListView.h"
 
 #include <QClipboard>
+#include <QLineEdit>
 #include <QMenu>
 #include <QtTest>
 
@@ -85,6 +86,20 @@ struct Fixture {
         }
         return out;
     }
+    // The same for the rows a filter leaves: hidden ones left out, faint ones marked "~".
+    std::string shown(ListTreeItem parent = nullptr) const {
+        std::string out;
+        for (ListTreeItem c = tree()->childItem(parent); c; c = tree()->nextSibling(c)) {
+            if (tree()->isItemHidden(c))
+                continue;
+            if (!out.empty())
+                out += ' ';
+            out += (tree()->isItemDimmed(c) ? "~" : "") + text(c);
+            if (const std::string inner = shown(c); !inner.empty())
+                out += "(" + inner + ")";
+        }
+        return out;
+    }
     void settle() {
         tree()->updateRows();
         QCoreApplication::processEvents();
@@ -125,6 +140,8 @@ private slots:
     void contextMenus();
     void screenshot();
     void hugeNamesPaint();
+    void filterInEveryArrangement();
+    void filterFieldKeys();
 };
 
 void ResourceListTest::initTestCase() {
@@ -137,21 +154,27 @@ void ResourceListTest::sizeAndStatusTexts() {
     struct Case {
         std::int64_t length, received;
         bool loading;
+        std::int32_t code;
         const char* size;
         const char* status;
     };
     const Case cases[] = {
-        {0, 0, false, "0 KB", "完成"},         {1, 0, false, "1 KB", "完成"},
-        {1024, 0, false, "1 KB", "完成"},      {1025, 0, false, "2 KB", "完成"},
-        {1048576, 10, true, "1,024 KB", "0%"}, {-1, 1234567890, true, "1,205,633 KB", "加载中..."},
-        {0, 0, true, "0 KB", "加载中..."},     {200, 50, true, "1 KB", "25%"},
-        {-1, 5000, false, "5 KB", "完成"},
+        {0, 0, false, 200, "0 KB", "200 完成"},
+        {1, 0, false, 404, "1 KB", "404 完成"},
+        {1024, 0, false, 501, "1 KB", "501 完成"},
+        {1025, 0, false, 0, "2 KB", "完成"}, // no usable code: no number
+        {1048576, 10, true, 200, "1,024 KB", "0%"},
+        {-1, 1234567890, true, 200, "1,205,633 KB", "加载中..."},
+        {0, 0, true, 404, "0 KB", "加载中..."},
+        {200, 50, true, 200, "1 KB", "25%"},
+        {-1, 5000, false, 1000, "5 KB", "完成"},
     };
     CacheFolder folder;
     for (const Case& c : cases) {
         HttpResource r(&folder);
         r.contentLength = c.length;
         r.receivedSize = c.received;
+        r.statusCode = c.code;
         r.flags = c.loading ? std::uint32_t(HttpResource::Loading) : 0u;
         QCOMPARE(sizeText(r), std::string(c.size));
         QCOMPARE(statusText(r), std::string(c.status));
@@ -236,6 +259,29 @@ void ResourceListTest::comparisonsAndIcons() {
     QCOMPARE(ItemImage(a), int(FailedImage));
     one.result = 0;
     QCOMPARE(ItemImage(a), int(DoneImage));
+    // Client and server errors get their own mark; a failed capture keeps the warning.
+    for (std::int32_t code : {400, 404, 500, 501, 599}) {
+        one.statusCode = code;
+        QCOMPARE(ItemImage(a), int(ErrorStatusImage));
+    }
+    one.result = 0xE0000069;
+    QCOMPARE(ItemImage(a), int(FailedImage));
+    one.result = 0;
+    one.statusCode = 304;
+    QCOMPARE(ItemImage(a), int(DoneImage));
+
+    // By status: finished ones by code, those still loading after all of them.
+    list.sortColumn = resourceColumnOfKind(StatusColumn);
+    list.sortAscending = true;
+    one.statusCode = 404;
+    kilo.statusCode = 200;
+    kilo.flags = 0;
+    QCOMPARE(cmp(b, a), -1);
+    kilo.statusCode = 500;
+    QCOMPARE(cmp(b, a), 1);
+    kilo.statusCode = 200;
+    kilo.flags = HttpResource::Loading;
+    QCOMPARE(cmp(b, a), 1);
 }
 
 void ResourceListTest::byDirectoryFolders() {
@@ -396,7 +442,7 @@ void ResourceListTest::staleAndRepeatedNotices() {
     }
     fx.delivery.deliver();
     QCOMPARE(fx.tree()->itemImage(fx.row(late)), int(DoneImage));
-    QCOMPARE(fx.text(fx.row(late), 4), std::string("完成"));
+    QCOMPARE(fx.text(fx.row(late), 4), std::string("200 完成"));
 }
 
 void ResourceListTest::caretSetsCurrentResource() {
@@ -507,6 +553,28 @@ void ResourceListTest::persistentState() {
     QCOMPARE(fresh.list()->header->model()->headerData(2, Qt::Horizontal).toString(),
              QStringLiteral("序号"));
     QCOMPARE(fresh.list()->columns[3].alignment, unsigned(ColumnInfo::AlignRight));
+
+    // Sizes, types and states fit what they usually show; a cell keeps 12 pixels of its column.
+    const QFontMetrics fm = fresh.tree()->fontMetrics();
+    const struct {
+        int kind;
+        QString text;
+    } usual[] = {{SizeColumn, "20,480 KB"},
+                 {TypeColumn, "application/octet-stream"},
+                 {StatusColumn, "404 完成"},
+                 {StatusColumn, "加载中..."}};
+    for (const auto& u : usual) {
+        const int width = fresh.list()->columnWidth(resourceColumnOfKind(u.kind));
+        QVERIFY2(fm.horizontalAdvance(u.text) + 12 <= width, qPrintable(u.text));
+    }
+    // A width on file wins, except the narrow default every earlier run wrote back.
+    Fixture again;
+    again.settings.values[widths + "Size"] = 50;
+    again.settings.values[widths + "Type"] = 161;
+    again.open();
+    const int size = resourceColumnOfKind(SizeColumn);
+    QCOMPARE(again.view->list()->columnWidth(size), fresh.list()->columnWidth(size));
+    QCOMPARE(again.view->list()->columnWidth(resourceColumnOfKind(TypeColumn)), 161);
 }
 
 void ResourceListTest::commands() {
@@ -595,7 +663,7 @@ void ResourceListTest::contextMenus() {
     choose = ID_COPY_ADDRESS;
     rightClick(fx.row(a));
     QCOMPARE(shownMenu, int(ResourceListView::kResourceMenu));
-    QCOMPARE(items, QStringList({"复制地址", "导出"}));
+    QCOMPARE(items, QStringList({"复制地址", "导出", "复制为curl命令", "导出为HAR"}));
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("http://h/%E5%9B%BE.png?q=%20"));
 
     choose = ID_COLLAPSE_ALL;
@@ -616,7 +684,7 @@ void ResourceListTest::contextMenus() {
     choose = ID_MERGE_EXPORT_SELECTED;
     rightClick(group, Qt::ControlModifier);
     QCOMPARE(shownMenu, int(ResourceListView::kSelectionMenu));
-    QCOMPARE(items, QStringList({"导出", "合并导出"}));
+    QCOMPARE(items, QStringList({"导出", "合并导出", "导出为HAR"}));
     QCOMPARE(exports.count(), 2);
     QCOMPARE(exports.at(1).at(0).toInt(), int(ID_MERGE_EXPORT_SELECTED));
     // Without Ctrl an unselected row is selected alone.
@@ -642,6 +710,7 @@ void ResourceListTest::screenshot() {
         const char* type;
         int size;
         bool done;
+        int code = 200;
     };
     const Capture captures[] = {
         {"http://www.example.cn/", nullptr, "text/html; charset=utf-8", 18231, true},
@@ -687,6 +756,10 @@ void ResourceListTest::screenshot() {
         {"http://upload.example.cn/form", "http://www.example.cn/", "multipart/form-data", 100,
          true},
         {"http://www.example.cn/robots.txt", nullptr, "text/plain", 120, true},
+        {"http://www.example.cn/js/missing.js", "http://www.example.cn/", "text/html", 310, true,
+         404},
+        {"http://api.example.cn/v1/order", "http://www.example.cn/", "application/json", 90, true,
+         500},
     };
     const std::string body(64 * 1024, 'x');
     for (const Capture& c : captures) {
@@ -695,7 +768,8 @@ void ResourceListTest::screenshot() {
         if (c.referer)
             request += std::string("Referer: ") + c.referer + "\r\n";
         request += "\r\n";
-        std::string response = std::string("HTTP/1.1 200 OK\r\nContent-Type: ") + c.type +
+        std::string response = "HTTP/1.1 " + std::to_string(c.code) +
+                               " X\r\nContent-Type: " + c.type +
                                "\r\nContent-Length: " + std::to_string(c.size) + "\r\n\r\n";
         HttpRequestHeader requestHead;
         HttpResponseHeader responseHead;
@@ -729,7 +803,9 @@ void ResourceListTest::screenshot() {
     fx.settle();
     QCOMPARE(fx.text(fx.row(second), 0), std::string("main.css"));
     QCOMPARE(fx.text(fx.row(second), 5), std::string("http://www.example.cn/css/"));
-    QCOMPARE(fx.text(fx.row(fx.document.resources.tail->prev), 4), std::string("完成"));
+    QCOMPARE(fx.text(fx.row(fx.document.resources.tail->prev->prev), 4), std::string("200 完成"));
+    QCOMPARE(fx.text(fx.row(fx.document.resources.tail->prev), 4), std::string("404 完成"));
+    QCOMPARE(fx.tree()->itemImage(fx.row(fx.document.resources.tail)), int(ErrorStatusImage));
     QImage shot = fx.view->grab().toImage();
     QVERIFY(!shot.isNull());
     // Kept only when asked for, to look at by eye.
@@ -762,6 +838,121 @@ void ResourceListTest::hugeNamesPaint() {
     QVERIFY(!cut.contains(QChar::ReplacementCharacter));
     QVERIFY(cut.startsWith(QString(u'x') + QChar(0x4E2D)));
     QVERIFY(!fx.view->grab().isNull());
+}
+
+// The same captures filtered in each arrangement: what stays, the folders and groups that
+// carry it, live captures joining them, "check all" reaching only what is shown, and the list
+// back whole afterwards.
+void ResourceListTest::filterInEveryArrangement() {
+    struct Expected {
+        ViewMode mode;
+        const char* filtered;
+        const char* live;
+    };
+    const Expected cases[] = {
+        {ByOrder, "logo.png", "logo.png none.js"},
+        {ByDirectory, "h(p(img(logo.png)))", "h(p(img(logo.png))) k(z(none.js))"},
+        {ByType, "图像(logo.png)", "应用(none.js) 图像(logo.png)"},
+        {ByReferrer, "~page.html(logo.png)", "~page.html(~site.css(none.js) logo.png)"},
+    };
+    for (const Expected& c : cases) {
+        const QByteArray where = QByteArray("mode ") + QByteArray::number(c.mode);
+        Fixture fx;
+        fx.settings.values["Window State\\Resources List|View Mode"] = c.mode;
+        fx.open();
+        std::int32_t code = 200;
+        fx.prepare = [&](HttpResource& r) {
+            r.statusCode = code;
+            r.flags = 0;
+        };
+        auto add = [&](const char* address, const char* type, int category, const char* referrer,
+                       std::int32_t status) {
+            code = status;
+            return fx.add(address, type, category, referrer);
+        };
+        HttpResource* page = add("http://h/p/page.html", "text/html", 6, "", 200);
+        add("http://h/p/css/site.css", "text/css", 6, "http://h/p/page.html", 200);
+        add("http://h/p/img/logo.png", "image/png", 2, "http://h/p/page.html", 404);
+        add("http://g/api/echo", "application/json", 0, "http://h/p/page.html", 500);
+        add("http://h/p/img/x.gif", "image/gif", 2, "http://h/p/css/site.css", 200);
+        ListTreeCtrl* t = fx.tree();
+        t->SelectItem(fx.row(page), false);
+        QCOMPARE(fx.document.currentResource, page);
+
+        fx.view->setFilterText("status:4xx");
+        QVERIFY2(fx.shown() == c.filtered, (where + " " + fx.shown().c_str()).constData());
+        QCOMPARE(fx.view->shownResourceCount(), 1);
+        QCOMPARE(fx.view->resourceRowCount(), 5);
+        // The row the panes showed went away with its resource.
+        QVERIFY(!t->caret() || !t->isItemHidden(t->caret()));
+        if (c.mode != ByReferrer)
+            QCOMPARE(fx.document.currentResource, static_cast<HttpResource*>(nullptr));
+
+        // Live captures join the arrangement shown or hidden as they arrive.
+        add("http://k/z/none.js", "text/javascript", 0, "http://h/p/css/site.css", 404);
+        add("http://h/p/fine.js", "text/javascript", 0, "http://h/p/css/site.css", 200);
+        QVERIFY2(fx.shown() == c.live, (where + " " + fx.shown().c_str()).constData());
+        QCOMPARE(fx.view->shownResourceCount(), 2);
+        QCOMPARE(fx.view->resourceRowCount(), 7);
+
+        // Rows that came in live under a new folder or page wait there closed.
+        if (ListTreeItem parent = t->parentItem(fx.row(fx.document.resources.tail->prev)))
+            QVERIFY(!t->isExpanded(parent));
+        // Opened, a click on the first row, select all and Space: the matching resources are
+        // checked, nothing hidden or faint.
+        t->ExpandAll(nullptr);
+        t->leftButtonDown(t->itemAtRow(0), ListTreeCore::HitZone::Label, false, false);
+        t->SelectRange(t->itemAtRow(0), t->lastVisible(), false);
+        t->keyDown(ListTreeCore::Key::Space, false, false, 10);
+        std::vector<std::string> checked;
+        for (HttpResource* r = fx.document.resources.head; r; r = r->next)
+            if (t->checkState(fx.row(r)) == Checked)
+                checked.push_back(r->name);
+        QVERIFY2((checked == std::vector<std::string>{"logo.png", "none.js"}),
+                 (where + " " + QByteArray::number(int(checked.size())) + " " +
+                  (checked.empty() ? "" : checked.front().c_str()))
+                     .constData());
+
+        // Another arrangement keeps the filter; without it every row is back and the group
+        // boxes count every row again.
+        fx.view->onCommand(ID_RESOURCES_LIST_VIEW_BY_TYPE);
+        QCOMPARE(fx.shown(), std::string("应用(none.js) 图像(logo.png)"));
+        QCOMPARE(t->checkState(t->rootItem()), int(Checked)); // 应用: none.js alone shown
+        fx.view->setFilterText("");
+        QCOMPARE(fx.shown(), fx.shape());
+        QCOMPARE(t->checkState(t->rootItem()), int(Mixed));
+        fx.view->onCommand(int(ID_RESOURCES_LIST_VIEW_BY_ORDER) + int(c.mode));
+        QCOMPARE(fx.view->shownResourceCount(), 7);
+        QCOMPARE(fx.shown(), fx.shape());
+    }
+}
+
+// The field: typing filters once the keys are in, a bad status code is shown, Escape clears it
+// and hands the keys to the list, and a filter that keeps nothing says so.
+void ResourceListTest::filterFieldKeys() {
+    Fixture fx;
+    fx.open();
+    fx.view->show();
+    fx.view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(fx.view));
+    fx.add("http://h/a.js");
+    fx.add("http://h/b.css");
+    QLineEdit* field = fx.view->filterField();
+    QVERIFY(field->geometry().bottom() < fx.view->list()->geometry().top());
+    fx.view->focusFilter();
+    QTest::keyClicks(field, "b.c");
+    QTRY_COMPARE(fx.shown(), std::string("b.css"));
+    QTest::keyClicks(field, " status:9z");
+    QTRY_VERIFY(!field->toolTip().isEmpty());
+    QVERIFY(field->toolTip().contains("9z"));
+    QCOMPARE(fx.shown(), std::string("b.css"));
+    fx.view->setFilterText("nothing-like-it");
+    QTRY_VERIFY(!fx.tree()->emptyText.isEmpty());
+    QTest::keyClick(field, Qt::Key_Escape);
+    QCOMPARE(field->text(), QString());
+    QCOMPARE(fx.shown(), std::string("a.js b.css"));
+    QTRY_VERIFY(fx.tree()->hasFocus());
+    QTRY_VERIFY(fx.tree()->emptyText.isEmpty());
 }
 
 QTEST_MAIN(ResourceListTest)

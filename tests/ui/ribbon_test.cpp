@@ -129,6 +129,7 @@ void RibbonTest::elementsFromTheTables_data() {
         {ID_RESOURCES_CLEAR, "清空", "Q", true},
         {ID_RESOURCES_EXPORT, "导出", "D", true},
         {ID_RESOURCES_MERGE_EXPORT, "合并导出", "B", true},
+        {ID_RESOURCES_EXPORT_HAR, "导出HAR", "R", true},
         {ID_VIEW_WINDOWS, "窗口", "C", true},
         {ID_VIEW_ADDRESS_PARAMETER, "地址参数", "", false},
         {ID_VIEW_REQUEST_HEADER, "请求头", "", false},
@@ -186,7 +187,7 @@ void RibbonTest::tooltipsComeFromTheCommandDescriptions() {
     QCOMPARE(panes.size(), 6);
     for (int i = 0; i < 6; ++i)
         QCOMPARE(panes.at(i), frame.ribbon->action(paneOrder[i]));
-    QCOMPARE(frame.ribbon->commandIds().size(), 27);
+    QCOMPARE(frame.ribbon->commandIds().size(), 28);
 }
 
 void RibbonTest::clickingSendsTheCommand() {
@@ -293,6 +294,7 @@ void RibbonTest::keyTipsReachEveryCommand_data() {
     QTest::newRow("clear") << "Q" << int(ID_RESOURCES_CLEAR);
     QTest::newRow("export") << "D" << int(ID_RESOURCES_EXPORT);
     QTest::newRow("merge export") << "B" << int(ID_RESOURCES_MERGE_EXPORT);
+    QTest::newRow("export HAR") << "R" << int(ID_RESOURCES_EXPORT_HAR);
     QTest::newRow("update") << "G" << int(ID_CHECK_UPDATE);
     QTest::newRow("help") << "\\" << int(ID_ONLINE_HELP);
     QTest::newRow("about") << "H" << int(ID_APP_ABOUT);

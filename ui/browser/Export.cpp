@@ -3,6 +3,7 @@
 #include "engine/FileStream.h"
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
+#include "store/HarWriter.h"
 #include "store/HttpResource.h"
 #include "ui/browser/ListTreeAdaptor.h"
 
@@ -177,6 +178,14 @@ std::vector<HttpResource*> ResourceExport::selectedResources() const {
     return resources;
 }
 
+std::vector<HttpResource*> ResourceExport::allResources() const {
+    std::vector<HttpResource*> resources;
+    for (ListTreeItem item = tree_.rootItem(); item; item = tree_.NextInPreorder(item))
+        if (HttpResource* resource = resourceOf_(tree_.itemData(item)))
+            resources.push_back(resource);
+    return resources;
+}
+
 std::string ResourceExport::rowName(ListTreeItem row) const {
     return exportFolderName(adaptor_.GetItemText(tree_.itemData(row), 0));
 }
@@ -329,5 +338,46 @@ void ResourceExport::exportTree(ListTreeItem row, const std::string& folder) {
             }
         }
         ends.push_back(current.size());
+    }
+}
+
+void ResourceExport::exportHarChecked() {
+    exportHar(true);
+}
+
+void ResourceExport::exportHarSelected() {
+    exportHar(false);
+}
+
+void ResourceExport::exportHar(bool checked) {
+    std::string path;
+    if (!ui_.chooseSaveFile(loadString(IDS_HAR_FILE_NAME), path))
+        return;
+    std::vector<HttpResource*> resources = checked ? checkedResources() : selectedResources();
+    if (checked && resources.empty())
+        resources = allResources();
+    harIntoFile(std::move(resources), path);
+}
+
+void ResourceExport::harIntoFile(std::vector<HttpResource*> resources, const std::string& path) {
+    if (resources.empty())
+        return;
+    // Readers prefer entries in the order the exchanges started.
+    std::stable_sort(resources.begin(), resources.end(),
+                     [](const HttpResource* a, const HttpResource* b) { return a->id < b->id; });
+    std::size_t skipped = 0;
+    bool written;
+    {
+        BusyScope busy(ui_);
+        written = writeHarFile(path, resources, TIDEWELL_VERSION, &skipped);
+    }
+    if (!written) {
+        ui_.showError(lastError());
+        return;
+    }
+    if (skipped) {
+        char text[512];
+        std::snprintf(text, sizeof text, loadString(IDS_HAR_LEFT_OUT), static_cast<int>(skipped));
+        ui_.showMessage(text);
     }
 }

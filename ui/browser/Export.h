@@ -71,19 +71,30 @@ public:
     void mergeExportSelected();
     // Context "导出目录" on a folder or group row: its subtree as a new folder tree.
     void exportFolder(ListTreeItem row);
+    // Ribbon "导出HAR": the checked resources, or every resource of the list when none is
+    // checked, as one HAR file in ascending id.
+    void exportHarChecked();
+    // Context "导出为HAR": the selected resources as one HAR file in ascending id.
+    void exportHarSelected();
 
     // Resources of the rows whose box is Checked (not Mixed), in pre-order.
     std::vector<HttpResource*> checkedResources() const;
     // Resources of the selected rows, in selection order.
     std::vector<HttpResource*> selectedResources() const;
+    // Resources of every row, in pre-order.
+    std::vector<HttpResource*> allResources() const;
 
     // The steps below the chosen folder, without dialogs.
     void exportIntoFolder(const std::vector<HttpResource*>& resources, const std::string& folder);
     void mergeIntoFile(std::vector<HttpResource*> resources, const std::string& path);
     void exportTree(ListTreeItem row, const std::string& folder);
+    // Nothing is written for no resources; resources that cannot be read are left out and
+    // counted in a message.
+    void harIntoFile(std::vector<HttpResource*> resources, const std::string& path);
 
 private:
     void mergeExport(bool checked);
+    void exportHar(bool checked);
     std::string rowName(ListTreeItem row) const;
 
     ListTreeCore& tree_;

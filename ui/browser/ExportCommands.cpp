@@ -1,5 +1,6 @@
 #include "ui/browser/ExportCommands.h"
 
+#include "store/CurlCommand.h"
 #include "ui/browser/Export.h"
 #include "ui/browser/ExportDialogs.h"
 #include "ui/browser/ResourceListView.h"
@@ -50,9 +51,29 @@ void ExportCommands::run(ResourceListView& view, int commandId, ListTreeItem row
         if (row && !resourceOf(row->data))
             exporter.exportFolder(row);
         break;
+    case ID_RESOURCES_EXPORT_HAR:
+        exporter.exportHarChecked();
+        break;
+    case ID_EXPORT_HAR_SELECTED:
+        exporter.exportHarSelected();
+        break;
+    case ID_COPY_AS_CURL:
+        if (HttpResource* resource = row ? resourceOf(row->data) : nullptr)
+            copyAsCurl(view, *resource, ui);
+        break;
     default:
         break;
     }
+}
+
+void ExportCommands::copyAsCurl(ResourceListView& view, HttpResource& resource, ExportUi& ui) {
+    std::string folder;
+    CurlCommand command;
+    if (!curlBodyFolder(folder) || !buildCurlCommand(resource, folder, command)) {
+        ui.showError(lastError());
+        return;
+    }
+    view.copyToClipboard(QString::fromStdString(command.text));
 }
 
 void ExportCommands::onExportRequested(int commandId, ListTreeItem row) {

@@ -27,6 +27,10 @@ public:
     // The resource a row of the view stands for; null for folder and group rows.
     static HttpResource* resourceOf(std::uintptr_t data);
 
+    // The curl command repeating the request of `resource` onto the view's clipboard; what
+    // fails is shown through `ui`.
+    static void copyAsCurl(ResourceListView& view, HttpResource& resource, ExportUi& ui);
+
 private:
     explicit ExportCommands(ResourceListView& view);
     void onExportRequested(int commandId, ListTreeItem row);

@@ -22,7 +22,7 @@ void ListTreeCore::rowsChanged() {}
 void ListTreeCore::looksChanged() {}
 
 ListTreeItem ListTreeCore::insertItem(ListTreeItem parent, ListTreeItem before, std::uintptr_t data,
-                                      std::string text) {
+                                      std::string text, bool hidden) {
     ListTreeItem p = internal(parent);
     if (before && before->parent != p)
         before = nullptr;
@@ -31,6 +31,7 @@ ListTreeItem ListTreeCore::insertItem(ListTreeItem parent, ListTreeItem before, 
     n->data = data;
     n->text = std::move(text);
     n->depth = p->depth + 1;
+    n->hidden = hidden;
     if (before) {
         n->next = before;
         n->prev = before->prev;
@@ -48,8 +49,11 @@ ListTreeItem ListTreeCore::insertItem(ListTreeItem parent, ListTreeItem before, 
         p->lastChild = n;
     }
     ++p->childCount;
-    ++p->childUnchecked;
     ++count_;
+    if (hidden)
+        return n; // no row, no box that counts
+    ++p->shownChildren;
+    ++p->childUnchecked;
     // Rows under a collapsed or hidden parent leave the row table as it is; appending at the
     // end of the root, the common case of a live capture, extends it without a rebuild.
     if (p->expanded && (rowsDirty_ || p == &root_ || p->visibleRow >= 0)) {
@@ -124,10 +128,13 @@ void ListTreeCore::deleteItem(ListTreeItem item) {
     else
         p->lastChild = item->prev;
     --p->childCount;
-    if (item->stateImage == 1)
-        --p->childUnchecked;
-    else if (item->stateImage == 2)
-        --p->childChecked;
+    if (!item->hidden) {
+        --p->shownChildren;
+        if (item->stateImage == 1)
+            --p->childUnchecked;
+        else if (item->stateImage == 2)
+            --p->childChecked;
+    }
     if (p->childCount == 0 && p != &root_)
         p->expanded = false;
     count_ -= static_cast<int>(doomed.size());
@@ -150,7 +157,7 @@ void ListTreeCore::deleteAllItems() {
     for (ListTreeItem n : doomed)
         delete n;
     root_.firstChild = root_.lastChild = nullptr;
-    root_.childCount = root_.childUnchecked = root_.childChecked = 0;
+    root_.childCount = root_.shownChildren = root_.childUnchecked = root_.childChecked = 0;
     count_ = 0;
     rows_.clear();
     rowsDirty_ = false;
@@ -174,16 +181,149 @@ void ListTreeCore::setStateImage(ListTreeItem item, int image) {
     if (item->stateImage == image)
         return;
     ListTreeItem p = item->parent;
-    if (item->stateImage == 1)
-        --p->childUnchecked;
-    else if (item->stateImage == 2)
-        --p->childChecked;
+    if (!item->hidden)
+        countState(p, item, -1);
     item->stateImage = static_cast<unsigned char>(image);
-    if (image == 1)
-        ++p->childUnchecked;
-    else if (image == 2)
-        ++p->childChecked;
+    if (!item->hidden)
+        countState(p, item, 1);
     looksChanged();
+}
+
+void ListTreeCore::countState(ListTreeItem parent, ListTreeItem child, int delta) {
+    if (child->stateImage == 1)
+        parent->childUnchecked += delta;
+    else if (child->stateImage == 2)
+        parent->childChecked += delta;
+}
+
+void ListTreeCore::setItemHidden(ListTreeItem item, bool hidden) {
+    if (item->hidden == hidden)
+        return;
+    ListTreeItem p = item->parent;
+    const int delta = hidden ? -1 : 1;
+    p->shownChildren += delta;
+    countState(p, item, delta);
+    item->hidden = hidden;
+    if (hidden) {
+        item->dimmed = false;
+        bool anySelected = false;
+        for (ListTreeItem n = item; n; n = nextInSubtree(n, item)) {
+            anySelected = anySelected || n->selected;
+            n->selected = false;
+            if (n == anchor_)
+                anchor_ = nullptr;
+        }
+        if (anySelected)
+            eraseUnselected();
+        if (caret_ && (caret_ == item || isAncestor(item, caret_)))
+            setCaret(nullptr);
+    }
+    if (hidden || !insertShownRow(item))
+        markRowsDirty();
+    rowsChanged();
+}
+
+bool ListTreeCore::insertShownRow(ListTreeItem item) {
+    // One row more for an item shown again without rows below it: put it in place instead of
+    // walking the whole tree again. Its place is before the first row after it.
+    ListTreeItem p = item->parent;
+    if (rowsDirty_)
+        return false;
+    if (!p->expanded || (p != &root_ && p->visibleRow < 0))
+        return true; // under a closed or hidden row: no row to give
+    if (item->expanded && item->shownChildren > 0)
+        return false;
+    std::size_t at = rows_.size();
+    for (ListTreeItem n = item; n && n != &root_; n = n->parent) {
+        ListTreeItem s = n->next;
+        while (s && s->visibleRow < 0)
+            s = s->next;
+        if (s) {
+            at = static_cast<std::size_t>(s->visibleRow);
+            break;
+        }
+    }
+    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(at), item);
+    for (std::size_t i = at; i < rows_.size(); ++i)
+        rows_[i]->visibleRow = static_cast<int>(i);
+    return true;
+}
+
+void ListTreeCore::setItemDimmed(ListTreeItem item, bool dimmed) {
+    if (item->dimmed == dimmed)
+        return;
+    item->dimmed = dimmed;
+    looksChanged();
+}
+
+void ListTreeCore::applyFilter(const std::function<RowMatch(ListTreeItem)>& classify) {
+    std::vector<ListTreeItem> order;
+    order.reserve(static_cast<std::size_t>(count_));
+    for (ListTreeItem n = root_.firstChild; n; n = NextInPreorder(n))
+        order.push_back(n);
+    auto recount = [this](ListTreeItem parent) {
+        parent->shownChildren = parent->childUnchecked = parent->childChecked = 0;
+        for (ListTreeItem c = parent->firstChild; c; c = c->next) {
+            if (c->hidden)
+                continue;
+            ++parent->shownChildren;
+            countState(parent, c, 1);
+        }
+    };
+    // Children before their parents: a parent is settled once all below it are.
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+        ListTreeItem n = *it;
+        recount(n);
+        if (autoCheck && n->shownChildren > 0) {
+            // Children whose image is 0 count as neither: they make the group Mixed.
+            const int state = n->childChecked == n->shownChildren     ? Checked
+                              : n->childUnchecked == n->shownChildren ? Unchecked
+                                                                      : Mixed;
+            n->stateImage = static_cast<unsigned char>(state + 1);
+        }
+        const RowMatch match = classify(n);
+        const bool shown = match == RowMatch::Match || n->shownChildren > 0;
+        n->hidden = !shown;
+        n->dimmed = shown && match == RowMatch::NoMatch;
+    }
+    recount(&root_);
+    bool anyHidden = false;
+    for (ListTreeItem n : selection_) {
+        if (n->hidden) {
+            n->selected = false;
+            anyHidden = true;
+        }
+    }
+    if (anyHidden)
+        eraseUnselected();
+    if (anchor_ && rowHidden(anchor_))
+        anchor_ = nullptr;
+    markRowsDirty();
+    if (caret_ && rowHidden(caret_))
+        setCaret(nullptr);
+    rowsChanged();
+    looksChanged();
+}
+
+void ListTreeCore::expandShown() {
+    for (ListTreeItem n = root_.firstChild; n;) {
+        if (n->hidden) {
+            n = nextOutside(n, &root_);
+            continue;
+        }
+        if (n->shownChildren > 0)
+            n->expanded = true;
+        n = NextInPreorder(n);
+    }
+    markRowsDirty();
+    rowsChanged();
+}
+
+bool ListTreeCore::rowHidden(ListTreeItem item) const {
+    for (ListTreeItem n = item; n && n != &root_; n = n->parent)
+        if (n->hidden)
+            return true;
+    return false;
 }
 
 ListTreeItem ListTreeCore::parentItem(ListTreeItem item) const {
@@ -223,6 +363,13 @@ ListTreeItem ListTreeCore::nextInSubtree(ListTreeItem item, ListTreeItem top) co
     return nullptr;
 }
 
+ListTreeItem ListTreeCore::nextOutside(ListTreeItem item, ListTreeItem top) const {
+    for (ListTreeItem n = item; n != top; n = n->parent)
+        if (n->next)
+            return n->next;
+    return nullptr;
+}
+
 // ---- rows on screen
 
 void ListTreeCore::markRowsDirty() {
@@ -234,9 +381,12 @@ void ListTreeCore::rebuildRows() const {
         n->visibleRow = -1;
     rows_.clear();
     for (ListTreeItem n = root_.firstChild; n;) {
-        n->visibleRow = static_cast<int>(rows_.size());
-        rows_.push_back(n);
-        if (n->expanded && n->firstChild) {
+        const bool shown = !n->hidden;
+        if (shown) {
+            n->visibleRow = static_cast<int>(rows_.size());
+            rows_.push_back(n);
+        }
+        if (shown && n->expanded && n->firstChild) {
             n = n->firstChild;
             continue;
         }
@@ -344,7 +494,7 @@ void ListTreeCore::unselect(ListTreeItem item) {
 }
 
 void ListTreeCore::SelectItem(ListTreeItem item, bool additive) {
-    if (!item)
+    if (!item || rowHidden(item)) // a filtered-out row cannot be picked
         return;
     if (additive && item->selected) {
         unselect(item);
@@ -375,7 +525,7 @@ void ListTreeCore::SelectRange(ListTreeItem first, ListTreeItem last, bool addit
     // From the first item down through the shown rows to the last, or to the bottom row.
     int row = first ? rowOf(first) : -1;
     if (row < 0) {
-        if (first && !first->selected) {
+        if (first && !first->selected && !rowHidden(first)) {
             first->selected = true;
             selection_.push_back(first);
         }
@@ -383,7 +533,8 @@ void ListTreeCore::SelectRange(ListTreeItem first, ListTreeItem last, bool addit
         int rows = visibleCount();
         for (; row < rows; ++row) {
             ListTreeItem n = rows_[row];
-            if (!n->selected) {
+            // Rows shown only for what lies below them are not what the user picked.
+            if (!n->selected && !n->dimmed) {
                 n->selected = true;
                 selection_.push_back(n);
             }
@@ -428,15 +579,21 @@ void ListTreeCore::SetCheckState(ListTreeItem item, int value) {
 void ListTreeCore::CheckDescendants(ListTreeItem item, bool checked) {
     ListTreeItem top = internal(item);
     int value = checked ? Checked : Unchecked;
-    for (ListTreeItem n = top->firstChild; n; n = nextInSubtree(n, top))
+    for (ListTreeItem n = top->firstChild; n;) {
+        if (n->hidden) { // filtered out: not what the user sees checking
+            n = nextOutside(n, top);
+            continue;
+        }
         SetCheckState(n, value);
+        n = nextInSubtree(n, top);
+    }
 }
 
 void ListTreeCore::UpdateAncestorChecks(ListTreeItem item, bool checked) {
     int value = checked ? Checked : Unchecked;
     for (ListTreeItem p = item->parent; p && p != &root_; p = p->parent) {
         int alike = checked ? p->childChecked : p->childUnchecked;
-        int now = alike == p->childCount ? value : static_cast<int>(Mixed);
+        int now = alike == p->shownChildren ? value : static_cast<int>(Mixed);
         if (now == checkState(p))
             return;
         SetCheckState(p, now);
@@ -457,14 +614,21 @@ int ListTreeCore::RecalcChecks(ListTreeItem item) {
     for (ListTreeItem n = top->firstChild; n; n = nextInSubtree(n, top))
         if (n->firstChild)
             order.push_back(n);
+    // Over the shown children only; a group with none keeps its state.
     auto combine = [this](ListTreeItem parent) {
-        int result = checkState(parent->firstChild);
+        bool any = false;
+        int result = 0;
         for (ListTreeItem c = parent->firstChild; c; c = c->next) {
+            if (c->hidden)
+                continue;
             int v = checkState(c);
+            if (!any)
+                result = v;
+            any = true;
             if (v == Mixed || v != result)
                 return static_cast<int>(Mixed);
         }
-        return result;
+        return any ? result : checkState(parent);
     };
     for (auto it = order.rbegin(); it != order.rend(); ++it)
         SetCheckState(*it, combine(*it));
@@ -542,7 +706,7 @@ ListTreeCore::HitZone ListTreeCore::effectiveZone(HitZone zone, int x, int colum
 }
 
 void ListTreeCore::leftButtonDown(ListTreeItem item, HitZone zone, bool ctrl, bool shift) {
-    if (!item)
+    if (!item || rowHidden(item))
         return;
     if (zone == HitZone::Button) {
         DeselectDescendants(item);
@@ -594,7 +758,7 @@ ListTreeItem ListTreeCore::keyTarget(Key key, int pageRows) const {
     case Key::Down:
         return caret_ ? nextVisible(caret_) : nullptr;
     case Key::Home:
-        return root_.firstChild;
+        return itemAtRow(0);
     case Key::End:
         return lastVisible();
     case Key::PageUp: {

@@ -22,8 +22,10 @@ struct ListTreeNode {
     std::string text;
     int depth = 0;
     int childCount = 0;
-    // Children whose state image is 1 (Unchecked) and 2 (Checked): keeps the "all children
-    // alike" test of the ancestor walk O(1) for groups of any size.
+    // Children not hidden, and those of them whose state image is 1 (Unchecked) and 2
+    // (Checked): keeps the "all shown children alike" test of the ancestor walk O(1) for groups
+    // of any size.
+    int shownChildren = 0;
     int childUnchecked = 0;
     int childChecked = 0;
     mutable int visibleRow = -1;
@@ -32,6 +34,10 @@ struct ListTreeNode {
     unsigned char stateImage = 1;
     bool expanded = false;
     bool selected = false;
+    // Left out of the rows, with its subtree (a filter).
+    bool hidden = false;
+    // Shown only because a descendant is: drawn faint and passed over by range selection.
+    bool dimmed = false;
 };
 using ListTreeItem = ListTreeNode*;
 
@@ -47,9 +53,10 @@ public:
     ListTreeCore(const ListTreeCore&) = delete;
     ListTreeCore& operator=(const ListTreeCore&) = delete;
 
-    // Items. parent none = the root; before none = at the end of the parent's children.
+    // Items. parent none = the root; before none = at the end of the parent's children. A hidden
+    // item goes in without taking a row.
     ListTreeItem insertItem(ListTreeItem parent, ListTreeItem before, std::uintptr_t data,
-                            std::string text = {});
+                            std::string text = {}, bool hidden = false);
     // Deletes the item with its subtree; each deleted item is announced (children first) and
     // leaves the selection, the anchor and the caret.
     void deleteItem(ListTreeItem item);
@@ -66,6 +73,21 @@ public:
     // The check value (state image - 1; -1 for image 0).
     int checkState(ListTreeItem item) const { return item->stateImage - 1; }
     int itemCount() const { return count_; }
+
+    // Filtering. A hidden item and its subtree take no rows, cannot be selected and are passed
+    // over by check propagation; a group's check box then speaks for its shown children only.
+    bool isItemHidden(ListTreeItem item) const { return item->hidden; }
+    bool isItemDimmed(ListTreeItem item) const { return item->dimmed; }
+    void setItemHidden(ListTreeItem item, bool hidden);
+    void setItemDimmed(ListTreeItem item, bool dimmed);
+    enum class RowMatch { Match, NoMatch, Group };
+    // Hides or shows every item at once: a Match is shown; a NoMatch or a Group only when a
+    // descendant is shown, and then a NoMatch is dimmed. Hidden items leave the selection, the
+    // caret and the anchor. While autoCheck is on, every item with shown children gets the
+    // state of those children (as RecalcChecks would give it).
+    void applyFilter(const std::function<RowMatch(ListTreeItem)>& classify);
+    // Expands every shown item with shown children, so that all that is shown is in sight.
+    void expandShown();
 
     // Relations; none where there is no such item.
     ListTreeItem rootItem() const { return root_.firstChild; }
@@ -147,6 +169,14 @@ protected:
 private:
     ListTreeItem internal(ListTreeItem item) { return item ? item : &root_; }
     ListTreeItem nextInSubtree(ListTreeItem item, ListTreeItem top) const;
+    // The next item of top's subtree after item's own subtree, in pre-order.
+    ListTreeItem nextOutside(ListTreeItem item, ListTreeItem top) const;
+    static void countState(ListTreeItem parent, ListTreeItem child, int delta);
+    // Gives an item that is shown again its row when the table is up to date and nothing
+    // below it needs one; false when the table must be built again.
+    bool insertShownRow(ListTreeItem item);
+    // The item or one of its ancestors is hidden.
+    bool rowHidden(ListTreeItem item) const;
     void markRowsDirty();
     void rebuildRows() const;
     void unselect(ListTreeItem item);

@@ -214,6 +214,11 @@ void ListTreeCtrl::paintEvent(QPaintEvent*) {
             break;
         paintRow(p, item, QRect(0, i * ih, viewport()->width(), ih));
     }
+    if (!emptyText.isEmpty() && visibleCount() == 0) {
+        p.setPen(palette().color(QPalette::Disabled, QPalette::Text));
+        p.drawText(viewport()->rect().adjusted(8, 8, -8, -8), Qt::AlignCenter | Qt::TextWordWrap,
+                   emptyText);
+    }
 }
 
 bool ListTreeCtrl::viewportEvent(QEvent* event) {

@@ -36,6 +36,8 @@ public:
     const QList<QPixmap>& imageList() const { return images_; }
     // Check-box images: 0 unused, 1 empty, 2 checked, 3 greyed checked.
     QList<QPixmap> stateImages;
+    // Said in the middle of the client area while no row is shown (empty: nothing).
+    QString emptyText;
 
     int itemHeight() const;
     int indent() const { return 19; }

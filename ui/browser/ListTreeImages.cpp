@@ -149,6 +149,14 @@ QPixmap rowIcon(qreal dpr, int kind) {
         p.drawPath(tri);
         break;
     }
+    case 6: {
+        page(p);
+        badge(p, QColor(0xd6, 0x3a, 0x3a));
+        p.setPen(QPen(Qt::white, 1.3, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(10.3, 10.3), QPointF(13.2, 13.2));
+        p.drawLine(QPointF(13.2, 10.3), QPointF(10.3, 13.2));
+        break;
+    }
     default:
         break;
     }
@@ -166,7 +174,7 @@ QList<QPixmap> makeCheckBoxImages(qreal devicePixelRatio) {
 
 QList<QPixmap> makeRowIcons(qreal devicePixelRatio) {
     QList<QPixmap> images;
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 7; ++i)
         images.append(rowIcon(devicePixelRatio, i));
     return images;
 }

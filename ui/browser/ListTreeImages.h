@@ -9,5 +9,5 @@
 QList<QPixmap> makeCheckBoxImages(qreal devicePixelRatio);
 
 // 0 folder, 1 blank page, 2 page with a tick, 3 page with a clock, 4 page with a warning sign,
-// 5 folder with coloured shapes.
+// 5 folder with coloured shapes, 6 page with a red cross (an error answer from the server).
 QList<QPixmap> makeRowIcons(qreal devicePixelRatio);

@@ -279,6 +279,9 @@ void ListTreeView::paintCells(QPainter& painter, ListTreeItem item, const QRect&
     } else if (selected) {
         back = QColor(204, 206, 219);
     }
+    // A row shown only for the matching rows below it reads as context.
+    if (tree->isItemDimmed(item) && !(selected && focused))
+        ink = pal.color(QPalette::Disabled, QPalette::Text);
     QRect area(left, rc.top(), rc.right() + 1 - left, rc.height());
     painter.fillRect(area, back);
     painter.setPen(ink);

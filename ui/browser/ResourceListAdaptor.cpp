@@ -56,7 +56,9 @@ int ItemImage(const ResourceListItem& item) {
         return BlankPageImage;
     if (r->flags & HttpResource::Loading)
         return LoadingImage;
-    return r->result != 0 ? FailedImage : DoneImage;
+    if (r->result != 0)
+        return FailedImage;
+    return r->statusCode >= 400 ? ErrorStatusImage : DoneImage;
 }
 
 std::int64_t resourceSizeValue(const HttpResource& resource) {
@@ -114,8 +116,13 @@ std::string sizeText(const HttpResource& resource) {
 std::string statusText(const HttpResource& resource) {
     if (resource.tunnel)
         return tunnelStatusText(resource);
-    if (!(resource.flags & HttpResource::Loading))
-        return loadString(119);
+    if (!(resource.flags & HttpResource::Loading)) {
+        // A code outside 100..999 came from a broken status line: better no number than a wild
+        // one.
+        if (resource.statusCode < 100 || resource.statusCode > 999)
+            return loadString(IDS_STATE_DONE);
+        return std::to_string(resource.statusCode) + ' ' + loadString(IDS_STATE_DONE);
+    }
     if (resource.contentLength != -1 && resource.contentLength != 0) {
         char text[32];
         std::snprintf(text, sizeof text, "%d%%",
@@ -123,6 +130,12 @@ std::string statusText(const HttpResource& resource) {
         return text;
     }
     return loadString(120);
+}
+
+std::int64_t resourceStatusKey(const HttpResource& resource) {
+    if (resource.flags & HttpResource::Loading)
+        return std::int64_t(1) << 40; // above every code
+    return resource.statusCode;
 }
 
 int compareTextNoCase(std::string_view a, std::string_view b) {
@@ -218,8 +231,7 @@ int ResourceListAdaptor::CompareItems(std::uintptr_t first, std::uintptr_t secon
             c = sign(resourceSizeValue(x) - resourceSizeValue(y));
             break;
         case StatusColumn:
-            c = static_cast<int>((x.flags & HttpResource::Loading) != 0) -
-                static_cast<int>((y.flags & HttpResource::Loading) != 0);
+            c = sign(resourceStatusKey(x) - resourceStatusKey(y));
             break;
         case OrdinalColumn:
             c = (x.id > y.id) - (x.id < y.id);

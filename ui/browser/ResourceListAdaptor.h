@@ -60,6 +60,7 @@ enum RowImage : int {
     LoadingImage = 3,
     FailedImage = 4,
     TypeGroupImage = 5,
+    ErrorStatusImage = 6, // the server answered with a 4xx or 5xx code
 };
 int ItemImage(const ResourceListItem& item);
 
@@ -67,8 +68,11 @@ int ItemImage(const ResourceListItem& item);
 std::int64_t resourceSizeValue(const HttpResource& resource);
 // "1,024 KB": kilobytes rounded up, digits grouped by three.
 std::string sizeText(const HttpResource& resource);
-// "%d%%" or "加载中..." while loading, "完成" after.
+// "%d%%" or "加载中..." while loading, the status code and "完成" after ("404 完成").
 std::string statusText(const HttpResource& resource);
+// What the status column sorts by: the status code of a finished exchange; every exchange still
+// loading after all finished ones.
+std::int64_t resourceStatusKey(const HttpResource& resource);
 // UTF-8 texts compared with case folded; negative, 0 or positive.
 int compareTextNoCase(std::string_view a, std::string_view b);
 

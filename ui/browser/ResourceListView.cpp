@@ -10,7 +10,12 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QStyle>
 
 #include <algorithm>
 #include <climits>
@@ -48,14 +53,19 @@ struct MenuEntry {
 std::vector<MenuEntry> menuEntries(int menuId) {
     switch (menuId) {
     case ResourceListView::kResourceMenu:
-        return {{ID_COPY_ADDRESS, "复制地址"}, {ID_EXPORT_RESOURCE, "导出"}};
+        return {{ID_COPY_ADDRESS, "复制地址"},
+                {ID_EXPORT_RESOURCE, "导出"},
+                {ID_COPY_AS_CURL, loadString(IDS_MENU_COPY_AS_CURL)},
+                {ID_EXPORT_HAR_SELECTED, loadString(IDS_MENU_EXPORT_HAR)}};
     case ResourceListView::kFolderMenu:
         return {{ID_EXPORT_FOLDER, "导出目录"},
                 {0, nullptr},
                 {ID_EXPAND_ALL, "全部展开"},
                 {ID_COLLAPSE_ALL, "全部折叠"}};
     case ResourceListView::kSelectionMenu:
-        return {{ID_EXPORT_SELECTED, "导出"}, {ID_MERGE_EXPORT_SELECTED, "合并导出"}};
+        return {{ID_EXPORT_SELECTED, "导出"},
+                {ID_MERGE_EXPORT_SELECTED, "合并导出"},
+                {ID_EXPORT_HAR_SELECTED, loadString(IDS_MENU_EXPORT_HAR_SELECTED)}};
     default:
         return {};
     }
@@ -65,12 +75,14 @@ std::vector<MenuEntry> menuEntries(int menuId) {
 
 ResourceListView::ResourceListView(QWidget* parent)
     : QWidget(parent), list_(new ListTreeView(this)), adaptor_(*list_) {
+    createFilterBar();
     list_->Create(this, rect());
     list_->adaptor = &adaptor_;
     list_->tree->setImageList(makeRowIcons(devicePixelRatioF()));
     for (int i = 0; i < kResourceColumnCount; ++i) {
         const ResourceColumn& c = kResourceColumns[i];
-        list_->InsertColumn(i, QString::fromUtf8(loadString(c.titleId)), c.alignment, c.width);
+        list_->InsertColumn(i, QString::fromUtf8(loadString(c.titleId)), c.alignment,
+                            defaultColumnWidth(i));
     }
     connect(list_, &ListTreeView::caretChanged, this,
             [this](ListTreeItem, quintptr, ListTreeItem item, quintptr) { caretMoved(item); });
@@ -106,11 +118,44 @@ void ResourceListView::attach(Document* document) {
         document_->addListener(e, this);
 }
 
+int ResourceListView::defaultColumnWidth(int column) const {
+    const ResourceColumn& c = kResourceColumns[column];
+    // What these columns usually hold, so that it shows whole: sizes up to a hundred megabytes,
+    // the longer common media types, a status code or the loading text.
+    std::vector<QString> samples;
+    switch (c.kind) {
+    case SizeColumn:
+        samples = {QStringLiteral("99,999 KB")};
+        break;
+    case TypeColumn:
+        samples = {QStringLiteral("application/octet-stream"),
+                   QStringLiteral("application/javascript")};
+        break;
+    case StatusColumn:
+        samples = {QStringLiteral("200 ") + QString::fromUtf8(loadString(IDS_STATE_DONE)),
+                   QString::fromUtf8(loadString(IDS_STATE_LOADING)), QStringLiteral("100%")};
+        break;
+    default:
+        return c.width;
+    }
+    const QFontMetrics fm = list_->tree->fontMetrics();
+    int text = 0;
+    for (const QString& sample : samples)
+        text = std::max(text, fm.horizontalAdvance(sample));
+    // A cell keeps 6 pixels off each column boundary, plus a little air.
+    return std::max(c.width, text + 12 + 4);
+}
+
 void ResourceListView::readState() {
     DocumentSettings& settings = document_->settings;
     for (int i = 0; i < list_->columnCount() && i < kResourceColumnCount; ++i) {
         int current = list_->columnWidth(i);
         int stored = settings.readInt(kWidthsSection, kResourceColumns[i].valueName, current);
+        // Every run writes all widths back, so the narrow defaults of earlier versions are on
+        // file whether or not the user ever chose them: that exact width gives way to the
+        // fitted default, any other stored width is the user's.
+        if (stored == kResourceColumns[i].width)
+            stored = current;
         if (stored != current)
             list_->setColumnWidth(i, std::max(stored, 1));
     }
@@ -132,8 +177,47 @@ void ResourceListView::writeState() {
     settings.writeInt(kStateSection, kViewModeValue, mode_);
 }
 
+void ResourceListView::createFilterBar() {
+    filterBar_ = new QWidget(this);
+    filterBar_->setObjectName(QStringLiteral("FilterBar"));
+    auto* layout = new QHBoxLayout(filterBar_);
+    layout->setContentsMargins(4, 3, 4, 3);
+    layout->setSpacing(8);
+    filterField_ = new QLineEdit(filterBar_);
+    filterField_->setObjectName(QStringLiteral("FilterField"));
+    filterField_->setPlaceholderText(QString::fromUtf8(loadString(IDS_FILTER_PLACEHOLDER)));
+    filterField_->setClearButtonEnabled(true);
+    filterField_->installEventFilter(this);
+    filterCount_ = new QLabel(filterBar_);
+    filterCount_->setObjectName(QStringLiteral("FilterCount"));
+    filterCount_->hide();
+    layout->addWidget(filterField_, 1);
+    layout->addWidget(filterCount_);
+    // Typing runs the filter once the keys queued so far are in: a fast typist does not pay
+    // for every letter on a long list.
+    filterTimer_.setSingleShot(true);
+    filterTimer_.setInterval(0);
+    connect(&filterTimer_, &QTimer::timeout, this, [this] { setFilterText(filterField_->text()); });
+    connect(filterField_, &QLineEdit::textChanged, this, [this] { filterTimer_.start(); });
+    // The count follows a capture a few times a second, not with every row.
+    countTimer_.setSingleShot(true);
+    countTimer_.setInterval(100);
+    connect(&countTimer_, &QTimer::timeout, this, &ResourceListView::updateFilterCount);
+}
+
+QSize ResourceListView::minimumSizeHint() const {
+    // Docked panes give way before the list shrinks below a handful of rows (with room for
+    // the sideways bar the columns of a narrow window need).
+    const int rows = 6;
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    return QSize(200, filterBar_->sizeHint().height() + list_->header->sizeHint().height() +
+                          rows * tree()->itemHeight() + bar + 2);
+}
+
 void ResourceListView::resizeEvent(QResizeEvent*) {
-    list_->setGeometry(rect());
+    const int barHeight = filterBar_->sizeHint().height();
+    filterBar_->setGeometry(0, 0, width(), barHeight);
+    list_->setGeometry(0, barHeight, width(), std::max(height() - barHeight, 0));
 }
 
 // ---- commands
@@ -155,6 +239,7 @@ bool ResourceListView::onCommand(int id) {
         return true;
     case ID_RESOURCES_EXPORT:
     case ID_RESOURCES_MERGE_EXPORT:
+    case ID_RESOURCES_EXPORT_HAR:
         emit exportRequested(id, nullptr);
         return true;
     default:
@@ -180,6 +265,7 @@ bool ResourceListView::commandState(int id, bool* enabled, bool* checked) const 
     case ID_RESOURCES_LIST_VIEW_MODE:
     case ID_RESOURCES_EXPORT:
     case ID_RESOURCES_MERGE_EXPORT:
+    case ID_RESOURCES_EXPORT_HAR:
         break;
     default:
         return false;
@@ -216,10 +302,15 @@ void ResourceListView::documentEvent(const DocumentNotice& notice) {
         HttpResource* resource = document_->findResource(notice.id);
         if (!resource)
             break; // cleared or freed since the notice was posted
-        if (notice.event == DocumentEvent::ResourceChanged)
+        if (notice.event == DocumentEvent::ResourceChanged) {
             UpdateResourceRow(resource);
-        else if (!resource->listItem) // a rebuild since the capture may have shown it already
+            // The panes hear of a resource only when it becomes current; one chosen while
+            // loading would go on saying it is not ready.
+            if (resource == document_->currentResource && rowSettled(resource))
+                emit currentResourceCompleted(resource);
+        } else if (!resource->listItem) { // a rebuild since the capture may have shown it
             InsertResource(resource);
+        }
         break;
     }
     case DocumentEvent::Clearing:
@@ -251,6 +342,12 @@ void ResourceListView::rowDeleting(ListTreeItem row, quintptr data) {
     ResourceListItem* item = ResourceListItem::of(data);
     if (!item)
         return;
+    if (item->kind == ResourceListItem::ResourceItem) {
+        --resourceRows_;
+        if (!tree()->isItemHidden(row) && !tree()->isItemDimmed(row))
+            --shownRows_;
+        filterCountChanged();
+    }
     if (item->resource && item->resource->listItem == row)
         item->resource->listItem = nullptr;
     delete item;
@@ -280,19 +377,24 @@ std::vector<ListTreeItem>& ResourceListView::childrenOf(ListTreeItem parent) {
 }
 
 ListTreeItem ResourceListView::insertRow(ListTreeItem parent, ListTreeItem before,
-                                         ResourceListItem* item) {
-    ListTreeItem row = tree()->insertItem(parent, before, dataOf(item));
+                                         ResourceListItem* item, bool hidden) {
+    ListTreeItem row = tree()->insertItem(parent, before, dataOf(item), {}, hidden);
     int image = ItemImage(*item);
     tree()->setItemImage(row, image, image);
-    if (item->kind == ResourceListItem::ResourceItem)
+    if (item->kind == ResourceListItem::ResourceItem) {
         item->resource->listItem = row;
+        ++resourceRows_;
+        if (!hidden)
+            ++shownRows_;
+        filterCountChanged();
+    }
     return row;
 }
 
 ListTreeItem ResourceListView::appendRow(ListTreeItem parent, ResourceListItem* item) {
     keyIndexes_.erase(parent);
     auto known = children_.find(parent);
-    ListTreeItem row = insertRow(parent, nullptr, item);
+    ListTreeItem row = insertRow(parent, nullptr, item, false);
     if (known != children_.end())
         known->second.push_back(row);
     return row;
@@ -312,16 +414,18 @@ std::int64_t ResourceListView::rowKey(ListTreeItem row) const {
         return INT64_MIN;
     const HttpResource& r = *item->resource;
     if (adaptor_.sortKind() == StatusColumn)
-        return (r.flags & HttpResource::Loading) ? 1 : 0;
+        return resourceStatusKey(r);
     return resourceSizeValue(r);
 }
 
 bool ResourceListView::rowSettled(ListTreeItem row) {
-    // Size and state stay as they are once the exchange is over (a failed one keeps Loading).
     const ResourceListItem* item = itemOf(row);
-    if (item->kind != ResourceListItem::ResourceItem)
-        return true;
-    std::uint32_t flags = item->resource->flags;
+    return item->kind != ResourceListItem::ResourceItem || rowSettled(item->resource);
+}
+
+bool ResourceListView::rowSettled(const HttpResource* resource) {
+    // Size and state stay as they are once the exchange is over (a failed one keeps Loading).
+    std::uint32_t flags = resource->flags;
     return !(flags & HttpResource::Loading) || (flags & HttpResource::Ended);
 }
 
@@ -421,7 +525,8 @@ void ResourceListView::keyIndexInsert(KeyIndex& index, std::size_t at, ListTreeI
     }
 }
 
-ListTreeItem ResourceListView::orderedInsert(ListTreeItem parent, ResourceListItem* item) {
+ListTreeItem ResourceListView::orderedInsert(ListTreeItem parent, ResourceListItem* item,
+                                             bool hidden) {
     // The new row goes before the first sibling that sorts after it. Siblings stay sorted
     // unless the sort column is one whose values change while a capture runs (size, state);
     // then the blocks of the key index stand in for a walk over every sibling.
@@ -442,7 +547,7 @@ ListTreeItem ResourceListView::orderedInsert(ListTreeItem parent, ResourceListIt
         ResourceListItem probe = *item;
         at = firstAfter(*index, probeKey(probe));
     }
-    ListTreeItem row = insertRow(parent, at < kids.size() ? kids[at] : nullptr, item);
+    ListTreeItem row = insertRow(parent, at < kids.size() ? kids[at] : nullptr, item, hidden);
     kids.insert(kids.begin() + static_cast<std::ptrdiff_t>(at), row);
     if (index)
         keyIndexInsert(*index, at, row);
@@ -452,7 +557,7 @@ ListTreeItem ResourceListView::orderedInsert(ListTreeItem parent, ResourceListIt
 std::int64_t ResourceListView::probeKey(const ResourceListItem& item) const {
     const HttpResource& r = *item.resource;
     if (adaptor_.sortKind() == StatusColumn)
-        return (r.flags & HttpResource::Loading) ? 1 : 0;
+        return resourceStatusKey(r);
     return resourceSizeValue(r);
 }
 
@@ -483,7 +588,8 @@ ListTreeItem ResourceListView::FindOrInsertGroup(ListTreeItem parent,
         row = *at;
     } else {
         auto* copy = new ResourceListItem(item);
-        row = insertRow(parent, at != kids.end() ? *at : nullptr, copy);
+        // Under a filter a group shows once something in it does.
+        row = insertRow(parent, at != kids.end() ? *at : nullptr, copy, filterActive());
         kids.insert(at, row);
         keyIndexes_.erase(parent);
     }
@@ -606,9 +712,28 @@ void ResourceListView::InsertResource(HttpResource* resource) {
     }
     auto* item = new ResourceListItem;
     item->resource = resource;
-    ListTreeItem row = orderedInsert(parent, item);
+    const bool filtering = filterActive();
+    const bool shown = !filtering || filter_.matches(*resource);
+    ListTreeItem row = orderedInsert(parent, item, !shown);
     if (mode_ == ByReferrer)
         rowOfUrl(resource->url, row);
+    if (filtering && shown)
+        revealAncestors(row);
+}
+
+void ResourceListView::revealAncestors(ListTreeItem row) {
+    // Folders and groups show with the first shown row in them; a page in the referrer tree
+    // shows, faint, for the shown resources it led to. They stay closed, as new folders do
+    // without a filter: an open one lays out its rows again with every row a capture adds.
+    // From the top down, so that each one finds its parent on screen already.
+    std::vector<ListTreeItem> hidden;
+    for (ListTreeItem p = tree()->parentItem(row); p && tree()->isItemHidden(p);
+         p = tree()->parentItem(p))
+        hidden.push_back(p);
+    for (auto it = hidden.rbegin(); it != hidden.rend(); ++it) {
+        tree()->setItemHidden(*it, false);
+        tree()->setItemDimmed(*it, itemOf(*it)->kind == ResourceListItem::ResourceItem);
+    }
 }
 
 void ResourceListView::UpdateResourceRow(HttpResource* resource) {
@@ -628,6 +753,120 @@ void ResourceListView::ClearList() {
     tree()->setAnchor(nullptr);
     tree()->deleteAllItems();
     forgetIndexes();
+    resourceRows_ = shownRows_ = 0;
+    filterCountChanged();
+}
+
+// ---- filter
+
+bool ResourceListView::filterActive() const {
+    return !building_ && !filter_.matchesAll();
+}
+
+void ResourceListView::setFilterText(const QString& text) {
+    filterTimer_.stop();
+    if (filterField_->text() != text) {
+        const QSignalBlocker quiet(filterField_);
+        filterField_->setText(text);
+    }
+    const std::string typed = text.toStdString();
+    if (typed == filterText_)
+        return;
+    filterText_ = typed;
+    filter_ = ResourceFilter(filterText_);
+    showFilterProblems();
+    CaptureLocker lock(captureLock());
+    runFilter();
+}
+
+void ResourceListView::runFilter() {
+    ListTreeCtrl* t = tree();
+    const bool filtering = !filter_.matchesAll();
+    int shown = 0;
+    // A group's box speaks for what it shows (applyFilter settles them with autoCheck on).
+    t->applyFilter([&](ListTreeItem row) {
+        const ResourceListItem* item = itemOf(row);
+        if (item->kind != ResourceListItem::ResourceItem)
+            return ListTreeCore::RowMatch::Group;
+        if (filtering && !filter_.matches(*item->resource))
+            return ListTreeCore::RowMatch::NoMatch;
+        ++shown;
+        return ListTreeCore::RowMatch::Match;
+    });
+    shownRows_ = shown;
+    // Opening every folder that holds a match puts a few matches in sight; with thousands the
+    // list would only grow long, and each row a capture adds would lay out all of it again.
+    if (filtering && shown <= kOpenLimit)
+        t->expandShown();
+    t->updateRows();
+    if (ListTreeItem caret = t->caret())
+        t->ensureVisible(caret);
+    filterCountChanged();
+}
+
+void ResourceListView::showFilterProblems() {
+    QPalette palette = filterField_->palette();
+    QString tip;
+    if (filter_.badTerms().empty()) {
+        palette.setColor(QPalette::Text, QApplication::palette(filterField_).color(QPalette::Text));
+    } else {
+        palette.setColor(QPalette::Text, QColor(0xc6, 0x28, 0x28));
+        for (const std::string& term : filter_.badTerms()) {
+            const std::string value = term.substr(term.find(':') + 1);
+            if (!tip.isEmpty())
+                tip += QLatin1Char('\n');
+            tip += QString::asprintf(loadString(IDS_FILTER_BAD_STATUS), value.c_str());
+        }
+    }
+    filterField_->setPalette(palette);
+    filterField_->setToolTip(tip);
+}
+
+void ResourceListView::filterCountChanged() {
+    if (!countTimer_.isActive())
+        countTimer_.start();
+}
+
+void ResourceListView::updateFilterCount() {
+    const bool filtering = !filter_.matchesAll();
+    filterCount_->setVisible(filtering);
+    if (filtering)
+        filterCount_->setText(
+            QString::asprintf(loadString(IDS_FILTER_COUNT), shownRows_, resourceRows_));
+    const QString empty = filtering && shownRows_ == 0 && resourceRows_ > 0
+                              ? QString::fromUtf8(loadString(IDS_FILTER_NO_MATCH))
+                              : QString();
+    if (tree()->emptyText != empty) {
+        tree()->emptyText = empty;
+        tree()->viewport()->update();
+    }
+}
+
+void ResourceListView::focusFilter() {
+    filterField_->setFocus(Qt::ShortcutFocusReason);
+    filterField_->selectAll();
+}
+
+bool ResourceListView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == filterField_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Escape) {
+            // Out of the field: the filter goes, the list keeps the keys.
+            filterField_->clear();
+            setFilterText(QString());
+            tree()->setFocus(Qt::ShortcutFocusReason);
+            return true;
+        }
+        if (key == Qt::Key_Down || key == Qt::Key_Return || key == Qt::Key_Enter) {
+            setFilterText(filterField_->text());
+            tree()->setFocus(Qt::ShortcutFocusReason);
+            if (!tree()->caret())
+                if (ListTreeItem first = tree()->itemAtRow(0))
+                    tree()->SelectItem(first, false);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ResourceListView::applyModeStyles() {
@@ -674,6 +913,7 @@ void ResourceListView::RebuildList() {
     // the same tree, and lets rows be found by search while it is built.
     if (list_->sortColumn == -1)
         list_->sortColumn = resourceColumnOfKind(OrdinalColumn);
+    building_ = true; // every row goes in shown; the filter then runs once over all of them
     {
         for (HttpResource* r : listed) {
             switch (mode_) {
@@ -700,19 +940,23 @@ void ResourceListView::RebuildList() {
         }
     }
 
+    building_ = false;
+
     // Rows built in capture order under the ordinal column are in order already; a stable
     // sort would leave them as they are.
     if (!inOrder()) {
         list_->SortChildren(nullptr);
         rowsMoved();
     }
+    if (filterActive())
+        runFilter();
     list_->header->viewport()->update();
     t->viewport()->update();
 
     // Restoring selects row after row; the document hears of the caret once, at the end.
     quietCaret_ = true;
     for (HttpResource* r : selected)
-        if (ListTreeItem row = rowOf(r))
+        if (ListTreeItem row = rowOf(r); row && !t->isItemHidden(row))
             t->SelectItem(row, true);
     for (HttpResource* r : checked)
         if (ListTreeItem row = rowOf(r))
@@ -720,7 +964,7 @@ void ResourceListView::RebuildList() {
     if (list_->autoCheck())
         t->RecalcChecks(nullptr);
     if (caret)
-        if (ListTreeItem row = rowOf(caret))
+        if (ListTreeItem row = rowOf(caret); row && !t->isItemHidden(row))
             t->setCaret(row);
     quietCaret_ = false;
     caretMoved(t->caret());
@@ -790,11 +1034,13 @@ void ResourceListView::contextCommand(int id) {
         break;
     case ID_EXPORT_RESOURCE:
     case ID_EXPORT_FOLDER:
+    case ID_COPY_AS_CURL:
         if (row)
             emit exportRequested(id, row);
         break;
     case ID_EXPORT_SELECTED:
     case ID_MERGE_EXPORT_SELECTED:
+    case ID_EXPORT_HAR_SELECTED:
         emit exportRequested(id, nullptr);
         break;
     default:

@@ -5,8 +5,10 @@
 #include "resources/CommandIds.h"
 #include "store/DocumentEvents.h"
 #include "ui/browser/ListTreeView.h"
+#include "ui/browser/ResourceFilter.h"
 #include "ui/browser/ResourceListAdaptor.h"
 
+#include <QTimer>
 #include <QWidget>
 
 #include <climits>
@@ -18,6 +20,8 @@
 
 class Document;
 class HttpResource;
+class QLabel;
+class QLineEdit;
 class QMenu;
 struct Url;
 
@@ -76,24 +80,57 @@ public:
     // Puts the text on the clipboard, replacing what was there.
     void copyToClipboard(const QString& text);
 
+    // The filter field above the list (see ResourceFilter): rows that do not match are hidden
+    // in every arrangement, also those that arrive later. Setting the text applies it at once;
+    // typing in the field applies it when the queued keys are in.
+    void setFilterText(const QString& text);
+    const ResourceFilter& filter() const { return filter_; }
+    QLineEdit* filterField() const { return filterField_; }
+    // Ctrl+F: the field takes the keys with its text selected.
+    void focusFilter();
+    // Resource rows in the list, and those the filter keeps.
+    int resourceRowCount() const { return resourceRows_; }
+    int shownResourceCount() const { return shownRows_; }
+
+    QSize minimumSizeHint() const override;
+
 signals:
-    // An export command of the ribbon or a context menu: the export procedures act on the
-    // view's selection, check states and, for ID_EXPORT_RESOURCE and ID_EXPORT_FOLDER, the row.
+    // An export command of the ribbon or a context menu (copying as curl among them): the export
+    // procedures act on the view's selection, check states and, for ID_EXPORT_RESOURCE,
+    // ID_EXPORT_FOLDER and ID_COPY_AS_CURL, the row.
     void exportRequested(int commandId, ListTreeItem row);
+    // The document's current resource has finished loading (emitted under the capture lock,
+    // possibly more than once): panes that showed it unfinished show it again.
+    void currentResourceCompleted(HttpResource* resource);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Up to this many matches the filter opens what holds them.
+    static constexpr int kOpenLimit = 2000;
+    void createFilterBar();
+    bool filterActive() const;
+    // Hides and shows every row by the filter (under the capture lock).
+    void runFilter();
+    void revealAncestors(ListTreeItem row);
+    void showFilterProblems();
+    void filterCountChanged();
+    void updateFilterCount();
+
     void setMode(ViewMode mode);
+    // The column's width before the user chooses one: wide enough for what it usually shows.
+    int defaultColumnWidth(int column) const;
     void readState();
     void writeState();
     void caretMoved(ListTreeItem newItem);
     void rowDeleting(ListTreeItem row, quintptr data);
     void showContextMenu(const QPoint& globalPos);
-    ListTreeItem insertRow(ListTreeItem parent, ListTreeItem before, ResourceListItem* item);
+    ListTreeItem insertRow(ListTreeItem parent, ListTreeItem before, ResourceListItem* item,
+                           bool hidden);
     ListTreeItem appendRow(ListTreeItem parent, ResourceListItem* item);
-    ListTreeItem orderedInsert(ListTreeItem parent, ResourceListItem* item);
+    ListTreeItem orderedInsert(ListTreeItem parent, ResourceListItem* item, bool hidden);
     bool precedes(ListTreeItem a, ListTreeItem b);
     std::size_t siblingIndex(ListTreeItem row);
     void rowOfUrl(const Url& url, ListTreeItem row);
@@ -125,6 +162,7 @@ private:
     std::int64_t rowKey(ListTreeItem row) const;
     std::int64_t probeKey(const ResourceListItem& item) const;
     static bool rowSettled(ListTreeItem row);
+    static bool rowSettled(const HttpResource* resource);
     KeyIndex& keyIndexOf(ListTreeItem parent);
     std::size_t firstAfter(KeyIndex& index, std::int64_t key);
     void keyIndexInsert(KeyIndex& index, std::size_t at, ListTreeItem row);
@@ -148,4 +186,15 @@ private:
     std::unordered_map<std::string, ListTreeItem> groupRows_;
     std::unordered_map<ListTreeItem, KeyIndex> keyIndexes_;
     bool quietCaret_ = false;
+
+    QWidget* filterBar_ = nullptr;
+    QLineEdit* filterField_ = nullptr;
+    QLabel* filterCount_ = nullptr;
+    QTimer filterTimer_;
+    QTimer countTimer_;
+    std::string filterText_;
+    ResourceFilter filter_;
+    bool building_ = false;
+    int resourceRows_ = 0;
+    int shownRows_ = 0;
 };

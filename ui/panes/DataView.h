@@ -56,6 +56,9 @@ public:
     explicit ResponseDataView(QWidget* parent = nullptr);
 
 protected:
+    // The bytes that came after the resource became current show once it
+    // has finished.
+    bool followsCompletion() const override { return true; }
     std::unique_ptr<HttpResourceData> openBody(HttpResource& resource) override;
     unsigned emptyBodyText() const override;
 };

@@ -1,7 +1,9 @@
 #include "ui/panes/DockablePane.h"
 
 #include "store/Document.h"
+#include "store/HttpResource.h"
 
+#include <QCloseEvent>
 #include <QContextMenuEvent>
 
 DockablePane::DockablePane(const QString& title, QWidget* parent) : QDockWidget(title, parent) {
@@ -27,8 +29,19 @@ void DockablePane::attach(Document* document) {
 }
 
 void DockablePane::documentEvent(const DocumentNotice& notice) {
-    if (notice.event == DocumentEvent::CurrentChanged)
-        paneResource(notice.resource);
+    if (notice.event != DocumentEvent::CurrentChanged)
+        return;
+    shown_ = notice.resource;
+    shownLoading_ = notice.resource && (notice.resource->flags & HttpResource::Loading) &&
+                    !(notice.resource->flags & HttpResource::Ended);
+    paneResource(notice.resource);
+}
+
+void DockablePane::resourceCompleted(HttpResource* resource) {
+    if (!followsCompletion() || !resource || resource != shown_ || !shownLoading_)
+        return;
+    shownLoading_ = false;
+    paneResource(resource);
 }
 
 bool DockablePane::offersDockingMenuAt(const QPoint& globalPos) const {
@@ -36,6 +49,12 @@ bool DockablePane::offersDockingMenuAt(const QPoint& globalPos) const {
     if (!inner)
         return true;
     return !inner->rect().contains(inner->mapFromGlobal(globalPos));
+}
+
+void DockablePane::closeEvent(QCloseEvent* event) {
+    if (isVisible() && !isFloating())
+        closedSize_ = size();
+    QDockWidget::closeEvent(event);
 }
 
 void DockablePane::contextMenuEvent(QContextMenuEvent* event) {

@@ -32,11 +32,27 @@ public:
     // it the child's own context menu is the one that counts.
     bool offersDockingMenuAt(const QPoint& globalPos) const;
 
+    // The size the pane had when the user last closed it (invalid before).
+    QSize closedSize() const { return closedSize_; }
+
+    // The current resource has finished loading (the list sees it first).
+    // A pane that showed it unfinished, and whose content depends on the
+    // whole exchange, shows it again. Under the capture lock.
+    void resourceCompleted(HttpResource* resource);
+
 protected:
     virtual void paneResource(HttpResource* resource) = 0;
+    // True for panes that show a resource again once it has finished loading.
+    virtual bool followsCompletion() const { return false; }
+    void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
 
 private:
     Document* document_ = nullptr;
+    QSize closedSize_;
+    // The resource last shown (compared, never followed) and whether it was
+    // still loading then.
+    const HttpResource* shown_ = nullptr;
+    bool shownLoading_ = false;
 };

@@ -88,9 +88,10 @@ HeaderListPane::HeaderListPane(const QString& title, std::string widthSection, b
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list_->setTextElideMode(Qt::ElideRight);
     QHeaderView* header = list_->header();
-    // Widths are the user's own, as in a report list: the last column does not
-    // soak up the rest of the pane, and any width down to one pixel is kept.
-    header->setStretchLastSection(false);
+    // The value column takes whatever room the name column leaves: values are
+    // what the user reads, and an empty strip beside a cut value helps nobody.
+    // The name column's width is the user's own, down to one pixel.
+    header->setStretchLastSection(true);
     header->setMinimumSectionSize(1);
     header->setSectionsMovable(false);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);

@@ -110,6 +110,7 @@ bool Image::load(const QString& path) {
 }
 
 void Image::release() {
+    ++version_;
     if (multiPage) {
         if (bitmap != nullptr)
             FreeImage_UnlockPage(multiPageBitmap, bitmap, FALSE);

@@ -44,9 +44,14 @@ public:
     // transparent, opaque RGB otherwise. Null when it cannot be converted.
     QImage toDib() const;
 
+    // Changes whenever another picture is loaded or the picture released,
+    // so that anything made from the pixels knows when it is out of date.
+    unsigned version() const { return version_; }
+
 private:
     bool multiPage = false;
     FIMULTIBITMAP* multiPageBitmap = nullptr;
     FIBITMAP* bitmap = nullptr;
     int currentPage = -1;
+    unsigned version_ = 0;
 };

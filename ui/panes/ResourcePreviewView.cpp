@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QLabel>
 #include <QPainter>
 #include <QResizeEvent>
 
@@ -88,10 +89,7 @@ protected:
 
     void resizeEvent(QResizeEvent* event) override {
         QWidget::resizeEvent(event);
-        if (QWidget* viewer = pane->viewerWindow.get()) {
-            viewer->setGeometry(rect());
-            viewer->update();
-        }
+        pane->layoutArea();
     }
 
     void focusInEvent(QFocusEvent* event) override {
@@ -107,8 +105,37 @@ private:
 ResourcePreviewView::ResourcePreviewView(QWidget* parent) : DockablePane(text(126), parent) {
     setObjectName(QStringLiteral("ResourcePreviewView"));
     setChild(new Area(this));
+    noteLabel = new QLabel(area());
+    noteLabel->setObjectName(QStringLiteral("PreviewNote"));
+    noteLabel->setWordWrap(true);
+    noteLabel->setContentsMargins(6, 3, 6, 3);
+    noteLabel->setAutoFillBackground(true);
+    // An information bar: pale yellow, as desktops show a notice above a document.
+    QPalette palette = noteLabel->palette();
+    palette.setColor(QPalette::Window, QColor(0xff, 0xf4, 0xce));
+    palette.setColor(QPalette::WindowText, QColor(0x5c, 0x4a, 0x12));
+    noteLabel->setPalette(palette);
+    noteLabel->hide();
     // What an earlier run could not delete (it was killed) goes now.
     PreviewFile::removeStale();
+}
+
+QString ResourcePreviewView::note() const {
+    return noteLabel->isHidden() ? QString() : noteLabel->text();
+}
+
+void ResourcePreviewView::layoutArea() {
+    QRect rest = area()->rect();
+    if (!noteLabel->isHidden()) {
+        const int height = noteLabel->heightForWidth(rest.width());
+        noteLabel->setGeometry(rest.left(), rest.top(), rest.width(),
+                               height > 0 ? height : noteLabel->sizeHint().height());
+        rest.setTop(noteLabel->geometry().bottom() + 1);
+    }
+    if (QWidget* viewer = viewerWindow.get()) {
+        viewer->setGeometry(rest);
+        viewer->update();
+    }
 }
 
 ResourcePreviewView::~ResourcePreviewView() {
@@ -128,8 +155,12 @@ void ResourcePreviewView::showResource(HttpResource* resource) {
     viewerWindow.reset();
     deletePreviewFile();
     messageText.clear();
+    noteLabel->hide();
+    noteLabel->clear();
     if (resource != nullptr)
         preview(*resource);
+    // Painted, not a child window: named for whoever describes the screen.
+    area()->setProperty("message", messageText);
     if (!viewerWindow)
         area()->update();
     if (hadFocus)
@@ -223,6 +254,13 @@ bool ResourcePreviewView::preview(HttpResource& resource) {
         }
         view->loadFile(previewPath, codePage);
         view->SendScintilla(QsciScintillaBase::SCI_SETREADONLY, 1);
+        if (tooLarge) {
+            // Otherwise a long script just stops mid-word, as if that were all of it.
+            noteLabel->setText(text(IDS_PREVIEW_TEXT_CUT));
+            noteLabel->show();
+            noteLabel->raise();
+            layoutArea();
+        }
         return true;
     }
     messageText = text(138);

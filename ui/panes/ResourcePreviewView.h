@@ -11,6 +11,7 @@
 #include <memory>
 
 class HttpResource;
+class QLabel;
 
 class ResourcePreviewView : public DockablePane {
     Q_OBJECT
@@ -28,12 +29,20 @@ public:
     QWidget* viewer() const { return viewerWindow.get(); }
     const QString& previewFile() const { return previewPath; }
     const QString& message() const { return messageText; }
+    // The line above a text shown only in part; empty when the text is whole.
+    QString note() const;
 
 protected:
+    // Shows the resource again once it has finished loading.
+    bool followsCompletion() const override { return true; }
+
     void paneResource(HttpResource* resource) override;
 
 private:
     class Area;
+
+    // Places the note (when shown) at the top of the area and the viewer below it.
+    void layoutArea();
 
     bool preview(HttpResource& resource);
     bool createPreviewFile();
@@ -45,4 +54,5 @@ private:
     PreviewFile previewFile_;
     QString previewPath;
     QString messageText;
+    QLabel* noteLabel = nullptr;
 };

@@ -138,6 +138,8 @@ void MainFrame::createPanes() {
         pane->resize(kPaneExtent, kPaneExtent);
         if (document_)
             pane->attach(document_);
+        connect(listView_, &ResourceListView::currentResourceCompleted, pane,
+                &DockablePane::resourceCompleted);
         panes_.push_back(pane);
         paneIds_.push_back(kind.id);
     }
@@ -213,6 +215,9 @@ void MainFrame::createShortcuts() {
         if (ListTreeItem first = tree->itemAtRow(0))
             tree->SelectRange(first, tree->lastVisible(), false);
     });
+    // The filter above the list, from anywhere in the window.
+    auto* find = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this);
+    connect(find, &QShortcut::activated, listView_, &ResourceListView::focusFilter);
     // Spelled out: some desktops' standard bindings leave Quit empty.
     auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
     connect(quit, &QShortcut::activated, this, &QWidget::close);
@@ -305,9 +310,16 @@ void MainFrame::showPane(int id) {
     DockablePane* target = pane(id);
     if (!target)
         return;
+    const bool reopening = target->isHidden();
     target->show();
     // In a tab group this brings its tab to the front.
     target->raise();
+    // Left alone, a reopened pane gets what its neighbours spare, narrower each time.
+    const QSize last = target->closedSize();
+    if (reopening && last.isValid() && !target->isFloating()) {
+        resizeDocks({target}, {last.width()}, Qt::Horizontal);
+        resizeDocks({target}, {last.height()}, Qt::Vertical);
+    }
     target->setFocus(Qt::OtherFocusReason);
 }
 

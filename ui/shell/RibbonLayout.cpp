@@ -1,6 +1,21 @@
 #include "ui/shell/RibbonLayout.h"
 
 #include "resources/CommandIds.h"
+#include "resources/StringTable.h"
+
+#include <cstring>
+
+namespace {
+
+// Buttons added since the first ribbon take their label from the string
+// table: the short text after the line feed of their description.
+const char* tableLabel(int id) {
+    const char* text = loadString(static_cast<unsigned>(id));
+    const char* label = text ? std::strchr(text, '\n') : nullptr;
+    return label ? label + 1 : "";
+}
+
+} // namespace
 
 const RibbonDescription& mainRibbonDescription() {
     using E = RibbonElement;
@@ -67,6 +82,14 @@ const RibbonDescription& mainRibbonDescription() {
                     kLargeMergeExport,
                     true,
                     {}},
+                   {E::Button,
+                    ID_RESOURCES_EXPORT_HAR,
+                    tableLabel(ID_RESOURCES_EXPORT_HAR),
+                    "R",
+                    -1,
+                    kLargeExportHar,
+                    true,
+                    {}},
                }},
               {"视图",
                "",
@@ -96,7 +119,7 @@ const char* largeImageName(int index) {
         ":/ribbon/capture-start-32.png", ":/ribbon/capture-stop-32.png", ":/ribbon/view-32.png",
         ":/ribbon/list-mode-32.png",     ":/ribbon/resources-32.png",    ":/ribbon/clear-32.png",
         ":/ribbon/merge-export-32.png",  ":/ribbon/export-32.png",       ":/ribbon/windows-32.png",
-        ":/ribbon/options-32.png",
+        ":/ribbon/options-32.png",       ":/ribbon/export-har-32.png",
     };
     return index >= 0 && index < kLargeImageCount ? names[index] : nullptr;
 }

@@ -60,7 +60,8 @@ enum LargeImage : int {
     kLargeExport = 7,
     kLargeWindows = 8,
     kLargeOptions = 9,
-    kLargeImageCount = 10,
+    kLargeExportHar = 10,
+    kLargeImageCount = 11,
 };
 enum SmallImage : int {
     kSmallCheckUpdate = 0,

@@ -1,6 +1,7 @@
 #include "ui/shell/TestProbe.h"
 
 #include "ui/browser/ListTreeView.h"
+#include "ui/browser/ResourceListView.h"
 #include "ui/shell/Ribbon.h"
 #include "ui/shell/VisualStyle.h"
 
@@ -15,6 +16,7 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMenu>
@@ -76,6 +78,12 @@ void describeList(QTextStream& out, ListTreeView* view) {
     out << "list " << tree->itemCount() << '\n';
     const QRect client = tree->viewport()->rect();
     for (ListTreeItem item = tree->rootItem(); item; item = tree->NextInPreorder(item)) {
+        // Rows a filter hides are not on screen.
+        bool hidden = false;
+        for (ListTreeItem up = item; up && !hidden; up = tree->parentItem(up))
+            hidden = tree->isItemHidden(up);
+        if (hidden)
+            continue;
         QString cells;
         for (int column = 0; column < view->columnCount(); ++column) {
             // Rows hold no text of their own when an adaptor paints their cells.
@@ -127,6 +135,9 @@ void describePaneContent(QTextStream& out, QWidget* content) {
         describeList(out, view);
         return;
     }
+    // A message the content paints itself (the preview's "not ready" and the like).
+    if (const QString message = content->property("message").toString(); !message.isEmpty())
+        out << "line " << escaped(message) << '\n';
     QList<QWidget*> widgets = content->findChildren<QWidget*>();
     widgets.prepend(content);
     for (QWidget* widget : widgets) {
@@ -246,6 +257,10 @@ QString TestProbe::describe(QWidget* mainWindow) {
     if (const Ribbon* ribbon = mainWindow->findChild<Ribbon*>())
         out << "keytips " << int(ribbon->keyTipsShown()) << '\n';
 
+    if (const auto* list = mainWindow->findChild<ResourceListView*>()) {
+        out << "filter " << list->shownResourceCount() << ' ' << list->resourceRowCount() << ' '
+            << escaped(list->filterField()->text()) << '\n';
+    }
     // The resource list is the list-tree control that is not inside a pane.
     for (ListTreeView* view : mainWindow->findChildren<ListTreeView*>()) {
         bool inPane = false;

@@ -22,11 +22,14 @@ class QWidget;
 //   status <text>                                        status bar texts
 //   style <id>                                           the current visual style (215..219)
 //   keytips <shown>                                      whether the ribbon shows its key tips
+//   filter <shown> <rows> <text>                         the list's filter: resource rows it
+//                                                        keeps, resource rows, the text typed
 //   list <rows>                                          the resource list, then one
-//   row <depth> <x> <y> <selected> <expanded> <cell>\t<cell>...  line per row (x, y: -1 when
-//                                                        off screen)
+//   row <depth> <x> <y> <selected> <expanded> <cell>\t<cell>...  line per row shown (x, y: -1
+//                                                        when scrolled off screen)
 //   pane <visible> <ink> <title>                         each dock pane, then its content:
 //   line <text>                                          text lines of the pane's content
+//                                                        (a message it paints comes first)
 // Coordinates are global screen positions of the element's centre. Tabs and
 // line feeds inside texts are written as "\t" and "\n".
 class TestProbe : public QObject {

@@ -3,8 +3,9 @@
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
 #include "store/Document.h"
-#include "sysproxy/ProxySettings.h"
+#include "sysproxy/ProxyGuardian.h"
 #include "sysproxy/SettingsFile.h"
+#include "sysproxy/SystemProxy.h"
 #include "ui/panes/Image.h"
 #include "ui/panes/TextRender.h"
 #include "ui/shell/AboutDialog.h"
@@ -27,8 +28,8 @@
 #include <QUuid>
 
 #include <csignal>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -102,6 +103,8 @@ bool WebSnagger::initInstance() {
         return false;
     }
 
+    // Forked before the toolkit starts any thread.
+    ProxyGuardian::start();
     createApplication();
 
     instanceMutex = new InstanceLock(QString::fromLatin1(kInstanceName), this);
@@ -149,7 +152,7 @@ int WebSnagger::exitInstance() {
     delete instanceMutex;
     instanceMutex = nullptr;
     if (running)
-        SettingsFile().writeDword(ProxySettings::kBackupKey, "", 0);
+        SystemProxy::clearCrashFlag();
     if (signalNotifier_) {
         std::signal(SIGTERM, SIG_DFL);
         std::signal(SIGINT, SIG_DFL);
@@ -228,21 +231,19 @@ void WebSnagger::terminationSignal() {
 }
 
 void WebSnagger::recoverProxySettings() {
-    std::uint32_t flag = 0;
-    if (!SettingsFile().readDword(ProxySettings::kBackupKey, "", flag) || flag == 0)
+    if (!SystemProxy::crashFlag())
         return;
     if (showMessageBox(nullptr, QMessageBox::Information, text(168),
                        QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
         return;
-    ProxySettings saved;
-    if (!saved.read(ProxySettings::kBackupKey) || !saved.apply())
+    if (!SystemProxy::restoreBackup())
         documentUi.showError(lastError());
 }
 
 void WebSnagger::backUpProxySettings() {
-    ProxySettings current;
-    if (current.read(ProxySettings::kSystemKey) && current.write(ProxySettings::kBackupKey))
-        SettingsFile().writeDword(ProxySettings::kBackupKey, "", 1);
+    // Settings a crash left pointing at a Tidewell listener are not backed
+    // up: the backup keeps the user's own.
+    SystemProxy::backUp();
 }
 
 bool WebSnagger::createMainWindow() {

@@ -1,4 +1,4 @@
-#include "sysproxy/DesktopProxyStore.h"
+#include "sysproxy/GnomeProxyStore.h"
 
 #include "engine/HttpMessageHeader.h"
 #include "engine/Platform.h"
@@ -153,12 +153,15 @@ bool unusedPort(const ProxySettings& settings, std::string_view protocol, int& p
 
 } // namespace
 
-bool desktopProxyAvailable() {
-    static const bool available = schemaInstalled();
-    return available;
+bool GnomeProxyStore::available() {
+    static const bool installed = schemaInstalled();
+    return installed;
 }
 
-bool readDesktopProxy(ProxySettings& settings) {
+bool GnomeProxyStore::read(ProxySettings& settings) {
+    settings.desktop = id();
+    settings.desktopValues.clear();
+    settings.bypassReversed = false;
     Ref<GSettings> proxy(g_settings_new(kSchema));
     settings.proxyMode = takeString(g_settings_get_string(proxy.get(), "mode"));
     settings.autoConfigUrl = takeString(g_settings_get_string(proxy.get(), "autoconfig-url"));
@@ -190,7 +193,12 @@ bool readDesktopProxy(ProxySettings& settings) {
     return true;
 }
 
-bool writeDesktopProxy(const ProxySettings& settings, const std::string& mode) {
+bool GnomeProxyStore::write(const ProxySettings& settings) {
+    std::string mode = "none";
+    if (settings.proxyEnable)
+        mode = "manual";
+    else if (settings.proxyMode == "auto")
+        mode = "auto";
     Ref<GSettings> proxy(g_settings_new(kSchema));
     bool ok = true;
     for (const char* protocol : kProtocols) {

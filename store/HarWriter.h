@@ -1,0 +1,68 @@
+// Captured exchanges as an HTTP Archive (HAR 1.2) log, the format browsers'
+// developer tools import.
+#pragma once
+
+#include "engine/Stream.h"
+#include "store/JsonWriter.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class HttpResource;
+
+// How captured bytes become JSON text (which must be UTF-8):
+// - Head texts (names, values, method, version, reason) that are valid UTF-8
+//   are written as they are. One that is not is written as ISO-8859-1, each
+//   byte the character of the same number (as browsers read such bytes), and
+//   the object holding it gets "_encoding": "latin1": a header object, or the
+//   request or response object for its own method, version or reason. The
+//   latin1 characters encoded back to bytes give the captured bytes.
+// - The url is the captured address with every byte outside printable ASCII,
+//   and the characters " < > \ ^ ` { | }, percent-encoded; the fragment is
+//   left out.
+// - Response bodies are decoded (transfer and content codings undone). A
+//   body of a textual media type in UTF-8 (or ASCII) that decodes to valid
+//   UTF-8 is written as text; every other body as base64 ("encoding":
+//   "base64"). A body that cannot be decoded is written as it travelled, in
+//   base64, with the reason in the content's "comment".
+// - Request bodies are postData: the bytes as sent, chunked framing undone,
+//   as text under the same rule, otherwise base64 with "_encoding": "base64"
+//   (HAR 1.2 has no encoding field for posted data).
+// - A tunnel (CONNECT, or an upgrade answered 101) carries its byte counts
+//   and how it ended in "_tunnel"; a CONNECT's url is its host and port with
+//   the scheme that port usually carries.
+// - Timings: "wait" runs from the stored request head to the stored response
+//   head, "receive" from there to the end of the exchange; "send" is 0 and
+//   the phases we do not see are -1. Captures loaded from the cache folder
+//   carry no times: their start is the cache file's modification time and
+//   their timings are 0.
+class HarWriter {
+public:
+    HarWriter(OutputStream& out, const std::string& creatorVersion);
+
+    // Opens the log; entries follow.
+    void begin();
+    // One entry for `resource` (the document's capture lock is taken while
+    // it is read). A resource whose request head cannot be read is left out
+    // and counted in `skipped`. False when writing failed.
+    bool add(HttpResource& resource);
+    // Closes the log and writes what is buffered; false (lastError()) when
+    // any write failed.
+    bool end();
+
+    std::size_t written = 0;
+    std::size_t skipped = 0;
+
+private:
+    JsonWriter json_;
+    std::string creatorVersion_;
+};
+
+// The log of `resources`, in the order given, into a new file at `path`,
+// readable by the user alone (it holds cookies and passwords). On failure
+// (lastError()) nothing is left behind and an existing file at `path` is
+// untouched.
+bool writeHarFile(const std::string& path, const std::vector<HttpResource*>& resources,
+                  const std::string& creatorVersion, std::size_t* skipped = nullptr);
