@@ -775,7 +775,8 @@ void ResourceListView::setFilterText(const QString& text) {
     filterText_ = typed;
     filter_ = ResourceFilter(filterText_);
     showFilterProblems();
-    CaptureLocker lock(captureLock());
+    // No capture lock: the filter reads facts fixed once a resource is
+    // listed, and a filter over a million rows must not hold up connections.
     runFilter();
 }
 
