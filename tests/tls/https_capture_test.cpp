@@ -252,7 +252,7 @@ TEST_F(HttpsCapture, ClientRefusingOurCertificateIsNamedOnItsRow) {
     document->stopCapture();
     const auto rows = listed();
     ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0]->result, kErrorClientDistrustsRoot) << int(rows[0]->tunnel->end);
+    EXPECT_EQ(rows[0]->result, kErrorClientDistrustsRoot) << int(rows[0]->tunnel->end.load());
     EXPECT_EQ(errorText(rows[0]->result), "客户端不信任根证书");
     EXPECT_TRUE(origin.requests().empty());
 }
