@@ -239,8 +239,6 @@ int main(int argc, char** argv) {
                                      "run left pointing at its listener\n");
         }
     }
-    const RunFlag runFlag(systemProxy);
-
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
@@ -254,6 +252,9 @@ int main(int argc, char** argv) {
     Document document(ui, delivery, settings);
     if (!document.newDocument())
         return 1;
+    // Only once the cache folder is ours: a start refused because another
+    // capture holds it must not clear that capture's flag.
+    const RunFlag runFlag(systemProxy);
     if (port >= 0)
         document.proxy.configuredPort = port;
     document.proxy.manageSystemSettings = systemProxy;

@@ -219,6 +219,31 @@ TEST_F(DesktopSettingsTest, TwoCapturesDoNotFightOverTheSettings) {
     EXPECT_EQ(session.crashFlag(), 0u);
 }
 
+// A second start on the same cache folder is refused, and must leave the
+// running capture's crash flag and redirect as they were: a later
+// crash of the first still finds what it needs.
+TEST_F(DesktopSettingsTest, ARefusedSecondStartLeavesTheRunningCaptureAlone) {
+    Session session(root, Desktop::Gnome);
+    session.setUserSettings("localhost");
+    const std::string user = session.settings();
+
+    std::string line;
+    auto first = session.capture(line);
+    const std::string redirected = session.settings();
+    ASSERT_EQ(session.crashFlag(), 1u);
+
+    bool ok = true;
+    runProgram({kCapture, "--port", "0"}, session.env, &ok);
+    EXPECT_FALSE(ok) << "a second capture on the same cache folder started";
+    EXPECT_EQ(session.crashFlag(), 1u);
+    EXPECT_EQ(session.settings(), redirected);
+
+    first->signal(SIGINT);
+    ASSERT_TRUE(first->wait(30s));
+    EXPECT_EQ(session.settings(), user);
+    EXPECT_EQ(session.crashFlag(), 0u);
+}
+
 // A crash that not even the guardian survived leaves the settings on a dead
 // listener; the next capture command gives the user's back at its start and
 // never backs the dead listener up as theirs.
