@@ -91,6 +91,32 @@ Body responseBody(const HttpRequestHeader& request, const HttpResponseHeader& re
     return Body::None;
 }
 
+// A request body the origin could frame otherwise than we do (RFC 9112,
+// 6.3): it would wait for bytes that never come, or read the rest as another
+// request that nobody sees. Every Content-Length must be the same plain
+// number, and none may stand beside a Transfer-Encoding.
+bool framingIsClear(const HttpRequestHeader& request) {
+    bool seen = false;
+    std::int64_t length = 0;
+    for (const auto& field : request.fields) {
+        if (!equalsIgnoreCase(field.name, "Content-Length"))
+            continue;
+        for (const auto& item : splitList(field.value, ',')) {
+            std::int64_t value = 0;
+            const bool digits =
+                !item.empty() && item.find_first_not_of("0123456789") == std::string::npos;
+            if (!digits ||
+                parseInteger(item, 10, 0, std::numeric_limits<std::int64_t>::max(), value) !=
+                    item.size() ||
+                value == std::numeric_limits<std::int64_t>::max() || (seen && value != length))
+                return false;
+            seen = true;
+            length = value;
+        }
+    }
+    return !seen || !request.get("Transfer-Encoding");
+}
+
 // RFC 9110, 9.2.2: sending these twice has the effect of sending them once.
 bool isIdempotent(std::string_view method) {
     for (const char* idempotent : {"GET", "HEAD", "OPTIONS", "TRACE", "PUT", "DELETE"})
@@ -404,7 +430,7 @@ bool Relay::exchange() {
     }
     if (equalsIgnoreCase(request.method, "CONNECT"))
         return connectTunnel();
-    if (!findHost()) {
+    if (!framingIsClear(request) || !findHost()) {
         writeError(400, "Bad Request");
         return false;
     }
