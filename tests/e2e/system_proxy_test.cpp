@@ -3,6 +3,7 @@
 // exactly however the command ends (kill -9 included), without two running
 // programs fighting over them.
 #include "e2e/DesktopSession.h"
+#include "resources/StringTable.h"
 #include "store/CacheFolder.h"
 #include "store/HttpResource.h"
 #include "support/TlsOrigin.h"
@@ -24,6 +25,7 @@ using namespace std::chrono_literals;
 namespace {
 
 const std::string kCapture = TIDEWELL_BINARY_DIR "/cli/tidewell-capture";
+const std::string kDesktopProgram = TIDEWELL_BINARY_DIR "/ui/tidewell";
 const std::string kArtifacts = TIDEWELL_BINARY_DIR "/e2e";
 
 // None: a desktop without proxy settings of its own (nor GNOME's schema).
@@ -240,6 +242,36 @@ TEST_F(DesktopSettingsTest, ARefusedSecondStartLeavesTheRunningCaptureAlone) {
 
     first->signal(SIGINT);
     ASSERT_TRUE(first->wait(30s));
+    EXPECT_EQ(session.settings(), user);
+    EXPECT_EQ(session.crashFlag(), 0u);
+}
+
+// The desktop program started while the capture command runs finds the
+// crash flag set by a live run, not by a crash: it neither offers to give the
+// settings back (which would end that capture's redirect) nor clears the
+// flag when it gives way.
+TEST_F(DesktopSettingsTest, TheDesktopProgramLeavesALiveCaptureItsSettings) {
+    ASSERT_EQ(::access(kDesktopProgram.c_str(), X_OK), 0) << kDesktopProgram;
+    Session session(root, Desktop::Gnome);
+    session.setUserSettings("localhost");
+    const std::string user = session.settings();
+
+    std::string line;
+    auto capture = session.capture(line);
+    const std::string redirected = session.settings();
+
+    Environment env = session.env;
+    env["QT_QPA_PLATFORM"] = "offscreen";
+    env["TIDEWELL_AUTO_ANSWER"] = "yes";
+    bool ok = false;
+    const std::string said = runProgram({kDesktopProgram}, env, &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(said.find(loadString(IDS_RESTORE_PROXY)), std::string::npos) << said;
+    EXPECT_EQ(session.settings(), redirected);
+    EXPECT_EQ(session.crashFlag(), 1u);
+
+    capture->signal(SIGINT);
+    ASSERT_TRUE(capture->wait(30s));
     EXPECT_EQ(session.settings(), user);
     EXPECT_EQ(session.crashFlag(), 0u);
 }

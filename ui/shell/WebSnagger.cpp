@@ -122,8 +122,13 @@ bool WebSnagger::initInstance() {
     // closing mid-send must fail the send, not end the process.
     std::signal(SIGPIPE, SIG_IGN);
 
-    recoverProxySettings();
-    backUpProxySettings();
+    // A capture command that runs now set the flag, not a crash: its
+    // settings and flag stay its own.
+    if (!SystemProxy::heldByRunningCapture()) {
+        recoverProxySettings();
+        backUpProxySettings();
+        ownsCrashFlag_ = true;
+    }
     if (terminating_)
         return false;
 
@@ -151,7 +156,7 @@ int WebSnagger::exitInstance() {
     const bool running = instanceMutex && instanceMutex->held();
     delete instanceMutex;
     instanceMutex = nullptr;
-    if (running)
+    if (running && ownsCrashFlag_)
         SystemProxy::clearCrashFlag();
     if (signalNotifier_) {
         std::signal(SIGTERM, SIG_DFL);
