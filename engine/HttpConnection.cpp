@@ -263,6 +263,11 @@ bool Relay::findHost() {
     port = 80;
     userInfo.clear();
     host.clear();
+    // An https (or ftp) address sent as plain HTTP to port 80 would carry in
+    // clear what the client meant to encrypt; https comes as CONNECT.
+    if ((url.flags & Url::HasScheme) && !equalsIgnoreCase(url.scheme, "http") &&
+        !equalsIgnoreCase(url.scheme, "ws"))
+        return false;
     if (url.flags & Url::HasAuthority) {
         if (!url.splitAuthority(userInfo, host, port)) {
             const auto at = url.authority.find('@');

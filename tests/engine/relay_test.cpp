@@ -175,6 +175,12 @@ TEST(RelayTest, ProxyAnswersFailuresItself) {
          false},
         {post + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n",
          errorAnswer("400 Bad Request"), false},
+        // Meant to travel encrypted (or not over HTTP at all): never sent
+        // as plain HTTP.
+        {"GET https://" + answering.authority() + "/ HTTP/1.1\r\n\r\n",
+         errorAnswer("400 Bad Request"), false},
+        {"GET ftp://" + answering.authority() + "/ HTTP/1.1\r\n\r\n",
+         errorAnswer("400 Bad Request"), false},
         // A tunnel needs a target with a port that answers.
         {"CONNECT 127.0.0.1 HTTP/1.1\r\n\r\n", errorAnswer("400 Bad Request"), false},
         {"connect 127.0.0.1:0 HTTP/1.1\r\n\r\n", errorAnswer("400 Bad Request"), false},
