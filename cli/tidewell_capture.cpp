@@ -1,7 +1,7 @@
 // tidewell-capture: captures from the command line, without a window. Starts
 // capturing as the desktop program's start command does, shows a live count,
-// and on SIGINT or SIGTERM stops and keeps every capture in the cache folder,
-// where the desktop program finds them at its next start. With --har it
+// and on SIGINT, SIGTERM or SIGHUP stops and keeps every capture in the cache
+// folder, where the desktop program finds them at its next start. With --har it
 // writes the captures kept in the cache folder as a HAR file instead.
 #include "engine/Platform.h"
 #include "store/CaptureLock.h"
@@ -244,6 +244,8 @@ int main(int argc, char** argv) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // The terminal closing: the captures held in memory are kept as well.
+    sigaction(SIGHUP, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     TerminalUi ui;

@@ -276,6 +276,34 @@ TEST_F(DesktopSettingsTest, TheDesktopProgramLeavesALiveCaptureItsSettings) {
     EXPECT_EQ(session.crashFlag(), 0u);
 }
 
+// Closing the terminal the command runs in (SIGHUP) ends it like Ctrl+C:
+// what it captured is kept, and it gives the settings back itself.
+TEST_F(DesktopSettingsTest, ClosingTheTerminalKeepsTheCaptures) {
+    OriginServer origin(OriginServer::reply(OriginServer::okResponse("small"), false));
+    Session session(root, Desktop::Gnome);
+    session.setUserSettings("localhost");
+    const std::string user = session.settings();
+
+    std::string line;
+    auto program = session.capture(line);
+    const std::size_t at = line.find("http://127.0.0.1:");
+    ASSERT_NE(at, std::string::npos) << line;
+    const std::string proxy = line.substr(at, line.find('/', at + 7) - at);
+    bool ok = false;
+    EXPECT_EQ(runProgram({"curl", "-s", "-x", proxy, origin.url("/kept")}, session.env, &ok),
+              "small");
+    ASSERT_TRUE(ok);
+
+    program->signal(SIGHUP);
+    ASSERT_TRUE(program->wait(30s));
+    EXPECT_EQ(program->exitCode(), 0);
+    EXPECT_EQ(session.settings(), user);
+    EXPECT_EQ(session.crashFlag(), 0u);
+    const std::string har = (root / "kept.har").string();
+    EXPECT_NE(runProgram({kCapture, "--har", har}, session.env).find("Wrote 1 exchanges"),
+              std::string::npos);
+}
+
 // A crash that not even the guardian survived leaves the settings on a dead
 // listener; the next capture command gives the user's back at its start and
 // never backs the dead listener up as theirs.
