@@ -304,6 +304,21 @@ TEST_F(DesktopSettingsTest, ClosingTheTerminalKeepsTheCaptures) {
               std::string::npos);
 }
 
+// The same for the desktop program started from a terminal.
+TEST_F(DesktopSettingsTest, TheDesktopProgramEndsCleanlyWhenItsTerminalCloses) {
+    ASSERT_EQ(::access(kDesktopProgram.c_str(), X_OK), 0) << kDesktopProgram;
+    Session session(root, Desktop::Gnome);
+    Environment env = session.env;
+    env["QT_QPA_PLATFORM"] = "offscreen";
+    env["TIDEWELL_TEST_TRACE"] = "1";
+    ChildProcess program({kDesktopProgram}, env, kArtifacts + "/desktop-sighup.log", true);
+    ASSERT_FALSE(program.waitForLine("tidewell-ready", 30s).empty());
+    program.signal(SIGHUP);
+    EXPECT_FALSE(program.waitForLine("tidewell-terminating", 30s).empty());
+    ASSERT_TRUE(program.wait(30s));
+    EXPECT_EQ(program.exitCode(), 0);
+}
+
 // A crash that not even the guardian survived leaves the settings on a dead
 // listener; the next capture command gives the user's back at its start and
 // never backs the dead listener up as theirs.

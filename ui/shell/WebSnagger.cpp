@@ -161,6 +161,7 @@ int WebSnagger::exitInstance() {
     if (signalNotifier_) {
         std::signal(SIGTERM, SIG_DFL);
         std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGHUP, SIG_DFL);
         delete signalNotifier_;
         signalNotifier_ = nullptr;
     }
@@ -219,6 +220,8 @@ void WebSnagger::watchTerminationSignals() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    // The terminal it was started from closing.
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 void WebSnagger::terminationSignal() {
