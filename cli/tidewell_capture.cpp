@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -108,8 +109,13 @@ int exportHar(const std::string& path) {
                      errorText(lastError()).c_str());
         return 1;
     }
-    std::printf("Wrote %zu exchanges from %s to %s\n", resources.size() - skipped,
-                document.cacheFolder.c_str(), path.c_str());
+    // Written to our own standard output, the log is all that goes there.
+    struct stat target {
+    }, out{};
+    const bool toStdout = ::stat(path.c_str(), &target) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
+                          target.st_dev == out.st_dev && target.st_ino == out.st_ino;
+    std::fprintf(toStdout ? stderr : stdout, "Wrote %zu exchanges from %s to %s\n",
+                 resources.size() - skipped, document.cacheFolder.c_str(), path.c_str());
     if (skipped)
         std::fprintf(stderr, "tidewell-capture: %zu captures could not be read and were left out\n",
                      skipped);
