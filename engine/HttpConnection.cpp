@@ -176,6 +176,7 @@ private:
     void writeError(int status, std::string_view reason);
     void answerLoop();
     bool relayRefusal(Body body);
+    bool relayEarlyAnswer();
     void endTunnel(TunnelOutcome outcome);
     std::string_view unread(const HttpReader& reader) const {
         return {reader.buffer.data, std::size_t(reader.buffer.length)};
@@ -515,7 +516,9 @@ bool Relay::exchange() {
         }
         HttpRequestDataOutputStream requestSink(serverStream.socketHandle(), c.filter, handle);
         if (!copyBody(body, request.contentLength(), requestSink, clientReader)) {
-            endExchange(lastError());
+            const std::uint32_t code = lastError();
+            if (!relayEarlyAnswer())
+                endExchange(code);
             return false;
         }
         bool retry = false;
@@ -570,6 +573,28 @@ bool Relay::exchange() {
     // After a body that ended with the origin's close, or a change of
     // protocol, the client could not tell where the next response starts.
     return keepAlive && responseRule != Body::UntilClose && !switching;
+}
+
+// An origin that will not take the body (413, 401) may answer before it and
+// close, which breaks the upload: that answer is what the client must hear.
+// False when the origin has said nothing; the exchange has ended otherwise.
+bool Relay::relayEarlyAnswer() {
+    pollfd wait{serverStream.socketHandle(), POLLIN, 0};
+    if (::poll(&wait, 1, 0) != 1 || !(wait.revents & POLLIN))
+        return false;
+    int attempts = 2; // no second try: the body is gone
+    bool retry = false;
+    if (!readFinalResponse(false, true, attempts, retry))
+        return true;
+    if (handle != -1 && !c.filter->beginResponse(handle, response))
+        handle = -1;
+    Body rest = responseBody(request, response);
+    if (!sendResponseHead(rest))
+        return true;
+    HttpResponseDataOutputStream responseSink(clientStream.socketHandle(), c.filter, handle);
+    endExchange(copyBody(rest, response.contentLength(), responseSink, serverReader) ? 0
+                                                                                     : lastError());
+    return true;
 }
 
 // CONNECT host:port: the target (or the user's proxy for https, which gets

@@ -304,6 +304,37 @@ TEST(RelayTest, InterimResponsesGoAheadOfTheFinalOne) {
     EXPECT_EQ(origin.requests().at(1).body, "abc");
 }
 
+// An origin that refuses a body it will not read (413, 401) answers at once
+// and closes: the client hears that answer, as it would without us, instead
+// of a connection that breaks under its upload.
+TEST(RelayTest, AnAnswerGivenBeforeTheBodyReachesTheClient) {
+    const std::string refusal = "HTTP/1.1 413 Payload Too Large\r\nContent-Length: 9\r\n"
+                                "Connection: close\r\n\r\ntoo large";
+    OriginServer origin([&](int socket, const OriginRequest&) {
+        sendAllBytes(socket, refusal);
+        return false;
+    });
+    origin.readBodies = false;
+    char upload[] = "/tmp/tidewell-upload.XXXXXX";
+    const int fd = ::mkstemp(upload);
+    ASSERT_GE(fd, 0);
+    const std::string piece(1 << 20, 'u');
+    for (int i = 0; i < 16; ++i)
+        ASSERT_EQ(::write(fd, piece.data(), piece.size()), ssize_t(piece.size()));
+    ::close(fd);
+    SeeingFilter filter;
+    TestProxy proxy(&filter);
+
+    const CurlResult result = curlVia(proxy, {"--max-time", "20", "-H", "Expect:", "--data-binary",
+                                              std::string("@") + upload, origin.url("/up")});
+    ::unlink(upload);
+    EXPECT_EQ(result.output, "HTTP/1.1 413 Payload Too Large\r\nContent-Length:9\r\n"
+                             "Connection:close\r\n\r\ntoo large");
+    filter.waitFor("connectionClosed 0");
+    EXPECT_EQ(filter.seenStatuses(), (std::vector<int>{413}));
+    EXPECT_EQ(filter.responseBody(1), "too large");
+}
+
 TEST(RelayTest, ContinueReachesAClientThatWaitsForIt) {
     const std::string body(2000, 'b');
     OriginServer origin([&](int socket, const OriginRequest& request) {
