@@ -27,61 +27,6 @@
 
 namespace {
 
-// Keep-alive origin answering every request with the same 1 KiB body.
-class Origin {
-public:
-    Origin() {
-        listen_ = socket(AF_INET, SOCK_STREAM, 0);
-        int one = 1;
-        setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listen_, 512);
-        socklen_t length = sizeof address;
-        getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
-        response_ = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 1024\r\n\r\n" +
-                    std::string(1024, 'x');
-        std::thread([this] {
-            for (;;) {
-                const int client = accept(listen_, nullptr, nullptr);
-                if (client < 0)
-                    return;
-                std::thread([this, client] { serve(client); }).detach();
-            }
-        }).detach();
-    }
-    int port = 0;
-
-private:
-    void serve(int client) {
-        int one = 1;
-        setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        std::string pending;
-        char bytes[16384];
-        for (;;) {
-            const ssize_t n = recv(client, bytes, sizeof bytes, 0);
-            if (n <= 0)
-                break;
-            pending.append(bytes, std::size_t(n));
-            std::size_t end;
-            std::string out;
-            while ((end = pending.find("\r\n\r\n")) != std::string::npos) {
-                pending.erase(0, end + 4);
-                out += response_;
-            }
-            if (!out.empty() && send(client, out.data(), out.size(), MSG_NOSIGNAL) < 0)
-                break;
-        }
-        close(client);
-    }
-
-    int listen_ = -1;
-    std::string response_;
-};
-
 class CountingFilter : public HttpFilter {
 public:
     int beginRequest(int, HttpRequestHeader&) override { return 0; }
@@ -122,7 +67,10 @@ int main(int argc, char** argv) {
     const BenchDataHome home;
     const std::string script = home.path() + "/proxy.lua";
 
-    Origin origin;
+    const std::string response =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 1024\r\n\r\n" +
+        std::string(1024, 'x');
+    BenchOrigin origin([&response](const std::string&) { return response; });
     const std::string absolute = "http://127.0.0.1:" + std::to_string(origin.port) + "/1k";
 
     const double direct = runWrk(origin.port, "/1k", script, seconds, connections);

@@ -1,17 +1,26 @@
-// Runs the proxy with a filter that follows every exchange and counts its
-// bytes, for proxy_bench.sh. Prints "port N" once listening; on SIGUSR1 prints
+// Runs the proxy for proxy_bench.sh: with a filter that follows every
+// exchange and counts its bytes, or (--capture) capturing every exchange into
+// a document whose cache folder lives below a private data home, as the
+// command-line capture does. Prints "port N" once listening; on SIGUSR1 prints
 // "stats <exchanges> <body bytes> <cpu seconds>"; ends on SIGINT/SIGTERM.
+#include "bench/CaptureBench.h"
 #include "engine/HttpFilter.h"
 #include "engine/HttpProxy.h"
 #include "engine/Platform.h"
+#include "store/CaptureLock.h"
+#include "store/Document.h"
+#include "store/QueuedEventDelivery.h"
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <pthread.h>
 #include <sys/resource.h>
+#include <thread>
 
 namespace {
 
@@ -40,13 +49,29 @@ double cpuSeconds() {
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// Waits for SIGINT or SIGTERM, answering SIGUSR1 with a stats line.
+void serve(const std::function<long long()>& exchanges, const std::function<long long()>& bytes,
+           const sigset_t& signals) {
+    for (;;) {
+        int signal = 0;
+        sigwait(&signals, &signal);
+        if (signal != SIGUSR1)
+            return;
+        std::printf("stats %lld %lld %.6f\n", exchanges(), bytes(), cpuSeconds());
+        std::fflush(stdout);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     int port = 0;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--port") == 0)
-            port = std::atoi(argv[i + 1]);
+    bool capture = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc)
+            port = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--capture") == 0)
+            capture = true;
     }
     // Every thread the proxy starts inherits this mask, so the signals reach
     // sigwait below and nothing else.
@@ -56,6 +81,41 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    if (capture) {
+        const BenchDataHome home;
+        BenchUi ui;
+        QueuedEventDelivery delivery;
+        NoSettings settings;
+        Document document(ui, delivery, settings);
+        if (!document.newDocument())
+            return 1;
+        document.proxy.configuredPort = port;
+        document.proxy.manageSystemSettings = false;
+        if (!document.startCapture())
+            return 1;
+        // The user-interface thread takes the notices as they come.
+        std::atomic<bool> done{false};
+        std::thread drain([&] {
+            while (!done) {
+                delivery.waitForPending(std::chrono::milliseconds(100));
+                delivery.dispatchPending();
+            }
+        });
+        std::printf("port %d\n", document.proxy.port());
+        std::fflush(stdout);
+        serve(
+            [&] {
+                CaptureLocker lock(captureLock());
+                return static_cast<long long>(document.nextId - 1);
+            },
+            [] { return 0ll; }, signals);
+        document.stopCapture();
+        done = true;
+        drain.join();
+        document.closeCaptures(false);
+        return 0;
+    }
 
     CountingFilter filter;
     HttpProxy proxy;
@@ -67,15 +127,7 @@ int main(int argc, char** argv) {
     }
     std::printf("port %d\n", proxy.port());
     std::fflush(stdout);
-    for (;;) {
-        int signal = 0;
-        sigwait(&signals, &signal);
-        if (signal != SIGUSR1)
-            break;
-        std::printf("stats %lld %lld %.6f\n", filter.exchanges.load(), filter.bytes.load(),
-                    cpuSeconds());
-        std::fflush(stdout);
-    }
+    serve([&] { return filter.exchanges.load(); }, [&] { return filter.bytes.load(); }, signals);
     proxy.stop();
     return 0;
 }

@@ -3,9 +3,10 @@
 # with squid as a reference: requests per second for 1 KiB responses over 1
 # and 50 keep-alive connections (wrk), MiB/s for one 64 MiB body (curl),
 # relayed and through a CONNECT tunnel, and the proxy's CPU time per small
-# exchange. Then 1,000 keep-alive clients at once through a proxy started with
-# the soft limit of open files desktops give (1,024): every request must be
-# answered by the origin.
+# exchange; the small exchanges and the 64 MiB body also through the proxy
+# capturing every exchange into a cache folder. Then 1,000 keep-alive clients
+# at once through a proxy started with the soft limit of open files desktops
+# give (1,024): every request must be answered by the origin.
 # Usage: bench/proxy_bench.sh [build dir] [seconds per wrk run]
 set -eu
 # wrk's thousand connections need more than a desktop's 1,024 descriptors.
@@ -22,6 +23,9 @@ PATH="$PATH:/usr/sbin"
 
 work=$(mktemp -d)
 chmod 755 "$work"
+# The capturing proxy's cache folder goes below it too.
+TMPDIR=$work
+export TMPDIR
 pids=""
 cleanup() {
     for pid in $pids; do kill "$pid" 2>/dev/null || true; done
@@ -92,19 +96,23 @@ shutdown_lifetime 0 seconds
 max_filedescriptors 4096
 CONF
 squid -N -f "$work/squid.conf" &
-pids="$pids $!"
+squidPid=$!
+pids="$pids $squidPid"
 
-# Starts a proxy with the given soft limit of open files; sets startedPid and
-# startedPort.
+# Starts a proxy with the given soft limit of open files, its name and further
+# arguments; sets startedPid and startedPort.
 startProxy() {
-    sh -c 'ulimit -Sn "$1"; shift; exec "$@"' limit "$1" "$bench" --port 0 > "$work/$2.out" &
+    limit=$1
+    name=$2
+    shift 2
+    sh -c 'ulimit -Sn "$1"; shift; exec "$@"' limit "$limit" "$bench" --port 0 "$@" > "$work/$name.out" &
     startedPid=$!
     pids="$pids $startedPid"
     for _ in $(seq 1 250); do
-        grep -q '^port ' "$work/$2.out" 2>/dev/null && break
+        grep -q '^port ' "$work/$name.out" 2>/dev/null && break
         python3 -c 'import time; time.sleep(0.02)'
     done
-    startedPort=$(sed -n 's/^port //p' "$work/$2.out")
+    startedPort=$(sed -n 's/^port //p' "$work/$name.out")
 }
 startProxy "$(ulimit -Hn)" proxy
 proxyPid=$startedPid
@@ -112,10 +120,14 @@ proxyPort=$startedPort
 startProxy 1024 limited
 limitedPid=$startedPid
 limitedPort=$startedPort
+startProxy "$(ulimit -Hn)" capture --capture
+capturePid=$startedPid
+capturePort=$startedPort
 waitForPort "$nginxPort"
 waitForPort "$squidPort"
 waitForPort "$proxyPort"
 waitForPort "$limitedPort"
+waitForPort "$capturePort"
 
 origin="http://127.0.0.1:$nginxPort"
 # Through a proxy the request line carries the absolute URL, as browsers send it.
@@ -164,31 +176,47 @@ tunnelMiBPerSecond() {
     echo "$bestDirect $bestTunnel"
 }
 
+# The stats line of a proxy: its name (default "proxy") and process.
 stats() {
-    before=$(grep -c '^stats' "$work/proxy.out" || true)
-    kill -USR1 "$proxyPid"
+    name=${1:-proxy}
+    pid=${2:-$proxyPid}
+    before=$(grep -c '^stats' "$work/$name.out" || true)
+    kill -USR1 "$pid"
     for _ in $(seq 1 250); do
-        [ "$(grep -c '^stats' "$work/proxy.out" || true)" -gt "$before" ] && break
+        [ "$(grep -c '^stats' "$work/$name.out" || true)" -gt "$before" ] && break
         python3 -c 'import time; time.sleep(0.02)'
     done
-    grep '^stats' "$work/proxy.out" | tail -1
+    grep '^stats' "$work/$name.out" | tail -1
+}
+
+# squid's own CPU seconds (user and system), for the same figure.
+squidCpu() {
+    awk -v hz="$(getconf CLK_TCK)" '{ print ($14 + $15) / hz }' "/proc/$squidPid/stat"
 }
 
 # Warm every path once (connection setup, page cache).
 curl -q -s -o /dev/null "$origin/64m"
 curl -q -s -o /dev/null -x "http://127.0.0.1:$proxyPort" "$origin/1k"
 curl -q -s -o /dev/null -x "http://127.0.0.1:$squidPort" "$origin/1k"
+curl -q -s -o /dev/null -x "http://127.0.0.1:$capturePort" "$origin/1k"
 
 d1=$(requestsPerSecond 1 direct)
 p1=$(requestsPerSecond 1 "$proxyPort")
+c1=$(requestsPerSecond 1 "$capturePort")
 s1=$(requestsPerSecond 1 "$squidPort")
 d50=$(requestsPerSecond 50 direct)
 statsBefore=$(stats)
 p50=$(requestsPerSecond 50 "$proxyPort")
 statsAfter=$(stats)
+captureBefore=$(stats capture "$capturePid")
+c50=$(requestsPerSecond 50 "$capturePort")
+captureAfter=$(stats capture "$capturePid")
+squidBefore=$(squidCpu)
 s50=$(requestsPerSecond 50 "$squidPort")
+squidAfter=$(squidCpu)
 dBig=$(mibPerSecond direct)
 pBig=$(mibPerSecond "$proxyPort")
+cBig=$(mibPerSecond "$capturePort")
 sBig=$(mibPerSecond "$squidPort")
 set -- $(tunnelMiBPerSecond "$proxyPort")
 dTunnel=$1
@@ -204,25 +232,36 @@ loadRequests=$(awk '/requests in/ { print $1 }' "$work/load.out")
 loadFailures=$(awk '/Non-2xx/ { n += $NF } /Socket errors/ { gsub(/,/, ""); n += $4 + $6 + $8 + $10 } END { print n + 0 }' "$work/load.out")
 limitedFiles=$(awk '/Max open files/ { print $4 " (hard " $5 ")" }' "/proc/$limitedPid/limits")
 
-python3 - "$d1" "$p1" "$s1" "$d50" "$p50" "$s50" "$dBig" "$pBig" "$sBig" "$dTunnel" "$pTunnel" "$sTunnel" "$statsBefore" "$statsAfter" <<'PY'
+python3 - "$d1" "$p1" "$s1" "$d50" "$p50" "$s50" "$dBig" "$pBig" "$sBig" "$dTunnel" "$pTunnel" "$sTunnel" "$statsBefore" "$statsAfter" \
+    "$c1" "$c50" "$cBig" "$captureBefore" "$captureAfter" "$squidBefore" "$squidAfter" "$seconds" <<'PY'
 import sys
 d1, p1, s1, d50, p50, s50, dBig, pBig, sBig, dTunnel, pTunnel, sTunnel = (float(x) for x in sys.argv[1:13])
-before, after = sys.argv[13].split(), sys.argv[14].split()
-exchanges = int(after[1]) - int(before[1])
-cpu = float(after[3]) - float(before[3])
+c1, c50, cBig = (float(x) for x in sys.argv[15:18])
+ratio = lambda x, d: "%8.2fx" % (x / d) if d and x is not None else "%9s" % "-"
 rows = [
-    ("1 KiB, 1 connection (req/s)", d1, p1, s1, None),
-    ("1 KiB, 50 connections (req/s)", d50, p50, s50, 0.3),
-    ("64 MiB body (MiB/s)", dBig, pBig, sBig, 0.6),
-    ("64 MiB through a tunnel (MiB/s)", dTunnel, pTunnel, sTunnel, 0.8),
+    ("1 KiB, 1 connection (req/s)", d1, p1, c1, s1, None),
+    ("1 KiB, 50 connections (req/s)", d50, p50, c50, s50, "0.3x"),
+    ("64 MiB body (MiB/s)", dBig, pBig, cBig, sBig, "0.6x, capture 0.45x"),
+    ("64 MiB through a tunnel (MiB/s)", dTunnel, pTunnel, None, sTunnel, "0.8x"),
 ]
-print("%-32s %12s %12s %12s %9s %9s %6s" % ("", "direct", "tidewell", "squid", "tw/direct", "sq/direct", "goal"))
-for name, d, p, s, goal in rows:
-    print("%-32s %12.1f %12.1f %12.1f %8.2fx %8.2fx %6s" % (
-        name, d, p, s, p / d if d else 0, s / d if d else 0, "%.1fx" % goal if goal else "-"))
-if exchanges > 0:
-    print("proxy CPU per 1 KiB exchange (50 connections): %.1f us (%d exchanges, %.2f s CPU)" % (
-        cpu / exchanges * 1e6, exchanges, cpu))
+print("%-32s %10s %10s %10s %10s %9s %9s %9s  %s" % ("", "direct", "tidewell", "capturing", "squid",
+                                                  "tw/dir", "cap/dir", "sq/dir", "goal"))
+for name, d, p, c, s, goal in rows:
+    print("%-32s %10.1f %10.1f %10s %10.1f %s %s %s  %s" % (
+        name, d, p, "%.1f" % c if c is not None else "-", s, ratio(p, d), ratio(c, d), ratio(s, d),
+        goal or "-"))
+for label, before, after, goal in (("relaying", sys.argv[13], sys.argv[14], ""),
+                                   ("capturing", sys.argv[18], sys.argv[19], ", goal <= 40 us")):
+    b, a = before.split(), after.split()
+    exchanges = int(a[1]) - int(b[1])
+    cpu = float(a[3]) - float(b[3])
+    if exchanges > 0:
+        print("proxy CPU per 1 KiB exchange, %s (50 connections): %.1f us (%d exchanges, %.2f s CPU)%s" % (
+            label, cpu / exchanges * 1e6, exchanges, cpu, goal))
+squidExchanges = s50 * float(sys.argv[22])
+if squidExchanges > 0:
+    print("squid CPU per 1 KiB exchange (50 connections, from its rate): %.1f us" % (
+        (float(sys.argv[21]) - float(sys.argv[20])) / squidExchanges * 1e6))
 PY
 echo "1000 keep-alive clients, proxy started with soft limit 1024 (now $limitedFiles):" \
      "$loadRequests requests, $loadRate req/s, $loadFailures failed or not 2xx"

@@ -44,7 +44,11 @@ void printUsage(std::FILE* out) {
              "  --no-system-proxy   leave the system proxy settings alone\n"
              "  --har FILE          write every capture kept in the cache folder to FILE as a\n"
              "                      HAR 1.2 log (readable by you alone) and exit\n"
-             "  --help              show this text\n");
+             "  --help              show this text\n"
+             "\n"
+             "Exit status: 0 when every capture was kept, 1 when capturing could not start\n"
+             "(another process writes the cache folder, for one), 3 when some captures\n"
+             "could not be stored.\n");
 }
 
 // Answers as a user who keeps everything; texts go to the terminal.
@@ -56,8 +60,14 @@ public:
         std::fprintf(stderr, "tidewell-capture: %s\n", text.c_str());
     }
     void setStatusText(const std::string& text) override { status = text; }
+    // A line of its own, even in the middle of the live count.
+    void showStorageProblem(const std::string& text) override {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%stidewell-capture: %s\n", liveLine ? "\n" : "", text.c_str());
+    }
 
     std::string status;
+    bool liveLine = false; // the live count is being rewritten in place
 };
 
 // The application's settings live under one key per section of the
@@ -173,17 +183,23 @@ std::string formatBytes(std::int64_t bytes) {
 struct Totals {
     std::size_t exchanges = 0;
     std::size_t loading = 0;
+    std::size_t notStored = 0;
     std::int64_t bytes = 0;
 };
 
+// This run's captures; those kept from earlier runs are not counted.
 Totals totals(Document& document) {
     CaptureLocker lock(captureLock());
     Totals t;
     for (const HttpResource* r = document.resources.head; r; r = r->next) {
+        if (r->fromDisk)
+            continue;
         ++t.exchanges;
         t.bytes += r->receivedSize;
         if (r->flags & HttpResource::Loading)
             ++t.loading;
+        if (r->flags & HttpResource::Unstored)
+            ++t.notStored;
     }
     return t;
 }
@@ -193,6 +209,8 @@ std::string describe(const Totals& t) {
                        formatBytes(t.bytes) + " of response bodies";
     if (t.loading)
         line += ", " + std::to_string(t.loading) + " loading";
+    if (t.notStored)
+        line += ", " + std::to_string(t.notStored) + " not stored";
     return line;
 }
 
@@ -289,6 +307,7 @@ int main(int argc, char** argv) {
             std::printf("\r%s%*s", line.c_str(),
                         int(lastWidth > line.size() ? lastWidth - line.size() : 0), "");
             lastWidth = line.size();
+            ui.liveLine = true;
         } else {
             std::printf("%s\n", line.c_str());
         }
@@ -299,8 +318,16 @@ int main(int argc, char** argv) {
 
     document.stopCapture();
     delivery.dispatchPending();
-    const Totals kept = totals(document);
-    document.closeCaptures(true);
-    std::printf("Stopped. %s; kept in %s\n", describe(kept).c_str(), document.cacheFolder.c_str());
-    return 0;
+    ui.liveLine = false;
+    const Totals captured = totals(document);
+    // What is really in the cache folder now, not what was relayed.
+    const Document::CloseSummary closed = document.closeCaptures(true);
+    std::string line = std::to_string(captured.exchanges) + " exchanges captured, " +
+                       formatBytes(captured.bytes) + " of response bodies; " +
+                       std::to_string(closed.kept) + " kept in " + document.cacheFolder;
+    if (closed.notStored)
+        line += "; " + std::to_string(closed.notStored) +
+                " could not be stored: " + errorText(closed.firstError);
+    std::printf("Stopped. %s\n", line.c_str());
+    return closed.notStored ? 3 : 0;
 }

@@ -132,7 +132,8 @@ bool CacheFolder::parseFileName(const std::string& name, std::uint32_t& id) {
 }
 
 std::int64_t CacheFolder::openCacheFile(std::uint32_t id, bool forReading, FileStream& stream) {
-    CaptureLocker lock(captureLock());
+    // Only the numbering needs the capture lock: the open itself is file work,
+    // which never holds up the other connections.
     bool opened;
     if (forReading) {
         opened = stream.open(fileName(id), FileStream::OpenRead | FileStream::OpenPlainFile);

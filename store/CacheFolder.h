@@ -38,8 +38,9 @@ public:
     static bool parseFileName(const std::string& name, std::uint32_t& id);
 
     // Opens the file of `id` for reading (an existing file) or creates it anew
-    // for writing, under the capture lock. Writing with id 0xFFFFFFFF takes a
-    // fresh sequence number. Returns the number used, or -1 (lastError()).
+    // for writing. Writing with id 0xFFFFFFFF takes a fresh sequence number.
+    // Returns the number used, or -1 (lastError()). Any thread; no lock is
+    // held during the open.
     std::int64_t openCacheFile(std::uint32_t id, bool forReading, FileStream& stream);
     // Deletes the file of `id` (up to five attempts); failures are not
     // reported.

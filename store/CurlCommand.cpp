@@ -170,11 +170,12 @@ bool buildCurlCommand(HttpResource& resource, const std::string& bodyFolder, Cur
     std::uint32_t id;
     {
         CaptureLocker lock(captureLock());
-        if (!resource.readRequestHeader(request))
-            return false;
         url = resource.url;
         id = resource.id;
     }
+    // Read back from the cache file, with no lock held.
+    if (!resource.readRequestHeader(request))
+        return false;
     if (equalsIgnoreCase(request.method, "CONNECT")) {
         setLastError(kErrorTunnelNotRepeatable);
         return false;

@@ -17,15 +17,20 @@ constexpr const char* kPreventCacheValue = "Disable Agent Cache";
 Document::Document(DocumentUi& ui, EventDelivery& delivery, DocumentSettings& settings)
     : ui(ui), delivery(delivery), settings(settings), filter(this) {
     filter.preventCache = settings.readInt(kSettingsSection, kPreventCacheValue, 0) != 0;
+    addListener(DocumentEvent::CaptureNotStored, &storageNotice_);
 }
 
 Document::~Document() {
     // Connection threads write into listed resources: they end before any
     // resource is destroyed.
-    proxy.stop();
+    stopProxy();
     settings.writeInt(kSettingsSection, kPreventCacheValue, filter.preventCache ? 1 : 0);
+    removeListener(&storageNotice_);
+    {
+        std::unique_lock lock(listenersMutex_);
+        listeners_.clear();
+    }
     CaptureLocker lock(captureLock());
-    listeners_.clear();
     byId_.clear();
     currentResource = nullptr;
     resources.clear(); // files stay
@@ -41,8 +46,7 @@ bool Document::newDocument() {
     }
     loadCache();
     modified = false;
-    CaptureLocker lock(captureLock());
-    notify(DocumentEvent::Initialised, nullptr, true);
+    post(DocumentEvent::Initialised, CacheFolder::kNoId);
     return true;
 }
 
@@ -79,9 +83,11 @@ void Document::loadCache() {
     std::sort(files.begin(), files.end(),
               [](const Entry& a, const Entry& b) { return a.id < b.id; });
 
-    CaptureLocker lock(captureLock());
-    if (any && highest >= nextId)
-        nextId = highest + 1;
+    {
+        CaptureLocker lock(captureLock());
+        if (any && highest >= nextId)
+            nextId = highest + 1;
+    }
     for (const Entry& file : files) {
         auto* resource = new HttpResource(this);
         if (resource->load(file.path)) {
@@ -121,36 +127,50 @@ bool Document::saveModified() {
     return true;
 }
 
-void Document::closeCaptures(bool keep) {
-    if (isCapturing())
-        proxy.stop();
-    CaptureLocker lock(captureLock());
+Document::CloseSummary Document::closeCaptures(bool keep) {
+    stopProxy();
     dropCurrentAndAnnounceClearing();
-    while (HttpResource* resource = resources.head) {
-        if (keep)
-            resource->saveToCacheFile();
-        else if (!resource->inMemory && !resource->fromDisk)
+    CloseSummary summary;
+    for (HttpResource* resource : takeAll()) {
+        const bool thisRun = !resource->fromDisk;
+        if (keep) {
+            if (resource->flags & HttpResource::Unstored) {
+                if (thisRun && ++summary.notStored == 1)
+                    summary.firstError = resource->result;
+            } else if (resource->saveToCacheFile()) {
+                summary.kept += thisRun ? 1 : 0;
+            } else if (thisRun && ++summary.notStored == 1) {
+                summary.firstError = lastError();
+            }
+        } else if (thisRun) {
             deleteCacheFile(resource->id);
-        unlinkResource(resource);
+        }
         delete resource;
     }
+    return summary;
 }
 
 void Document::dropCurrentAndAnnounceClearing() {
-    if (currentResource) {
-        currentResource = nullptr;
-        notify(DocumentEvent::CurrentChanged, nullptr, false);
+    // Sent without the capture lock: the windows drop their rows and the
+    // panes their resource while connections go on numbering and listing.
+    // Nothing is freed before these have returned.
+    HttpResource* current;
+    {
+        CaptureLocker lock(captureLock());
+        current = std::exchange(currentResource, nullptr);
     }
+    if (current)
+        notify(DocumentEvent::CurrentChanged, nullptr, false);
     notify(DocumentEvent::Clearing, nullptr, false);
 }
 
-void Document::clearAll() {
-    if (!ui.askOkCancel(loadString(121)))
-        return;
+std::vector<HttpResource*> Document::takeAll() {
+    std::vector<HttpResource*> taken;
     CaptureLocker lock(captureLock());
-    dropCurrentAndAnnounceClearing();
+    taken.reserve(resources.count);
+    byId_ = {}; // all of them go, and the room with them
     while (HttpResource* resource = resources.head) {
-        unlinkResource(resource);
+        resources.unlink(resource);
         if ((resource->flags & HttpResource::Loading) && !(resource->flags & HttpResource::Ended)) {
             // Its connection thread frees it (and its file) when the exchange
             // ends.
@@ -158,15 +178,30 @@ void Document::clearAll() {
             resource->listItem = nullptr;
             continue;
         }
-        if (!resource->inMemory)
+        taken.push_back(resource);
+    }
+    return taken;
+}
+
+void Document::clearAll() {
+    if (!ui.askOkCancel(loadString(121)))
+        return;
+    dropCurrentAndAnnounceClearing();
+    // The files go after the lock is released.
+    for (HttpResource* resource : takeAll()) {
+        if (!(resource->flags & HttpResource::Unstored))
             deleteCacheFile(resource->id);
         delete resource;
     }
 }
 
 bool Document::startCapture() {
+    storageProblemTold_ = false;
+    filter.startWriting();
     if (!proxy.start(&filter)) {
-        ui.showLastError();
+        const std::uint32_t error = lastError();
+        filter.stopWriting();
+        ui.showError(error);
         return false;
     }
     char text[256];
@@ -176,13 +211,27 @@ bool Document::startCapture() {
 }
 
 void Document::stopCapture() {
-    proxy.stop();
+    stopProxy();
     ui.setStatusText(loadString(107));
+}
+
+void Document::stopProxy() {
+    if (isCapturing())
+        proxy.stop();
+    // Every exchange has ended: what is still being written goes to disk now.
+    filter.stopWriting();
 }
 
 void Document::togglePreventCache() {
     filter.preventCache = !filter.preventCache;
 }
+
+namespace {
+using IdEntry = std::pair<std::uint32_t, HttpResource*>;
+bool idBefore(const IdEntry& entry, std::uint32_t id) {
+    return entry.first < id;
+}
+} // namespace
 
 void Document::addResource(HttpResource* resource) {
     CaptureLocker lock(captureLock());
@@ -190,54 +239,88 @@ void Document::addResource(HttpResource* resource) {
     for (HttpResource* r = resources.tail; r && r->id >= resource->id; r = r->prev)
         before = r;
     resources.insertBefore(resource, before);
-    byId_[resource->id] = resource;
+    // New captures have the highest number: an append.
+    const auto at = std::lower_bound(byId_.begin(), byId_.end(), resource->id, idBefore);
+    if (at != byId_.end() && at->first == resource->id)
+        at->second = resource;
+    else
+        byId_.insert(at, {resource->id, resource});
     modified = true;
-}
-
-void Document::unlinkResource(HttpResource* resource) {
-    resources.unlink(resource);
-    byId_.erase(resource->id);
 }
 
 HttpResource* Document::findResource(std::uint32_t id) const {
     CaptureLocker lock(captureLock());
-    const auto it = byId_.find(id);
-    return it == byId_.end() ? nullptr : it->second;
+    const auto at = std::lower_bound(byId_.begin(), byId_.end(), id, idBefore);
+    return at != byId_.end() && at->first == id ? at->second : nullptr;
 }
 
 void Document::addListener(DocumentEvent event, DocumentListener* listener) {
-    CaptureLocker lock(captureLock());
+    std::unique_lock lock(listenersMutex_);
     listeners_.emplace_back(event, listener);
 }
 
 void Document::removeListener(DocumentListener* listener) {
-    CaptureLocker lock(captureLock());
+    std::unique_lock lock(listenersMutex_);
     std::erase_if(listeners_, [listener](const auto& l) { return l.second == listener; });
+    // Under the lock: no post in flight can queue a notice after this.
     delivery.forget(listener);
 }
 
 void Document::notify(DocumentEvent event, HttpResource* resource, bool post) {
-    CaptureLocker lock(captureLock());
+    if (post) {
+        this->post(event, resource ? resource->id : CacheFolder::kNoId);
+        return;
+    }
     DocumentNotice notice;
     notice.event = event;
     if (resource)
         notice.id = resource->id;
-    if (!post)
-        notice.resource = resource;
+    notice.resource = resource;
     // A copy: a listener receiving a sent notice may register or leave.
-    const auto listeners = listeners_;
-    for (const auto& [listenerEvent, listener] : listeners) {
-        if (listenerEvent != event)
-            continue;
-        if (post)
-            delivery.post(listener, notice);
-        else
-            delivery.send(listener, notice);
+    std::vector<std::pair<DocumentEvent, DocumentListener*>> listeners;
+    {
+        std::shared_lock lock(listenersMutex_);
+        listeners = listeners_;
     }
+    for (const auto& [listenerEvent, listener] : listeners)
+        if (listenerEvent == event)
+            delivery.send(listener, notice);
+}
+
+void Document::post(DocumentEvent event, std::uint32_t id) {
+    DocumentNotice notice;
+    notice.event = event;
+    notice.id = id;
+    // Connections post at once: they share the listener list, not a turn.
+    std::shared_lock lock(listenersMutex_);
+    for (const auto& [listenerEvent, listener] : listeners_)
+        if (listenerEvent == event)
+            delivery.post(listener, notice);
 }
 
 void Document::setCurrentResource(HttpResource* resource) {
-    CaptureLocker lock(captureLock());
-    currentResource = resource;
+    {
+        CaptureLocker lock(captureLock());
+        currentResource = resource;
+    }
     notify(DocumentEvent::CurrentChanged, resource, false);
+}
+
+void Document::captureNotStored(std::uint32_t error) {
+    if (storageProblemTold_.exchange(true))
+        return;
+    DocumentNotice notice;
+    notice.event = DocumentEvent::CaptureNotStored;
+    notice.error = error;
+    std::shared_lock lock(listenersMutex_);
+    for (const auto& [listenerEvent, listener] : listeners_)
+        if (listenerEvent == DocumentEvent::CaptureNotStored)
+            delivery.post(listener, notice);
+}
+
+void Document::StorageNotice::documentEvent(const DocumentNotice& notice) {
+    char text[1024];
+    std::snprintf(text, sizeof text, loadString(IDS_CAPTURE_NOT_STORED),
+                  errorText(notice.error).c_str());
+    document_.ui.showStorageProblem(text);
 }

@@ -10,16 +10,18 @@
 #include "store/HttpResource.h"
 #include "store/HttpSnagger.h"
 
+#include <atomic>
 #include <cstdint>
+#include <shared_mutex>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
-// Everything shared with connection threads (the list, the numbering, the
-// current resource, the listener walk, every listed resource) is guarded by
-// the capture lock. Commands and framework steps run on the user-interface
-// thread.
+// The capture lock guards the list, the numbering and the current resource;
+// it is held only for those, never around file work, decoding or a window's
+// handling of a notice. Listed resources are read without it (see
+// HttpResource) and freed only on the user-interface thread, where the
+// commands and framework steps run.
 class Document : public CacheFolder {
 public:
     Document(DocumentUi& ui, EventDelivery& delivery, DocumentSettings& settings);
@@ -33,13 +35,20 @@ public:
     // when there are new ones), stops capturing and keeps or deletes the
     // files. False when the user cancels.
     bool saveModified();
+    // What closing left in the cache folder of this run's captures.
+    struct CloseSummary {
+        std::size_t kept = 0;      // listed with their cache file
+        std::size_t notStored = 0; // listed, but their bytes could not be stored
+        std::uint32_t firstError = 0;
+    };
     // The same without asking (capturing stops first): keep true saves every
     // capture to the cache folder, false deletes this run's files.
-    void closeCaptures(bool keep);
+    CloseSummary closeCaptures(bool keep);
 
     // Commands. Starting binds the proxy, starts its threads and points the
     // user's proxy settings at it (shows why when it cannot); stopping ends
-    // every connection and writes the user's settings back.
+    // every connection, finishes writing their captures and writes the
+    // user's settings back.
     bool startCapture();
     void stopCapture();
     bool isCapturing() const { return proxy.listening(); }
@@ -58,11 +67,19 @@ public:
     // Also drops notices still queued for it.
     void removeListener(DocumentListener* listener);
     // To every listener of `event`: posted (queued, never waiting) or sent
-    // (now; user-interface thread only). Under the capture lock.
+    // (now; user-interface thread only). Needs no lock.
     void notify(DocumentEvent event, HttpResource* resource, bool post);
+    // Posts `event` for the resource numbered `id`, from any thread.
+    void post(DocumentEvent event, std::uint32_t id);
 
     // Sets the current resource and sends event 4 (user-interface thread).
+    // The panes read it as they receive the notice, with no lock held.
     void setCurrentResource(HttpResource* resource);
+
+    // A capture could not be stored (`error` says why). The user is told
+    // once per start of capturing, through DocumentUi::showStorageProblem on
+    // the user-interface thread. Any thread.
+    void captureNotStored(std::uint32_t error);
 
     DocumentUi& ui;
     EventDelivery& delivery;
@@ -74,10 +91,28 @@ public:
     bool modified = false;
 
 private:
-    void loadCache();
-    void unlinkResource(HttpResource* resource);
-    void dropCurrentAndAnnounceClearing();
+    // Shows the storage problem when its notice arrives.
+    class StorageNotice : public DocumentListener {
+    public:
+        explicit StorageNotice(Document& document) : document_(document) {}
+        void documentEvent(const DocumentNotice& notice) override;
 
+    private:
+        Document& document_;
+    };
+
+    void loadCache();
+    // Ends every connection, then waits until each ended exchange is written.
+    void stopProxy();
+    void dropCurrentAndAnnounceClearing();
+    // Unlinks every resource; those still being captured are left to their
+    // threads (detached) and the rest returned.
+    std::vector<HttpResource*> takeAll();
+
+    mutable std::shared_mutex listenersMutex_;
     std::vector<std::pair<DocumentEvent, DocumentListener*>> listeners_;
-    std::unordered_map<std::uint32_t, HttpResource*> byId_;
+    // Listed resources by ascending id: new captures come last.
+    std::vector<std::pair<std::uint32_t, HttpResource*>> byId_;
+    std::atomic<bool> storageProblemTold_{false};
+    StorageNotice storageNotice_{*this};
 };

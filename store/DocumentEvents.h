@@ -6,11 +6,12 @@
 class HttpResource;
 
 enum class DocumentEvent : int {
-    Initialised = 1,     // posted
-    ResourceAdded = 2,   // posted from connection threads
-    ResourceChanged = 3, // posted from connection threads (more body bytes, completion)
-    CurrentChanged = 4,  // sent, on the user-interface thread
-    Clearing = 5,        // sent: every resource is about to be removed
+    Initialised = 1,      // posted
+    ResourceAdded = 2,    // posted from connection threads
+    ResourceChanged = 3,  // posted from connection threads (more body bytes, completion)
+    CurrentChanged = 4,   // sent, on the user-interface thread
+    Clearing = 5,         // sent: every resource is about to be removed
+    CaptureNotStored = 6, // posted: captures are not being stored (`error` says why)
 };
 
 // Posted notices name a resource by its sequence number only: by the time one
@@ -21,8 +22,11 @@ struct DocumentNotice {
     DocumentEvent event = DocumentEvent::Initialised;
     std::uint32_t id = 0xFFFFFFFF; // the resource's sequence number; all ones for none
     // Sent notices only (event 4): the resource, valid for the duration of
-    // the call, which runs under the capture lock. Null in posted notices.
+    // the call (listed resources are freed only on the user-interface
+    // thread). No lock is held: the receiver reads it through the resource's
+    // own reading operations. Null in posted notices.
     HttpResource* resource = nullptr;
+    std::uint32_t error = 0; // event 6
 };
 
 // A window (or any receiver) registered with the document. Notices are

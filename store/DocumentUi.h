@@ -21,6 +21,8 @@ public:
     virtual void showMessage(const std::string& text) = 0;
     // The first element of the status bar, redrawn at once.
     virtual void setStatusText(const std::string& text) = 0;
+    // Captures are not being stored, and why; once per start of capturing.
+    virtual void showStorageProblem(const std::string& text) { setStatusText(text); }
 
     void showError(std::uint32_t code) { showMessage(errorText(code)); }
     void showLastError() { showError(lastError()); }

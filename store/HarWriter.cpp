@@ -304,7 +304,7 @@ public:
     Utf8Validator utf8;
 };
 
-// What an entry holds: a copy taken under the capture lock.
+// What an entry holds: the facts copied under the capture lock.
 struct Snapshot {
     Url url;
     std::uint32_t flags = 0;
@@ -316,7 +316,12 @@ struct Snapshot {
     std::int64_t requestTime = 0;
     std::int64_t responseTime = 0;
     std::int64_t endTime = 0;
-    std::optional<HttpResource::TunnelCounts> tunnel;
+    struct Tunnel {
+        std::int64_t toServer = 0;
+        std::int64_t toClient = 0;
+        TunnelEnd end = TunnelEnd::Open;
+    };
+    std::optional<Tunnel> tunnel;
 };
 
 const char* tunnelEndName(TunnelEnd end) {
@@ -578,13 +583,17 @@ bool HarWriter::add(HttpResource& resource) {
         s.responseTime = resource.responseTime;
         s.endTime = resource.endTime;
         if (resource.tunnel)
-            s.tunnel = *resource.tunnel;
-        if (!resource.readRequestHeader(request)) {
-            ++skipped;
-            return true;
-        }
-        haveResponse = resource.readResponseHeader(response);
+            s.tunnel = Snapshot::Tunnel{resource.tunnel->toServer, resource.tunnel->toClient,
+                                        resource.tunnel->end};
     }
+    // The heads are read back from the cache file, with no lock held. Heads
+    // may come from the cache of recently read ones: the file itself must
+    // still be there, or the entry would promise a body it cannot give.
+    if (!resource.openImage() || !resource.readRequestHeader(request)) {
+        ++skipped;
+        return true;
+    }
+    haveResponse = resource.readResponseHeader(response);
 
     json_.beginObject();
     json_.key("startedDateTime");

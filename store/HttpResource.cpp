@@ -9,11 +9,13 @@
 #include "store/CaptureLock.h"
 #include "store/MemoryImage.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <list>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -85,7 +87,8 @@ constexpr char kTunnelMagic[4] = {'T', 'W', 'T', '1'};
 
 void encodeTunnel(const HttpResource::TunnelCounts& counts, unsigned char* out) {
     std::memcpy(out, kTunnelMagic, 4);
-    const std::uint64_t values[3] = {std::uint64_t(counts.end), std::uint64_t(counts.toServer),
+    const std::uint64_t values[3] = {std::uint64_t(counts.end.load()),
+                                     std::uint64_t(counts.toServer),
                                      std::uint64_t(counts.toClient)};
     for (int i = 0; i < 4; ++i)
         out[4 + i] = static_cast<unsigned char>(values[0] >> (8 * i));
@@ -178,14 +181,132 @@ bool pathExists(const std::string& path) {
     return lstat(path.c_str(), &st) == 0;
 }
 
+// Readers and the capturing thread meet on a few locks, shared by resources
+// whose numbers fall alike: a reader waits at most for the copy of an
+// in-memory image, never for a file operation, and no resource carries a
+// mutex of its own.
+std::mutex imageLocks[64];
+
+// The heads of the resources read last (the panes ask for them again and
+// again as the user moves between rows), bounded in count and size.
+class HeadCache {
+public:
+    bool get(const HttpResource* resource, bool response, std::string& bytes) {
+        std::lock_guard lock(mutex_);
+        for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+            if (it->resource == resource && it->response == response) {
+                entries_.splice(entries_.begin(), entries_, it);
+                bytes = it->bytes;
+                return true;
+            }
+        }
+        return false;
+    }
+    void put(const HttpResource* resource, bool response, std::string bytes) {
+        if (bytes.size() > kMaxHead)
+            return;
+        std::lock_guard lock(mutex_);
+        entries_.push_front({resource, response, std::move(bytes)});
+        if (entries_.size() > kEntries)
+            entries_.pop_back();
+    }
+    void forget(const HttpResource* resource) {
+        std::lock_guard lock(mutex_);
+        entries_.remove_if([resource](const Entry& e) { return e.resource == resource; });
+    }
+
+private:
+    static constexpr std::size_t kEntries = 16;
+    static constexpr std::size_t kMaxHead = 64 * 1024;
+    struct Entry {
+        const HttpResource* resource;
+        bool response;
+        std::string bytes;
+    };
+    std::mutex mutex_;
+    std::list<Entry> entries_;
+};
+
+HeadCache& headCache() {
+    static auto* cache = new HeadCache; // resources may outlive static teardown
+    return *cache;
+}
+
+// Passes bytes on and leaves flushing to the end: a body of many chunks must
+// not reach the disk once per chunk.
+class UnflushedOutput : public OutputStream {
+public:
+    explicit UnflushedOutput(OutputStream& sink) : sink_(sink) {}
+    bool write(const void* data, std::int32_t count) override { return sink_.write(data, count); }
+    bool flush() override { return true; }
+
+private:
+    OutputStream& sink_;
+};
+
+// The first `limit` bytes of a stream: what lies past a stored body (a write
+// cut short by a full disk) is never taken for body bytes.
+class LimitedInput : public InputStream {
+public:
+    LimitedInput(InputStream& source, std::int64_t limit) : source_(source), limit_(limit) {}
+    std::int32_t read(void* buffer, std::int32_t count) override {
+        const std::int64_t position = source_.position();
+        if (position < 0)
+            return -1;
+        const std::int64_t room = std::max<std::int64_t>(0, limit_ - position);
+        if (room == 0)
+            return 0;
+        return source_.read(buffer, std::int32_t(std::min<std::int64_t>(count, room)));
+    }
+    bool seek(std::int64_t position) override { return source_.seek(position); }
+    std::int64_t position() override { return source_.position(); }
+
+private:
+    InputStream& source_;
+    std::int64_t limit_;
+};
+
+struct NullOutput : OutputStream {
+    bool write(const void*, std::int32_t) override { return true; }
+};
+
+bool readExactly(InputStream& source, void* buffer, std::int32_t count) {
+    auto* bytes = static_cast<char*>(buffer);
+    std::int32_t got = 0;
+    while (got < count) {
+        const std::int32_t n = source.read(bytes + got, count - got);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return fail(kErrorDataIncomplete);
+        got += n;
+    }
+    return true;
+}
+
 } // namespace
 
 HttpResource::HttpResource(CacheFolder* folder) : folder(folder) {}
 
-HttpResource::~HttpResource() = default;
+HttpResource::~HttpResource() {
+    if (flags & HeadsCached)
+        headCache().forget(this);
+}
+
+std::mutex& HttpResource::imageLock() const {
+    return imageLocks[id % std::size(imageLocks)];
+}
 
 MemoryImage* HttpResource::memoryImage() const {
     return inMemory ? static_cast<MemoryImage*>(stream.get()) : nullptr;
+}
+
+bool HttpResource::storeFailed(std::uint32_t error) {
+    if (error == 0)
+        error = EIO;
+    if (!storeError)
+        storeError = error;
+    return fail(storeError);
 }
 
 bool HttpResource::begin(std::uint32_t sequenceNumber) {
@@ -289,88 +410,275 @@ void HttpResource::deriveResponse(const HttpResponseHeader& header) {
     }
 }
 
+// One write of the serialised head at the end of the image.
+template <typename Header, typename Append>
+static bool appendHead(HttpResource& resource, const Header& header, Append append,
+                       std::int64_t& start, std::int64_t& end) {
+    Buffer<char> bytes(kCaptureHeadBuffer, 4096);
+    if (!append(bytes, header))
+        return false;
+    MemoryImage* image = resource.memoryImage();
+    Stream& target = *resource.stream;
+    start = target.position();
+    if (start < 0)
+        return false;
+    bool written;
+    if (image) {
+        std::lock_guard lock(imageLocks[resource.id % std::size(imageLocks)]);
+        written = target.write(bytes.data, bytes.length);
+    } else {
+        written = target.write(bytes.data, bytes.length);
+    }
+    end = target.position();
+    return written && end >= 0;
+}
+
 bool HttpResource::writeRequestHeader(const HttpRequestHeader& header) {
     if (!deriveRequest(header))
         return false;
-    HttpWriter writer(stream.get(), kCaptureHeadBuffer, 4096);
-    const bool written = writer.writeRequestHeader(header);
-    const std::int64_t position = stream->position();
-    if (!written || position < 0 || position >= 0xFFFFFFFF)
-        return false;
-    requestBodyOffset = static_cast<std::uint32_t>(position);
-    return true;
-}
-
-bool HttpResource::writeData(const void* data, std::uint32_t length) {
-    if (MemoryImage* image = memoryImage()) {
-        if (std::int64_t(image->length()) + length > kMemoryLimit) {
-            auto file = std::make_unique<FileStream>();
-            if (folder->openCacheFile(id, false, *file) < 0 ||
-                !file->write(image->data(), image->length())) {
-                const std::uint32_t error = lastError();
-                file.reset();
-                folder->deleteCacheFile(id);
-                return fail(error);
-            }
-            stream = std::move(file);
-            inMemory = false;
-        }
-    }
-    auto bytes = static_cast<const char*>(data);
-    while (length > 0) {
-        const std::uint32_t piece = std::min<std::uint32_t>(length, INT32_MAX);
-        if (!stream->write(bytes, static_cast<std::int32_t>(piece)))
-            return false;
-        bytes += piece;
-        length -= piece;
-    }
+    if (storeError)
+        return fail(storeError);
+    std::int64_t start = 0, end = 0;
+    if (!appendHead(*this, header, appendRequestHeader, start, end))
+        return storeFailed(lastError());
+    if (end >= 0xFFFFFFFF)
+        return storeFailed(kErrorHeadTooLong);
+    requestBodyOffset = static_cast<std::uint32_t>(end);
     return true;
 }
 
 bool HttpResource::writeResponseHeader(const HttpResponseHeader& header) {
     responseTime = wallClockMicros();
     deriveResponse(header);
-    responseHeaderOffset = stream->position();
-    if (responseHeaderOffset < 0)
-        return false;
-    HttpWriter writer(stream.get(), kCaptureHeadBuffer, 4096);
-    const bool written = writer.writeResponseHeader(header);
-    responseBodyOffset = stream->position();
-    return written && responseBodyOffset >= 0;
+    if (storeError)
+        return fail(storeError);
+    std::int64_t start = 0, end = 0;
+    if (!appendHead(*this, header, appendResponseHeader, start, end))
+        return storeFailed(lastError());
+    responseHeaderOffset = start;
+    responseBodyOffset = end;
+    // A file being written learns where its response starts, for a reader
+    // after a crash.
+    if (!inMemory && !writeProvisionalRecord())
+        return storeFailed(lastError());
+    return true;
 }
 
-bool HttpResource::finish() {
-    const bool first = !(flags & Ended);
-    flags |= Ended;
-    endTime = wallClockMicros();
-    if (stream && tunnel && first && responseBodyOffset > 0) {
-        unsigned char bytes[kTunnelRecordSize];
-        encodeTunnel(*tunnel, bytes);
-        if (!writeData(bytes, kTunnelRecordSize))
-            return false;
-    }
-    if (stream) {
+bool HttpResource::writeProvisionalRecord() {
+    RecordHeader record;
+    record.version = kFormatVersion;
+    record.id = id;
+    record.result = kErrorCaptureInterrupted;
+    record.requestBodyOffset = requestBodyOffset;
+    record.responseHeaderOffset = responseHeaderOffset;
+    record.responseBodyOffset = responseBodyOffset;
+    unsigned char bytes[kRecordHeaderSize];
+    record.encode(bytes);
+    const std::int64_t end = stream->position();
+    return end >= 0 && stream->seek(0) && stream->write(bytes, kRecordHeaderSize) &&
+           stream->seek(end);
+}
+
+bool HttpResource::spill() {
+    MemoryImage* image = memoryImage();
+    auto file = std::make_unique<FileStream>();
+    bool ok = folder->openCacheFile(id, false, *file) >= 0;
+    if (ok) {
         RecordHeader record;
         record.version = kFormatVersion;
         record.id = id;
-        record.result = result;
+        record.result = kErrorCaptureInterrupted;
         record.requestBodyOffset = requestBodyOffset;
         record.responseHeaderOffset = responseHeaderOffset;
         record.responseBodyOffset = responseBodyOffset;
-        record.receivedSize = receivedSize;
         unsigned char bytes[kRecordHeaderSize];
         record.encode(bytes);
-        const std::int64_t end = stream->position();
-        if (!stream->seek(0) || !stream->write(bytes, kRecordHeaderSize))
-            return false;
-        if (end >= 0)
-            stream->seek(end);
-        if (MemoryImage* image = memoryImage())
-            image->shrinkToFit(); // nothing is appended any more
-        else
-            stream.reset();
+        ok = file->write(bytes, kRecordHeaderSize) &&
+             file->write(image->data() + kRecordHeaderSize, image->length() - kRecordHeaderSize);
     }
-    flags &= ~Loading;
+    if (!ok) {
+        const std::uint32_t error = lastError();
+        file.reset();
+        folder->deleteCacheFile(id);
+        return storeFailed(error);
+    }
+    std::unique_ptr<Stream> old;
+    {
+        std::lock_guard lock(imageLock());
+        old = std::exchange(stream, std::move(file));
+        inMemory = false;
+    }
+    return true;
+}
+
+bool HttpResource::writeData(const void* data, std::uint32_t length) {
+    if (storeError)
+        return fail(storeError);
+    if (length == 0)
+        return true;
+    if (MemoryImage* image = memoryImage()) {
+        if (std::int64_t(image->length()) + length <= kMemoryLimit) {
+            std::lock_guard lock(imageLock());
+            if (image->write(data, static_cast<std::int32_t>(length)))
+                return true;
+            return storeFailed(lastError());
+        }
+        if (!spill())
+            return false;
+    }
+    auto bytes = static_cast<const char*>(data);
+    while (length > 0) {
+        const std::uint32_t piece = std::min<std::uint32_t>(length, INT32_MAX);
+        if (!stream->write(bytes, static_cast<std::int32_t>(piece)))
+            return storeFailed(lastError());
+        bytes += piece;
+        length -= piece;
+    }
+    return true;
+}
+
+void HttpResource::dropImage() {
+    std::unique_ptr<Stream> old;
+    {
+        std::lock_guard lock(imageLock());
+        old = std::move(stream);
+        inMemory = false;
+        flags |= Unstored;
+    }
+    old.reset();
+    folder->deleteCacheFile(id);
+}
+
+void HttpResource::stampEnd() {
+    if (!endTime)
+        endTime = wallClockMicros();
+}
+
+bool HttpResource::finishImage() {
+    stampEnd();
+    if (!stream)
+        return storeError == 0;
+    // A tunnel's counts follow its response head, once.
+    if (tunnel && responseBodyOffset > 0 && !storeError && !(flags & Ended)) {
+        unsigned char counts[kTunnelRecordSize];
+        encodeTunnel(*tunnel, counts);
+        writeData(counts, kTunnelRecordSize); // a failure is storeError
+    }
+    RecordHeader record;
+    record.version = kFormatVersion;
+    record.id = id;
+    record.requestBodyOffset = requestBodyOffset;
+    record.responseHeaderOffset = responseHeaderOffset;
+    record.responseBodyOffset = responseBodyOffset;
+    record.receivedSize = receivedSize;
+    unsigned char bytes[kRecordHeaderSize];
+
+    if (storeError) {
+        result = storeError;
+        // Heads and the body up to the failure are in the file: they stay,
+        // as a failed capture. Anything less is not worth a cache file.
+        if (!inMemory && responseBodyOffset > 0) {
+            record.result = storeError;
+            record.encode(bytes);
+            if (stream->seek(0))
+                stream->write(bytes, kRecordHeaderSize);
+            stream.reset();
+        } else {
+            dropImage();
+        }
+        return false;
+    }
+
+    record.result = result;
+    record.encode(bytes);
+    if (MemoryImage* image = memoryImage()) {
+        {
+            std::lock_guard lock(imageLock());
+            const std::int64_t end = image->position();
+            image->seek(0);
+            image->write(bytes, kRecordHeaderSize); // within the image: cannot fail
+            image->seek(end);
+        }
+        // The whole image in one write: the file is complete as soon as it
+        // has any content worth loading.
+        bool ok;
+        {
+            FileStream file;
+            ok = folder->openCacheFile(id, false, file) >= 0 &&
+                 file.write(image->data(), image->length());
+        }
+        if (!ok) {
+            storeFailed(lastError());
+            result = storeError;
+            dropImage();
+            return false;
+        }
+        std::unique_ptr<Stream> old;
+        {
+            std::lock_guard lock(imageLock());
+            old = std::move(stream);
+            inMemory = false;
+        }
+        return true;
+    }
+    if (!stream->seek(0) || !stream->write(bytes, kRecordHeaderSize)) {
+        // The bytes are all there; the record stays provisional and a later
+        // load lists the capture as interrupted.
+        storeFailed(lastError());
+        result = storeError;
+        stream.reset();
+        return false;
+    }
+    stream.reset();
+    return true;
+}
+
+void HttpResource::markEnded() {
+    flags |= Ended;
+    flags &= ~std::uint32_t(Loading);
+}
+
+bool HttpResource::finish() {
+    const bool ok = finishImage();
+    CaptureLocker lock(captureLock());
+    markEnded();
+    return ok;
+}
+
+bool HttpResource::completeInterrupted(FileStream& file, HttpReader& reader,
+                                       const HttpRequestHeader& request,
+                                       std::int64_t recordedHeadOffset) {
+    // Where the response head starts: recorded when the capture had got that
+    // far, else past the request body as its head frames it.
+    std::int64_t headOffset = recordedHeadOffset;
+    if (headOffset <= 0) {
+        const std::int64_t length = request.contentLength();
+        NullOutput skip;
+        bool framed = true;
+        if (length > 0)
+            framed = reader.copyBody(skip, length);
+        else if (length == -1 && request.isChunked())
+            framed = reader.copyChunkedBody(skip);
+        const std::int64_t position = file.position();
+        if (!framed || position < 0)
+            return fail(kErrorResourceNotReady);
+        headOffset = position - reader.buffer.length;
+    }
+    if (headOffset < std::int64_t(requestBodyOffset) || !file.seek(headOffset))
+        return fail(kErrorResourceNotReady);
+    reader.buffer.length = 0;
+    HttpResponseHeader response;
+    if (!reader.readResponseHeader(response))
+        return fail(kErrorResourceNotReady); // no response ever arrived: nothing to list
+    deriveResponse(response);
+    const std::int64_t bodyOffset = file.position() - reader.buffer.length;
+    const std::int64_t fileSize = file.size();
+    if (bodyOffset < headOffset || fileSize < bodyOffset)
+        return fail(kErrorResourceNotReady);
+    responseHeaderOffset = headOffset;
+    responseBodyOffset = bodyOffset;
+    receivedSize = fileSize - bodyOffset;
+    result = kErrorCaptureInterrupted;
     return true;
 }
 
@@ -379,62 +687,79 @@ bool HttpResource::load(const std::string& path) {
     if (!file.open(path, FileStream::OpenRead | FileStream::OpenPlainFile))
         return false;
     unsigned char bytes[kRecordHeaderSize];
-    std::int32_t got = 0;
-    while (got < kRecordHeaderSize) {
-        const std::int32_t n = file.read(bytes + got, kRecordHeaderSize - got);
-        if (n < 0)
-            return false;
-        if (n == 0)
-            return fail(kErrorDataIncomplete);
-        got += n;
-    }
+    if (!readExactly(file, bytes, kRecordHeaderSize))
+        return false;
     RecordHeader record;
     record.decode(bytes);
     if (record.version != kFormatVersion)
         return fail(kErrorInvalidData);
+    // A record never finished: written by a capture that did not end (all
+    // zeros from older builds, provisional values from ours).
+    const bool interrupted =
+        record.responseHeaderOffset == 0 ||
+        (record.result == kErrorCaptureInterrupted && record.receivedSize == 0);
 
     HttpReader reader(&file, kHeadBuffer, 4096);
     HttpRequestHeader request;
     if (!reader.readRequestHeader(request) || !deriveRequest(request))
-        return false;
-    if (!file.seek(record.responseHeaderOffset))
-        return fail(kErrorResourceNotReady);
-    reader.buffer.length = 0;
-    HttpResponseHeader response;
-    if (!reader.readResponseHeader(response))
-        return false;
-    deriveResponse(response);
-
-    // Offsets that do not describe this file would send readers outside it.
-    const std::int64_t fileSize = file.size();
-    if (record.requestBodyOffset < std::uint32_t(kRecordHeaderSize) ||
-        record.responseHeaderOffset < std::int64_t(record.requestBodyOffset) ||
-        record.responseBodyOffset < record.responseHeaderOffset || record.receivedSize < 0 ||
-        fileSize < 0 || record.responseBodyOffset > fileSize ||
-        record.receivedSize > fileSize - record.responseBodyOffset)
-        return fail(kErrorInvalidData);
-
-    if (tunnel) {
-        unsigned char bytes[kTunnelRecordSize];
-        std::int32_t got = 0;
-        if (file.seek(record.responseBodyOffset + record.receivedSize)) {
-            while (got < kTunnelRecordSize) {
-                const std::int32_t n = file.read(bytes + got, kTunnelRecordSize - got);
-                if (n <= 0)
-                    break;
-                got += n;
-            }
-        }
-        if (got < kTunnelRecordSize || !decodeTunnel(bytes, *tunnel))
-            *tunnel = TunnelCounts(); // not known
-    }
-
+        return interrupted ? fail(kErrorResourceNotReady) : false;
     id = record.id;
-    result = record.result;
-    requestBodyOffset = record.requestBodyOffset;
-    responseHeaderOffset = record.responseHeaderOffset;
-    responseBodyOffset = record.responseBodyOffset;
-    receivedSize = record.receivedSize;
+
+    if (interrupted) {
+        const std::int64_t position = file.position();
+        if (position < 0)
+            return false;
+        const std::int64_t headEnd = position - reader.buffer.length;
+        if (headEnd < kRecordHeaderSize || headEnd >= 0xFFFFFFFF)
+            return fail(kErrorResourceNotReady);
+        requestBodyOffset = std::uint32_t(headEnd);
+        if (!completeInterrupted(file, reader, request, record.responseHeaderOffset))
+            return false;
+        // Written back final, so that no build takes it for a capture in
+        // progress again; the listing does not depend on it succeeding.
+        RecordHeader final;
+        final.version = kFormatVersion;
+        final.id = id;
+        final.result = result;
+        final.requestBodyOffset = requestBodyOffset;
+        final.responseHeaderOffset = responseHeaderOffset;
+        final.responseBodyOffset = responseBodyOffset;
+        final.receivedSize = receivedSize;
+        final.encode(bytes);
+        {
+            FileStream repair;
+            if (repair.open(path, FileStream::OpenWrite | FileStream::OpenPlainFile))
+                repair.write(bytes, kRecordHeaderSize);
+        }
+    } else {
+        if (!file.seek(record.responseHeaderOffset))
+            return fail(kErrorResourceNotReady);
+        reader.buffer.length = 0;
+        HttpResponseHeader response;
+        if (!reader.readResponseHeader(response))
+            return false;
+        deriveResponse(response);
+
+        // Offsets that do not describe this file would send readers outside it.
+        const std::int64_t fileSize = file.size();
+        if (record.requestBodyOffset < std::uint32_t(kRecordHeaderSize) ||
+            record.responseHeaderOffset < std::int64_t(record.requestBodyOffset) ||
+            record.responseBodyOffset < record.responseHeaderOffset || record.receivedSize < 0 ||
+            fileSize < 0 || record.responseBodyOffset > fileSize ||
+            record.receivedSize > fileSize - record.responseBodyOffset)
+            return fail(kErrorInvalidData);
+        if (tunnel) {
+            unsigned char counts[kTunnelRecordSize];
+            if (!file.seek(record.responseBodyOffset + record.receivedSize) ||
+                !readExactly(file, counts, kTunnelRecordSize) || !decodeTunnel(counts, *tunnel))
+                tunnel = std::make_unique<TunnelCounts>(); // not known
+        }
+        result = record.result;
+        requestBodyOffset = record.requestBodyOffset;
+        responseHeaderOffset = record.responseHeaderOffset;
+        responseBodyOffset = record.responseBodyOffset;
+        receivedSize = record.receivedSize;
+    }
     stream.reset();
     inMemory = false;
     fromDisk = true;
@@ -442,6 +767,8 @@ bool HttpResource::load(const std::string& path) {
 }
 
 bool HttpResource::saveToCacheFile() {
+    if (flags & Unstored)
+        return fail(result);
     MemoryImage* image = memoryImage();
     if (!image)
         return true;
@@ -459,71 +786,91 @@ bool HttpResource::saveToCacheFile() {
     return true;
 }
 
-template <typename Header> bool HttpResource::readHeader(std::int64_t offset, Header& out) {
-    auto readFrom = [&out](InputStream* source) {
-        HttpReader reader(source, kHeadBuffer, 4096);
-        if constexpr (std::is_same_v<Header, HttpRequestHeader>)
-            return reader.readRequestHeader(out);
-        else
-            return reader.readResponseHeader(out);
-    };
-    if (MemoryImage* image = memoryImage()) {
-        const std::int64_t position = image->position();
-        if (!image->seek(offset))
-            return fail(kErrorResourceNotReady);
-        const bool ok = readFrom(image);
-        const std::uint32_t error = lastError();
-        image->seek(position);
-        setLastError(error);
-        return ok;
+std::unique_ptr<Stream> HttpResource::openImage() {
+    {
+        std::lock_guard lock(imageLock());
+        if (flags & Unstored) {
+            setLastError(result);
+            return nullptr;
+        }
+        if (const MemoryImage* image = memoryImage()) {
+            auto copy = std::make_unique<MemoryStream>();
+            if (!copy->write(image->data(), image->length()) || !copy->seek(0))
+                return nullptr;
+            return copy;
+        }
     }
-    // A file being captured is open for writing only; read through a handle
-    // of our own so the writer's position is never disturbed.
-    FileStream file;
-    if (folder->openCacheFile(id, true, file) < 0)
+    auto file = std::make_unique<FileStream>();
+    if (folder->openCacheFile(id, true, *file) < 0)
+        return nullptr;
+    return file;
+}
+
+template <typename Header> bool HttpResource::readHeader(bool response, Header& out) {
+    const std::int64_t start = response ? responseHeaderOffset : kRecordHeaderSize;
+    const std::int64_t end = response ? responseBodyOffset : std::int64_t(requestBodyOffset);
+    if (end <= start || end - start > HttpReader::kMaxHeadLength + 4)
+        return fail(kErrorResourceNotReady); // not stored (yet)
+    auto parse = [&out](const std::string& bytes) {
+        // The block ends with the empty line; the parser wants the lines.
+        const auto length = static_cast<std::int32_t>(bytes.size()) - 2;
+        bool ok;
+        if constexpr (std::is_same_v<Header, HttpRequestHeader>)
+            ok = parseRequestHeader(bytes.data(), length, out);
+        else
+            ok = parseResponseHeader(bytes.data(), length, out);
+        return ok || fail(kErrorInvalidData);
+    };
+    const bool complete = !(flags & Loading);
+    std::string bytes;
+    if (complete && (flags & HeadsCached) && headCache().get(this, response, bytes))
+        return parse(bytes);
+    std::unique_ptr<Stream> source = openImage();
+    if (!source || !source->seek(start))
         return false;
-    if (!file.seek(offset))
+    bytes.resize(std::size_t(end - start));
+    if (!readExactly(*source, bytes.data(), std::int32_t(bytes.size())))
         return false;
-    return readFrom(&file);
+    if (bytes.size() < 4 || bytes.compare(bytes.size() - 4, 4, "\r\n\r\n") != 0)
+        return fail(kErrorInvalidData);
+    if (complete) {
+        flags |= HeadsCached;
+        headCache().put(this, response, bytes);
+    }
+    return parse(bytes);
 }
 
 bool HttpResource::readRequestHeader(HttpRequestHeader& out) {
-    return readHeader(kRecordHeaderSize, out);
+    return readHeader(false, out);
 }
 
 bool HttpResource::readResponseHeader(HttpResponseHeader& out) {
     if (responseBodyOffset == 0)
         return fail(kErrorResourceNotReady); // not stored yet
-    return readHeader(responseHeaderOffset, out);
+    return readHeader(true, out);
 }
 
 bool HttpResource::copyBody(OutputStream& out, bool decode) {
-    std::unique_ptr<Stream> source;
-    {
-        CaptureLocker lock(captureLock());
-        if (flags & Loading)
-            return fail(kErrorResourceNotReady);
-        if (MemoryImage* image = memoryImage()) {
-            // A private copy (at most kMemoryLimit bytes): the decoding runs
-            // without the lock.
-            auto snapshot = std::make_unique<MemoryStream>();
-            snapshot->write(image->data(), image->length());
-            source = std::move(snapshot);
-        } else {
-            auto file = std::make_unique<FileStream>();
-            if (folder->openCacheFile(id, true, *file) < 0)
-                return false;
-            source = std::move(file);
-        }
-    }
-    if (!source->seek(responseHeaderOffset))
+    if (flags & Loading)
+        return fail(kErrorResourceNotReady);
+    std::unique_ptr<Stream> source = openImage();
+    if (!source)
         return false;
-    HttpReader reader(source.get(), kHeadBuffer, 4096);
+    const std::int64_t stored = receivedSize;
+    LimitedInput body(*source, responseBodyOffset + stored);
+    if (!body.seek(responseHeaderOffset))
+        return false;
+    HttpReader reader(&body, kHeadBuffer, 4096);
     HttpResponseHeader header;
     if (!reader.readResponseHeader(header))
         return false;
-    const std::int64_t length = header.contentLength();
-    if (!(length > 0 || (length == -1 && header.isChunked())))
+    std::int64_t length = header.contentLength();
+    const bool chunked = length == -1 && header.isChunked();
+    // Framed neither way, the body ended when the origin closed: it is what
+    // was stored.
+    if (length == -1 && !chunked)
+        length = stored;
+    if (!(length > 0 || chunked))
         return fail(kErrorNoResponseData);
 
     // Codings in the order they were applied; each decoder writes into the
@@ -535,8 +882,9 @@ bool HttpResource::copyBody(OutputStream& out, bool decode) {
                 for (std::string& token : splitList(f->value, ','))
                     codings.push_back(std::move(token));
     }
+    UnflushedOutput unflushed(out);
     std::vector<std::unique_ptr<HttpPushDecoder>> chain;
-    OutputStream* sink = &out;
+    OutputStream* sink = &unflushed;
     for (const std::string& coding : codings) {
         const std::size_t semicolon = coding.find(';');
         const std::string codingName = trim(std::string_view(coding).substr(0, semicolon));
@@ -548,12 +896,12 @@ bool HttpResource::copyBody(OutputStream& out, bool decode) {
         sink = decoder.get();
         chain.push_back(std::move(decoder));
     }
-    if (!(length >= 0 ? reader.copyBody(*sink, length) : reader.copyChunkedBody(*sink)))
+    if (!(chunked ? reader.copyChunkedBody(*sink) : reader.copyBody(*sink, length)))
         return false;
     for (const auto& decoder : chain)
         if (!decoder->complete())
             return fail(kErrorDataIncomplete);
-    return true;
+    return out.flush();
 }
 
 bool HttpResource::exportBody(const std::string& path, bool decode) {
@@ -574,8 +922,9 @@ bool HttpResource::exportBody(const std::string& path, bool decode) {
     bool ok;
     {
         FileStream file;
+        // copyBody flushes once at its end.
         ok = file.open(temporary, FileStream::OpenWrite | FileStream::OpenCreate) &&
-             copyBody(file, decode) && file.flush();
+             copyBody(file, decode);
     }
     if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
         setLastErrorFromErrno();

@@ -3,16 +3,25 @@
 
 #include "engine/HttpFilter.h"
 #include "engine/HttpMessageHeader.h"
+#include "engine/Platform.h"
 #include "engine/Stream.h"
 #include "engine/Url.h"
+#include "store/SharedValue.h"
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
 class CacheFolder;
+class FileStream;
+class HttpReader;
 class MemoryImage;
+
+// A capture cut off before it finished (the process ended, or it was loaded
+// from a cache file whose record was never completed).
+constexpr std::uint32_t kErrorCaptureInterrupted = customError(463);
 
 // The request method in one byte, as the resource list filters by it: the
 // usual ones by name, any other as Other.
@@ -35,8 +44,15 @@ RequestMethod requestMethodOf(std::string_view name);
 // (version 1, id, result, request body offset, response header offset,
 // response body offset, received size; little-endian), the request head, the
 // request body, the response head and the response body, bodies exactly as
-// they travelled. The image is held in memory up to kMemoryLimit bytes and in
-// the resource's cache file beyond.
+// they travelled. While the exchange runs the image is held in memory up to
+// kMemoryLimit bytes and in the resource's cache file beyond; when it ends
+// the whole image is in the cache file, written once, so that a crash loses
+// no finished capture, and the resource keeps only its facts in memory.
+//
+// A cache file being written carries a provisional record: the offsets known
+// so far, result kErrorCaptureInterrupted and no received size. Should the
+// process end before the record is final, the next load finds that record and
+// lists the capture as interrupted, with the bytes that arrived.
 //
 // A tunnel (a CONNECT answered 2xx, or an upgrade answered 101) stores both
 // heads and no body; what it carried is counted in `tunnel`, which finish
@@ -44,17 +60,28 @@ RequestMethod requestMethodOf(std::string_view name);
 // know the record never look past the (empty) body.
 //
 // Threads: until the document lists it, only its capturing connection thread
-// touches a resource. Afterwards every access, on any thread, holds the
-// capture lock.
+// touches a resource. Its facts are then fixed; `receivedSize`, `result` and
+// `flags` change while others read them; the list and `currentResource`
+// belong to the capture lock. The reading operations (the heads, the body
+// copy, HttpResourceData) may run on any thread without the capture lock:
+// each reads a private copy of an in-memory image or the cache file through a
+// descriptor of its own, and waits for a capturing thread at most for the
+// copy of a few kilobytes, never for a file operation. A listed resource is
+// destroyed only on the user-interface thread.
 class HttpResource {
 public:
     enum Flag : std::uint32_t {
         Loading = 0x1,  // capture in progress, cache record header not final
         Detached = 0x2, // removed from the document while loading; the capturing thread frees it
-        // The exchange is over (finish ran). Loading stays set when finish
-        // failed, so the body is never read from a half-written image; this bit
-        // tells that nobody will come back to free a detached resource.
+        // The exchange is over. Set under the capture lock together with the
+        // end of Loading, so that whoever clears the document knows whether
+        // the capturing thread will still come back for the resource.
         Ended = 0x4,
+        // Nothing of the image could be stored: only the facts remain, and
+        // `result` says why.
+        Unstored = 0x8,
+        // Its heads may be in the cache of recently read heads.
+        HeadsCached = 0x10,
     };
 
     // `folder` names, opens and deletes the cache file; it outlives the
@@ -64,20 +91,38 @@ public:
     HttpResource(const HttpResource&) = delete;
     HttpResource& operator=(const HttpResource&) = delete;
 
-    // Capture, in this order; each false with the reason in lastError().
+    // Capture, in this order; each false with the reason in lastError(). The
+    // first failure to store (a full disk, an I/O error, no descriptor left)
+    // stays in storeError, and nothing more is stored after it: the image
+    // never has a hole. writeResponseHeader derives the response's facts even
+    // then.
     bool begin(std::uint32_t sequenceNumber);
     bool writeRequestHeader(const HttpRequestHeader& header);
     bool writeData(const void* data, std::uint32_t length);
     bool writeResponseHeader(const HttpResponseHeader& header);
-    // Rewrites the record header with the final values (the caller set
-    // `result` first) and closes a cache file.
+    // finishImage, then markEnded under the capture lock.
     bool finish();
+    // Writes the final record (the caller set `result` first) and puts the
+    // whole image in the cache file. After a storage failure `result` becomes
+    // that failure: a capture whose heads were stored keeps the bytes stored
+    // before it, any other keeps nothing (Unstored). False when the image
+    // could not be stored whole. File work only, no lock: call it on the
+    // capturing thread before markEnded.
+    bool finishImage();
+    // Notes the time the exchange ended, once; finishImage does it too.
+    void stampEnd();
+    // The exchange is over (Ended; Loading cleared). Under the capture lock.
+    void markEnded();
 
-    // Fills the resource from a cache file written by an earlier run. Fails
-    // with kErrorResourceNotReady only when the response head's offset cannot
-    // be reached (the document then deletes the file).
+    // Fills the resource from a cache file. A record that was never finished
+    // is completed from the file itself (interrupted capture, with the bytes
+    // that arrived) and written back final. Fails with kErrorResourceNotReady
+    // when the file holds no complete request and response head, or when the
+    // response head's offset cannot be reached: the document then deletes
+    // the file.
     bool load(const std::string& path);
-    // Writes an in-memory image to the cache file (keeping it in memory).
+    // Writes an image still in memory to the cache file (keeping it in
+    // memory); true at once for an image already there.
     bool saveToCacheFile();
 
     // Parse the stored heads again; a capture in progress keeps appending at
@@ -85,9 +130,10 @@ public:
     bool readRequestHeader(HttpRequestHeader& out);
     bool readResponseHeader(HttpResponseHeader& out);
 
-    // The response body into `out`, raw or with its codings undone. Refused
-    // while loading (kErrorResourceNotReady), and without a body
-    // (kErrorNoResponseData). Takes the capture lock only to reach the image.
+    // The response body into `out`, raw or with its codings undone, flushing
+    // `out` once at the end. Refused while loading (kErrorResourceNotReady),
+    // and without a body (kErrorNoResponseData). A body framed neither by a
+    // length nor by chunks is the `receivedSize` bytes stored.
     bool copyBody(OutputStream& out, bool decode);
     // The response body into a new file at `path`. On failure nothing is
     // left behind and an existing file at `path` is untouched.
@@ -99,7 +145,13 @@ public:
     // free.
     std::string uniqueExportPath(const std::string& folder) const;
 
-    // The in-memory image, or null when the image is on disk.
+    // A readable copy of the image as it is now: a private memory copy while
+    // the image is in memory, else the cache file opened for reading. Null
+    // (lastError()) when it cannot be reached or nothing was stored.
+    std::unique_ptr<Stream> openImage();
+
+    // The in-memory image, or null when the image is on disk (capturing
+    // thread, or once the capture is over).
     MemoryImage* memoryImage() const;
 
     static constexpr std::uint32_t kFormatVersion = 1;
@@ -113,28 +165,31 @@ public:
     std::string name;      // last path segment (or host), percent-decoded
     std::string directory; // "http://" host and path up to its last "/", decoded
     Url referrer;
-    std::int64_t receivedSize = 0;
+    SharedValue<std::int64_t> receivedSize{0};
     std::int64_t contentLength = -1;
     std::string contentType; // without parameters
     std::int32_t category = kOtherCategory;
     std::int32_t statusCode = 200;
     RequestMethod method = RequestMethod::Other;
-    std::uint32_t result = 0; // 0 completed, else the error that ended the exchange
-    std::uint32_t flags = 0;
+    SharedValue<std::uint32_t> result{0}; // 0 completed, else the error that ended the exchange
+    SharedValue<std::uint32_t> flags{0};
     void* listItem = nullptr; // the list view's row; cleared when detached
     std::unique_ptr<Stream> stream;
     bool inMemory = true;
     std::uint32_t requestBodyOffset = 0;
-    // Set for a tunnel; bytes it carried each way and how it ended.
+    // Set for a tunnel (before it is listed); bytes it carried each way and
+    // how it ended, counted by its connection while the list reads them.
     struct TunnelCounts {
-        std::int64_t toServer = 0;
-        std::int64_t toClient = 0;
-        TunnelEnd end = TunnelEnd::Open;
+        SharedValue<std::int64_t> toServer{0};
+        SharedValue<std::int64_t> toClient{0};
+        SharedValue<TunnelEnd> end{TunnelEnd::Open};
     };
     std::unique_ptr<TunnelCounts> tunnel;
     std::int64_t responseHeaderOffset = 0;
     std::int64_t responseBodyOffset = 0;
     bool fromDisk = false;
+    // The first failure to store, 0 while none; the capturing thread's.
+    std::uint32_t storeError = 0;
     // Wall-clock times of this run's capture, in microseconds since 1970; 0
     // when unknown (a capture loaded from its cache file): request head
     // stored, response head stored, exchange over.
@@ -149,7 +204,16 @@ public:
 private:
     bool deriveRequest(const HttpRequestHeader& header);
     void deriveResponse(const HttpResponseHeader& header);
-    template <typename Header> bool readHeader(std::int64_t offset, Header& out);
+    template <typename Header> bool readHeader(bool response, Header& out);
+    bool storeFailed(std::uint32_t error);
+    bool spill();
+    bool writeHead(const HttpMessageHeader& header, bool response);
+    bool writeProvisionalRecord();
+    void dropImage();
+    bool completeInterrupted(FileStream& file, HttpReader& reader, const HttpRequestHeader& request,
+                             std::int64_t recordedHeadOffset);
+    // Guards `stream` and `inMemory` between the capturing thread and readers.
+    std::mutex& imageLock() const;
 };
 
 // The media major types in `category` order; the display name of a category

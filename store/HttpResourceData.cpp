@@ -40,34 +40,53 @@ std::unique_ptr<HttpResourceData> HttpResourceData::fromCacheFile(CacheFolder& f
 
 namespace {
 
+// The region of the image as it is now, read without the capture lock: a
+// copy of an in-memory image, or the cache file through a descriptor of our
+// own. `end` -1 stands for the end of the image.
 std::unique_ptr<HttpResourceData> region(HttpResource& resource, std::int64_t offset,
-                                         std::int64_t length) {
-    CaptureLocker lock(captureLock());
-    if (const MemoryImage* image = resource.memoryImage())
-        return HttpResourceData::fromMemory(
-            *image, static_cast<std::uint32_t>(offset),
-            static_cast<std::uint32_t>(std::max<std::int64_t>(0, length)));
-    return HttpResourceData::fromCacheFile(*resource.folder, resource.id, offset, length);
+                                         std::int64_t end) {
+    std::unique_ptr<Stream> image = resource.openImage();
+    if (!image)
+        return nullptr;
+    if (end < 0)
+        end = image->size();
+    const std::int64_t length = std::max<std::int64_t>(0, end - offset);
+    if (auto* memory = dynamic_cast<MemoryStream*>(image.get())) {
+        const std::int64_t available = memory->length();
+        const std::int64_t from = std::min(offset, available);
+        const std::int64_t count = std::min(length, available - from);
+        auto copy = std::make_unique<MemoryStream>();
+        copy->write(memory->data() + from, static_cast<std::int32_t>(count));
+        copy->seek(0);
+        return HttpResourceData::over(std::move(copy), 0, count);
+    }
+    if (!image->seek(offset))
+        return nullptr;
+    return HttpResourceData::over(std::move(image), offset, length);
 }
 
 } // namespace
 
+std::unique_ptr<HttpResourceData> HttpResourceData::over(std::unique_ptr<Stream> source,
+                                                         std::int64_t base, std::int64_t length) {
+    std::unique_ptr<HttpResourceData> data(new HttpResourceData);
+    data->source = std::move(source);
+    data->base = base;
+    data->length = length;
+    return data;
+}
+
 std::unique_ptr<HttpResourceData> HttpResourceData::requestBody(HttpResource& resource) {
-    CaptureLocker lock(captureLock());
     // While the request body is still arriving its end is the image's end.
-    std::int64_t end = resource.responseHeaderOffset;
-    if (resource.responseBodyOffset == 0) {
-        const MemoryImage* image = resource.memoryImage();
-        end = image ? image->length() : resource.stream ? resource.stream->size() : 0;
-    }
-    return region(resource, resource.requestBodyOffset, end - resource.requestBodyOffset);
+    const std::int64_t end = resource.responseBodyOffset == 0 ? -1 : resource.responseHeaderOffset;
+    return region(resource, resource.requestBodyOffset, end);
 }
 
 std::unique_ptr<HttpResourceData> HttpResourceData::responseBody(HttpResource& resource) {
-    CaptureLocker lock(captureLock());
     if (resource.responseBodyOffset == 0)
         return region(resource, 0, 0);
-    return region(resource, resource.responseBodyOffset, resource.receivedSize);
+    const std::int64_t received = resource.receivedSize;
+    return region(resource, resource.responseBodyOffset, resource.responseBodyOffset + received);
 }
 
 std::int32_t HttpResourceData::read(void* buffer, std::int32_t count) {

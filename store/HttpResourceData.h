@@ -24,10 +24,15 @@ public:
     // cannot be opened or positioned.
     static std::unique_ptr<HttpResourceData>
     fromCacheFile(CacheFolder& folder, std::uint32_t id, std::int64_t offset, std::int64_t length);
-    // The request or response body of `resource`, chosen by where its image
-    // is; takes the capture lock for the choice.
+    // The request or response body of `resource` as it is now (a capture in
+    // progress goes on without it), from any thread and without the capture
+    // lock. Null (lastError()) when the image cannot be reached.
     static std::unique_ptr<HttpResourceData> requestBody(HttpResource& resource);
     static std::unique_ptr<HttpResourceData> responseBody(HttpResource& resource);
+    // The region [base, base + length) of `source`, which is positioned at
+    // base already.
+    static std::unique_ptr<HttpResourceData> over(std::unique_ptr<Stream> source, std::int64_t base,
+                                                  std::int64_t length);
 
     // The whole region, from its start, into `sink`; with `dechunk` its
     // chunked framing is undone (a framing that does not end properly fails

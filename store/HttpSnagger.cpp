@@ -4,10 +4,12 @@
 #include "store/CaptureLock.h"
 #include "store/Document.h"
 #include "store/HttpResource.h"
+#include "store/MemoryImage.h"
 
 #include <memory>
 
 HttpSnagger::~HttpSnagger() {
+    writer_.stop();
     // The proxy has stopped, so every exchange has ended; anything left here
     // was never listed (listed ones belong to the document).
     for (Exchange& exchange : exchanges_)
@@ -55,10 +57,16 @@ int HttpSnagger::beginRequest(int, HttpRequestHeader& request) {
     return open(resource.release());
 }
 
+void HttpSnagger::storeFailed(HttpResource& resource) {
+    if (resource.storeError)
+        document->captureNotStored(resource.storeError);
+}
+
 void HttpSnagger::requestData(int handle, const char* bytes, int count) {
     // Not listed yet: only this connection thread knows the resource.
-    if (count > 0)
-        at(handle).resource->writeData(bytes, std::uint32_t(count));
+    HttpResource& resource = *at(handle).resource;
+    if (count > 0 && !resource.writeData(bytes, std::uint32_t(count)))
+        storeFailed(resource);
 }
 
 bool HttpSnagger::beginResponse(int handle, HttpResponseHeader& response) {
@@ -69,33 +77,38 @@ bool HttpSnagger::beginResponse(int handle, HttpResponseHeader& response) {
     }
     Exchange& exchange = at(handle);
     HttpResource* resource = exchange.resource;
-    if (!resource->writeResponseHeader(response)) {
-        resource->finish();
-        document->deleteCacheFile(resource->id);
-        delete resource;
-        close(handle);
-        return false;
+    // A response that could not be stored is listed all the same, as a
+    // failed capture that says why: the user must not lose it unseen.
+    if (!resource->writeResponseHeader(response))
+        storeFailed(*resource);
+    {
+        CaptureLocker lock(captureLock());
+        document->addResource(resource);
+        exchange.listed = true;
     }
-    CaptureLocker lock(captureLock());
-    document->addResource(resource);
-    exchange.listed = true;
-    document->notify(DocumentEvent::ResourceAdded, resource, true);
+    document->post(DocumentEvent::ResourceAdded, resource->id);
     return true;
 }
 
 void HttpSnagger::responseData(int handle, const char* bytes, int count) {
-    CaptureLocker lock(captureLock());
+    // The resource is listed, but only this thread writes it and only the
+    // user-interface thread frees it, after the exchange has ended: no lock
+    // is needed to store the bytes, and none is held while they are written.
     HttpResource* resource = at(handle).resource;
     if (resource->flags & HttpResource::Detached)
         return;
-    if (count > 0 && resource->writeData(bytes, std::uint32_t(count)))
-        resource->receivedSize += count;
-    document->notify(DocumentEvent::ResourceChanged, resource, true);
+    if (count > 0) {
+        if (resource->writeData(bytes, std::uint32_t(count)))
+            resource->receivedSize += count;
+        else
+            storeFailed(*resource);
+    }
+    document->post(DocumentEvent::ResourceChanged, resource->id);
 }
 
 void HttpSnagger::tunnelData(int handle, std::int64_t toServer, std::int64_t toClient,
                              TunnelEnd end) {
-    CaptureLocker lock(captureLock());
+    // As responseData: counts the list reads as they change, no lock.
     HttpResource* resource = at(handle).resource;
     if ((resource->flags & HttpResource::Detached) || !resource->tunnel)
         return;
@@ -103,24 +116,43 @@ void HttpSnagger::tunnelData(int handle, std::int64_t toServer, std::int64_t toC
     resource->tunnel->toClient += toClient;
     if (end != TunnelEnd::Open)
         resource->tunnel->end = end;
-    document->notify(DocumentEvent::ResourceChanged, resource, true);
+    document->post(DocumentEvent::ResourceChanged, resource->id);
 }
 
 void HttpSnagger::endExchange(int handle, std::uint32_t errorCode) {
-    CaptureLocker lock(captureLock());
     const Exchange exchange = at(handle);
     close(handle);
     HttpResource* resource = exchange.resource;
     resource->result = errorCode;
-    resource->finish();
-    // Never listed (the exchange failed before its response head), or removed
-    // by the user while loading: nobody else will free it. Posted notices
-    // carry only its sequence number, so freeing it now is safe.
-    if (!exchange.listed || (resource->flags & HttpResource::Detached)) {
-        if (!resource->inMemory)
-            document->deleteCacheFile(resource->id);
+    resource->stampEnd(); // before any wait for the writer thread
+    const MemoryImage* image = resource->memoryImage();
+    const std::size_t bytes = image ? std::size_t(image->length()) : 0;
+    const bool listed = exchange.listed;
+    if (!writer_.post([this, resource, listed] { complete(resource, listed); }, bytes))
+        complete(resource, listed);
+}
+
+void HttpSnagger::complete(HttpResource* resource, bool listed) {
+    // The file work before the capture lock; a resource nobody will see is
+    // not written out.
+    if (listed && !(resource->flags & HttpResource::Detached) && !resource->finishImage())
+        storeFailed(*resource);
+    const std::uint32_t id = resource->id;
+    bool discard;
+    {
+        CaptureLocker lock(captureLock());
+        resource->markEnded();
+        // Never listed (the exchange failed before its response head), or
+        // removed by the user while loading: nobody else will free it.
+        // Posted notices carry only its sequence number, so freeing it now is
+        // safe. Once the lock is released a listed resource may be freed by
+        // a clear, so nothing of it is touched after that.
+        discard = !listed || (resource->flags & HttpResource::Detached);
+    }
+    if (discard) {
         delete resource;
+        document->deleteCacheFile(id);
         return;
     }
-    document->notify(DocumentEvent::ResourceChanged, resource, true);
+    document->post(DocumentEvent::ResourceChanged, id);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/HttpFilter.h"
+#include "store/CaptureWriter.h"
 
 #include <atomic>
 #include <cstdint>
@@ -14,7 +15,9 @@ class Document;
 class HttpResource;
 
 // Runs on connection threads, many at once, and never waits for the
-// user-interface thread: every notice is posted.
+// user-interface thread: every notice is posted. The capture lock is held
+// only to number an exchange, to list it and to mark it ended; storing its
+// bytes and posting its notices hold no lock that other connections need.
 class HttpSnagger : public HttpFilter {
 public:
     explicit HttpSnagger(Document* document) : document(document) {}
@@ -27,6 +30,13 @@ public:
     void tunnelData(int handle, std::int64_t toServer, std::int64_t toClient,
                     TunnelEnd end) override;
     void endExchange(int handle, std::uint32_t errorCode) override;
+
+    // While capturing, finished exchanges are written out on a thread of
+    // their own; without it (the filter driven directly) endExchange writes
+    // before it returns. stopWriting returns once every exchange ended so far
+    // is written and announced.
+    void startWriting() { writer_.start(); }
+    void stopWriting() { writer_.stop(); }
 
     Document* const document;
     // Strip the client's cache validators and mark every response not
@@ -41,10 +51,16 @@ private:
         bool listed = false; // added to the document
     };
     int open(HttpResource* resource);
+    // Tells the document when the resource could not be stored.
+    void storeFailed(HttpResource& resource);
+    // The end of an exchange: its image into the cache file, then the
+    // resource marked ended (or freed when nobody will see it).
+    void complete(HttpResource* resource, bool listed);
     Exchange& at(int handle);
     void close(int handle);
 
     std::mutex exchangesMutex_;
     std::deque<Exchange> exchanges_; // growing keeps references to elements valid
     std::vector<int> freeHandles_;
+    CaptureWriter writer_;
 };

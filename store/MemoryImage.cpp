@@ -81,10 +81,3 @@ std::int64_t MemoryImage::size() {
 std::int64_t MemoryImage::position() {
     return position_;
 }
-
-void MemoryImage::shrinkToFit() {
-    if (capacity_ == length_ || length_ == 0)
-        return;
-    data_ = reallocate(data_, length_);
-    capacity_ = length_;
-}

@@ -1,14 +1,12 @@
-// The in-memory cache image of a resource: a memory stream that can give back
-// its spare room once the capture is over.
+// The in-memory cache image of a resource while its exchange runs.
 #pragma once
 
 #include "engine/Stream.h"
 
 #include <cstdint>
 
-// Grows like every buffer of the engine (by at least 4096 bytes); a finished
-// image is shrunk to its length, since most captures are small and a kept
-// list of them would otherwise hold mostly spare room.
+// Grows like every buffer of the engine (by at least 4096 bytes). A finished
+// capture goes to its cache file and its image is freed.
 class MemoryImage : public Stream {
 public:
     MemoryImage();
@@ -27,7 +25,6 @@ public:
     const char* data() const { return data_; }
     std::int32_t length() const { return length_; }
     std::int32_t capacity() const { return capacity_; }
-    void shrinkToFit();
 
     static constexpr std::int32_t kIncrement = 4096;
 

@@ -5,12 +5,16 @@
 #include "resources/StringTable.h"
 #include "store/CaptureLock.h"
 #include "store/Document.h"
+#include "store/HttpResourceData.h"
 #include "store/QueuedEventDelivery.h"
 #include "support/ScopedDataHome.h"
 #include "support/ScriptedStreams.h"
+#include "support/SmallDisk.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <map>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -297,6 +301,28 @@ TEST_F(DocumentTest, ClearingDetachesLoadingResourcesAndTheirThreadFreesThem) {
         EXPECT_FALSE(seen.found);
 }
 
+// While capturing, finished exchanges are written on the writer's thread;
+// a clear in the middle of that loses no file to a resource and leaves none
+// behind, and stopping waits until every ended exchange is written.
+TEST_F(DocumentTest, ClearingWhileCapturesAreWrittenLeavesNothingBehind) {
+    auto document = open();
+    document->filter.startWriting();
+    for (int i = 0; i < 300; ++i)
+        exchange(document->filter, "/" + std::to_string(i), std::string(std::size_t(i) * 70, 'w'));
+    document->clearAll();
+    document->filter.stopWriting();
+    EXPECT_TRUE(document->resources.empty());
+    for (std::uint32_t id = 1; id <= 300; ++id)
+        EXPECT_FALSE(exists(document->fileName(id))) << id;
+
+    document->filter.startWriting();
+    exchange(document->filter, "/after", "kept");
+    document->filter.stopWriting();
+    ASSERT_EQ(listedIds(*document), std::vector<std::uint32_t>{301});
+    EXPECT_FALSE(document->resources.head->flags & HttpResource::Loading);
+    EXPECT_TRUE(exists(document->fileName(301)));
+}
+
 TEST_F(DocumentTest, ExitKeepsOrDeletesThisRunsCaptures) {
     {
         auto document = open();
@@ -320,14 +346,142 @@ TEST_F(DocumentTest, ExitKeepsOrDeletesThisRunsCaptures) {
         ASSERT_TRUE(document->resources.head->copyBody(out, false));
         EXPECT_EQ(out.text, "tiny");
         exchange(document->filter, "/new", std::string(20000, 'n'));
-        EXPECT_EQ(listedIds(*document), (std::vector<std::uint32_t>{1, 2, 3}));
-        EXPECT_TRUE(exists(document->fileName(3)));
+        exchange(document->filter, "/new-small", "n");
+        EXPECT_EQ(listedIds(*document), (std::vector<std::uint32_t>{1, 2, 3, 4}));
+        // Each on disk, whole, as soon as its exchange is over: a crash from
+        // here on loses none of them.
+        for (std::uint32_t id : {3u, 4u}) {
+            HttpResource copy(document.get());
+            EXPECT_TRUE(copy.load(document->fileName(id))) << id;
+            EXPECT_EQ(copy.result, 0u) << id;
+        }
         ui.yesNoAnswer = Answer::No;
         ASSERT_TRUE(document->saveModified());
         EXPECT_FALSE(exists(document->fileName(3)));
+        EXPECT_FALSE(exists(document->fileName(4)));
         EXPECT_TRUE(exists(document->fileName(1)));
         EXPECT_TRUE(exists(document->fileName(2)));
     }
+}
+
+// Files left by captures a crash cut off: listed, with what arrived, as
+// interrupted captures; a file without even a request head is deleted; a
+// clear removes the interrupted ones with the rest.
+TEST_F(DocumentTest, InterruptedCapturesAreListedAndClearedWithTheRest) {
+    {
+        CacheFolder writer;
+        ASSERT_TRUE(writer.prepareCacheFolder());
+        auto done = capture(writer, "GET /done HTTP/1.1\r\nHost: h\r\n", "",
+                            "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n", "done");
+        auto cut =
+            capture(writer, "GET /cut HTTP/1.1\r\nHost: h\r\n", "",
+                    "HTTP/1.1 200 OK\r\nContent-Length: 90000\r\n", std::string(30000, 'c'), false);
+        cut.reset(); // the process ends here, without finishing
+        std::string headless = readFile(writer.fileName(1)).substr(0, 45);
+        std::fill(headless.begin() + 8, headless.begin() + 40, '\0');
+        headless[4] = 3;
+        writeFile(writer.fileName(3), headless);
+    }
+    auto document = open();
+    ASSERT_EQ(listedIds(*document), (std::vector<std::uint32_t>{1, 2}));
+    HttpResource* interrupted = document->resources.tail;
+    EXPECT_EQ(interrupted->name, "cut");
+    EXPECT_EQ(interrupted->result, kErrorCaptureInterrupted);
+    EXPECT_EQ(interrupted->receivedSize, 30000);
+    EXPECT_EQ(errorText(interrupted->result), loadString(IDS_CAPTURE_INTERRUPTED));
+    auto body = HttpResourceData::responseBody(*interrupted);
+    ASSERT_TRUE(body);
+    EXPECT_EQ(body->size(), 30000);
+    EXPECT_FALSE(exists(document->fileName(3)));
+    EXPECT_EQ(document->nextId, 4u);
+
+    document->clearAll();
+    for (std::uint32_t id : {1u, 2u, 3u})
+        EXPECT_FALSE(exists(document->fileName(id))) << id;
+}
+
+// A disk that fills up while capturing: relaying goes on, a capture that
+// could not be stored whole is failed with the reason and never passes for
+// complete, the user hears of it once, and the count of kept captures is the
+// count of cache files.
+TEST_F(DocumentTest, FullDiskFailsCapturesAndCountsOnlyWhatIsStored) {
+    SmallDisk disk(1 << 20);
+    if (!disk.mounted())
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    ScopedEnv dataHome("XDG_DATA_HOME", disk.path().c_str());
+    struct ProblemUi : ScriptedDocumentUi {
+        void showStorageProblem(const std::string& text) override { problems.push_back(text); }
+        std::vector<std::string> problems;
+    } problemUi;
+    std::map<std::uint32_t, std::string> bodies;
+    Document::CloseSummary closed;
+    {
+        Document document(problemUi, delivery, settings);
+        ASSERT_TRUE(document.newDocument());
+        for (int i = 0; i < 24; ++i) {
+            const std::size_t size = i % 3 == 0 ? 300000 : i % 3 == 1 ? 20000 : 900;
+            std::string body(size, char('a' + i));
+            body[size / 2] = '#';
+            const std::uint32_t id = document.nextId;
+            HttpRequestHeader request =
+                requestHead("GET /" + std::to_string(i) + " HTTP/1.1\r\nHost: origin\r\n");
+            const int handle = document.filter.beginRequest(0, request);
+            ASSERT_NE(handle, -1);
+            HttpResponseHeader response =
+                responseHead("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(size) + "\r\n");
+            ASSERT_TRUE(document.filter.beginResponse(handle, response));
+            for (std::size_t at = 0; at < size; at += 65536)
+                document.filter.responseData(handle, body.data() + at,
+                                             int(std::min<std::size_t>(65536, size - at)));
+            document.filter.endExchange(handle, 0);
+            bodies[id] = body;
+        }
+        ASSERT_EQ(document.resources.count, bodies.size()); // every exchange is listed
+        int complete = 0, failed = 0;
+        for (HttpResource* r = document.resources.head; r; r = r->next) {
+            const std::string& body = bodies[r->id];
+            CollectingOutputStream out;
+            const bool copied = r->copyBody(out, false);
+            if (r->result == 0) {
+                ++complete;
+                EXPECT_TRUE(copied) << r->id;
+                EXPECT_EQ(out.text, body) << r->id;
+                continue;
+            }
+            ++failed;
+            EXPECT_EQ(r->result, std::uint32_t(ENOSPC)) << r->id;
+            EXPECT_FALSE(copied) << r->id;
+            // What is kept of a failed capture is the start of its body.
+            EXPECT_EQ(out.text, body.substr(0, out.text.size())) << r->id;
+        }
+        EXPECT_GT(complete, 0);
+        EXPECT_GT(failed, 0);
+        delivery.dispatchPending();
+        ASSERT_EQ(problemUi.problems.size(), 1u);
+        EXPECT_NE(problemUi.problems[0].find(errorText(ENOSPC)), std::string::npos);
+        closed = document.closeCaptures(true);
+        EXPECT_EQ(closed.kept + closed.notStored, bodies.size());
+        EXPECT_GT(closed.notStored, 0u);
+        EXPECT_EQ(closed.firstError, std::uint32_t(ENOSPC));
+    }
+    std::size_t files = 0;
+    const std::string folder = disk.path() + "/Merovex/Tidewell/Cache/";
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        std::uint32_t id;
+        files += CacheFolder::parseFileName(entry.path().filename().string(), id) ? 1 : 0;
+    }
+    EXPECT_EQ(files, closed.kept);
+
+    // What was kept loads again, whole or as the failed capture it was.
+    auto reopened = open();
+    EXPECT_EQ(reopened->resources.count, closed.kept);
+    for (HttpResource* r = reopened->resources.head; r; r = r->next) {
+        CollectingOutputStream out;
+        const bool copied = r->copyBody(out, false);
+        EXPECT_EQ(copied, r->result == 0) << r->id;
+        EXPECT_EQ(out.text, bodies[r->id].substr(0, out.text.size())) << r->id;
+    }
+    reopened->closeCaptures(false);
 }
 
 TEST_F(DocumentTest, ConcurrentExchangesGetIncreasingNumbers) {

@@ -171,7 +171,9 @@ TEST_F(HarTest, RequestsAndHeadsCarryTheirBytes) {
     HttpResource* tunnel = add("CONNECT example.com:443 HTTP/1.1\r\nHost:example.com:443\r\n", "",
                                "HTTP/1.1 200 Connection established\r\n", "", false);
     ASSERT_TRUE(tunnel->tunnel);
-    *tunnel->tunnel = {5120, 70000, TunnelEnd::ServerClosed};
+    tunnel->tunnel->toServer = 5120;
+    tunnel->tunnel->toClient = 70000;
+    tunnel->tunnel->end = TunnelEnd::ServerClosed;
     ASSERT_TRUE(tunnel->finish());
 
     const HarCheck check = exported();

@@ -6,6 +6,7 @@
 #include "store/HttpResource.h"
 #include "store/MemoryImage.h"
 #include "support/ScopedDataHome.h"
+#include "support/ScriptedStreams.h"
 
 #include <gtest/gtest.h>
 
@@ -129,7 +130,15 @@ TEST_F(ResourceTest, ImageSpillsToItsFileAfterExactly16384Bytes) {
 
     ASSERT_TRUE(resource->writeData("y", 1));
     EXPECT_FALSE(resource->inMemory);
-    EXPECT_EQ(readFile(folder.fileName(resource->id)), memoryImage + "y");
+    // The same image, under a provisional record that says how far the
+    // capture got, should the process end before it does.
+    const std::string spilled = readFile(folder.fileName(resource->id));
+    EXPECT_EQ(spilled.substr(40), memoryImage.substr(40) + "y");
+    EXPECT_EQ(field(spilled, 4, 4), resource->id);
+    EXPECT_EQ(field(spilled, 8, 4), kErrorCaptureInterrupted);
+    EXPECT_EQ(field(spilled, 12, 4), resource->requestBodyOffset);
+    EXPECT_EQ(field(spilled, 24, 8), std::uint64_t(headsEnd));
+    EXPECT_EQ(field(spilled, 32, 8), 0u);
     resource->receivedSize = std::int64_t(body.size()) + 1;
 
     resource->result = 0xE0000069;
@@ -148,16 +157,70 @@ TEST_F(ResourceTest, ImageSpillsToItsFileAfterExactly16384Bytes) {
     EXPECT_EQ(image.substr(40, 5), "GET /");
 }
 
-TEST_F(ResourceTest, FailedSpillKeepsTheMemoryImage) {
-    auto resource = capture(folder, "GET / HTTP/1.1\r\nHost: a\r\n", "", kOk, "", false);
-    const std::int32_t before = resource->memoryImage()->length();
-    // A folder in the file's place makes creating the file fail, even for root.
-    ASSERT_EQ(mkdir(folder.fileName(resource->id).c_str(), 0700), 0);
-    const std::string body(20000, 'x');
-    EXPECT_FALSE(resource->writeData(body.data(), std::uint32_t(body.size())));
-    EXPECT_EQ(lastError(), std::uint32_t(EISDIR));
-    EXPECT_TRUE(resource->inMemory);
-    EXPECT_EQ(resource->memoryImage()->length(), before);
+// A capture that cannot be stored never gets a hole: once a write failed,
+// later pieces are refused, and at the end only its facts remain, failed
+// with the reason, and nothing of it reads back as if it were whole.
+TEST_F(ResourceTest, ImageThatCannotBeStoredKeepsNoHole) {
+    for (bool spilling : {true, false}) {
+        auto resource = capture(folder, "GET /a.png HTTP/1.1\r\nHost: a\r\n", "",
+                                kOk + "Content-Length: 20004\r\n", "", false);
+        // A folder in the file's place makes creating the file fail, even for root.
+        ASSERT_EQ(mkdir(folder.fileName(resource->id).c_str(), 0700), 0);
+        const std::string body(spilling ? 20000 : 100, 'x');
+        EXPECT_EQ(resource->writeData(body.data(), std::uint32_t(body.size())), !spilling);
+        if (spilling) {
+            EXPECT_EQ(lastError(), std::uint32_t(EISDIR));
+            EXPECT_FALSE(resource->writeData("tail", 4));
+        }
+        resource->result = 0;
+        EXPECT_FALSE(resource->finish());
+        EXPECT_EQ(resource->storeError, std::uint32_t(EISDIR));
+        EXPECT_EQ(resource->result, std::uint32_t(EISDIR));
+        EXPECT_TRUE(resource->flags & HttpResource::Unstored);
+        EXPECT_FALSE(resource->flags & HttpResource::Loading);
+        EXPECT_EQ(resource->name, "a.png"); // the facts stay for the list
+        EXPECT_FALSE(resource->stream);
+        HttpResponseHeader head;
+        EXPECT_FALSE(resource->readResponseHeader(head));
+        EXPECT_EQ(lastError(), std::uint32_t(EISDIR));
+        CollectingOutputStream out;
+        EXPECT_FALSE(resource->copyBody(out, false));
+        EXPECT_TRUE(out.text.empty());
+        ASSERT_EQ(rmdir(folder.fileName(resource->id).c_str()), 0);
+    }
+}
+
+// When the exchange ends the whole image is in its cache file, the record
+// final, and the resource holds no image of its own any more.
+TEST_F(ResourceTest, FinishedCaptureIsWholeInItsFile) {
+    auto resource = capture(folder, "POST /s.txt HTTP/1.1\r\nHost: a\r\n", "sent",
+                            kOk + "Content-Length: 5\r\n", "small", false);
+    EXPECT_FALSE(fileExists(resource->id)); // small captures wait in memory
+    const std::string memoryImage(resource->memoryImage()->data(),
+                                  std::size_t(resource->memoryImage()->length()));
+    resource->result = 0;
+    ASSERT_TRUE(resource->finish());
+    EXPECT_FALSE(resource->inMemory);
+    EXPECT_FALSE(resource->stream);
+    const std::string image = readFile(folder.fileName(resource->id));
+    EXPECT_EQ(image.substr(40), memoryImage.substr(40));
+    EXPECT_EQ(field(image, 8, 4), 0u);
+    EXPECT_EQ(field(image, 16, 8), std::uint64_t(resource->responseHeaderOffset));
+    EXPECT_EQ(field(image, 32, 8), 5u);
+    struct stat st {};
+    ASSERT_EQ(stat(folder.fileName(resource->id).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // Read back from the file, again and again.
+    for (int i = 0; i < 2; ++i) {
+        HttpRequestHeader request;
+        ASSERT_TRUE(resource->readRequestHeader(request));
+        EXPECT_EQ(request.target, "/s.txt");
+        CollectingOutputStream out;
+        ASSERT_TRUE(resource->copyBody(out, false));
+        EXPECT_EQ(out.text, "small");
+    }
+    EXPECT_TRUE(resource->saveToCacheFile()); // nothing left to save
 }
 
 TEST_F(ResourceTest, HeadsReadBackWhileLoadingAndCaptureGoesOn) {
@@ -193,11 +256,6 @@ TEST_F(ResourceTest, LoadsWhatWasSaved) {
                        "HTTP/1.1 206 Part\r\nContent-Type: audio/ogg\r\nContent-Length: 30000\r\n",
                        std::string(30000, 'b'));
     auto small = capture(folder, "GET /s.txt HTTP/1.1\r\nHost: a\r\n", "", kOk, "small");
-    ASSERT_TRUE(small->inMemory);
-    // A finished image holds no spare room.
-    EXPECT_EQ(small->memoryImage()->capacity(), small->memoryImage()->length());
-    ASSERT_TRUE(small->saveToCacheFile());
-    EXPECT_TRUE(small->inMemory); // keeps its image either way
 
     for (HttpResource* original : {big.get(), small.get()}) {
         HttpResource loaded(&folder);
@@ -239,13 +297,10 @@ TEST_F(ResourceTest, DamagedCacheFilesFailToLoad) {
         std::string bytes;
         std::uint32_t error;
     };
-    std::string unfinished = image;
-    std::fill(unfinished.begin() + 8, unfinished.begin() + 40, '\0');
     const Case cases[] = {
         {"empty", "", kErrorDataIncomplete},
         {"shorter than the record header", image.substr(0, 39), kErrorDataIncomplete},
         {"other version", withField(0, 2, 4), kErrorInvalidData},
-        {"never finished", unfinished, kErrorInvalidData},
         {"response head unreachable", withField(16, std::uint64_t(-5), 8), kErrorResourceNotReady},
         {"body beyond the end", withField(32, 1000, 8), kErrorInvalidData},
         {"huge received size", withField(32, 0x7FFFFFFFFFFFFFFFull, 8), kErrorInvalidData},
@@ -259,5 +314,72 @@ TEST_F(ResourceTest, DamagedCacheFilesFailToLoad) {
         setLastError(0);
         EXPECT_FALSE(resource.load(path)) << c.label;
         EXPECT_EQ(lastError(), c.error) << c.label;
+    }
+}
+
+// A cache file whose record was never finished (the process ended during the
+// capture) is listed as an interrupted capture with the bytes that arrived,
+// and its record written back final; one that holds no complete request and
+// response head is refused in the way that makes the document delete it.
+TEST_F(ResourceTest, InterruptedCaptureLoadsWithTheBytesThatArrived) {
+    const std::string body = std::string(20000, 'b');
+    auto inProgress = capture(folder, "GET /big HTTP/1.1\r\nHost: a\r\n", "",
+                              kOk + "Content-Length: 30000\r\n", body, false);
+    auto finished = [&](const std::string& requestHead, const std::string& requestBody) {
+        auto done = capture(folder, requestHead, requestBody, kOk, "tail-bytes");
+        std::string image = readFile(folder.fileName(done->id));
+        std::fill(image.begin() + 8, image.begin() + 40, '\0'); // as older builds left it
+        return std::make_pair(std::move(done), image);
+    };
+    auto [plain, plainImage] =
+        finished("POST /p HTTP/1.1\r\nHost: a\r\nContent-Length: 3\r\n", "abc");
+    auto [chunked, chunkedImage] = finished(
+        "POST /c HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: chunked\r\n", "3\r\nabc\r\n0\r\n\r\n");
+    HttpResource uploading(&folder);
+    ASSERT_TRUE(uploading.begin(folder.takeSequenceNumber()));
+    ASSERT_TRUE(uploading.writeRequestHeader(
+        requestHead("POST /up HTTP/1.1\r\nHost: a\r\nContent-Length: 90000\r\n")));
+    ASSERT_TRUE(uploading.writeData(body.data(), std::uint32_t(body.size())));
+
+    struct Case {
+        const char* label;
+        std::string bytes;
+        const HttpResource* original; // null: refused
+        std::int64_t received;
+    };
+    const Case cases[] = {
+        {"ours, cut in the body", readFile(folder.fileName(inProgress->id)), inProgress.get(),
+         std::int64_t(body.size())},
+        {"older build, body by length", plainImage, plain.get(), 10},
+        {"older build, chunked request body", chunkedImage, chunked.get(), 10},
+        {"cut before the response head", readFile(folder.fileName(uploading.id)), nullptr, 0},
+        {"cut in the request head", plainImage.substr(0, 50), nullptr, 0},
+    };
+    for (const Case& c : cases) {
+        const std::string path = home.path() + "/interrupted.dat";
+        writeFile(path, c.bytes);
+        HttpResource loaded(&folder);
+        setLastError(0);
+        if (!c.original) {
+            EXPECT_FALSE(loaded.load(path)) << c.label;
+            EXPECT_EQ(lastError(), kErrorResourceNotReady) << c.label;
+            continue;
+        }
+        ASSERT_TRUE(loaded.load(path)) << c.label << ": " << errorText(lastError());
+        EXPECT_EQ(loaded.result, kErrorCaptureInterrupted) << c.label;
+        EXPECT_EQ(loaded.receivedSize, c.received) << c.label;
+        EXPECT_EQ(loaded.requestBodyOffset, c.original->requestBodyOffset) << c.label;
+        EXPECT_EQ(loaded.responseHeaderOffset, c.original->responseHeaderOffset) << c.label;
+        EXPECT_EQ(loaded.responseBodyOffset, c.original->responseBodyOffset) << c.label;
+        EXPECT_EQ(loaded.name, c.original->name) << c.label;
+        const std::string repaired = readFile(path);
+        EXPECT_EQ(field(repaired, 8, 4), kErrorCaptureInterrupted) << c.label;
+        EXPECT_EQ(field(repaired, 16, 8), std::uint64_t(loaded.responseHeaderOffset)) << c.label;
+        EXPECT_EQ(field(repaired, 32, 8), std::uint64_t(c.received)) << c.label;
+        EXPECT_EQ(repaired.substr(40), c.bytes.substr(40)) << c.label;
+        // Loaded again, it is the same interrupted capture.
+        HttpResource again(&folder);
+        ASSERT_TRUE(again.load(path)) << c.label;
+        EXPECT_EQ(again.receivedSize, c.received) << c.label;
     }
 }

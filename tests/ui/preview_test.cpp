@@ -9,6 +9,7 @@
 #include "ui/panes/Charset.h"
 #include "ui/panes/Image.h"
 #include "ui/panes/ImageView.h"
+#include "ui/panes/PreviewFile.h"
 #include "ui/panes/ResourcePreviewView.h"
 #include "ui/panes/TextView.h"
 
@@ -23,6 +24,8 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 // A failed step of building a fixture names itself and the error.
@@ -60,7 +63,7 @@ class PreviewTest : public QObject {
     Q_OBJECT
 
     FreeImageLibrary library;
-    QTemporaryDir tempDir; // the user's temporary folder during the test
+    QTemporaryDir cacheHome; // the user's cache folder during the test
     QTemporaryDir cacheDir;
     CacheFolder folder;
     std::vector<std::unique_ptr<HttpResource>> resources;
@@ -96,6 +99,8 @@ class PreviewTest : public QObject {
         return resources.back().get();
     }
 
+    QString previewFolder() const { return cacheHome.path() + "/Merovex/Tidewell/Preview"; }
+
     // The pane shown 420 x 400 with this picture; null when no picture view came of it.
     ImageView* showPicture(ResourcePreviewView& pane, const QImage& picture) {
         pane.resize(420, 400);
@@ -107,12 +112,12 @@ class PreviewTest : public QObject {
     }
 
     QStringList tempFiles() const {
-        return QDir(tempDir.path()).entryList(QDir::Files | QDir::Hidden);
+        return QDir(previewFolder()).entryList(QDir::Files | QDir::Hidden);
     }
 
 private slots:
     void initTestCase() {
-        qputenv("TMPDIR", tempDir.path().toUtf8());
+        qputenv("XDG_CACHE_HOME", cacheHome.path().toUtf8());
         folder.cacheFolder = cacheDir.path().toStdString() + "/";
     }
 
@@ -127,13 +132,16 @@ private slots:
         QCOMPARE(view->geometry(), pane.area()->rect());
         QVERIFY(pane.message().isEmpty());
 
-        // The body is copied into a file of the user's alone, named "~...".
+        // The body is copied into a file of the user's alone, named "~...",
+        // in a folder of the user's alone.
         QCOMPARE(tempFiles().size(), 1);
         QVERIFY(QFileInfo(pane.previewFile()).fileName().startsWith(u'~'));
-        QCOMPARE(QFileInfo(pane.previewFile()).dir(), QDir(tempDir.path()));
+        QCOMPARE(QFileInfo(pane.previewFile()).dir(), QDir(previewFolder()));
         struct stat st {};
         QCOMPARE(::stat(pane.previewFile().toUtf8().constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, 0600u);
+        QCOMPARE(::stat(previewFolder().toUtf8().constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0700u);
         QCOMPARE(QFileInfo(pane.previewFile()).size(), pngBytes(picture).size());
 
         // A pane 400 wide inside shows it 392 x 196 from x 4: scaled down to
@@ -459,6 +467,31 @@ private slots:
             QCOMPARE(tempFiles(), QStringList{QFileInfo(pane.previewFile()).fileName()});
         }
         QVERIFY(tempFiles().isEmpty());
+    }
+
+    // A preview file left by a process that was killed goes at the next
+    // start; one that a living pane (of any process) holds stays.
+    void previewFilesOfDeadProcessesAreSwept() {
+        QImage picture(8, 8, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        HttpResource* image = capture("image/png", pngBytes(picture));
+        const pid_t child = fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            // Made the way a pane makes it, then the process dies with it.
+            PreviewFile file;
+            _exit(file.create() ? 0 : 1);
+        }
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QCOMPARE(tempFiles().size(), 1); // it could not remove it
+        ResourcePreviewView living;
+        living.showResource(image);
+        QVERIFY(!living.previewFile().isEmpty());
+        ResourcePreviewView next; // the next start
+        QCOMPARE(tempFiles(), QStringList{QFileInfo(living.previewFile()).fileName()});
+        living.showResource(nullptr);
     }
 
     void init() { QVERIFY(tempFiles().isEmpty()); }

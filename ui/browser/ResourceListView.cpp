@@ -297,7 +297,8 @@ void ResourceListView::documentEvent(const DocumentNotice& notice) {
     case DocumentEvent::ResourceChanged: {
         if (!document_)
             break;
-        CaptureLocker lock(captureLock());
+        // Found under the capture lock, then shown without it: a listed
+        // resource is freed only on this thread.
         HttpResource* resource = document_->findResource(notice.id);
         if (!resource)
             break; // cleared or freed since the notice was posted
@@ -326,8 +327,14 @@ void ResourceListView::caretMoved(ListTreeItem item) {
     const ResourceListItem* data = itemOf(item);
     HttpResource* resource =
         data && data->kind == ResourceListItem::ResourceItem ? data->resource : nullptr;
-    CaptureLocker lock(captureLock());
-    if (resource != document_->currentResource)
+    HttpResource* current;
+    {
+        CaptureLocker lock(captureLock());
+        current = document_->currentResource;
+    }
+    // The panes read the new resource as they hear of it, with no lock held:
+    // reading and decoding a large body never holds up a connection.
+    if (resource != current)
         document_->setCurrentResource(resource);
 }
 
@@ -768,7 +775,8 @@ void ResourceListView::setFilterText(const QString& text) {
     filterText_ = typed;
     filter_ = ResourceFilter(filterText_);
     showFilterProblems();
-    CaptureLocker lock(captureLock());
+    // No capture lock: the filter reads facts fixed once a resource is
+    // listed, and a filter over a million rows must not hold up connections.
     runFilter();
 }
 
@@ -871,7 +879,17 @@ void ResourceListView::applyModeStyles() {
 
 void ResourceListView::RebuildList() {
     ListTreeCtrl* t = tree();
-    CaptureLocker lock(captureLock());
+    // The resources as listed now; the rows are built without the capture
+    // lock, so that connections go on meanwhile. Listed resources are freed
+    // only on this thread, and one listed after this gets its row from its
+    // own notice.
+    std::vector<HttpResource*> listed;
+    if (document_) {
+        CaptureLocker lock(captureLock());
+        listed.reserve(document_->resources.count);
+        for (HttpResource* r = document_->resources.head; r; r = r->next)
+            listed.push_back(r);
+    }
 
     // What the user picked survives the new arrangement.
     std::vector<HttpResource*> selected, checked;
@@ -897,8 +915,8 @@ void ResourceListView::RebuildList() {
     if (list_->sortColumn == -1)
         list_->sortColumn = resourceColumnOfKind(OrdinalColumn);
     building_ = true; // every row goes in shown; the filter then runs once over all of them
-    if (document_) {
-        for (HttpResource* r = document_->resources.head; r; r = r->next) {
+    {
+        for (HttpResource* r : listed) {
             switch (mode_) {
             case ByOrder: {
                 auto* item = new ResourceListItem;

@@ -2,7 +2,6 @@
 
 #include "engine/Url.h"
 #include "resources/StringTable.h"
-#include "store/CaptureLock.h"
 #include "store/HttpResource.h"
 
 std::vector<std::pair<std::string, std::string>> addressParameters(const Url& url) {
@@ -44,11 +43,7 @@ void AddressParameterView::paneResource(HttpResource* resource) {
     clearRows();
     if (!resource)
         return;
-    Url url;
-    {
-        CaptureLocker lock(captureLock());
-        url = resource->url;
-    }
-    for (const auto& [name, value] : addressParameters(url))
+    // A listed resource's address never changes.
+    for (const auto& [name, value] : addressParameters(resource->url))
         addRow(QString::fromUtf8(name), QString::fromUtf8(value));
 }

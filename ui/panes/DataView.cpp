@@ -1,7 +1,6 @@
 #include "ui/panes/DataView.h"
 
 #include "resources/StringTable.h"
-#include "store/CaptureLock.h"
 #include "store/HttpResourceData.h"
 #include "ui/panes/BinaryView.h"
 
@@ -25,9 +24,9 @@ DataView::~DataView() {
 void DataView::paneResource(HttpResource* resource) {
     std::unique_ptr<HttpResourceData> data;
     if (resource) {
-        // Capture threads may still be appending to the resource; once made,
-        // the stream reads a copy or a file handle of its own.
-        CaptureLocker lock(captureLock());
+        // Capture threads may still be appending to the resource; the stream
+        // reads a copy or a file handle of its own, and making it holds no
+        // lock a connection needs.
         data = openBody(*resource);
         view_->emptyText = stringText(data ? emptyBodyText() : IDS_DATA_LOAD_FAILED);
     }

@@ -2,7 +2,6 @@
 
 #include "engine/HttpMessageHeader.h"
 #include "resources/StringTable.h"
-#include "store/CaptureLock.h"
 #include "store/HttpResource.h"
 
 RequestHeaderView::RequestHeaderView(QWidget* parent)
@@ -16,11 +15,9 @@ void RequestHeaderView::paneResource(HttpResource* resource) {
     if (!resource)
         return;
     HttpRequestHeader header;
-    {
-        CaptureLocker lock(captureLock());
-        if (!resource->readRequestHeader(header))
-            return;
-    }
+    // Read from the cache file (or a copy of the image) with no lock held.
+    if (!resource->readRequestHeader(header))
+        return;
     addRow(QString::fromUtf8(loadString(IDS_ROW_REQUEST)),
            QString::fromUtf8(header.method + ' ' + header.target + ' ' + header.version));
     for (const HttpHeaderField& field : header.fields)

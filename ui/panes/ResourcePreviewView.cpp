@@ -7,10 +7,10 @@
 #include "ui/panes/Charset.h"
 #include "ui/panes/ImageView.h"
 #include "ui/panes/PaneText.h"
+#include "ui/panes/PreviewFile.h"
 #include "ui/panes/TextView.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFocusEvent>
 #include <QLabel>
 #include <QPainter>
@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <unistd.h>
 
 namespace {
 
@@ -54,7 +53,8 @@ public:
         full = true;
         return false;
     }
-    bool flush() override { return sink.flush(); }
+    // A preview file is thrown away after use: no trip to the disk for it.
+    bool flush() override { return true; }
 
     bool full = false;
 
@@ -116,6 +116,8 @@ ResourcePreviewView::ResourcePreviewView(QWidget* parent) : DockablePane(text(12
     palette.setColor(QPalette::WindowText, QColor(0x5c, 0x4a, 0x12));
     noteLabel->setPalette(palette);
     noteLabel->hide();
+    // What an earlier run could not delete (it was killed) goes now.
+    PreviewFile::removeStale();
 }
 
 QString ResourcePreviewView::note() const {
@@ -166,20 +168,14 @@ void ResourcePreviewView::showResource(HttpResource* resource) {
 }
 
 bool ResourcePreviewView::createPreviewFile() {
-    // The body may hold cookies or passwords: the file is the user's alone.
-    QByteArray pattern = QDir::tempPath().toUtf8() + "/~XXXXXX.tmp";
-    const int fd = mkstemps(pattern.data(), 4);
-    if (fd < 0)
+    if (!previewFile_.create())
         return false;
-    ::close(fd);
-    previewPath = QString::fromUtf8(pattern);
+    previewPath = QString::fromStdString(previewFile_.path());
     return true;
 }
 
 void ResourcePreviewView::deletePreviewFile() {
-    if (previewPath.isEmpty())
-        return;
-    ::unlink(previewPath.toUtf8().constData());
+    previewFile_.remove();
     previewPath.clear();
 }
 
@@ -190,9 +186,9 @@ bool ResourcePreviewView::writePreviewFile(HttpResource& resource, std::int64_t 
         return false;
     CappedOutput capped(file, limit);
     if (resource.copyBody(capped, true))
-        return file.flush();
+        return true;
     tooLarge = capped.full;
-    return tooLarge && file.flush();
+    return tooLarge;
 }
 
 bool ResourcePreviewView::preview(HttpResource& resource) {

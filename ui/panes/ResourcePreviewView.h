@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ui/panes/DockablePane.h"
+#include "ui/panes/PreviewFile.h"
 
 #include <QString>
 
@@ -50,6 +51,7 @@ private:
     void deletePreviewFile();
 
     std::unique_ptr<QWidget> viewerWindow;
+    PreviewFile previewFile_;
     QString previewPath;
     QString messageText;
     QLabel* noteLabel = nullptr;

@@ -2,7 +2,6 @@
 
 #include "engine/HttpMessageHeader.h"
 #include "resources/StringTable.h"
-#include "store/CaptureLock.h"
 #include "store/HttpResource.h"
 
 #include <string>
@@ -18,11 +17,9 @@ void ResponseHeaderView::paneResource(HttpResource* resource) {
     if (!resource)
         return;
     HttpResponseHeader header;
-    {
-        CaptureLocker lock(captureLock());
-        if (!resource->readResponseHeader(header))
-            return;
-    }
+    // Read from the cache file (or a copy of the image) with no lock held.
+    if (!resource->readResponseHeader(header))
+        return;
     addRow(QString::fromUtf8(loadString(IDS_ROW_RESPONSE)),
            QString::fromUtf8(header.version + ' ' + std::to_string(header.statusCode) + ' ' +
                              header.reason));

@@ -1,0 +1,255 @@
+// The command-line capture run as a user runs it: a real process, killed or
+// interrupted, with its cache folder on a private data home (or a full disk),
+// and real curl clients against a loopback origin.
+#include "store/CacheFolder.h"
+#include "store/CaptureLock.h"
+#include "store/Document.h"
+#include "store/HttpResourceData.h"
+#include "store/QueuedEventDelivery.h"
+#include "support/DocumentStandIns.h"
+#include "support/OriginServer.h"
+#include "support/ScopedDataHome.h"
+#include "support/ScriptedStreams.h"
+#include "support/SmallDisk.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fcntl.h>
+#include <poll.h>
+#include <regex>
+#include <spawn.h>
+#include <sys/inotify.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// tidewell-capture with its own data and configuration homes, its output
+// gathered from pipes.
+class CaptureProcess {
+public:
+    CaptureProcess(const std::string& dataHome, const std::string& configHome) {
+        int out[2], err[2];
+        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+            return;
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            if (entry.rfind("XDG_DATA_HOME=", 0) != 0 && entry.rfind("XDG_CONFIG_HOME=", 0) != 0)
+                env.push_back(entry);
+        }
+        env.push_back("XDG_DATA_HOME=" + dataHome);
+        env.push_back("XDG_CONFIG_HOME=" + configHome);
+        std::vector<char*> envp;
+        for (auto& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        std::string program = TIDEWELL_BINARY_DIR "/cli/tidewell-capture";
+        std::string noProxy = "--no-system-proxy", port = "--port", any = "0";
+        char* argv[] = {program.data(), noProxy.data(), port.data(), any.data(), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data()) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        close(err[1]);
+        out_ = out[0];
+        err_ = err[0];
+    }
+    ~CaptureProcess() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        close(out_);
+        close(err_);
+    }
+
+    // The proxy's port once the process says it captures; 0 when it ended
+    // or did not say so within the time.
+    int waitForPort() {
+        const std::regex capturing("Capturing through http://127\\.0\\.0\\.1:([0-9]+)/");
+        std::smatch match;
+        while (!std::regex_search(output, match, capturing))
+            if (!readSome(10s))
+                return 0;
+        return std::stoi(match[1]);
+    }
+    // Signals the process and gathers everything it writes until it ends;
+    // its exit status, -1 when it was killed.
+    int stop(int signal) {
+        kill(pid_, signal);
+        return finish();
+    }
+    int finish() {
+        while (readSome(30s)) {
+        }
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string output; // standard output
+    std::string errors; // standard error
+
+private:
+    // False at the end of both streams or when nothing came in time.
+    bool readSome(std::chrono::milliseconds timeout) {
+        pollfd fds[2] = {{outOpen_ ? out_ : -1, POLLIN, 0}, {errOpen_ ? err_ : -1, POLLIN, 0}};
+        if ((!outOpen_ && !errOpen_) || poll(fds, 2, int(timeout.count())) <= 0)
+            return false;
+        char bytes[4096];
+        for (int i = 0; i < 2; ++i) {
+            if (!fds[i].revents)
+                continue;
+            const ssize_t n = read(fds[i].fd, bytes, sizeof bytes);
+            if (n > 0)
+                (i == 0 ? output : errors).append(bytes, std::size_t(n));
+            else
+                (i == 0 ? outOpen_ : errOpen_) = false;
+        }
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int out_ = -1, err_ = -1;
+    bool outOpen_ = true, errOpen_ = true;
+};
+
+std::size_t cacheFiles(const std::string& folder) {
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        std::uint32_t id;
+        count += CacheFolder::parseFileName(entry.path().filename().string(), id) ? 1 : 0;
+    }
+    return count;
+}
+
+// Waits until `folder` holds `count` cache files, woken by the file system.
+bool waitForCacheFiles(const std::string& folder, std::size_t count) {
+    const int watch = inotify_init1(IN_CLOEXEC);
+    inotify_add_watch(watch, folder.c_str(), IN_CLOSE_WRITE | IN_CREATE);
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    bool done;
+    while (!(done = cacheFiles(folder) >= count) && std::chrono::steady_clock::now() < deadline) {
+        pollfd fd{watch, POLLIN, 0};
+        if (poll(&fd, 1, 1000) > 0) {
+            char events[4096];
+            [[maybe_unused]] auto n = read(watch, events, sizeof events);
+        }
+    }
+    close(watch);
+    return done;
+}
+
+std::vector<std::string> proxied(int port, const std::string& url, const std::string& output) {
+    return {"--noproxy", "", "--proxy", "http://127.0.0.1:" + std::to_string(port), "--output",
+            output, url};
+}
+
+struct CaptureCli : ::testing::Test {
+    std::string cacheFolder(const std::string& dataHome) const {
+        return dataHome + "/Merovex/Tidewell/Cache/";
+    }
+
+    TempFolder data;
+    TempFolder config;
+    TempFolder scratch;
+};
+
+} // namespace
+
+// Every exchange that was over is in the cache folder when the process is
+// killed; the next start lists each with its body, and the folder is free
+// again.
+TEST_F(CaptureCli, KilledCaptureKeepsEveryFinishedExchange) {
+    OriginServer origin([](int socket, const OriginRequest& request) {
+        return sendAllBytes(socket, OriginServer::okResponse("body of " + request.target));
+    });
+    CaptureProcess capture(data.path(), config.path());
+    const int port = capture.waitForPort();
+    ASSERT_NE(port, 0) << capture.output << capture.errors;
+    constexpr int kExchanges = 11;
+    for (int i = 0; i < kExchanges; ++i) {
+        const std::string file = scratch.path() + "/out";
+        ASSERT_EQ(runCurl(proxied(port, origin.url("/" + std::to_string(i)), file)).exitCode, 0);
+    }
+    ASSERT_TRUE(waitForCacheFiles(cacheFolder(data.path()), kExchanges));
+    EXPECT_EQ(capture.stop(SIGKILL), -1);
+
+    ScopedEnv dataHome("XDG_DATA_HOME", data.path().c_str());
+    ScriptedDocumentUi ui;
+    QueuedEventDelivery delivery;
+    NoSettings settings;
+    Document document(ui, delivery, settings);
+    ASSERT_TRUE(document.newDocument()) << (ui.messages.empty() ? "" : ui.messages[0]);
+    ASSERT_EQ(document.resources.count, std::size_t(kExchanges));
+    for (HttpResource* r = document.resources.head; r; r = r->next) {
+        EXPECT_EQ(r->result, 0u);
+        CollectingOutputStream body;
+        ASSERT_TRUE(r->copyBody(body, true));
+        EXPECT_EQ(body.text, "body of /" + r->name);
+    }
+}
+
+// Two captures on one cache folder would number alike and overwrite each
+// other: the second refuses at once, naming the folder.
+TEST_F(CaptureCli, SecondCaptureOnTheFolderRefuses) {
+    CaptureProcess first(data.path(), config.path());
+    ASSERT_NE(first.waitForPort(), 0) << first.errors;
+    CaptureProcess second(data.path(), config.path());
+    EXPECT_EQ(second.finish(), 1);
+    EXPECT_NE(second.errors.find(cacheFolder(data.path())), std::string::npos) << second.errors;
+    EXPECT_EQ(second.output.find("Capturing"), std::string::npos);
+    EXPECT_EQ(first.stop(SIGINT), 0) << first.errors;
+    EXPECT_NE(first.output.find("0 exchanges captured"), std::string::npos) << first.output;
+}
+
+// With the cache folder on a disk that fills up: every client gets every
+// byte, the capture says once that captures are not being stored and why, and
+// what it says it kept is what is in the folder.
+TEST_F(CaptureCli, FullDiskIsReportedAndCountedTruly) {
+    SmallDisk disk(6 << 20);
+    if (!disk.mounted())
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    const std::string big(1500000, 'B'), small(20000, 's');
+    OriginServer origin([&](int socket, const OriginRequest& request) {
+        return sendAllBytes(socket,
+                            OriginServer::okResponse(request.target == "/big" ? big : small));
+    });
+    CaptureProcess capture(disk.path(), config.path());
+    const int port = capture.waitForPort();
+    ASSERT_NE(port, 0) << capture.errors;
+    constexpr int kDownloads = 12;
+    for (int i = 0; i < kDownloads; ++i) {
+        const std::string file = scratch.path() + "/download";
+        const bool isBig = i % 2 == 0;
+        ASSERT_EQ(runCurl(proxied(port, origin.url(isBig ? "/big" : "/small"), file)).exitCode, 0);
+        EXPECT_EQ(std::filesystem::file_size(file), (isBig ? big : small).size()) << i;
+    }
+    const int status = capture.stop(SIGINT);
+    const std::regex stopped("Stopped\\. ([0-9]+) exchanges captured.*; ([0-9]+) kept in .*; "
+                             "([0-9]+) could not be stored: (.*)\n");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(capture.output, match, stopped)) << capture.output;
+    EXPECT_EQ(std::stoi(match[1]), kDownloads);
+    const std::size_t kept = std::stoul(match[2]);
+    EXPECT_EQ(kept, cacheFiles(cacheFolder(disk.path())));
+    EXPECT_EQ(kept + std::stoul(match[3]), std::size_t(kDownloads));
+    EXPECT_EQ(match[4], errorText(ENOSPC));
+    EXPECT_EQ(status, 3);
+    // Told once, on a line of its own.
+    const std::string problem = errorText(ENOSPC) + "\n";
+    const auto first = capture.errors.find(problem);
+    ASSERT_NE(first, std::string::npos) << capture.errors;
+    EXPECT_EQ(capture.errors.find(problem, first + 1), std::string::npos) << capture.errors;
+}
