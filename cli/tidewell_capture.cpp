@@ -1,7 +1,7 @@
 // tidewell-capture: captures from the command line, without a window. Starts
 // capturing as the desktop program's start command does, shows a live count,
-// and on SIGINT or SIGTERM stops and keeps every capture in the cache folder,
-// where the desktop program finds them at its next start. With --har it
+// and on SIGINT, SIGTERM or SIGHUP stops and keeps every capture in the cache
+// folder, where the desktop program finds them at its next start. With --har it
 // writes the captures kept in the cache folder as a HAR file instead.
 #include "cli/CertificateCommands.h"
 #include "engine/Platform.h"
@@ -25,6 +25,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -138,8 +139,13 @@ int exportHar(const std::string& path) {
                      errorText(lastError()).c_str());
         return 1;
     }
-    std::printf("Wrote %zu exchanges from %s to %s\n", resources.size() - skipped,
-                document.cacheFolder.c_str(), path.c_str());
+    // Written to our own standard output, the log is all that goes there.
+    struct stat target {
+    }, out{};
+    const bool toStdout = ::stat(path.c_str(), &target) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
+                          target.st_dev == out.st_dev && target.st_ino == out.st_ino;
+    std::fprintf(toStdout ? stderr : stdout, "Wrote %zu exchanges from %s to %s\n",
+                 resources.size() - skipped, document.cacheFolder.c_str(), path.c_str());
     if (skipped)
         std::fprintf(stderr, "tidewell-capture: %zu captures could not be read and were left out\n",
                      skipped);
@@ -321,13 +327,13 @@ int main(int argc, char** argv) {
                                      "run left pointing at its listener\n");
         }
     }
-    const RunFlag runFlag(systemProxy);
-
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // The terminal closing: the captures held in memory are kept as well.
+    sigaction(SIGHUP, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     // HTTPS: decrypted only when asked for; the pass-through hosts are the
@@ -348,6 +354,9 @@ int main(int argc, char** argv) {
     Document document(ui, delivery, settings);
     if (!document.newDocument())
         return 1;
+    // Only once the cache folder is ours: a start refused because another
+    // capture holds it must not clear that capture's flag.
+    const RunFlag runFlag(systemProxy);
     if (port >= 0)
         document.proxy.configuredPort = port;
     document.proxy.manageSystemSettings = systemProxy;

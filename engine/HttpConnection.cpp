@@ -93,6 +93,32 @@ Body responseBody(const HttpRequestHeader& request, const HttpResponseHeader& re
     return Body::None;
 }
 
+// A request body the origin could frame otherwise than we do (RFC 9112,
+// 6.3): it would wait for bytes that never come, or read the rest as another
+// request that nobody sees. Every Content-Length must be the same plain
+// number, and none may stand beside a Transfer-Encoding.
+bool framingIsClear(const HttpRequestHeader& request) {
+    bool seen = false;
+    std::int64_t length = 0;
+    for (const auto& field : request.fields) {
+        if (!equalsIgnoreCase(field.name, "Content-Length"))
+            continue;
+        for (const auto& item : splitList(field.value, ',')) {
+            std::int64_t value = 0;
+            const bool digits =
+                !item.empty() && item.find_first_not_of("0123456789") == std::string::npos;
+            if (!digits ||
+                parseInteger(item, 10, 0, std::numeric_limits<std::int64_t>::max(), value) !=
+                    item.size() ||
+                value == std::numeric_limits<std::int64_t>::max() || (seen && value != length))
+                return false;
+            seen = true;
+            length = value;
+        }
+    }
+    return !seen || !request.get("Transfer-Encoding");
+}
+
 // RFC 9110, 9.2.2: sending these twice has the effect of sending them once.
 bool isIdempotent(std::string_view method) {
     for (const char* idempotent : {"GET", "HEAD", "OPTIONS", "TRACE", "PUT", "DELETE"})
@@ -155,6 +181,7 @@ private:
     void writeError(int status, std::string_view reason);
     void answerLoop();
     bool relayRefusal(Body body);
+    bool relayEarlyAnswer();
     void endTunnel(TunnelOutcome outcome);
     std::string_view unread(const HttpReader& reader) const {
         return {reader.buffer.data, std::size_t(reader.buffer.length)};
@@ -267,6 +294,11 @@ bool Relay::findHost() {
     port = 80;
     userInfo.clear();
     host.clear();
+    // An https (or ftp) address sent as plain HTTP to port 80 would carry in
+    // clear what the client meant to encrypt; https comes as CONNECT.
+    if ((url.flags & Url::HasScheme) && !equalsIgnoreCase(url.scheme, "http") &&
+        !equalsIgnoreCase(url.scheme, "ws"))
+        return false;
     if (url.flags & Url::HasAuthority) {
         if (!url.splitAuthority(userInfo, host, port)) {
             const auto at = url.authority.find('@');
@@ -456,6 +488,10 @@ bool Relay::exchange() {
         writeError(405, "Method Not Allowed");
         return false;
     }
+    if (!framingIsClear(request)) {
+        writeError(400, "Bad Request");
+        return false;
+    }
     if (decrypting) {
         decryptedRequest();
         if (originError != 0) {
@@ -554,7 +590,9 @@ bool Relay::exchange() {
         }
         auto requestSink = sinkTo<HttpRequestDataOutputStream>(serverStream, secureServer.get());
         if (!copyBody(body, request.contentLength(), requestSink, clientReader)) {
-            endExchange(lastError());
+            const std::uint32_t code = lastError();
+            if (!relayEarlyAnswer())
+                endExchange(code);
             return false;
         }
         bool retry = false;
@@ -617,6 +655,28 @@ bool Relay::exchange() {
     // After a body that ended with the origin's close, or a change of
     // protocol, the client could not tell where the next response starts.
     return keepAlive && responseRule != Body::UntilClose && !switching;
+}
+
+// An origin that will not take the body (413, 401) may answer before it and
+// close, which breaks the upload: that answer is what the client must hear.
+// False when the origin has said nothing; the exchange has ended otherwise.
+bool Relay::relayEarlyAnswer() {
+    pollfd wait{serverStream.socketHandle(), POLLIN, 0};
+    if (!hasBuffered(secureServer.get()) && (::poll(&wait, 1, 0) != 1 || !(wait.revents & POLLIN)))
+        return false;
+    int attempts = 2; // no second try: the body is gone
+    bool retry = false;
+    if (!readFinalResponse(false, true, attempts, retry))
+        return true;
+    if (handle != -1 && !c.filter->beginResponse(handle, response))
+        handle = -1;
+    Body rest = responseBody(request, response);
+    if (!sendResponseHead(rest))
+        return true;
+    auto responseSink = sinkTo<HttpResponseDataOutputStream>(clientStream, secureClient.get());
+    endExchange(copyBody(rest, response.contentLength(), responseSink, serverReader) ? 0
+                                                                                     : lastError());
+    return true;
 }
 
 // CONNECT host:port: the target (or the user's proxy for https, which gets

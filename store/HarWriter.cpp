@@ -1,5 +1,6 @@
 #include "store/HarWriter.h"
 
+#include "engine/FileStream.h"
 #include "engine/Platform.h"
 #include "engine/Text.h"
 #include "engine/Url.h"
@@ -657,7 +658,7 @@ bool HarWriter::end() {
 
 bool writeHarFile(const std::string& path, const std::vector<HttpResource*>& resources,
                   const std::string& creatorVersion, std::size_t* skipped) {
-    return writeNewFile(path, [&](OutputStream& out) {
+    const auto fill = [&](OutputStream& out) {
         HarWriter writer(out, creatorVersion);
         writer.begin();
         bool ok = true;
@@ -667,5 +668,15 @@ bool writeHarFile(const std::string& path, const std::vector<HttpResource*>& res
         if (skipped)
             *skipped = writer.skipped;
         return writer.end() && ok;
-    });
+    };
+    // A pipe or a terminal (/dev/stdout, a shell's >(...)) is written into:
+    // a file put in its place would reach no reader, and in /dev it would
+    // replace the device itself.
+    struct stat target {};
+    if (::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode) &&
+        !S_ISDIR(target.st_mode)) {
+        FileStream stream; // unbuffered; a pipe has nothing to sync
+        return stream.open(path, FileStream::OpenWrite) && fill(stream);
+    }
+    return writeNewFile(path, fill);
 }

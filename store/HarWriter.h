@@ -63,6 +63,6 @@ private:
 // The log of `resources`, in the order given, into a new file at `path`,
 // readable by the user alone (it holds cookies and passwords). On failure
 // (lastError()) nothing is left behind and an existing file at `path` is
-// untouched.
+// untouched. A pipe or terminal at `path` is written into as it is.
 bool writeHarFile(const std::string& path, const std::vector<HttpResource*>& resources,
                   const std::string& creatorVersion, std::size_t* skipped = nullptr);

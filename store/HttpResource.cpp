@@ -346,6 +346,7 @@ bool HttpResource::deriveRequest(const HttpRequestHeader& header) {
     if (equalsIgnoreCase(header.method, "CONNECT")) {
         // The target is the authority (host:port): there is no path, and no
         // Host field is needed.
+        method = RequestMethod::Connect;
         url = Url();
         url.authority = header.target;
         url.flags = Url::HasAuthority;

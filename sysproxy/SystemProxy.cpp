@@ -261,6 +261,17 @@ bool SystemProxy::leftBehind() {
     return true;
 }
 
+bool SystemProxy::heldByRunningCapture() {
+    ProxySettings current;
+    if (!current.read(ProxySettings::kSystemKey))
+        return false;
+    for (const std::string& entry : addresses(current)) {
+        if (isTidewellListener(entry) && answers(entry))
+            return true;
+    }
+    return false;
+}
+
 bool SystemProxy::recoverAfter(pid_t pid, bool& restored) {
     restored = false;
     pid_t owner = 0;

@@ -54,6 +54,9 @@ public:
     // True when the desktop's settings point at a Tidewell listener that no
     // longer answers: what a crash without recovery leaves.
     static bool leftBehind();
+    // True when they point at a Tidewell listener that answers: another
+    // program captures now, and the crash flag is that run's.
+    static bool heldByRunningCapture();
 
     // For the guardian of process `pid`, once it has ended: when its redirect
     // is still in force, applies the backup, drops the record and clears the

@@ -135,6 +135,18 @@ TEST_F(HarExport, EmptyFoldersAndBadTargets) {
     EXPECT_EQ(run.exitCode, 2);
 }
 
+// A pipe (`--har /dev/stdout | jq`, a shell's >(...)) is written into, not
+// replaced by a file beside its reader; the count then goes to standard error.
+TEST_F(HarExport, WritesIntoAPipe) {
+    const ProgramResult run =
+        runProgram({"sh", "-c", "exec \"$0\" --har /dev/fd/1 | cat", kCommand});
+    ASSERT_EQ(run.exitCode, 0) << run.errors;
+    EXPECT_NE(run.errors.find("Wrote 0 exchanges"), std::string::npos) << run.errors;
+    const std::string har = scratch.path() + "/piped.har";
+    std::ofstream(har, std::ios::binary) << run.output;
+    EXPECT_EQ(checkHar(har).problems, "") << run.output;
+}
+
 TEST_F(HarExport, RefusesWhileAnotherProcessHoldsTheFolder) {
     CacheFolder holder; // this test process captures into the folder
     ASSERT_TRUE(holder.prepareCacheFolder());

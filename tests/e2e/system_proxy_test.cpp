@@ -3,6 +3,7 @@
 // exactly however the command ends (kill -9 included), without two running
 // programs fighting over them.
 #include "e2e/DesktopSession.h"
+#include "resources/StringTable.h"
 #include "store/CacheFolder.h"
 #include "store/HttpResource.h"
 #include "support/TlsOrigin.h"
@@ -24,6 +25,7 @@ using namespace std::chrono_literals;
 namespace {
 
 const std::string kCapture = TIDEWELL_BINARY_DIR "/cli/tidewell-capture";
+const std::string kDesktopProgram = TIDEWELL_BINARY_DIR "/ui/tidewell";
 const std::string kArtifacts = TIDEWELL_BINARY_DIR "/e2e";
 
 // None: a desktop without proxy settings of its own (nor GNOME's schema).
@@ -217,6 +219,104 @@ TEST_F(DesktopSettingsTest, TwoCapturesDoNotFightOverTheSettings) {
     ASSERT_TRUE(waitForEnd(secondGuardian, 10s));
     EXPECT_EQ(session.settings(), user);
     EXPECT_EQ(session.crashFlag(), 0u);
+}
+
+// A second start on the same cache folder is refused, and must leave the
+// running capture's crash flag and redirect as they were: a later
+// crash of the first still finds what it needs.
+TEST_F(DesktopSettingsTest, ARefusedSecondStartLeavesTheRunningCaptureAlone) {
+    Session session(root, Desktop::Gnome);
+    session.setUserSettings("localhost");
+    const std::string user = session.settings();
+
+    std::string line;
+    auto first = session.capture(line);
+    const std::string redirected = session.settings();
+    ASSERT_EQ(session.crashFlag(), 1u);
+
+    bool ok = true;
+    runProgram({kCapture, "--port", "0"}, session.env, &ok);
+    EXPECT_FALSE(ok) << "a second capture on the same cache folder started";
+    EXPECT_EQ(session.crashFlag(), 1u);
+    EXPECT_EQ(session.settings(), redirected);
+
+    first->signal(SIGINT);
+    ASSERT_TRUE(first->wait(30s));
+    EXPECT_EQ(session.settings(), user);
+    EXPECT_EQ(session.crashFlag(), 0u);
+}
+
+// The desktop program started while the capture command runs finds the
+// crash flag set by a live run, not by a crash: it neither offers to give the
+// settings back (which would end that capture's redirect) nor clears the
+// flag when it gives way.
+TEST_F(DesktopSettingsTest, TheDesktopProgramLeavesALiveCaptureItsSettings) {
+    ASSERT_EQ(::access(kDesktopProgram.c_str(), X_OK), 0) << kDesktopProgram;
+    Session session(root, Desktop::Gnome);
+    session.setUserSettings("localhost");
+    const std::string user = session.settings();
+
+    std::string line;
+    auto capture = session.capture(line);
+    const std::string redirected = session.settings();
+
+    Environment env = session.env;
+    env["QT_QPA_PLATFORM"] = "offscreen";
+    env["TIDEWELL_AUTO_ANSWER"] = "yes";
+    bool ok = false;
+    const std::string said = runProgram({kDesktopProgram}, env, &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(said.find(loadString(IDS_RESTORE_PROXY)), std::string::npos) << said;
+    EXPECT_EQ(session.settings(), redirected);
+    EXPECT_EQ(session.crashFlag(), 1u);
+
+    capture->signal(SIGINT);
+    ASSERT_TRUE(capture->wait(30s));
+    EXPECT_EQ(session.settings(), user);
+    EXPECT_EQ(session.crashFlag(), 0u);
+}
+
+// Closing the terminal the command runs in (SIGHUP) ends it like Ctrl+C:
+// what it captured is kept, and it gives the settings back itself.
+TEST_F(DesktopSettingsTest, ClosingTheTerminalKeepsTheCaptures) {
+    OriginServer origin(OriginServer::reply(OriginServer::okResponse("small"), false));
+    Session session(root, Desktop::Gnome);
+    session.setUserSettings("localhost");
+    const std::string user = session.settings();
+
+    std::string line;
+    auto program = session.capture(line);
+    const std::size_t at = line.find("http://127.0.0.1:");
+    ASSERT_NE(at, std::string::npos) << line;
+    const std::string proxy = line.substr(at, line.find('/', at + 7) - at);
+    bool ok = false;
+    EXPECT_EQ(runProgram({"curl", "-s", "-x", proxy, origin.url("/kept")}, session.env, &ok),
+              "small");
+    ASSERT_TRUE(ok);
+
+    program->signal(SIGHUP);
+    ASSERT_TRUE(program->wait(30s));
+    EXPECT_EQ(program->exitCode(), 0);
+    EXPECT_EQ(session.settings(), user);
+    EXPECT_EQ(session.crashFlag(), 0u);
+    const std::string har = (root / "kept.har").string();
+    EXPECT_NE(runProgram({kCapture, "--har", har}, session.env).find("Wrote 1 exchanges"),
+              std::string::npos);
+}
+
+// The same for the desktop program started from a terminal.
+TEST_F(DesktopSettingsTest, TheDesktopProgramEndsCleanlyWhenItsTerminalCloses) {
+    ASSERT_EQ(::access(kDesktopProgram.c_str(), X_OK), 0) << kDesktopProgram;
+    Session session(root, Desktop::Gnome);
+    Environment env = session.env;
+    env["QT_QPA_PLATFORM"] = "offscreen";
+    env["TIDEWELL_TEST_TRACE"] = "1";
+    ChildProcess program({kDesktopProgram}, env, kArtifacts + "/desktop-sighup.log", true);
+    ASSERT_FALSE(program.waitForLine("tidewell-ready", 30s).empty());
+    program.signal(SIGHUP);
+    EXPECT_FALSE(program.waitForLine("tidewell-terminating", 30s).empty());
+    ASSERT_TRUE(program.wait(30s));
+    EXPECT_EQ(program.exitCode(), 0);
 }
 
 // A crash that not even the guardian survived leaves the settings on a dead

@@ -156,12 +156,31 @@ TEST(RelayTest, ProxyAnswersFailuresItself) {
         return false;
     });
     ClosedPort closed;
+    OriginServer answering(OriginServer::reply(kOk, false));
+    const std::string post = "POST " + answering.url("/") + " HTTP/1.1\r\n";
     struct Case {
         std::string request;
         std::string answer;
         bool followed; // whether the filter sees the exchange
     };
     const std::vector<Case> cases = {
+        // A body the origin could frame otherwise than we do: it would wait
+        // for bytes that never come, or take the rest for another request.
+        {post + "Content-Length: 5\r\nContent-Length: 10\r\n\r\nhello",
+         errorAnswer("400 Bad Request"), false},
+        {post + "Content-Length: 5, 6\r\n\r\nhello", errorAnswer("400 Bad Request"), false},
+        {post + "Content-Length: 5x\r\n\r\nhello", errorAnswer("400 Bad Request"), false},
+        {post + "Content-Length: -5\r\n\r\nhello", errorAnswer("400 Bad Request"), false},
+        {post + "Content-Length: 99999999999999999999\r\n\r\nhello", errorAnswer("400 Bad Request"),
+         false},
+        {post + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n",
+         errorAnswer("400 Bad Request"), false},
+        // Meant to travel encrypted (or not over HTTP at all): never sent
+        // as plain HTTP.
+        {"GET https://" + answering.authority() + "/ HTTP/1.1\r\n\r\n",
+         errorAnswer("400 Bad Request"), false},
+        {"GET ftp://" + answering.authority() + "/ HTTP/1.1\r\n\r\n",
+         errorAnswer("400 Bad Request"), false},
         // A tunnel needs a target with a port that answers.
         {"CONNECT 127.0.0.1 HTTP/1.1\r\n\r\n", errorAnswer("400 Bad Request"), false},
         {"connect 127.0.0.1:0 HTTP/1.1\r\n\r\n", errorAnswer("400 Bad Request"), false},
@@ -197,6 +216,7 @@ TEST(RelayTest, ProxyAnswersFailuresItself) {
                       (std::vector<std::string>{"acceptConnection 0", "connectionClosed 0"}));
         }
     }
+    EXPECT_EQ(answering.connections(), 0);
 }
 
 TEST(RelayTest, BodiesFollowTheirFraming) {
@@ -282,6 +302,37 @@ TEST(RelayTest, InterimResponsesGoAheadOfTheFinalOne) {
     EXPECT_EQ(filter.requestBody(2), "abc");
     EXPECT_EQ(filter.responseBody(1), "ok");
     EXPECT_EQ(origin.requests().at(1).body, "abc");
+}
+
+// An origin that refuses a body it will not read (413, 401) answers at once
+// and closes: the client hears that answer, as it would without us, instead
+// of a connection that breaks under its upload.
+TEST(RelayTest, AnAnswerGivenBeforeTheBodyReachesTheClient) {
+    const std::string refusal = "HTTP/1.1 413 Payload Too Large\r\nContent-Length: 9\r\n"
+                                "Connection: close\r\n\r\ntoo large";
+    OriginServer origin([&](int socket, const OriginRequest&) {
+        sendAllBytes(socket, refusal);
+        return false;
+    });
+    origin.readBodies = false;
+    char upload[] = "/tmp/tidewell-upload.XXXXXX";
+    const int fd = ::mkstemp(upload);
+    ASSERT_GE(fd, 0);
+    const std::string piece(1 << 20, 'u');
+    for (int i = 0; i < 16; ++i)
+        ASSERT_EQ(::write(fd, piece.data(), piece.size()), ssize_t(piece.size()));
+    ::close(fd);
+    SeeingFilter filter;
+    TestProxy proxy(&filter);
+
+    const CurlResult result = curlVia(proxy, {"--max-time", "20", "-H", "Expect:", "--data-binary",
+                                              std::string("@") + upload, origin.url("/up")});
+    ::unlink(upload);
+    EXPECT_EQ(result.output, "HTTP/1.1 413 Payload Too Large\r\nContent-Length:9\r\n"
+                             "Connection:close\r\n\r\ntoo large");
+    filter.waitFor("connectionClosed 0");
+    EXPECT_EQ(filter.seenStatuses(), (std::vector<int>{413}));
+    EXPECT_EQ(filter.responseBody(1), "too large");
 }
 
 TEST(RelayTest, ContinueReachesAClientThatWaitsForIt) {

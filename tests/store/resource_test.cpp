@@ -79,7 +79,8 @@ TEST_F(ResourceTest, DerivesNamesFromTheRequest) {
     const std::pair<const char*, RequestMethod> methods[] = {{"GET", RequestMethod::Get},
                                                              {"post", RequestMethod::Post},
                                                              {"DELETE", RequestMethod::Delete},
-                                                             {"PROPFIND", RequestMethod::Other}};
+                                                             {"PROPFIND", RequestMethod::Other},
+                                                             {"CONNECT", RequestMethod::Connect}};
     for (const auto& [name, method] : methods) {
         HttpResource resource(&folder);
         ASSERT_TRUE(resource.begin(1));

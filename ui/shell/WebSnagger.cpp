@@ -122,8 +122,13 @@ bool WebSnagger::initInstance() {
     // closing mid-send must fail the send, not end the process.
     std::signal(SIGPIPE, SIG_IGN);
 
-    recoverProxySettings();
-    backUpProxySettings();
+    // A capture command that runs now set the flag, not a crash: its
+    // settings and flag stay its own.
+    if (!SystemProxy::heldByRunningCapture()) {
+        recoverProxySettings();
+        backUpProxySettings();
+        ownsCrashFlag_ = true;
+    }
     if (terminating_)
         return false;
 
@@ -151,11 +156,12 @@ int WebSnagger::exitInstance() {
     const bool running = instanceMutex && instanceMutex->held();
     delete instanceMutex;
     instanceMutex = nullptr;
-    if (running)
+    if (running && ownsCrashFlag_)
         SystemProxy::clearCrashFlag();
     if (signalNotifier_) {
         std::signal(SIGTERM, SIG_DFL);
         std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGHUP, SIG_DFL);
         delete signalNotifier_;
         signalNotifier_ = nullptr;
     }
@@ -214,6 +220,8 @@ void WebSnagger::watchTerminationSignals() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    // The terminal it was started from closing.
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 void WebSnagger::terminationSignal() {

@@ -93,4 +93,6 @@ private:
     QSocketNotifier* signalNotifier_ = nullptr;
     std::unique_ptr<FreeImageLibrary> imageLibrary_;
     bool terminating_ = false;
+    // False while a capture command runs and owns the crash flag.
+    bool ownsCrashFlag_ = false;
 };
