@@ -356,12 +356,14 @@ bool HttpResource::deriveRequest(const HttpRequestHeader& header) {
         tunnel = std::make_unique<TunnelCounts>(); // unless the answer refuses it
         return true;
     }
-    const HttpHeaderField* host = header.get("Host");
-    if (!host)
-        return fail(kErrorHostUnknown);
-    method = requestMethodOf(header.method);
+    // An HTTP/1.0 client may leave out Host when its target is absolute.
     url.parse(header.target);
-    completeFromHost(url, host->value);
+    const HttpHeaderField* hostField = header.get("Host");
+    if (!hostField && !(url.flags & Url::HasAuthority))
+        return fail(kErrorHostUnknown);
+    const std::string host = hostField ? hostField->value : url.authority;
+    method = requestMethodOf(header.method);
+    completeFromHost(url, host);
 
     // Decrypted exchanges carry "https://" in their target, so a capture
     // reloaded later still says how it travelled.
@@ -383,7 +385,7 @@ bool HttpResource::deriveRequest(const HttpRequestHeader& header) {
     referrer = Url();
     if (const HttpHeaderField* referer = header.get("Referer")) {
         referrer.parse(referer->value);
-        completeFromHost(referrer, host->value, url.scheme);
+        completeFromHost(referrer, host, url.scheme);
     }
     return true;
 }

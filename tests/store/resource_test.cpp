@@ -56,6 +56,9 @@ TEST_F(ResourceTest, DerivesNamesFromTheRequest) {
         // An absolute target keeps its own authority, whatever Host says.
         {"GET http://other:8080/x/y HTTP/1.1\r\nHost: srv\r\n", "http://other:8080/x/y",
          "http://other:8080/x/", "y", ""},
+        // Without Host, an absolute target still names the resource.
+        {"GET http://srv/x/y HTTP/1.0\r\nReferer: /z\r\n", "http://srv/x/y", "http://srv/x/", "y",
+         "http://srv/z"},
         {"GET /q HTTP/1.1\r\nHost: srv\r\nReferer: /from/here\r\n", "http://srv/q", "http://srv/",
          "q", "http://srv/from/here"},
         {"GET /q HTTP/1.1\r\nHost: srv\r\nReferer: https://e.org/p?z\r\n", "http://srv/q",
