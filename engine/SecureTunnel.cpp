@@ -3,9 +3,9 @@
 #include "engine/HttpsInterceptor.h"
 #include "engine/Platform.h"
 #include "engine/SystemCall.h"
+#include "engine/Tunnel.h"
 
 #include <cerrno>
-#include <chrono>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -14,8 +14,6 @@
 namespace {
 
 constexpr std::int32_t kChunk = 65536;
-constexpr auto kReportInterval = std::chrono::milliseconds(100);
-constexpr std::int64_t kReportBytes = 1 << 20;
 
 void setNonBlocking(int fd) {
     const int flags = ::fcntl(fd, F_GETFL);
@@ -81,23 +79,8 @@ std::uint32_t SecureTunnel::run(std::string_view fromClient, std::string_view fr
     setNonBlocking(serverSocket_);
     Flow up{client_, clientSocket_, server_, serverSocket_, std::string(fromClient)};
     Flow down{server_, serverSocket_, client_, clientSocket_, std::string(fromServer)};
-    std::int64_t reportedUp = 0;
-    std::int64_t reportedDown = 0;
-    auto lastReport = std::chrono::steady_clock::now();
-    auto report = [&](bool always) {
-        const std::int64_t newUp = up.moved - reportedUp;
-        const std::int64_t newDown = down.moved - reportedDown;
-        if (newUp == 0 && newDown == 0)
-            return;
-        const auto now = std::chrono::steady_clock::now();
-        if (!always && newUp + newDown < kReportBytes && now - lastReport < kReportInterval)
-            return;
-        if (filter_ && handle_ != -1)
-            filter_->tunnelData(handle_, newUp, newDown, TunnelEnd::Open);
-        reportedUp = up.moved;
-        reportedDown = down.moved;
-        lastReport = now;
-    };
+    TunnelProgress progress(filter_, handle_);
+    auto report = [&](bool always) { progress.update(up.moved, down.moved, always); };
 
     std::uint32_t error = 0;
     for (;;) {

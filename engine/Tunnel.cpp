@@ -149,28 +149,28 @@ private:
 
 } // namespace
 
+void TunnelProgress::update(std::int64_t up, std::int64_t down, bool always) {
+    const std::int64_t newUp = up - reportedUp_;
+    const std::int64_t newDown = down - reportedDown_;
+    if (newUp == 0 && newDown == 0)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!always && newUp + newDown < kReportBytes && now - last_ < kReportInterval)
+        return;
+    if (filter_ && handle_ != -1)
+        filter_->tunnelData(handle_, newUp, newDown, TunnelEnd::Open);
+    reportedUp_ = up;
+    reportedDown_ = down;
+    last_ = now;
+}
+
 std::uint32_t Tunnel::run(std::string_view fromClient, std::string_view fromServer) {
     setNonBlocking(client_);
     setNonBlocking(server_);
     Pump up(client_, server_, fromClient);
     Pump down(server_, client_, fromServer);
-    std::int64_t reportedUp = 0;
-    std::int64_t reportedDown = 0;
-    auto lastReport = std::chrono::steady_clock::now();
-    auto report = [&](bool always) {
-        const std::int64_t newUp = up.moved - reportedUp;
-        const std::int64_t newDown = down.moved - reportedDown;
-        if (newUp == 0 && newDown == 0)
-            return;
-        const auto now = std::chrono::steady_clock::now();
-        if (!always && newUp + newDown < kReportBytes && now - lastReport < kReportInterval)
-            return;
-        if (filter_ && handle_ != -1)
-            filter_->tunnelData(handle_, newUp, newDown, TunnelEnd::Open);
-        reportedUp = up.moved;
-        reportedDown = down.moved;
-        lastReport = now;
-    };
+    TunnelProgress progress(filter_, handle_);
+    auto report = [&](bool always) { progress.update(up.moved, down.moved, always); };
 
     std::uint32_t error = 0;
     auto lastActive = std::chrono::steady_clock::now();

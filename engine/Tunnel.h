@@ -4,6 +4,7 @@
 
 #include "engine/HttpFilter.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -12,6 +13,22 @@
 
 class HttpProxy;
 class SecureStream;
+
+// Passes a tunnel's growing counts on to the filter in batches: at most
+// every 100 ms or per MiB while bytes flow, and whatever is left at the end.
+class TunnelProgress {
+public:
+    TunnelProgress(HttpFilter* filter, int handle) : filter_(filter), handle_(handle) {}
+
+    void update(std::int64_t up, std::int64_t down, bool always);
+
+private:
+    HttpFilter* filter_;
+    int handle_;
+    std::int64_t reportedUp_ = 0;
+    std::int64_t reportedDown_ = 0;
+    std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
 
 // Copies both ways between two connected sockets it does not own, until both
 // sides have closed: an end of stream from one side is passed on to the

@@ -473,7 +473,7 @@ bool HttpResource::writeResponseHeader(const HttpResponseHeader& header) {
     return true;
 }
 
-bool HttpResource::writeProvisionalRecord() {
+void HttpResource::encodeProvisionalRecord(unsigned char* bytes) const {
     RecordHeader record;
     record.version = kFormatVersion;
     record.id = id;
@@ -481,8 +481,12 @@ bool HttpResource::writeProvisionalRecord() {
     record.requestBodyOffset = requestBodyOffset;
     record.responseHeaderOffset = responseHeaderOffset;
     record.responseBodyOffset = responseBodyOffset;
-    unsigned char bytes[kRecordHeaderSize];
     record.encode(bytes);
+}
+
+bool HttpResource::writeProvisionalRecord() {
+    unsigned char bytes[kRecordHeaderSize];
+    encodeProvisionalRecord(bytes);
     const std::int64_t end = stream->position();
     return end >= 0 && stream->seek(0) && stream->write(bytes, kRecordHeaderSize) &&
            stream->seek(end);
@@ -493,15 +497,8 @@ bool HttpResource::spill() {
     auto file = std::make_unique<FileStream>();
     bool ok = folder->openCacheFile(id, false, *file) >= 0;
     if (ok) {
-        RecordHeader record;
-        record.version = kFormatVersion;
-        record.id = id;
-        record.result = kErrorCaptureInterrupted;
-        record.requestBodyOffset = requestBodyOffset;
-        record.responseHeaderOffset = responseHeaderOffset;
-        record.responseBodyOffset = responseBodyOffset;
         unsigned char bytes[kRecordHeaderSize];
-        record.encode(bytes);
+        encodeProvisionalRecord(bytes);
         ok = file->write(bytes, kRecordHeaderSize) &&
              file->write(image->data() + kRecordHeaderSize, image->length() - kRecordHeaderSize);
     }

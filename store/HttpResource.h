@@ -208,6 +208,8 @@ private:
     bool storeFailed(std::uint32_t error);
     bool spill();
     bool writeHead(const HttpMessageHeader& header, bool response);
+    // The record a file carries while its capture is still being written.
+    void encodeProvisionalRecord(unsigned char* bytes) const;
     bool writeProvisionalRecord();
     void dropImage();
     bool completeInterrupted(FileStream& file, HttpReader& reader, const HttpRequestHeader& request,
