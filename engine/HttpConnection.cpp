@@ -474,7 +474,9 @@ bool Relay::copyBody(Body body, std::int64_t length, OutputStream& sink, HttpRea
 bool Relay::exchange() {
     request = HttpRequestHeader();
     if (!clientReader.readRequestHeader(request)) {
-        if (lastError() == kErrorHeadTooLong)
+        // A head too long or malformed gets an answer; a client that went
+        // away does not.
+        if (lastError() == kErrorHeadTooLong || lastError() == kErrorInvalidData)
             writeError(400, "Bad Request");
         return false;
     }

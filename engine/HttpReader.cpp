@@ -40,7 +40,7 @@ bool HttpReader::fill() {
     return true;
 }
 
-std::int32_t HttpReader::find(std::string_view delimiter) {
+std::int32_t HttpReader::find(std::string_view delimiter, std::string_view malformed) {
     const auto n = static_cast<std::int32_t>(delimiter.size());
     if (n == 0)
         return 0;
@@ -48,6 +48,15 @@ std::int32_t HttpReader::find(std::string_view delimiter) {
     for (;;) {
         const std::string_view bytes(begin(), std::size_t(buffered()));
         const std::size_t at = bytes.find(delimiter, std::size_t(searchStart));
+        // Bytes that can never lead to the delimiter fail at once instead of
+        // waiting for more that will not come.
+        if (!malformed.empty()) {
+            const std::size_t bad = bytes.find(malformed, std::size_t(searchStart));
+            if (bad != std::string_view::npos && bad < at) {
+                setLastError(kErrorInvalidData);
+                return -1;
+            }
+        }
         if (at != std::string_view::npos) {
             const auto end = static_cast<std::int32_t>(at) + n;
             if (end > kMaxHeadLength) {
@@ -75,8 +84,16 @@ std::int32_t HttpReader::findDelimiter(std::string_view delimiter) {
     return end;
 }
 
+std::int32_t HttpReader::findHeadEnd() {
+    // A line ended by a bare LF gets no CR LF CR LF after it: such a head
+    // is refused rather than left waiting for the peer's timeout.
+    const std::int32_t end = find("\r\n\r\n", "\n\n");
+    compact();
+    return end;
+}
+
 bool HttpReader::readRequestHeader(HttpRequestHeader& header) {
-    const std::int32_t end = findDelimiter("\r\n\r\n");
+    const std::int32_t end = findHeadEnd();
     if (end < 0)
         return false;
     if (!parseRequestHeader(begin(), end - 2, header)) {
@@ -88,7 +105,7 @@ bool HttpReader::readRequestHeader(HttpRequestHeader& header) {
 }
 
 bool HttpReader::readResponseHeader(HttpResponseHeader& header) {
-    const std::int32_t end = findDelimiter("\r\n\r\n");
+    const std::int32_t end = findHeadEnd();
     if (end < 0)
         return false;
     if (!parseResponseHeader(begin(), end - 2, header)) {

@@ -48,7 +48,9 @@ private:
     void consume(std::int32_t count) { start_ += count; }
     void compact();
     bool fill();
-    std::int32_t find(std::string_view delimiter);
+    // Fails with kErrorInvalidData when `malformed` comes first.
+    std::int32_t find(std::string_view delimiter, std::string_view malformed = {});
+    std::int32_t findHeadEnd();
     bool move(OutputStream& sink, std::int64_t count);
     bool chunks(OutputStream& sink);
 

@@ -71,6 +71,9 @@ TEST(HttpReader, HeadFailures) {
         {"end before the empty line", "GET / HTTP/1.1\r\nHost: a\r\n", kErrorDataIncomplete},
         {"end before anything", "", kErrorDataIncomplete},
         {"head does not parse", "HTTP/1.1 2x0 OK\r\n\r\nbody", kErrorInvalidData},
+        // Lines ended by bare LFs: refused at once, not after a timeout.
+        {"bare LF lines", "HTTP/1.1 200 OK\nServer: a\n\n", kErrorInvalidData},
+        {"bare LF empty line", "HTTP/1.1 200 OK\r\nServer: a\r\n\n", kErrorInvalidData},
         {"head beyond the limit",
          "HTTP/1.1 200 OK\r\nX: " + std::string(HttpReader::kMaxHeadLength, 'a') + "\r\n\r\n",
          kErrorHeadTooLong},

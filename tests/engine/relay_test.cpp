@@ -190,6 +190,9 @@ TEST(RelayTest, ProxyAnswersFailuresItself) {
         {"GET /x HTTP/1.1\r\nAccept: */*\r\n\r\n", errorAnswer("400 Bad Request"), false},
         {"GET /x HTTP/1.1\r\nHost: 127.0.0.1:80x\r\n\r\n", errorAnswer("400 Bad Request"), false},
         {"GET http://127.0.0.1:99999/ HTTP/1.1\r\n\r\n", errorAnswer("400 Bad Request"), false},
+        // Lines ended by bare LFs, with the client waiting for an answer.
+        {"GET " + answering.url("/") + " HTTP/1.1\nHost: " + answering.authority() + "\n\n",
+         errorAnswer("400 Bad Request"), false},
         // A head longer than the reader takes.
         {paddedTo(HttpReader::kMaxHeadLength, "GET / HTTP/1.1\r\nX: "),
          errorAnswer("400 Bad Request"), false},
