@@ -75,6 +75,20 @@ private:
     }
 };
 
+// The record of `resource` as it stands, with the given outcome.
+RecordHeader recordOf(const HttpResource& resource, std::uint32_t result,
+                      std::int64_t receivedSize) {
+    RecordHeader record;
+    record.version = HttpResource::kFormatVersion;
+    record.id = resource.id;
+    record.result = result;
+    record.requestBodyOffset = resource.requestBodyOffset;
+    record.responseHeaderOffset = resource.responseHeaderOffset;
+    record.responseBodyOffset = resource.responseBodyOffset;
+    record.receivedSize = receivedSize;
+    return record;
+}
+
 std::int64_t wallClockMicros() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
@@ -474,14 +488,7 @@ bool HttpResource::writeResponseHeader(const HttpResponseHeader& header) {
 }
 
 void HttpResource::encodeProvisionalRecord(unsigned char* bytes) const {
-    RecordHeader record;
-    record.version = kFormatVersion;
-    record.id = id;
-    record.result = kErrorCaptureInterrupted;
-    record.requestBodyOffset = requestBodyOffset;
-    record.responseHeaderOffset = responseHeaderOffset;
-    record.responseBodyOffset = responseBodyOffset;
-    record.encode(bytes);
+    recordOf(*this, kErrorCaptureInterrupted, 0).encode(bytes);
 }
 
 bool HttpResource::writeProvisionalRecord() {
@@ -570,13 +577,7 @@ bool HttpResource::finishImage() {
         encodeTunnel(*tunnel, counts);
         writeData(counts, kTunnelRecordSize); // a failure is storeError
     }
-    RecordHeader record;
-    record.version = kFormatVersion;
-    record.id = id;
-    record.requestBodyOffset = requestBodyOffset;
-    record.responseHeaderOffset = responseHeaderOffset;
-    record.responseBodyOffset = responseBodyOffset;
-    record.receivedSize = receivedSize;
+    RecordHeader record = recordOf(*this, 0, receivedSize);
     unsigned char bytes[kRecordHeaderSize];
 
     if (storeError) {
@@ -723,15 +724,7 @@ bool HttpResource::load(const std::string& path) {
             return false;
         // Written back final, so that no build takes it for a capture in
         // progress again; the listing does not depend on it succeeding.
-        RecordHeader final;
-        final.version = kFormatVersion;
-        final.id = id;
-        final.result = result;
-        final.requestBodyOffset = requestBodyOffset;
-        final.responseHeaderOffset = responseHeaderOffset;
-        final.responseBodyOffset = responseBodyOffset;
-        final.receivedSize = receivedSize;
-        final.encode(bytes);
+        recordOf(*this, result, receivedSize).encode(bytes);
         {
             FileStream repair;
             if (repair.open(path, FileStream::OpenWrite | FileStream::OpenPlainFile))
