@@ -277,40 +277,25 @@ std::int32_t TlsStream::writeSome(const void* data, std::int32_t count) {
 }
 
 std::int32_t TlsStream::read(void* buffer, std::int32_t count) {
-    if (count <= 0)
-        return 0;
-    std::size_t got = 0;
-    errno = 0;
-    const int result = SSL_read_ex(ssl_.get(), buffer, std::size_t(count), &got);
-    if (result == 1)
-        return std::int32_t(got);
-    const int kind = SSL_get_error(ssl_.get(), result);
-    if (kind == SSL_ERROR_ZERO_RETURN) {
-        ERR_clear_error();
-        return 0;
+    const std::int32_t n = readSome(buffer, count);
+    // Only a non-blocking socket would block; this call is for blocking ones.
+    if (n == kWouldBlock) {
+        setLastError(EAGAIN);
+        return -1;
     }
-    recordFailure(ssl_.get(), result, EPROTO, nullptr);
-    // A plain close without close_notify ends the stream as well.
-    if (lastError() == kErrorDataIncomplete)
-        return 0;
-    return -1;
+    return n;
 }
 
 bool TlsStream::write(const void* data, std::int32_t count) {
     auto p = static_cast<const char*>(data);
-    std::size_t left = count > 0 ? std::size_t(count) : 0;
-    while (left > 0) {
-        std::size_t written = 0;
-        errno = 0;
-        const int result = SSL_write_ex(ssl_.get(), p, left, &written);
-        if (result != 1) {
-            recordFailure(ssl_.get(), result, EPROTO, nullptr);
-            if (lastError() == kErrorDataIncomplete)
-                setLastError(EPIPE);
+    while (count > 0) {
+        const std::int32_t n = writeSome(p, count);
+        if (n == kWouldBlock)
+            setLastError(EAGAIN);
+        if (n <= 0)
             return false;
-        }
-        p += written;
-        left -= written;
+        p += n;
+        count -= n;
     }
     return true;
 }
