@@ -21,31 +21,7 @@ for tool in nginx mitmdump openssl python3; do
     command -v "$tool" >/dev/null 2>&1 || { echo "needs $tool" >&2; exit 1; }
 done
 
-work=$(mktemp -d)
-chmod 755 "$work"
-pids=""
-cleanup() {
-    for pid in $pids; do kill "$pid" 2>/dev/null || true; done
-    for pid in $pids; do wait "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
-
-freePort() {
-    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-waitForPort() {
-    python3 - "$1" <<'PY'
-import socket, sys, time
-for _ in range(1500):
-    try:
-        socket.create_connection(("127.0.0.1", int(sys.argv[1])), 0.2).close()
-        sys.exit(0)
-    except OSError:
-        time.sleep(0.02)
-sys.exit("port %s never opened" % sys.argv[1])
-PY
-}
+. "$(dirname "$0")/bench_common.sh"
 # User plus system CPU seconds of a process so far.
 cpuOf() {
     python3 - "$1" <<'PY'

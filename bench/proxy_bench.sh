@@ -21,34 +21,10 @@ for tool in wrk nginx squid curl python3; do
 done
 PATH="$PATH:/usr/sbin"
 
-work=$(mktemp -d)
-chmod 755 "$work"
+. "$(dirname "$0")/bench_common.sh"
 # The capturing proxy's cache folder goes below it too.
 TMPDIR=$work
 export TMPDIR
-pids=""
-cleanup() {
-    for pid in $pids; do kill "$pid" 2>/dev/null || true; done
-    for pid in $pids; do wait "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
-
-freePort() {
-    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-waitForPort() {
-    python3 - "$1" <<'PY'
-import socket, sys, time
-for _ in range(500):
-    try:
-        socket.create_connection(("127.0.0.1", int(sys.argv[1])), 0.2).close()
-        sys.exit(0)
-    except OSError:
-        time.sleep(0.02)
-sys.exit("port %s never opened" % sys.argv[1])
-PY
-}
 
 mkdir -p "$work/www" "$work/logs"
 chmod 777 "$work/logs"
