@@ -4,6 +4,7 @@
 #include "ProxyTestKit.h"
 
 #include "support/EchoServer.h"
+#include "support/TestBytes.h"
 #include "support/TlsOrigin.h"
 
 #include <gtest/gtest.h>
@@ -23,19 +24,6 @@ const std::string kEstablished = "HTTP/1.1 200 Connection established\r\n\r\n";
 
 std::string connectHead(const std::string& authority) {
     return "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n\r\n";
-}
-
-// Bytes that do not repeat with a short period, so a misplaced piece shows.
-std::string patterned(std::size_t size) {
-    std::string bytes(size, '\0');
-    std::uint32_t x = 2463534242u;
-    for (auto& b : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = char(x);
-    }
-    return bytes;
 }
 
 // Sends `bytes`, ends the sending side, and returns all that comes back.

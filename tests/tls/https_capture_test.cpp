@@ -14,6 +14,7 @@
 #include "support/OriginServer.h"
 #include "support/ScopedDataHome.h"
 #include "support/ScriptedStreams.h"
+#include "support/TestBytes.h"
 #include "support/TlsFront.h"
 
 #include <gtest/gtest.h>
@@ -23,19 +24,6 @@
 #include <thread>
 
 namespace {
-
-// Bytes that do not repeat with a short period, so a misplaced piece shows.
-std::string patterned(std::size_t size) {
-    std::string bytes(size, '\0');
-    std::uint32_t x = 2463534242u;
-    for (auto& b : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = char(x);
-    }
-    return bytes;
-}
 
 std::string bodyOf(HttpResource& resource) {
     CollectingOutputStream out;
