@@ -6,9 +6,13 @@
 // Returns the UTF-8 text of string `id`, or nullptr when the table has none.
 const char* loadString(unsigned id);
 
+// Each text is kept once per language, side by side under one id: `text` is the Chinese original,
+// `english` its English counterpart (nullptr until it is written). A format's placeholders must be
+// the same, in the same order, in both.
 struct StringEntry {
     unsigned id;
     const char* text;
+    const char* english = nullptr;
 };
 
 // The whole table, sorted by id.
