@@ -7,7 +7,9 @@
 #include "engine/Text.h"
 #include "store/CacheFolder.h"
 #include "store/CaptureLock.h"
+#include "store/ExtensionRecords.h"
 #include "store/MemoryImage.h"
+#include "store/WebSocketRecorder.h"
 
 #include <algorithm>
 #include <climits>
@@ -301,6 +303,9 @@ bool readExactly(InputStream& source, void* buffer, std::int32_t count) {
 
 } // namespace
 
+HttpResource::TunnelCounts::TunnelCounts() = default;
+HttpResource::TunnelCounts::~TunnelCounts() = default;
+
 HttpResource::HttpResource(CacheFolder* folder) : folder(folder) {}
 
 HttpResource::~HttpResource() {
@@ -326,7 +331,9 @@ bool HttpResource::storeFailed(std::uint32_t error) {
 
 bool HttpResource::begin(std::uint32_t sequenceNumber) {
     id = sequenceNumber;
-    requestTime = wallClockMicros();
+    // The relay tells the real start; a filter driven by other code has this.
+    timings = ExchangeTimings();
+    timings.start = wallClockMicros();
     stream = std::make_unique<MemoryImage>();
     inMemory = true;
     RecordHeader record;
@@ -357,6 +364,7 @@ RequestMethod requestMethodOf(std::string_view name) {
 
 bool HttpResource::deriveRequest(const HttpRequestHeader& header) {
     tunnel.reset();
+    flags &= ~std::uint32_t(WebSocket);
     if (equalsIgnoreCase(header.method, "CONNECT")) {
         // The target is the authority (host:port): there is no path, and no
         // Host field is needed.
@@ -378,6 +386,13 @@ bool HttpResource::deriveRequest(const HttpRequestHeader& header) {
     const std::string host = hostField ? hostField->value : url.authority;
     method = requestMethodOf(header.method);
     completeFromHost(url, host);
+    for (const HttpHeaderField& field : header.fields) {
+        if (!equalsIgnoreCase(field.name, "Upgrade"))
+            continue;
+        for (const std::string& token : splitList(field.value, ','))
+            if (equalsIgnoreCase(token, "websocket"))
+                flags |= WebSocket;
+    }
 
     // Decrypted exchanges carry "https://" in their target, so a capture
     // reloaded later still says how it travelled.
@@ -471,7 +486,6 @@ bool HttpResource::writeRequestHeader(const HttpRequestHeader& header) {
 }
 
 bool HttpResource::writeResponseHeader(const HttpResponseHeader& header) {
-    responseTime = wallClockMicros();
     deriveResponse(header);
     if (storeError)
         return fail(storeError);
@@ -484,7 +498,57 @@ bool HttpResource::writeResponseHeader(const HttpResponseHeader& header) {
     // after a crash.
     if (!inMemory && !writeProvisionalRecord())
         return storeFailed(lastError());
+    // A tunnel's records go first, so that its frames can follow them.
+    if (tunnel) {
+        const std::string bytes = tunnelRecords();
+        return writeData(bytes.data(), std::uint32_t(bytes.size()));
+    }
     return true;
+}
+
+std::string HttpResource::tunnelRecords() const {
+    std::string bytes(kTunnelRecordSize, '\0');
+    encodeTunnel(*tunnel, reinterpret_cast<unsigned char*>(bytes.data()));
+    ExchangeTimings recorded = timings;
+    recorded.end = duration;
+    records::appendTimings(bytes, recorded);
+    if (flags & WebSocket)
+        records::appendWebSocketTotals(bytes, tunnel->webSocket ? tunnel->webSocket->totals()
+                                                               : WebSocketTotals());
+    return bytes;
+}
+
+std::int64_t HttpResource::extensionOffset() const {
+    return responseBodyOffset + receivedSize + (tunnel ? kTunnelRecordSize : 0);
+}
+
+bool HttpResource::rewriteAt(std::int64_t offset, const std::string& bytes) {
+    auto put = [&] {
+        const std::int64_t end = stream->position();
+        return end >= 0 && stream->seek(offset) &&
+               stream->write(bytes.data(), std::int32_t(bytes.size())) && stream->seek(end);
+    };
+    if (memoryImage()) {
+        std::lock_guard lock(imageLock());
+        return put();
+    }
+    return put();
+}
+
+void HttpResource::readExtensions(InputStream& source, std::int64_t end) {
+    bool haveTimings = false;
+    records::walk(source, extensionOffset(), end, [&](std::string_view tag, std::string_view payload) {
+        if (tag == std::string_view(records::kTimings, 4)) {
+            ExchangeTimings read;
+            if (records::decodeTimings(payload, read)) {
+                timings = read;
+                duration = read.end;
+                haveTimings = true;
+            }
+        }
+        // The frames come after what is wanted here.
+        return !haveTimings && tag != std::string_view(records::kWebSocketPiece, 4);
+    });
 }
 
 void HttpResource::encodeProvisionalRecord(unsigned char* bytes) const {
@@ -563,20 +627,31 @@ void HttpResource::dropImage() {
 }
 
 void HttpResource::stampEnd() {
-    if (!endTime)
-        endTime = wallClockMicros();
+    if (duration < 0 && timings.known())
+        duration = timings.end >= 0 ? timings.end
+                                    : std::max<std::int64_t>(0, wallClockMicros() - timings.start);
 }
 
 bool HttpResource::finishImage() {
     stampEnd();
     if (!stream)
         return storeError == 0;
-    // A tunnel's counts follow its response head, once.
-    if (tunnel && responseBodyOffset > 0 && !storeError && !(flags & Ended)) {
-        unsigned char counts[kTunnelRecordSize];
-        encodeTunnel(*tunnel, counts);
-        writeData(counts, kTunnelRecordSize); // a failure is storeError
+    // A tunnel's records are completed where they were laid down; any other
+    // exchange's follow its body. Once.
+    if (responseBodyOffset > 0 && !storeError && !(flags & Ended)) {
+        if (tunnel) {
+            if (!rewriteAt(responseBodyOffset + receivedSize, tunnelRecords()))
+                storeFailed(lastError());
+        } else {
+            ExchangeTimings recorded = timings;
+            recorded.end = duration;
+            std::string bytes;
+            records::appendTimings(bytes, recorded);
+            writeData(bytes.data(), std::uint32_t(bytes.size())); // a failure is storeError
+        }
     }
+    if (tunnel)
+        tunnel->webSocket.reset();
     RecordHeader record = recordOf(*this, 0, receivedSize);
     unsigned char bytes[kRecordHeaderSize];
 
@@ -684,7 +759,8 @@ bool HttpResource::completeInterrupted(FileStream& file, HttpReader& reader,
         return fail(kErrorResourceNotReady);
     responseHeaderOffset = headOffset;
     responseBodyOffset = bodyOffset;
-    receivedSize = fileSize - bodyOffset;
+    // A tunnel has no body: what follows its head are its records.
+    receivedSize = tunnel ? 0 : fileSize - bodyOffset;
     result = kErrorCaptureInterrupted;
     return true;
 }
@@ -747,18 +823,24 @@ bool HttpResource::load(const std::string& path) {
             fileSize < 0 || record.responseBodyOffset > fileSize ||
             record.receivedSize > fileSize - record.responseBodyOffset)
             return fail(kErrorInvalidData);
-        if (tunnel) {
-            unsigned char counts[kTunnelRecordSize];
-            if (!file.seek(record.responseBodyOffset + record.receivedSize) ||
-                !readExactly(file, counts, kTunnelRecordSize) || !decodeTunnel(counts, *tunnel))
-                tunnel = std::make_unique<TunnelCounts>(); // not known
-        }
         result = record.result;
         requestBodyOffset = record.requestBodyOffset;
         responseHeaderOffset = record.responseHeaderOffset;
         responseBodyOffset = record.responseBodyOffset;
         receivedSize = record.receivedSize;
     }
+    if (tunnel) {
+        unsigned char counts[kTunnelRecordSize];
+        if (!file.seek(responseBodyOffset + receivedSize) ||
+            !readExactly(file, counts, kTunnelRecordSize) || !decodeTunnel(counts, *tunnel))
+            tunnel = std::make_unique<TunnelCounts>(); // not known
+    }
+    // Files from builds before the timings have none: the start is not known.
+    timings = ExchangeTimings();
+    timings.start = 0;
+    duration = -1;
+    if (const std::int64_t size = file.size(); size > 0)
+        readExtensions(file, size);
     stream.reset();
     inMemory = false;
     fromDisk = true;
