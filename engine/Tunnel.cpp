@@ -1,6 +1,7 @@
 #include "engine/Tunnel.h"
 
 #include "engine/HttpProxy.h"
+#include "engine/HttpMessageHeader.h"
 #include "engine/HttpsInterceptor.h"
 #include "engine/Platform.h"
 #include "engine/SystemCall.h"
@@ -268,29 +269,32 @@ std::uint32_t Tunnel::run(std::string_view fromClient, std::string_view fromServ
 namespace {
 
 // What the client opened the tunnel with, when it spoke first: a TLS
-// handshake record, or an HTTP/1 request line. A server that speaks first (a
-// greeting) makes it some other protocol.
-enum class Opening { Other, TlsHello, HttpRequest };
+// handshake record, or (whole in its first bytes) a WebSocket handshake, as
+// browsers send ws:// through a proxy. A server that speaks first (a
+// greeting) makes it some other protocol; so does anything else, which is
+// carried unread.
+enum class Opening { Other, TlsHello, WebSocketHandshake };
 
-bool isHttpRequestLine(std::string_view bytes) {
-    const std::size_t end = bytes.find("\r\n");
-    if (end == std::string_view::npos)
-        return false; // not seen whole: carried as it is
-    const std::string_view line = bytes.substr(0, end);
-    const std::size_t space = line.find(' ');
-    if (space == 0 || space == std::string_view::npos || space > 16)
+bool isWebSocketHandshake(std::string_view bytes) {
+    const std::size_t end = bytes.find("\r\n\r\n");
+    HttpRequestHeader head;
+    if (end == std::string_view::npos ||
+        !parseRequestHeader(bytes.data(), std::int32_t(end + 2), head) ||
+        !equalsIgnoreCase(head.method, "GET") || !head.version.starts_with("HTTP/1."))
         return false;
-    for (char c : line.substr(0, space))
-        if (c < 'A' || c > 'Z')
-            return false;
-    return line.ends_with(" HTTP/1.1") || line.ends_with(" HTTP/1.0");
+    for (const HttpHeaderField& field : head.fields)
+        if (equalsIgnoreCase(field.name, "Upgrade"))
+            for (const std::string& token : splitList(field.value, ','))
+                if (equalsIgnoreCase(token, "websocket"))
+                    return true;
+    return false;
 }
 
 Opening classify(std::string_view first) {
     constexpr char kHandshakeRecord = 0x16;
     if (!first.empty() && first.front() == kHandshakeRecord)
         return Opening::TlsHello;
-    return isHttpRequestLine(first) ? Opening::HttpRequest : Opening::Other;
+    return isWebSocketHandshake(first) ? Opening::WebSocketHandshake : Opening::Other;
 }
 
 Opening clientOpening(const ConnectedTunnel& connected) {
@@ -302,7 +306,7 @@ Opening clientOpening(const ConnectedTunnel& connected) {
     const int ready = retryInterrupted([&] { return ::poll(waits, 2, Tunnel::kIdleLimitMs); });
     if (ready <= 0 || waits[1].revents || !waits[0].revents)
         return Opening::Other;
-    char first[1024];
+    char first[16384];
     const ssize_t n = retryInterrupted(
         [&] { return ::recv(connected.clientSocket, first, sizeof first, MSG_PEEK); });
     return n > 0 ? classify(std::string_view(first, std::size_t(n))) : Opening::Other;
@@ -325,7 +329,7 @@ TunnelOutcome carryConnect(const ConnectedTunnel& connected) {
             return {lastError(), TunnelEnd::Open};
         return connected.decrypted(std::move(client), name);
     }
-    if (mayRelay && opening == Opening::HttpRequest)
+    if (mayRelay && opening == Opening::WebSocketHandshake)
         return connected.plain(connected.fromClient);
     Tunnel tunnel(connected.clientSocket, connected.serverSocket, connected.filter,
                   connected.handle);

@@ -73,7 +73,7 @@ struct TunnelOutcome {
 using DecryptedRelay =
     std::function<TunnelOutcome(std::unique_ptr<SecureStream> client, const std::string& name)>;
 // Relays the plain HTTP exchanges inside a tunnel whose client opened with a
-// request (`fromClient`: what it sent that was already read).
+// WebSocket handshake (`fromClient`: what it sent that was already read).
 using PlainRelay = std::function<TunnelOutcome(std::string_view fromClient)>;
 
 // A CONNECT whose target is connected and whose client has had its 2xx.
@@ -89,14 +89,14 @@ struct ConnectedTunnel {
     int handle; // -1: not followed
     HttpProxy* proxy;
     DecryptedRelay decrypted; // empty: the tunnel is only carried
-    PlainRelay plain;         // empty: HTTP inside is carried unread
+    PlainRelay plain;         // empty: a WebSocket handshake inside is carried unread
 };
 
 // What the client's bytes become after the 2xx: the one place that chooses
 // between carrying them as they are, decrypting them (the proxy's HTTPS
 // interceptor wants the host, and the client opens with a TLS hello), and
-// relaying the HTTP inside (a followed tunnel whose client opens with an
-// HTTP/1 request line, as a browser's ws:// through a proxy does). A client
+// relaying the HTTP inside (a followed tunnel whose client opens with a
+// WebSocket handshake, as a browser's ws:// through a proxy does). A client
 // refusing our certificate ends it with the handshake's error. Returns when
 // the connection is over.
 TunnelOutcome carryConnect(const ConnectedTunnel& tunnel);

@@ -2,6 +2,8 @@
 
 #include "engine/SocketStream.h"
 #include "engine/Stream.h"
+#include "support/TestBytes.h"
+#include "websocket/WebSocketMessages.h"
 
 #include <openssl/evp.h>
 #include <openssl/sha.h>
@@ -117,7 +119,7 @@ bool WebSocketPeer::sendRaw(std::string_view bytes) {
 }
 
 bool WebSocketPeer::send(std::uint8_t opcode, std::string_view payload, std::size_t fragment,
-                         bool compress) {
+                         bool compress, std::string_view pingBetween) {
     const bool data = opcode == 1 || opcode == 2;
     const bool compressed = deflate_ && compress && data;
     const std::string body = compressed ? deflater_(payload) : std::string(payload);
@@ -136,6 +138,8 @@ bool WebSocketPeer::send(std::uint8_t opcode, std::string_view payload, std::siz
         nextMask_ = nextMask_ * 1103515245u + 12345u;
         if (!nextMask_)
             nextMask_ = 1;
+        if (first && !pingBetween.empty())
+            bytes += frame(0x89, pingBetween, client_ ? nextMask_ : 0);
     } while (at < body.size());
     return sendRaw(bytes);
 }
@@ -256,4 +260,60 @@ OriginServer::Handler webSocketEcho(bool deflate) {
         }
         return false;
     };
+}
+
+std::vector<std::string> describeMessages(const std::vector<WebSocketMessage>& messages) {
+    std::vector<std::string> out;
+    for (const WebSocketMessage& m : messages) {
+        std::string line = std::string(m.fromClient ? "> " : "< ") +
+                           webSocketOpcodeName(m.opcode) + (m.compressed ? " z" : "") +
+                           (m.complete ? "" : " cut") + (m.undecodable ? " undecodable" : "");
+        if (m.closeCode >= 0)
+            line += " " + std::to_string(m.closeCode) + " " + m.closeReason;
+        else if (m.payload.size() > 200)
+            line += " <" + std::to_string(m.payload.size()) + " bytes>";
+        else
+            line += " " + m.payload;
+        out.push_back(line);
+    }
+    return out;
+}
+
+bool holdEchoConversation(WebSocketPeer& client, bool compressed,
+                          std::vector<std::string>& expected) {
+    const std::string z = compressed ? " z" : "";
+    const std::string json = R"({"op":"subscribe","channel":"tides","ids":[1,2,3]})";
+    const std::string binary("\x00\x01\x02\xff", 4);
+    std::string large;
+    while (large.size() < 200000)
+        large += "the tide comes in " + std::to_string(large.size()) + "\n";
+    std::uint8_t opcode = 0;
+    std::string answer;
+    auto echoed = [&](std::uint8_t sentOpcode, const std::string& sent) {
+        return client.receive(opcode, answer) && opcode == sentOpcode && answer == sent;
+    };
+    if (!client.send(1, json) || !echoed(1, json))
+        return false;
+    if (!client.send(2, binary) || !echoed(2, binary))
+        return false;
+    if (!client.send(1, "fragmented message", 7, true, "are you there") ||
+        !echoed(10, "are you there") || !echoed(1, "fragmented message"))
+        return false;
+    if (!client.send(1, large) || !echoed(1, large))
+        return false;
+    if (!client.send(8, "\x03\xe8" "done") || !echoed(8, "\x03\xe8" "done"))
+        return false;
+    expected = {"> text" + z + " " + json,
+                "< text" + z + " " + json,
+                "> binary" + z + " " + binary,
+                "< binary" + z + " " + binary,
+                "> text" + z + " fragmented message",
+                "> ping are you there",
+                "< pong are you there",
+                "< text" + z + " fragmented message",
+                "> text" + z + " <" + std::to_string(large.size()) + " bytes>",
+                "< text" + z + " <" + std::to_string(large.size()) + " bytes>",
+                "> close 1000 done",
+                "< close 1000 done"};
+    return true;
 }

@@ -9,8 +9,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class Stream;
+struct WebSocketMessage;
 
 class WebSocketPeer {
 public:
@@ -26,8 +28,9 @@ public:
     // One message in frames of `fragment` payload bytes (0: one frame);
     // compressed when deflate is on, `compress` is true and it is text or
     // binary.
+    // A ping given in `pingBetween` goes between the first two frames.
     bool send(std::uint8_t opcode, std::string_view payload, std::size_t fragment = 0,
-              bool compress = true);
+              bool compress = true, std::string_view pingBetween = {});
     // Bytes as they are, for sequences `send` does not make.
     bool sendRaw(std::string_view bytes);
     // The next message, control frames included, joined and inflated. False
@@ -73,3 +76,15 @@ std::string webSocketAnswer(const std::string& requestHead, bool deflate);
 // An origin handler that answers upgrades (on any path) and echoes each text
 // and binary message, answers pings, and returns the close.
 OriginServer::Handler webSocketEcho(bool deflate);
+
+// Messages as a capture read them back, one line each: direction, kind, "z"
+// when compressed, "cut" when incomplete, then the payload (its size when
+// long) or a close's code and reason: "> text z {...}", "< close 1000 done".
+std::vector<std::string> describeMessages(const std::vector<WebSocketMessage>& messages);
+
+// What a client says to webSocketEcho, waiting for each answer: a JSON text,
+// a binary message, a text in three frames with a ping between the first
+// two, a text of 200 KB, then the close. False when an answer did not come
+// back as sent. `expected` gets the messages a capture of it should show.
+bool holdEchoConversation(WebSocketPeer& client, bool compressed,
+                          std::vector<std::string>& expected);

@@ -40,20 +40,8 @@ struct PieceStore : WebSocketCapture::Sink {
     }
 };
 
-// "> text hello" / "< close 1000 bye": direction, kind, payload as read back.
 std::vector<std::string> describe(const std::vector<WebSocketMessage>& messages) {
-    std::vector<std::string> out;
-    for (const WebSocketMessage& m : messages) {
-        std::string line = std::string(m.fromClient ? "> " : "< ") +
-                           webSocketOpcodeName(m.opcode) + (m.compressed ? " z" : "") +
-                           (m.complete ? "" : " cut") + (m.undecodable ? " undecodable" : "");
-        if (m.closeCode >= 0)
-            line += " " + std::to_string(m.closeCode) + " " + m.closeReason;
-        else
-            line += " " + m.payload;
-        out.push_back(line);
-    }
-    return out;
+    return describeMessages(messages);
 }
 
 // Both directions fed in turns of `step` bytes, as a relay would hand them on.
@@ -102,7 +90,7 @@ TEST(WebSocketMessages, ConversationComesBackWholeHoweverTheBytesArrived) {
     const std::vector<std::string> expected = {
         "> text z " + json,   "> text z " + json,   "< text z " + json,
         "> binary binary",    "> ping ping!",       "< pong ping!",
-        "< text z " + large, "> close 1000 bye",   "< text plain",
+        "< text z <100000 bytes>", "> close 1000 bye",   "< text plain",
         "< close 1000 ",
     };
     for (std::size_t step : {std::size_t(1), std::size_t(7), std::size_t(4096),
