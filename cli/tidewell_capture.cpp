@@ -369,6 +369,7 @@ int main(int argc, char** argv) {
         std::printf("Decrypting HTTPS with the root certificate %s (SHA-256 %s).\n",
                     https->certificateFile().c_str(), https->root().fingerprint().c_str());
     pid_t browserWatcher = -1;
+    bool browserEnded = false;
     if (withBrowser) {
         BrowserLauncher::Launched launched;
         if (!BrowserLauncher::launch(browser, document.proxy.address(), document.proxy.port(),
@@ -381,6 +382,17 @@ int main(int argc, char** argv) {
             return 1;
         }
         browserWatcher = launched.watcher;
+        // A browser that quits at once (Chromium as root, a broken install)
+        // is a failed start, not a capture that ended.
+        int status = 0;
+        browserEnded = BrowserLauncher::endedAtStart(browserWatcher, status, &stopRequested);
+        if (browserEnded && BrowserLauncher::failed(status)) {
+            std::fprintf(stderr, "tidewell-capture: %s\n",
+                         BrowserLauncher::failureText(browser, status).c_str());
+            document.stopCapture();
+            document.closeCaptures(true);
+            return 1;
+        }
         std::printf("Started %s with a temporary profile; capturing stops when it is closed.\n",
                     BrowserLauncher::name(browser));
     }
@@ -390,7 +402,7 @@ int main(int argc, char** argv) {
     const auto period = tty ? std::chrono::milliseconds(250) : std::chrono::seconds(5);
     auto nextReport = std::chrono::steady_clock::now();
     std::size_t lastWidth = 0;
-    while (!stopRequested) {
+    while (!stopRequested && !browserEnded) {
         int status = 0;
         if (browserWatcher > 0 && ::waitpid(browserWatcher, &status, WNOHANG) == browserWatcher)
             break;

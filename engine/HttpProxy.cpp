@@ -7,13 +7,11 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <random>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -87,13 +85,6 @@ bool numericAddress(std::string_view host, sockaddr_storage& out) {
     return ok;
 }
 
-std::string randomToken() {
-    std::random_device source;
-    char text[17];
-    std::snprintf(text, sizeof text, "%08x%08x", unsigned(source()), unsigned(source()));
-    return text;
-}
-
 } // namespace
 
 void raiseOpenFileLimit() {
@@ -157,7 +148,7 @@ bool isTidewellListener(const std::string& host, int port, int timeoutMs) {
            equalsIgnoreCase(head.get("Server")->value, "Tidewell");
 }
 
-HttpProxy::HttpProxy() : viaToken_("1.1 tidewell-" + randomToken()) {}
+HttpProxy::HttpProxy() = default;
 
 HttpProxy::~HttpProxy() {
     stop();

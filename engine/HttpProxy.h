@@ -79,8 +79,9 @@ public:
     // there would loop.
     bool isListener(std::string_view host, int port) const;
     bool isListener(const ResolvedAddress& address) const;
-    // "1.1 tidewell-<random>": added to every relayed request; a request that
-    // already carries it has come round to us again.
+    // "1.1 tidewell": added to every relayed request; a request that already
+    // carries it has come round to us again. The same for every run and every
+    // user, so that origins cannot tell one user's requests from another's.
     const std::string& viaToken() const { return viaToken_; }
 
     const std::string& address() const { return address_; }
@@ -105,7 +106,7 @@ private:
     bool bindAndListen();
     void closeListenSocket();
 
-    std::string viaToken_;
+    const std::string viaToken_ = "1.1 tidewell";
     int listenSocket = -1;
     Thread acceptThread;
     int port_ = kDefaultPort;

@@ -140,6 +140,11 @@ constexpr StringEntry kStrings[] = {
     {643, "安装根证书…"},
     {644, "移除根证书"},
     {645, "导出根证书…"},
+    {646, "%s 启动后立即退出了（退出状态 %d）。",
+     "%s quit right after it started (exit status %d)."},
+    {647, "%s 无法运行（退出状态 %d）。", "%s could not be run (exit status %d)."},
+    {648, "以 root 身份运行时，Chromium 不加 --no-sandbox 就不会启动。",
+     "Chromium does not start as root without --no-sandbox."},
     // The resource browser's filter and preview notes.
     {700, "内容超过 2 MiB，预览只显示了前 2 MiB。"},
     {701, "筛选地址，也可用 type:image  status:4xx  method:POST  host:example.com  (Ctrl+F)"},

@@ -116,6 +116,10 @@ enum : unsigned {
     IDS_MENU_HTTPS_INSTALL_CA = 643,
     IDS_MENU_HTTPS_REMOVE_CA = 644,
     IDS_MENU_HTTPS_EXPORT_CA = 645,
+    // A browser started for the capture that ended at once.
+    IDS_BROWSER_EXITED = 646,  // %s = browser, %d = exit status
+    IDS_BROWSER_NOT_RUN = 647, // %s = browser, %d = exit status
+    IDS_BROWSER_CHROMIUM_AS_ROOT = 648,
     // The resource browser's filter and preview notes.
     IDS_PREVIEW_TEXT_CUT = 700,
     IDS_FILTER_PLACEHOLDER = 701,

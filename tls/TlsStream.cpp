@@ -189,14 +189,10 @@ int onClientHello(SSL* ssl, int* alert, void*) {
     const std::string& wanted =
         classifyHost(state->serverName, normal) == HostKind::Dns ? normal : *state->fallbackHost;
     state->certificate = state->certificates->get(wanted);
-    // Our root goes out behind the host's certificate: Chromium started with
-    // --ignore-certificate-errors-spki-list looks for the root's key in the
-    // chain it is shown.
-    X509* root = state->certificates->authority().certificate();
+    // The host's certificate alone: a client that trusts our root has it.
     if (!state->certificate ||
         SSL_use_cert_and_key(ssl, state->certificate->certificate.get(),
-                             state->certificate->key.get(), nullptr, 1) != 1 ||
-        SSL_add1_chain_cert(ssl, root) != 1) {
+                             state->certificate->key.get(), nullptr, 1) != 1) {
         state->failure = state->certificate ? kErrorClientHandshake : lastError();
         *alert = SSL_AD_INTERNAL_ERROR;
         return SSL_CLIENT_HELLO_ERROR;

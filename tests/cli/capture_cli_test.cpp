@@ -1,6 +1,7 @@
 // The command-line capture run as a user runs it: a real process, killed or
 // interrupted, with its cache folder on a private data home (or a full disk),
 // and real curl clients against a loopback origin.
+#include "resources/StringTable.h"
 #include "store/CacheFolder.h"
 #include "store/CaptureLock.h"
 #include "store/Document.h"
@@ -8,6 +9,7 @@
 #include "store/QueuedEventDelivery.h"
 #include "support/DocumentStandIns.h"
 #include "support/OriginServer.h"
+#include "support/RunProgram.h"
 #include "support/ScopedDataHome.h"
 #include "support/ScriptedStreams.h"
 #include "support/SmallDisk.h"
@@ -16,8 +18,10 @@
 
 #include <chrono>
 #include <csignal>
-#include <filesystem>
+#include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <poll.h>
 #include <regex>
 #include <spawn.h>
@@ -152,8 +156,8 @@ bool waitForCacheFiles(const std::string& folder, std::size_t count) {
 }
 
 std::vector<std::string> proxied(int port, const std::string& url, const std::string& output) {
-    return {"--noproxy", "", "--proxy", "http://127.0.0.1:" + std::to_string(port), "--output",
-            output, url};
+    return {"--noproxy", "",     "--proxy", "http://127.0.0.1:" + std::to_string(port),
+            "--output",  output, url};
 }
 
 struct CaptureCli : ::testing::Test {
@@ -212,6 +216,28 @@ TEST_F(CaptureCli, SecondCaptureOnTheFolderRefuses) {
     EXPECT_EQ(second.output.find("Capturing"), std::string::npos);
     EXPECT_EQ(first.stop(SIGINT), 0) << first.errors;
     EXPECT_NE(first.output.find("0 exchanges captured"), std::string::npos) << first.output;
+}
+
+// A browser that quits as soon as it starts (Chromium as root without
+// --no-sandbox, a broken install) fails the command, saying so.
+TEST_F(CaptureCli, ABrowserThatQuitsAtOnceFailsTheCapture) {
+    const std::string chromium = scratch.path() + "/chromium";
+    {
+        std::ofstream script(chromium);
+        script << "#!/bin/sh\necho 'Running as root without --no-sandbox is not supported.' >&2\n"
+                  "exit 1\n";
+    }
+    std::filesystem::permissions(chromium, std::filesystem::perms::owner_all);
+    const ProgramResult run =
+        runProgram({TIDEWELL_BINARY_DIR "/cli/tidewell-capture", "--no-system-proxy", "--port", "0",
+                    "--browser", "chromium"},
+                   {"XDG_DATA_HOME=" + data.path(), "XDG_CONFIG_HOME=" + config.path(),
+                    "TMPDIR=" + scratch.path(), "PATH=" + scratch.path() + ":/usr/bin:/bin"});
+    EXPECT_EQ(run.exitCode, 1) << run.output << run.errors;
+    EXPECT_EQ(run.output.find("Started"), std::string::npos) << run.output;
+    char expected[256];
+    std::snprintf(expected, sizeof expected, loadString(IDS_BROWSER_EXITED), "Chromium", 1);
+    EXPECT_NE(run.errors.find(expected), std::string::npos) << run.errors;
 }
 
 // With the cache folder on a disk that fills up: every client gets every

@@ -1,3 +1,4 @@
+#include "resources/StringTable.h"
 #include "sysproxy/SettingsFile.h"
 #include "tls/BrowserLauncher.h"
 #include "tls/CertificateAuthority.h"
@@ -8,8 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -160,24 +164,28 @@ TEST_F(TrustStores, ChromiumDatabaseIsPlannedOnlyWhenChromiumIsInstalled) {
     }
 }
 
-// Stand-in browsers that write down how they were started and what their
-// profile holds, then exit.
+// Stand-in browsers that write down how they were started, what their
+// profile and their home hold, then exit with $STAND_IN_EXIT.
 class Launches : public TrustStores {
 protected:
     void SetUp() override {
         TrustStores::SetUp();
-        const std::string script = "#!/bin/sh\n"
-                                   "out=" +
-                                   home.path() +
-                                   "/seen\n"
-                                   "printf '%s\\n' \"$@\" > \"$out.args\"\n"
-                                   "for a; do case $prev in --profile) p=$a;; esac; prev=$a; "
-                                   "case $a in --user-data-dir=*) p=${a#*=};; esac; done\n"
-                                   "echo \"$p\" > \"$out.profile\"\n"
-                                   "[ -f \"$p/user.js\" ] && cp \"$p/user.js\" \"$out.prefs\"\n"
-                                   "[ -f \"$p/cert9.db\" ] && certutil -L -d sql:\"$p\" > "
-                                   "\"$out.certs\"\n"
-                                   "exit 0\n";
+        const std::string out = home.path() + "/seen";
+        const std::string script =
+            "#!/bin/sh\n"
+            "out=" +
+            out +
+            "\n"
+            "printf '%s\\n' \"$@\" > \"$out.args\"\n"
+            "for a; do case $prev in --profile) p=$a;; esac; prev=$a; "
+            "case $a in --user-data-dir=*) p=${a#*=};; esac; done\n"
+            "echo \"$p\" > \"$out.profile\"\n"
+            "env > \"$out.env\"\n"
+            "[ -f \"$p/user.js\" ] && cp \"$p/user.js\" \"$out.prefs\"\n"
+            "[ -f \"$p/Default/Preferences\" ] && cp \"$p/Default/Preferences\" \"$out.prefs\"\n"
+            "db=$p; [ -f \"$HOME/.pki/nssdb/cert9.db\" ] && db=$HOME/.pki/nssdb\n"
+            "[ -f \"$db/cert9.db\" ] && certutil -L -d sql:\"$db\" > \"$out.certs\"\n"
+            "exit ${STAND_IN_EXIT:-0}\n";
         for (const char* name : {"chromium", "firefox"}) {
             writeText(bin.path() + "/" + name, script);
             ::chmod((bin.path() + "/" + name).c_str(), 0755);
@@ -192,30 +200,62 @@ protected:
         EXPECT_EQ(::waitpid(launched.watcher, &status, 0), launched.watcher);
         return launched;
     }
+    // The value the stand-in saw for `name`.
+    std::string seenVariable(const std::string& name) {
+        std::istringstream lines(readText(home.path() + "/seen.env"));
+        std::string line;
+        while (std::getline(lines, line))
+            if (line.rfind(name + "=", 0) == 0)
+                return line.substr(name.size() + 1);
+        return {};
+    }
 
     TempFolder bin;
     ScopedEnv homeEnv{"HOME", home.path().c_str()};
+    ScopedEnv configEnv{"XDG_CONFIG_HOME", nullptr};
+    ScopedEnv dataEnv{"XDG_DATA_HOME", nullptr};
+    ScopedEnv xauthority{"XAUTHORITY", nullptr};
     ScopedEnv path{"PATH", (bin.path() + ":" + std::getenv("PATH")).c_str()};
 };
 
-TEST_F(Launches, ChromiumGetsItsOwnProfileProxyAndRootKeyHash) {
+TEST_F(Launches, ChromiumTrustsTheRootInAHomeOfItsOwn) {
+    writeText(home.path() + "/.config/user-dirs.dirs",
+              "# written by xdg-user-dirs-update\nXDG_DOWNLOAD_DIR=\"$HOME/Fetched \\\"x\\\"\"\n");
     const auto launched = launch(BrowserLauncher::Browser::Chromium);
     const std::string args = readText(home.path() + "/seen.args");
-    for (const std::string& expected :
-         {"--user-data-dir=" + launched.profile + "\n",
-          std::string("--proxy-server=http://127.0.0.1:2861\n"),
-          "--ignore-certificate-errors-spki-list=" + root.spkiHash() + "\n",
-          std::string("--extra\nhttps://example.test/\n")})
+    for (const std::string& expected : {"--user-data-dir=" + launched.folder + "/profile\n",
+                                        std::string("--proxy-server=http://127.0.0.1:2861\n"),
+                                        std::string("--extra\nhttps://example.test/\n")})
         EXPECT_NE(args.find(expected), std::string::npos) << expected << " in\n" << args;
-    EXPECT_EQ(readText(home.path() + "/seen.profile"), launched.profile + "\n");
-    EXPECT_FALSE(std::filesystem::exists(launched.profile)); // gone with the browser
+    // Nothing that would take any chain holding our root's key.
+    EXPECT_EQ(args.find("--ignore-certificate-errors"), std::string::npos) << args;
+
+    // Its own certificate database trusts the root; the user's folders are
+    // still the user's.
+    EXPECT_EQ(seenVariable("HOME"), launched.folder + "/home");
+    const std::string certs = readText(home.path() + "/seen.certs");
+    EXPECT_NE(certs.find(nickname), std::string::npos) << certs;
+    EXPECT_NE(certs.find("C,,"), std::string::npos) << certs;
+    EXPECT_EQ(seenVariable("XDG_CONFIG_HOME"), home.path() + "/.config");
+    EXPECT_EQ(seenVariable("XDG_DATA_HOME"), home.path() + "/.local/share");
+    EXPECT_EQ(seenVariable("XAUTHORITY"), home.path() + "/.Xauthority");
+    // What it saves goes to the user's downloads, not into the folder it deletes.
+    EXPECT_NE(readText(home.path() + "/seen.prefs")
+                  .find("\"default_directory\":\"" + home.path() + "/Fetched \\\\\\\"x\\\\\\\"\""),
+              std::string::npos)
+        << readText(home.path() + "/seen.prefs");
+
+    EXPECT_FALSE(std::filesystem::exists(launched.folder)); // gone with the browser
+    EXPECT_FALSE(std::filesystem::exists(home.path() + "/.pki"));
+    EXPECT_TRUE(store.installed().empty());
 }
 
 TEST_F(Launches, FirefoxProfileTrustsTheRootAndPointsAtTheListener) {
     const auto launched = launch(BrowserLauncher::Browser::Firefox);
     const std::string args = readText(home.path() + "/seen.args");
-    EXPECT_NE(args.find("--profile\n" + launched.profile + "\n--extra\nhttps://example.test/\n"),
-              std::string::npos)
+    EXPECT_NE(
+        args.find("--profile\n" + launched.folder + "/profile\n--extra\nhttps://example.test/\n"),
+        std::string::npos)
         << args;
     const std::string prefs = readText(home.path() + "/seen.prefs");
     for (const char* expected : {"user_pref(\"network.proxy.type\", 1);",
@@ -226,10 +266,41 @@ TEST_F(Launches, FirefoxProfileTrustsTheRootAndPointsAtTheListener) {
     const std::string certs = readText(home.path() + "/seen.certs");
     EXPECT_NE(certs.find(nickname), std::string::npos) << certs;
     EXPECT_NE(certs.find("C,,"), std::string::npos) << certs;
-    EXPECT_FALSE(std::filesystem::exists(launched.profile));
+    EXPECT_EQ(seenVariable("HOME"), home.path());
+    EXPECT_FALSE(std::filesystem::exists(launched.folder));
     // Nothing of the user's own was touched.
     EXPECT_TRUE(store.installed().empty());
     EXPECT_FALSE(std::filesystem::exists(home.path() + "/.pki"));
+}
+
+TEST_F(Launches, ABrowserThatQuitsAtOnceIsAFailedStart) {
+    struct Row {
+        const char* exitCode;
+        bool failed;
+        unsigned text;
+    } rows[] = {
+        {"0", false, 0},
+        {"1", true, IDS_BROWSER_EXITED},    // Chromium refusing root, say
+        {"127", true, IDS_BROWSER_NOT_RUN}, // what a shell says of a missing program
+    };
+    for (const Row& row : rows) {
+        ScopedEnv exitCode("STAND_IN_EXIT", row.exitCode);
+        BrowserLauncher::Launched launched;
+        ASSERT_TRUE(BrowserLauncher::launch(BrowserLauncher::Browser::Chromium, "127.0.0.1", 2861,
+                                            root, pem, {}, {}, false, launched));
+        int status = 0;
+        ASSERT_TRUE(BrowserLauncher::endedAtStart(launched.watcher, status)) << row.exitCode;
+        EXPECT_EQ(BrowserLauncher::failed(status), row.failed) << row.exitCode;
+        if (!row.failed)
+            continue;
+        char expected[256];
+        std::snprintf(expected, sizeof expected, loadString(row.text), "Chromium",
+                      std::atoi(row.exitCode));
+        EXPECT_EQ(BrowserLauncher::failureText(BrowserLauncher::Browser::Chromium, status)
+                      .rfind(expected, 0),
+                  0u)
+            << BrowserLauncher::failureText(BrowserLauncher::Browser::Chromium, status);
+    }
 }
 
 } // namespace
