@@ -108,7 +108,12 @@ enum : unsigned {
     IDS_HTTPS_FIREFOX_DATABASE = 631,  // %s = profile name, %s = folder
     IDS_HTTPS_NEW_DATABASE = 632,
     IDS_HTTPS_CERTIFICATE_FILTER = 633,
-    IDS_HTTPS_BAD_GATEWAY = 634, // %s = host, %s = reason, %s = OpenSSL's words
+    IDS_HTTPS_BAD_GATEWAY = 634,           // %s = host, %s = reason, %s = OpenSSL's words
+    IDS_HTTPS_PROFILE_OUTSIDE = 635,       // %s = profile name, %s = its path
+    IDS_HTTPS_HELD_UNDER_NAME = 636,       // %s = folder, %s = nickname
+    IDS_HTTPS_DATABASE_UNREADABLE = 637,   // %s = folder
+    IDS_HTTPS_CREATED_DATABASE_KEPT = 638, // %s = folder
+    IDS_HTTPS_LEFT_ALONE = 639,            // %s = lines
     // Texts of the HTTPS entries of the capture options menu.
     IDS_MENU_HTTPS_DECRYPT = 640,
     IDS_MENU_HTTPS_OPEN_BROWSER = 641,

@@ -122,8 +122,17 @@ TEST_F(HttpsBrowsersTest, TrustInstalledIsUsedCapturedAndTakenBackExactly) {
     const fs::path firefoxProfile = root / "home/.mozilla/firefox/test.default";
     makeDatabase(chromiumDb);
     makeDatabase(firefoxProfile);
+    // A second profile already trusts nothing of the root, which the user
+    // added under a name of their own.
+    const fs::path ownProfile = root / "home/.mozilla/firefox/own.default";
+    makeDatabase(ownProfile);
+    const std::string rootPem = run({kCapture, "--export-ca", "-"});
+    std::ofstream(root / "root.pem") << rootPem;
+    run({"certutil", "-A", "-n", "My own name for it", "-t", ",,", "-i",
+         (root / "root.pem").string(), "-d", "sql:" + ownProfile.string()});
     std::ofstream(root / "home/.mozilla/firefox/profiles.ini")
-        << "[Profile0]\nName=default\nIsRelative=1\nPath=test.default\nDefault=1\n";
+        << "[Profile0]\nName=default\nIsRelative=1\nPath=test.default\nDefault=1\n"
+           "[Profile1]\nName=own\nIsRelative=1\nPath=own.default\n";
     {
         // Follows the desktop's settings, proxies loopback, keeps to itself.
         std::ofstream prefs(firefoxProfile / "user.js");
@@ -140,10 +149,13 @@ TEST_F(HttpsBrowsersTest, TrustInstalledIsUsedCapturedAndTakenBackExactly) {
     }
     const std::string chromiumBefore = listing(chromiumDb);
     const std::string firefoxBefore = listing(firefoxProfile);
+    const std::string ownBefore = listing(ownProfile);
 
     const std::string installed = run({kCapture, "--install-ca", "--yes"});
     EXPECT_NE(installed.find(chromiumDb.string()), std::string::npos) << installed;
     EXPECT_NE(installed.find(firefoxProfile.string()), std::string::npos) << installed;
+    EXPECT_NE(installed.find("My own name for it"), std::string::npos) << installed;
+    EXPECT_EQ(listing(ownProfile), ownBefore);
 
     // The origin's own CA is trusted by the capture command alone.
     TlsOrigin secure("<html><body><p>decrypted page</p></body></html>");
@@ -185,6 +197,7 @@ TEST_F(HttpsBrowsersTest, TrustInstalledIsUsedCapturedAndTakenBackExactly) {
     run({kCapture, "--remove-ca"});
     EXPECT_EQ(listing(chromiumDb), chromiumBefore);
     EXPECT_EQ(listing(firefoxProfile), firefoxBefore);
+    EXPECT_EQ(listing(ownProfile), ownBefore);
 }
 
 TEST_F(HttpsBrowsersTest, BrowserStartedForTheCaptureTrustsOnlyCertificatesTheRootSigned) {

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -76,10 +77,19 @@ protected:
     std::string nickname;
 };
 
+// Every file below `folder` with its bytes.
+std::map<std::string, std::string> snapshot(const std::string& folder) {
+    std::map<std::string, std::string> out;
+    if (std::filesystem::exists(folder))
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+            out[entry.path().string()] = entry.is_regular_file() ? readText(entry.path()) : "";
+    return out;
+}
+
 TEST_F(TrustStores, InstallsWhereBrowsersLookAndRemovalRestoresEveryDatabase) {
     const std::string chromium = home.path() + "/.pki/nssdb";
     const std::string firefox = home.path() + "/.mozilla/firefox/abc.default";
-    const std::string unstarted = home.path() + "/elsewhere/work";
+    const std::string unstarted = home.path() + "/.mozilla/firefox/new/work";
     const std::string snap = home.path() + "/snap/firefox/common/.mozilla/firefox/snap.default";
     makeDatabase(chromium);
     makeDatabase(firefox);
@@ -91,18 +101,24 @@ TEST_F(TrustStores, InstallsWhereBrowsersLookAndRemovalRestoresEveryDatabase) {
     writeText(home.path() + "/other.pem", other.certificatePem());
     certutil({"-A", "-n", "Other CA", "-t", "CT,C,C", "-i", home.path() + "/other.pem", "-d",
               "sql:" + chromium});
+    // Paths that lead out of the Firefox folder are never written.
+    const std::string victim = home.path() + "/victim";
+    std::filesystem::create_directories(victim);
     writeText(home.path() + "/.mozilla/firefox/profiles.ini",
               "[General]\nStartWithLastProfile=1\n\n"
               "[Profile0]\nName=default\nIsRelative=1\nPath=abc.default\nDefault=1\n\n"
-              "[Profile1]\r\nName=work\r\nIsRelative=0\r\nPath=" +
-                  unstarted +
-                  "\r\n\r\n"
-                  "[Profile2]\nName=gone\nIsRelative=1\nPath=gone.default\n\n"
+              "[Profile1]\r\nName=work\r\nIsRelative=1\r\nPath=./new/../new/work/\r\n\r\n"
+              "[Profile2]\nName=gone\nIsRelative=1\nPath=gone.default\n\n"
+              "[Profile3]\nName=escape\nIsRelative=1\nPath=../../victim\n\n"
+              "[Profile4]\nName=elsewhere\nIsRelative=0\nPath=" +
+                  victim +
+                  "\n\n"
                   "[Install4F96D1932A9F858E]\nDefault=abc.default\n");
     writeText(home.path() + "/snap/firefox/common/.mozilla/firefox/profiles.ini",
               "[Profile0]\nName=snap\nPath=snap.default\n");
 
-    const std::vector<NssDatabase> found = store.databases();
+    std::vector<std::string> notes;
+    const std::vector<NssDatabase> found = store.databases(&notes);
     ASSERT_EQ(found.size(), 4u);
     EXPECT_EQ(found[0].folder, chromium);
     EXPECT_EQ(found[0].browser, "Chromium");
@@ -111,8 +127,12 @@ TEST_F(TrustStores, InstallsWhereBrowsersLookAndRemovalRestoresEveryDatabase) {
     EXPECT_EQ(found[2].folder, unstarted);
     EXPECT_FALSE(found[2].exists);
     EXPECT_EQ(found[3].folder, snap);
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_NE(notes[0].find("../../victim"), std::string::npos) << notes[0];
+    EXPECT_NE(notes[1].find(victim), std::string::npos) << notes[1];
 
     const std::string before[] = {listing(chromium), listing(firefox), listing(snap)};
+    const auto unstartedBefore = snapshot(unstarted);
     std::vector<std::string> report;
     ASSERT_TRUE(store.install(root, pem, store.planInstall(root), report));
     EXPECT_EQ(report.size(), 4u);
@@ -120,6 +140,7 @@ TEST_F(TrustStores, InstallsWhereBrowsersLookAndRemovalRestoresEveryDatabase) {
         EXPECT_EQ(trustOf(folder, nickname), "C,,") << folder;
     EXPECT_EQ(store.installed().size(), 4u);
     EXPECT_TRUE(store.planInstall(root).empty());
+    EXPECT_TRUE(std::filesystem::is_empty(victim));
 
     report.clear();
     ASSERT_TRUE(store.remove(report));
@@ -127,9 +148,70 @@ TEST_F(TrustStores, InstallsWhereBrowsersLookAndRemovalRestoresEveryDatabase) {
     EXPECT_EQ(listing(chromium), before[0]);
     EXPECT_EQ(listing(firefox), before[1]);
     EXPECT_EQ(listing(snap), before[2]);
-    EXPECT_EQ(trustOf(unstarted, nickname), "");
+    // The database made for the profile is gone again.
+    EXPECT_TRUE(snapshot(unstarted) == unstartedBefore);
     EXPECT_TRUE(store.installed().empty());
     EXPECT_FALSE(journal.keyExists(TrustStore::kJournalKey));
+    EXPECT_FALSE(journal.keyExists(TrustStore::kCreatedKey));
+    EXPECT_TRUE(std::filesystem::is_empty(victim));
+}
+
+// A database that already holds the root under a name of the user's is left
+// exactly as it is, by install and by remove; a database install had to make
+// goes again with the folders made for it.
+TEST_F(TrustStores, TrustItDidNotAddIsNeverChanged) {
+    if (BrowserLauncher::executable(BrowserLauncher::Browser::Chromium).empty())
+        GTEST_SKIP() << "a Chromium database is made only when Chromium is installed";
+    const std::string firefox = home.path() + "/.mozilla/firefox/p.default";
+    makeDatabase(firefox);
+    writeText(home.path() + "/.mozilla/firefox/profiles.ini", "[Profile0]\nPath=p.default\n");
+    certutil({"-A", "-n", "My own name", "-t", ",,", "-i", pem, "-d", "sql:" + firefox});
+    const std::string firefoxBefore = listing(firefox);
+
+    std::vector<std::string> notes;
+    const std::vector<NssDatabase> plan = store.planInstall(root, &notes);
+    ASSERT_EQ(plan.size(), 1u);
+    EXPECT_EQ(plan[0].folder, home.path() + "/.pki/nssdb");
+    EXPECT_FALSE(plan[0].exists);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_NE(notes[0].find(firefox), std::string::npos) << notes[0];
+    EXPECT_NE(notes[0].find("My own name"), std::string::npos) << notes[0];
+
+    // Even a plan that names it (made before the user added the root by
+    // hand) changes nothing there.
+    std::vector<NssDatabase> stale = plan;
+    stale.push_back({"Firefox", "p", firefox, true});
+    std::vector<std::string> report;
+    EXPECT_TRUE(store.install(root, pem, stale, report));
+    EXPECT_EQ(listing(firefox), firefoxBefore);
+    EXPECT_EQ(trustOf(firefox, "My own name"), ",,");
+    ASSERT_EQ(store.installed().size(), 1u);
+    EXPECT_EQ(trustOf(home.path() + "/.pki/nssdb", nickname), "C,,");
+
+    report.clear();
+    ASSERT_TRUE(store.remove(report));
+    EXPECT_EQ(listing(firefox), firefoxBefore);
+    EXPECT_FALSE(std::filesystem::exists(home.path() + "/.pki"));
+    EXPECT_TRUE(store.installed().empty());
+}
+
+// What a user added to a database install made is not deleted with it.
+TEST_F(TrustStores, AMadeDatabaseThatWasUsedSinceIsKept) {
+    if (BrowserLauncher::executable(BrowserLauncher::Browser::Chromium).empty())
+        GTEST_SKIP() << "a Chromium database is made only when Chromium is installed";
+    std::vector<std::string> report;
+    ASSERT_TRUE(store.install(root, pem, store.planInstall(root), report));
+    const std::string chromium = home.path() + "/.pki/nssdb";
+    CertificateAuthority other;
+    ASSERT_TRUE(other.create("other@test"));
+    writeText(home.path() + "/other.pem", other.certificatePem());
+    certutil({"-A", "-n", "Added later", "-t", "C,,", "-i", home.path() + "/other.pem", "-d",
+              "sql:" + chromium});
+    report.clear();
+    ASSERT_TRUE(store.remove(report));
+    EXPECT_EQ(trustOf(chromium, nickname), "");
+    EXPECT_EQ(trustOf(chromium, "Added later"), "C,,");
+    EXPECT_TRUE(store.installed().empty());
 }
 
 TEST_F(TrustStores, LeavesWhatItDidNotAddAndForgetsDatabasesThatWent) {

@@ -249,12 +249,18 @@ void HttpsCommands::installRoot() {
     SettingsFile settings;
     TrustStore store(settings);
     std::vector<NssDatabase> plan;
+    std::vector<std::string> notes;
     {
         WaitCursor busy;
-        plan = store.planInstall(interception_->root());
+        plan = store.planInstall(interception_->root(), &notes);
     }
+    // Databases that hold the root under a name of the user's, and profiles
+    // that lead elsewhere, are named, never changed.
+    const QString leftAlone =
+        notes.empty() ? QString()
+                      : QStringLiteral("\n\n") + format(IDS_HTTPS_LEFT_ALONE, lines(notes));
     if (plan.empty()) {
-        showText(text(IDS_HTTPS_NOTHING_TO_INSTALL));
+        showText(text(IDS_HTTPS_NOTHING_TO_INSTALL) + leftAlone);
         return;
     }
     QString listed;
@@ -262,7 +268,8 @@ void HttpsCommands::installRoot() {
         listed += describe(db) + QLatin1Char('\n');
     const QString question = format(IDS_HTTPS_INSTALL_QUESTION, listed,
                                     QString::fromStdString(interception_->root().subjectText()),
-                                    QString::fromStdString(interception_->root().fingerprint()));
+                                    QString::fromStdString(interception_->root().fingerprint())) +
+                             leftAlone;
     if (showMessageBox(window_, QMessageBox::Question, question,
                        QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
         return;
