@@ -145,6 +145,31 @@ bool hasToken(const HttpMessageHeader& header, std::string_view name, std::strin
 
 } // namespace
 
+// The Via entry of the request a relay has out. It stays ours while that
+// exchange runs, so that the request is recognised if it comes round again.
+class OutgoingVia {
+public:
+    explicit OutgoingVia(HttpProxy& proxy) : proxy_(proxy) {}
+    ~OutgoingVia() { release(); }
+    OutgoingVia(const OutgoingVia&) = delete;
+    OutgoingVia& operator=(const OutgoingVia&) = delete;
+
+    const std::string& renew() {
+        release();
+        token_ = proxy_.newViaToken();
+        return token_;
+    }
+    void release() {
+        if (!token_.empty())
+            proxy_.forgetViaToken(token_);
+        token_.clear();
+    }
+
+private:
+    HttpProxy& proxy_;
+    std::string token_;
+};
+
 // The state of one run of the relay, local to the connection's thread. A
 // decrypted CONNECT tunnel runs a second one over the two TLS ends.
 class Relay {
@@ -153,7 +178,7 @@ public:
         : c(connection), clientStream(connection.clientSocket), serverStream(-1),
           clientReader(&clientStream, kRelayBufferSize, kRelayBufferIncrement),
           serverReader(&serverStream, kRelayBufferSize, kRelayBufferIncrement),
-          writer(nullptr, kRelayBufferSize, kRelayBufferIncrement) {}
+          writer(nullptr, kRelayBufferSize, kRelayBufferIncrement), via(*connection.proxy) {}
     Relay(const Relay&) = delete;
     Relay& operator=(const Relay&) = delete;
 
@@ -225,6 +250,7 @@ private:
     HttpReader clientReader;
     HttpReader serverReader;
     HttpWriter writer;
+    OutgoingVia via;
     HttpRequestHeader request;
     HttpResponseHeader response;
     Url url;
@@ -480,7 +506,7 @@ bool Relay::exchange() {
             writeError(400, "Bad Request");
         return false;
     }
-    if (hasToken(request, "Via", c.proxy->viaToken())) {
+    if (c.proxy->carriesOurVia(request)) {
         answerLoop();
         return false;
     }
@@ -573,7 +599,7 @@ bool Relay::exchange() {
         request.target = url.toString();
     }
     // What comes back to us carrying this is a loop.
-    request.set("Via", c.proxy->viaToken(), false);
+    request.set("Via", via.renew(), false);
 
     const Body body = requestBody(request);
     int attempts = 0;
@@ -703,7 +729,7 @@ bool Relay::connectTunnel() {
     handle = c.filter ? c.filter->beginRequest(c.context, request) : -1;
     response = HttpResponseHeader();
     if (viaUpstream) {
-        request.set("Via", c.proxy->viaToken(), false);
+        request.set("Via", via.renew(), false);
         writer.buffer.length = 0;
         writer.sink = serverIo;
         if (!writer.writeRequestHeader(request) || !serverReader.readResponseHeader(response)) {
@@ -831,7 +857,7 @@ bool Relay::secureOrigin(std::string_view early, bool fresh) {
         connect.target = bracketed(host) + ":" + formatInt(port);
         connect.version = "HTTP/1.1";
         connect.set("Host", connect.target, false);
-        connect.set("Via", c.proxy->viaToken(), false);
+        connect.set("Via", via.renew(), false);
         HttpResponseHeader answer;
         writer.buffer.length = 0;
         writer.sink = &serverStream;

@@ -7,11 +7,13 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <random>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -298,6 +300,37 @@ void HttpProxy::run() {
             ::close(client);
         }
     }
+}
+
+std::string HttpProxy::newViaToken() {
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    char text[40];
+    for (;;) {
+        std::snprintf(text, sizeof text, "1.1 tidewell-%016llx",
+                      static_cast<unsigned long long>(random()));
+        std::lock_guard guard(viaLock_);
+        if (viaTokens_.insert(text).second)
+            return text;
+    }
+}
+
+void HttpProxy::forgetViaToken(const std::string& token) {
+    std::lock_guard guard(viaLock_);
+    viaTokens_.erase(token);
+}
+
+bool HttpProxy::carriesOurVia(const HttpMessageHeader& header) const {
+    std::lock_guard guard(viaLock_);
+    if (viaTokens_.empty())
+        return false;
+    for (const auto& field : header.fields) {
+        if (!equalsIgnoreCase(field.name, "Via"))
+            continue;
+        for (const std::string& item : splitList(field.value, ','))
+            if (viaTokens_.count(item.substr(0, item.find(' ', 4))))
+                return true;
+    }
+    return false;
 }
 
 // Connection threads ask these while the proxy runs; port_ does not change

@@ -15,10 +15,12 @@
 #include <string>
 #include <string_view>
 #include <sys/socket.h>
+#include <unordered_set>
 #include <vector>
 
 class HttpConnection;
 class HttpFilter;
+class HttpMessageHeader;
 class HttpsInterceptor;
 
 // Raises this process's soft limit on open files to its hard limit: desktops
@@ -79,10 +81,14 @@ public:
     // there would loop.
     bool isListener(std::string_view host, int port) const;
     bool isListener(const ResolvedAddress& address) const;
-    // "1.1 tidewell": added to every relayed request; a request that already
-    // carries it has come round to us again. The same for every run and every
-    // user, so that origins cannot tell one user's requests from another's.
-    const std::string& viaToken() const { return viaToken_; }
+    // A Via entry for one request going out, "1.1 tidewell-<random>", known
+    // as ours until it is forgotten: a request that comes in carrying one has
+    // come round to us again. New for every request, so that it tells
+    // origins nothing that would link a user's requests to each other.
+    std::string newViaToken();
+    void forgetViaToken(const std::string& token);
+    // Whether a Via field of `header` holds a token of ours still in use.
+    bool carriesOurVia(const HttpMessageHeader& header) const;
 
     const std::string& address() const { return address_; }
     int port() const { return port_; }
@@ -106,7 +112,8 @@ private:
     bool bindAndListen();
     void closeListenSocket();
 
-    const std::string viaToken_ = "1.1 tidewell";
+    mutable std::mutex viaLock_;
+    std::unordered_set<std::string> viaTokens_;
     int listenSocket = -1;
     Thread acceptThread;
     int port_ = kDefaultPort;

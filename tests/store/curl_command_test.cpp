@@ -65,7 +65,7 @@ Received received(const OriginRequest& request) {
     // The proxy names itself in a Via field of its own (to see loops); a
     // command sent again goes straight to the origin.
     for (const HttpHeaderField& f : head.fields)
-        if (!(f.name == "Via" && f.value == "1.1 tidewell"))
+        if (!(f.name == "Via" && f.value.starts_with("1.1 tidewell-")))
             r.fields.emplace_back(f.name, f.value);
     std::sort(r.fields.begin(), r.fields.end());
     if (head.isChunked()) {
