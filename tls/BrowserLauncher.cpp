@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <pwd.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -77,14 +76,6 @@ std::string firefoxPreferences(const std::string& host, int port) {
     return prefs;
 }
 
-std::string userHome() {
-    if (const char* home = std::getenv("HOME"); home && home[0] == '/')
-        return home;
-    if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir)
-        return entry->pw_dir;
-    return {};
-}
-
 // $NAME when it is an absolute path, else `home` + `fallback`.
 std::string userFolder(const char* name, const std::string& home, const char* fallback) {
     if (const char* value = std::getenv(name); value && value[0] == '/')
@@ -136,17 +127,16 @@ bool prepareChromium(const std::string& folder, const CertificateAuthority& root
     const std::string home = folder + "/home";
     if (!makeTrustingDatabase(home + "/.pki/nssdb", root, certificateFile))
         return false;
-    const std::string userHomeFolder = userHome();
-    const std::string configHome = userFolder("XDG_CONFIG_HOME", userHomeFolder, "/.config");
+    const std::string userHome = userHomeFolder();
+    const std::string configHome = userFolder("XDG_CONFIG_HOME", userHome, "/.config");
     environment = {"HOME=" + home, "XDG_CONFIG_HOME=" + configHome,
-                   "XDG_DATA_HOME=" + userFolder("XDG_DATA_HOME", userHomeFolder, "/.local/share"),
-                   "XDG_CACHE_HOME=" + userFolder("XDG_CACHE_HOME", userHomeFolder, "/.cache"),
-                   "XDG_STATE_HOME=" +
-                       userFolder("XDG_STATE_HOME", userHomeFolder, "/.local/state")};
+                   "XDG_DATA_HOME=" + userFolder("XDG_DATA_HOME", userHome, "/.local/share"),
+                   "XDG_CACHE_HOME=" + userFolder("XDG_CACHE_HOME", userHome, "/.cache"),
+                   "XDG_STATE_HOME=" + userFolder("XDG_STATE_HOME", userHome, "/.local/state")};
     const char* xauthority = std::getenv("XAUTHORITY");
-    if ((!xauthority || !*xauthority) && !userHomeFolder.empty())
-        environment.push_back("XAUTHORITY=" + userHomeFolder + "/.Xauthority");
-    const std::string downloads = jsonString(downloadFolder(userHomeFolder, configHome));
+    if ((!xauthority || !*xauthority) && !userHome.empty())
+        environment.push_back("XAUTHORITY=" + userHome + "/.Xauthority");
+    const std::string downloads = jsonString(downloadFolder(userHome, configHome));
     const std::string preferences = "{\"download\":{\"default_directory\":" + downloads +
                                     ",\"directory_upgrade\":true},"
                                     "\"savefile\":{\"default_directory\":" +

@@ -32,14 +32,6 @@ bool fail(std::uint32_t code) {
     return false;
 }
 
-std::string homeFolder() {
-    if (const char* home = std::getenv("HOME"); home && home[0] == '/')
-        return home;
-    if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir)
-        return entry->pw_dir;
-    return {};
-}
-
 // A random positive serial of 127 bits.
 bool setRandomSerial(X509* certificate) {
     unsigned char bytes[16];
@@ -156,7 +148,7 @@ bool CertificateAuthority::findFolder(std::string& folder) {
     if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/') {
         base = data;
     } else {
-        const std::string home = homeFolder();
+        const std::string home = userHomeFolder();
         if (home.empty()) {
             setLastError(ENOENT);
             return false;
