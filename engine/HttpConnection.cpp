@@ -119,6 +119,12 @@ bool framingIsClear(const HttpRequestHeader& request) {
     return !seen || !request.get("Transfer-Encoding");
 }
 
+// "HTTP/2.0", "HTTP/3" and later: a protocol this relay does not speak.
+bool isHttp2OrLater(std::string_view version) {
+    return version.size() >= 6 && version.substr(0, 5) == "HTTP/" && version[5] >= '2' &&
+           version[5] <= '9';
+}
+
 // RFC 9110, 9.2.2: sending these twice has the effect of sending them once.
 bool isIdempotent(std::string_view method) {
     for (const char* idempotent : {"GET", "HEAD", "OPTIONS", "TRACE", "PUT", "DELETE"})
@@ -222,6 +228,7 @@ private:
     void decryptedRequest();
     bool secureOrigin(std::string_view early, bool fresh);
     void answerBadGateway();
+    void answerPage(int status, const char* reason, std::string_view text, std::uint32_t error);
     template <typename Sink> Sink sinkTo(SocketStream& socket, SecureStream* secure) {
         return secure ? Sink(*secure, c.filter, handle)
                       : Sink(socket.socketHandle(), c.filter, handle);
@@ -508,6 +515,15 @@ bool Relay::exchange() {
     }
     if (c.proxy->carriesOurVia(request)) {
         answerLoop();
+        return false;
+    }
+    if (isHttp2OrLater(request.version)) {
+        // The HTTP/2 preface ("PRI * HTTP/2.0") of a client that assumed
+        // HTTP/2 without asking: nothing on this connection can be read.
+        if (decrypting)
+            decryptedRequest();
+        answerPage(505, "HTTP Version Not Supported", loadString(IDS_HTTP_VERSION_PAGE),
+                   kErrorHttpVersion);
         return false;
     }
     if (equalsIgnoreCase(request.method, "CONNECT")) {
@@ -893,8 +909,14 @@ void Relay::answerBadGateway() {
     char text[2048];
     std::snprintf(text, sizeof text, loadString(IDS_HTTPS_BAD_GATEWAY), originName.c_str(),
                   errorText(originError).c_str(), originDetail.c_str());
+    answerPage(502, "Bad Gateway", text, originError);
+}
+
+// A page of ours in place of an answer from the origin, captured as the
+// exchange's response; the exchange fails with `error`.
+void Relay::answerPage(int status, const char* reason, std::string_view text, std::uint32_t error) {
     std::string escaped;
-    for (const char ch : std::string_view(text)) {
+    for (const char ch : text) {
         switch (ch) {
         case '<':
             escaped += "&lt;";
@@ -909,13 +931,15 @@ void Relay::answerBadGateway() {
             escaped += ch;
         }
     }
+    const std::string title = formatInt(status) + " " + reason;
     const std::string body = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
-                             "<title>502 Bad Gateway</title></head>\n<body><p>" +
-                             escaped + "</p></body></html>\n";
+                             "<title>" +
+                             title + "</title></head>\n<body><p>" + escaped +
+                             "</p></body></html>\n";
     response = HttpResponseHeader();
     response.version = "HTTP/1.1";
-    response.statusCode = 502;
-    response.reason = "Bad Gateway";
+    response.statusCode = status;
+    response.reason = reason;
     response.set("Server", "Tidewell", false);
     response.set("Content-Type", "text/html; charset=utf-8", false);
     response.set("Content-Length", formatInt(std::int64_t(body.size())), false);
@@ -931,7 +955,7 @@ void Relay::answerBadGateway() {
     }
     auto sink = sinkTo<HttpResponseDataOutputStream>(clientStream, secureClient.get());
     sink.write(body.data(), std::int32_t(body.size()));
-    endExchange(originError);
+    endExchange(error);
 }
 
 void Relay::endTunnel(TunnelOutcome outcome) {

@@ -95,6 +95,10 @@ constexpr StringEntry kStrings[] = {
     {483, "服务器关闭"},
     {484, "停止捕捉时断开"},
     {485, "隧道"},
+    {486, "客户端使用了 HTTP/2 或更新的协议，Tidewell 只支持 HTTP/1.1。",
+     "The client spoke HTTP/2 or later; Tidewell speaks HTTP/1.1 only."},
+    {487, "Tidewell 只支持 HTTP/1.1，请让客户端改用 HTTP/1.1。",
+     "Tidewell speaks HTTP/1.1 only: have the client use HTTP/1.1."},
     // HAR export and copy as curl.
     {510, "隧道记录没有可以重新发送的请求。"},
     {511, "有%d个请求头含有命令行无法表示的字节，已略去。"},
@@ -113,6 +117,9 @@ constexpr StringEntry kStrings[] = {
     {610, "证书库操作失败（certutil）。"},
     {611, "没有找到该浏览器。"},
     {612, "上游代理拒绝建立隧道。"},
+    {613, "客户端不接受 HTTP/1.1（它只提供 HTTP/2 等协议），Tidewell 只支持 HTTP/1.1。",
+     "The client does not accept HTTP/1.1 (it offers only HTTP/2 or other protocols); Tidewell "
+     "speaks HTTP/1.1 only."},
     // HTTPS decryption: questions, messages and menu entries.
     {620, "解密 HTTPS 需要浏览器信任 Tidewell 的根证书。\n\n"
           "最快的办法是打开一个专为本次捕捉设置的浏览器：它使用临时配置并信任根证书，"

@@ -89,6 +89,8 @@ enum : unsigned {
     IDS_TUNNEL_SERVER_CLOSED = 483,
     IDS_TUNNEL_STOPPED = 484, // cut when capturing stopped
     IDS_TUNNEL_TYPE = 485,    // the type column of a tunnel
+    IDS_HTTP_VERSION = 486,   // also an error code of ours
+    IDS_HTTP_VERSION_PAGE = 487,
     // HAR export and copy as curl.
     IDS_TUNNEL_NOT_REPEATABLE = 510, // also an error code of ours
     IDS_CURL_FIELDS_LEFT_OUT = 511,  // printf template, %d = number of header fields

@@ -2,6 +2,7 @@
 // loopback, to small origin servers the tests start.
 #include "ProxyTestKit.h"
 
+#include "engine/HttpConnection.h"
 #include "engine/HttpReader.h"
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
@@ -525,6 +526,29 @@ TEST(RelayTest, UpstreamProxyUnlessBypassed) {
         }
         EXPECT_EQ(upstreamFilter.seenRequests().size(), std::size_t(seen));
     }
+}
+
+// A client that assumes HTTP/2 on the proxy port hears at once that it is
+// not spoken here, and the exchange is a failed row that says so.
+TEST(RelayTest, Http2IsAnswered505WithAFailedRow) {
+    RecordingFilter filter;
+    TestProxy proxy(&filter);
+    const CurlResult assumed =
+        runCurl({"--http2-prior-knowledge", "http://" + proxy.address() + "/x"});
+    EXPECT_NE(assumed.exitCode, 0);
+    const std::string answer = rawExchange(proxy.port(), "PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n");
+    EXPECT_EQ(answer.rfind("HTTP/1.1 505 HTTP Version Not Supported\r\nServer:Tidewell\r\n", 0), 0u)
+        << answer;
+    EXPECT_NE(answer.find(loadString(IDS_HTTP_VERSION_PAGE)), std::string::npos);
+    filter.waitFor("connectionClosed 1");
+    const std::vector<std::string> calls = filter.calls();
+    const std::string failed = " " + std::to_string(kErrorHttpVersion);
+    EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
+                            [&](const std::string& call) {
+                                return call.starts_with("endExchange") && call.ends_with(failed);
+                            }),
+              2)
+        << ::testing::PrintToString(calls);
 }
 
 // Relaying these would come back to us without end: each is refused at once,
