@@ -92,6 +92,21 @@ protected:
         return runCurl(arguments);
     }
 
+    // CONNECT `target` on `socket` and TLS inside it, trusting our root; null
+    // (with a failure recorded) when either fails.
+    std::unique_ptr<TlsStream> openTunnel(int socket, const std::string& target) {
+        EXPECT_TRUE(sendAllBytes(socket, "CONNECT " + target + " HTTP/1.1\r\nHost: " + target +
+                                             "\r\n\r\n"));
+        std::string head;
+        char c;
+        while (head.find("\r\n\r\n") == std::string::npos && ::recv(socket, &c, 1, 0) == 1)
+            head += c;
+        EXPECT_EQ(head.rfind("HTTP/1.1 200", 0), 0u) << head;
+        ScopedEnv trustRoot("SSL_CERT_FILE", https->certificateFile().c_str());
+        TlsClientContext client;
+        return client.connect(socket, target.substr(0, target.rfind(':')));
+    }
+
     std::vector<HttpResource*> listed() {
         CaptureLocker lock(captureLock());
         std::vector<HttpResource*> out;
@@ -290,19 +305,7 @@ TEST_F(HttpsCapture, ClientsSpeakingOnlyHttp2AreRefusedWithFailedRows) {
     // No ALPN at all, and the HTTP/2 preface inside the tunnel: 505.
     const int socket = connectLoopback(document->proxy.port());
     ASSERT_GE(socket, 0);
-    ASSERT_TRUE(
-        sendAllBytes(socket, "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n\r\n"));
-    std::string head;
-    char c;
-    while (head.find("\r\n\r\n") == std::string::npos && ::recv(socket, &c, 1, 0) == 1)
-        head += c;
-    ASSERT_EQ(head.rfind("HTTP/1.1 200", 0), 0u) << head;
-    std::unique_ptr<TlsStream> tls;
-    {
-        ScopedEnv trustRoot("SSL_CERT_FILE", https->certificateFile().c_str());
-        TlsClientContext client;
-        tls = client.connect(socket, "localhost");
-    }
+    std::unique_ptr<TlsStream> tls = openTunnel(socket, target);
     ASSERT_TRUE(tls);
     const std::string preface = "PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n";
     ASSERT_TRUE(tls->write(preface.data(), std::int32_t(preface.size())));
@@ -343,19 +346,7 @@ TEST_F(HttpsCapture, UpgradeInsideADecryptedConnectionCarriesBothWays) {
 
     const int socket = connectLoopback(document->proxy.port());
     ASSERT_GE(socket, 0);
-    ASSERT_TRUE(
-        sendAllBytes(socket, "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n\r\n"));
-    std::string head;
-    char c;
-    while (head.find("\r\n\r\n") == std::string::npos && ::recv(socket, &c, 1, 0) == 1)
-        head += c;
-    ASSERT_EQ(head.rfind("HTTP/1.1 200", 0), 0u) << head;
-    std::unique_ptr<TlsStream> tls;
-    {
-        ScopedEnv trustRoot("SSL_CERT_FILE", https->certificateFile().c_str());
-        TlsClientContext client;
-        tls = client.connect(socket, "localhost");
-    }
+    std::unique_ptr<TlsStream> tls = openTunnel(socket, target);
     ASSERT_TRUE(tls);
     const std::string upgrade = "GET /ws HTTP/1.1\r\nHost: " + target +
                                 "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n\r\n";
