@@ -85,6 +85,7 @@ public:
         std::fflush(stdout);
         std::fprintf(stderr, "%stidewell-capture: %s\n", liveLine ? "\n" : "", text.c_str());
     }
+    void showUserRefused(const std::string& text) override { showStorageProblem(text); }
 
     std::string status;
     bool liveLine = false; // the live count is being rewritten in place

@@ -3,6 +3,7 @@
 #include "engine/HttpConnection.h"
 #include "engine/HttpFilter.h"
 #include "engine/HttpMessageHeader.h"
+#include "engine/SocketOwner.h"
 #include "sysproxy/SystemProxy.h"
 
 #include <arpa/inet.h>
@@ -300,6 +301,14 @@ void HttpProxy::run() {
             ::close(client);
         }
     }
+}
+
+bool HttpProxy::servesClient(int socket, std::uint32_t& owner) const {
+    if (!peerOwner(socket, owner)) {
+        owner = kUnknownOwner;
+        return false;
+    }
+    return owner == ::geteuid();
 }
 
 std::string HttpProxy::newViaToken() {

@@ -1,0 +1,133 @@
+// The owner of a loopback connection's other end, as the kernel tells it by
+// both ways asked: our own connections and one made by a process of another
+// user.
+#include "engine/Platform.h"
+#include "engine/SocketOwner.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::uint32_t kNobody = 65534;
+
+// A listener on 127.0.0.1 (or ::1) and its port.
+int listenLoopback(int family, int& port) {
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage address{};
+    socklen_t length;
+    if (family == AF_INET) {
+        auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+        v4.sin_family = AF_INET;
+        v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        length = sizeof v4;
+    } else {
+        auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+        v6.sin6_family = AF_INET6;
+        v6.sin6_addr = in6addr_loopback;
+        length = sizeof v6;
+    }
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 4) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in&>(address).sin_port
+                                   : reinterpret_cast<sockaddr_in6&>(address).sin6_port);
+    return fd;
+}
+
+int connectTo(int family, int port) {
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage address{};
+    socklen_t length;
+    if (family == AF_INET) {
+        auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+        v4.sin_family = AF_INET;
+        v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        v4.sin_port = htons(std::uint16_t(port));
+        length = sizeof v4;
+    } else {
+        auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+        v6.sin6_family = AF_INET6;
+        v6.sin6_addr = in6addr_loopback;
+        v6.sin6_port = htons(std::uint16_t(port));
+        length = sizeof v6;
+    }
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+using Lookup = bool (*)(int, std::uint32_t&);
+
+TEST(SocketOwner, BothWaysNameTheOwnerOfTheOtherEnd) {
+    const struct {
+        const char* what;
+        Lookup lookup;
+    } ways[] = {
+        {"netlink", peerOwnerByNetlink}, {"/proc/net", peerOwnerByProcNet}, {"either", peerOwner}};
+    for (const int family : {AF_INET, AF_INET6}) {
+        int port = 0;
+        const int listener = listenLoopback(family, port);
+        if (listener < 0 && family == AF_INET6)
+            continue; // no IPv6 loopback here
+        ASSERT_GE(listener, 0);
+        const int client = connectTo(family, port);
+        const int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        ASSERT_GE(accepted, 0);
+        for (const auto& way : ways) {
+            std::uint32_t uid = 12345;
+            EXPECT_TRUE(way.lookup(accepted, uid)) << way.what << " " << errorText(lastError());
+            EXPECT_EQ(uid, ::geteuid()) << way.what;
+        }
+        ::close(client);
+        ::close(accepted);
+        ::close(listener);
+    }
+}
+
+TEST(SocketOwner, AnotherUsersConnectionIsTheirs) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "making a process of another user needs root";
+    int port = 0;
+    const int listener = listenLoopback(AF_INET, port);
+    ASSERT_GE(listener, 0);
+    int hold[2];
+    ASSERT_EQ(::pipe(hold), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(hold[1]);
+        if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+            _exit(1);
+        const int fd = connectTo(AF_INET, port);
+        char wait;
+        // Connected until the parent has asked.
+        [[maybe_unused]] const auto n = ::read(hold[0], &wait, 1);
+        _exit(fd >= 0 ? 0 : 2);
+    }
+    ::close(hold[0]);
+    const int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    ASSERT_GE(accepted, 0);
+    for (const Lookup lookup : {peerOwnerByNetlink, peerOwnerByProcNet, peerOwner}) {
+        std::uint32_t uid = 0;
+        EXPECT_TRUE(lookup(accepted, uid)) << errorText(lastError());
+        EXPECT_EQ(uid, kNobody);
+    }
+    ::close(hold[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ::close(accepted);
+    ::close(listener);
+}
+
+} // namespace
