@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -38,8 +39,8 @@ int listener(sockaddr_in& address) {
 
 // Microseconds per connection for `count` connections, each asked with
 // `ask` (null: not asked).
-double round(int listening, const sockaddr_in& address, int count, bool (*ask)(int, std::uint32_t&),
-             int& failures) {
+double round(int listening, const sockaddr_in& address, int count,
+             const std::function<bool(int, std::uint32_t&)>& ask, int& failures) {
     const auto start = Clock::now();
     for (int i = 0; i < count; ++i) {
         const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -81,15 +82,22 @@ int main(int argc, char** argv) {
     const int perRound = argc > 2 ? std::atoi(argv[2]) : 1000;
     sockaddr_in address{};
     const int listening = listener(address);
+    SocketOwners owners;
     struct Way {
         const char* name;
-        bool (*ask)(int, std::uint32_t&);
+        std::function<bool(int, std::uint32_t&)> ask;
         std::vector<double> times;
         int failures = 0;
     } ways[] = {{"accept alone (baseline)", nullptr, {}, 0},
-                {"with the owner check", peerOwner, {}, 0},
-                {"  by netlink alone", peerOwnerByNetlink, {}, 0},
-                {"  by /proc/net/tcp alone", peerOwnerByProcNet, {}, 0}};
+                {"with the owner check",
+                 [&](int fd, std::uint32_t& uid) { return owners.peerOwner(fd, uid); },
+                 {},
+                 0},
+                {"  by netlink alone",
+                 [&](int fd, std::uint32_t& uid) { return owners.byNetlink(fd, uid); },
+                 {},
+                 0},
+                {"  by /proc/net/tcp alone", SocketOwners::byProcNet, {}, 0}};
     round(listening, address, perRound / 10, nullptr, ways[0].failures); // warm up
     for (int r = 0; r < rounds; ++r)
         for (Way& way : ways)

@@ -165,6 +165,7 @@ bool HttpProxy::start(HttpFilter* newFilter) {
     raiseOpenFileLimit();
     if (!bindAndListen())
         return false;
+    owners_ = std::make_unique<SocketOwners>();
     stopping = false;
     filter = newFilter;
     if (!acceptThread.start(this, &HttpProxy::run)) {
@@ -246,6 +247,7 @@ void HttpProxy::stop() {
     for (auto& connection : connections)
         connection->close();
     connections.clear();
+    owners_.reset();
     {
         std::lock_guard guard(cacheLock_);
         addressCache.clear();
@@ -304,7 +306,7 @@ void HttpProxy::run() {
 }
 
 bool HttpProxy::servesClient(int socket, std::uint32_t& owner) const {
-    if (!peerOwner(socket, owner)) {
+    if (!owners_ || !owners_->peerOwner(socket, owner)) {
         owner = kUnknownOwner;
         return false;
     }

@@ -20,6 +20,7 @@
 
 class HttpConnection;
 class HttpFilter;
+class SocketOwners;
 class HttpMessageHeader;
 class HttpsInterceptor;
 
@@ -119,6 +120,8 @@ private:
     bool bindAndListen();
     void closeListenSocket();
 
+    // Asks who owns each client; made by start, gone after stop.
+    std::unique_ptr<SocketOwners> owners_;
     mutable std::mutex viaLock_;
     std::unordered_set<std::string> viaTokens_;
     int listenSocket = -1;

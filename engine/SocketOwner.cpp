@@ -68,65 +68,57 @@ std::string procText(const sockaddr_storage& address) {
     return text;
 }
 
-// One netlink socket for every question, asked one at a time: opening one
-// per question costs about as much as the question itself.
-class DiagnosticsSocket {
-public:
-    ~DiagnosticsSocket() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-
-    // Sends `message` (its sequence number set here) and reads the answer to
-    // it into `answer`; the length read, or -1 (lastError()).
-    template <typename Message> ssize_t ask(Message& message, char* answer, std::size_t size) {
-        std::lock_guard guard(mutex_);
-        if (fd_ < 0) {
-            fd_ = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
-            if (fd_ < 0) {
-                setLastErrorFromErrno();
-                return -1;
-            }
-        }
-        message.header.nlmsg_seq = ++sequence_;
-        sockaddr_nl kernel{};
-        kernel.nl_family = AF_NETLINK;
-        if (retryInterrupted([&] {
-                return ::sendto(fd_, &message, sizeof message, 0,
-                                reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel);
-            }) != ssize_t(sizeof message))
-            return fail(std::uint32_t(errno));
-        // An answer to an earlier question that was given up on is passed over.
-        for (int tries = 0; tries < 8; ++tries) {
-            const ssize_t got = retryInterrupted([&] { return ::recv(fd_, answer, size, 0); });
-            if (got < 0)
-                return fail(std::uint32_t(errno));
-            const auto* reply = reinterpret_cast<const nlmsghdr*>(answer);
-            if (!NLMSG_OK(reply, std::uint32_t(got)) || reply->nlmsg_seq == sequence_)
-                return got;
-        }
-        return fail(EPROTO);
-    }
-
-private:
-    // Closed after a failure: the next question starts on a clean socket.
-    ssize_t fail(std::uint32_t code) {
-        ::close(fd_);
-        fd_ = -1;
-        setLastError(code);
-        return -1;
-    }
-
-    std::mutex mutex_;
-    int fd_ = -1;
-    std::uint32_t sequence_ = 0;
-};
-
-DiagnosticsSocket diagnostics;
-
 } // namespace
 
-bool peerOwnerByNetlink(int fd, std::uint32_t& uid) {
+SocketOwners::SocketOwners() {
+    open();
+}
+
+SocketOwners::~SocketOwners() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool SocketOwners::open() {
+    fd_ = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (fd_ < 0)
+        setLastErrorFromErrno();
+    return fd_ >= 0;
+}
+
+ssize_t SocketOwners::fail(std::uint32_t code) {
+    // The next question starts on a clean socket.
+    ::close(fd_);
+    fd_ = -1;
+    setLastError(code);
+    return -1;
+}
+
+ssize_t SocketOwners::ask(nlmsghdr& message, char* answer, std::size_t size) {
+    std::lock_guard guard(mutex_);
+    if (fd_ < 0 && !open())
+        return -1;
+    message.nlmsg_seq = ++sequence_;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    if (retryInterrupted([&] {
+            return ::sendto(fd_, &message, message.nlmsg_len, 0,
+                            reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel);
+        }) != ssize_t(message.nlmsg_len))
+        return fail(std::uint32_t(errno));
+    // An answer to an earlier question that was given up on is passed over.
+    for (int tries = 0; tries < 8; ++tries) {
+        const ssize_t got = retryInterrupted([&] { return ::recv(fd_, answer, size, 0); });
+        if (got < 0)
+            return fail(std::uint32_t(errno));
+        const auto* reply = reinterpret_cast<const nlmsghdr*>(answer);
+        if (!NLMSG_OK(reply, std::uint32_t(got)) || reply->nlmsg_seq == sequence_)
+            return got;
+    }
+    return fail(EPROTO);
+}
+
+bool SocketOwners::byNetlink(int fd, std::uint32_t& uid) {
     sockaddr_storage local{};
     sockaddr_storage peer{};
     if (!endsOf(fd, local, peer))
@@ -148,7 +140,7 @@ bool peerOwnerByNetlink(int fd, std::uint32_t& uid) {
     id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
     id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
     alignas(nlmsghdr) char answer[8192];
-    const ssize_t got = diagnostics.ask(message, answer, sizeof answer);
+    const ssize_t got = ask(message.header, answer, sizeof answer);
     if (got < 0)
         return false;
     const auto* reply = reinterpret_cast<const nlmsghdr*>(answer);
@@ -178,7 +170,7 @@ bool peerOwnerByNetlink(int fd, std::uint32_t& uid) {
     return true;
 }
 
-bool peerOwnerByProcNet(int fd, std::uint32_t& uid) {
+bool SocketOwners::byProcNet(int fd, std::uint32_t& uid) {
     sockaddr_storage local{};
     sockaddr_storage peer{};
     if (!endsOf(fd, local, peer))
@@ -212,11 +204,11 @@ bool peerOwnerByProcNet(int fd, std::uint32_t& uid) {
     return found;
 }
 
-bool peerOwner(int fd, std::uint32_t& uid) {
-    if (peerOwnerByNetlink(fd, uid))
+bool SocketOwners::peerOwner(int fd, std::uint32_t& uid) {
+    if (byNetlink(fd, uid))
         return true;
     // The peer has gone: the table will not know it either.
     if (lastError() == ENOENT)
         return false;
-    return peerOwnerByProcNet(fd, uid);
+    return byProcNet(fd, uid);
 }

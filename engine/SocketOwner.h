@@ -3,14 +3,40 @@
 #pragma once
 
 #include <cstdint>
+#include <linux/netlink.h>
+#include <mutex>
+#include <sys/types.h>
 
-// The uid owning the peer end of the connected TCP socket `fd` (whose peer
-// is on this machine: a loopback connection), asked of the kernel's socket
-// diagnostics (sock_diag over netlink) or, where that cannot be had, read
-// from /proc/net/tcp. False with lastError() when neither knows it (ENOENT:
-// the peer's socket has gone).
-bool peerOwner(int fd, std::uint32_t& uid);
+// Asks the kernel's socket diagnostics (sock_diag over netlink) through one
+// socket of its own, one question at a time: opening a socket for each
+// question would cost about as much as the question. The socket is opened
+// with the object and closed with it.
+class SocketOwners {
+public:
+    SocketOwners();
+    ~SocketOwners();
+    SocketOwners(const SocketOwners&) = delete;
+    SocketOwners& operator=(const SocketOwners&) = delete;
 
-// Each way on its own.
-bool peerOwnerByNetlink(int fd, std::uint32_t& uid);
-bool peerOwnerByProcNet(int fd, std::uint32_t& uid);
+    // The uid owning the peer end of the connected TCP socket `fd` (whose
+    // peer is on this machine: a loopback connection), asked of the socket
+    // diagnostics or, where they cannot be had, read from /proc/net/tcp.
+    // False with lastError() when neither knows it (ENOENT: the peer's
+    // socket has gone). Any thread.
+    bool peerOwner(int fd, std::uint32_t& uid);
+
+    // Each way on its own.
+    bool byNetlink(int fd, std::uint32_t& uid);
+    static bool byProcNet(int fd, std::uint32_t& uid);
+
+private:
+    bool open();
+    // Sends `message` (its sequence number set here) and reads the answer to
+    // it into `answer`: the length read, or -1 (lastError()).
+    ssize_t ask(nlmsghdr& message, char* answer, std::size_t size);
+    ssize_t fail(std::uint32_t code);
+
+    std::mutex mutex_;
+    int fd_ = -1;
+    std::uint32_t sequence_ = 0;
+};

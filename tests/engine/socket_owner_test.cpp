@@ -8,6 +8,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <functional>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -67,14 +68,19 @@ int connectTo(int family, int port) {
     return fd;
 }
 
-using Lookup = bool (*)(int, std::uint32_t&);
+using Lookup = std::function<bool(int, std::uint32_t&)>;
+
+// The three ways of one SocketOwners.
+struct Ways {
+    SocketOwners owners;
+    const std::pair<const char*, Lookup> all[3] = {
+        {"netlink", [this](int fd, std::uint32_t& uid) { return owners.byNetlink(fd, uid); }},
+        {"/proc/net", SocketOwners::byProcNet},
+        {"either", [this](int fd, std::uint32_t& uid) { return owners.peerOwner(fd, uid); }}};
+};
 
 TEST(SocketOwner, BothWaysNameTheOwnerOfTheOtherEnd) {
-    const struct {
-        const char* what;
-        Lookup lookup;
-    } ways[] = {
-        {"netlink", peerOwnerByNetlink}, {"/proc/net", peerOwnerByProcNet}, {"either", peerOwner}};
+    Ways ways;
     for (const int family : {AF_INET, AF_INET6}) {
         int port = 0;
         const int listener = listenLoopback(family, port);
@@ -84,10 +90,10 @@ TEST(SocketOwner, BothWaysNameTheOwnerOfTheOtherEnd) {
         const int client = connectTo(family, port);
         const int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         ASSERT_GE(accepted, 0);
-        for (const auto& way : ways) {
+        for (const auto& [what, lookup] : ways.all) {
             std::uint32_t uid = 12345;
-            EXPECT_TRUE(way.lookup(accepted, uid)) << way.what << " " << errorText(lastError());
-            EXPECT_EQ(uid, ::geteuid()) << way.what;
+            EXPECT_TRUE(lookup(accepted, uid)) << what << " " << errorText(lastError());
+            EXPECT_EQ(uid, ::geteuid()) << what;
         }
         ::close(client);
         ::close(accepted);
@@ -117,10 +123,11 @@ TEST(SocketOwner, AnotherUsersConnectionIsTheirs) {
     ::close(hold[0]);
     const int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     ASSERT_GE(accepted, 0);
-    for (const Lookup lookup : {peerOwnerByNetlink, peerOwnerByProcNet, peerOwner}) {
+    Ways ways;
+    for (const auto& [what, lookup] : ways.all) {
         std::uint32_t uid = 0;
-        EXPECT_TRUE(lookup(accepted, uid)) << errorText(lastError());
-        EXPECT_EQ(uid, kNobody);
+        EXPECT_TRUE(lookup(accepted, uid)) << what << " " << errorText(lastError());
+        EXPECT_EQ(uid, kNobody) << what;
     }
     ::close(hold[1]);
     int status = 0;
