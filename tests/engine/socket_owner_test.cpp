@@ -18,22 +18,28 @@ namespace {
 
 constexpr std::uint32_t kNobody = 65534;
 
-// A listener on 127.0.0.1 (or ::1) and its port.
-int listenLoopback(int family, int& port) {
-    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_storage address{};
-    socklen_t length;
+// 127.0.0.1 or ::1 with `port`; its length.
+socklen_t loopback(int family, int port, sockaddr_storage& address) {
+    address = {};
     if (family == AF_INET) {
         auto& v4 = reinterpret_cast<sockaddr_in&>(address);
         v4.sin_family = AF_INET;
         v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        length = sizeof v4;
-    } else {
-        auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
-        v6.sin6_family = AF_INET6;
-        v6.sin6_addr = in6addr_loopback;
-        length = sizeof v6;
+        v4.sin_port = htons(std::uint16_t(port));
+        return sizeof v4;
     }
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+    v6.sin6_family = AF_INET6;
+    v6.sin6_addr = in6addr_loopback;
+    v6.sin6_port = htons(std::uint16_t(port));
+    return sizeof v6;
+}
+
+// A listener on 127.0.0.1 (or ::1) and its port.
+int listenLoopback(int family, int& port) {
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage address{};
+    socklen_t length = loopback(family, 0, address);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 4) != 0) {
         ::close(fd);
         return -1;
@@ -47,20 +53,7 @@ int listenLoopback(int family, int& port) {
 int connectTo(int family, int port) {
     const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_storage address{};
-    socklen_t length;
-    if (family == AF_INET) {
-        auto& v4 = reinterpret_cast<sockaddr_in&>(address);
-        v4.sin_family = AF_INET;
-        v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        v4.sin_port = htons(std::uint16_t(port));
-        length = sizeof v4;
-    } else {
-        auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
-        v6.sin6_family = AF_INET6;
-        v6.sin6_addr = in6addr_loopback;
-        v6.sin6_port = htons(std::uint16_t(port));
-        length = sizeof v6;
-    }
+    const socklen_t length = loopback(family, port, address);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
         ::close(fd);
         return -1;
