@@ -36,7 +36,12 @@ int installRootCertificate(bool assumeYes, std::FILE* answers) {
         return 1;
     SettingsFile settings;
     TrustStore store(settings);
-    const std::vector<NssDatabase> plan = store.planInstall(root);
+    std::vector<std::string> notes;
+    const std::vector<NssDatabase> plan = store.planInstall(root, &notes);
+    if (!notes.empty()) {
+        std::printf("Left as they are:\n");
+        printReport(notes);
+    }
     if (plan.empty()) {
         std::printf("Every certificate database of your browsers already trusts the root "
                     "certificate (or there is none to change).\n");

@@ -56,19 +56,22 @@ void printUsage(std::FILE* out) {
         "  --pass-through HOSTS  hosts never decrypted, comma-separated, * and ? as wildcards\n"
         "                      (added to the list the desktop program keeps)\n"
         "  --browser NAME      start chromium or firefox with a temporary profile set up for\n"
-        "                      this capture (trusting the root; no trust store is touched);\n"
-        "                      implies --https decrypt; capturing stops when it is closed\n"
+        "                      this capture (its own certificate database trusts the root;\n"
+        "                      none of yours is touched); implies --https decrypt; capturing\n"
+        "                      stops when it is closed, and fails when it quits at once\n"
         "  --install-ca        trust Tidewell's root certificate in your browsers' certificate\n"
         "                      databases (lists them and asks first; --yes does not ask)\n"
-        "  --remove-ca         take away exactly what --install-ca added\n"
+        "  --remove-ca         give every database back as --install-ca found it\n"
         "  --export-ca FILE    write the root certificate (PEM) to FILE (- for standard output)\n"
         "  --har FILE          write every capture kept in the cache folder to FILE as a\n"
         "                      HAR 1.2 log (readable by you alone) and exit\n"
         "  --help              show this text\n"
         "\n"
         "Exit status: 0 when every capture was kept, 1 when capturing could not start\n"
-        "(another process writes the cache folder, for one), 3 when some captures\n"
-        "could not be stored.\n");
+        "(another process writes the cache folder, or the browser quit at once, for\n"
+        "one), 3 when some captures could not be stored.\n"
+        "\n"
+        "The proxy serves your own programs only: another user's get 403 Forbidden.\n");
 }
 
 // Answers as a user who keeps everything; texts go to the terminal.
@@ -85,6 +88,7 @@ public:
         std::fflush(stdout);
         std::fprintf(stderr, "%stidewell-capture: %s\n", liveLine ? "\n" : "", text.c_str());
     }
+    void showUserRefused(const std::string& text) override { showStorageProblem(text); }
 
     std::string status;
     bool liveLine = false; // the live count is being rewritten in place
@@ -369,6 +373,7 @@ int main(int argc, char** argv) {
         std::printf("Decrypting HTTPS with the root certificate %s (SHA-256 %s).\n",
                     https->certificateFile().c_str(), https->root().fingerprint().c_str());
     pid_t browserWatcher = -1;
+    bool browserEnded = false;
     if (withBrowser) {
         BrowserLauncher::Launched launched;
         if (!BrowserLauncher::launch(browser, document.proxy.address(), document.proxy.port(),
@@ -381,6 +386,17 @@ int main(int argc, char** argv) {
             return 1;
         }
         browserWatcher = launched.watcher;
+        // A browser that quits at once (Chromium as root, a broken install)
+        // is a failed start, not a capture that ended.
+        int status = 0;
+        browserEnded = BrowserLauncher::endedAtStart(browserWatcher, status, &stopRequested);
+        if (browserEnded && BrowserLauncher::failed(status)) {
+            std::fprintf(stderr, "tidewell-capture: %s\n",
+                         BrowserLauncher::failureText(browser, status).c_str());
+            document.stopCapture();
+            document.closeCaptures(true);
+            return 1;
+        }
         std::printf("Started %s with a temporary profile; capturing stops when it is closed.\n",
                     BrowserLauncher::name(browser));
     }
@@ -390,7 +406,7 @@ int main(int argc, char** argv) {
     const auto period = tty ? std::chrono::milliseconds(250) : std::chrono::seconds(5);
     auto nextReport = std::chrono::steady_clock::now();
     std::size_t lastWidth = 0;
-    while (!stopRequested) {
+    while (!stopRequested && !browserEnded) {
         int status = 0;
         if (browserWatcher > 0 && ::waitpid(browserWatcher, &status, WNOHANG) == browserWatcher)
             break;

@@ -31,6 +31,10 @@
 namespace {
 
 constexpr int kSocketTimeoutMs = 180000;
+// How long, and for how many bytes, a refused client is read from after its
+// answer.
+constexpr auto kLingerAfterRefusal = std::chrono::seconds(2);
+constexpr std::size_t kLingerBytes = 65536;
 constexpr int kSocketBufferSize = 1 << 20;
 constexpr std::int32_t kRelayBufferSize = 65536;
 constexpr std::int32_t kRelayBufferIncrement = 4096;
@@ -120,6 +124,44 @@ bool framingIsClear(const HttpRequestHeader& request) {
     return !seen || !request.get("Transfer-Encoding");
 }
 
+// A short page of ours answering with `status`: `text`, escaped, in a small
+// HTML body, behind a head that closes the connection.
+void makePage(int status, const char* reason, std::string_view text, HttpResponseHeader& head,
+              std::string& body) {
+    std::string escaped;
+    for (const char ch : text) {
+        switch (ch) {
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '&':
+            escaped += "&amp;";
+            break;
+        default:
+            escaped += ch;
+        }
+    }
+    body = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + formatInt(status) +
+           " " + reason + "</title></head>\n<body><p>" + escaped + "</p></body></html>\n";
+    head = HttpResponseHeader();
+    head.version = "HTTP/1.1";
+    head.statusCode = status;
+    head.reason = reason;
+    head.set("Server", "Tidewell", false);
+    head.set("Content-Type", "text/html; charset=utf-8", false);
+    head.set("Content-Length", formatInt(std::int64_t(body.size())), false);
+    head.set("Connection", "close", false);
+}
+
+// "HTTP/2.0", "HTTP/3" and later: a protocol this relay does not speak.
+bool isHttp2OrLater(std::string_view version) {
+    return version.size() >= 6 && version.substr(0, 5) == "HTTP/" && version[5] >= '2' &&
+           version[5] <= '9';
+}
+
 // RFC 9110, 9.2.2: sending these twice has the effect of sending them once.
 bool isIdempotent(std::string_view method) {
     for (const char* idempotent : {"GET", "HEAD", "OPTIONS", "TRACE", "PUT", "DELETE"})
@@ -146,6 +188,31 @@ bool hasToken(const HttpMessageHeader& header, std::string_view name, std::strin
 
 } // namespace
 
+// The Via entry of the request a relay has out. It stays ours while that
+// exchange runs, so that the request is recognised if it comes round again.
+class OutgoingVia {
+public:
+    explicit OutgoingVia(HttpProxy& proxy) : proxy_(proxy) {}
+    ~OutgoingVia() { release(); }
+    OutgoingVia(const OutgoingVia&) = delete;
+    OutgoingVia& operator=(const OutgoingVia&) = delete;
+
+    const std::string& renew() {
+        release();
+        token_ = proxy_.newViaToken();
+        return token_;
+    }
+    void release() {
+        if (!token_.empty())
+            proxy_.forgetViaToken(token_);
+        token_.clear();
+    }
+
+private:
+    HttpProxy& proxy_;
+    std::string token_;
+};
+
 // The state of one run of the relay, local to the connection's thread. A
 // decrypted CONNECT tunnel runs a second one over the two TLS ends.
 class Relay {
@@ -154,13 +221,18 @@ public:
         : c(connection), clientStream(connection.clientSocket), serverStream(-1),
           clientReader(&clientStream, kRelayBufferSize, kRelayBufferIncrement),
           serverReader(&serverStream, kRelayBufferSize, kRelayBufferIncrement),
-          writer(nullptr, kRelayBufferSize, kRelayBufferIncrement) {}
+          writer(nullptr, kRelayBufferSize, kRelayBufferIncrement), via(*connection.proxy) {}
     Relay(const Relay&) = delete;
     Relay& operator=(const Relay&) = delete;
 
     void run() {
         applySocketOptions(c.clientSocket);
-        while (exchange()) {
+        std::uint32_t owner = HttpProxy::kUnknownOwner;
+        if (c.proxy->servesClient(c.clientSocket, owner)) {
+            while (exchange()) {
+            }
+        } else {
+            refuseUser(owner);
         }
         end();
     }
@@ -181,6 +253,8 @@ private:
     bool copyBody(Body body, std::int64_t length, OutputStream& sink, HttpReader& reader);
     void writeError(int status, std::string_view reason);
     void answerLoop();
+    void refuseUser(std::uint32_t owner);
+    void sendPage(int status, const char* reason, std::string_view text);
     bool relayRefusal(Body body);
     bool relayEarlyAnswer();
     void endTunnel(TunnelOutcome outcome);
@@ -224,6 +298,7 @@ private:
     void tunnelledRequest();
     bool secureOrigin(std::string_view early, bool fresh);
     void answerBadGateway();
+    void answerPage(int status, const char* reason, std::string_view text, std::uint32_t error);
     template <typename Sink> Sink sinkTo(SocketStream& socket, SecureStream* secure) {
         return secure ? Sink(*secure, c.filter, handle)
                       : Sink(socket.socketHandle(), c.filter, handle);
@@ -256,6 +331,7 @@ private:
     HttpReader clientReader;
     HttpReader serverReader;
     HttpWriter writer;
+    OutgoingVia via;
     HttpRequestHeader request;
     HttpResponseHeader response;
     Url url;
@@ -306,22 +382,45 @@ void Relay::writeError(int status, std::string_view reason) {
 // A request aimed at the proxy itself (or that came round again) would be
 // relayed to us without end: refused with a page that says why.
 void Relay::answerLoop() {
-    const std::string body = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
-                             "<title>508 Loop Detected</title></head>\n<body><p>" +
-                             std::string(loadString(IDS_LOOP_REFUSED)) + "</p></body></html>\n";
+    sendPage(508, "Loop Detected", loadString(IDS_LOOP_REFUSED));
+}
+
+// A page of ours that nobody captures.
+void Relay::sendPage(int status, const char* reason, std::string_view text) {
     HttpResponseHeader head;
-    head.version = "HTTP/1.1";
-    head.statusCode = 508;
-    head.reason = "Loop Detected";
-    head.set("Server", "Tidewell", false);
-    head.set("Content-Type", "text/html; charset=utf-8", false);
-    head.set("Content-Length", formatInt(std::int64_t(body.size())), false);
-    head.set("Connection", "close", false);
+    std::string body;
+    makePage(status, reason, text, head, body);
     writer.buffer.length = 0;
     writer.sink = clientIo;
     if (appendResponseHeader(writer.buffer, head) &&
         writer.buffer.append(body.data(), std::int32_t(body.size())))
         writer.flush();
+}
+
+// The proxy serves its own user alone: another user's program is refused
+// before anything it sent is read, captured or relayed. The answer goes out
+// whole, and what the client still sends meanwhile is taken in and dropped,
+// so that its kernel hears no reset before the client has read the answer.
+void Relay::refuseUser(std::uint32_t owner) {
+    sendPage(403, "Forbidden", loadString(IDS_OWN_USER_ONLY));
+    if (c.filter && owner != HttpProxy::kUnknownOwner)
+        c.filter->userRefused(owner);
+    const int fd = c.clientSocket;
+    ::shutdown(fd, SHUT_WR);
+    const auto deadline = std::chrono::steady_clock::now() + kLingerAfterRefusal;
+    char discarded[4096];
+    for (std::size_t taken = 0; taken < kLingerBytes;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd wait{fd, POLLIN, 0};
+        if (left.count() <= 0 ||
+            retryInterrupted([&] { return ::poll(&wait, 1, int(left.count())); }) <= 0)
+            break;
+        const ssize_t n = retryInterrupted([&] { return ::recv(fd, discarded, sizeof discarded, 0); });
+        if (n <= 0)
+            break;
+        taken += std::size_t(n);
+    }
 }
 
 bool Relay::findHost() {
@@ -529,8 +628,17 @@ bool Relay::exchange() {
         return false;
     }
     clock.start();
-    if (hasToken(request, "Via", c.proxy->viaToken())) {
+    if (c.proxy->carriesOurVia(request)) {
         answerLoop();
+        return false;
+    }
+    if (isHttp2OrLater(request.version)) {
+        // The HTTP/2 preface ("PRI * HTTP/2.0") of a client that assumed
+        // HTTP/2 without asking: nothing on this connection can be read.
+        if (tunnelled)
+            tunnelledRequest();
+        answerPage(505, "HTTP Version Not Supported", loadString(IDS_HTTP_VERSION_PAGE),
+                   kErrorHttpVersion);
         return false;
     }
     if (equalsIgnoreCase(request.method, "CONNECT")) {
@@ -628,7 +736,7 @@ bool Relay::exchange() {
         request.target = url.toString();
     }
     // What comes back to us carrying this is a loop.
-    request.set("Via", c.proxy->viaToken(), false);
+    request.set("Via", via.renew(), false);
 
     const Body body = requestBody(request);
     int attempts = 0;
@@ -760,7 +868,7 @@ bool Relay::connectTunnel() {
     handle = c.filter ? c.filter->beginRequest(c.context, request) : -1;
     response = HttpResponseHeader();
     if (viaUpstream) {
-        request.set("Via", c.proxy->viaToken(), false);
+        request.set("Via", via.renew(), false);
         writer.buffer.length = 0;
         writer.sink = serverIo;
         const bool sent = writer.writeRequestHeader(request);
@@ -925,7 +1033,7 @@ bool Relay::secureOrigin(std::string_view early, bool fresh) {
         connect.target = bracketed(host) + ":" + formatInt(port);
         connect.version = "HTTP/1.1";
         connect.set("Host", connect.target, false);
-        connect.set("Via", c.proxy->viaToken(), false);
+        connect.set("Via", via.renew(), false);
         HttpResponseHeader answer;
         writer.buffer.length = 0;
         writer.sink = &serverStream;
@@ -961,33 +1069,15 @@ void Relay::answerBadGateway() {
     char text[2048];
     std::snprintf(text, sizeof text, loadString(IDS_HTTPS_BAD_GATEWAY), originName.c_str(),
                   errorText(originError).c_str(), originDetail.c_str());
-    std::string escaped;
-    for (const char ch : std::string_view(text)) {
-        switch (ch) {
-        case '<':
-            escaped += "&lt;";
-            break;
-        case '>':
-            escaped += "&gt;";
-            break;
-        case '&':
-            escaped += "&amp;";
-            break;
-        default:
-            escaped += ch;
-        }
-    }
-    const std::string body = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
-                             "<title>502 Bad Gateway</title></head>\n<body><p>" +
-                             escaped + "</p></body></html>\n";
-    response = HttpResponseHeader();
-    response.version = "HTTP/1.1";
-    response.statusCode = 502;
-    response.reason = "Bad Gateway";
-    response.set("Server", "Tidewell", false);
-    response.set("Content-Type", "text/html; charset=utf-8", false);
-    response.set("Content-Length", formatInt(std::int64_t(body.size())), false);
-    response.set("Connection", "close", false);
+    answerPage(502, "Bad Gateway", text, originError);
+}
+
+// A page of ours in place of an answer from the origin, captured as the
+// exchange's response; the exchange fails with `error`.
+void Relay::answerPage(int status, const char* reason, std::string_view text,
+                       std::uint32_t error) {
+    std::string body;
+    makePage(status, reason, text, response, body);
     handle = c.filter ? c.filter->beginRequest(c.context, request) : -1;
     beginResponse();
     writer.buffer.length = 0;
@@ -998,7 +1088,7 @@ void Relay::answerBadGateway() {
     }
     auto sink = sinkTo<HttpResponseDataOutputStream>(clientStream, secureClient.get());
     sink.write(body.data(), std::int32_t(body.size()));
-    endExchange(originError);
+    endExchange(error);
 }
 
 void Relay::endTunnel(TunnelOutcome outcome) {

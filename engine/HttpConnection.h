@@ -3,6 +3,7 @@
 // filter; pooled by HttpProxy and reused after each client.
 #pragma once
 
+#include "engine/Platform.h"
 #include "engine/Thread.h"
 
 #include <atomic>
@@ -10,6 +11,9 @@
 
 class HttpFilter;
 class HttpProxy;
+
+// The client spoke HTTP/2 (or later) where HTTP/1.1 was expected.
+constexpr std::uint32_t kErrorHttpVersion = customError(486);
 
 class HttpConnection {
 public:

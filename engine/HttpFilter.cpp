@@ -29,3 +29,5 @@ void HttpFilter::exchangeTimings(int, const ExchangeTimings&) {}
 void HttpFilter::endExchange(int, std::uint32_t) {}
 
 void HttpFilter::connectionClosed(int) {}
+
+void HttpFilter::userRefused(std::uint32_t) {}

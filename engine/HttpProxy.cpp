@@ -3,6 +3,7 @@
 #include "engine/HttpConnection.h"
 #include "engine/HttpFilter.h"
 #include "engine/HttpMessageHeader.h"
+#include "engine/SocketOwner.h"
 #include "sysproxy/SystemProxy.h"
 
 #include <arpa/inet.h>
@@ -87,13 +88,6 @@ bool numericAddress(std::string_view host, sockaddr_storage& out) {
     return ok;
 }
 
-std::string randomToken() {
-    std::random_device source;
-    char text[17];
-    std::snprintf(text, sizeof text, "%08x%08x", unsigned(source()), unsigned(source()));
-    return text;
-}
-
 } // namespace
 
 void raiseOpenFileLimit() {
@@ -157,7 +151,7 @@ bool isTidewellListener(const std::string& host, int port, int timeoutMs) {
            equalsIgnoreCase(head.get("Server")->value, "Tidewell");
 }
 
-HttpProxy::HttpProxy() : viaToken_("1.1 tidewell-" + randomToken()) {}
+HttpProxy::HttpProxy() = default;
 
 HttpProxy::~HttpProxy() {
     stop();
@@ -171,6 +165,7 @@ bool HttpProxy::start(HttpFilter* newFilter) {
     raiseOpenFileLimit();
     if (!bindAndListen())
         return false;
+    owners_ = std::make_unique<SocketOwners>();
     stopping = false;
     filter = newFilter;
     if (!acceptThread.start(this, &HttpProxy::run)) {
@@ -252,6 +247,7 @@ void HttpProxy::stop() {
     for (auto& connection : connections)
         connection->close();
     connections.clear();
+    owners_.reset();
     {
         std::lock_guard guard(cacheLock_);
         addressCache.clear();
@@ -307,6 +303,45 @@ void HttpProxy::run() {
             ::close(client);
         }
     }
+}
+
+bool HttpProxy::servesClient(int socket, std::uint32_t& owner) const {
+    if (!owners_ || !owners_->peerOwner(socket, owner)) {
+        owner = kUnknownOwner;
+        return false;
+    }
+    return owner == ::geteuid();
+}
+
+std::string HttpProxy::newViaToken() {
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    char text[40];
+    for (;;) {
+        std::snprintf(text, sizeof text, "1.1 tidewell-%016llx",
+                      static_cast<unsigned long long>(random()));
+        std::lock_guard guard(viaLock_);
+        if (viaTokens_.insert(text).second)
+            return text;
+    }
+}
+
+void HttpProxy::forgetViaToken(const std::string& token) {
+    std::lock_guard guard(viaLock_);
+    viaTokens_.erase(token);
+}
+
+bool HttpProxy::carriesOurVia(const HttpMessageHeader& header) const {
+    std::lock_guard guard(viaLock_);
+    if (viaTokens_.empty())
+        return false;
+    for (const auto& field : header.fields) {
+        if (!equalsIgnoreCase(field.name, "Via"))
+            continue;
+        for (const std::string& item : splitList(field.value, ','))
+            if (viaTokens_.count(item.substr(0, item.find(' ', 4))))
+                return true;
+    }
+    return false;
 }
 
 // Connection threads ask these while the proxy runs; port_ does not change

@@ -15,10 +15,13 @@
 #include <string>
 #include <string_view>
 #include <sys/socket.h>
+#include <unordered_set>
 #include <vector>
 
 class HttpConnection;
 class HttpFilter;
+class SocketOwners;
+class HttpMessageHeader;
 class HttpsInterceptor;
 
 // Raises this process's soft limit on open files to its hard limit: desktops
@@ -74,14 +77,26 @@ public:
     bool route(const std::string& host, int port, std::string& targetHost, int& targetPort,
                bool& viaUpstream, bool tunnel = false) const;
 
+    // Whether the client connected on `socket` is a program of the user this
+    // proxy runs for (the effective uid; root is no exception either way).
+    // `owner` receives the client's uid, or kUnknownOwner when the kernel
+    // could not say, which is refused as well.
+    static constexpr std::uint32_t kUnknownOwner = 0xFFFFFFFF;
+    bool servesClient(int socket, std::uint32_t& owner) const;
+
     // Whether host:port names this listener: any loopback name or address (or
     // the unspecified one, which reaches it too) with our port. Relaying
     // there would loop.
     bool isListener(std::string_view host, int port) const;
     bool isListener(const ResolvedAddress& address) const;
-    // "1.1 tidewell-<random>": added to every relayed request; a request that
-    // already carries it has come round to us again.
-    const std::string& viaToken() const { return viaToken_; }
+    // A Via entry for one request going out, "1.1 tidewell-<random>", known
+    // as ours until it is forgotten: a request that comes in carrying one has
+    // come round to us again. New for every request, so that it tells
+    // origins nothing that would link a user's requests to each other.
+    std::string newViaToken();
+    void forgetViaToken(const std::string& token);
+    // Whether a Via field of `header` holds a token of ours still in use.
+    bool carriesOurVia(const HttpMessageHeader& header) const;
 
     const std::string& address() const { return address_; }
     int port() const { return port_; }
@@ -105,7 +120,10 @@ private:
     bool bindAndListen();
     void closeListenSocket();
 
-    std::string viaToken_;
+    // Asks who owns each client; made by start, gone after stop.
+    std::unique_ptr<SocketOwners> owners_;
+    mutable std::mutex viaLock_;
+    std::unordered_set<std::string> viaTokens_;
     int listenSocket = -1;
     Thread acceptThread;
     int port_ = kDefaultPort;

@@ -37,6 +37,11 @@ public:
 
     // True when a tunnel to host:port is to be decrypted.
     virtual bool shouldDecrypt(const std::string& host, int port) = 0;
+    // True when the server name `clientHello` asks for (the client's first
+    // handshake message, without its record framing) is one never
+    // decrypted, or when the hello cannot be read: what cannot be checked is
+    // not decrypted either.
+    virtual bool passesThrough(std::string_view clientHello) = 0;
     // Completes the client's handshake on `socket` with a certificate for
     // the name it asks for (`connectHost` when it names none); `early` are
     // bytes of the client's already read from the socket. Null with

@@ -312,29 +312,95 @@ Opening clientOpening(const ConnectedTunnel& connected) {
     return n > 0 ? classify(std::string_view(first, std::size_t(n))) : Opening::Other;
 }
 
+// A ClientHello is a few hundred bytes, two or three thousand with large key
+// shares; one past this is not read whole.
+constexpr std::size_t kMaxClientHello = 65536;
+// How long a client that began its hello may take to finish it.
+constexpr int kClientHelloMs = 30000;
+
+// The client's first handshake message, gathered from its records before
+// anything is answered. `raw` holds what was read already and receives every
+// byte read (to go on as it came, whatever is decided); `message` the
+// message without its record framing. False when the bytes are not TLS
+// handshake records, the message would be longer than kMaxClientHello, or
+// the client went quiet or away before it was whole.
+bool readClientHello(int socket, std::string& raw, std::string& message) {
+    constexpr unsigned char kHandshake = 0x16;
+    constexpr std::size_t kHeader = 5;
+    constexpr std::size_t kMaxRecord = 16384 + 2048;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kClientHelloMs);
+    std::size_t parsed = 0; // raw bytes whose records are in `message`
+    message.clear();
+    for (;;) {
+        // Every whole record read so far.
+        while (raw.size() - parsed >= kHeader) {
+            const auto* header = reinterpret_cast<const unsigned char*>(raw.data() + parsed);
+            const std::size_t length = std::size_t(header[3]) << 8 | header[4];
+            if (header[0] != kHandshake || header[1] != 3 || length == 0 || length > kMaxRecord)
+                return false;
+            if (raw.size() - parsed - kHeader < length)
+                break;
+            message.append(raw, parsed + kHeader, length);
+            parsed += kHeader + length;
+        }
+        if (message.size() >= 4) {
+            const auto* head = reinterpret_cast<const unsigned char*>(message.data());
+            const std::size_t wanted =
+                4 + (std::size_t(head[1]) << 16 | std::size_t(head[2]) << 8 | head[3]);
+            if (wanted > kMaxClientHello)
+                return false;
+            if (message.size() >= wanted) {
+                message.resize(wanted);
+                return true;
+            }
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd wait{socket, POLLIN, 0};
+        if (left.count() <= 0 ||
+            retryInterrupted([&] { return ::poll(&wait, 1, int(left.count())); }) <= 0)
+            return false;
+        char buffer[16384];
+        const ssize_t n =
+            retryInterrupted([&] { return ::recv(socket, buffer, sizeof buffer, MSG_DONTWAIT); });
+        if (n == 0 || (n < 0 && !wouldBlock()))
+            return false;
+        if (n > 0)
+            raw.append(buffer, std::size_t(n));
+    }
+}
+
 } // namespace
 
 TunnelOutcome carryConnect(const ConnectedTunnel& connected) {
     HttpsInterceptor* https = connected.proxy ? connected.proxy->https.get() : nullptr;
+    std::string fromClient(connected.fromClient);
     const bool mayDecrypt =
         https && connected.decrypted && https->shouldDecrypt(connected.host, connected.port);
     const bool mayRelay = connected.plain && connected.filter && connected.handle != -1;
     const Opening opening = mayDecrypt || mayRelay ? clientOpening(connected) : Opening::Other;
     if (mayDecrypt && opening == Opening::TlsHello) {
-        std::string name;
-        std::string detail;
-        std::unique_ptr<SecureStream> client = https->acceptClient(
-            connected.clientSocket, connected.host, connected.fromClient, name, detail);
-        if (!client)
-            return {lastError(), TunnelEnd::Open};
-        return connected.decrypted(std::move(client), name);
+        // The server name the hello asks for decides as well as the CONNECT
+        // host: a client may ask the tunnel for one host and TLS for another.
+        std::string hello;
+        if (readClientHello(connected.clientSocket, fromClient, hello) &&
+            !https->passesThrough(hello)) {
+            std::string name;
+            std::string detail;
+            std::unique_ptr<SecureStream> client = https->acceptClient(
+                connected.clientSocket, connected.host, fromClient, name, detail);
+            if (!client)
+                return {lastError(), TunnelEnd::Open};
+            return connected.decrypted(std::move(client), name);
+        }
     }
     if (mayRelay && opening == Opening::WebSocketHandshake)
         return connected.plain(connected.fromClient);
     Tunnel tunnel(connected.clientSocket, connected.serverSocket, connected.filter,
                   connected.handle);
     TunnelOutcome outcome;
-    outcome.error = tunnel.run(connected.fromClient, connected.fromServer);
+    outcome.error = tunnel.run(fromClient, connected.fromServer);
     outcome.end = tunnel.closedFirst;
     return outcome;
 }

@@ -95,6 +95,14 @@ constexpr StringEntry kStrings[] = {
     {483, "服务器关闭"},
     {484, "停止捕捉时断开"},
     {485, "隧道"},
+    {486, "客户端使用了 HTTP/2 或更新的协议，Tidewell 只支持 HTTP/1.1。",
+     "The client spoke HTTP/2 or later; Tidewell speaks HTTP/1.1 only."},
+    {487, "Tidewell 只支持 HTTP/1.1，请让客户端改用 HTTP/1.1。",
+     "Tidewell speaks HTTP/1.1 only: have the client use HTTP/1.1."},
+    {488, "这个代理只为运行 Tidewell 的用户服务。", "This proxy serves only the user who runs Tidewell."},
+    {489, "另一个用户（uid %u）的程序试图使用本代理，已被拒绝，没有捕捉。Tidewell 只为你自己的程序服务。",
+     "A program of another user (uid %u) tried to use this proxy and was refused; nothing of it was "
+     "captured. Tidewell serves your own programs only."},
     // HAR export and copy as curl.
     {510, "隧道记录没有可以重新发送的请求。"},
     {511, "有%d个请求头含有命令行无法表示的字节，已略去。"},
@@ -113,6 +121,9 @@ constexpr StringEntry kStrings[] = {
     {610, "证书库操作失败（certutil）。"},
     {611, "没有找到该浏览器。"},
     {612, "上游代理拒绝建立隧道。"},
+    {613, "客户端不接受 HTTP/1.1（它只提供 HTTP/2 等协议），Tidewell 只支持 HTTP/1.1。",
+     "The client does not accept HTTP/1.1 (it offers only HTTP/2 or other protocols); Tidewell "
+     "speaks HTTP/1.1 only."},
     // HTTPS decryption: questions, messages and menu entries.
     {620, "解密 HTTPS 需要浏览器信任 Tidewell 的根证书。\n\n"
           "最快的办法是打开一个专为本次捕捉设置的浏览器：它使用临时配置并信任根证书，"
@@ -134,12 +145,25 @@ constexpr StringEntry kStrings[] = {
     {632, "（新建证书库）"},
     {633, "PEM 证书 (*.pem *.crt)"},
     {634, "Tidewell 无法安全地连接到 %s：%s（%s）\n"},
+    {635, "Firefox 配置“%s”的路径 %s 指向 Firefox 文件夹以外，已跳过。",
+     "Firefox profile \"%s\": its path %s leads outside the Firefox folder; skipped."},
+    {636, "%s 已有根证书（名称为“%s”），未作改动。",
+     "%s already holds the root certificate (named \"%s\"); left as it is."},
+    {637, "%s 无法读取，未作改动。", "%s could not be read; left as it is."},
+    {638, "%s 是 Tidewell 新建的证书库，但其中已有别的证书或密钥，已保留。",
+     "%s was made by Tidewell but now holds other certificates or keys; kept."},
+    {639, "以下证书库未作改动：\n\n%s", "Left as they are:\n\n%s"},
     {640, "解密 HTTPS"},
     {641, "打开浏览器"},
     {642, "不解密的主机…"},
     {643, "安装根证书…"},
     {644, "移除根证书"},
     {645, "导出根证书…"},
+    {646, "%s 启动后立即退出了（退出状态 %d）。",
+     "%s quit right after it started (exit status %d)."},
+    {647, "%s 无法运行（退出状态 %d）。", "%s could not be run (exit status %d)."},
+    {648, "以 root 身份运行时，Chromium 不加 --no-sandbox 就不会启动。",
+     "Chromium does not start as root without --no-sandbox."},
     // The resource browser's filter and preview notes.
     {700, "内容超过 2 MiB，预览只显示了前 2 MiB。"},
     {701, "筛选地址，也可用 type:image  status:4xx  method:POST  host:example.com  (Ctrl+F)"},

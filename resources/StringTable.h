@@ -89,6 +89,10 @@ enum : unsigned {
     IDS_TUNNEL_SERVER_CLOSED = 483,
     IDS_TUNNEL_STOPPED = 484, // cut when capturing stopped
     IDS_TUNNEL_TYPE = 485,    // the type column of a tunnel
+    IDS_HTTP_VERSION = 486,   // also an error code of ours
+    IDS_HTTP_VERSION_PAGE = 487,
+    IDS_OWN_USER_ONLY = 488,     // the page refusing another user's program
+    IDS_USER_REFUSED = 489,      // %u = the other user's uid
     // HAR export and copy as curl.
     IDS_TUNNEL_NOT_REPEATABLE = 510, // also an error code of ours
     IDS_CURL_FIELDS_LEFT_OUT = 511,  // printf template, %d = number of header fields
@@ -108,7 +112,12 @@ enum : unsigned {
     IDS_HTTPS_FIREFOX_DATABASE = 631,  // %s = profile name, %s = folder
     IDS_HTTPS_NEW_DATABASE = 632,
     IDS_HTTPS_CERTIFICATE_FILTER = 633,
-    IDS_HTTPS_BAD_GATEWAY = 634, // %s = host, %s = reason, %s = OpenSSL's words
+    IDS_HTTPS_BAD_GATEWAY = 634,           // %s = host, %s = reason, %s = OpenSSL's words
+    IDS_HTTPS_PROFILE_OUTSIDE = 635,       // %s = profile name, %s = its path
+    IDS_HTTPS_HELD_UNDER_NAME = 636,       // %s = folder, %s = nickname
+    IDS_HTTPS_DATABASE_UNREADABLE = 637,   // %s = folder
+    IDS_HTTPS_CREATED_DATABASE_KEPT = 638, // %s = folder
+    IDS_HTTPS_LEFT_ALONE = 639,            // %s = lines
     // Texts of the HTTPS entries of the capture options menu.
     IDS_MENU_HTTPS_DECRYPT = 640,
     IDS_MENU_HTTPS_OPEN_BROWSER = 641,
@@ -116,6 +125,10 @@ enum : unsigned {
     IDS_MENU_HTTPS_INSTALL_CA = 643,
     IDS_MENU_HTTPS_REMOVE_CA = 644,
     IDS_MENU_HTTPS_EXPORT_CA = 645,
+    // A browser started for the capture that ended at once.
+    IDS_BROWSER_EXITED = 646,  // %s = browser, %d = exit status
+    IDS_BROWSER_NOT_RUN = 647, // %s = browser, %d = exit status
+    IDS_BROWSER_CHROMIUM_AS_ROOT = 648,
     // The resource browser's filter and preview notes.
     IDS_PREVIEW_TEXT_CUT = 700,
     IDS_FILTER_PLACEHOLDER = 701,

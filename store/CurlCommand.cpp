@@ -26,16 +26,36 @@ bool plainWordByte(char c) {
            std::string_view("_@%+=:,./-").find(c) != std::string_view::npos;
 }
 
-// A character that goes into single quotes as it is: printable, or a newline.
+// A character that goes into single quotes as it is: one that shows as
+// itself, or a newline. Controls (terminals act on some) and the
+// bidirectional controls (they turn the text shown around them) do not.
 std::size_t quotableLength(std::string_view rest) {
-    const auto b = static_cast<unsigned char>(rest[0]);
-    if (b == '\n' || (b >= 0x20 && b < 0x7F))
+    if (rest[0] == '\n')
         return 1;
-    const std::size_t n = utf8SequenceLength(rest);
-    // U+0080..U+009F are C1 controls, which some terminals act on.
-    if (n == 2 && b == 0xC2 && static_cast<unsigned char>(rest[1]) < 0xA0)
+    std::size_t n = 0;
+    if (hiddenControl(rest, n) >= 0)
         return 0;
-    return n > 1 ? n : 0;
+    return n;
+}
+
+// One character that does not go into single quotes, as an escape of ANSI-C
+// quoting: a control or byte that is not UTF-8 by its value, any other by its
+// code point, so that what the user reads is what runs.
+std::size_t appendEscape(std::string_view rest, std::string& word) {
+    std::size_t n = 0;
+    const std::int32_t code = hiddenControl(rest, n);
+    char escape[16];
+    if (code == '\t' || code == '\r') {
+        word += code == '\t' ? "\\t" : "\\r";
+    } else if (code >= 0x80) {
+        std::snprintf(escape, sizeof escape, "\\u%04x", unsigned(code));
+        word += escape;
+    } else {
+        n = 1;
+        std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned char>(rest[0]));
+        word += escape;
+    }
+    return n;
 }
 
 // What a first pass learns about a body: its size, whether it is text a
@@ -120,22 +140,18 @@ std::string shellWord(std::string_view text) {
             i += n;
             continue;
         }
-        // A run of bytes made by printf, as octal escapes.
+        // A run of escapes: $'\u202e'.
         if (quoted)
             word += '\'';
         quoted = false;
-        word += "\"$(printf '";
-        for (; i < bytes.size() && quotableLength(bytes.substr(i)) == 0; ++i) {
-            const auto b = static_cast<unsigned char>(bytes[i]);
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\%03o", b);
-            word += escape;
-        }
-        word += "')\"";
+        word += "$'";
+        while (i < bytes.size() && quotableLength(bytes.substr(i)) == 0)
+            i += appendEscape(bytes.substr(i), word);
+        word += '\'';
     }
     if (quoted)
         word += '\'';
-    // Nothing but printf runs: the empty quotes at the start can go.
+    // Nothing but escapes: the empty quotes at the start can go.
     if (word.starts_with("''") && word.size() > 2)
         word.erase(0, 2);
     return word;

@@ -1,5 +1,5 @@
-// A curl command line that sends a captured request again, quoted for a
-// POSIX shell.
+// A curl command line that sends a captured request again, quoted for the
+// shell of a terminal.
 #pragma once
 
 #include "engine/Platform.h"
@@ -24,11 +24,12 @@ struct CurlCommand {
     std::size_t leftOut = 0;
 };
 
-// `bytes` as one word of a POSIX shell. Plain words stay as they are; others
-// are single-quoted, and the characters a terminal may not paste as they are
-// (control characters other than newline, C1 controls) and bytes that are
-// not UTF-8 are made by printf in a command substitution ("$(printf
-// '\351')"). A NUL cannot be part of a word; it is dropped.
+// `bytes` as one word of the shell a terminal runs (bash, zsh, ksh). Plain
+// words stay as they are; others are single-quoted, and the characters that
+// would not show as themselves (control characters other than newline, C1
+// controls, the bidirectional controls) and bytes that are not UTF-8 are
+// written as escapes of ANSI-C quoting ($'\u202e', $'\x1b'). A NUL cannot be
+// part of a word; it is dropped.
 std::string shellWord(std::string_view bytes);
 
 // The folder for request bodies of commands: "Merovex/Tidewell/curl/" below

@@ -8,6 +8,7 @@
 #include "store/CacheFolder.h"
 #include "store/CaptureLock.h"
 #include "store/ExtensionRecords.h"
+#include "store/JsonWriter.h"
 #include "store/MemoryImage.h"
 #include "store/WebSocketRecorder.h"
 
@@ -1022,10 +1023,20 @@ bool HttpResource::exportBody(const std::string& path, bool decode) {
 }
 
 std::string HttpResource::suggestedFileName() const {
-    std::string safe = name;
-    for (char& c : safe)
-        if (std::strchr("\"*/:<>?\\|", c) && c != '\0')
-            c = '_';
+    // Characters nobody sees, or that turn what is shown around them (a name
+    // "\u202Etxt.html" reads as "lmth.txt"), are left out.
+    std::string safe;
+    for (std::size_t i = 0; i < name.size();) {
+        std::size_t length = 0;
+        if (hiddenControl(std::string_view(name).substr(i), length) >= 0) {
+            i += length;
+            continue;
+        }
+        const char c = name[i++];
+        safe += std::strchr("\"*/:<>?\\|", c) ? '_' : c;
+    }
+    if (safe.empty() && !name.empty())
+        safe = "_";
     std::string stem, extension;
     splitExtension(safe, stem, extension);
     for (const ExtensionRow& row : kExtensions) {

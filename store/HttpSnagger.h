@@ -33,6 +33,7 @@ public:
     void upgradeData(int handle, bool fromClient, const char* bytes, int count) override;
     void exchangeTimings(int handle, const ExchangeTimings& timings) override;
     void endExchange(int handle, std::uint32_t errorCode) override;
+    void userRefused(std::uint32_t uid) override;
 
     // While capturing, finished exchanges are written out on a thread of
     // their own; without it (the filter driven directly) endExchange writes

@@ -79,6 +79,21 @@ bool isValidUtf8(std::string_view bytes) {
     return true;
 }
 
+std::int32_t hiddenControl(std::string_view bytes, std::size_t& length) {
+    length = utf8SequenceLength(bytes);
+    std::int32_t code = -1;
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    if (length == 1)
+        code = byte(0);
+    else if (length == 2)
+        code = (byte(0) & 0x1F) << 6 | (byte(1) & 0x3F);
+    else if (length == 3)
+        code = (byte(0) & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
+    const bool hidden = (code >= 0 && code < 0x20) || (code >= 0x7F && code <= 0x9F) ||
+                        (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+    return hidden ? code : -1;
+}
+
 std::string latin1ToUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size() * 2);

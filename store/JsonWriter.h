@@ -14,6 +14,12 @@
 // overlong forms, surrogates or values past U+10FFFF), 0 when there is none.
 std::size_t utf8SequenceLength(std::string_view bytes);
 bool isValidUtf8(std::string_view bytes);
+// The code point of the character at the start of `bytes` when it is one a
+// reader cannot see or that reorders the text shown around it: the C0 and C1
+// controls, DEL, and the bidirectional embeddings, overrides and isolates
+// (U+202A to U+202E, U+2066 to U+2069); -1 for any other character and for
+// bytes that are not UTF-8. `length` receives its length in bytes.
+std::int32_t hiddenControl(std::string_view bytes, std::size_t& length);
 // Each byte as the character of the same number (ISO-8859-1).
 std::string latin1ToUtf8(std::string_view bytes);
 

@@ -32,14 +32,6 @@ bool fail(std::uint32_t code) {
     return false;
 }
 
-std::string homeFolder() {
-    if (const char* home = std::getenv("HOME"); home && home[0] == '/')
-        return home;
-    if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir)
-        return entry->pw_dir;
-    return {};
-}
-
 // A random positive serial of 127 bits.
 bool setRandomSerial(X509* certificate) {
     unsigned char bytes[16];
@@ -156,7 +148,7 @@ bool CertificateAuthority::findFolder(std::string& folder) {
     if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/') {
         base = data;
     } else {
-        const std::string home = homeFolder();
+        const std::string home = userHomeFolder();
         if (home.empty()) {
             setLastError(ENOENT);
             return false;
@@ -196,7 +188,9 @@ bool CertificateAuthority::create(const std::string& owner) {
               X509_set_pubkey(x, key.get()) == 1;
     X509V3_CTX context;
     X509V3_set_ctx(&context, x, x, nullptr, nullptr, 0);
-    ok = ok && addExtension(x, context, NID_basic_constraints, "critical,CA:TRUE") &&
+    // It signs host certificates and nothing else: a certificate of another
+    // authority under it, made with a stolen key or by mistake, is refused.
+    ok = ok && addExtension(x, context, NID_basic_constraints, "critical,CA:TRUE,pathlen:0") &&
          addExtension(x, context, NID_key_usage, "critical,keyCertSign,cRLSign") &&
          addExtension(x, context, NID_subject_key_identifier, "hash") &&
          X509_sign(x, key.get(), EVP_sha256()) > 0;
@@ -275,25 +269,6 @@ std::string CertificateAuthority::fingerprint() const {
     if (!certificate_ || X509_digest(certificate_.get(), EVP_sha256(), digest, &size) != 1)
         return {};
     return hex(digest, size);
-}
-
-std::string CertificateAuthority::spkiHash() const {
-    if (!certificate_)
-        return {};
-    unsigned char* der = nullptr;
-    const int size = i2d_PUBKEY(X509_get0_pubkey(certificate_.get()), &der);
-    if (size <= 0)
-        return {};
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned digestSize = 0;
-    const bool ok =
-        EVP_Digest(der, std::size_t(size), digest, &digestSize, EVP_sha256(), nullptr) == 1;
-    OPENSSL_free(der);
-    if (!ok)
-        return {};
-    unsigned char encoded[4 * EVP_MAX_MD_SIZE / 3 + 4];
-    const int length = EVP_EncodeBlock(encoded, digest, int(digestSize));
-    return std::string(reinterpret_cast<const char*>(encoded), std::size_t(length));
 }
 
 std::string CertificateAuthority::subjectText() const {

@@ -49,9 +49,6 @@ public:
     std::string certificatePem() const;
     // SHA-256 of the certificate, upper-case hex.
     std::string fingerprint() const;
-    // Base64 SHA-256 of the SubjectPublicKeyInfo (what Chromium's
-    // --ignore-certificate-errors-spki-list takes).
-    std::string spkiHash() const;
     // "CN=..., OU=..., O=Tidewell" for the user.
     std::string subjectText() const;
 

@@ -43,6 +43,50 @@ bool parseServerNameExtension(const unsigned char* data, std::size_t length, std
     return false;
 }
 
+bool parseClientHelloServerName(std::string_view message, std::string& name) {
+    name.clear();
+    const auto* data = reinterpret_cast<const unsigned char*>(message.data());
+    const std::size_t size = message.size();
+    constexpr unsigned char kClientHello = 1;
+    if (size < 4 || data[0] != kClientHello ||
+        (std::size_t(data[1]) << 16 | be16(data + 2)) != size - 4)
+        return false;
+    // Version and random, then three fields of their own length.
+    std::size_t at = 4 + 2 + 32;
+    for (const std::size_t lengthBytes : {1, 2, 1}) {
+        if (at + lengthBytes > size)
+            return false;
+        const std::size_t length = lengthBytes == 1 ? data[at] : be16(data + at);
+        at += lengthBytes + length;
+        if (at > size)
+            return false;
+    }
+    if (at == size)
+        return true; // no extensions at all
+    if (at + 2 > size || be16(data + at) != size - at - 2)
+        return false;
+    at += 2;
+    bool named = false;
+    while (at < size) {
+        if (at + 4 > size)
+            return false;
+        const std::size_t type = be16(data + at);
+        const std::size_t length = be16(data + at + 2);
+        at += 4;
+        if (length > size - at)
+            return false;
+        constexpr std::size_t kServerName = 0;
+        if (type == kServerName) {
+            // Twice would let two readers see two names.
+            if (named || !parseServerNameExtension(data + at, length, name))
+                return false;
+            named = true;
+        }
+        at += length;
+    }
+    return true;
+}
+
 HostKind classifyHost(std::string_view host, std::string& normal) {
     normal.clear();
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']')

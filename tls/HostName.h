@@ -11,6 +11,12 @@
 // for anything malformed or without a host name entry.
 bool parseServerNameExtension(const unsigned char* data, std::size_t length, std::string& name);
 
+// The server name a ClientHello handshake message asks for (RFC 8446, 4.1.2;
+// `message` starts with its type and length, without record framing). False
+// when the message is not a whole, well-formed ClientHello; true with an
+// empty `name` when it names no server.
+bool parseClientHelloServerName(std::string_view message, std::string& name);
+
 enum class HostKind { Invalid, Dns, Ipv4, Ipv6 };
 
 // What a host (a CONNECT host or a server name) is, and its normal form:

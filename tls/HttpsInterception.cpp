@@ -47,6 +47,14 @@ bool HttpsInterception::shouldDecrypt(const std::string& host, int) {
     return !passThrough_.matches(host);
 }
 
+bool HttpsInterception::passesThrough(std::string_view clientHello) {
+    std::string name;
+    if (!parseClientHelloServerName(clientHello, name))
+        return true;
+    std::lock_guard guard(listMutex_);
+    return !name.empty() && passThrough_.matches(name);
+}
+
 std::unique_ptr<SecureStream>
 HttpsInterception::acceptClient(int socket, const std::string& connectHost, std::string_view early,
                                 std::string& serverName, std::string& detail) {

@@ -37,6 +37,7 @@ public:
     PassThroughList passThrough() const;
 
     bool shouldDecrypt(const std::string& host, int port) override;
+    bool passesThrough(std::string_view clientHello) override;
     std::unique_ptr<SecureStream> acceptClient(int socket, const std::string& connectHost,
                                                std::string_view early, std::string& serverName,
                                                std::string& detail) override;

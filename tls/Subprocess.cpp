@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,7 +24,27 @@ std::vector<char*> argv(const std::vector<std::string>& arguments) {
     return out;
 }
 
-pid_t spawn(const std::vector<std::string>& arguments, int outputFd, bool ownSession) {
+// This process's environment with each "NAME=value" of `changes` in place
+// of the variable of that name.
+std::vector<std::string> changedEnvironment(const std::vector<std::string>& changes) {
+    std::vector<std::string> out;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string_view current(*entry);
+        bool replaced = false;
+        for (const std::string& change : changes) {
+            const std::size_t equals = change.find('=');
+            replaced = replaced || (current.size() > equals && current[equals] == '=' &&
+                                    current.substr(0, equals) == change.substr(0, equals));
+        }
+        if (!replaced)
+            out.emplace_back(current);
+    }
+    out.insert(out.end(), changes.begin(), changes.end());
+    return out;
+}
+
+pid_t spawn(const std::vector<std::string>& arguments, int outputFd, bool ownSession,
+            const std::vector<std::string>& environment = {}) {
     if (arguments.empty()) {
         setLastError(EINVAL);
         return -1;
@@ -51,7 +72,10 @@ pid_t spawn(const std::vector<std::string>& arguments, int outputFd, bool ownSes
     posix_spawnattr_setflags(&attributes, flags);
     pid_t pid = -1;
     std::vector<char*> args = argv(arguments);
-    const int error = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ);
+    const std::vector<std::string> changed = changedEnvironment(environment);
+    std::vector<char*> variables = argv(changed);
+    const int error = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(),
+                                   environment.empty() ? environ : variables.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (error != 0) {
@@ -121,6 +145,7 @@ int runProgram(const std::vector<std::string>& arguments, std::string& output) {
     return WEXITSTATUS(status);
 }
 
-pid_t startProgram(const std::vector<std::string>& arguments, bool ownSession) {
-    return spawn(arguments, -1, ownSession);
+pid_t startProgram(const std::vector<std::string>& arguments, bool ownSession,
+                   const std::vector<std::string>& environment) {
+    return spawn(arguments, -1, ownSession, environment);
 }

@@ -16,6 +16,8 @@ std::string findProgram(const std::string& name);
 int runProgram(const std::vector<std::string>& arguments, std::string& output);
 
 // Starts `arguments` and returns at once; with `ownSession` it runs in a
-// session of its own (it outlives this process and its terminal). -1
-// (lastError()) when it could not be started.
-pid_t startProgram(const std::vector<std::string>& arguments, bool ownSession);
+// session of its own (it outlives this process and its terminal). Each
+// "NAME=value" of `environment` is set for it. -1 (lastError()) when it could
+// not be started.
+pid_t startProgram(const std::vector<std::string>& arguments, bool ownSession,
+                   const std::vector<std::string>& environment = {});

@@ -14,3 +14,4 @@ constexpr std::uint32_t kErrorRootCertificate = customError(608);    // our root
 constexpr std::uint32_t kErrorHostName = customError(609);           // no certificate for it
 constexpr std::uint32_t kErrorCertutil = customError(610);           // certutil failed
 constexpr std::uint32_t kErrorNoBrowser = customError(611);          // browser not installed
+constexpr std::uint32_t kErrorClientNoHttp11 = customError(613);     // ALPN without http/1.1

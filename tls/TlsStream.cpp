@@ -175,6 +175,7 @@ struct AcceptState {
     std::string serverName;
     std::shared_ptr<const HostCertificate> certificate;
     std::uint32_t failure = 0;
+    std::string failureDetail;
 };
 
 int onClientHello(SSL* ssl, int* alert, void*) {
@@ -189,27 +190,35 @@ int onClientHello(SSL* ssl, int* alert, void*) {
     const std::string& wanted =
         classifyHost(state->serverName, normal) == HostKind::Dns ? normal : *state->fallbackHost;
     state->certificate = state->certificates->get(wanted);
-    // Our root goes out behind the host's certificate: Chromium started with
-    // --ignore-certificate-errors-spki-list looks for the root's key in the
-    // chain it is shown.
-    X509* root = state->certificates->authority().certificate();
+    // The host's certificate alone: a client that trusts our root has it.
     if (!state->certificate ||
         SSL_use_cert_and_key(ssl, state->certificate->certificate.get(),
-                             state->certificate->key.get(), nullptr, 1) != 1 ||
-        SSL_add1_chain_cert(ssl, root) != 1) {
+                             state->certificate->key.get(), nullptr, 1) != 1) {
         state->failure = state->certificate ? kErrorClientHandshake : lastError();
+        state->failureDetail = "no certificate for " + wanted;
         *alert = SSL_AD_INTERNAL_ERROR;
         return SSL_CLIENT_HELLO_ERROR;
     }
     return SSL_CLIENT_HELLO_SUCCESS;
 }
 
-int onAlpn(SSL*, const unsigned char** out, unsigned char* outLength, const unsigned char* in,
+// A client that names its protocols and not HTTP/1.1 (one that speaks only
+// HTTP/2) is told at once that nothing it offers is spoken here, instead of
+// a handshake after which it would speak what nobody understands.
+int onAlpn(SSL* ssl, const unsigned char** out, unsigned char* outLength, const unsigned char* in,
            unsigned inLength, void*) {
     unsigned char* chosen = nullptr;
     if (SSL_select_next_proto(&chosen, outLength, kAlpnHttp11, sizeof kAlpnHttp11, in, inLength) !=
-        OPENSSL_NPN_NEGOTIATED)
-        return SSL_TLSEXT_ERR_NOACK; // no protocol named: HTTP/1.1 all the same
+        OPENSSL_NPN_NEGOTIATED) {
+        if (auto* state = static_cast<AcceptState*>(SSL_get_app_data(ssl))) {
+            state->failure = kErrorClientNoHttp11;
+            state->failureDetail = "ALPN offers";
+            for (unsigned at = 0; at < inLength && at + 1 + in[at] <= inLength; at += 1 + in[at])
+                state->failureDetail +=
+                    " " + std::string(reinterpret_cast<const char*>(in + at + 1), in[at]);
+        }
+        return SSL_TLSEXT_ERR_ALERT_FATAL; // no_application_protocol
+    }
     *out = chosen;
     return SSL_TLSEXT_ERR_OK;
 }
@@ -340,7 +349,7 @@ std::unique_ptr<TlsStream> TlsServerContext::accept(int socket, const std::strin
         setLastError(ENOMEM);
         return nullptr;
     }
-    AcceptState state{&certificates_, &fallbackHost, {}, nullptr, 0};
+    AcceptState state{&certificates_, &fallbackHost, {}, nullptr, 0, {}};
     SSL_set_app_data(ssl.get(), &state);
     errno = 0;
     const int result = SSL_accept(ssl.get());
@@ -353,7 +362,7 @@ std::unique_ptr<TlsStream> TlsServerContext::accept(int socket, const std::strin
         ERR_clear_error();
         setLastError(state.failure);
         if (detail)
-            *detail = "no certificate for " + fallbackHost;
+            *detail = state.failureDetail;
         return nullptr;
     }
     const bool refused = refusedOurCertificate(ERR_peek_last_error());

@@ -51,8 +51,10 @@ public:
     // Completes the client's handshake on `socket`. Null with lastError():
     // kErrorClientDistrustsRoot when the client refused our certificate
     // (alert unknown_ca, bad_certificate or certificate_unknown),
-    // kErrorClientHandshake for any other failure, kErrorHostName when no
-    // certificate could be made for the name. `serverName` receives the name
+    // kErrorClientNoHttp11 when its ALPN offers protocols but not HTTP/1.1
+    // (it is sent the no_application_protocol alert), kErrorClientHandshake
+    // for any other failure, kErrorHostName when no certificate could be
+    // made for the name. `serverName` receives the name
     // the client asked for (empty when none); `detail` OpenSSL's reason.
     // `early` holds bytes of the client's that were already read from the
     // socket (sent right behind its CONNECT).

@@ -1,15 +1,22 @@
 #include "tls/TrustStore.h"
 
 #include "engine/Platform.h"
+#include "resources/StringTable.h"
 #include "sysproxy/SettingsFile.h"
 #include "tls/CertificateAuthority.h"
 #include "tls/Subprocess.h"
 #include "tls/TlsError.h"
 #include "tls/UserFiles.h"
 
+#include <openssl/err.h>
+#include <openssl/pem.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -70,6 +77,91 @@ std::vector<Profile> readProfiles(const std::string& iniPath) {
     return profiles;
 }
 
+// `path` (relative to `base` unless absolute) with "." and ".." taken out,
+// or empty when it leads outside `base`. Links are not followed: a profile
+// folder the user linked elsewhere is still where Firefox keeps it.
+std::string insideFolder(const std::string& base, const std::string& path, bool relative) {
+    std::string rest = path;
+    if (!relative) {
+        if (rest.rfind(base + "/", 0) != 0)
+            return {};
+        rest = rest.substr(base.size() + 1);
+    }
+    std::vector<std::string> parts;
+    std::istringstream pieces(rest);
+    std::string part;
+    while (std::getline(pieces, part, '/')) {
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (parts.empty())
+                return {};
+            parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    if (parts.empty())
+        return {};
+    std::string folder = base;
+    for (const std::string& piece : parts)
+        folder += "/" + piece;
+    return folder;
+}
+
+std::string formatted(unsigned id, const std::string& first, const std::string& second = {}) {
+    char text[2048];
+    std::snprintf(text, sizeof text, loadString(id), first.c_str(), second.c_str());
+    return text;
+}
+
+// The nicknames a listing shows (certutil -L): the last word of each line
+// below the heading is the trust, the rest the nickname.
+std::vector<std::string> nicknames(const std::string& listing) {
+    std::vector<std::string> out;
+    std::istringstream lines(listing);
+    std::string line;
+    int heading = 0;
+    while (std::getline(lines, line)) {
+        if (heading < 3) {
+            heading += line.find("SSL,S/MIME") != std::string::npos ? 3 : 0;
+            continue;
+        }
+        const std::size_t end = line.find_last_not_of(' ');
+        if (end == std::string::npos)
+            continue;
+        const std::size_t trust = line.find_last_of(' ', end);
+        if (trust == std::string::npos)
+            continue;
+        const std::size_t nameEnd = line.find_last_not_of(' ', trust);
+        if (nameEnd != std::string::npos)
+            out.push_back(line.substr(0, nameEnd + 1));
+    }
+    return out;
+}
+
+// Whether the PEM text holds `certificate`.
+bool pemHolds(const std::string& pem, X509* certificate) {
+    BioPtr bio(BIO_new_mem_buf(pem.data(), int(pem.size())));
+    bool found = false;
+    while (X509* one = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) {
+        found = found || X509_cmp(one, certificate) == 0;
+        X509_free(one);
+    }
+    ERR_clear_error();
+    return found;
+}
+
+// The uppermost of `folder` and its parents that does not exist yet; empty
+// when `folder` does.
+std::string firstMissing(const std::string& folder) {
+    std::string top;
+    for (std::string at = folder; at.size() > 1 && !isFolder(at);
+         at = at.substr(0, at.find_last_of('/')))
+        top = at;
+    return top;
+}
+
 bool chromiumInstalled() {
     for (const char* name :
          {"chromium", "chromium-browser", "google-chrome", "google-chrome-stable"})
@@ -92,7 +184,7 @@ std::string TrustStore::nickname(const CertificateAuthority& root) {
     return "Tidewell Root CA " + root.fingerprint();
 }
 
-std::vector<NssDatabase> TrustStore::databases() const {
+std::vector<NssDatabase> TrustStore::databases(std::vector<std::string>* notes) const {
     std::vector<NssDatabase> out;
     if (home_.empty())
         return out;
@@ -110,9 +202,14 @@ std::vector<NssDatabase> TrustStore::databases() const {
         for (const Profile& profile : readProfiles(base + "/profiles.ini")) {
             if (profile.path.empty())
                 continue;
-            std::string folder = profile.relative ? base + "/" + profile.path : profile.path;
-            while (folder.size() > 1 && folder.back() == '/')
-                folder.pop_back();
+            const std::string folder = insideFolder(base, profile.path, profile.relative);
+            if (folder.empty()) {
+                // Whatever wrote that path, nothing is written there.
+                if (notes)
+                    notes->push_back(
+                        formatted(IDS_HTTPS_PROFILE_OUTSIDE, profile.name, profile.path));
+                continue;
+            }
             // A profile listed but gone has nothing to trust.
             if (!isFolder(folder))
                 continue;
@@ -127,12 +224,49 @@ bool TrustStore::holds(const std::string& folder, const std::string& name) const
     return runProgram({"certutil", "-L", "-d", database(folder), "-n", name}, output) == 0;
 }
 
-std::vector<NssDatabase> TrustStore::planInstall(const CertificateAuthority& root) const {
-    const std::string name = nickname(root);
+TrustStore::Holding TrustStore::holding(const std::string& folder, const CertificateAuthority& root,
+                                        std::string& otherName) const {
+    if (!isFile(folder + "/cert9.db"))
+        return Holding::No;
+    const std::string ours = nickname(root);
+    if (holds(folder, ours))
+        return Holding::Ours;
+    // Under a name of the user's own: certutil -A would change its trust.
+    std::string listing;
+    if (runProgram({"certutil", "-L", "-d", database(folder)}, listing) != 0)
+        return Holding::Unknown;
+    for (const std::string& name : nicknames(listing)) {
+        std::string pem;
+        if (runProgram({"certutil", "-L", "-d", database(folder), "-n", name, "-a"}, pem) == 0 &&
+            pemHolds(pem, root.certificate())) {
+            otherName = name;
+            return Holding::OtherName;
+        }
+    }
+    return Holding::No;
+}
+
+std::vector<NssDatabase> TrustStore::planInstall(const CertificateAuthority& root,
+                                                 std::vector<std::string>* notes) const {
     std::vector<NssDatabase> plan;
-    for (const NssDatabase& db : databases())
-        if (!db.exists || !holds(db.folder, name))
+    for (const NssDatabase& db : databases(notes)) {
+        std::string otherName;
+        switch (holding(db.folder, root, otherName)) {
+        case Holding::No:
             plan.push_back(db);
+            break;
+        case Holding::Ours:
+            break;
+        case Holding::OtherName:
+            if (notes)
+                notes->push_back(formatted(IDS_HTTPS_HELD_UNDER_NAME, db.folder, otherName));
+            break;
+        case Holding::Unknown:
+            if (notes)
+                notes->push_back(formatted(IDS_HTTPS_DATABASE_UNREADABLE, db.folder));
+            break;
+        }
+    }
     return plan;
 }
 
@@ -143,29 +277,49 @@ bool TrustStore::install(const CertificateAuthority& root, const std::string& ce
     for (const NssDatabase& db : plan) {
         std::string output;
         int status = 0;
-        if (!isFile(db.folder + "/cert9.db")) {
+        const bool create = !isFile(db.folder + "/cert9.db");
+        if (create) {
+            // Journalled before it is made: removal deletes it again.
+            const std::string top = firstMissing(db.folder);
             status =
-                createUserFolders(db.folder)
+                journal_.writeString(kCreatedKey, db.folder, top) && createUserFolders(db.folder)
                     ? runProgram({"certutil", "-N", "--empty-password", "-d", database(db.folder)},
                                  output)
                     : -1;
+        } else {
+            // Checked again at the moment of change: what the user saw
+            // planned may no longer be so.
+            std::string otherName;
+            const Holding now = holding(db.folder, root, otherName);
+            if (now == Holding::OtherName)
+                report.push_back(formatted(IDS_HTTPS_HELD_UNDER_NAME, db.folder, otherName));
+            else if (now == Holding::Unknown)
+                report.push_back(formatted(IDS_HTTPS_DATABASE_UNREADABLE, db.folder));
+            if (now != Holding::No) {
+                allDone = allDone && now != Holding::Unknown;
+                continue;
+            }
         }
         if (status == 0)
             status = runProgram({"certutil", "-A", "-n", name, "-t", "C,,", "-i", certificateFile,
                                  "-d", database(db.folder)},
                                 output);
+        std::uint32_t code = status < 0 ? lastError() : 0;
+        if (status == 0 && !journal_.writeString(kJournalKey, db.folder, name)) {
+            // Unrecorded, it could never be removed again: take it back.
+            code = lastError();
+            runProgram({"certutil", "-D", "-n", name, "-d", database(db.folder)}, output);
+            status = -1;
+        }
         if (status != 0) {
             allDone = false;
-            report.push_back(db.folder + ": " +
-                             (status < 0 ? errorText(lastError()) : firstLine(output)));
-            continue;
-        }
-        if (!journal_.writeString(kJournalKey, db.folder, name)) {
-            // Unrecorded, it could never be removed again: take it back.
-            const std::uint32_t code = lastError();
-            runProgram({"certutil", "-D", "-n", name, "-d", database(db.folder)}, output);
-            allDone = false;
-            report.push_back(db.folder + ": " + errorText(code));
+            if (create) {
+                std::string top;
+                if (journal_.readString(kCreatedKey, db.folder, top) &&
+                    deleteCreated(db.folder, top))
+                    journal_.deleteValue(kCreatedKey, db.folder);
+            }
+            report.push_back(db.folder + ": " + (code != 0 ? errorText(code) : firstLine(output)));
             continue;
         }
         report.push_back(db.folder);
@@ -186,6 +340,28 @@ std::vector<std::pair<std::string, std::string>> TrustStore::installed() const {
     return out;
 }
 
+bool TrustStore::deleteCreated(const std::string& folder, const std::string& top) const {
+    if (isFile(folder + "/cert9.db")) {
+        std::string listing;
+        std::string keys;
+        const bool empty = runProgram({"certutil", "-L", "-d", database(folder)}, listing) == 0 &&
+                           nicknames(listing).empty() &&
+                           runProgram({"certutil", "-K", "-d", database(folder)}, keys) != 0 &&
+                           keys.find("no keys found") != std::string::npos;
+        if (!empty)
+            return false;
+        // The files certutil made, and nothing else.
+        for (const char* file : {"cert9.db", "key4.db", "pkcs11.txt"})
+            ::unlink((folder + "/" + file).c_str());
+    }
+    // The folders made with it, as long as nothing else went into them.
+    if (!top.empty() && (top == folder || folder.rfind(top + "/", 0) == 0))
+        for (std::string at = folder; at.size() >= top.size() && ::rmdir(at.c_str()) == 0;
+             at = at.substr(0, at.find_last_of('/'))) {
+        }
+    return true;
+}
+
 bool TrustStore::remove(std::vector<std::string>& report) {
     bool allDone = true;
     for (const auto& [folder, name] : installed()) {
@@ -200,12 +376,20 @@ bool TrustStore::remove(std::vector<std::string>& report) {
                 continue;
             }
         }
+        std::string top;
+        if (journal_.readString(kCreatedKey, folder, top)) {
+            if (!deleteCreated(folder, top))
+                report.push_back(formatted(IDS_HTTPS_CREATED_DATABASE_KEPT, folder));
+            journal_.deleteValue(kCreatedKey, folder);
+        }
         journal_.deleteValue(kJournalKey, folder);
         report.push_back(folder);
     }
-    if (allDone)
+    if (allDone) {
         journal_.deleteKey(kJournalKey);
-    else
+        journal_.deleteKey(kCreatedKey);
+    } else {
         setLastError(kErrorCertutil);
+    }
     return allDone;
 }

@@ -4,8 +4,10 @@
 #include "engine/SystemCall.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,6 +87,14 @@ bool writeWholeFile(const std::string& path, const std::string& text, mode_t mod
         setLastError(code);
     }
     return ok;
+}
+
+std::string userHomeFolder() {
+    if (const char* home = std::getenv("HOME"); home && home[0] == '/')
+        return home;
+    if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir)
+        return entry->pw_dir;
+    return {};
 }
 
 void removeTree(const std::string& path) {

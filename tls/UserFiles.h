@@ -13,5 +13,8 @@ bool readWholeFile(const std::string& path, std::string& text, std::size_t limit
 // Writes `text` under a temporary name beside `path` and renames it over
 // `path`: readers see the old file or the new one, never a part.
 bool writeWholeFile(const std::string& path, const std::string& text, mode_t mode);
+// The user's home: $HOME when it is an absolute path, else the password
+// database's; empty when neither says.
+std::string userHomeFolder();
 // Deletes `path` and everything below it without following links out of it.
 void removeTree(const std::string& path);

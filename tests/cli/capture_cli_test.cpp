@@ -1,6 +1,7 @@
 // The command-line capture run as a user runs it: a real process, killed or
 // interrupted, with its cache folder on a private data home (or a full disk),
 // and real curl clients against a loopback origin.
+#include "resources/StringTable.h"
 #include "store/CacheFolder.h"
 #include "store/CaptureLock.h"
 #include "store/Document.h"
@@ -8,6 +9,7 @@
 #include "store/QueuedEventDelivery.h"
 #include "support/DocumentStandIns.h"
 #include "support/OriginServer.h"
+#include "support/RunProgram.h"
 #include "support/ScopedDataHome.h"
 #include "support/ScriptedStreams.h"
 #include "support/SmallDisk.h"
@@ -16,8 +18,10 @@
 
 #include <chrono>
 #include <csignal>
-#include <filesystem>
+#include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <poll.h>
 #include <regex>
 #include <spawn.h>
@@ -33,7 +37,9 @@ using namespace std::chrono_literals;
 // gathered from pipes.
 class CaptureProcess {
 public:
-    CaptureProcess(const std::string& dataHome, const std::string& configHome) {
+    // `runAs` goes before the command: a program that runs it as another user.
+    CaptureProcess(const std::string& dataHome, const std::string& configHome,
+                   const std::vector<std::string>& runAs = {}) {
         int out[2], err[2];
         if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
             return;
@@ -49,14 +55,18 @@ public:
         for (auto& e : env)
             envp.push_back(e.data());
         envp.push_back(nullptr);
-        std::string program = TIDEWELL_BINARY_DIR "/cli/tidewell-capture";
-        std::string noProxy = "--no-system-proxy", port = "--port", any = "0";
-        char* argv[] = {program.data(), noProxy.data(), port.data(), any.data(), nullptr};
+        std::vector<std::string> arguments = runAs;
+        arguments.insert(arguments.end(), {TIDEWELL_BINARY_DIR "/cli/tidewell-capture",
+                                           "--no-system-proxy", "--port", "0"});
+        std::vector<char*> argv;
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data()) != 0)
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         close(out[1]);
@@ -152,8 +162,8 @@ bool waitForCacheFiles(const std::string& folder, std::size_t count) {
 }
 
 std::vector<std::string> proxied(int port, const std::string& url, const std::string& output) {
-    return {"--noproxy", "", "--proxy", "http://127.0.0.1:" + std::to_string(port), "--output",
-            output, url};
+    return {"--noproxy", "",     "--proxy", "http://127.0.0.1:" + std::to_string(port),
+            "--output",  output, url};
 }
 
 struct CaptureCli : ::testing::Test {
@@ -212,6 +222,52 @@ TEST_F(CaptureCli, SecondCaptureOnTheFolderRefuses) {
     EXPECT_EQ(second.output.find("Capturing"), std::string::npos);
     EXPECT_EQ(first.stop(SIGINT), 0) << first.errors;
     EXPECT_NE(first.output.find("0 exchanges captured"), std::string::npos) << first.output;
+}
+
+// The proxy serves the user who runs it, whoever that is: run by nobody, it
+// refuses root's programs as it would anyone else's.
+TEST_F(CaptureCli, TheProxyServesItsOwnUserOnly) {
+    if (!canRunAsNobody())
+        GTEST_SKIP() << "running the capture as another user needs root and setpriv";
+    for (const TempFolder* folder : {&data, &config})
+        ASSERT_EQ(::chown(folder->path().c_str(), 65534, 65534), 0);
+    OriginServer origin(OriginServer::reply(OriginServer::okResponse("secret")));
+    CaptureProcess nobodys(data.path(), config.path(), asNobody());
+    const int port = nobodys.waitForPort();
+    ASSERT_NE(port, 0) << nobodys.errors;
+    const CurlResult result = runCurl({"-i", "--noproxy", "", "--proxy",
+                                       "http://127.0.0.1:" + std::to_string(port),
+                                       "http://127.0.0.1:" + std::to_string(origin.port()) + "/"});
+    EXPECT_EQ(result.output.rfind("HTTP/1.1 403 Forbidden\r\n", 0), 0u) << result.output;
+    EXPECT_NE(result.output.find(loadString(IDS_OWN_USER_ONLY)), std::string::npos);
+    EXPECT_TRUE(origin.requests().empty());
+    EXPECT_EQ(nobodys.stop(SIGINT), 0) << nobodys.errors;
+    char told[512];
+    std::snprintf(told, sizeof told, loadString(IDS_USER_REFUSED), 0u);
+    EXPECT_NE(nobodys.errors.find(told), std::string::npos) << nobodys.errors;
+    EXPECT_NE(nobodys.output.find("0 exchanges captured"), std::string::npos) << nobodys.output;
+}
+
+// A browser that quits as soon as it starts (Chromium as root without
+// --no-sandbox, a broken install) fails the command, saying so.
+TEST_F(CaptureCli, ABrowserThatQuitsAtOnceFailsTheCapture) {
+    const std::string chromium = scratch.path() + "/chromium";
+    {
+        std::ofstream script(chromium);
+        script << "#!/bin/sh\necho 'Running as root without --no-sandbox is not supported.' >&2\n"
+                  "exit 1\n";
+    }
+    std::filesystem::permissions(chromium, std::filesystem::perms::owner_all);
+    const ProgramResult run =
+        runProgram({TIDEWELL_BINARY_DIR "/cli/tidewell-capture", "--no-system-proxy", "--port", "0",
+                    "--browser", "chromium"},
+                   {"XDG_DATA_HOME=" + data.path(), "XDG_CONFIG_HOME=" + config.path(),
+                    "TMPDIR=" + scratch.path(), "PATH=" + scratch.path() + ":/usr/bin:/bin"});
+    EXPECT_EQ(run.exitCode, 1) << run.output << run.errors;
+    EXPECT_EQ(run.output.find("Started"), std::string::npos) << run.output;
+    char expected[256];
+    std::snprintf(expected, sizeof expected, loadString(IDS_BROWSER_EXITED), "Chromium", 1);
+    EXPECT_NE(run.errors.find(expected), std::string::npos) << run.errors;
 }
 
 // With the cache folder on a disk that fills up: every client gets every

@@ -2,8 +2,8 @@
 // --install-ca, Firefox ESR and Chromium, told only the desktop's proxy
 // settings, load an HTTPS page through the capture command, which decrypts
 // and captures it; --remove-ca then leaves every certificate database as it
-// was before. A browser started with --browser trusts the root with no
-// certificate store at all.
+// was before. A browser started with --browser trusts the root in a
+// database of its own, and only certificates the root really signed.
 #include "e2e/DesktopSession.h"
 #include "store/CacheFolder.h"
 #include "store/HttpResource.h"
@@ -15,6 +15,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -24,6 +25,11 @@ namespace {
 
 const std::string kCapture = TIDEWELL_BINARY_DIR "/cli/tidewell-capture";
 const std::string kArtifacts = TIDEWELL_BINARY_DIR "/e2e";
+
+std::string readBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 bool isLoopback(const std::string& authority) {
     for (const char* host : {"127.0.0.1:", "localhost:", "[::1]:"})
@@ -116,8 +122,17 @@ TEST_F(HttpsBrowsersTest, TrustInstalledIsUsedCapturedAndTakenBackExactly) {
     const fs::path firefoxProfile = root / "home/.mozilla/firefox/test.default";
     makeDatabase(chromiumDb);
     makeDatabase(firefoxProfile);
+    // A second profile already trusts nothing of the root, which the user
+    // added under a name of their own.
+    const fs::path ownProfile = root / "home/.mozilla/firefox/own.default";
+    makeDatabase(ownProfile);
+    const std::string rootPem = run({kCapture, "--export-ca", "-"});
+    std::ofstream(root / "root.pem") << rootPem;
+    run({"certutil", "-A", "-n", "My own name for it", "-t", ",,", "-i",
+         (root / "root.pem").string(), "-d", "sql:" + ownProfile.string()});
     std::ofstream(root / "home/.mozilla/firefox/profiles.ini")
-        << "[Profile0]\nName=default\nIsRelative=1\nPath=test.default\nDefault=1\n";
+        << "[Profile0]\nName=default\nIsRelative=1\nPath=test.default\nDefault=1\n"
+           "[Profile1]\nName=own\nIsRelative=1\nPath=own.default\n";
     {
         // Follows the desktop's settings, proxies loopback, keeps to itself.
         std::ofstream prefs(firefoxProfile / "user.js");
@@ -134,10 +149,13 @@ TEST_F(HttpsBrowsersTest, TrustInstalledIsUsedCapturedAndTakenBackExactly) {
     }
     const std::string chromiumBefore = listing(chromiumDb);
     const std::string firefoxBefore = listing(firefoxProfile);
+    const std::string ownBefore = listing(ownProfile);
 
     const std::string installed = run({kCapture, "--install-ca", "--yes"});
     EXPECT_NE(installed.find(chromiumDb.string()), std::string::npos) << installed;
     EXPECT_NE(installed.find(firefoxProfile.string()), std::string::npos) << installed;
+    EXPECT_NE(installed.find("My own name for it"), std::string::npos) << installed;
+    EXPECT_EQ(listing(ownProfile), ownBefore);
 
     // The origin's own CA is trusted by the capture command alone.
     TlsOrigin secure("<html><body><p>decrypted page</p></body></html>");
@@ -179,9 +197,10 @@ TEST_F(HttpsBrowsersTest, TrustInstalledIsUsedCapturedAndTakenBackExactly) {
     run({kCapture, "--remove-ca"});
     EXPECT_EQ(listing(chromiumDb), chromiumBefore);
     EXPECT_EQ(listing(firefoxProfile), firefoxBefore);
+    EXPECT_EQ(listing(ownProfile), ownBefore);
 }
 
-TEST_F(HttpsBrowsersTest, BrowserStartedForTheCaptureTrustsTheRootWithoutAnyStore) {
+TEST_F(HttpsBrowsersTest, BrowserStartedForTheCaptureTrustsOnlyCertificatesTheRootSigned) {
     // `--browser chromium` starts what PATH calls chromium: here the real one,
     // headless, told to print the page, behind everything the launcher adds.
     std::string script = "#!/bin/sh\nexec";
@@ -192,7 +211,29 @@ TEST_F(HttpsBrowsersTest, BrowserStartedForTheCaptureTrustsTheRootWithoutAnyStor
     std::ofstream(root / "bin/chromium") << script;
     fs::permissions(root / "bin/chromium", fs::perms::owner_all, fs::perm_options::replace);
 
-    TlsOrigin secure("<html><body><p>page for the started browser</p></body></html>");
+    // The user's own database, which nothing may change.
+    const fs::path userDb = root / "home/.pki/nssdb";
+    makeDatabase(userDb);
+    std::map<std::string, std::string> userDbBefore;
+    for (const auto& entry : fs::directory_iterator(userDb))
+        userDbBefore[entry.path().filename()] = readBytes(entry.path());
+
+    // A host on the pass-through list presenting a forged chain: a
+    // certificate for another name from an authority nobody trusts, with our
+    // root (which is public) sent behind it.
+    const std::string ourRoot = run({kCapture, "--export-ca", "-"});
+    ASSERT_NE(ourRoot.find("BEGIN CERTIFICATE"), std::string::npos) << ourRoot;
+    const std::string gif("GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff!\xf9\x04"
+                          "\x01\x00\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02"
+                          "D\x01\x00;",
+                          43);
+    TlsOrigin forged(gif, "image/gif", "DNS:forged.test", ourRoot);
+    const std::string forgedUrl = "https://127.0.0.1:" + std::to_string(forged.port()) + "/";
+
+    TlsOrigin secure(
+        "<html><body><p>page for the started browser</p><img src=\"" + forgedUrl +
+        "\" onload=\"document.body.append('forged image ' + 'shown')\" "
+        "onerror=\"document.body.append('forged image ' + 'refused')\"></body></html>");
     Environment captureEnv = env;
     captureEnv["PATH"] = (root / "bin").string() + ":" + env["PATH"];
     captureEnv["TMPDIR"] = root.string();
@@ -201,7 +242,8 @@ TEST_F(HttpsBrowsersTest, BrowserStartedForTheCaptureTrustsTheRootWithoutAnyStor
     captureEnv["SSL_CERT_FILE"] = secure.caFile();
     captureEnv["SSL_CERT_DIR"] = (root / "none").string();
     ChildProcess capture({"sh", "-c", "exec \"$0\" \"$@\" 1>&2", kCapture, "--port", "0",
-                          "--no-system-proxy", "--browser", "chromium"},
+                          "--no-system-proxy", "--pass-through", "127.0.0.1", "--browser",
+                          "chromium"},
                          captureEnv, kArtifacts + "/https-browser.log", true);
     ASSERT_FALSE(capture.waitForLine("Started chromium", 30s).empty());
     // Capturing ends with the browser.
@@ -211,12 +253,24 @@ TEST_F(HttpsBrowsersTest, BrowserStartedForTheCaptureTrustsTheRootWithoutAnyStor
     std::ifstream dom(root / "dom.html");
     const std::string shown((std::istreambuf_iterator<char>(dom)), {});
     EXPECT_NE(shown.find("page for the started browser"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("forged image refused"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("forged image shown"), std::string::npos) << shown;
+    EXPECT_TRUE(forged.requests().empty());
     EXPECT_FALSE(secure.requests().empty());
     const auto exchanges = kept();
     EXPECT_NE(std::find(exchanges.begin(), exchanges.end(), std::make_pair(page, 200)),
               exchanges.end());
-    // No certificate database was made or touched, and the profile is gone.
-    EXPECT_FALSE(fs::exists(root / "home/.pki"));
+    // Tunnelled, not decrypted.
+    for (const auto& [url, status] : exchanges)
+        EXPECT_EQ(url.find("https://127.0.0.1:" + std::to_string(forged.port())), std::string::npos)
+            << url;
+
+    // The user's database is as it was, byte for byte, and the browser's
+    // temporary folder is gone.
+    std::map<std::string, std::string> userDbAfter;
+    for (const auto& entry : fs::directory_iterator(userDb))
+        userDbAfter[entry.path().filename()] = readBytes(entry.path());
+    EXPECT_TRUE(userDbAfter == userDbBefore);
     for (const auto& entry : fs::directory_iterator(root))
         EXPECT_EQ(entry.path().filename().string().rfind("tidewell-chromium.", 0),
                   std::string::npos)

@@ -2,6 +2,7 @@
 // loopback, to small origin servers the tests start.
 #include "ProxyTestKit.h"
 
+#include "engine/HttpConnection.h"
 #include "engine/HttpReader.h"
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
@@ -22,6 +23,14 @@ namespace {
 const std::string kOk = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
 // What the client gets for kOk: fields are written back as name ":" value.
 const std::string kOkRelayed = "HTTP/1.1 200 OK\r\nContent-Length:2\r\n\r\nok";
+
+// A head as forwarded, with the random part of our Via token as "*".
+std::string maskedVia(std::string head) {
+    const std::string token = "tidewell-";
+    for (std::size_t at = head.find(token); at != std::string::npos; at = head.find(token, at + 1))
+        head.replace(at + token.size(), 16, "*");
+    return head;
+}
 
 std::string errorAnswer(const std::string& statusAndReason) {
     return "HTTP/1.1 " + statusAndReason + "\r\nConnection:close\r\n\r\n";
@@ -86,12 +95,19 @@ TEST(RelayTest, KeepAliveForwardsInOriginFormOverOneOriginConnection) {
                                      0),
                   0u)
             << request.head;
-        EXPECT_NE(request.head.find("\r\nConnection:keep-alive\r\nVia:" + proxy.proxy.viaToken() +
-                                    "\r\n\r\n"),
+        EXPECT_NE(request.head.find("\r\nConnection:keep-alive\r\nVia:1.1 tidewell-"),
                   std::string::npos);
         EXPECT_EQ(request.head.find("Proxy-Connection"), std::string::npos);
     }
     EXPECT_EQ(requests[0].target, "/a?b=1");
+    // Each request names us with a token of its own: nothing an origin could
+    // link a user's requests by.
+    const auto viaOf = [](const std::string& head) {
+        const std::size_t at = head.find("\r\nVia:");
+        return head.substr(at + 6, head.find("\r\n", at + 2) - at - 6);
+    };
+    EXPECT_EQ(viaOf(requests[0].head).size(), std::string("1.1 tidewell-").size() + 16);
+    EXPECT_NE(viaOf(requests[0].head), viaOf(requests[1].head));
 
     filter.waitFor("connectionClosed 0");
     EXPECT_EQ(callsOf(filter),
@@ -108,7 +124,7 @@ TEST(RelayTest, RequestTargetsAndHostAreRewrittenForTheOrigin) {
     TestProxy proxy(nullptr);
     const std::string at = origin.authority();
     // Every relayed request carries our token last.
-    const std::string end = "Via:" + proxy.proxy.viaToken() + "\r\n\r\n";
+    const std::string end = "Via:1.1 tidewell-*\r\n\r\n";
     struct Case {
         std::string request;
         std::string forwarded;
@@ -129,7 +145,7 @@ TEST(RelayTest, RequestTargetsAndHostAreRewrittenForTheOrigin) {
         SCOPED_TRACE(cases[i].request);
         EXPECT_EQ(rawExchange(proxy.port(), cases[i].request), kOkRelayed);
         origin.waitForRequests(i + 1);
-        EXPECT_EQ(origin.requests()[i].head, cases[i].forwarded);
+        EXPECT_EQ(maskedVia(origin.requests()[i].head), cases[i].forwarded);
     }
 }
 
@@ -143,8 +159,8 @@ TEST(RelayTest, ReachesAnIpv6Origin) {
         rawExchange(proxy.port(), "GET /h HTTP/1.1\r\nHost: " + origin.authority() + "\r\n\r\n"),
         kOkRelayed);
     ASSERT_EQ(origin.requests().size(), 2u);
-    EXPECT_EQ(origin.requests()[0].head, "GET /v6 HTTP/1.1\r\nHost:" + origin.authority() +
-                                             "\r\nVia:" + proxy.proxy.viaToken() + "\r\n\r\n");
+    EXPECT_EQ(maskedVia(origin.requests()[0].head),
+              "GET /v6 HTTP/1.1\r\nHost:" + origin.authority() + "\r\nVia:1.1 tidewell-*\r\n\r\n");
 }
 
 // The proxy's own answers, byte for byte, and what the filter hears of them.
@@ -512,6 +528,55 @@ TEST(RelayTest, UpstreamProxyUnlessBypassed) {
     }
 }
 
+// A client that assumes HTTP/2 on the proxy port hears at once that it is
+// not spoken here, and the exchange is a failed row that says so.
+TEST(RelayTest, Http2IsAnswered505WithAFailedRow) {
+    RecordingFilter filter;
+    TestProxy proxy(&filter);
+    const CurlResult assumed =
+        runCurl({"--http2-prior-knowledge", "http://" + proxy.address() + "/x"});
+    EXPECT_NE(assumed.exitCode, 0);
+    const std::string answer = rawExchange(proxy.port(), "PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n");
+    EXPECT_EQ(answer.rfind("HTTP/1.1 505 HTTP Version Not Supported\r\nServer:Tidewell\r\n", 0), 0u)
+        << answer;
+    EXPECT_NE(answer.find(loadString(IDS_HTTP_VERSION_PAGE)), std::string::npos);
+    filter.waitFor("connectionClosed 1");
+    const std::vector<std::string> calls = filter.calls();
+    const std::string failed = " " + std::to_string(kErrorHttpVersion);
+    EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
+                            [&](const std::string& call) {
+                                return call.starts_with("endExchange") && call.ends_with(failed);
+                            }),
+              2)
+        << ::testing::PrintToString(calls);
+}
+
+// A program of another user is refused before anything it sends is read,
+// relayed or followed; the filter hears who it was, for every try.
+TEST(RelayTest, AnotherUsersProgramIsRefused) {
+    if (!canRunAsNobody())
+        GTEST_SKIP() << "running curl as another user needs root and setpriv";
+    OriginServer origin(OriginServer::reply(kOk));
+    RecordingFilter filter;
+    TestProxy proxy(&filter);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const CurlResult refused =
+            runCurlAs(asNobody(), {"-i", "-x", "http://" + proxy.address(), origin.url("/x"),
+                                   "-H", "Cookie: theirs"});
+        EXPECT_EQ(refused.output.rfind("HTTP/1.1 403 Forbidden\r\nServer:Tidewell\r\n", 0), 0u)
+            << refused.output;
+        EXPECT_NE(refused.output.find(loadString(IDS_OWN_USER_ONLY)), std::string::npos);
+        filter.waitFor("connectionClosed " + std::to_string(attempt));
+    }
+    EXPECT_TRUE(origin.requests().empty());
+    EXPECT_EQ(filter.calls(),
+              (std::vector<std::string>{"acceptConnection 0", "userRefused 65534",
+                                        "connectionClosed 0", "acceptConnection 1",
+                                        "userRefused 65534", "connectionClosed 1"}));
+    // Its own user's programs are served as ever.
+    EXPECT_EQ(curlVia(proxy, {origin.url("/mine")}).output, kOkRelayed);
+}
+
 // Relaying these would come back to us without end: each is refused at once,
 // without a row, whatever name or address it uses for our listener.
 TEST(RelayTest, RequestsThatWouldLoopAreRefused) {
@@ -527,9 +592,6 @@ TEST(RelayTest, RequestsThatWouldLoopAreRefused) {
         "GET http://0.0.0.0:" + port + "/ HTTP/1.1\r\n\r\n",
         "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\n\r\n",
         "CONNECT localhost:" + port + " HTTP/1.1\r\n\r\n",
-        // Come round through some other proxy.
-        "GET " + origin.url("/") + " HTTP/1.1\r\nVia: 1.1 corp, " + proxy.proxy.viaToken() +
-            "\r\n\r\n",
     };
     int context = 0;
     for (const std::string& request : requests) {
@@ -542,6 +604,19 @@ TEST(RelayTest, RequestsThatWouldLoopAreRefused) {
         EXPECT_EQ(filter.calls().back(), closed);
         EXPECT_EQ(filter.calls().size(), 2u * std::size_t(++context));
     }
+    EXPECT_TRUE(origin.requests().empty());
+
+    // Come round through the user's proxy, which sends what it gets back to
+    // us: refused the second time round, and that answer goes back.
+    OriginServer bouncing([&](int socket, const OriginRequest& request) {
+        return sendAllBytes(socket, rawExchange(proxy.port(), request.head + request.body));
+    });
+    proxy.proxy.settings.proxyEnable = true;
+    proxy.proxy.settings.proxyServer = "127.0.0.1:" + std::to_string(bouncing.port());
+    proxy.proxy.settings.parseProxyServer();
+    EXPECT_EQ(rawExchange(proxy.port(), "GET " + origin.url("/") + " HTTP/1.1\r\n\r\n")
+                  .rfind("HTTP/1.1 508 ", 0),
+              0u);
     EXPECT_TRUE(origin.requests().empty());
 
     // An upstream proxy that is this listener.

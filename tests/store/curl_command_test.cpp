@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <dirent.h>
+#include <filesystem>
 #include <random>
 #include <sys/stat.h>
 
@@ -35,8 +36,11 @@ std::string noise(std::size_t length) {
 }
 
 // The environment of a command run as the user would, without any proxy.
+// A terminal's shell, in the UTF-8 locale desktops give it ($'\u202e'
+// escapes are characters of the locale), reaching the origin directly.
 const std::vector<std::string> kNoProxy = {
-    "http_proxy=", "https_proxy=", "all_proxy=", "HTTP_PROXY=", "HTTPS_PROXY=", "ALL_PROXY="};
+    "http_proxy=",  "https_proxy=", "all_proxy=",    "HTTP_PROXY=",
+    "HTTPS_PROXY=", "ALL_PROXY=",   "LC_ALL=C.UTF-8"};
 
 // A request as the origin saw it: line, fields in any order, body unframed.
 struct Received {
@@ -61,7 +65,7 @@ Received received(const OriginRequest& request) {
     // The proxy names itself in a Via field of its own (to see loops); a
     // command sent again goes straight to the origin.
     for (const HttpHeaderField& f : head.fields)
-        if (!(f.name == "Via" && f.value.find("tidewell-") != std::string::npos))
+        if (!(f.name == "Via" && f.value.starts_with("1.1 tidewell-")))
             r.fields.emplace_back(f.name, f.value);
     std::sort(r.fields.begin(), r.fields.end());
     if (head.isChunked()) {
@@ -94,6 +98,11 @@ TEST(CurlCommandTest, NoByteBreaksOutOfAWord) {
         "\xC2\x9B"
         "31m",
         "'\"'\"''",
+        "\xE2\x80\xAE"
+        "lmth.exe",
+        "a\xE2\x81\xA6"
+        "b\xE2\x81\xA9"
+        "c\xE2\x80\xAA",
     };
     // One script prints every word, each ended by a NUL (no word holds one).
     std::string script;
@@ -102,13 +111,24 @@ TEST(CurlCommandTest, NoByteBreaksOutOfAWord) {
         EXPECT_TRUE(isValidUtf8(quoted)) << quoted;
         for (char c : quoted)
             EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << quoted;
-        EXPECT_EQ(quoted.find("\xC2\x9B"), std::string::npos) << quoted;
+        // Nothing the terminal would act on or that would turn the text.
+        for (const char* hidden : {"\xC2\x9B", "\xE2\x80\xAE", "\xE2\x81\xA6", "\x1B"})
+            EXPECT_EQ(quoted.find(hidden), std::string::npos) << quoted;
         script += "printf '%s\\000' " + quoted + "\n";
     }
     EXPECT_EQ(shellWord("plain-word_1.2/x@y:z"), "plain-word_1.2/x@y:z");
     EXPECT_EQ(shellWord(std::string("a\0b", 3)), "ab");
-    for (const char* shell : {"sh", "bash"}) {
-        const ProgramResult run = runProgram({shell, "-c", script});
+    // What the user reads is what runs.
+    EXPECT_EQ(shellWord("\xE2\x80\xAE"
+                        "lmth.exe"),
+              "$'\\u202e''lmth.exe'");
+    EXPECT_EQ(shellWord("caf\xE9\t\x1B"), "'caf'$'\\xe9\\t\\x1b'");
+    for (const char* shell : {"bash", "zsh", "ksh"}) {
+        if (!std::filesystem::exists(std::string("/usr/bin/") + shell) &&
+            !std::filesystem::exists(std::string("/bin/") + shell))
+            continue;
+        const ProgramResult run =
+            runProgram({shell, "-c", script}, {"LANG=C.UTF-8", "LC_ALL=C.UTF-8"});
         ASSERT_EQ(run.exitCode, 0) << shell << ": " << run.errors;
         std::vector<std::string> printed;
         std::size_t start = 0;
@@ -184,6 +204,9 @@ TEST_F(CurlReplay, TheOriginReceivesTheSameRequestAgain) {
         // A NUL no command line can carry: that field is left out.
         "GET " + origin.url("/nul") + " HTTP/1.1\r\n" + host + std::string("X-Nul: a\0b\r\n", 12) +
             "X-After: yes\r\n\r\n",
+        // Characters that would turn the text shown around them.
+        "GET " + origin.url("/\xE2\x80\xAE") + "gnp.exe HTTP/1.1\r\n" + host +
+            "X-Title: \xE2\x81\xA6" + "a\xE2\x80\xAE" + "b\r\n\r\n",
     };
     for (const std::string& request : sent)
         rawExchange(document->proxy.port(), request);
@@ -197,7 +220,9 @@ TEST_F(CurlReplay, TheOriginReceivesTheSameRequestAgain) {
         CurlCommand command;
         ASSERT_TRUE(buildCurlCommand(*captured[i], bodies, command)) << errorText(lastError());
         EXPECT_EQ(command.leftOut, i == 4 ? 1u : 0u);
-        const ProgramResult run = runProgram({"sh", "-c", command.text}, kNoProxy);
+        for (const char* hidden : {"\xE2\x80\xAE", "\xE2\x81\xA6"})
+            EXPECT_EQ(command.text.find(hidden), std::string::npos) << command.text;
+        const ProgramResult run = runProgram({"bash", "-c", command.text}, kNoProxy);
         ASSERT_EQ(run.exitCode, 0) << command.text << "\n" << run.errors;
         origin.waitForRequests(std::size(sent) + i + 1);
         Received original = received(origin.requests()[i]);

@@ -180,6 +180,18 @@ TEST_F(BodyTest, ExportNames) {
         {"q\"*<>|\\.txt", "text/css", "q______.css"},
         {"archive.tar.gz", "application/gzip", "archive.tar.gzip"},
         {"noext", "", "noext"},
+        // Characters nobody sees, or that turn the text around them, go.
+        {"\xE2\x80\xAEtxt.html", "text/html", "txt.html"},
+        {"a\xE2\x81\xA6"
+         "b\xE2\x81\xA9"
+         "c\xE2\x80\xAA"
+         "d.js",
+         "", "abcd.js"},
+        {"tab\there\x1B[31m\x7F\xC2\x85.css", "text/css", "tabhere[31m.css"},
+        {"\xE2\x80\xAE", "", "_"},
+        // Other characters outside ASCII stay, and so do bytes that are not UTF-8.
+        {"\xE4\xB8\xAD\xE2\x80\x8B\xC2\xA0\xE9.txt", "",
+         "\xE4\xB8\xAD\xE2\x80\x8B\xC2\xA0\xE9.txt"},
     };
     for (const Case& c : cases) {
         HttpResource resource(&folder);

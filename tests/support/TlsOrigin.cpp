@@ -1,5 +1,6 @@
 #include "support/TlsOrigin.h"
 
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
@@ -24,7 +25,8 @@ bool addExtension(X509* certificate, X509* issuer, int nid, const char* value) {
 
 // Signed by `issuerKey` under `issuer`'s name; self-signed when issuer is null.
 X509* makeCertificate(EVP_PKEY* key, const char* commonName, X509* issuer, EVP_PKEY* issuerKey,
-                      bool authority, long serial) {
+                      bool authority, long serial,
+                      const char* names = "IP:127.0.0.1,DNS:localhost") {
     X509* certificate = X509_new();
     X509_set_version(certificate, 2);
     ASN1_INTEGER_set(X509_get_serialNumber(certificate), serial);
@@ -45,7 +47,7 @@ X509* makeCertificate(EVP_PKEY* key, const char* commonName, X509* issuer, EVP_P
         addExtension(certificate, signer, NID_basic_constraints, "critical,CA:FALSE");
         addExtension(certificate, signer, NID_key_usage, "critical,digitalSignature");
         addExtension(certificate, signer, NID_ext_key_usage, "serverAuth");
-        addExtension(certificate, signer, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost");
+        addExtension(certificate, signer, NID_subject_alt_name, names);
     }
     X509_sign(certificate, issuerKey ? issuerKey : key, EVP_sha256());
     return certificate;
@@ -64,11 +66,16 @@ bool sendAll(SSL* ssl, const std::string& bytes) {
 
 } // namespace
 
-TlsOrigin::TlsOrigin(std::string page) : page_(std::move(page)) {
+TlsOrigin::TlsOrigin(std::string page)
+    : TlsOrigin(std::move(page), "text/html; charset=utf-8", "IP:127.0.0.1,DNS:localhost", {}) {}
+
+TlsOrigin::TlsOrigin(std::string page, std::string contentType, const char* names,
+                     const std::string& appendedPem)
+    : page_(std::move(page)), contentType_(std::move(contentType)) {
     EVP_PKEY* caKey = EVP_EC_gen("P-256");
     EVP_PKEY* key = EVP_EC_gen("P-256");
     X509* ca = makeCertificate(caKey, "Tidewell Test Authority", nullptr, nullptr, true, 1);
-    X509* leaf = makeCertificate(key, "127.0.0.1", ca, caKey, false, 2);
+    X509* leaf = makeCertificate(key, "127.0.0.1", ca, caKey, false, 2, names);
     caFile_ = folder_.path() + "/ca.pem";
     if (std::FILE* out = std::fopen(caFile_.c_str(), "w")) {
         PEM_write_X509(out, ca);
@@ -77,6 +84,11 @@ TlsOrigin::TlsOrigin(std::string page) : page_(std::move(page)) {
     context_ = SSL_CTX_new(TLS_server_method());
     SSL_CTX_use_certificate(context_, leaf);
     SSL_CTX_use_PrivateKey(context_, key);
+    BIO* appended = BIO_new_mem_buf(appendedPem.data(), int(appendedPem.size()));
+    while (X509* extra = PEM_read_bio_X509(appended, nullptr, nullptr, nullptr))
+        SSL_CTX_add0_chain_cert(context_, extra);
+    BIO_free(appended);
+    ERR_clear_error();
     X509_free(leaf);
     X509_free(ca);
     EVP_PKEY_free(key);
@@ -118,8 +130,8 @@ void TlsOrigin::serve(int socket) {
             const std::string body = root ? page_ : std::string();
             const std::string answer =
                 std::string(root ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 404 Not Found\r\n") +
-                "Content-Type: text/html; charset=utf-8\r\nContent-Length: " +
-                std::to_string(body.size()) + "\r\n\r\n" + body;
+                "Content-Type: " + contentType_ +
+                "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
             if (!sendAll(ssl, answer))
                 break;
         }

@@ -17,6 +17,11 @@ class TlsOrigin {
 public:
     // Answers "/" with `page` (text/html) and every other path with 404.
     explicit TlsOrigin(std::string page);
+    // A forger: answers "/" with `page` of `contentType`, showing a
+    // certificate for `names` (subjectAltName text) with `appendedPem`
+    // (certificates it has no key for) sent behind it.
+    TlsOrigin(std::string page, std::string contentType, const char* names,
+              const std::string& appendedPem);
     ~TlsOrigin();
     TlsOrigin(const TlsOrigin&) = delete;
     TlsOrigin& operator=(const TlsOrigin&) = delete;
@@ -36,6 +41,7 @@ private:
     void serve(int socket);
 
     std::string page_;
+    std::string contentType_ = "text/html; charset=utf-8";
     TempFolder folder_;
     std::string caFile_;
     SSL_CTX* context_ = nullptr;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <openssl/ec.h>
+#include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
 #include <ctime>
@@ -89,7 +90,7 @@ TEST(RootCertificate, MadeOnceNextToTheCacheFolderWithAPrivateKey) {
 
     X509* root = first.certificate();
     EXPECT_TRUE(isCa(root));
-    EXPECT_EQ(extensionText(root, NID_basic_constraints), "critical CA:TRUE");
+    EXPECT_EQ(extensionText(root, NID_basic_constraints), "critical CA:TRUE, pathlen:0");
     EXPECT_EQ(extensionText(root, NID_key_usage), "critical Certificate Sign, CRL Sign");
     EVP_PKEY* key = X509_get0_pubkey(root);
     char group[64] = {};
@@ -101,7 +102,6 @@ TEST(RootCertificate, MadeOnceNextToTheCacheFolderWithAPrivateKey) {
     EXPECT_NE(subject.find("O = Tidewell"), std::string::npos) << subject;
     EXPECT_NE(subject.find(CertificateAuthority::currentOwner()), std::string::npos) << subject;
     EXPECT_EQ(first.fingerprint().size(), 64u);
-    EXPECT_EQ(first.spkiHash().size(), 44u);
 
     // Later uses load the same root.
     CertificateAuthority second;
@@ -247,6 +247,40 @@ TEST_F(HostCertificates, CacheReusesAndForgetsTheLeastRecentlyUsed) {
     EXPECT_NE(renewed, a);
     EXPECT_EQ(cache.get("a.test"), renewed);
     EXPECT_EQ(cache.size(), 2u);
+}
+
+// The root signs host certificates only: an authority someone makes under it
+// with the root's key is worth nothing to a client.
+TEST(RootCertificate, AnAuthorityBelowTheRootIsRefused) {
+    ScopedDataHome home;
+    std::string folder;
+    ASSERT_TRUE(CertificateAuthority::findFolder(folder));
+    CertificateAuthority root;
+    ASSERT_TRUE(root.loadOrCreate(folder));
+    BioPtr keyBio(BIO_new_file((folder + CertificateAuthority::kKeyFile).c_str(), "r"));
+    EvpPkeyPtr rootKey(PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr));
+    ASSERT_TRUE(rootKey);
+
+    // An intermediate signed by the root, and a host certificate it signs.
+    CertificateAuthority intermediate;
+    ASSERT_TRUE(intermediate.create("intermediate@test"));
+    X509* middle = intermediate.certificate();
+    ASSERT_EQ(X509_set_issuer_name(middle, X509_get_subject_name(root.certificate())), 1);
+    ASSERT_GT(X509_sign(middle, rootKey.get(), EVP_sha256()), 0);
+    auto leaf = intermediate.issue("host.test");
+    ASSERT_TRUE(leaf);
+
+    X509_STORE* store = X509_STORE_new();
+    X509_STORE_add_cert(store, root.certificate());
+    STACK_OF(X509)* chain = sk_X509_new_null();
+    sk_X509_push(chain, middle);
+    X509_STORE_CTX* context = X509_STORE_CTX_new();
+    X509_STORE_CTX_init(context, store, leaf->certificate.get(), chain);
+    EXPECT_NE(X509_verify_cert(context), 1);
+    EXPECT_EQ(X509_STORE_CTX_get_error(context), X509_V_ERR_PATH_LENGTH_EXCEEDED);
+    X509_STORE_CTX_free(context);
+    sk_X509_free(chain);
+    X509_STORE_free(store);
 }
 
 } // namespace

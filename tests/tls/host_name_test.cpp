@@ -1,8 +1,13 @@
 #include "tls/HostName.h"
+#include "tls/TlsStream.h"
+
+#include "support/SocketPair.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <sys/socket.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -37,6 +42,94 @@ TEST(ServerNameExtension, TableOfBodies) {
         if (row.ok) {
             EXPECT_EQ(name, row.name) << row.what;
         }
+    }
+}
+
+// The first handshake message a real OpenSSL client sends for `host`, without
+// its record framing.
+std::string realClientHello(const std::string& host) {
+    SocketPair pair(true);
+    std::thread client([&] {
+        TlsClientContext context;
+        context.connect(pair.first, host);
+    });
+    std::string hello;
+    char header[5];
+    std::size_t wanted = 0;
+    do {
+        if (::recv(pair.second, header, 5, MSG_WAITALL) != 5)
+            break;
+        const std::size_t length =
+            std::size_t(std::uint8_t(header[3])) << 8 | std::uint8_t(header[4]);
+        std::string record(length, '\0');
+        if (::recv(pair.second, record.data(), length, MSG_WAITALL) != ssize_t(length))
+            break;
+        hello += record;
+        if (hello.size() >= 4)
+            wanted = 4 + (std::size_t(std::uint8_t(hello[1])) << 16 |
+                          std::size_t(std::uint8_t(hello[2])) << 8 | std::uint8_t(hello[3]));
+    } while (hello.size() < 4 || hello.size() < wanted);
+    pair.closeSecond();
+    client.join();
+    return hello;
+}
+
+// A ClientHello made by hand around `extensions` (each with its type and
+// length already).
+std::string handMadeHello(const std::string& extensions, bool withExtensions = true) {
+    std::string body = std::string("\x03\x03", 2) + std::string(32, 'r') + std::string("\x00", 1) +
+                       std::string("\x00\x02\x13\x01", 4) + std::string("\x01\x00", 2);
+    if (withExtensions) {
+        body += char(extensions.size() >> 8);
+        body += char(extensions.size() & 0xFF);
+        body += extensions;
+    }
+    std::string message = "\x01";
+    message += char(body.size() >> 16);
+    message += char((body.size() >> 8) & 0xFF);
+    message += char(body.size() & 0xFF);
+    return message + body;
+}
+
+std::string serverNameExtension(const std::string& name) {
+    std::string entry = std::string("\x00", 1) + char(name.size() >> 8) + char(name.size()) + name;
+    std::string list = std::string(1, char(entry.size() >> 8)) + char(entry.size()) + entry;
+    return std::string("\x00\x00", 2) + char(list.size() >> 8) + char(list.size()) + list;
+}
+
+TEST(ClientHelloServerName, TableOfHellos) {
+    const std::string grease = std::string("\x0a\x0a\x00\x00", 4);
+    struct Row {
+        const char* what;
+        std::string message;
+        bool ok;
+        const char* name;
+    } rows[] = {
+        {"OpenSSL asking for a name", realClientHello("pinned.test"), true, "pinned.test"},
+        {"OpenSSL for an address names none", realClientHello("127.0.0.1"), true, ""},
+        {"name among other extensions",
+         handMadeHello(grease + serverNameExtension("a.test") + grease), true, "a.test"},
+        {"no extensions", handMadeHello("", false), true, ""},
+        {"empty extensions", handMadeHello(""), true, ""},
+        {"two names", handMadeHello(serverNameExtension("a.test") + serverNameExtension("b.test")),
+         false, ""},
+        {"not a ClientHello", "\x02" + handMadeHello("").substr(1), false, ""},
+        {"longer than it says", handMadeHello("") + "x", false, ""},
+        {"extensions longer than the message",
+         handMadeHello(serverNameExtension("a.test")).substr(0, 60), false, ""},
+    };
+    for (const Row& row : rows) {
+        std::string name = "left over";
+        EXPECT_EQ(parseClientHelloServerName(row.message, name), row.ok) << row.what;
+        if (row.ok) {
+            EXPECT_EQ(name, row.name) << row.what;
+        }
+    }
+    // Any message cut short is refused, wherever it is cut.
+    const std::string whole = rows[0].message;
+    for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+        std::string name;
+        EXPECT_FALSE(parseClientHelloServerName(whole.substr(0, cut), name)) << cut;
     }
 }
 

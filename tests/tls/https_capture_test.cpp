@@ -1,7 +1,9 @@
 // HTTPS captured by decryption end to end: real curl through the real proxy
 // and capture document, to loopback origins behind a TLS front with their own
 // test CA, which the proxy trusts through SSL_CERT_FILE.
+#include "engine/HttpConnection.h"
 #include "engine/Platform.h"
+#include "resources/StringTable.h"
 #include "store/CaptureLock.h"
 #include "store/Document.h"
 #include "store/HttpResourceData.h"
@@ -12,6 +14,7 @@
 #include "store/DocumentTestKit.h"
 #include "store/StoreTestKit.h"
 #include "support/OriginServer.h"
+#include "support/RunProgram.h"
 #include "support/ScopedDataHome.h"
 #include "support/ScriptedStreams.h"
 #include "support/TestBytes.h"
@@ -87,6 +90,21 @@ protected:
             "-i",        "--raw"};
         arguments.insert(arguments.end(), urls.begin(), urls.end());
         return runCurl(arguments);
+    }
+
+    // CONNECT `target` on `socket` and TLS inside it, trusting our root; null
+    // (with a failure recorded) when either fails.
+    std::unique_ptr<TlsStream> openTunnel(int socket, const std::string& target) {
+        EXPECT_TRUE(sendAllBytes(socket, "CONNECT " + target + " HTTP/1.1\r\nHost: " + target +
+                                             "\r\n\r\n"));
+        std::string head;
+        char c;
+        while (head.find("\r\n\r\n") == std::string::npos && ::recv(socket, &c, 1, 0) == 1)
+            head += c;
+        EXPECT_EQ(head.rfind("HTTP/1.1 200", 0), 0u) << head;
+        ScopedEnv trustRoot("SSL_CERT_FILE", https->certificateFile().c_str());
+        TlsClientContext client;
+        return client.connect(socket, target.substr(0, target.rfind(':')));
     }
 
     std::vector<HttpResource*> listed() {
@@ -230,6 +248,56 @@ TEST_F(HttpsCapture, PassThroughHostsAreTunnelledUnread) {
     EXPECT_TRUE(decrypted().empty());
 }
 
+// The tunnel is asked for one host and TLS for another: either on the list
+// keeps the connection from being decrypted.
+TEST_F(HttpsCapture, PassThroughByTheServerNameAsWellAsTheConnectHost) {
+    https->setPassThrough("pinned.test");
+    OriginServer origin(OriginServer::reply(OriginServer::okResponse("end to end")));
+    TlsFront front(origin.port(), originAuthority, "localhost");
+    const std::string port = std::to_string(front.port());
+    // CONNECT localhost:port, server name pinned.test: the client sees the
+    // origin's own certificate for pinned.test.
+    const CurlResult result = curl({"--connect-to", "pinned.test:" + port + ":localhost:" + port,
+                                    "https://pinned.test:" + port + "/p"},
+                                   originCaFile);
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_NE(result.output.find("end to end"), std::string::npos);
+    EXPECT_EQ(origin.requests().size(), 1u);
+    document->stopCapture();
+    EXPECT_TRUE(decrypted().empty());
+    const auto rows = listed();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0]->url.authority, "localhost:" + port);
+    ASSERT_TRUE(rows[0]->tunnel);
+    EXPECT_GT(rows[0]->tunnel->toServer, 0);
+}
+
+// Another user's program would have its HTTPS decrypted and kept in this
+// user's cache: it is refused at its CONNECT, and the user is told once.
+TEST_F(HttpsCapture, AnotherUsersProgramIsNeitherDecryptedNorCaptured) {
+    if (!canRunAsNobody())
+        GTEST_SKIP() << "running curl as another user needs root and setpriv";
+    OriginServer origin(OriginServer::reply(OriginServer::okResponse("their secret")));
+    TlsFront front(origin.port(), originAuthority, "localhost");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        // -k: taking whatever certificate it is shown, as a careless client would.
+        const CurlResult refused = runCurlAs(
+            asNobody(), {"-k", "--noproxy", "", "--proxy",
+                         "http://127.0.0.1:" + std::to_string(document->proxy.port()),
+                         "https://localhost:" + std::to_string(front.port()) + "/",
+                         "-H", "Cookie: theirs"});
+        EXPECT_EQ(refused.exitCode, 56) << refused.output; // curl: the CONNECT was refused
+        EXPECT_EQ(refused.output.find("their secret"), std::string::npos);
+    }
+    document->stopCapture();
+    EXPECT_TRUE(listed().empty());
+    EXPECT_TRUE(origin.requests().empty());
+    delivery.dispatchPending();
+    char told[512];
+    std::snprintf(told, sizeof told, loadString(IDS_USER_REFUSED), 65534u);
+    EXPECT_EQ(ui.messages, std::vector<std::string>{told});
+}
+
 TEST_F(HttpsCapture, ClientRefusingOurCertificateIsNamedOnItsRow) {
     OriginServer origin(OriginServer::reply(OriginServer::okResponse("never")));
     TlsFront front(origin.port(), originAuthority, "localhost");
@@ -243,6 +311,48 @@ TEST_F(HttpsCapture, ClientRefusingOurCertificateIsNamedOnItsRow) {
     EXPECT_EQ(rows[0]->result, kErrorClientDistrustsRoot) << int(rows[0]->tunnel->end.load());
     EXPECT_EQ(errorText(rows[0]->result), "客户端不信任根证书");
     EXPECT_TRUE(origin.requests().empty());
+}
+
+// Until HTTP/2 is spoken, a client that wants nothing else is refused at
+// once, and its row says why.
+TEST_F(HttpsCapture, ClientsSpeakingOnlyHttp2AreRefusedWithFailedRows) {
+    OriginServer origin(OriginServer::reply(OriginServer::okResponse("never")));
+    TlsFront front(origin.port(), originAuthority, "localhost");
+    const std::string target = "localhost:" + std::to_string(front.port());
+    // Its ALPN offers h2 alone: the handshake ends with no_application_protocol.
+    const ProgramResult refused = runProgram({"openssl", "s_client", "-proxy",
+                                              "127.0.0.1:" + std::to_string(document->proxy.port()),
+                                              "-connect", target, "-servername", "localhost",
+                                              "-alpn", "h2", "-CAfile", https->certificateFile()});
+    EXPECT_NE(refused.exitCode, 0);
+    EXPECT_NE((refused.output + refused.errors).find("no application protocol"), std::string::npos)
+        << refused.output << refused.errors;
+
+    // No ALPN at all, and the HTTP/2 preface inside the tunnel: 505.
+    const int socket = connectLoopback(document->proxy.port());
+    ASSERT_GE(socket, 0);
+    std::unique_ptr<TlsStream> tls = openTunnel(socket, target);
+    ASSERT_TRUE(tls);
+    const std::string preface = "PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n";
+    ASSERT_TRUE(tls->write(preface.data(), std::int32_t(preface.size())));
+    std::string answer;
+    char buffer[4096];
+    for (std::int32_t n; (n = tls->read(buffer, sizeof buffer)) > 0;)
+        answer.append(buffer, std::size_t(n));
+    ::close(socket);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 505 HTTP Version Not Supported\r\n", 0), 0u) << answer;
+    EXPECT_NE(answer.find(loadString(IDS_HTTP_VERSION_PAGE)), std::string::npos) << answer;
+
+    waitForEnded(3);
+    document->stopCapture();
+    EXPECT_TRUE(origin.requests().empty());
+    const auto rows = listed();
+    ASSERT_EQ(rows.size(), 3u);
+    CaptureLocker lock(captureLock());
+    EXPECT_EQ(rows[0]->result, kErrorClientNoHttp11) << errorText(rows[0]->result);
+    EXPECT_EQ(rows[2]->url.toString(), "https://" + target + "/*");
+    EXPECT_EQ(rows[2]->statusCode, 505);
+    EXPECT_EQ(rows[2]->result, kErrorHttpVersion) << errorText(rows[2]->result);
 }
 
 TEST_F(HttpsCapture, UpgradeInsideADecryptedConnectionCarriesBothWays) {
@@ -262,19 +372,7 @@ TEST_F(HttpsCapture, UpgradeInsideADecryptedConnectionCarriesBothWays) {
 
     const int socket = connectLoopback(document->proxy.port());
     ASSERT_GE(socket, 0);
-    ASSERT_TRUE(
-        sendAllBytes(socket, "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n\r\n"));
-    std::string head;
-    char c;
-    while (head.find("\r\n\r\n") == std::string::npos && ::recv(socket, &c, 1, 0) == 1)
-        head += c;
-    ASSERT_EQ(head.rfind("HTTP/1.1 200", 0), 0u) << head;
-    std::unique_ptr<TlsStream> tls;
-    {
-        ScopedEnv trustRoot("SSL_CERT_FILE", https->certificateFile().c_str());
-        TlsClientContext client;
-        tls = client.connect(socket, "localhost");
-    }
+    std::unique_ptr<TlsStream> tls = openTunnel(socket, target);
     ASSERT_TRUE(tls);
     const std::string upgrade = "GET /ws HTTP/1.1\r\nHost: " + target +
                                 "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n\r\n";

@@ -2,6 +2,7 @@
 // on first use and keeping its state, trust install and removal through the
 // user's databases, the pass-through dialog, export, and the browser launch.
 #include "resources/CommandIds.h"
+#include "resources/StringTable.h"
 #include "store/Document.h"
 #include "sysproxy/SettingsFile.h"
 #include "tls/CertificateAuthority.h"
@@ -22,7 +23,10 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <cstdio>
+#include <fcntl.h>
 #include <functional>
+#include <unistd.h>
 
 namespace {
 
@@ -193,8 +197,28 @@ void HttpsCommandsTest::browserStartsCapturingDecrypted() {
     QVERIFY2(
         args.contains(QString("--proxy-server=http://127.0.0.1:%1\n").arg(document.proxy.port())),
         qPrintable(args));
-    QVERIFY(args.contains(QString::fromStdString("--ignore-certificate-errors-spki-list=" +
-                                                 commands.interception()->root().spkiHash())));
+    QVERIFY(!args.contains("--ignore-certificate-errors"));
+
+    // A browser that quits at once is told about, not taken for started.
+    QVERIFY(fake.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    fake.write("#!/bin/sh\nexit 1\n");
+    fake.close();
+    QTemporaryDir logs;
+    const QString errors = logs.path() + "/stderr";
+    const int savedStderr = ::dup(STDERR_FILENO);
+    const int file = ::open(errors.toLocal8Bit().constData(), O_WRONLY | O_CREAT, 0600);
+    ::dup2(file, STDERR_FILENO);
+    ::close(file);
+    qputenv("PATH", bin.path().toUtf8() + ":/usr/bin:/bin");
+    commands.onCommand(ID_HTTPS_OPEN_BROWSER);
+    qputenv("PATH", oldPath);
+    char expected[256];
+    std::snprintf(expected, sizeof expected, loadString(IDS_BROWSER_EXITED), "Chromium", 1);
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(errors).find(std::string("tidewell-question: ") + expected) !=
+                                 std::string::npos,
+                             10000);
+    ::dup2(savedStderr, STDERR_FILENO);
+    ::close(savedStderr);
     document.stopCapture();
 }
 

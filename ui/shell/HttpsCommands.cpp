@@ -13,9 +13,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QTimer>
 
 #include <sys/wait.h>
 #include <thread>
@@ -204,7 +206,29 @@ void HttpsCommands::openBrowser() {
         showText(QString::fromStdString(errorText(lastError())));
         return;
     }
-    reapLater(launched.watcher);
+    watchStart(browser, launched.watcher);
+}
+
+// A browser that quits at once (Chromium as root, a broken install) is told
+// about; one that runs is left to the user, and reaped when it ends.
+void HttpsCommands::watchStart(BrowserLauncher::Browser browser, pid_t watcher) {
+    auto* timer = new QTimer(this);
+    QElapsedTimer running;
+    running.start();
+    connect(timer, &QTimer::timeout, this, [this, timer, running, browser, watcher] {
+        int status = 0;
+        const pid_t ended = ::waitpid(watcher, &status, WNOHANG);
+        const bool started = running.elapsed() >= BrowserLauncher::kStartWindowMs;
+        if (ended == 0 && !started)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        if (ended == 0)
+            reapLater(watcher);
+        else if (ended == watcher && BrowserLauncher::failed(status))
+            showText(QString::fromStdString(BrowserLauncher::failureText(browser, status)));
+    });
+    timer->start(50);
 }
 
 void HttpsCommands::editPassThrough() {
@@ -225,12 +249,18 @@ void HttpsCommands::installRoot() {
     SettingsFile settings;
     TrustStore store(settings);
     std::vector<NssDatabase> plan;
+    std::vector<std::string> notes;
     {
         WaitCursor busy;
-        plan = store.planInstall(interception_->root());
+        plan = store.planInstall(interception_->root(), &notes);
     }
+    // Databases that hold the root under a name of the user's, and profiles
+    // that lead elsewhere, are named, never changed.
+    const QString leftAlone =
+        notes.empty() ? QString()
+                      : QStringLiteral("\n\n") + format(IDS_HTTPS_LEFT_ALONE, lines(notes));
     if (plan.empty()) {
-        showText(text(IDS_HTTPS_NOTHING_TO_INSTALL));
+        showText(text(IDS_HTTPS_NOTHING_TO_INSTALL) + leftAlone);
         return;
     }
     QString listed;
@@ -238,7 +268,8 @@ void HttpsCommands::installRoot() {
         listed += describe(db) + QLatin1Char('\n');
     const QString question = format(IDS_HTTPS_INSTALL_QUESTION, listed,
                                     QString::fromStdString(interception_->root().subjectText()),
-                                    QString::fromStdString(interception_->root().fingerprint()));
+                                    QString::fromStdString(interception_->root().fingerprint())) +
+                             leftAlone;
     if (showMessageBox(window_, QMessageBox::Question, question,
                        QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
         return;

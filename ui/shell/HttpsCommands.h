@@ -3,6 +3,7 @@
 // certificate's install, removal and export.
 #pragma once
 
+#include "tls/BrowserLauncher.h"
 #include "tls/HttpsInterception.h"
 
 #include <QObject>
@@ -40,6 +41,7 @@ public:
 private:
     // Loads (first use: makes) the root; shows why when it cannot.
     bool prepareRoot();
+    void watchStart(BrowserLauncher::Browser browser, pid_t watcher);
     void saveOptions();
     void showText(const QString& text);
 
