@@ -155,9 +155,6 @@ bool WebSocketPeer::fill() {
 
 bool WebSocketPeer::receive(std::uint8_t& opcode, std::string& payload) {
     payload.clear();
-    std::string message;
-    bool compressed = false;
-    bool started = false;
     for (;;) {
         while (buffer_.size() < 2)
             if (!fill())
@@ -194,15 +191,20 @@ bool WebSocketPeer::receive(std::uint8_t& opcode, std::string& payload) {
             payload = part;
             return true;
         }
-        if (!started) {
-            started = true;
-            opcode = code;
-            compressed = b0 & 0x40;
+        if (!partialStarted_) {
+            partialStarted_ = true;
+            partialOpcode_ = code;
+            partialCompressed_ = b0 & 0x40;
         }
-        message += part;
+        partial_ += part;
         if (b0 & 0x80)
             break;
     }
+    std::string message = std::move(partial_);
+    partial_.clear();
+    partialStarted_ = false;
+    opcode = partialOpcode_;
+    const bool compressed = partialCompressed_;
     if (!compressed || !deflate_) {
         payload = message;
         return true;
@@ -222,8 +224,8 @@ std::string webSocketRequest(const std::string& target, const std::string& host,
 }
 
 std::string webSocketAnswer(const std::string& requestHead, bool deflate) {
-    const std::string key = headerValue(requestHead, "Sec-WebSocket-Key") +
-                            "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
+    const std::string key =
+        headerValue(requestHead, "Sec-WebSocket-Key") + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
     unsigned char digest[SHA_DIGEST_LENGTH];
     SHA1(reinterpret_cast<const unsigned char*>(key.data()), key.size(), digest);
     unsigned char accept[64] = {};
@@ -265,9 +267,9 @@ OriginServer::Handler webSocketEcho(bool deflate) {
 std::vector<std::string> describeMessages(const std::vector<WebSocketMessage>& messages) {
     std::vector<std::string> out;
     for (const WebSocketMessage& m : messages) {
-        std::string line = std::string(m.fromClient ? "> " : "< ") +
-                           webSocketOpcodeName(m.opcode) + (m.compressed ? " z" : "") +
-                           (m.complete ? "" : " cut") + (m.undecodable ? " undecodable" : "");
+        std::string line = std::string(m.fromClient ? "> " : "< ") + webSocketOpcodeName(m.opcode) +
+                           (m.compressed ? " z" : "") + (m.complete ? "" : " cut") +
+                           (m.undecodable ? " undecodable" : "");
         if (m.closeCode >= 0)
             line += " " + std::to_string(m.closeCode) + " " + m.closeReason;
         else if (m.payload.size() > 200)
@@ -301,7 +303,10 @@ bool holdEchoConversation(WebSocketPeer& client, bool compressed,
         return false;
     if (!client.send(1, large) || !echoed(1, large))
         return false;
-    if (!client.send(8, "\x03\xe8" "done") || !echoed(8, "\x03\xe8" "done"))
+    if (!client.send(8, "\x03\xe8"
+                        "done") ||
+        !echoed(8, "\x03\xe8"
+                   "done"))
         return false;
     expected = {"> text" + z + " " + json,
                 "< text" + z + " " + json,

@@ -61,6 +61,12 @@ private:
     bool client_;
     bool deflate_;
     std::string buffer_;
+    // A message whose frames are still arriving (a control frame between its
+    // fragments is handed out first).
+    std::string partial_;
+    bool partialStarted_ = false;
+    std::uint8_t partialOpcode_ = 0;
+    bool partialCompressed_ = false;
     Deflater deflater_;
     struct Inflater;
     std::unique_ptr<Inflater> inflater_;
@@ -68,8 +74,7 @@ private:
 };
 
 // An upgrade request for `target`; offers permessage-deflate when asked.
-std::string webSocketRequest(const std::string& target, const std::string& host,
-                             bool offerDeflate);
+std::string webSocketRequest(const std::string& target, const std::string& host, bool offerDeflate);
 // The 101 answer to an upgrade request head, agreeing on permessage-deflate
 // when `deflate` and the client offered it.
 std::string webSocketAnswer(const std::string& requestHead, bool deflate);
