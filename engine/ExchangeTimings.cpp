@@ -8,8 +8,8 @@ void ExchangeClock::start(Clock::time_point at) {
     const std::int64_t wall = std::int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
     timings = ExchangeTimings();
     // Started earlier: the wall clock of that moment.
-    timings.start = wall - std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - at)
-                               .count();
+    timings.start =
+        wall - std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - at).count();
     origin_ = at;
 }
 

@@ -1,7 +1,7 @@
 #include "engine/Tunnel.h"
 
-#include "engine/HttpProxy.h"
 #include "engine/HttpMessageHeader.h"
+#include "engine/HttpProxy.h"
 #include "engine/HttpsInterceptor.h"
 #include "engine/Platform.h"
 #include "engine/SystemCall.h"

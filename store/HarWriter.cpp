@@ -376,7 +376,8 @@ HarTimings harTimings(const ExchangeTimings& t) {
     // Before the connection was being made: the relay's own turn.
     std::int64_t connected = t.connected;
     if (connected >= 0) {
-        const std::int64_t setup = std::max<std::int64_t>(0, t.dns) + std::max<std::int64_t>(0, t.connect);
+        const std::int64_t setup =
+            std::max<std::int64_t>(0, t.dns) + std::max<std::int64_t>(0, t.connect);
         h.blocked = std::max<std::int64_t>(0, connected - setup);
     } else {
         connected = 0;
@@ -409,7 +410,7 @@ void writeWebSocketMessages(JsonWriter& json, HttpResource& resource) {
         json.beginString();
         if (message.opcode == 1)
             json.stringPart(isValidUtf8(message.payload) ? message.payload
-                                                          : latin1ToUtf8(message.payload));
+                                                         : latin1ToUtf8(message.payload));
         else
             json.base64Part(message.payload);
         json.endString();

@@ -515,7 +515,7 @@ std::string HttpResource::tunnelRecords() const {
     records::appendTimings(bytes, recorded);
     if (flags & WebSocket)
         records::appendWebSocketTotals(bytes, tunnel->webSocket ? tunnel->webSocket->totals()
-                                                               : WebSocketTotals());
+                                                                : WebSocketTotals());
     return bytes;
 }
 
@@ -538,18 +538,19 @@ bool HttpResource::rewriteAt(std::int64_t offset, const std::string& bytes) {
 
 void HttpResource::readExtensions(InputStream& source, std::int64_t end) {
     bool haveTimings = false;
-    records::walk(source, extensionOffset(), end, [&](std::string_view tag, std::string_view payload) {
-        if (tag == std::string_view(records::kTimings, 4)) {
-            ExchangeTimings read;
-            if (records::decodeTimings(payload, read)) {
-                timings = read;
-                duration = read.end;
-                haveTimings = true;
-            }
-        }
-        // The frames come after what is wanted here.
-        return !haveTimings && tag != std::string_view(records::kWebSocketPiece, 4);
-    });
+    records::walk(source, extensionOffset(), end,
+                  [&](std::string_view tag, std::string_view payload) {
+                      if (tag == std::string_view(records::kTimings, 4)) {
+                          ExchangeTimings read;
+                          if (records::decodeTimings(payload, read)) {
+                              timings = read;
+                              duration = read.end;
+                              haveTimings = true;
+                          }
+                      }
+                      // The frames come after what is wanted here.
+                      return !haveTimings && tag != std::string_view(records::kWebSocketPiece, 4);
+                  });
 }
 
 void HttpResource::encodeProvisionalRecord(unsigned char* bytes) const {

@@ -135,8 +135,9 @@ void HttpSnagger::tunnelData(int handle, std::int64_t toServer, std::int64_t toC
 
 bool HttpSnagger::followsUpgrade(int handle) {
     HttpResource* resource = at(handle).resource;
-    if ((resource->flags & HttpResource::Detached) || !(resource->flags & HttpResource::WebSocket) ||
-        !resource->tunnel || resource->statusCode != 101 || resource->storeError)
+    if ((resource->flags & HttpResource::Detached) ||
+        !(resource->flags & HttpResource::WebSocket) || !resource->tunnel ||
+        resource->statusCode != 101 || resource->storeError)
         return false;
     resource->tunnel->webSocket = std::make_unique<WebSocketRecorder>(*resource);
     return true;

@@ -20,8 +20,8 @@ bool readWebSocketLog(HttpResource& resource, WebSocketLog& log, std::size_t pay
             log.perMessageDeflate = true;
     // A capture over says what it carried; one still running (or cut off by
     // the end of the process) has only its place-holder.
-    const bool over = !(resource.flags & HttpResource::Loading) &&
-                      resource.result != kErrorCaptureInterrupted;
+    const bool over =
+        !(resource.flags & HttpResource::Loading) && resource.result != kErrorCaptureInterrupted;
     const bool cutSoFar = resource.tunnel->webSocketCut;
     std::unique_ptr<Stream> image = resource.openImage();
     if (!image)

@@ -15,8 +15,8 @@
 struct WebSocketFramePiece {
     bool fromClient = false;
     WebSocketFrameBits bits;
-    bool first = false; // the frame starts here
-    bool last = false;  // and ends here
+    bool first = false;    // the frame starts here
+    bool last = false;     // and ends here
     std::int64_t time = 0; // when the frame began, microseconds since 1970
 };
 

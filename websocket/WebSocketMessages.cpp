@@ -115,7 +115,8 @@ void WebSocketMessageAssembler::inflate(Direction& direction, WebSocketMessage& 
     // The sender removed the empty block that ends each message (RFC 7692,
     // 7.2.1); it goes back in before the last bytes are taken.
     static const char kTail[4] = {0x00, 0x00, char(0xFF), char(0xFF)};
-    const std::string_view parts[2] = {bytes, end ? std::string_view(kTail, 4) : std::string_view()};
+    const std::string_view parts[2] = {bytes,
+                                       end ? std::string_view(kTail, 4) : std::string_view()};
     z_stream& zs = direction.zs;
     char out[65536];
     for (std::string_view part : parts) {
@@ -159,7 +160,8 @@ void WebSocketMessageAssembler::finishMessage(Direction& direction, WebSocketMes
         direction.raw.clear();
     }
     if (message.opcode == std::uint8_t(WebSocketOpcode::Close) && message.payload.size() >= 2) {
-        message.closeCode = (std::uint8_t(message.payload[0]) << 8) | std::uint8_t(message.payload[1]);
+        message.closeCode =
+            (std::uint8_t(message.payload[0]) << 8) | std::uint8_t(message.payload[1]);
         message.closeReason = message.payload.substr(2);
     }
 }

@@ -62,8 +62,7 @@ private:
     std::uint64_t inflateBudget_;
 
     void append(WebSocketMessage& message, std::string_view bytes);
-    void inflate(Direction& direction, WebSocketMessage& message, std::string_view bytes,
-                 bool end);
+    void inflate(Direction& direction, WebSocketMessage& message, std::string_view bytes, bool end);
     void finishMessage(Direction& direction, WebSocketMessage& message);
 };
 

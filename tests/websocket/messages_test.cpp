@@ -68,9 +68,12 @@ TEST(WebSocketMessages, ConversationComesBackWholeHoweverTheBytesArrived) {
     const std::string secondJson = clientZ(json); // shorter: it refers back into the first
     EXPECT_LT(secondJson.size(), firstJson.size());
     const std::string up = frame(0xC1, firstJson, 0x11223344) +
-                           frame(0xC1, secondJson, 0x55667788) +
-                           frame(0x02, "bin", 0x01010101) + frame(0x89, "ping!", 0x0a0b0c0d) +
-                           frame(0x80, "ary", 0x02020202) + frame(0x88, "\x03\xe8" "bye", 7);
+                           frame(0xC1, secondJson, 0x55667788) + frame(0x02, "bin", 0x01010101) +
+                           frame(0x89, "ping!", 0x0a0b0c0d) + frame(0x80, "ary", 0x02020202) +
+                           frame(0x88,
+                                 "\x03\xe8"
+                                 "bye",
+                                 7);
     const std::string serverJson = serverZ(json); // first: the context follows the order
     const std::string compressedLarge = serverZ(large);
     const std::pair<std::uint8_t, std::string> downFrames[] = {
@@ -88,13 +91,12 @@ TEST(WebSocketMessages, ConversationComesBackWholeHoweverTheBytesArrived) {
         downPayload += payload.size();
     }
     const std::vector<std::string> expected = {
-        "> text z " + json,   "> text z " + json,   "< text z " + json,
-        "> binary binary",    "> ping ping!",       "< pong ping!",
-        "< text z <100000 bytes>", "> close 1000 bye",   "< text plain",
-        "< close 1000 ",
+        "> text z " + json, "> text z " + json, "< text z " + json,        "> binary binary",
+        "> ping ping!",     "< pong ping!",     "< text z <100000 bytes>", "> close 1000 bye",
+        "< text plain",     "< close 1000 ",
     };
-    for (std::size_t step : {std::size_t(1), std::size_t(7), std::size_t(4096),
-                             std::size_t(1) << 20}) {
+    for (std::size_t step :
+         {std::size_t(1), std::size_t(7), std::size_t(4096), std::size_t(1) << 20}) {
         PieceStore store;
         WebSocketCapture capture(store);
         interleave(capture, up, down, step);
@@ -147,7 +149,11 @@ TEST(WebSocketMessages, BoundsKeepTheFirstPartAndCountTheRest) {
         {"message bound", 3, 1 << 20, SIZE_MAX, {"> text m0", "> text m1", "> text m2"}},
         // m2 would pass the byte bound: neither it nor anything after is kept.
         {"byte bound", 100, 5, SIZE_MAX, {"> text m0", "> text m1"}},
-        {"the store failing", 100, 1 << 20, 4, {"> text m0", "> text m1", "> text m2", "> text m3"}},
+        {"the store failing",
+         100,
+         1 << 20,
+         4,
+         {"> text m0", "> text m1", "> text m2", "> text m3"}},
     };
     for (const Case& c : cases) {
         PieceStore store;
@@ -179,10 +185,10 @@ TEST(WebSocketMessages, CompressionThatCannotBeUndoneIsShownAsItTravelled) {
     capture.data(true, up.data(), up.size(), 2);
     // Once a direction's compression context is lost, its later compressed
     // messages cannot be read either; the other direction is unaffected.
-    EXPECT_EQ(describe(store.messages(true)),
-              (std::vector<std::string>{"< text z undecodable " + garbage,
-                                        "< text z undecodable " + good, "< text plain",
-                                        "> text z fine"}));
+    EXPECT_EQ(
+        describe(store.messages(true)),
+        (std::vector<std::string>{"< text z undecodable " + garbage, "< text z undecodable " + good,
+                                  "< text plain", "> text z fine"}));
     // Without permessage-deflate agreed, the bit means nothing we know.
     EXPECT_EQ(describe(store.messages(false))[1], "< text " + good);
 
