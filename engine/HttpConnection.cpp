@@ -5,6 +5,7 @@
 #include "engine/HttpProxy.h"
 #include "engine/HttpReader.h"
 #include "engine/HttpsInterceptor.h"
+#include "engine/LingeringClose.h"
 #include "engine/Platform.h"
 #include "engine/SecureTunnel.h"
 #include "engine/SocketStream.h"
@@ -24,6 +25,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -268,6 +270,9 @@ private:
     bool viaUpstream = false;
     bool keepAlive = false;
     int handle = -1;
+    // The client may still be sending the request being answered (its head
+    // or body was not read to the end): the connection closes lingering.
+    bool requestUnread = false;
 
     // Where the open server connection goes, and whether the last response
     // left it fit for the next request.
@@ -506,6 +511,7 @@ bool Relay::copyBody(Body body, std::int64_t length, OutputStream& sink, HttpRea
 
 bool Relay::exchange() {
     request = HttpRequestHeader();
+    requestUnread = true;
     if (!clientReader.readRequestHeader(request)) {
         // A head too long or malformed gets an answer; a client that went
         // away does not.
@@ -639,6 +645,7 @@ bool Relay::exchange() {
                 endExchange(code);
             return false;
         }
+        requestUnread = false;
         bool retry = false;
         if (readFinalResponse(reused && idempotent, body != Body::None, attempts, retry))
             break;
@@ -727,6 +734,8 @@ bool Relay::relayEarlyAnswer() {
 // the client's own head) is connected, the client hears 2xx, and from then on
 // the bytes are carried, not read.
 bool Relay::connectTunnel() {
+    // A CONNECT has no body: what follows it belongs to the tunnel.
+    requestUnread = false;
     host.clear();
     std::int32_t targetPort = -1;
     if ((!splitBracketed(request.target, host, targetPort) &&
@@ -834,6 +843,8 @@ TunnelOutcome Relay::relayDecrypted(std::unique_ptr<SecureStream> client, const 
     while (inner.exchange()) {
     }
     inner.secureClient->closeNotify();
+    requestUnread = inner.requestUnread || inner.clientReader.buffer.length > 0 ||
+                    inner.secureClient->hasBufferedInput();
     return {0, TunnelEnd::ClientClosed};
 }
 
@@ -1104,6 +1115,20 @@ bool Relay::readFinalResponse(bool reused, bool bodySent, int& attempts, bool& r
 }
 
 void Relay::end() {
+    bool linger = false;
+    {
+        std::lock_guard guard(c.lock);
+        linger = !c.closing_ && c.clientSocket >= 0;
+    }
+    if (linger) {
+        int pending = 0;
+        linger = requestUnread || clientReader.buffer.length > 0 ||
+                 (::ioctl(c.clientSocket, FIONREAD, &pending) == 0 && pending > 0);
+    }
+    // The socket is ours until the lock below closes it: close() only shuts
+    // it down, which ends the lingering at once.
+    if (linger)
+        lingerBeforeClose(c.clientSocket);
     {
         std::lock_guard guard(c.lock);
         for (int* fd : {&c.clientSocket, &c.serverSocket}) {
