@@ -32,10 +32,8 @@
 namespace {
 
 constexpr int kSocketTimeoutMs = 180000;
-// How long, and for how many bytes, a refused client is read from after its
-// answer.
-constexpr auto kLingerAfterRefusal = std::chrono::seconds(2);
-constexpr std::size_t kLingerBytes = 65536;
+// Another user's program gets less of our time after its refusal.
+constexpr LingerLimits kLingerAfterRefusal{std::chrono::seconds(2), std::chrono::seconds(2), 65536};
 constexpr int kSocketBufferSize = 1 << 20;
 constexpr std::int32_t kRelayBufferSize = 65536;
 constexpr std::int32_t kRelayBufferIncrement = 4096;
@@ -316,6 +314,7 @@ private:
     // The client may still be sending the request being answered (its head
     // or body was not read to the end): the connection closes lingering.
     bool requestUnread = false;
+    LingerLimits lingerLimits;
 
     // Where the open server connection goes, and whether the last response
     // left it fit for the next request.
@@ -374,22 +373,8 @@ void Relay::refuseUser(std::uint32_t owner) {
     sendPage(403, "Forbidden", loadString(IDS_OWN_USER_ONLY));
     if (c.filter && owner != HttpProxy::kUnknownOwner)
         c.filter->userRefused(owner);
-    const int fd = c.clientSocket;
-    ::shutdown(fd, SHUT_WR);
-    const auto deadline = std::chrono::steady_clock::now() + kLingerAfterRefusal;
-    char discarded[4096];
-    for (std::size_t taken = 0; taken < kLingerBytes;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd wait{fd, POLLIN, 0};
-        if (left.count() <= 0 ||
-            retryInterrupted([&] { return ::poll(&wait, 1, int(left.count())); }) <= 0)
-            break;
-        const ssize_t n = retryInterrupted([&] { return ::recv(fd, discarded, sizeof discarded, 0); });
-        if (n <= 0)
-            break;
-        taken += std::size_t(n);
-    }
+    requestUnread = true;
+    lingerLimits = kLingerAfterRefusal;
 }
 
 bool Relay::findHost() {
@@ -991,8 +976,7 @@ void Relay::answerBadGateway() {
 
 // A page of ours in place of an answer from the origin, captured as the
 // exchange's response; the exchange fails with `error`.
-void Relay::answerPage(int status, const char* reason, std::string_view text,
-                       std::uint32_t error) {
+void Relay::answerPage(int status, const char* reason, std::string_view text, std::uint32_t error) {
     std::string body;
     makePage(status, reason, text, response, body);
     handle = c.filter ? c.filter->beginRequest(c.context, request) : -1;
@@ -1168,7 +1152,7 @@ void Relay::end() {
     // The socket is ours until the lock below closes it: close() only shuts
     // it down, which ends the lingering at once.
     if (linger)
-        lingerBeforeClose(c.clientSocket);
+        lingerBeforeClose(c.clientSocket, lingerLimits);
     {
         std::lock_guard guard(c.lock);
         for (int* fd : {&c.clientSocket, &c.serverSocket}) {
