@@ -690,6 +690,7 @@ bool Relay::exchange() {
                 break;
         }
         auto requestSink = sinkTo<HttpRequestDataOutputStream>(serverStream, secureServer.get());
+        requestSink.watchForAnswerMs = kSocketTimeoutMs;
         if (!copyBody(body, request.contentLength(), requestSink, clientReader)) {
             const std::uint32_t code = lastError();
             if (!relayEarlyAnswer())
