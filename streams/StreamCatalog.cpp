@@ -301,7 +301,8 @@ bool StreamCatalog::add(HttpResource& resource) {
     if (resource.statusCode == 206) {
         if (!contentRange(resource, capture.first, capture.end, capture.total))
             return false; // a part of something, but no telling which part
-        capture.partial = true;
+        // Players ask for "bytes=0-" and servers answer 206 with all of it.
+        capture.partial = !(capture.first == 0 && capture.end == capture.total);
     }
     byUrl_[url].push_back(capture);
     dirty_ = dirty_ || !listings_.empty();
