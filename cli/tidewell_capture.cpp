@@ -42,6 +42,18 @@ void onStopSignal(int) {
     saveCancelled = true;
 }
 
+// Interrupt, stop and the terminal closing end the run the same way, so that
+// what was captured (or saved so far) is kept.
+void catchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
 void printUsage(std::FILE* out) {
     std::fprintf(
         out,
@@ -367,13 +379,7 @@ int main(int argc, char** argv) {
             return withKeptCaptures([](Document&, const std::vector<HttpResource*>& captures) {
                 return listStreams(captures);
             });
-        struct sigaction action {};
-        action.sa_handler = onStopSignal;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
-        sigaction(SIGHUP, &action, nullptr);
-        std::signal(SIGPIPE, SIG_IGN);
+        catchStopSignals();
         return withKeptCaptures([&](Document&, const std::vector<HttpResource*>& captures) {
             return saveStreamCommand(captures, streamId, streamFile, variant, saveCancelled);
         });
@@ -405,14 +411,7 @@ int main(int argc, char** argv) {
                                      "run left pointing at its listener\n");
         }
     }
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    // The terminal closing: the captures held in memory are kept as well.
-    sigaction(SIGHUP, &action, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    catchStopSignals();
 
     // HTTPS: decrypted only when asked for; the pass-through hosts are the
     // desktop program's list and this run's additions.

@@ -183,7 +183,12 @@ bool listSegments(const xmlNode* representation, const xmlNode* adaptation, cons
         out.inits.push_back(std::move(init));
         return initIndex;
     };
-    auto add = [&](ListedSegment segment) {
+    // Each run of segments carries its own init segment and marks only its
+    // first segment as a new timeline.
+    auto add = [&](ListedSegment segment, int init, bool& discontinuity) {
+        segment.initIndex = init;
+        segment.discontinuity = discontinuity;
+        discontinuity = false;
         if (out.segments.size() >= kMaxSegments) {
             error = "too many segments";
             return false;
@@ -242,10 +247,7 @@ bool listSegments(const xmlNode* representation, const xmlNode* adaptation, cons
                         base, expandTemplate(*media, out.id, number, out.bandwidth, time));
                     segment.duration = double(d) / double(timescale);
                     segment.sequence = time;
-                    segment.initIndex = init;
-                    segment.discontinuity = discontinuity;
-                    discontinuity = false;
-                    if (!add(std::move(segment)))
+                    if (!add(std::move(segment), init, discontinuity))
                         return false;
                     time += d;
                     ++number;
@@ -264,10 +266,7 @@ bool listSegments(const xmlNode* representation, const xmlNode* adaptation, cons
                 resolveUrl(base, expandTemplate(*media, out.id, number, out.bandwidth, i * d));
             segment.duration = std::min(seconds, context.duration - double(i) * seconds);
             segment.sequence = number++;
-            segment.initIndex = init;
-            segment.discontinuity = discontinuity;
-            discontinuity = false;
-            if (!add(std::move(segment)))
+            if (!add(std::move(segment), init, discontinuity))
                 return false;
         }
         return true;
@@ -298,10 +297,7 @@ bool listSegments(const xmlNode* representation, const xmlNode* adaptation, cons
             parseDashRange(attr(s, "mediaRange"), segment.rangeOffset, segment.rangeLength);
             segment.duration = seconds;
             segment.sequence = number++;
-            segment.initIndex = init;
-            segment.discontinuity = discontinuity;
-            discontinuity = false;
-            if (!add(std::move(segment)))
+            if (!add(std::move(segment), init, discontinuity))
                 return false;
         }
         return true;
@@ -312,8 +308,8 @@ bool listSegments(const xmlNode* representation, const xmlNode* adaptation, cons
     ListedSegment whole;
     whole.url = base;
     whole.duration = context.duration;
-    whole.discontinuity = mark();
-    return add(std::move(whole));
+    bool discontinuity = mark();
+    return add(std::move(whole), -1, discontinuity);
 }
 
 } // namespace
