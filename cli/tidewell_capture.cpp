@@ -5,6 +5,7 @@
 // writes the captures kept in the cache folder as a HAR file instead.
 #include "cli/CertificateCommands.h"
 #include "engine/Platform.h"
+#include "resources/Version.h"
 #include "store/CaptureLock.h"
 #include "store/Document.h"
 #include "store/HarWriter.h"
@@ -134,7 +135,7 @@ int exportHar(const std::string& path) {
             resources.push_back(r);
     }
     std::size_t skipped = 0;
-    if (!writeHarFile(path, resources, TIDEWELL_VERSION, &skipped)) {
+    if (!writeHarFile(path, resources, programVersion(), &skipped)) {
         std::fprintf(stderr, "tidewell-capture: cannot write %s: %s\n", path.c_str(),
                      errorText(lastError()).c_str());
         return 1;

@@ -1,14 +1,24 @@
 // The program's string table: every user-visible text, looked up by its id.
 #pragma once
 
-#include <span>
+#include "resources/Language.h"
 
-// Returns the UTF-8 text of string `id`, or nullptr when the table has none.
+#include <span>
+#include <string>
+
+// Returns the UTF-8 text of string `id` in the program's language (currentLanguage()), or
+// nullptr when the table has none.
 const char* loadString(unsigned id);
+// The text of string `id` in `language`.
+const char* loadString(unsigned id, Language language);
+
+// String `id`, in the program's language, used as a printf format with the arguments that
+// follow; empty when the table has no such string.
+std::string formatString(unsigned id, ...);
 
 // Each text is kept once per language, side by side under one id: `text` is the Chinese original,
-// `english` its English counterpart (nullptr until it is written). A format's placeholders must be
-// the same, in the same order, in both.
+// `english` its English counterpart. A format's placeholders must be the same, in the same order,
+// in both.
 struct StringEntry {
     unsigned id;
     const char* text;
@@ -77,6 +87,62 @@ enum : unsigned {
     IDS_URL_FEEDBACK = 174,    // %s = version
     IDS_URL_THIRD_PARTY = 175, // %s = version
     IDS_URL_HOME = 176,        // %s = version
+    // Texts of the program's own that the first design kept in dialogs and menus.
+    IDS_BUTTON_OK = 180,
+    IDS_BUTTON_YES = 181,
+    IDS_BUTTON_NO = 182,
+    IDS_BUTTON_CANCEL = 183,
+    IDS_ABOUT_VERSION = 184,
+    IDS_ABOUT_NOTICE = 185,
+    IDS_ABOUT_HOME_LINK = 186,
+    IDS_ABOUT_FEEDBACK_LINK = 187,
+    IDS_ABOUT_THIRD_PARTY_LINK = 188,
+    IDS_TOOLKIT_TEXTS_MISSING = 189, // %s = the toolkit's translation file
+    // The ribbon: the style menu, the category, its panels, buttons and menu items.
+    IDS_RIBBON_STYLE = 200,
+    IDS_STYLE_BLUE = 201,
+    IDS_STYLE_BLACK = 202,
+    IDS_STYLE_SILVER = 203,
+    IDS_STYLE_AQUA = 204,
+    IDS_STYLE_WINDOWS_7 = 205,
+    IDS_RIBBON_CATEGORY = 210,
+    IDS_PANEL_CAPTURE = 211,
+    IDS_PANEL_RESOURCES = 212,
+    IDS_PANEL_VIEW = 213,
+    IDS_BUTTON_START = 220,
+    IDS_BUTTON_STOP = 221,
+    IDS_BUTTON_OPTIONS = 222,
+    IDS_MENU_PREVENT_CACHE = 223,
+    IDS_BUTTON_LIST = 224,
+    IDS_MENU_BY_ORDER = 225,
+    IDS_MENU_BY_TYPE = 226,
+    IDS_MENU_BY_DIRECTORY = 227,
+    IDS_MENU_BY_REFERRER = 228,
+    IDS_BUTTON_CLEAR = 229,
+    IDS_BUTTON_EXPORT = 230,
+    IDS_BUTTON_MERGE_EXPORT = 231,
+    IDS_BUTTON_WINDOWS = 232,
+    // The language entries of the capture options menu.
+    IDS_MENU_LANGUAGE_SYSTEM = 240,
+    IDS_MENU_LANGUAGE_ENGLISH = 241,
+    IDS_MENU_LANGUAGE_CHINESE = 242,
+    IDS_LANGUAGE_NEXT_START = 243,
+    // The hyperlink control's messages, by the result of opening the address.
+    IDS_LINK_OPEN_FAILED = 250, // followed by one of the texts below
+    IDS_LINK_OUT_OF_MEMORY = 251,
+    IDS_LINK_FILE_NOT_FOUND = 252,
+    IDS_LINK_PATH_NOT_FOUND = 253,
+    IDS_LINK_ACCESS_DENIED = 254,
+    IDS_LINK_NOT_ENOUGH_MEMORY = 255,
+    IDS_LINK_BAD_PROGRAM = 256,
+    IDS_LINK_SHARING_VIOLATION = 257,
+    IDS_LINK_ASSOCIATION_INCOMPLETE = 258,
+    IDS_LINK_DDE_TIMEOUT = 259,
+    IDS_LINK_DDE_FAILED = 260,
+    IDS_LINK_DDE_BUSY = 261,
+    IDS_LINK_NO_ASSOCIATION = 262,
+    IDS_LINK_LIBRARY_NOT_FOUND = 263,
+    IDS_LINK_UNKNOWN_ERROR = 264, // %d = the result
     IDS_HEAD_TOO_LONG = 400,
     IDS_CACHE_FOLDER_BUSY = 460,
     IDS_CACHE_FOLDER_BUSY_PID = 461,    // %s = folder, %d = process id
@@ -133,7 +199,19 @@ enum : unsigned {
     IDS_FILTER_COUNT = 702,      // %d = rows shown, %d = resources in all
     IDS_FILTER_BAD_STATUS = 703, // %s = the value after "status:"
     IDS_FILTER_NO_MATCH = 704,
+    // The C library's message for errno value e is string IDS_SYSTEM_ERROR_FIRST + e.
+    IDS_SYSTEM_ERROR_FIRST = 1000,
+    IDS_SYSTEM_ERROR_LAST = 1199,
+    // What the programs print on the command line.
+    IDS_LANG_TAKES = 1200, // %s = the value given
     // Context menu item texts: menu id times 100 plus the item's place (from 1).
+    IDS_MENU_COPY_ADDRESS = 31301,        // menu 313, command 32799
+    IDS_MENU_EXPORT_RESOURCE = 31302,     // menu 313, command 32809
+    IDS_MENU_EXPORT_FOLDER = 31501,       // menu 315, command 32824
+    IDS_MENU_EXPAND_ALL = 31503,          // menu 315, command 32812
+    IDS_MENU_COLLAPSE_ALL = 31504,        // menu 315, command 32814
+    IDS_MENU_EXPORT_SELECTED = 31801,     // menu 318, command 32819
+    IDS_MENU_MERGE_EXPORT_SELECTED = 31802, // menu 318, command 32821
     IDS_MENU_COPY_FIELD_VALUE = 31601,    // menu 316, command 32832
     IDS_MENU_COPY_HEADER = 31602,         // menu 316, command 32833
     IDS_MENU_COPY_AS_CURL = 31303,        // menu 313, command 32841
