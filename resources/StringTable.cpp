@@ -138,7 +138,8 @@ constexpr StringEntry kStrings[] = {
     {240, "跟随系统", "System language"},
     {241, "English", "English"},
     {242, "中文", "中文"},
-    {243, "Tidewell 下次启动时将使用所选的语言。", "Tidewell uses the chosen language from its next start."},
+    {243, "Tidewell 下次启动时将使用所选的语言。",
+     "Tidewell uses the chosen language from its next start."},
     // The hyperlink control's messages. They are the ones its first design showed, in English
     // whatever the language.
     {250, "Unable to open hyperlink:\n\n", "Unable to open hyperlink:\n\n"},
@@ -194,9 +195,13 @@ constexpr StringEntry kStrings[] = {
      "The client spoke HTTP/2 or later; Tidewell speaks HTTP/1.1 only."},
     {487, "Tidewell 只支持 HTTP/1.1，请让客户端改用 HTTP/1.1。",
      "Tidewell speaks HTTP/1.1 only: have the client use HTTP/1.1."},
-    {488, "这个代理只为运行 Tidewell 的用户服务。", "This proxy serves only the user who runs Tidewell."},
-    {489, "另一个用户（uid %u）的程序试图使用本代理，已被拒绝，没有捕捉。Tidewell 只为你自己的程序服务。",
-     "A program of another user (uid %u) tried to use this proxy and was refused; nothing of it was "
+    {488, "这个代理只为运行 Tidewell 的用户服务。",
+     "This proxy serves only the user who runs Tidewell."},
+    {489,
+     "另一个用户（uid %u）的程序试图使用本代理，已被拒绝，没有捕捉。Tidewell "
+     "只为你自己的程序服务。",
+     "A program of another user (uid %u) tried to use this proxy and was refused; nothing of it "
+     "was "
      "captured. Tidewell serves your own programs only."},
     // HAR export and copy as curl.
     {510, "隧道记录没有可以重新发送的请求。", "A tunnel has no request that can be sent again."},
@@ -208,7 +213,8 @@ constexpr StringEntry kStrings[] = {
     // HTTPS decryption: error codes.
     {601, "客户端不信任根证书", "The client does not trust the root certificate"},
     {602, "服务器证书不受信任。", "The server's certificate is not trusted."},
-    {603, "服务器证书已过期或尚未生效。", "The server's certificate has expired or is not yet valid."},
+    {603, "服务器证书已过期或尚未生效。",
+     "The server's certificate has expired or is not yet valid."},
     {604, "服务器证书与主机名不符。", "The server's certificate does not match the host name."},
     {605, "服务器证书无效。", "The server's certificate is invalid."},
     {606, "与服务器的TLS握手失败。", "The TLS handshake with the server failed."},
@@ -290,74 +296,193 @@ constexpr StringEntry kStrings[] = {
     {704, "没有符合筛选条件的资源", "No resources match the filter"},
     // The C library's messages for common errno values (1000 + errno), for when its own
     // translations are not installed. The English is the C library's, word for word.
-    {1001, "不允许的操作", "Operation not permitted"}, // EPERM
-    {1002, "没有那个文件或目录", "No such file or directory"}, // ENOENT
-    {1003, "没有那个进程", "No such process"}, // ESRCH
-    {1004, "被中断的系统调用", "Interrupted system call"}, // EINTR
-    {1005, "输入/输出错误", "Input/output error"}, // EIO
-    {1006, "没有那个设备或地址", "No such device or address"}, // ENXIO
-    {1007, "参数列表过长", "Argument list too long"}, // E2BIG
-    {1008, "可执行文件格式错误", "Exec format error"}, // ENOEXEC
-    {1009, "错误的文件描述符", "Bad file descriptor"}, // EBADF
-    {1010, "没有子进程", "No child processes"}, // ECHILD
-    {1011, "资源暂时不可用", "Resource temporarily unavailable"}, // EAGAIN
-    {1012, "无法分配内存", "Cannot allocate memory"}, // ENOMEM
-    {1013, "权限不够", "Permission denied"}, // EACCES
-    {1014, "错误的地址", "Bad address"}, // EFAULT
-    {1016, "设备或资源忙", "Device or resource busy"}, // EBUSY
-    {1017, "文件已存在", "File exists"}, // EEXIST
-    {1018, "无效的跨设备链接", "Invalid cross-device link"}, // EXDEV
-    {1019, "没有那个设备", "No such device"}, // ENODEV
-    {1020, "不是目录", "Not a directory"}, // ENOTDIR
-    {1021, "是一个目录", "Is a directory"}, // EISDIR
-    {1022, "无效的参数", "Invalid argument"}, // EINVAL
-    {1023, "系统中打开的文件过多", "Too many open files in system"}, // ENFILE
-    {1024, "打开的文件过多", "Too many open files"}, // EMFILE
-    {1026, "文本文件忙", "Text file busy"}, // ETXTBSY
-    {1027, "文件过大", "File too large"}, // EFBIG
-    {1028, "设备上没有空间", "No space left on device"}, // ENOSPC
-    {1029, "非法 seek 操作", "Illegal seek"}, // ESPIPE
-    {1030, "只读文件系统", "Read-only file system"}, // EROFS
-    {1031, "过多的链接", "Too many links"}, // EMLINK
-    {1032, "断开的管道", "Broken pipe"}, // EPIPE
-    {1034, "数值结果超出范围", "Numerical result out of range"}, // ERANGE
-    {1035, "已避免资源死锁", "Resource deadlock avoided"}, // EDEADLK
-    {1036, "文件名过长", "File name too long"}, // ENAMETOOLONG
-    {1037, "没有可用的锁", "No locks available"}, // ENOLCK
-    {1038, "函数未实现", "Function not implemented"}, // ENOSYS
-    {1039, "目录非空", "Directory not empty"}, // ENOTEMPTY
-    {1040, "符号链接的层数过多", "Too many levels of symbolic links"}, // ELOOP
-    {1071, "协议错误", "Protocol error"}, // EPROTO
-    {1074, "错误的消息", "Bad message"}, // EBADMSG
+    {1001, "不允许的操作", "Operation not permitted"},                               // EPERM
+    {1002, "没有那个文件或目录", "No such file or directory"},                       // ENOENT
+    {1003, "没有那个进程", "No such process"},                                       // ESRCH
+    {1004, "被中断的系统调用", "Interrupted system call"},                           // EINTR
+    {1005, "输入/输出错误", "Input/output error"},                                   // EIO
+    {1006, "没有那个设备或地址", "No such device or address"},                       // ENXIO
+    {1007, "参数列表过长", "Argument list too long"},                                // E2BIG
+    {1008, "可执行文件格式错误", "Exec format error"},                               // ENOEXEC
+    {1009, "错误的文件描述符", "Bad file descriptor"},                               // EBADF
+    {1010, "没有子进程", "No child processes"},                                      // ECHILD
+    {1011, "资源暂时不可用", "Resource temporarily unavailable"},                    // EAGAIN
+    {1012, "无法分配内存", "Cannot allocate memory"},                                // ENOMEM
+    {1013, "权限不够", "Permission denied"},                                         // EACCES
+    {1014, "错误的地址", "Bad address"},                                             // EFAULT
+    {1016, "设备或资源忙", "Device or resource busy"},                               // EBUSY
+    {1017, "文件已存在", "File exists"},                                             // EEXIST
+    {1018, "无效的跨设备链接", "Invalid cross-device link"},                         // EXDEV
+    {1019, "没有那个设备", "No such device"},                                        // ENODEV
+    {1020, "不是目录", "Not a directory"},                                           // ENOTDIR
+    {1021, "是一个目录", "Is a directory"},                                          // EISDIR
+    {1022, "无效的参数", "Invalid argument"},                                        // EINVAL
+    {1023, "系统中打开的文件过多", "Too many open files in system"},                 // ENFILE
+    {1024, "打开的文件过多", "Too many open files"},                                 // EMFILE
+    {1026, "文本文件忙", "Text file busy"},                                          // ETXTBSY
+    {1027, "文件过大", "File too large"},                                            // EFBIG
+    {1028, "设备上没有空间", "No space left on device"},                             // ENOSPC
+    {1029, "非法 seek 操作", "Illegal seek"},                                        // ESPIPE
+    {1030, "只读文件系统", "Read-only file system"},                                 // EROFS
+    {1031, "过多的链接", "Too many links"},                                          // EMLINK
+    {1032, "断开的管道", "Broken pipe"},                                             // EPIPE
+    {1034, "数值结果超出范围", "Numerical result out of range"},                     // ERANGE
+    {1035, "已避免资源死锁", "Resource deadlock avoided"},                           // EDEADLK
+    {1036, "文件名过长", "File name too long"},                                      // ENAMETOOLONG
+    {1037, "没有可用的锁", "No locks available"},                                    // ENOLCK
+    {1038, "函数未实现", "Function not implemented"},                                // ENOSYS
+    {1039, "目录非空", "Directory not empty"},                                       // ENOTEMPTY
+    {1040, "符号链接的层数过多", "Too many levels of symbolic links"},               // ELOOP
+    {1071, "协议错误", "Protocol error"},                                            // EPROTO
+    {1074, "错误的消息", "Bad message"},                                             // EBADMSG
     {1075, "对已定义的数据类型来说值过大", "Value too large for defined data type"}, // EOVERFLOW
-    {1084, "无效或不完整的多字节字符或宽字符", "Invalid or incomplete multibyte or wide character"}, // EILSEQ
-    {1088, "对非套接字进行套接字操作", "Socket operation on non-socket"}, // ENOTSOCK
-    {1090, "消息过长", "Message too long"}, // EMSGSIZE
-    {1093, "不支持的协议", "Protocol not supported"}, // EPROTONOSUPPORT
-    {1095, "不支持的操作", "Operation not supported"}, // EOPNOTSUPP
+    {1084, "无效或不完整的多字节字符或宽字符",
+     "Invalid or incomplete multibyte or wide character"},                    // EILSEQ
+    {1088, "对非套接字进行套接字操作", "Socket operation on non-socket"},     // ENOTSOCK
+    {1090, "消息过长", "Message too long"},                                   // EMSGSIZE
+    {1093, "不支持的协议", "Protocol not supported"},                         // EPROTONOSUPPORT
+    {1095, "不支持的操作", "Operation not supported"},                        // EOPNOTSUPP
     {1097, "协议不支持的地址族", "Address family not supported by protocol"}, // EAFNOSUPPORT
-    {1098, "地址已在使用", "Address already in use"}, // EADDRINUSE
-    {1099, "无法指定被请求的地址", "Cannot assign requested address"}, // EADDRNOTAVAIL
-    {1100, "网络已关闭", "Network is down"}, // ENETDOWN
-    {1101, "网络不可达", "Network is unreachable"}, // ENETUNREACH
-    {1102, "重置时断开网络连接", "Network dropped connection on reset"}, // ENETRESET
-    {1103, "软件导致连接中止", "Software caused connection abort"}, // ECONNABORTED
-    {1104, "连接被对方重置", "Connection reset by peer"}, // ECONNRESET
-    {1105, "没有可用的缓冲区空间", "No buffer space available"}, // ENOBUFS
-    {1106, "传输端点已连接", "Transport endpoint is already connected"}, // EISCONN
-    {1107, "传输端点尚未连接", "Transport endpoint is not connected"}, // ENOTCONN
-    {1108, "无法在传输端点关闭以后发送", "Cannot send after transport endpoint shutdown"}, // ESHUTDOWN
-    {1110, "连接超时", "Connection timed out"}, // ETIMEDOUT
-    {1111, "拒绝连接", "Connection refused"}, // ECONNREFUSED
-    {1112, "主机关闭", "Host is down"}, // EHOSTDOWN
-    {1113, "没有到主机的路由", "No route to host"}, // EHOSTUNREACH
+    {1098, "地址已在使用", "Address already in use"},                         // EADDRINUSE
+    {1099, "无法指定被请求的地址", "Cannot assign requested address"},        // EADDRNOTAVAIL
+    {1100, "网络已关闭", "Network is down"},                                  // ENETDOWN
+    {1101, "网络不可达", "Network is unreachable"},                           // ENETUNREACH
+    {1102, "重置时断开网络连接", "Network dropped connection on reset"},      // ENETRESET
+    {1103, "软件导致连接中止", "Software caused connection abort"},           // ECONNABORTED
+    {1104, "连接被对方重置", "Connection reset by peer"},                     // ECONNRESET
+    {1105, "没有可用的缓冲区空间", "No buffer space available"},              // ENOBUFS
+    {1106, "传输端点已连接", "Transport endpoint is already connected"},      // EISCONN
+    {1107, "传输端点尚未连接", "Transport endpoint is not connected"},        // ENOTCONN
+    {1108, "无法在传输端点关闭以后发送",
+     "Cannot send after transport endpoint shutdown"},         // ESHUTDOWN
+    {1110, "连接超时", "Connection timed out"},                // ETIMEDOUT
+    {1111, "拒绝连接", "Connection refused"},                  // ECONNREFUSED
+    {1112, "主机关闭", "Host is down"},                        // EHOSTDOWN
+    {1113, "没有到主机的路由", "No route to host"},            // EHOSTUNREACH
     {1114, "操作已经在进行", "Operation already in progress"}, // EALREADY
-    {1115, "操作现在正在进行", "Operation now in progress"}, // EINPROGRESS
-    {1116, "过旧的文件句柄", "Stale file handle"}, // ESTALE
-    {1122, "超出磁盘配额", "Disk quota exceeded"}, // EDQUOT
-    {1125, "操作已取消", "Operation canceled"}, // ECANCELED
+    {1115, "操作现在正在进行", "Operation now in progress"},   // EINPROGRESS
+    {1116, "过旧的文件句柄", "Stale file handle"},             // ESTALE
+    {1122, "超出磁盘配额", "Disk quota exceeded"},             // EDQUOT
+    {1125, "操作已取消", "Operation canceled"},                // ECANCELED
     // What the programs print on the command line.
     {1200, "--lang 只接受 en 或 zh：%s", "--lang takes en or zh: %s"},
+    {1201,
+     "用法：tidewell-capture [--port N] [--no-system-proxy] [--https decrypt|tunnel]\n"
+     "                       [--pass-through HOSTS] [--browser chromium|firefox]\n"
+     "       tidewell-capture --install-ca [--yes] | --remove-ca | --export-ca FILE\n"
+     "       tidewell-capture --har FILE\n"
+     "       tidewell-capture --help | --version\n"
+     "\n"
+     "运行捕捉代理，直到被中断（Ctrl+C 或 SIGTERM），然后把每个捕捉记录\n"
+     "保存在缓存文件夹中，供桌面程序使用。\n"
+     "\n"
+     "  --port N            最先尝试的端口（默认 2861；被占用时换下一个空闲端口；\n"
+     "                      0 表示任选一个空闲端口）\n"
+     "  --no-system-proxy   不改动系统代理设置\n"
+     "  --https MODE        decrypt：用 Tidewell 的根证书解密并捕捉 HTTPS；\n"
+     "                      tunnel（默认）：只转发，不解密\n"
+     "  --pass-through HOSTS  不解密的主机，用逗号分隔，可使用通配符 * 和 ?\n"
+     "                      （加入桌面程序保存的列表）\n"
+     "  --browser NAME      用专为本次捕捉设置的临时配置启动 chromium 或 firefox\n"
+     "                      （它自己的证书库信任根证书，不改动你的任何证书库）；\n"
+     "                      隐含 --https decrypt；关闭浏览器时停止捕捉，\n"
+     "                      浏览器启动后立即退出则失败\n"
+     "  --install-ca        在浏览器的证书库中信任 Tidewell 的根证书\n"
+     "                      （先列出证书库并询问；--yes 不询问）\n"
+     "  --remove-ca         把每个证书库恢复成 --install-ca 之前的样子\n"
+     "  --export-ca FILE    把根证书（PEM）写入 FILE（- 表示标准输出）\n"
+     "  --har FILE          把缓存文件夹中的每个捕捉记录写成 HAR 1.2 文件 FILE\n"
+     "                      （只有你能读取），然后退出\n"
+     "  --lang en|zh        用英文或中文输出，不论系统的语言\n"
+     "  --help              显示本说明\n"
+     "  --version           显示版本\n"
+     "\n"
+     "退出状态：0 表示每个捕捉记录都已保存；1 表示无法开始捕捉（例如另一个进程\n"
+     "正在写缓存文件夹，或浏览器启动后立即退出）；2 表示命令行无法理解；\n"
+     "3 表示有捕捉记录未能保存。\n"
+     "\n"
+     "代理只为你自己的程序服务：其他用户的程序会收到 403 Forbidden。\n",
+     "Usage: tidewell-capture [--port N] [--no-system-proxy] [--https decrypt|tunnel]\n"
+     "                        [--pass-through HOSTS] [--browser chromium|firefox]\n"
+     "       tidewell-capture --install-ca [--yes] | --remove-ca | --export-ca FILE\n"
+     "       tidewell-capture --har FILE\n"
+     "       tidewell-capture --help | --version\n"
+     "\n"
+     "Runs the capturing proxy until interrupted (Ctrl+C or SIGTERM), then keeps\n"
+     "every capture in the cache folder for the desktop program.\n"
+     "\n"
+     "  --port N            first port to try (default 2861; the next free one is used;\n"
+     "                      0 takes any free port)\n"
+     "  --no-system-proxy   leave the system proxy settings alone\n"
+     "  --https MODE        decrypt: capture HTTPS by decrypting it with Tidewell's root\n"
+     "                      certificate; tunnel (default): relay it unread\n"
+     "  --pass-through HOSTS  hosts never decrypted, comma-separated, * and ? as wildcards\n"
+     "                      (added to the list the desktop program keeps)\n"
+     "  --browser NAME      start chromium or firefox with a temporary profile set up for\n"
+     "                      this capture (its own certificate database trusts the root;\n"
+     "                      none of yours is touched); implies --https decrypt; capturing\n"
+     "                      stops when it is closed, and fails when it quits at once\n"
+     "  --install-ca        trust Tidewell's root certificate in your browsers' certificate\n"
+     "                      databases (lists them and asks first; --yes does not ask)\n"
+     "  --remove-ca         give every database back as --install-ca found it\n"
+     "  --export-ca FILE    write the root certificate (PEM) to FILE (- for standard output)\n"
+     "  --har FILE          write every capture kept in the cache folder to FILE as a\n"
+     "                      HAR 1.2 log (readable by you alone) and exit\n"
+     "  --lang en|zh        print in English or in Chinese, whatever the locale\n"
+     "  --help              show this text\n"
+     "  --version           show the version\n"
+     "\n"
+     "Exit status: 0 when every capture was kept, 1 when capturing could not start\n"
+     "(another process writes the cache folder, or the browser quit at once, for\n"
+     "one), 2 when the command line is not understood, 3 when some captures could\n"
+     "not be stored.\n"
+     "\n"
+     "The proxy serves your own programs only: another user's get 403 Forbidden.\n"},
+    {1202, "%zu 个资源已从 %s 写入 %s", "Wrote %zu exchanges from %s to %s"},
+    {1203, "有 %zu 个捕捉记录无法读取，已略去", "%zu captures could not be read and were left out"},
+    {1204, "无法写入 %s：%s", "cannot write %s: %s"},
+    {1205, "正在通过 http://%s:%d/ 捕捉%s。按 Ctrl+C 停止。",
+     "Capturing through http://%s:%d/%s. Stop with Ctrl+C."},
+    {1206, "（系统代理已指向这里：%s 设置）", " (system proxy redirected: %s settings)"},
+    {1207,
+     "这个桌面没有 Tidewell 能更改的代理设置：请手动把程序的 HTTP 和 HTTPS 代理设为 "
+     "http://%s:%d/。",
+     "This desktop has no proxy settings Tidewell can change: set the HTTP and HTTPS proxy of "
+     "your programs to http://%s:%d/ by hand."},
+    {1208, "已捕捉 %zu 个资源，响应数据 %s", "%zu exchanges captured, %s of response bodies"},
+    {1209, "，%zu 个加载中", ", %zu loading"},
+    {1210, "，%zu 个未能保存", ", %zu not stored"},
+    {1211, "已停止。%s；%zu 个保存在 %s", "Stopped. %s; %zu kept in %s"},
+    {1212, "；%zu 个未能保存：%s", "; %zu could not be stored: %s"},
+    {1213, "正在用根证书 %s（SHA-256 %s）解密 HTTPS。",
+     "Decrypting HTTPS with the root certificate %s (SHA-256 %s)."},
+    {1214, "已用临时配置启动 %s；关闭它时停止捕捉。",
+     "Started %s with a temporary profile; capturing stops when it is closed."},
+    {1215, "已恢复上次运行遗留下、仍指向其代理的代理设置",
+     "gave back the proxy settings an earlier run left pointing at its listener"},
+    {1216, "根证书：%s", "root certificate: %s"},
+    {1217, "--har 不能和其他选项一起使用", "--har takes no other option"},
+    {1218, "--https 只接受 decrypt 或 tunnel：%s", "--https takes decrypt or tunnel: %s"},
+    {1219, "--browser 只接受 chromium 或 firefox：%s", "--browser takes chromium or firefox: %s"},
+    {1220, "不是端口号：%s", "not a port number: %s"},
+    {1221, "未知的参数：%s", "unknown argument: %s"},
+    {1222, "%s 中的根证书：%s", "root certificate in %s: %s"},
+    {1223, "以下证书库未作改动：", "Left as they are:"},
+    {1224, "根证书\n  %s\n  SHA-256 %s\n将在以下证书库中被信任（用于网站）：",
+     "The root certificate\n  %s\n  SHA-256 %s\nwill be trusted for websites in:"},
+    {1225, "%s 配置“%s”", "%s profile \"%s\""},
+    {1226, "（新建证书库）", " (new database)"},
+    {1227, "正在运行的浏览器重新启动后才能看到。以后可用 `tidewell-capture --remove-ca` 撤销。",
+     "Browsers that are running see it once restarted. `tidewell-capture --remove-ca` takes it "
+     "away again."},
+    {1228, "是否继续？[y/N] ", "Proceed? [y/N] "},
+    {1229, "没有作任何改动。", "Nothing was changed."},
+    {1230, "已安装到：", "Installed in:"},
+    {1231, "有的证书库未能更改：", "Not every database could be changed:"},
+    {1232, "没有哪个证书库含有由 Tidewell 添加的根证书。",
+     "No certificate database holds a root certificate added by Tidewell."},
+    {1233, "已从以下证书库中移除：", "Removed from:"},
+    {1234, "根证书已写入 %s（SHA-256 %s）", "Root certificate written to %s (SHA-256 %s)"},
     // Context menu items (menu id times 100 plus place).
     {31301, "复制地址", "Copy address"},
     {31302, "导出", "Export"},

@@ -157,8 +157,8 @@ enum : unsigned {
     IDS_TUNNEL_TYPE = 485,    // the type column of a tunnel
     IDS_HTTP_VERSION = 486,   // also an error code of ours
     IDS_HTTP_VERSION_PAGE = 487,
-    IDS_OWN_USER_ONLY = 488,     // the page refusing another user's program
-    IDS_USER_REFUSED = 489,      // %u = the other user's uid
+    IDS_OWN_USER_ONLY = 488, // the page refusing another user's program
+    IDS_USER_REFUSED = 489,  // %u = the other user's uid
     // HAR export and copy as curl.
     IDS_TUNNEL_NOT_REPEATABLE = 510, // also an error code of ours
     IDS_CURL_FIELDS_LEFT_OUT = 511,  // printf template, %d = number of header fields
@@ -206,17 +206,51 @@ enum : unsigned {
     IDS_SYSTEM_ERROR_LAST = 1199,
     // What the programs print on the command line.
     IDS_LANG_TAKES = 1200, // %s = the value given
+    IDS_CLI_USAGE = 1201,
+    IDS_CLI_HAR_WRITTEN = 1202,        // %zu = exchanges, %s = cache folder, %s = file
+    IDS_CLI_HAR_LEFT_OUT = 1203,       // %zu = captures
+    IDS_CLI_CANNOT_WRITE = 1204,       // %s = file, %s = reason
+    IDS_CLI_CAPTURING = 1205,          // %s = address, %d = port, %s = IDS_CLI_REDIRECTED or ""
+    IDS_CLI_REDIRECTED = 1206,         // %s = the desktop whose settings were changed
+    IDS_CLI_SET_BY_HAND = 1207,        // %s = address, %d = port
+    IDS_CLI_COUNT = 1208,              // %zu = exchanges, %s = size of the response bodies
+    IDS_CLI_COUNT_LOADING = 1209,      // %zu
+    IDS_CLI_COUNT_NOT_STORED = 1210,   // %zu
+    IDS_CLI_STOPPED = 1211,            // %s = IDS_CLI_COUNT, %zu = kept, %s = cache folder
+    IDS_CLI_STOPPED_NOT_STORED = 1212, // %zu = captures, %s = reason
+    IDS_CLI_DECRYPTING = 1213,         // %s = certificate file, %s = fingerprint
+    IDS_CLI_BROWSER_STARTED = 1214,    // %s = browser
+    IDS_CLI_SETTINGS_GIVEN_BACK = 1215,
+    IDS_CLI_ROOT_CERTIFICATE = 1216, // %s = reason
+    IDS_CLI_HAR_ALONE = 1217,
+    IDS_CLI_HTTPS_TAKES = 1218,      // %s = the value given
+    IDS_CLI_BROWSER_TAKES = 1219,    // %s = the value given
+    IDS_CLI_NOT_A_PORT = 1220,       // %s = the value given
+    IDS_CLI_UNKNOWN_ARGUMENT = 1221, // %s = the argument
+    IDS_CLI_ROOT_IN = 1222,          // %s = folder, %s = reason
+    IDS_CLI_LEFT_ALONE = 1223,
+    IDS_CLI_WILL_TRUST = 1224, // %s = subject, %s = fingerprint
+    IDS_CLI_PROFILE = 1225,    // %s = browser, %s = profile name
+    IDS_CLI_NEW_DATABASE = 1226,
+    IDS_CLI_RESTART_BROWSERS = 1227,
+    IDS_CLI_PROCEED = 1228,
+    IDS_CLI_NOTHING_CHANGED = 1229,
+    IDS_CLI_INSTALLED_IN = 1230,
+    IDS_CLI_NOT_EVERY_DATABASE = 1231,
+    IDS_CLI_NOTHING_TO_REMOVE = 1232,
+    IDS_CLI_REMOVED_FROM = 1233,
+    IDS_CLI_ROOT_WRITTEN = 1234, // %s = file, %s = fingerprint
     // Context menu item texts: menu id times 100 plus the item's place (from 1).
-    IDS_MENU_COPY_ADDRESS = 31301,        // menu 313, command 32799
-    IDS_MENU_EXPORT_RESOURCE = 31302,     // menu 313, command 32809
-    IDS_MENU_EXPORT_FOLDER = 31501,       // menu 315, command 32824
-    IDS_MENU_EXPAND_ALL = 31503,          // menu 315, command 32812
-    IDS_MENU_COLLAPSE_ALL = 31504,        // menu 315, command 32814
-    IDS_MENU_EXPORT_SELECTED = 31801,     // menu 318, command 32819
+    IDS_MENU_COPY_ADDRESS = 31301,          // menu 313, command 32799
+    IDS_MENU_EXPORT_RESOURCE = 31302,       // menu 313, command 32809
+    IDS_MENU_EXPORT_FOLDER = 31501,         // menu 315, command 32824
+    IDS_MENU_EXPAND_ALL = 31503,            // menu 315, command 32812
+    IDS_MENU_COLLAPSE_ALL = 31504,          // menu 315, command 32814
+    IDS_MENU_EXPORT_SELECTED = 31801,       // menu 318, command 32819
     IDS_MENU_MERGE_EXPORT_SELECTED = 31802, // menu 318, command 32821
-    IDS_MENU_COPY_FIELD_VALUE = 31601,    // menu 316, command 32832
-    IDS_MENU_COPY_HEADER = 31602,         // menu 316, command 32833
-    IDS_MENU_COPY_AS_CURL = 31303,        // menu 313, command 32841
-    IDS_MENU_EXPORT_HAR = 31304,          // menu 313, command 32842
-    IDS_MENU_EXPORT_HAR_SELECTED = 31803, // menu 318, command 32842
+    IDS_MENU_COPY_FIELD_VALUE = 31601,      // menu 316, command 32832
+    IDS_MENU_COPY_HEADER = 31602,           // menu 316, command 32833
+    IDS_MENU_COPY_AS_CURL = 31303,          // menu 313, command 32841
+    IDS_MENU_EXPORT_HAR = 31304,            // menu 313, command 32842
+    IDS_MENU_EXPORT_HAR_SELECTED = 31803,   // menu 318, command 32842
 };

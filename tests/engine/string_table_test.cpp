@@ -1,5 +1,6 @@
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
+#include "support/ScopedLanguage.h"
 
 #include <gtest/gtest.h>
 
@@ -26,13 +27,6 @@ std::vector<std::string> placeholders(const char* text) {
         found.push_back(it->str());
     return found;
 }
-
-// Sets the program's language for one test and puts Chinese back after it.
-class InLanguage {
-public:
-    explicit InLanguage(Language language) { setLanguage(language); }
-    ~InLanguage() { setLanguage(Language::Chinese); }
-};
 
 } // namespace
 
@@ -83,7 +77,7 @@ TEST(StringTable, LooksUpTextsInTheProgramsLanguage) {
         EXPECT_STREQ(loadString(c.id, Language::English), c.english) << c.id;
     }
     {
-        InLanguage english(Language::English);
+        ScopedLanguage english(Language::English);
         for (const auto& c : cases)
             EXPECT_STREQ(loadString(c.id), c.english) << c.id;
     }
@@ -101,7 +95,7 @@ TEST(StringTable, TemplatesFormat) {
     EXPECT_NE(url.find("/check_update.php?p=tidewell&v=1.0&l=zh-CN&u=abc"), std::string::npos);
     EXPECT_EQ(formatString(99999u, 1), "");
 
-    InLanguage english(Language::English);
+    ScopedLanguage english(Language::English);
     EXPECT_EQ(formatString(IDS_PROXY_STARTED, "127.0.0.1", 2861),
               "HTTP proxy listening on 127.0.0.1, port 2861.");
     url = formatString(IDS_URL_CHECK_UPDATE, "1.0", "abc");
@@ -131,7 +125,7 @@ TEST(StringTable, ErrorTextsFollowTheLanguage) {
     EXPECT_EQ(errorText(kErrorHeadTooLong), "报文头过长。");
     EXPECT_EQ(errorText(0xE000FFFEu), "发生一未知错误，代码为e000fffe。");
 
-    InLanguage english(Language::English);
+    ScopedLanguage english(Language::English);
     EXPECT_EQ(errorText(ENOENT), "No such file or directory");
     EXPECT_EQ(errorText(ENOSPC), "No space left on device");
     EXPECT_EQ(errorText(kErrorHeadTooLong), "The message head is too long.");
