@@ -2,9 +2,12 @@
 // capturing as the desktop program's start command does, shows a live count,
 // and on SIGINT, SIGTERM or SIGHUP stops and keeps every capture in the cache
 // folder, where the desktop program finds them at its next start. With --har it
-// writes the captures kept in the cache folder as a HAR file instead.
+// writes the captures kept in the cache folder as a HAR file instead; with
+// --streams and --save-stream it lists their video streams or saves one.
 #include "cli/CertificateCommands.h"
+#include "cli/StreamCommands.h"
 #include "engine/Platform.h"
+#include "engine/Text.h"
 #include "resources/StringTable.h"
 #include "resources/Version.h"
 #include "store/CaptureLock.h"
@@ -35,9 +38,23 @@
 namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
+std::atomic<bool> saveCancelled{false};
 
 void onStopSignal(int) {
     stopRequested = 1;
+    saveCancelled = true;
+}
+
+// Interrupt, stop and the terminal closing end the run the same way, so that
+// what was captured (or saved so far) is kept.
+void catchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 void printUsage(std::FILE* out) {
@@ -119,20 +136,9 @@ public:
     void writeInt(const std::string&, const std::string&, int) override {}
 };
 
-// The captures kept in the cache folder as a HAR log at `path`.
-int exportHar(const std::string& path) {
-    TerminalUi ui;
-    QueuedEventDelivery delivery;
-    ReadOnlySettings settings;
-    Document document(ui, delivery, settings);
-    if (!document.newDocument())
-        return 1;
-    std::vector<HttpResource*> resources;
-    {
-        CaptureLocker lock(captureLock());
-        for (HttpResource* r = document.resources.head; r; r = r->next)
-            resources.push_back(r);
-    }
+// The kept captures as a HAR log at `path`.
+int writeHar(const std::string& path, Document& document,
+             const std::vector<HttpResource*>& resources) {
     std::size_t skipped = 0;
     if (!writeHarFile(path, resources, programVersion(), &skipped)) {
         std::fprintf(
@@ -154,6 +160,31 @@ int exportHar(const std::string& path) {
         std::fprintf(stderr, "tidewell-capture: %s\n",
                      formatString(IDS_CLI_HAR_LEFT_OUT, skipped).c_str());
     return 0;
+}
+
+// Opens the cache folder without capturing and hands its kept captures, in
+// order, to `use`; 1 when the folder cannot be opened, else what `use` returns.
+template <typename Use> int withKeptCaptures(Use use) {
+    TerminalUi ui;
+    QueuedEventDelivery delivery;
+    ReadOnlySettings settings;
+    Document document(ui, delivery, settings);
+    if (!document.newDocument())
+        return 1;
+    std::vector<HttpResource*> resources;
+    {
+        CaptureLocker lock(captureLock());
+        for (HttpResource* r = document.resources.head; r; r = r->next)
+            resources.push_back(r);
+    }
+    return use(document, resources);
+}
+
+// The captures kept in the cache folder as a HAR log at `path`.
+int exportHar(const std::string& path) {
+    return withKeptCaptures([&](Document& document, const std::vector<HttpResource*>& resources) {
+        return writeHar(path, document, resources);
+    });
 }
 
 // Says "redirected" only when the desktop's settings were: without a desktop
@@ -265,6 +296,11 @@ int main(int argc, char** argv) {
     BrowserLauncher::Browser browser = BrowserLauncher::Browser::Chromium;
     const char* harPath = nullptr;
     chooseRunLanguage(argc, argv);
+    bool listStreamsAsked = false;
+    bool saveStreamAsked = false;
+    std::uint32_t streamId = 0;
+    std::string streamFile;
+    int variant = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -277,6 +313,20 @@ int main(int argc, char** argv) {
             ++i; // taken before the others
         } else if (arg == "--har" && i + 1 < argc && *argv[i + 1]) {
             harPath = argv[++i];
+        } else if (arg == "--streams") {
+            listStreamsAsked = true;
+        } else if (arg == "--save-stream" && i + 2 < argc && *argv[i + 2]) {
+            std::int32_t id = 0;
+            if (!parseInt32(argv[++i], id) || id <= 0) {
+                usageError(formatString(IDS_CLI_NOT_A_STREAM, argv[i]));
+            }
+            streamId = std::uint32_t(id);
+            streamFile = argv[++i];
+            saveStreamAsked = true;
+        } else if (arg == "--variant" && i + 1 < argc) {
+            if (!parseInt32(argv[++i], variant) || variant <= 0) {
+                usageError(formatString(IDS_CLI_NOT_A_VARIANT, argv[i]));
+            }
         } else if (arg == "--no-system-proxy") {
             systemProxy = false;
         } else if (arg == "--install-ca") {
@@ -319,6 +369,21 @@ int main(int argc, char** argv) {
         return exportHar(harPath);
     }
 
+    if (listStreamsAsked || saveStreamAsked) {
+        if (port >= 0 || !systemProxy || harPath || (listStreamsAsked && saveStreamAsked))
+            usageError(loadString(IDS_CLI_STREAMS_ALONE));
+        if (listStreamsAsked)
+            return withKeptCaptures([](Document&, const std::vector<HttpResource*>& captures) {
+                return listStreams(captures);
+            });
+        catchStopSignals();
+        return withKeptCaptures([&](Document&, const std::vector<HttpResource*>& captures) {
+            return saveStreamCommand(captures, streamId, streamFile, variant, saveCancelled);
+        });
+    }
+    if (variant)
+        usageError(loadString(IDS_CLI_VARIANT_ALONE));
+
     switch (certificateCommand) {
     case CertificateCommand::Install:
         return installRootCertificate(assumeYes, stdin);
@@ -341,14 +406,7 @@ int main(int argc, char** argv) {
                              loadString(IDS_CLI_SETTINGS_GIVEN_BACK));
         }
     }
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    // The terminal closing: the captures held in memory are kept as well.
-    sigaction(SIGHUP, &action, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    catchStopSignals();
 
     // HTTPS: decrypted only when asked for; the pass-through hosts are the
     // desktop program's list and this run's additions.

@@ -294,6 +294,38 @@ constexpr StringEntry kStrings[] = {
     {703, "状态码“%s”无法识别，可写作 404、4xx 或 4",
      "Status code \"%s\" not recognised; write it as 404, 4xx or 4"},
     {704, "没有符合筛选条件的资源", "No resources match the filter"},
+    // Video and audio streams.
+    {900, "媒体流", "Streams"},
+    {901, "保存为视频文件", "Save as video file"},
+    {902, "此媒体流以 SAMPLE-AES 方式加密，无法保存为可播放的文件。",
+     "This stream is encrypted with SAMPLE-AES and cannot be saved as a playable file."},
+    {903, "此媒体流受 DRM 保护，无法保存。",
+     "This stream is protected by DRM and cannot be saved."},
+    {904, "没有捕捉到此清晰度的播放列表。", "The playlist of this variant was not captured."},
+    {905, "此媒体流的片段一个也没有捕捉到。", "None of the stream's segments were captured."},
+    {906, "片段 %s 无法读取：%s", "Segment %s could not be read: %s"},
+    {907, "密钥 %s 不是 16 字节，无法解密。",
+     "The key %s is not 16 bytes long, so the segments cannot be decrypted."},
+    {908, "片段 %s 无法解密（密钥不对？）。", "Segment %s could not be decrypted (wrong key?)."},
+    {909, "无法识别片段的格式：%s", "The format of the segments is not recognised: %s"},
+    {910, "%s 文件不能容纳 %s 编码，请另存为 .mkv。", "A %s file cannot hold %s; save it as .mkv."},
+    {911, "无法写入 %s：%s", "Could not write %s: %s"},
+    {912, "缺少 %d 个片段（共 %d 个）：%s", "%d of %d segments are missing: %s"},
+    {913, "已取消。", "Cancelled."},
+    {914, "没有编号为 %u 的媒体流。", "There is no stream %u."},
+    {915, "%d / %d 个片段", "%d / %d segments"},
+    {916, "MP4 视频 (*.mp4);;MPEG-TS 视频 (*.ts);;Matroska 视频 (*.mkv)",
+     "MP4 video (*.mp4);;MPEG-TS video (*.ts);;Matroska video (*.mkv)"},
+    {917, "正在保存视频文件…", "Saving the video file…"},
+    {918, "%s\n\n仍然保存吗？缺少的部分在文件中留空。",
+     "%s\n\nSave anyway? The missing parts are left out of the file."},
+    {919, "已保存 %s。", "Saved %s."},
+    {920, "没有第 %d 个清晰度（共 %d 个）。", "There is no variant %d (the stream has %d)."},
+    {921, "音频", "audio"},
+    {922, "已保存 %s，但%s", "Saved %s, but %s"},
+    {923, "片段中没有可保存的视频或音频。", "The segments hold no video or audio to save."},
+    {924, "读取片段失败：%s", "Reading the segments failed: %s"},
+    {925, "直播", "live"},
     // The C library's messages for common errno values (1000 + errno), for when its own
     // translations are not installed. The English is the C library's, word for word.
     {1001, "不允许的操作", "Operation not permitted"},                               // EPERM
@@ -371,6 +403,7 @@ constexpr StringEntry kStrings[] = {
      "                       [--pass-through HOSTS] [--browser chromium|firefox]\n"
      "       tidewell-capture --install-ca [--yes] | --remove-ca | --export-ca FILE\n"
      "       tidewell-capture --har FILE\n"
+     "       tidewell-capture --streams | --save-stream ID FILE [--variant N]\n"
      "       tidewell-capture --help | --version\n"
      "\n"
      "运行捕捉代理，直到被中断（Ctrl+C 或 SIGTERM），然后把每个捕捉记录\n"
@@ -393,19 +426,27 @@ constexpr StringEntry kStrings[] = {
      "  --export-ca FILE    把根证书（PEM）写入 FILE（- 表示标准输出）\n"
      "  --har FILE          把缓存文件夹中的每个捕捉记录写成 HAR 1.2 文件 FILE\n"
      "                      （只有你能读取），然后退出\n"
+     "  --streams           列出缓存文件夹中捕捉记录里的视频和音频流（HLS、DASH），\n"
+     "                      每个一行，带编号\n"
+     "  --save-stream ID FILE  不重新编码，把编号为 ID 的流保存为一个可播放的文件：\n"
+     "                      MP4；FILE 以 .ts 或 .mkv 结尾时为 MPEG-TS 或 Matroska\n"
+     "  --variant N         要保存的清晰度（按 --streams 的编号；默认为捕捉到片段\n"
+     "                      最多的那个）\n"
      "  --lang en|zh        用英文或中文输出，不论系统的语言\n"
      "  --help              显示本说明\n"
      "  --version           显示版本\n"
      "\n"
      "退出状态：0 表示每个捕捉记录都已保存；1 表示无法开始捕捉（例如另一个进程\n"
      "正在写缓存文件夹，或浏览器启动后立即退出）；2 表示命令行无法理解；\n"
-     "3 表示有捕捉记录未能保存。\n"
+     "3 表示有捕捉记录未能保存。--save-stream：0 表示完整保存；3 表示已保存但缺少\n"
+     "片段（在标准错误中列出）；1 表示未保存。\n"
      "\n"
      "代理只为你自己的程序服务：其他用户的程序会收到 403 Forbidden。\n",
      "Usage: tidewell-capture [--port N] [--no-system-proxy] [--https decrypt|tunnel]\n"
      "                        [--pass-through HOSTS] [--browser chromium|firefox]\n"
      "       tidewell-capture --install-ca [--yes] | --remove-ca | --export-ca FILE\n"
      "       tidewell-capture --har FILE\n"
+     "       tidewell-capture --streams | --save-stream ID FILE [--variant N]\n"
      "       tidewell-capture --help | --version\n"
      "\n"
      "Runs the capturing proxy until interrupted (Ctrl+C or SIGTERM), then keeps\n"
@@ -428,6 +469,12 @@ constexpr StringEntry kStrings[] = {
      "  --export-ca FILE    write the root certificate (PEM) to FILE (- for standard output)\n"
      "  --har FILE          write every capture kept in the cache folder to FILE as a\n"
      "                      HAR 1.2 log (readable by you alone) and exit\n"
+     "  --streams           list the video and audio streams (HLS, DASH) of the captures\n"
+     "                      kept in the cache folder, one line each, with its id\n"
+     "  --save-stream ID FILE  save stream ID as one playable file, without re-encoding:\n"
+     "                      MP4, or MPEG-TS or Matroska when FILE ends in .ts or .mkv\n"
+     "  --variant N         the variant to save (as numbered by --streams; default: the\n"
+     "                      one with most segments captured)\n"
      "  --lang en|zh        print in English or in Chinese, whatever the locale\n"
      "  --help              show this text\n"
      "  --version           show the version\n"
@@ -435,7 +482,8 @@ constexpr StringEntry kStrings[] = {
      "Exit status: 0 when every capture was kept, 1 when capturing could not start\n"
      "(another process writes the cache folder, or the browser quit at once, for\n"
      "one), 2 when the command line is not understood, 3 when some captures could\n"
-     "not be stored.\n"
+     "not be stored. --save-stream: 0 saved whole, 3 saved with segments missing\n"
+     "(named on standard error), 1 not saved.\n"
      "\n"
      "The proxy serves your own programs only: another user's get 403 Forbidden.\n"},
     {1202, "%zu 个资源已从 %s 写入 %s", "Wrote %zu exchanges from %s to %s"},
@@ -483,6 +531,14 @@ constexpr StringEntry kStrings[] = {
      "No certificate database holds a root certificate added by Tidewell."},
     {1233, "已从以下证书库中移除：", "Removed from:"},
     {1234, "根证书已写入 %s（SHA-256 %s）", "Root certificate written to %s (SHA-256 %s)"},
+    {1235, "不是媒体流编号：%s", "not a stream id: %s"},
+    {1236, "不是清晰度编号：%s", "not a variant number: %s"},
+    {1237, "--streams 和 --save-stream 不能和其他选项一起使用",
+     "--streams and --save-stream take no other option"},
+    {1238, "--variant 只能和 --save-stream 一起使用", "--variant goes with --save-stream"},
+    {1239, "已保存 %s（%s%s%s）。", "Saved %s (%s%s%s)."},
+    {1240, "缓存文件夹中没有媒体流", "no streams in the cache folder"},
+    {1241, "正在保存：%d%%（%s / %s）", "Saving: %d%% (%s of %s)"},
     // Context menu items (menu id times 100 plus place).
     {31301, "复制地址", "Copy address"},
     {31302, "导出", "Export"},

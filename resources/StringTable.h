@@ -201,6 +201,33 @@ enum : unsigned {
     IDS_FILTER_COUNT = 702,      // %d = rows shown, %d = resources in all
     IDS_FILTER_BAD_STATUS = 703, // %s = the value after "status:"
     IDS_FILTER_NO_MATCH = 704,
+    // Video and audio streams found in the capture, and saving one as a file.
+    IDS_STREAM_GROUP = 900, // the group of the by-type arrangement
+    IDS_STREAM_SAVE = 901,  // the command on a stream's row
+    IDS_STREAM_SAMPLE_AES = 902,
+    IDS_STREAM_DRM = 903,
+    IDS_STREAM_PLAYLIST_MISSING = 904,
+    IDS_STREAM_NOTHING_CAPTURED = 905,
+    IDS_STREAM_SEGMENT_UNREADABLE = 906, // %s = address, %s = reason
+    IDS_STREAM_BAD_KEY = 907,            // %s = address of the key
+    IDS_STREAM_DECRYPT_FAILED = 908,     // %s = address of the segment
+    IDS_STREAM_UNKNOWN_FORMAT = 909,     // %s = FFmpeg's reason
+    IDS_STREAM_CODEC_UNFIT = 910,        // %s = container, %s = codec
+    IDS_STREAM_WRITE_FAILED = 911,       // %s = file, %s = reason
+    IDS_STREAM_MISSING = 912,            // %d = missing, %d = listed, %s = time ranges
+    IDS_STREAM_CANCELLED = 913,
+    IDS_STREAM_NOT_FOUND = 914,       // %u = stream id
+    IDS_STREAM_SEGMENT_COUNT = 915,   // %d = captured, %d = listed
+    IDS_STREAM_SAVE_FILTER = 916,     // file dialog filter
+    IDS_STREAM_SAVING = 917,          // progress dialog
+    IDS_STREAM_ASK_MISSING = 918,     // %s = the missing text
+    IDS_STREAM_SAVED = 919,           // %s = file
+    IDS_STREAM_NO_VARIANT = 920,      // %d = asked, %d = variants
+    IDS_STREAM_AUDIO_TRACK = 921,     // names the audio track in the missing text
+    IDS_STREAM_SAVED_WITH_GAPS = 922, // %s = file, %s = the missing text
+    IDS_STREAM_NO_MEDIA = 923,
+    IDS_STREAM_READ_FAILED = 924, // %s = FFmpeg's reason
+    IDS_STREAM_LIVE = 925,        // marks a playlist that grew while capturing
     // The C library's message for errno value e is string IDS_SYSTEM_ERROR_FIRST + e.
     IDS_SYSTEM_ERROR_FIRST = 1000,
     IDS_SYSTEM_ERROR_LAST = 1199,
@@ -239,7 +266,14 @@ enum : unsigned {
     IDS_CLI_NOT_EVERY_DATABASE = 1231,
     IDS_CLI_NOTHING_TO_REMOVE = 1232,
     IDS_CLI_REMOVED_FROM = 1233,
-    IDS_CLI_ROOT_WRITTEN = 1234, // %s = file, %s = fingerprint
+    IDS_CLI_ROOT_WRITTEN = 1234,  // %s = file, %s = fingerprint
+    IDS_CLI_NOT_A_STREAM = 1235,  // %s = the value given
+    IDS_CLI_NOT_A_VARIANT = 1236, // %s = the value given
+    IDS_CLI_STREAMS_ALONE = 1237,
+    IDS_CLI_VARIANT_ALONE = 1238,
+    IDS_CLI_STREAM_SAVED = 1239, // %s = file, %s = duration, %s = ", " or "", %s = variant
+    IDS_CLI_NO_STREAMS = 1240,
+    IDS_CLI_STREAM_SAVING = 1241, // %d = percent, %s = done, %s = total
     // Context menu item texts: menu id times 100 plus the item's place (from 1).
     IDS_MENU_COPY_ADDRESS = 31301,          // menu 313, command 32799
     IDS_MENU_EXPORT_RESOURCE = 31302,       // menu 313, command 32809
