@@ -210,6 +210,9 @@ constexpr StringEntry kStrings[] = {
     {512, "有%d个资源的记录无法读取，没有写入HAR文件。",
      "%d resources could not be read and were left out of the HAR file."},
     {513, "捕捉记录.har", "captures.har"},
+    // The origin's side of an exchange.
+    {521, "服务器在请求体发送完之前已经应答。",
+     "The server answered before the request body was sent."},
     // HTTPS decryption: error codes.
     {601, "客户端不信任根证书", "The client does not trust the root certificate"},
     {602, "服务器证书不受信任。", "The server's certificate is not trusted."},
