@@ -3,6 +3,7 @@
 #pragma once
 
 #include "store/CacheFolderLock.h"
+#include "store/CaptureRuns.h"
 
 #include <cstdint>
 #include <string>
@@ -57,4 +58,6 @@ public:
     CacheFolderLock folderLock;
     // Written once before any capture starts, only read afterwards.
     std::string cacheFolder;
+    // Where this process writes its captures, and the runs of earlier ones.
+    CaptureRuns runs{cacheFolder};
 };

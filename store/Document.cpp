@@ -45,6 +45,8 @@ bool Document::newDocument() {
         return false;
     }
     loadCache();
+    // What an earlier process left half-deleted goes now.
+    runs.emptyLeftovers();
     modified = false;
     post(DocumentEvent::Initialised, CacheFolder::kNoId);
     return true;
@@ -56,11 +58,16 @@ void Document::loadCache() {
         std::string path;
     };
     std::vector<Entry> files;
+    std::vector<std::string> runFolders;
     std::uint32_t highest = 0;
     bool any = false;
     if (DIR* dir = opendir(cacheFolder.c_str())) {
         while (const dirent* entry = readdir(dir)) {
             std::uint32_t id;
+            if (CaptureRuns::parseFolderName(entry->d_name, id)) {
+                runFolders.emplace_back(entry->d_name);
+                continue;
+            }
             if (!parseFileName(entry->d_name, id))
                 continue;
             // New captures are numbered above every entry with a cache file's
@@ -103,6 +110,77 @@ void Document::loadCache() {
             deleteCacheFile(file.id);
         delete resource;
     }
+    std::sort(runFolders.begin(), runFolders.end());
+    for (const std::string& name : runFolders)
+        loadRun(name);
+}
+
+void Document::loadRun(const std::string& name) {
+    const std::string folder = cacheFolder + name + "/";
+    struct stat st {};
+    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return;
+    CaptureRun* run = runs.found(name);
+    std::vector<HttpResource*> loaded;
+    std::uint32_t highest = 0;
+    const auto take = [&](HttpResource* resource) {
+        // A record naming no capture, or one already listed, is left alone.
+        if (resource->id == kNoId || findResource(resource->id)) {
+            delete resource;
+            return;
+        }
+        highest = std::max(highest, resource->id);
+        loaded.push_back(resource);
+    };
+    std::size_t damaged = 0;
+    CaptureLog::read(
+        run->logPath(),
+        [&](const CaptureLog::Frame& frame) {
+            auto* resource = new HttpResource(this);
+            if (resource->loadLogged(run, frame.offset, frame.image, frame.length))
+                take(resource);
+            else
+                delete resource;
+        },
+        damaged);
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            const std::string entryName = entry->d_name;
+            if (entryName == "." || entryName == ".." || entryName == CaptureRuns::kLogName)
+                continue;
+            std::uint32_t id;
+            const std::string path = folder + entryName;
+            auto* resource = new HttpResource(this);
+            if (parseFileName(entryName, id) && lstat(path.c_str(), &st) == 0 &&
+                S_ISREG(st.st_mode) && resource->load(path) && resource->id == id) {
+                resource->run = run;
+                take(resource);
+            } else {
+                // Whatever else the folder holds stays where it is.
+                run->keepsUnreadable = true;
+                delete resource;
+            }
+        }
+        closedir(dir);
+    }
+    // Appended as their exchanges ended: listed by number.
+    std::sort(loaded.begin(), loaded.end(),
+              [](const HttpResource* a, const HttpResource* b) { return a->id < b->id; });
+    std::uint32_t previous = kNoId;
+    for (HttpResource* resource : loaded) {
+        if (resource->id == previous) {
+            delete resource; // the same capture twice: the first is listed
+            continue;
+        }
+        previous = resource->id;
+        addResource(resource);
+    }
+    std::uint32_t firstId = 0;
+    CaptureRuns::parseFolderName(name, firstId);
+    CaptureLocker lock(captureLock());
+    highest = std::max(highest, firstId);
+    if (highest != kNoId && highest >= nextId)
+        nextId = highest + 1;
 }
 
 bool Document::saveModified() {
@@ -131,7 +209,12 @@ Document::CloseSummary Document::closeCaptures(bool keep) {
     stopProxy();
     dropCurrentAndAnnounceClearing();
     CloseSummary summary;
-    for (HttpResource* resource : takeAll()) {
+    const std::vector<HttpResource*> taken = takeAll();
+    // This run's captures are all in the runs this process wrote: deleting
+    // those is a rename each, however many captures they hold.
+    if (!keep)
+        runs.deleteOurs();
+    for (HttpResource* resource : taken) {
         const bool thisRun = !resource->fromDisk;
         if (keep) {
             if (resource->flags & HttpResource::Unstored) {
@@ -142,8 +225,6 @@ Document::CloseSummary Document::closeCaptures(bool keep) {
             } else if (thisRun && ++summary.notStored == 1) {
                 summary.firstError = lastError();
             }
-        } else if (thisRun) {
-            deleteCacheFile(resource->id);
         }
         delete resource;
     }
@@ -187,20 +268,22 @@ void Document::clearAll() {
     if (!ui.askOkCancel(loadString(121)))
         return;
     dropCurrentAndAnnounceClearing();
-    // The files go after the lock is released.
-    for (HttpResource* resource : takeAll()) {
+    // Every run goes at once; what the runs keep for captures still being
+    // written, and the files of older builds, go one by one after the locks
+    // are released.
+    std::vector<HttpResource*> taken;
+    runs.clear([&] { taken = takeAll(); });
+    for (HttpResource* resource : taken) {
         if (!(resource->flags & HttpResource::Unstored))
-            deleteCacheFile(resource->id);
+            resource->deleteStored();
         delete resource;
     }
 }
 
 bool Document::startCapture() {
     storageProblemTold_ = false;
-    filter.startWriting();
     if (!proxy.start(&filter)) {
         const std::uint32_t error = lastError();
-        filter.stopWriting();
         ui.showError(error);
         return false;
     }
@@ -216,10 +299,9 @@ void Document::stopCapture() {
 }
 
 void Document::stopProxy() {
+    // Every exchange has ended, and each was stored as it ended.
     if (isCapturing())
         proxy.stop();
-    // Every exchange has ended: what is still being written goes to disk now.
-    filter.stopWriting();
 }
 
 void Document::togglePreventCache() {

@@ -102,6 +102,8 @@ private:
     };
 
     void loadCache();
+    // The captures of the run folder `name`: its log and its cache files.
+    void loadRun(const std::string& name);
     // Ends every connection, then waits until each ended exchange is written.
     void stopProxy();
     void dropCurrentAndAnnounceClearing();

@@ -338,13 +338,11 @@ const char* tunnelEndName(TunnelEnd end) {
     return "open";
 }
 
-// The start of an exchange we have no times for: when its cache file was
-// last written, else now.
+// The start of an exchange we have no times for: when its image was stored,
+// else now.
 std::int64_t fileTime(HttpResource& resource) {
-    struct stat st {};
-    if (resource.folder && ::stat(resource.folder->fileName(resource.id).c_str(), &st) == 0)
-        return std::int64_t(st.st_mtim.tv_sec) * 1000000 + st.st_mtim.tv_nsec / 1000;
-    return nowMicros();
+    const std::int64_t stored = resource.folder ? resource.storedTime() : 0;
+    return stored ? stored : nowMicros();
 }
 
 void writeRequest(JsonWriter& json, HttpResource& resource, const Snapshot& s,

@@ -502,20 +502,20 @@ bool HttpResource::writeProvisionalRecord() {
 
 bool HttpResource::spill() {
     MemoryImage* image = memoryImage();
-    auto file = std::make_unique<FileStream>();
-    bool ok = folder->openCacheFile(id, false, *file) >= 0;
-    if (ok) {
-        unsigned char bytes[kRecordHeaderSize];
-        encodeProvisionalRecord(bytes);
-        ok = file->write(bytes, kRecordHeaderSize) &&
-             file->write(image->data() + kRecordHeaderSize, image->length() - kRecordHeaderSize);
-    }
-    if (!ok) {
+    const CaptureRun* fileRun = nullptr;
+    std::unique_ptr<FileStream> file = folder->runs.createFile(id, fileRun);
+    if (!file)
+        return storeFailed(lastError());
+    unsigned char bytes[kRecordHeaderSize];
+    encodeProvisionalRecord(bytes);
+    if (!file->write(bytes, kRecordHeaderSize) ||
+        !file->write(image->data() + kRecordHeaderSize, image->length() - kRecordHeaderSize)) {
         const std::uint32_t error = lastError();
         file.reset();
-        folder->deleteCacheFile(id);
+        folder->runs.deleteFile(fileRun, id);
         return storeFailed(error);
     }
+    run = fileRun;
     std::unique_ptr<Stream> old;
     {
         std::lock_guard lock(imageLock());
@@ -560,7 +560,7 @@ void HttpResource::dropImage() {
         flags |= Unstored;
     }
     old.reset();
-    folder->deleteCacheFile(id);
+    deleteStored();
 }
 
 void HttpResource::stampEnd() {
@@ -597,6 +597,14 @@ bool HttpResource::finishImage() {
         return false;
     }
 
+    // The log takes images up to its frame limit; anything larger (records
+    // added at the end) gets a file of its own.
+    if (MemoryImage* image = memoryImage();
+        image && image->length() > std::int64_t(CaptureLog::kMaxImage) && !spill()) {
+        result = storeError;
+        dropImage();
+        return false;
+    }
     record.result = result;
     record.encode(bytes);
     if (MemoryImage* image = memoryImage()) {
@@ -607,23 +615,25 @@ bool HttpResource::finishImage() {
             image->write(bytes, kRecordHeaderSize); // within the image: cannot fail
             image->seek(end);
         }
-        // The whole image in one write: the file is complete as soon as it
-        // has any content worth loading.
-        bool ok;
-        {
-            FileStream file;
-            ok = folder->openCacheFile(id, false, file) >= 0 &&
-                 file.write(image->data(), image->length());
-        }
-        if (!ok) {
+        // The whole image in one write: the log never holds part of one.
+        // A capture cleared meanwhile is not written at all.
+        const CaptureRun* logRun = nullptr;
+        const std::int64_t offset = folder->runs.append(
+            id, image->data(), std::uint32_t(image->length()), endTime,
+            [this] { return !(flags & Detached); }, logRun);
+        if (offset < 0) {
             storeFailed(lastError());
             result = storeError;
             dropImage();
             return false;
         }
+        if (offset == 0)
+            return true; // cleared: the capturing thread frees it
         std::unique_ptr<Stream> old;
         {
             std::lock_guard lock(imageLock());
+            run = logRun;
+            logOffset = offset;
             old = std::move(stream);
             inMemory = false;
         }
@@ -653,7 +663,7 @@ bool HttpResource::finish() {
     return ok;
 }
 
-bool HttpResource::completeInterrupted(FileStream& file, HttpReader& reader,
+bool HttpResource::completeInterrupted(InputStream& file, HttpReader& reader,
                                        const HttpRequestHeader& request,
                                        std::int64_t recordedHeadOffset) {
     // Where the response head starts: recorded when the capture had got that
@@ -694,6 +704,22 @@ bool HttpResource::load(const std::string& path) {
     FileStream file;
     if (!file.open(path, FileStream::OpenRead | FileStream::OpenPlainFile))
         return false;
+    return loadFrom(file, path);
+}
+
+bool HttpResource::loadLogged(const CaptureRun* logRun, std::int64_t offset, const char* image,
+                              std::uint32_t length) {
+    if (length > std::uint32_t(INT32_MAX))
+        return fail(kErrorInvalidData);
+    BufferInputStream bytes(image, std::int32_t(length));
+    if (!loadFrom(bytes, {}))
+        return false;
+    run = logRun;
+    logOffset = offset;
+    return true;
+}
+
+bool HttpResource::loadFrom(InputStream& file, const std::string& repairPath) {
     unsigned char bytes[kRecordHeaderSize];
     if (!readExactly(file, bytes, kRecordHeaderSize))
         return false;
@@ -726,9 +752,9 @@ bool HttpResource::load(const std::string& path) {
         // Written back final, so that no build takes it for a capture in
         // progress again; the listing does not depend on it succeeding.
         recordOf(*this, result, receivedSize).encode(bytes);
-        {
+        if (!repairPath.empty()) {
             FileStream repair;
-            if (repair.open(path, FileStream::OpenWrite | FileStream::OpenPlainFile))
+            if (repair.open(repairPath, FileStream::OpenWrite | FileStream::OpenPlainFile))
                 repair.write(bytes, kRecordHeaderSize);
         }
     } else {
@@ -770,20 +796,41 @@ bool HttpResource::saveToCacheFile() {
     if (flags & Unstored)
         return fail(result);
     MemoryImage* image = memoryImage();
-    if (!image)
+    if (!image || logOffset >= 0)
         return true;
-    bool ok;
-    {
-        FileStream file;
-        ok = folder->openCacheFile(id, false, file) >= 0 &&
-             file.write(image->data(), image->length());
-    }
-    if (!ok) {
-        const std::uint32_t error = lastError();
-        folder->deleteCacheFile(id);
-        return fail(error);
-    }
+    const CaptureRun* logRun = nullptr;
+    const std::int64_t offset = folder->runs.append(
+        id, image->data(), std::uint32_t(image->length()), endTime, [] { return true; }, logRun);
+    if (offset < 0)
+        return false;
+    std::lock_guard lock(imageLock());
+    run = logRun;
+    logOffset = offset;
     return true;
+}
+
+void HttpResource::deleteStored() {
+    if (run) {
+        if (logOffset < 0)
+            folder->runs.deleteFile(run, id);
+    } else if (fromDisk) {
+        folder->deleteCacheFile(id);
+    }
+}
+
+std::string HttpResource::storedPath() const {
+    if (!run)
+        return folder->fileName(id);
+    return logOffset >= 0 ? run->logPath() : run->fileName(id);
+}
+
+std::int64_t HttpResource::storedTime() const {
+    if (run && logOffset >= 0)
+        return CaptureLog::frameTime(run->logPath(), logOffset);
+    struct stat st {};
+    if (::stat(storedPath().c_str(), &st) != 0)
+        return 0;
+    return std::int64_t(st.st_mtim.tv_sec) * 1000000 + st.st_mtim.tv_nsec / 1000;
 }
 
 std::unique_ptr<Stream> HttpResource::openImage() {
@@ -800,8 +847,11 @@ std::unique_ptr<Stream> HttpResource::openImage() {
             return copy;
         }
     }
+    // Fixed once the image left memory.
+    if (logOffset >= 0)
+        return CaptureLogImage::open(run->logPath(), logOffset);
     auto file = std::make_unique<FileStream>();
-    if (folder->openCacheFile(id, true, *file) < 0)
+    if (!file->open(storedPath(), FileStream::OpenRead | FileStream::OpenPlainFile))
         return nullptr;
     return file;
 }

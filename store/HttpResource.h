@@ -16,6 +16,7 @@
 
 class CacheFolder;
 class FileStream;
+struct CaptureRun;
 class HttpReader;
 class MemoryImage;
 
@@ -45,9 +46,10 @@ RequestMethod requestMethodOf(std::string_view name);
 // response body offset, received size; little-endian), the request head, the
 // request body, the response head and the response body, bodies exactly as
 // they travelled. While the exchange runs the image is held in memory up to
-// kMemoryLimit bytes and in the resource's cache file beyond; when it ends
-// the whole image is in the cache file, written once, so that a crash loses
-// no finished capture, and the resource keeps only its facts in memory.
+// kMemoryLimit bytes and in the resource's cache file beyond; when it ends an
+// image still in memory is appended whole to the capture log of the run
+// (CaptureRuns), with one write, so that a crash loses no finished capture,
+// and the resource keeps only its facts in memory and where its image is.
 //
 // A cache file being written carries a provisional record: the offsets known
 // so far, result kErrorCaptureInterrupted and no received size. Should the
@@ -121,9 +123,22 @@ public:
     // response head's offset cannot be reached: the document then deletes
     // the file.
     bool load(const std::string& path);
-    // Writes an image still in memory to the cache file (keeping it in
-    // memory); true at once for an image already there.
+    // Fills the resource from the image at `offset` of `run`'s log, whose
+    // bytes are `image`.
+    bool loadLogged(const CaptureRun* run, std::int64_t offset, const char* image,
+                    std::uint32_t length);
+    // Writes an image still in memory to the capture log (keeping it in
+    // memory); true at once for an image already stored.
     bool saveToCacheFile();
+    // Deletes what this resource stored in a file of its own; an image in a
+    // log goes with its run.
+    void deleteStored();
+    // The path of the file that holds the image (a cache file, or the log of
+    // its run).
+    std::string storedPath() const;
+    // When the stored image was last written, in microseconds since 1970; 0
+    // when unknown.
+    std::int64_t storedTime() const;
 
     // Parse the stored heads again; a capture in progress keeps appending at
     // the end afterwards.
@@ -177,6 +192,12 @@ public:
     std::unique_ptr<Stream> stream;
     bool inMemory = true;
     std::uint32_t requestBodyOffset = 0;
+    // Where the image is stored: the run whose folder holds its cache file or
+    // log (null: the cache folder itself, as older builds wrote), and the
+    // image's offset in that log (-1: a cache file of its own). Set before
+    // `inMemory` is cleared, and fixed from then on.
+    const CaptureRun* run = nullptr;
+    std::int64_t logOffset = -1;
     // Set for a tunnel (before it is listed); bytes it carried each way and
     // how it ended, counted by its connection while the list reads them.
     struct TunnelCounts {
@@ -212,7 +233,9 @@ private:
     void encodeProvisionalRecord(unsigned char* bytes) const;
     bool writeProvisionalRecord();
     void dropImage();
-    bool completeInterrupted(FileStream& file, HttpReader& reader, const HttpRequestHeader& request,
+    // `repairPath` empty: the image is not written back.
+    bool loadFrom(InputStream& file, const std::string& repairPath);
+    bool completeInterrupted(InputStream& file, HttpReader& reader, const HttpRequestHeader& request,
                              std::int64_t recordedHeadOffset);
     // Guards `stream` and `inMemory` between the capturing thread and readers.
     std::mutex& imageLock() const;

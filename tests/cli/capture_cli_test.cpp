@@ -13,6 +13,7 @@
 #include "support/ScopedDataHome.h"
 #include "support/ScriptedStreams.h"
 #include "support/SmallDisk.h"
+#include "support/StoredCaptures.h"
 
 #include <gtest/gtest.h>
 
@@ -130,21 +131,25 @@ private:
 };
 
 std::size_t cacheFiles(const std::string& folder) {
-    std::size_t count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        std::uint32_t id;
-        count += CacheFolder::parseFileName(entry.path().filename().string(), id) ? 1 : 0;
-    }
-    return count;
+    return storedImages(folder).size();
 }
 
 // Waits until `folder` holds `count` cache files, woken by the file system.
 bool waitForCacheFiles(const std::string& folder, std::size_t count) {
+    // Captures go into the log of a run folder below the cache folder: each
+    // folder that appears is watched too.
     const int watch = inotify_init1(IN_CLOEXEC);
-    inotify_add_watch(watch, folder.c_str(), IN_CLOSE_WRITE | IN_CREATE);
+    constexpr std::uint32_t kChanges = IN_CLOSE_WRITE | IN_CREATE | IN_MODIFY;
+    inotify_add_watch(watch, folder.c_str(), kChanges);
+    const auto watchRuns = [&] {
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            if (entry.is_directory())
+                inotify_add_watch(watch, entry.path().c_str(), kChanges);
+    };
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     bool done;
-    while (!(done = cacheFiles(folder) >= count) && std::chrono::steady_clock::now() < deadline) {
+    while ((watchRuns(), !(done = cacheFiles(folder) >= count)) &&
+           std::chrono::steady_clock::now() < deadline) {
         pollfd fd{watch, POLLIN, 0};
         if (poll(&fd, 1, 1000) > 0) {
             char events[4096];

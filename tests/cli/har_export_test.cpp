@@ -11,6 +11,7 @@
 #include "support/OriginServer.h"
 #include "support/RunProgram.h"
 #include "support/ScopedDataHome.h"
+#include "support/StoredCaptures.h"
 
 #include <gtest/gtest.h>
 
@@ -115,8 +116,7 @@ TEST_F(HarExport, KeptCapturesComeOutWithTheirBytes) {
         sawAgent = sawAgent || header.starts_with(hexOf("User-Agent") + " " + hexOf("curl/"));
     EXPECT_TRUE(sawAgent);
     // The captures are still there for the desktop program.
-    struct stat st {};
-    EXPECT_EQ(::stat((home.cacheFolder() + "R0000000001.dat").c_str(), &st), 0);
+    EXPECT_TRUE(isStored(home.cacheFolder(), 1));
 }
 
 TEST_F(HarExport, EmptyFoldersAndBadTargets) {

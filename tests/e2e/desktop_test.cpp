@@ -4,6 +4,7 @@
 #include "e2e/DesktopSession.h"
 #include "support/Compression.h"
 #include "support/RunProgram.h"
+#include "support/StoredCaptures.h"
 #include "sysproxy/ProxySettings.h"
 #include "sysproxy/SettingsFile.h"
 
@@ -596,21 +597,17 @@ TEST_F(DesktopTest, CapturesChromiumLiveRestoresSettingsAndKeepsCaptures) {
     ASSERT_TRUE(program->wait(30s)) << "the program did not end";
     EXPECT_EQ(program->exitCode(), 0);
     EXPECT_EQ(proxySettings(), userSettings);
-    // One cache file per kept capture, readable by the user alone: they
-    // hold cookies and form data.
+    // Every kept capture stored, and everything stored readable by the user
+    // alone: captures hold cookies and form data.
     const fs::path cache = root / "data/Merovex/Tidewell/Cache";
     EXPECT_EQ(fs::status(cache).permissions() & fs::perms::all, fs::perms::owner_all);
-    std::size_t files = 0;
-    for (const auto& entry : fs::directory_iterator(cache)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() == 15 && name[0] == 'R' && name.substr(11) == ".dat") {
-            ++files;
-            EXPECT_EQ(entry.status().permissions() & fs::perms::all,
-                      fs::perms::owner_read | fs::perms::owner_write)
-                << name;
-        }
+    for (const auto& entry : fs::recursive_directory_iterator(cache)) {
+        const fs::perms expected = entry.is_directory()
+                                       ? fs::perms::owner_all
+                                       : fs::perms::owner_read | fs::perms::owner_write;
+        EXPECT_EQ(entry.symlink_status().permissions() & fs::perms::all, expected) << entry.path();
     }
-    EXPECT_EQ(files, captured.size());
+    EXPECT_EQ(storedImages(cache.string() + "/").size(), captured.size());
 
     ASSERT_NO_FATAL_FAILURE(startProgram());
     state = waitFor("kept captures listed", [&](const ProbeState& s) {

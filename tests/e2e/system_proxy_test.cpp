@@ -6,6 +6,7 @@
 #include "resources/StringTable.h"
 #include "store/CacheFolder.h"
 #include "store/HttpResource.h"
+#include "support/StoredCaptures.h"
 #include "support/TlsOrigin.h"
 #include "sysproxy/ProxySettings.h"
 #include "sysproxy/SettingsFile.h"
@@ -401,18 +402,13 @@ TEST_F(DesktopSettingsTest, ChromiumFollowingTheDesktopIsCaptured) {
             (root / (desktop == Desktop::Gnome ? "gnome" : "kde") / "data/Merovex/Tidewell/Cache/")
                 .string();
         int pages = 0, tunnels = 0, files = 0;
-        for (const auto& entry : fs::directory_iterator(folder.cacheFolder)) {
-            std::uint32_t id = 0;
-            if (!CacheFolder::parseFileName(entry.path().filename().string(), id))
-                continue;
-            HttpResource resource(&folder);
-            ASSERT_TRUE(resource.load(entry.path().string())) << entry.path();
+        for (const auto& resource : storedCaptures(folder)) {
             ++files;
-            EXPECT_TRUE(resource.url.authority == origin.authority() ||
-                        resource.url.authority == secureAuthority)
-                << resource.url.authority << resource.url.path;
-            pages += resource.url.path == "/page.html";
-            tunnels += resource.url.authority == secureAuthority;
+            EXPECT_TRUE(resource->url.authority == origin.authority() ||
+                        resource->url.authority == secureAuthority)
+                << resource->url.authority << resource->url.path;
+            pages += resource->url.path == "/page.html";
+            tunnels += resource->url.authority == secureAuthority;
         }
         EXPECT_EQ(pages, 1) << files << " files";
         EXPECT_GE(tunnels, 1) << files << " files";

@@ -10,10 +10,14 @@
 #include "support/ScopedDataHome.h"
 #include "support/ScriptedStreams.h"
 #include "support/SmallDisk.h"
+#include "support/StoredCaptures.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
+#include <algorithm>
+#include <atomic>
 #include <map>
 #include <sys/stat.h>
 #include <thread>
@@ -26,6 +30,14 @@ using Answer = DocumentUi::Answer;
 bool exists(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0;
+}
+
+// The result its record carries.
+std::uint32_t recordResult(const std::string& image) {
+    std::uint32_t result = 0xFFFFFFFF;
+    if (image.size() >= 12)
+        std::memcpy(&result, image.data() + 8, 4);
+    return result;
 }
 
 std::vector<std::uint32_t> listedIds(Document& document) {
@@ -72,13 +84,15 @@ TEST_F(DocumentTest, LoadsKeptCapturesInIdOrderAndNumbersAboveEveryFile) {
     {
         CacheFolder writer;
         ASSERT_TRUE(writer.prepareCacheFolder());
+        // Files of an older build: one per capture, in the folder itself.
         for (std::uint32_t id : {3u, 1u, 2u}) {
             writer.nextId = id;
             auto resource =
                 capture(writer, "GET /r" + std::to_string(id) + " HTTP/1.1\r\nHost: h\r\n", "",
                         "HTTP/1.1 200 OK\r\n", "");
-            ASSERT_TRUE(resource->saveToCacheFile());
+            writeFile(writer.fileName(id), storedImage(*resource));
         }
+        writer.runs.deleteOurs();
         // Not cache files, or damaged ones: left alone (and never overwritten).
         writeFile(writer.fileName(9), "short");
         writeFile(writer.cacheFolder + "notes.txt", "mine");
@@ -136,10 +150,17 @@ TEST_F(DocumentTest, EntriesThatAreNotPlainFilesAreNeverFollowed) {
     EXPECT_TRUE(listedIds(*document).empty());
     EXPECT_EQ(document->nextId, 8u);
 
-    // A cache file swapped for a link after the start is not written through.
-    ASSERT_EQ(symlink(outside.c_str(), document->fileName(8).c_str()), 0);
+    // A run folder's name taken by a link after the start is not written
+    // through.
+    const std::string outsideFolder = home.path() + "/outside";
+    ASSERT_EQ(mkdir(outsideFolder.c_str(), 0700), 0);
+    ASSERT_EQ(symlink(outsideFolder.c_str(), (folder + "Run0000000008").c_str()), 0);
     exchange(document->filter, "/a", std::string(64 * 1024, 'b'));
+    exchange(document->filter, "/b", "small");
     EXPECT_EQ(readFile(outside), "the user's own file");
+    EXPECT_TRUE(std::filesystem::is_empty(outsideFolder));
+    EXPECT_TRUE(isStored(folder, 8));
+    EXPECT_TRUE(isStored(folder, 9));
 }
 
 TEST_F(DocumentTest, NoCacheFolderEndsTheStart) {
@@ -247,10 +268,10 @@ TEST_F(DocumentTest, ExchangeEndingBeforeItsResponseIsFreed) {
     const std::string body(20000, 'r');
     document->filter.requestData(handle, body.data(), int(body.size()));
     const std::uint32_t id = document->nextId - 1;
-    EXPECT_TRUE(exists(document->fileName(id))); // the request body spilled
+    EXPECT_TRUE(isStored(home.cacheFolder(), id)); // the request body spilled
     document->filter.endExchange(handle, kErrorDataIncomplete);
     EXPECT_TRUE(document->resources.empty());
-    EXPECT_FALSE(exists(document->fileName(id)));
+    EXPECT_FALSE(isStored(home.cacheFolder(), id));
     // Leak checkers see the resource freed; handles are reused.
     HttpRequestHeader again = requestHead("GET / HTTP/1.1\r\nHost: o\r\n");
     EXPECT_EQ(document->filter.beginRequest(0, again), handle);
@@ -281,8 +302,8 @@ TEST_F(DocumentTest, ClearingDetachesLoadingResourcesAndTheirThreadFreesThem) {
     EXPECT_TRUE(document->resources.empty());
     EXPECT_EQ(document->currentResource, nullptr);
     EXPECT_EQ(document->findResource(loadingId), nullptr);
-    EXPECT_FALSE(exists(document->fileName(doneId)));
-    EXPECT_TRUE(exists(document->fileName(loadingId))); // still being written
+    EXPECT_FALSE(isStored(home.cacheFolder(), doneId));
+    EXPECT_TRUE(isStored(home.cacheFolder(), loadingId)); // still being written
     // Sent, in order, before anything was destroyed.
     ASSERT_EQ(listener.events(),
               (std::vector<DocumentEvent>{DocumentEvent::CurrentChanged, DocumentEvent::Clearing}));
@@ -290,7 +311,7 @@ TEST_F(DocumentTest, ClearingDetachesLoadingResourcesAndTheirThreadFreesThem) {
     // The capture goes on unseen, then its thread frees it and its file.
     document->filter.responseData(loading, "more", 4);
     document->filter.endExchange(loading, 0);
-    EXPECT_FALSE(exists(document->fileName(loadingId)));
+    EXPECT_TRUE(storedImages(home.cacheFolder()).empty());
     EXPECT_TRUE(document->resources.empty());
 
     // Notices posted before the clear arrive after it and find nothing.
@@ -301,26 +322,37 @@ TEST_F(DocumentTest, ClearingDetachesLoadingResourcesAndTheirThreadFreesThem) {
         EXPECT_FALSE(seen.found);
 }
 
-// While capturing, finished exchanges are written on the writer's thread;
-// a clear in the middle of that loses no file to a resource and leaves none
-// behind, and stopping waits until every ended exchange is written.
-TEST_F(DocumentTest, ClearingWhileCapturesAreWrittenLeavesNothingBehind) {
+// Connections go on storing captures while the user clears: every capture
+// listed after the clear is stored and readable, and none of those cleared is
+// left on disk, whatever the order in which they met.
+TEST_F(DocumentTest, ClearingWhileCapturesAreStoredLeavesNothingBehind) {
     auto document = open();
-    document->filter.startWriting();
-    for (int i = 0; i < 300; ++i)
-        exchange(document->filter, "/" + std::to_string(i), std::string(std::size_t(i) * 70, 'w'));
+    std::atomic<bool> cleared{false};
+    std::thread connection([&] {
+        for (int i = 0; i < 400 || !cleared; ++i)
+            exchange(document->filter, "/" + std::to_string(i),
+                     std::string(std::size_t(i % 40) * 700, 'w'));
+    });
+    while (document->nextId < 150)
+        std::this_thread::yield();
     document->clearAll();
-    document->filter.stopWriting();
-    EXPECT_TRUE(document->resources.empty());
-    for (std::uint32_t id = 1; id <= 300; ++id)
-        EXPECT_FALSE(exists(document->fileName(id))) << id;
-
-    document->filter.startWriting();
-    exchange(document->filter, "/after", "kept");
-    document->filter.stopWriting();
-    ASSERT_EQ(listedIds(*document), std::vector<std::uint32_t>{301});
-    EXPECT_FALSE(document->resources.head->flags & HttpResource::Loading);
-    EXPECT_TRUE(exists(document->fileName(301)));
+    cleared = true;
+    connection.join();
+    const auto images = storedImages(home.cacheFolder());
+    std::vector<std::uint32_t> onDisk;
+    for (const auto& [id, image] : images)
+        onDisk.push_back(id);
+    EXPECT_EQ(onDisk, listedIds(*document));
+    EXPECT_GT(onDisk.front(), 1u);
+    for (HttpResource* r = document->resources.head; r; r = r->next) {
+        EXPECT_FALSE(r->flags & HttpResource::Loading);
+        CollectingOutputStream out;
+        const std::size_t size = std::size_t(std::stoi(r->name) % 40) * 700;
+        if (size == 0)
+            continue;
+        ASSERT_TRUE(r->copyBody(out, false)) << r->id;
+        EXPECT_EQ(out.text, std::string(size, 'w')) << r->id;
+    }
 }
 
 TEST_F(DocumentTest, ExitKeepsOrDeletesThisRunsCaptures) {
@@ -334,8 +366,8 @@ TEST_F(DocumentTest, ExitKeepsOrDeletesThisRunsCaptures) {
         EXPECT_EQ(ui.questions.back(), loadString(164));
         ui.yesNoAnswer = Answer::Yes;
         ASSERT_TRUE(document->saveModified());
-        EXPECT_TRUE(exists(document->fileName(1)));
-        EXPECT_TRUE(exists(document->fileName(2)));
+        EXPECT_TRUE(isStored(home.cacheFolder(), 1));
+        EXPECT_TRUE(isStored(home.cacheFolder(), 2));
     }
     {
         // Kept captures come back; new ones are numbered above them. Exit
@@ -350,18 +382,21 @@ TEST_F(DocumentTest, ExitKeepsOrDeletesThisRunsCaptures) {
         EXPECT_EQ(listedIds(*document), (std::vector<std::uint32_t>{1, 2, 3, 4}));
         // Each on disk, whole, as soon as its exchange is over: a crash from
         // here on loses none of them.
+        const auto images = storedImages(home.cacheFolder());
         for (std::uint32_t id : {3u, 4u}) {
-            HttpResource copy(document.get());
-            EXPECT_TRUE(copy.load(document->fileName(id))) << id;
-            EXPECT_EQ(copy.result, 0u) << id;
+            ASSERT_EQ(images.count(id), 1u) << id;
+            EXPECT_EQ(recordResult(images.at(id)), 0u) << id;
         }
         ui.yesNoAnswer = Answer::No;
         ASSERT_TRUE(document->saveModified());
-        EXPECT_FALSE(exists(document->fileName(3)));
-        EXPECT_FALSE(exists(document->fileName(4)));
-        EXPECT_TRUE(exists(document->fileName(1)));
-        EXPECT_TRUE(exists(document->fileName(2)));
+        std::vector<std::uint32_t> kept;
+        for (const auto& [id, image] : storedImages(home.cacheFolder()))
+            kept.push_back(id);
+        EXPECT_EQ(kept, (std::vector<std::uint32_t>{1, 2}));
     }
+    // The next start finds only what was kept.
+    auto document = open();
+    EXPECT_EQ(listedIds(*document), (std::vector<std::uint32_t>{1, 2}));
 }
 
 // Files left by captures a crash cut off: listed, with what arrived, as
@@ -377,7 +412,7 @@ TEST_F(DocumentTest, InterruptedCapturesAreListedAndClearedWithTheRest) {
             capture(writer, "GET /cut HTTP/1.1\r\nHost: h\r\n", "",
                     "HTTP/1.1 200 OK\r\nContent-Length: 90000\r\n", std::string(30000, 'c'), false);
         cut.reset(); // the process ends here, without finishing
-        std::string headless = readFile(writer.fileName(1)).substr(0, 45);
+        std::string headless = storedImage(*done).substr(0, 45);
         std::fill(headless.begin() + 8, headless.begin() + 40, '\0');
         headless[4] = 3;
         writeFile(writer.fileName(3), headless);
@@ -396,8 +431,40 @@ TEST_F(DocumentTest, InterruptedCapturesAreListedAndClearedWithTheRest) {
     EXPECT_EQ(document->nextId, 4u);
 
     document->clearAll();
-    for (std::uint32_t id : {1u, 2u, 3u})
-        EXPECT_FALSE(exists(document->fileName(id))) << id;
+    EXPECT_TRUE(storedImages(home.cacheFolder()).empty());
+}
+
+// A clear takes an earlier run's folder away whole, unless it holds what
+// could not be read: that stays, and only what was listed goes.
+TEST_F(DocumentTest, ClearingLeavesWhatAnEarlierRunHeldUnread) {
+    std::string readable, unread;
+    for (std::uint32_t first : {1u, 3u}) {
+        CacheFolder writer; // one process each
+        ASSERT_TRUE(writer.prepareCacheFolder());
+        writer.nextId = first;
+        auto small = capture(writer, "GET /s HTTP/1.1\r\nHost: h\r\n", "",
+                             "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n", "s");
+        auto big = capture(writer, "GET /b HTTP/1.1\r\nHost: h\r\n", "",
+                           "HTTP/1.1 200 OK\r\nContent-Length: 20000\r\n",
+                           std::string(20000, 'b'));
+        ASSERT_TRUE(small->run && small->run == big->run);
+        (first == 1 ? readable : unread) = small->run->folder;
+    }
+    writeFile(unread + "R0000000009.dat", "short");
+    writeFile(unread + "notes.txt", "mine");
+
+    auto document = open();
+    ASSERT_EQ(listedIds(*document), (std::vector<std::uint32_t>{1, 2, 3, 4}));
+    document->clearAll();
+    EXPECT_TRUE(listedIds(*document).empty());
+    EXPECT_TRUE(storedImages(home.cacheFolder()).empty());
+    EXPECT_FALSE(exists(readable));
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(unread))
+        left.push_back(entry.path().filename());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"R0000000009.dat", "notes.txt"}));
+    EXPECT_EQ(readFile(unread + "notes.txt"), "mine");
 }
 
 // A disk that fills up while capturing: relaying goes on, a capture that
@@ -464,13 +531,7 @@ TEST_F(DocumentTest, FullDiskFailsCapturesAndCountsOnlyWhatIsStored) {
         EXPECT_GT(closed.notStored, 0u);
         EXPECT_EQ(closed.firstError, std::uint32_t(ENOSPC));
     }
-    std::size_t files = 0;
-    const std::string folder = disk.path() + "/Merovex/Tidewell/Cache/";
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        std::uint32_t id;
-        files += CacheFolder::parseFileName(entry.path().filename().string(), id) ? 1 : 0;
-    }
-    EXPECT_EQ(files, closed.kept);
+    EXPECT_EQ(storedImages(disk.path() + "/Merovex/Tidewell/Cache/").size(), closed.kept);
 
     // What was kept loads again, whole or as the failed capture it was.
     auto reopened = open();

@@ -795,7 +795,7 @@ private slots:
         ui.files = {out("missing/x.har"), out("partial.har")};
         exporter(ui).exportHarSelected();
         QCOMPARE(list(ui.messages), QStringList({QString::fromStdString(errorText(ENOENT))}));
-        folder.deleteCacheFile(two->id);
+        QVERIFY(QFile::remove(QString::fromStdString(two->storedPath())));
         tree.clearSelection();
         for (ListTreeItem item = tree.rootItem(); item; item = tree.NextInPreorder(item))
             tree.SelectItem(item, true);
