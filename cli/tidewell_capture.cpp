@@ -56,19 +56,22 @@ void printUsage(std::FILE* out) {
         "  --pass-through HOSTS  hosts never decrypted, comma-separated, * and ? as wildcards\n"
         "                      (added to the list the desktop program keeps)\n"
         "  --browser NAME      start chromium or firefox with a temporary profile set up for\n"
-        "                      this capture (trusting the root; no trust store is touched);\n"
-        "                      implies --https decrypt; capturing stops when it is closed\n"
+        "                      this capture (its own certificate database trusts the root;\n"
+        "                      none of yours is touched); implies --https decrypt; capturing\n"
+        "                      stops when it is closed, and fails when it quits at once\n"
         "  --install-ca        trust Tidewell's root certificate in your browsers' certificate\n"
         "                      databases (lists them and asks first; --yes does not ask)\n"
-        "  --remove-ca         take away exactly what --install-ca added\n"
+        "  --remove-ca         give every database back as --install-ca found it\n"
         "  --export-ca FILE    write the root certificate (PEM) to FILE (- for standard output)\n"
         "  --har FILE          write every capture kept in the cache folder to FILE as a\n"
         "                      HAR 1.2 log (readable by you alone) and exit\n"
         "  --help              show this text\n"
         "\n"
         "Exit status: 0 when every capture was kept, 1 when capturing could not start\n"
-        "(another process writes the cache folder, for one), 3 when some captures\n"
-        "could not be stored.\n");
+        "(another process writes the cache folder, or the browser quit at once, for\n"
+        "one), 3 when some captures could not be stored.\n"
+        "\n"
+        "The proxy serves your own programs only: another user's get 403 Forbidden.\n");
 }
 
 // Answers as a user who keeps everything; texts go to the terminal.
@@ -85,6 +88,7 @@ public:
         std::fflush(stdout);
         std::fprintf(stderr, "%stidewell-capture: %s\n", liveLine ? "\n" : "", text.c_str());
     }
+    void showUserRefused(const std::string& text) override { showStorageProblem(text); }
 
     std::string status;
     bool liveLine = false; // the live count is being rewritten in place

@@ -23,6 +23,9 @@ public:
     virtual void setStatusText(const std::string& text) = 0;
     // Captures are not being stored, and why; once per start of capturing.
     virtual void showStorageProblem(const std::string& text) { setStatusText(text); }
+    // A program of another user tried to use the proxy; once per start of
+    // capturing.
+    virtual void showUserRefused(const std::string& text) { showMessage(text); }
 
     void showError(std::uint32_t code) { showMessage(errorText(code)); }
     void showLastError() { showError(lastError()); }

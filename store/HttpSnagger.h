@@ -29,6 +29,7 @@ public:
     void tunnelData(int handle, std::int64_t toServer, std::int64_t toClient,
                     TunnelEnd end) override;
     void endExchange(int handle, std::uint32_t errorCode) override;
+    void userRefused(std::uint32_t uid) override;
 
     Document* const document;
     // Strip the client's cache validators and mark every response not
