@@ -14,10 +14,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <filesystem>
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <filesystem>
 #include <map>
 #include <sys/stat.h>
 #include <thread>
@@ -133,6 +133,54 @@ TEST_F(DocumentTest, LoadsKeptCapturesInIdOrderAndNumbersAboveEveryFile) {
     EXPECT_TRUE(document->resources.empty());
     for (std::uint32_t id : {1u, 2u, 3u})
         EXPECT_TRUE(exists(document->fileName(id)));
+}
+
+// A cache folder written by an earlier build (one file per exchange, made by
+// its tidewell-capture through a loopback origin) lists, reads and numbers on
+// as before; captures made now go beside it, and leaving without keeping them
+// takes only those.
+TEST_F(DocumentTest, EarlierBuildsCacheFolderStillLoads) {
+    ASSERT_TRUE(CacheFolder().prepareCacheFolder());
+    const std::string fixtures = TIDEWELL_SOURCE_DIR "/tests/store/fixtures/earlier-cache/";
+    const auto name = [](std::uint32_t id) { return "R000000000" + std::to_string(id) + ".dat"; };
+    const auto fixture = [&](std::uint32_t id) { return readFile(fixtures + name(id)); };
+    for (std::uint32_t id = 1; id <= 4; ++id)
+        writeFile(home.cacheFolder() + name(id), fixture(id));
+    {
+        auto document = open();
+        ASSERT_EQ(listedIds(*document), (std::vector<std::uint32_t>{1, 2, 3, 4}));
+        struct Expected {
+            const char* path;
+            int status;
+            std::string body;
+        };
+        std::string lines;
+        for (int i = 1; i <= 60; ++i)
+            lines += "line " + std::to_string(i) + "\n";
+        const Expected expected[] = {{"/a.txt", 200, "old body one"},
+                                     {"/b.txt", 200, lines},
+                                     {"/a.txt", 200, "old body one"},
+                                     {"/missing", 404, ""}};
+        const Expected* e = expected;
+        for (HttpResource* r = document->resources.head; r; r = r->next, ++e) {
+            EXPECT_EQ(r->url.path, e->path) << r->id;
+            EXPECT_EQ(r->statusCode, e->status) << r->id;
+            EXPECT_EQ(r->result, 0u) << r->id;
+            if (e->body.empty())
+                continue;
+            CollectingOutputStream body;
+            ASSERT_TRUE(r->copyBody(body, true)) << r->id;
+            EXPECT_EQ(body.text, e->body) << r->id;
+        }
+        exchange(document->filter, "/now", "new");
+        EXPECT_EQ(listedIds(*document), (std::vector<std::uint32_t>{1, 2, 3, 4, 5}));
+        ui.yesNoAnswer = Answer::No;
+        ASSERT_TRUE(document->saveModified());
+    }
+    const auto images = storedImages(home.cacheFolder());
+    ASSERT_EQ(images.size(), 4u);
+    for (std::uint32_t id = 1; id <= 4; ++id)
+        EXPECT_EQ(images.at(id), fixture(id)) << id;
 }
 
 // Entries with cache file names that are not plain files: none is read or
@@ -445,8 +493,7 @@ TEST_F(DocumentTest, ClearingLeavesWhatAnEarlierRunHeldUnread) {
         auto small = capture(writer, "GET /s HTTP/1.1\r\nHost: h\r\n", "",
                              "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n", "s");
         auto big = capture(writer, "GET /b HTTP/1.1\r\nHost: h\r\n", "",
-                           "HTTP/1.1 200 OK\r\nContent-Length: 20000\r\n",
-                           std::string(20000, 'b'));
+                           "HTTP/1.1 200 OK\r\nContent-Length: 20000\r\n", std::string(20000, 'b'));
         ASSERT_TRUE(small->run && small->run == big->run);
         (first == 1 ? readable : unread) = small->run->folder;
     }
