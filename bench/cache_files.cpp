@@ -65,8 +65,8 @@ std::string fileName(const std::string& folder, long number) {
 bool createFiles(const std::string& folder, long from, long count) {
     for (long i = from; i < from + count; ++i) {
         FileStream file;
-        if (!file.open(fileName(folder, i),
-                       FileStream::OpenWrite | FileStream::OpenCreate | FileStream::OpenPlainFile) ||
+        if (!file.open(fileName(folder, i), FileStream::OpenWrite | FileStream::OpenCreate |
+                                                FileStream::OpenPlainFile) ||
             !file.write(image().data(), std::int32_t(image().size()))) {
             std::fprintf(stderr, "cannot write %s: %s\n", fileName(folder, i).c_str(),
                          std::strerror(int(lastError())));

@@ -127,8 +127,8 @@ public:
     std::int64_t findMagic(std::int64_t offset) const {
         const char* from = bytes_.data() + (offset - start_);
         const char* end = bytes_.data() + length_;
-        const void* found = end - from >= 4 ? memmem(from, std::size_t(end - from), kMagic, 4)
-                                            : nullptr;
+        const void* found =
+            end - from >= 4 ? memmem(from, std::size_t(end - from), kMagic, 4) : nullptr;
         return found ? start_ + (static_cast<const char*>(found) - bytes_.data()) : -1;
     }
     std::int64_t bufferedEnd() const { return start_ + std::int64_t(length_); }
@@ -214,14 +214,13 @@ std::int64_t CaptureLog::append(const void* image, std::uint32_t length, std::in
     }
     // At our own end rather than O_APPEND: should a write fail half-way, the
     // next frame goes where this one should have been.
-    iovec pieces[2] = {{header, std::size_t(kFrameHeaderSize)},
-                       {const_cast<void*>(image), length}};
+    iovec pieces[2] = {{header, std::size_t(kFrameHeaderSize)}, {const_cast<void*>(image), length}};
     std::size_t left = kFrameHeaderSize + std::size_t(length);
     std::int64_t at = end_;
     int first = 0;
     while (left > 0) {
-        const ssize_t n = retryInterrupted(
-            [&] { return ::pwritev(fd_, pieces + first, 2 - first, off_t(at)); });
+        const ssize_t n =
+            retryInterrupted([&] { return ::pwritev(fd_, pieces + first, 2 - first, off_t(at)); });
         if (n <= 0) {
             if (n == 0)
                 errno = EIO;

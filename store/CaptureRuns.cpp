@@ -95,8 +95,8 @@ std::unique_ptr<FileStream> CaptureRuns::createFile(std::uint32_t id, const Capt
     if (!current)
         return nullptr;
     auto file = std::make_unique<RunFile>(*current);
-    if (!file->open(current->fileName(id), FileStream::OpenWrite | FileStream::OpenCreate |
-                                                FileStream::OpenPlainFile))
+    if (!file->open(current->fileName(id),
+                    FileStream::OpenWrite | FileStream::OpenCreate | FileStream::OpenPlainFile))
         return nullptr;
     run = current;
     return file;

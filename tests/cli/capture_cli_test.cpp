@@ -240,9 +240,9 @@ TEST_F(CaptureCli, TheProxyServesItsOwnUserOnly) {
     CaptureProcess nobodys(data.path(), config.path(), asNobody());
     const int port = nobodys.waitForPort();
     ASSERT_NE(port, 0) << nobodys.errors;
-    const CurlResult result = runCurl({"-i", "--noproxy", "", "--proxy",
-                                       "http://127.0.0.1:" + std::to_string(port),
-                                       "http://127.0.0.1:" + std::to_string(origin.port()) + "/"});
+    const CurlResult result =
+        runCurl({"-i", "--noproxy", "", "--proxy", "http://127.0.0.1:" + std::to_string(port),
+                 "http://127.0.0.1:" + std::to_string(origin.port()) + "/"});
     EXPECT_EQ(result.output.rfind("HTTP/1.1 403 Forbidden\r\n", 0), 0u) << result.output;
     EXPECT_NE(result.output.find(loadString(IDS_OWN_USER_ONLY)), std::string::npos);
     EXPECT_TRUE(origin.requests().empty());

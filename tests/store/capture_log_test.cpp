@@ -65,7 +65,8 @@ bool waitUntilGone(const std::string& path) {
     inotify_add_watch(watch, folder.c_str(), IN_DELETE | IN_MOVED_FROM);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     bool gone;
-    while (!(gone = !std::filesystem::exists(path)) && std::chrono::steady_clock::now() < deadline) {
+    while (!(gone = !std::filesystem::exists(path)) &&
+           std::chrono::steady_clock::now() < deadline) {
         pollfd fd{watch, POLLIN, 0};
         if (poll(&fd, 1, 1000) > 0) {
             char events[4096];
@@ -96,8 +97,8 @@ TEST_F(CaptureLogTest, FramesReadBackWhereAppendSaidTheyAre) {
     EXPECT_EQ(read.damaged, 0u);
     ASSERT_EQ(read.images, std::vector<std::string>(std::begin(images), std::end(images)));
     EXPECT_EQ(read.offsets, offsets);
-    EXPECT_EQ(read.times, (std::vector<std::int64_t>{1700000000000000, 1700000000000001,
-                                                     1700000000000002}));
+    EXPECT_EQ(read.times,
+              (std::vector<std::int64_t>{1700000000000000, 1700000000000001, 1700000000000002}));
     EXPECT_EQ(CaptureLog::frameTime(path, offsets[2]), 1700000000000002);
     EXPECT_EQ(CaptureLog::frameTime(path, offsets[2] + 1), 0); // not where a frame starts
 
@@ -157,7 +158,8 @@ TEST_F(CaptureLogTest, DamageIsSkippedAndCountedAndACutOffEndIsNot) {
         EXPECT_EQ(read.damaged, c.damaged) << c.label;
     }
     std::size_t damaged = 0;
-    EXPECT_FALSE(CaptureLog::read(home.path() + "/missing.log", [](auto&) {}, damaged));
+    EXPECT_FALSE(CaptureLog::read(
+        home.path() + "/missing.log", [](auto&) {}, damaged));
     EXPECT_EQ(lastError(), std::uint32_t(ENOENT));
 }
 
@@ -196,7 +198,9 @@ TEST_F(CaptureLogTest, DeletingARunNeverReachesANewerOne) {
     writeFile(leftover + "/R0000000001.dat", "gone");
 
     const CaptureRun* first = nullptr;
-    ASSERT_GT(folder.runs.append(5, "five", 4, 1, [] { return true; }, first), 0);
+    ASSERT_GT(folder.runs.append(
+                  5, "five", 4, 1, [] { return true; }, first),
+              0);
     const std::string firstFolder = first->folder;
     bool took = false;
     folder.runs.clear([&] { took = true; });
@@ -204,7 +208,9 @@ TEST_F(CaptureLogTest, DeletingARunNeverReachesANewerOne) {
     EXPECT_FALSE(std::filesystem::exists(firstFolder));
 
     const CaptureRun* second = nullptr;
-    ASSERT_GT(folder.runs.append(6, "six", 3, 1, [] { return true; }, second), 0);
+    ASSERT_GT(folder.runs.append(
+                  6, "six", 3, 1, [] { return true; }, second),
+              0);
     ASSERT_NE(second->folder, firstFolder);
     folder.runs.emptyLeftovers();
     ASSERT_TRUE(waitUntilGone(leftover));
@@ -214,9 +220,9 @@ TEST_F(CaptureLogTest, DeletingARunNeverReachesANewerOne) {
     // What the first run's deleting has not yet reached may still be there.
     std::erase_if(names, CaptureRuns::isDeletingFolderName);
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{CacheFolderLock::kFileName,
-                                               std::filesystem::path(second->folder.substr(
-                                                   0, second->folder.size() - 1))
-                                                   .filename()}));
+    EXPECT_EQ(names, (std::vector<std::string>{
+                         CacheFolderLock::kFileName,
+                         std::filesystem::path(second->folder.substr(0, second->folder.size() - 1))
+                             .filename()}));
     EXPECT_EQ(readLog(second->logPath()).images, std::vector<std::string>{"six"});
 }

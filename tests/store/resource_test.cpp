@@ -168,7 +168,8 @@ TEST_F(ResourceTest, ImageSpillsToItsFileAfterExactly16384Bytes) {
 // with the reason, and nothing of it reads back as if it were whole.
 TEST_F(ResourceTest, ImageThatCannotBeStoredKeepsNoHole) {
     // A large capture makes the run's folder, and no log yet.
-    auto opener = capture(folder, "GET /o HTTP/1.1\r\nHost: a\r\n", "", kOk, std::string(20000, 'o'));
+    auto opener =
+        capture(folder, "GET /o HTTP/1.1\r\nHost: a\r\n", "", kOk, std::string(20000, 'o'));
     ASSERT_TRUE(opener->run);
     for (bool spilling : {true, false}) {
         auto resource = capture(folder, "GET /a.png HTTP/1.1\r\nHost: a\r\n", "",
