@@ -2,9 +2,12 @@
 // capturing as the desktop program's start command does, shows a live count,
 // and on SIGINT, SIGTERM or SIGHUP stops and keeps every capture in the cache
 // folder, where the desktop program finds them at its next start. With --har it
-// writes the captures kept in the cache folder as a HAR file instead.
+// writes the captures kept in the cache folder as a HAR file instead; with
+// --streams and --save-stream it lists their video streams or saves one.
 #include "cli/CertificateCommands.h"
+#include "cli/StreamCommands.h"
 #include "engine/Platform.h"
+#include "engine/Text.h"
 #include "store/CaptureLock.h"
 #include "store/Document.h"
 #include "store/HarWriter.h"
@@ -32,9 +35,23 @@
 namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
+std::atomic<bool> saveCancelled{false};
 
 void onStopSignal(int) {
     stopRequested = 1;
+    saveCancelled = true;
+}
+
+// Interrupt, stop and the terminal closing end the run the same way, so that
+// what was captured (or saved so far) is kept.
+void catchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 void printUsage(std::FILE* out) {
@@ -44,6 +61,7 @@ void printUsage(std::FILE* out) {
         "                        [--pass-through HOSTS] [--browser chromium|firefox]\n"
         "       tidewell-capture --install-ca [--yes] | --remove-ca | --export-ca FILE\n"
         "       tidewell-capture --har FILE\n"
+        "       tidewell-capture --streams | --save-stream ID FILE [--variant N]\n"
         "\n"
         "Runs the capturing proxy until interrupted (Ctrl+C or SIGTERM), then keeps\n"
         "every capture in the cache folder for the desktop program.\n"
@@ -65,11 +83,18 @@ void printUsage(std::FILE* out) {
         "  --export-ca FILE    write the root certificate (PEM) to FILE (- for standard output)\n"
         "  --har FILE          write every capture kept in the cache folder to FILE as a\n"
         "                      HAR 1.2 log (readable by you alone) and exit\n"
+        "  --streams           list the video and audio streams (HLS, DASH) of the captures\n"
+        "                      kept in the cache folder, one line each, with its id\n"
+        "  --save-stream ID FILE  save stream ID as one playable file, without re-encoding:\n"
+        "                      MP4, or MPEG-TS or Matroska when FILE ends in .ts or .mkv\n"
+        "  --variant N         the variant to save (as numbered by --streams; default: the\n"
+        "                      one with most segments captured)\n"
         "  --help              show this text\n"
         "\n"
         "Exit status: 0 when every capture was kept, 1 when capturing could not start\n"
         "(another process writes the cache folder, or the browser quit at once, for\n"
-        "one), 3 when some captures could not be stored.\n"
+        "one), 3 when some captures could not be stored. --save-stream: 0 saved whole,\n"
+        "3 saved with segments missing (named on standard error), 1 not saved.\n"
         "\n"
         "The proxy serves your own programs only: another user's get 403 Forbidden.\n");
 }
@@ -123,20 +148,9 @@ public:
     void writeInt(const std::string&, const std::string&, int) override {}
 };
 
-// The captures kept in the cache folder as a HAR log at `path`.
-int exportHar(const std::string& path) {
-    TerminalUi ui;
-    QueuedEventDelivery delivery;
-    ReadOnlySettings settings;
-    Document document(ui, delivery, settings);
-    if (!document.newDocument())
-        return 1;
-    std::vector<HttpResource*> resources;
-    {
-        CaptureLocker lock(captureLock());
-        for (HttpResource* r = document.resources.head; r; r = r->next)
-            resources.push_back(r);
-    }
+// The kept captures as a HAR log at `path`.
+int writeHar(const std::string& path, Document& document,
+             const std::vector<HttpResource*>& resources) {
     std::size_t skipped = 0;
     if (!writeHarFile(path, resources, TIDEWELL_VERSION, &skipped)) {
         std::fprintf(stderr, "tidewell-capture: cannot write %s: %s\n", path.c_str(),
@@ -154,6 +168,31 @@ int exportHar(const std::string& path) {
         std::fprintf(stderr, "tidewell-capture: %zu captures could not be read and were left out\n",
                      skipped);
     return 0;
+}
+
+// Opens the cache folder without capturing and hands its kept captures, in
+// order, to `use`; 1 when the folder cannot be opened, else what `use` returns.
+template <typename Use> int withKeptCaptures(Use use) {
+    TerminalUi ui;
+    QueuedEventDelivery delivery;
+    ReadOnlySettings settings;
+    Document document(ui, delivery, settings);
+    if (!document.newDocument())
+        return 1;
+    std::vector<HttpResource*> resources;
+    {
+        CaptureLocker lock(captureLock());
+        for (HttpResource* r = document.resources.head; r; r = r->next)
+            resources.push_back(r);
+    }
+    return use(document, resources);
+}
+
+// The captures kept in the cache folder as a HAR log at `path`.
+int exportHar(const std::string& path) {
+    return withKeptCaptures([&](Document& document, const std::vector<HttpResource*>& resources) {
+        return writeHar(path, document, resources);
+    });
 }
 
 // Says "redirected" only when the desktop's settings were: without a desktop
@@ -251,6 +290,11 @@ int main(int argc, char** argv) {
     bool withBrowser = false;
     BrowserLauncher::Browser browser = BrowserLauncher::Browser::Chromium;
     const char* harPath = nullptr;
+    bool listStreamsAsked = false;
+    bool saveStreamAsked = false;
+    std::uint32_t streamId = 0;
+    std::string streamFile;
+    int variant = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -258,6 +302,22 @@ int main(int argc, char** argv) {
             return 0;
         } else if (arg == "--har" && i + 1 < argc && *argv[i + 1]) {
             harPath = argv[++i];
+        } else if (arg == "--streams") {
+            listStreamsAsked = true;
+        } else if (arg == "--save-stream" && i + 2 < argc && *argv[i + 2]) {
+            std::int32_t id = 0;
+            if (!parseInt32(argv[++i], id) || id <= 0) {
+                std::fprintf(stderr, "tidewell-capture: not a stream id: %s\n", argv[i]);
+                return 2;
+            }
+            streamId = std::uint32_t(id);
+            streamFile = argv[++i];
+            saveStreamAsked = true;
+        } else if (arg == "--variant" && i + 1 < argc) {
+            if (!parseInt32(argv[++i], variant) || variant <= 0) {
+                std::fprintf(stderr, "tidewell-capture: not a variant number: %s\n", argv[i]);
+                return 2;
+            }
         } else if (arg == "--no-system-proxy") {
             systemProxy = false;
         } else if (arg == "--install-ca") {
@@ -309,6 +369,26 @@ int main(int argc, char** argv) {
         return exportHar(harPath);
     }
 
+    if (listStreamsAsked || saveStreamAsked) {
+        if (port >= 0 || !systemProxy || harPath || (listStreamsAsked && saveStreamAsked)) {
+            std::fprintf(stderr,
+                         "tidewell-capture: --streams and --save-stream take no other option\n");
+            return 2;
+        }
+        if (listStreamsAsked)
+            return withKeptCaptures([](Document&, const std::vector<HttpResource*>& captures) {
+                return listStreams(captures);
+            });
+        catchStopSignals();
+        return withKeptCaptures([&](Document&, const std::vector<HttpResource*>& captures) {
+            return saveStreamCommand(captures, streamId, streamFile, variant, saveCancelled);
+        });
+    }
+    if (variant) {
+        std::fprintf(stderr, "tidewell-capture: --variant goes with --save-stream\n");
+        return 2;
+    }
+
     switch (certificateCommand) {
     case CertificateCommand::Install:
         return installRootCertificate(assumeYes, stdin);
@@ -331,14 +411,7 @@ int main(int argc, char** argv) {
                                      "run left pointing at its listener\n");
         }
     }
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    // The terminal closing: the captures held in memory are kept as well.
-    sigaction(SIGHUP, &action, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    catchStopSignals();
 
     // HTTPS: decrypted only when asked for; the pass-through hosts are the
     // desktop program's list and this run's additions.
