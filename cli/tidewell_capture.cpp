@@ -5,6 +5,7 @@
 // writes the captures kept in the cache folder as a HAR file instead.
 #include "cli/CertificateCommands.h"
 #include "engine/Platform.h"
+#include "resources/StringTable.h"
 #include "store/CaptureLock.h"
 #include "store/Document.h"
 #include "store/HarWriter.h"
@@ -18,6 +19,7 @@
 #include "tls/HttpsOptions.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -43,7 +45,7 @@ void printUsage(std::FILE* out) {
         "Usage: tidewell-capture [--port N] [--no-system-proxy] [--https decrypt|tunnel]\n"
         "                        [--pass-through HOSTS] [--browser chromium|firefox]\n"
         "       tidewell-capture --install-ca [--yes] | --remove-ca | --export-ca FILE\n"
-        "       tidewell-capture --har FILE\n"
+        "       tidewell-capture --har FILE|-\n"
         "\n"
         "Runs the capturing proxy until interrupted (Ctrl+C or SIGTERM), then keeps\n"
         "every capture in the cache folder for the desktop program.\n"
@@ -63,12 +65,16 @@ void printUsage(std::FILE* out) {
         "  --remove-ca         take away exactly what --install-ca added\n"
         "  --export-ca FILE    write the root certificate (PEM) to FILE (- for standard output)\n"
         "  --har FILE          write every capture kept in the cache folder to FILE as a\n"
-        "                      HAR 1.2 log (readable by you alone) and exit\n"
+        "                      HAR 1.2 log (readable by you alone; - for standard output)\n"
+        "                      and exit; it only reads the folder, so it works beside a\n"
+        "                      running capture or desktop program and on a read-only disk\n"
         "  --help              show this text\n"
         "\n"
-        "Exit status: 0 when every capture was kept, 1 when capturing could not start\n"
-        "(another process writes the cache folder, for one), 3 when some captures\n"
-        "could not be stored.\n");
+        "Exit status: 0 when every capture was kept (or exported), 1 when capturing or\n"
+        "the export could not start (another process captures into the cache folder, or\n"
+        "the folder cannot be used, for two), 2 for a usage error (an unknown option, an\n"
+        "option without its value or with a wrong one), 3 when some captures could not\n"
+        "be stored (or, with --har, some cache files could not be read).\n");
 }
 
 // Answers as a user who keeps everything; texts go to the terminal.
@@ -80,6 +86,10 @@ public:
         std::fprintf(stderr, "tidewell-capture: %s\n", text.c_str());
     }
     void setStatusText(const std::string& text) override { status = text; }
+    void showFolderNote(const std::string& text) override {
+        if (folderNotes)
+            std::fprintf(stderr, "tidewell-capture: %s\n", text.c_str());
+    }
     // A line of its own, even in the middle of the live count.
     void showStorageProblem(const std::string& text) override {
         std::fflush(stdout);
@@ -88,7 +98,34 @@ public:
 
     std::string status;
     bool liveLine = false; // the live count is being rewritten in place
+    bool folderNotes = true;
 };
+
+// Standard output as a stream, for `--har -`.
+class StandardOutput : public OutputStream {
+public:
+    bool write(const void* data, std::int32_t count) override {
+        auto bytes = static_cast<const char*>(data);
+        while (count > 0) {
+            const ssize_t n = ::write(STDOUT_FILENO, bytes, std::size_t(count));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                setLastErrorFromErrno();
+                return false;
+            }
+            bytes += n;
+            count -= std::int32_t(n);
+        }
+        return true;
+    }
+};
+
+void printUsageError(unsigned id, const std::string& argument) {
+    char text[1024];
+    std::snprintf(text, sizeof text, loadString(id), argument.c_str());
+    std::fprintf(stderr, "tidewell-capture: %s\n%s\n", text, loadString(IDS_SEE_HELP));
+}
 
 // The application's settings live under one key per section of the
 // per-user settings file.
@@ -119,13 +156,15 @@ public:
     void writeInt(const std::string&, const std::string&, int) override {}
 };
 
-// The captures kept in the cache folder as a HAR log at `path`.
+// The captures kept in the cache folder as a HAR log at `path` (`-` for
+// standard output). Only reads the folder: no lock, no file changed.
 int exportHar(const std::string& path) {
     TerminalUi ui;
+    ui.folderNotes = false; // counted with the rest below
     QueuedEventDelivery delivery;
     ReadOnlySettings settings;
     Document document(ui, delivery, settings);
-    if (!document.newDocument())
+    if (!document.newDocument(Document::FolderUse::Read))
         return 1;
     std::vector<HttpResource*> resources;
     {
@@ -134,22 +173,44 @@ int exportHar(const std::string& path) {
             resources.push_back(r);
     }
     std::size_t skipped = 0;
-    if (!writeHarFile(path, resources, TIDEWELL_VERSION, &skipped)) {
-        std::fprintf(stderr, "tidewell-capture: cannot write %s: %s\n", path.c_str(),
+    const bool toStandardOutput = path == "-";
+    bool written;
+    if (toStandardOutput) {
+        StandardOutput out;
+        written = writeHar(out, resources, TIDEWELL_VERSION, &skipped);
+    } else {
+        written = writeHarFile(path, resources, TIDEWELL_VERSION, &skipped);
+    }
+    if (!written) {
+        std::fprintf(stderr, "tidewell-capture: cannot write %s: %s\n",
+                     toStandardOutput ? "to standard output" : path.c_str(),
                      errorText(lastError()).c_str());
         return 1;
     }
     // Written to our own standard output, the log is all that goes there.
     struct stat target {
     }, out{};
-    const bool toStdout = ::stat(path.c_str(), &target) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
-                          target.st_dev == out.st_dev && target.st_ino == out.st_ino;
+    const bool toStdout =
+        toStandardOutput ||
+        (::stat(path.c_str(), &target) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
+         target.st_dev == out.st_dev && target.st_ino == out.st_ino);
     std::fprintf(toStdout ? stderr : stdout, "Wrote %zu exchanges from %s to %s\n",
-                 resources.size() - skipped, document.cacheFolder.c_str(), path.c_str());
-    if (skipped)
-        std::fprintf(stderr, "tidewell-capture: %zu captures could not be read and were left out\n",
-                     skipped);
-    return 0;
+                 resources.size() - skipped, document.cacheFolder.c_str(),
+                 toStandardOutput ? "standard output" : path.c_str());
+    // Files that could not be read at all, and captures whose file went or
+    // broke since: left where they are, and said.
+    const std::size_t unreadable = document.unreadableFiles + skipped;
+    if (unreadable) {
+        char text[4096];
+        if (unreadable == 1)
+            std::snprintf(text, sizeof text, loadString(IDS_FILE_SKIPPED),
+                          document.cacheFolder.c_str());
+        else
+            std::snprintf(text, sizeof text, loadString(IDS_FILES_SKIPPED), int(unreadable),
+                          document.cacheFolder.c_str());
+        std::fprintf(stderr, "tidewell-capture: %s\n", text);
+    }
+    return unreadable ? 3 : 0;
 }
 
 // Says "redirected" only when the desktop's settings were: without a desktop
@@ -249,50 +310,64 @@ int main(int argc, char** argv) {
     const char* harPath = nullptr;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        // An option that takes a value and has none is told so, not taken
+        // for an unknown one.
+        const bool takesValue = arg == "--har" || arg == "--export-ca" || arg == "--https" ||
+                                arg == "--pass-through" || arg == "--browser" || arg == "--port";
+        if (takesValue && (i + 1 >= argc || !*argv[i + 1])) {
+            printUsageError(IDS_OPTION_NEEDS_VALUE, arg);
+            return 2;
+        }
+        const char* given = nullptr;
+        const auto value = [&](const char* option, const char*& out) {
+            if (arg != option)
+                return false;
+            out = argv[++i];
+            return true;
+        };
         if (arg == "--help" || arg == "-h") {
             printUsage(stdout);
             return 0;
-        } else if (arg == "--har" && i + 1 < argc && *argv[i + 1]) {
-            harPath = argv[++i];
+        } else if (value("--har", given)) {
+            harPath = given;
         } else if (arg == "--no-system-proxy") {
             systemProxy = false;
         } else if (arg == "--install-ca") {
             certificateCommand = CertificateCommand::Install;
         } else if (arg == "--remove-ca") {
             certificateCommand = CertificateCommand::Remove;
-        } else if (arg == "--export-ca" && i + 1 < argc) {
+        } else if (value("--export-ca", given)) {
             certificateCommand = CertificateCommand::Export;
-            exportFile = argv[++i];
+            exportFile = given;
         } else if (arg == "--yes") {
             assumeYes = true;
-        } else if (arg == "--https" && i + 1 < argc) {
-            const std::string mode = argv[++i];
+        } else if (value("--https", given)) {
+            const std::string mode = given;
             if (mode != "decrypt" && mode != "tunnel") {
                 std::fprintf(stderr, "tidewell-capture: --https takes decrypt or tunnel: %s\n",
                              mode.c_str());
                 return 2;
             }
             decrypt = mode == "decrypt";
-        } else if (arg == "--pass-through" && i + 1 < argc) {
-            passThrough += std::string(argv[++i]) + "\n";
-        } else if (arg == "--browser" && i + 1 < argc) {
-            if (!BrowserLauncher::parse(argv[++i], browser)) {
+        } else if (value("--pass-through", given)) {
+            passThrough += std::string(given) + "\n";
+        } else if (value("--browser", given)) {
+            if (!BrowserLauncher::parse(given, browser)) {
                 std::fprintf(stderr, "tidewell-capture: --browser takes chromium or firefox: %s\n",
-                             argv[i]);
+                             given);
                 return 2;
             }
             withBrowser = true;
-        } else if (arg == "--port" && i + 1 < argc) {
+        } else if (value("--port", given)) {
             char* end = nullptr;
-            const long value = std::strtol(argv[++i], &end, 10);
-            if (!*argv[i] || *end || value < 0 || value > 65535) {
-                std::fprintf(stderr, "tidewell-capture: not a port number: %s\n", argv[i]);
+            const long number = std::strtol(given, &end, 10);
+            if (*end || number < 0 || number > 65535) {
+                std::fprintf(stderr, "tidewell-capture: not a port number: %s\n", given);
                 return 2;
             }
-            port = int(value);
+            port = int(number);
         } else {
-            std::fprintf(stderr, "tidewell-capture: unknown argument: %s\n", arg.c_str());
-            printUsage(stderr);
+            printUsageError(IDS_UNKNOWN_ARGUMENT, arg);
             return 2;
         }
     }

@@ -88,6 +88,27 @@ constexpr StringEntry kStrings[] = {
     {462, "缓存文件夹“%s”正被另一个进程使用，不能同时在此捕捉。"},
     {463, "捕捉中断。"},
     {464, "捕捉的数据无法保存到缓存文件夹：%s"},
+    {465, "缓存文件夹“%s”正由 tidewell-capture（进程号%d）用于捕捉，不能同时在此捕捉。",
+     "The cache folder \"%s\" is in use: tidewell-capture (process %d) is capturing into it, "
+     "and two captures cannot share a folder."},
+    {466,
+     "缓存文件夹“%s”正被打开着的 Tidewell 桌面程序（进程号%d）使用，不能同时在此捕捉。"
+     "请先关闭桌面程序；tidewell-capture --har 随时可以读取这个文件夹。",
+     "The cache folder \"%s\" is in use by the open Tidewell desktop program (process %d), and "
+     "two captures cannot share a folder. Close the desktop program first; "
+     "tidewell-capture --har can read the folder at any time."},
+    {467, "缓存文件夹“%s”是只读的：可以浏览和导出其中的捕捉记录，但不能在此捕捉或删除。",
+     "The cache folder \"%s\" is read-only: its captures can be browsed and exported, but not "
+     "made or deleted there."},
+    {468, "缓存文件夹“%s”无法使用：%s", "The cache folder \"%s\" cannot be used: %s"},
+    {469, "%d 个文件无法读取，已跳过（%s）。", "%d files could not be read and were skipped (%s)."},
+    {470, "1 个文件无法读取，已跳过（%s）。", "1 file could not be read and was skipped (%s)."},
+    {471, "未能保存：%s", "Not stored: %s"},
+    {472,
+     "Tidewell 需要图形会话（X11 或 Wayland）才能运行。没有图形界面时，请在终端中用 "
+     "tidewell-capture 捕捉（tidewell-capture --help 列出它的选项）。",
+     "Tidewell needs a graphical session (X11 or Wayland). Without one, capture from a terminal "
+     "with tidewell-capture (tidewell-capture --help lists its options)."},
     // Tunnels and the loop guard of the proxy.
     {480, "这个请求的目标是Tidewell代理本身，为避免无限循环，没有转发。"},
     {481, "已连接"},
@@ -166,6 +187,11 @@ constexpr StringEntry kStrings[] = {
     {702, "显示 %d / %d"},
     {703, "状态码“%s”无法识别，可写作 404、4xx 或 4"},
     {704, "没有符合筛选条件的资源"},
+    // Usage errors of the command-line program.
+    {750, "%s 需要一个值", "%s needs a value"},
+    {751, "未知的参数：%s", "unknown argument: %s"},
+    {752, "用 tidewell-capture --help 查看所有选项。",
+     "See tidewell-capture --help for the options."},
     // Context menu items (menu id times 100 plus place).
     {31303, "复制为curl命令"},
     {31304, "导出为HAR"},

@@ -82,9 +82,17 @@ enum : unsigned {
     IDS_CACHE_FOLDER_BUSY_PID = 461,    // %s = folder, %d = process id
     IDS_CACHE_FOLDER_BUSY_FOLDER = 462, // %s = folder
     IDS_CAPTURE_INTERRUPTED = 463,
-    IDS_CAPTURE_NOT_STORED = 464, // %s = reason
-    IDS_LOOP_REFUSED = 480,       // the page answering a request aimed at the proxy itself
-    IDS_TUNNEL_OPEN = 481,        // status of a tunnel still carrying bytes
+    IDS_CAPTURE_NOT_STORED = 464,        // %s = reason
+    IDS_CACHE_FOLDER_BUSY_CAPTURE = 465, // %s = folder, %d = process id of tidewell-capture
+    IDS_CACHE_FOLDER_BUSY_DESKTOP = 466, // %s = folder, %d = process id of the desktop program
+    IDS_CACHE_FOLDER_READ_ONLY = 467,    // %s = folder
+    IDS_CACHE_FOLDER_UNUSABLE = 468,     // %s = folder, %s = reason
+    IDS_FILES_SKIPPED = 469,             // %d = number of files (two or more), %s = folder
+    IDS_FILE_SKIPPED = 470,              // %s = folder
+    IDS_NOT_STORED = 471,                // status of a capture not stored whole, %s = reason
+    IDS_NEEDS_GRAPHICAL_SESSION = 472,
+    IDS_LOOP_REFUSED = 480, // the page answering a request aimed at the proxy itself
+    IDS_TUNNEL_OPEN = 481,  // status of a tunnel still carrying bytes
     IDS_TUNNEL_CLIENT_CLOSED = 482,
     IDS_TUNNEL_SERVER_CLOSED = 483,
     IDS_TUNNEL_STOPPED = 484, // cut when capturing stopped
@@ -133,6 +141,10 @@ enum : unsigned {
     IDS_FILTER_COUNT = 702,      // %d = rows shown, %d = resources in all
     IDS_FILTER_BAD_STATUS = 703, // %s = the value after "status:"
     IDS_FILTER_NO_MATCH = 704,
+    // Usage errors of the command-line program.
+    IDS_OPTION_NEEDS_VALUE = 750, // %s = the option
+    IDS_UNKNOWN_ARGUMENT = 751,   // %s = the argument
+    IDS_SEE_HELP = 752,
     // Context menu item texts: menu id times 100 plus the item's place (from 1).
     IDS_MENU_COPY_FIELD_VALUE = 31601,    // menu 316, command 32832
     IDS_MENU_COPY_HEADER = 31602,         // menu 316, command 32833

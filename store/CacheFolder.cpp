@@ -2,6 +2,7 @@
 
 #include "engine/FileStream.h"
 #include "engine/Platform.h"
+#include "resources/StringTable.h"
 #include "store/CaptureLock.h"
 
 #include <cerrno>
@@ -108,6 +109,42 @@ bool CacheFolder::prepareCacheFolder() {
         return false;
     cacheFolder = folder;
     return true;
+}
+
+bool CacheFolder::openCacheFolderToRead() {
+    std::string folder;
+    if (!findCacheFolder(folder))
+        return false;
+    struct stat st {};
+    if (stat(folder.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode)) {
+            setLastError(ENOTDIR);
+            return false;
+        }
+        if (access(folder.c_str(), R_OK | X_OK) != 0) {
+            setLastErrorFromErrno();
+            return false;
+        }
+    } else if (errno != ENOENT) {
+        setLastErrorFromErrno();
+        return false;
+    }
+    cacheFolder = folder;
+    readOnly = true;
+    return true;
+}
+
+std::string cacheFolderErrorText(const std::string& folder, std::uint32_t error,
+                                 const CacheFolderLock& lock) {
+    if (error == kErrorCacheFolderBusy)
+        return cacheFolderBusyText(folder, lock.holder(), lock.holderProgram());
+    char text[4096];
+    if (error == EROFS)
+        std::snprintf(text, sizeof text, loadString(IDS_CACHE_FOLDER_READ_ONLY), folder.c_str());
+    else
+        std::snprintf(text, sizeof text, loadString(IDS_CACHE_FOLDER_UNUSABLE), folder.c_str(),
+                      errorText(error).c_str());
+    return text;
 }
 
 std::string CacheFolder::fileName(std::uint32_t id) const {

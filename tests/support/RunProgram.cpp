@@ -27,9 +27,19 @@ ProgramResult runProgram(const std::vector<std::string>& arguments,
     for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    // The given entries replace this process's of the same name: the first
+    // of two is the one a program reads.
+    auto given = [&](const std::string& entry) {
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        for (const std::string& e : environment)
+            if (e.compare(0, name.size(), name) == 0)
+                return true;
+        return false;
+    };
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
-        env.push_back(*e);
+        if (!given(*e))
+            env.push_back(*e);
     env.insert(env.end(), environment.begin(), environment.end());
     std::vector<char*> envp;
     for (std::string& e : env)

@@ -52,6 +52,36 @@ QString text(unsigned id) {
     return QString::fromUtf8(loadString(id));
 }
 
+// Without a display Qt ends the process with SIGABRT and advice to reinstall:
+// the user is told what is missing and what works without one instead.
+void sayGraphicalSessionNeeded() {
+    std::fprintf(stderr, "tidewell: %s\n", loadString(IDS_NEEDS_GRAPHICAL_SESSION));
+}
+
+bool hasGraphicalSession(const QStringList& arguments) {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        if (const char* value = std::getenv(name); value && *value)
+            return true;
+    return arguments.contains(QLatin1String("-platform"));
+}
+
+// A display that is named but cannot be reached fails inside the toolkit's
+// start, as a fatal message.
+QtMessageHandler toolkitMessages = nullptr;
+
+void onToolkitStartMessage(QtMsgType type, const QMessageLogContext& context,
+                           const QString& message) {
+    if (type != QtFatalMsg) {
+        // Which display could not be reached, and why: worth keeping.
+        if (toolkitMessages)
+            toolkitMessages(type, context, message);
+        return;
+    }
+    sayGraphicalSessionNeeded();
+    std::fflush(stderr);
+    ::_exit(1);
+}
+
 } // namespace
 
 WebSnagger::WebSnagger(int& argc, char** argv) : argc_(argc), argv_(argv) {
@@ -70,10 +100,12 @@ WebSnagger* WebSnagger::instance() {
 }
 
 int WebSnagger::run() {
-    int code = 0;
+    int code = startFailure_;
     if (initInstance()) {
         code = application_->exec();
         closeDocument(false);
+    } else {
+        code = startFailure_;
     }
     // The frame and the document go before the application's own exit steps.
     if (mainWindow_) {
@@ -100,6 +132,12 @@ bool WebSnagger::initInstance() {
     }
     if (commandLine == QLatin1String("uninstall")) {
         AutoUpdate::sendUninstallNotification(productVersion.toStdString(), userId.toStdString());
+        return false;
+    }
+
+    if (!hasGraphicalSession(arguments_)) {
+        sayGraphicalSessionNeeded();
+        startFailure_ = 1;
         return false;
     }
 
@@ -136,8 +174,11 @@ bool WebSnagger::initInstance() {
 
     if (!createMainWindow() || terminating_)
         return false;
-    if (!document_->newDocument())
+    // A folder on a read-only file system is still browsed and exported.
+    if (!document_->newDocument(Document::FolderUse::WriteOrRead)) {
+        startFailure_ = 1;
         return false;
+    }
     // Desktops without a window manager ignore "maximised": fill the screen
     // by hand as well.
     if (const QScreen* screen = mainWindow_->screen())
@@ -179,7 +220,9 @@ void WebSnagger::createUserId() {
 }
 
 void WebSnagger::createApplication() {
+    toolkitMessages = qInstallMessageHandler(onToolkitStartMessage);
     application_ = std::make_unique<QApplication>(argc_, argv_);
+    qInstallMessageHandler(toolkitMessages);
     QApplication::setOrganizationName(QStringLiteral("Merovex"));
     QApplication::setApplicationName(QStringLiteral("Tidewell"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tidewell"));

@@ -93,6 +93,8 @@ private:
     QSocketNotifier* signalNotifier_ = nullptr;
     std::unique_ptr<FreeImageLibrary> imageLibrary_;
     bool terminating_ = false;
+    // The process's exit status when initInstance ends it.
+    int startFailure_ = 0;
     // False while a capture command runs and owns the crash flag.
     bool ownsCrashFlag_ = false;
 };
