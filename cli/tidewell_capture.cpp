@@ -58,11 +58,12 @@ void printUsage(std::FILE* out) {
         "  --pass-through HOSTS  hosts never decrypted, comma-separated, * and ? as wildcards\n"
         "                      (added to the list the desktop program keeps)\n"
         "  --browser NAME      start chromium or firefox with a temporary profile set up for\n"
-        "                      this capture (trusting the root; no trust store is touched);\n"
-        "                      implies --https decrypt; capturing stops when it is closed\n"
+        "                      this capture (its own certificate database trusts the root;\n"
+        "                      none of yours is touched); implies --https decrypt; capturing\n"
+        "                      stops when it is closed, and fails when it quits at once\n"
         "  --install-ca        trust Tidewell's root certificate in your browsers' certificate\n"
         "                      databases (lists them and asks first; --yes does not ask)\n"
-        "  --remove-ca         take away exactly what --install-ca added\n"
+        "  --remove-ca         give every database back as --install-ca found it\n"
         "  --export-ca FILE    write the root certificate (PEM) to FILE (- for standard output)\n"
         "  --har FILE          write every capture kept in the cache folder to FILE as a\n"
         "                      HAR 1.2 log (readable by you alone; - for standard output)\n"
@@ -70,11 +71,22 @@ void printUsage(std::FILE* out) {
         "                      running capture or desktop program and on a read-only disk\n"
         "  --help              show this text\n"
         "\n"
-        "Exit status: 0 when every capture was kept (or exported), 1 when capturing or\n"
-        "the export could not start (another process captures into the cache folder, or\n"
-        "the folder cannot be used, for two), 2 for a usage error (an unknown option, an\n"
-        "option without its value or with a wrong one), 3 when some captures could not\n"
-        "be stored (or, with --har, some cache files could not be read).\n");
+        "Exit status: 0 when every capture was kept (or exported), 1 when capturing or
+"
+        "the export could not start (another process captures into the cache folder,
+"
+        "the folder cannot be used, or the browser quit at once, for three), 2 for a
+"
+        "usage error (an unknown option, an option without its value or with a wrong
+"
+        "one), 3 when some captures could not be stored (or, with --har, some cache
+"
+        "files could not be read).
+"
+        "
+"
+        "The proxy serves your own programs only: another user's get 403 Forbidden.
+");
 }
 
 // Answers as a user who keeps everything; texts go to the terminal.
@@ -95,6 +107,7 @@ public:
         std::fflush(stdout);
         std::fprintf(stderr, "%stidewell-capture: %s\n", liveLine ? "\n" : "", text.c_str());
     }
+    void showUserRefused(const std::string& text) override { showStorageProblem(text); }
 
     std::string status;
     bool liveLine = false; // the live count is being rewritten in place

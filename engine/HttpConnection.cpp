@@ -30,6 +30,10 @@
 namespace {
 
 constexpr int kSocketTimeoutMs = 180000;
+// How long, and for how many bytes, a refused client is read from after its
+// answer.
+constexpr auto kLingerAfterRefusal = std::chrono::seconds(2);
+constexpr std::size_t kLingerBytes = 65536;
 constexpr int kSocketBufferSize = 1 << 20;
 constexpr std::int32_t kRelayBufferSize = 65536;
 constexpr std::int32_t kRelayBufferIncrement = 4096;
@@ -119,6 +123,38 @@ bool framingIsClear(const HttpRequestHeader& request) {
     return !seen || !request.get("Transfer-Encoding");
 }
 
+// A short page of ours answering with `status`: `text`, escaped, in a small
+// HTML body, behind a head that closes the connection.
+void makePage(int status, const char* reason, std::string_view text, HttpResponseHeader& head,
+              std::string& body) {
+    std::string escaped;
+    for (const char ch : text) {
+        switch (ch) {
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '&':
+            escaped += "&amp;";
+            break;
+        default:
+            escaped += ch;
+        }
+    }
+    body = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + formatInt(status) +
+           " " + reason + "</title></head>\n<body><p>" + escaped + "</p></body></html>\n";
+    head = HttpResponseHeader();
+    head.version = "HTTP/1.1";
+    head.statusCode = status;
+    head.reason = reason;
+    head.set("Server", "Tidewell", false);
+    head.set("Content-Type", "text/html; charset=utf-8", false);
+    head.set("Content-Length", formatInt(std::int64_t(body.size())), false);
+    head.set("Connection", "close", false);
+}
+
 // "HTTP/2.0", "HTTP/3" and later: a protocol this relay does not speak.
 bool isHttp2OrLater(std::string_view version) {
     return version.size() >= 6 && version.substr(0, 5) == "HTTP/" && version[5] >= '2' &&
@@ -190,7 +226,12 @@ public:
 
     void run() {
         applySocketOptions(c.clientSocket);
-        while (exchange()) {
+        std::uint32_t owner = HttpProxy::kUnknownOwner;
+        if (c.proxy->servesClient(c.clientSocket, owner)) {
+            while (exchange()) {
+            }
+        } else {
+            refuseUser(owner);
         }
         end();
     }
@@ -211,6 +252,8 @@ private:
     bool copyBody(Body body, std::int64_t length, OutputStream& sink, HttpReader& reader);
     void writeError(int status, std::string_view reason);
     void answerLoop();
+    void refuseUser(std::uint32_t owner);
+    void sendPage(int status, const char* reason, std::string_view text);
     bool relayRefusal(Body body);
     bool relayEarlyAnswer();
     void endTunnel(TunnelOutcome outcome);
@@ -303,22 +346,45 @@ void Relay::writeError(int status, std::string_view reason) {
 // A request aimed at the proxy itself (or that came round again) would be
 // relayed to us without end: refused with a page that says why.
 void Relay::answerLoop() {
-    const std::string body = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
-                             "<title>508 Loop Detected</title></head>\n<body><p>" +
-                             std::string(loadString(IDS_LOOP_REFUSED)) + "</p></body></html>\n";
+    sendPage(508, "Loop Detected", loadString(IDS_LOOP_REFUSED));
+}
+
+// A page of ours that nobody captures.
+void Relay::sendPage(int status, const char* reason, std::string_view text) {
     HttpResponseHeader head;
-    head.version = "HTTP/1.1";
-    head.statusCode = 508;
-    head.reason = "Loop Detected";
-    head.set("Server", "Tidewell", false);
-    head.set("Content-Type", "text/html; charset=utf-8", false);
-    head.set("Content-Length", formatInt(std::int64_t(body.size())), false);
-    head.set("Connection", "close", false);
+    std::string body;
+    makePage(status, reason, text, head, body);
     writer.buffer.length = 0;
     writer.sink = clientIo;
     if (appendResponseHeader(writer.buffer, head) &&
         writer.buffer.append(body.data(), std::int32_t(body.size())))
         writer.flush();
+}
+
+// The proxy serves its own user alone: another user's program is refused
+// before anything it sent is read, captured or relayed. The answer goes out
+// whole, and what the client still sends meanwhile is taken in and dropped,
+// so that its kernel hears no reset before the client has read the answer.
+void Relay::refuseUser(std::uint32_t owner) {
+    sendPage(403, "Forbidden", loadString(IDS_OWN_USER_ONLY));
+    if (c.filter && owner != HttpProxy::kUnknownOwner)
+        c.filter->userRefused(owner);
+    const int fd = c.clientSocket;
+    ::shutdown(fd, SHUT_WR);
+    const auto deadline = std::chrono::steady_clock::now() + kLingerAfterRefusal;
+    char discarded[4096];
+    for (std::size_t taken = 0; taken < kLingerBytes;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd wait{fd, POLLIN, 0};
+        if (left.count() <= 0 ||
+            retryInterrupted([&] { return ::poll(&wait, 1, int(left.count())); }) <= 0)
+            break;
+        const ssize_t n = retryInterrupted([&] { return ::recv(fd, discarded, sizeof discarded, 0); });
+        if (n <= 0)
+            break;
+        taken += std::size_t(n);
+    }
 }
 
 bool Relay::findHost() {
@@ -914,36 +980,10 @@ void Relay::answerBadGateway() {
 
 // A page of ours in place of an answer from the origin, captured as the
 // exchange's response; the exchange fails with `error`.
-void Relay::answerPage(int status, const char* reason, std::string_view text, std::uint32_t error) {
-    std::string escaped;
-    for (const char ch : text) {
-        switch (ch) {
-        case '<':
-            escaped += "&lt;";
-            break;
-        case '>':
-            escaped += "&gt;";
-            break;
-        case '&':
-            escaped += "&amp;";
-            break;
-        default:
-            escaped += ch;
-        }
-    }
-    const std::string title = formatInt(status) + " " + reason;
-    const std::string body = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
-                             "<title>" +
-                             title + "</title></head>\n<body><p>" + escaped +
-                             "</p></body></html>\n";
-    response = HttpResponseHeader();
-    response.version = "HTTP/1.1";
-    response.statusCode = status;
-    response.reason = reason;
-    response.set("Server", "Tidewell", false);
-    response.set("Content-Type", "text/html; charset=utf-8", false);
-    response.set("Content-Length", formatInt(std::int64_t(body.size())), false);
-    response.set("Connection", "close", false);
+void Relay::answerPage(int status, const char* reason, std::string_view text,
+                       std::uint32_t error) {
+    std::string body;
+    makePage(status, reason, text, response, body);
     handle = c.filter ? c.filter->beginRequest(c.context, request) : -1;
     if (handle != -1 && !c.filter->beginResponse(handle, response))
         handle = -1;

@@ -21,3 +21,5 @@ void HttpFilter::tunnelData(int, std::int64_t, std::int64_t, TunnelEnd) {}
 void HttpFilter::endExchange(int, std::uint32_t) {}
 
 void HttpFilter::connectionClosed(int) {}
+
+void HttpFilter::userRefused(std::uint32_t) {}

@@ -38,4 +38,7 @@ public:
     // 0, or the last-error code of the failure that ended the exchange.
     virtual void endExchange(int handle, std::uint32_t errorCode);
     virtual void connectionClosed(int context);
+    // A program of the user `uid` (another user's) connected and was refused
+    // before anything it sent was read; nothing of it is captured.
+    virtual void userRefused(std::uint32_t uid);
 };

@@ -3,6 +3,7 @@
 #include "engine/HttpConnection.h"
 #include "engine/HttpFilter.h"
 #include "engine/HttpMessageHeader.h"
+#include "engine/SocketOwner.h"
 #include "sysproxy/SystemProxy.h"
 
 #include <arpa/inet.h>
@@ -164,6 +165,7 @@ bool HttpProxy::start(HttpFilter* newFilter) {
     raiseOpenFileLimit();
     if (!bindAndListen())
         return false;
+    owners_ = std::make_unique<SocketOwners>();
     stopping = false;
     filter = newFilter;
     if (!acceptThread.start(this, &HttpProxy::run)) {
@@ -245,6 +247,7 @@ void HttpProxy::stop() {
     for (auto& connection : connections)
         connection->close();
     connections.clear();
+    owners_.reset();
     {
         std::lock_guard guard(cacheLock_);
         addressCache.clear();
@@ -300,6 +303,14 @@ void HttpProxy::run() {
             ::close(client);
         }
     }
+}
+
+bool HttpProxy::servesClient(int socket, std::uint32_t& owner) const {
+    if (!owners_ || !owners_->peerOwner(socket, owner)) {
+        owner = kUnknownOwner;
+        return false;
+    }
+    return owner == ::geteuid();
 }
 
 std::string HttpProxy::newViaToken() {

@@ -20,6 +20,7 @@
 
 class HttpConnection;
 class HttpFilter;
+class SocketOwners;
 class HttpMessageHeader;
 class HttpsInterceptor;
 
@@ -76,6 +77,13 @@ public:
     bool route(const std::string& host, int port, std::string& targetHost, int& targetPort,
                bool& viaUpstream, bool tunnel = false) const;
 
+    // Whether the client connected on `socket` is a program of the user this
+    // proxy runs for (the effective uid; root is no exception either way).
+    // `owner` receives the client's uid, or kUnknownOwner when the kernel
+    // could not say, which is refused as well.
+    static constexpr std::uint32_t kUnknownOwner = 0xFFFFFFFF;
+    bool servesClient(int socket, std::uint32_t& owner) const;
+
     // Whether host:port names this listener: any loopback name or address (or
     // the unspecified one, which reaches it too) with our port. Relaying
     // there would loop.
@@ -112,6 +120,8 @@ private:
     bool bindAndListen();
     void closeListenSocket();
 
+    // Asks who owns each client; made by start, gone after stop.
+    std::unique_ptr<SocketOwners> owners_;
     mutable std::mutex viaLock_;
     std::unordered_set<std::string> viaTokens_;
     int listenSocket = -1;

@@ -120,6 +120,10 @@ constexpr StringEntry kStrings[] = {
      "The client spoke HTTP/2 or later; Tidewell speaks HTTP/1.1 only."},
     {487, "Tidewell 只支持 HTTP/1.1，请让客户端改用 HTTP/1.1。",
      "Tidewell speaks HTTP/1.1 only: have the client use HTTP/1.1."},
+    {488, "这个代理只为运行 Tidewell 的用户服务。", "This proxy serves only the user who runs Tidewell."},
+    {489, "另一个用户（uid %u）的程序试图使用本代理，已被拒绝，没有捕捉。Tidewell 只为你自己的程序服务。",
+     "A program of another user (uid %u) tried to use this proxy and was refused; nothing of it was "
+     "captured. Tidewell serves your own programs only."},
     // HAR export and copy as curl.
     {510, "隧道记录没有可以重新发送的请求。"},
     {511, "有%d个请求头含有命令行无法表示的字节，已略去。"},

@@ -99,6 +99,8 @@ enum : unsigned {
     IDS_TUNNEL_TYPE = 485,    // the type column of a tunnel
     IDS_HTTP_VERSION = 486,   // also an error code of ours
     IDS_HTTP_VERSION_PAGE = 487,
+    IDS_OWN_USER_ONLY = 488,     // the page refusing another user's program
+    IDS_USER_REFUSED = 489,      // %u = the other user's uid
     // HAR export and copy as curl.
     IDS_TUNNEL_NOT_REPEATABLE = 510, // also an error code of ours
     IDS_CURL_FIELDS_LEFT_OUT = 511,  // printf template, %d = number of header fields

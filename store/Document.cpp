@@ -17,7 +17,8 @@ constexpr const char* kPreventCacheValue = "Disable Agent Cache";
 Document::Document(DocumentUi& ui, EventDelivery& delivery, DocumentSettings& settings)
     : ui(ui), delivery(delivery), settings(settings), filter(this) {
     filter.preventCache = settings.readInt(kSettingsSection, kPreventCacheValue, 0) != 0;
-    addListener(DocumentEvent::CaptureNotStored, &storageNotice_);
+    addListener(DocumentEvent::CaptureNotStored, &userNotices_);
+    addListener(DocumentEvent::UserRefused, &userNotices_);
 }
 
 Document::~Document() {
@@ -25,7 +26,7 @@ Document::~Document() {
     // resource is destroyed.
     stopProxy();
     settings.writeInt(kSettingsSection, kPreventCacheValue, filter.preventCache ? 1 : 0);
-    removeListener(&storageNotice_);
+    removeListener(&userNotices_);
     {
         std::unique_lock lock(listenersMutex_);
         listeners_.clear();
@@ -242,6 +243,7 @@ bool Document::startCapture() {
     if (refuseWhenReadOnly())
         return false;
     storageProblemTold_ = false;
+    userRefusalTold_ = false;
     filter.startWriting();
     if (!proxy.start(&filter)) {
         const std::uint32_t error = lastError();
@@ -357,14 +359,32 @@ void Document::captureNotStored(std::uint32_t error) {
     DocumentNotice notice;
     notice.event = DocumentEvent::CaptureNotStored;
     notice.error = error;
+    postNotice(notice);
+}
+
+void Document::userRefused(std::uint32_t uid) {
+    if (userRefusalTold_.exchange(true))
+        return;
+    DocumentNotice notice;
+    notice.event = DocumentEvent::UserRefused;
+    notice.user = uid;
+    postNotice(notice);
+}
+
+void Document::postNotice(const DocumentNotice& notice) {
     std::shared_lock lock(listenersMutex_);
     for (const auto& [listenerEvent, listener] : listeners_)
-        if (listenerEvent == DocumentEvent::CaptureNotStored)
+        if (listenerEvent == notice.event)
             delivery.post(listener, notice);
 }
 
-void Document::StorageNotice::documentEvent(const DocumentNotice& notice) {
+void Document::UserNotices::documentEvent(const DocumentNotice& notice) {
     char text[1024];
+    if (notice.event == DocumentEvent::UserRefused) {
+        std::snprintf(text, sizeof text, loadString(IDS_USER_REFUSED), unsigned(notice.user));
+        document_.ui.showUserRefused(text);
+        return;
+    }
     std::snprintf(text, sizeof text, loadString(IDS_CAPTURE_NOT_STORED),
                   errorText(notice.error).c_str());
     document_.ui.showStorageProblem(text);

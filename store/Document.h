@@ -88,6 +88,9 @@ public:
     // once per start of capturing, through DocumentUi::showStorageProblem on
     // the user-interface thread. Any thread.
     void captureNotStored(std::uint32_t error);
+    // A program of another user (`uid`) was refused. The user is told once
+    // per start of capturing, through DocumentUi::showUserRefused. Any thread.
+    void userRefused(std::uint32_t uid);
 
     DocumentUi& ui;
     EventDelivery& delivery;
@@ -99,10 +102,11 @@ public:
     bool modified = false;
 
 private:
-    // Shows the storage problem when its notice arrives.
-    class StorageNotice : public DocumentListener {
+    // Tells the user of a storage problem or a refused user when its notice
+    // arrives.
+    class UserNotices : public DocumentListener {
     public:
-        explicit StorageNotice(Document& document) : document_(document) {}
+        explicit UserNotices(Document& document) : document_(document) {}
         void documentEvent(const DocumentNotice& notice) override;
 
     private:
@@ -127,6 +131,9 @@ private:
     std::vector<std::pair<DocumentEvent, DocumentListener*>> listeners_;
     // Listed resources by ascending id: new captures come last.
     std::vector<std::pair<std::uint32_t, HttpResource*>> byId_;
+    void postNotice(const DocumentNotice& notice);
+
     std::atomic<bool> storageProblemTold_{false};
-    StorageNotice storageNotice_{*this};
+    std::atomic<bool> userRefusalTold_{false};
+    UserNotices userNotices_{*this};
 };

@@ -12,6 +12,7 @@ enum class DocumentEvent : int {
     CurrentChanged = 4,   // sent, on the user-interface thread
     Clearing = 5,         // sent: every resource is about to be removed
     CaptureNotStored = 6, // posted: captures are not being stored (`error` says why)
+    UserRefused = 7,      // posted: a program of another user (`user`) was refused
 };
 
 // Posted notices name a resource by its sequence number only: by the time one
@@ -27,6 +28,7 @@ struct DocumentNotice {
     // own reading operations. Null in posted notices.
     HttpResource* resource = nullptr;
     std::uint32_t error = 0; // event 6
+    std::uint32_t user = 0;  // event 7: the other user's uid
 };
 
 // A window (or any receiver) registered with the document. Notices are

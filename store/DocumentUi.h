@@ -26,6 +26,9 @@ public:
     // What the start found in the cache folder and left alone (a read-only
     // folder, files that could not be read); the folder is named.
     virtual void showFolderNote(const std::string& text) { setStatusText(text); }
+    // A program of another user tried to use the proxy; once per start of
+    // capturing.
+    virtual void showUserRefused(const std::string& text) { showMessage(text); }
 
     void showError(std::uint32_t code) { showMessage(errorText(code)); }
     void showLastError() { showError(lastError()); }

@@ -156,3 +156,7 @@ void HttpSnagger::complete(HttpResource* resource, bool listed) {
     }
     document->post(DocumentEvent::ResourceChanged, id);
 }
+
+void HttpSnagger::userRefused(std::uint32_t uid) {
+    document->userRefused(uid);
+}

@@ -30,6 +30,7 @@ public:
     void tunnelData(int handle, std::int64_t toServer, std::int64_t toClient,
                     TunnelEnd end) override;
     void endExchange(int handle, std::uint32_t errorCode) override;
+    void userRefused(std::uint32_t uid) override;
 
     // While capturing, finished exchanges are written out on a thread of
     // their own; without it (the filter driven directly) endExchange writes

@@ -40,7 +40,9 @@ using namespace std::chrono_literals;
 // gathered from pipes.
 class CaptureProcess {
 public:
-    CaptureProcess(const std::string& dataHome, const std::string& configHome) {
+    // `runAs` goes before the command: a program that runs it as another user.
+    CaptureProcess(const std::string& dataHome, const std::string& configHome,
+                   const std::vector<std::string>& runAs = {}) {
         int out[2], err[2];
         if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
             return;
@@ -56,14 +58,18 @@ public:
         for (auto& e : env)
             envp.push_back(e.data());
         envp.push_back(nullptr);
-        std::string program = TIDEWELL_BINARY_DIR "/cli/tidewell-capture";
-        std::string noProxy = "--no-system-proxy", port = "--port", any = "0";
-        char* argv[] = {program.data(), noProxy.data(), port.data(), any.data(), nullptr};
+        std::vector<std::string> arguments = runAs;
+        arguments.insert(arguments.end(), {TIDEWELL_BINARY_DIR "/cli/tidewell-capture",
+                                           "--no-system-proxy", "--port", "0"});
+        std::vector<char*> argv;
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data()) != 0)
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         close(out[1]);
@@ -288,6 +294,30 @@ TEST_F(CaptureCli, SecondCaptureOnTheFolderRefuses) {
     EXPECT_EQ(second.output.find("Capturing"), std::string::npos);
     EXPECT_EQ(first.stop(SIGINT), 0) << first.errors;
     EXPECT_NE(first.output.find("0 exchanges captured"), std::string::npos) << first.output;
+}
+
+// The proxy serves the user who runs it, whoever that is: run by nobody, it
+// refuses root's programs as it would anyone else's.
+TEST_F(CaptureCli, TheProxyServesItsOwnUserOnly) {
+    if (!canRunAsNobody())
+        GTEST_SKIP() << "running the capture as another user needs root and setpriv";
+    for (const TempFolder* folder : {&data, &config})
+        ASSERT_EQ(::chown(folder->path().c_str(), 65534, 65534), 0);
+    OriginServer origin(OriginServer::reply(OriginServer::okResponse("secret")));
+    CaptureProcess nobodys(data.path(), config.path(), asNobody());
+    const int port = nobodys.waitForPort();
+    ASSERT_NE(port, 0) << nobodys.errors;
+    const CurlResult result = runCurl({"-i", "--noproxy", "", "--proxy",
+                                       "http://127.0.0.1:" + std::to_string(port),
+                                       "http://127.0.0.1:" + std::to_string(origin.port()) + "/"});
+    EXPECT_EQ(result.output.rfind("HTTP/1.1 403 Forbidden\r\n", 0), 0u) << result.output;
+    EXPECT_NE(result.output.find(loadString(IDS_OWN_USER_ONLY)), std::string::npos);
+    EXPECT_TRUE(origin.requests().empty());
+    EXPECT_EQ(nobodys.stop(SIGINT), 0) << nobodys.errors;
+    char told[512];
+    std::snprintf(told, sizeof told, loadString(IDS_USER_REFUSED), 0u);
+    EXPECT_NE(nobodys.errors.find(told), std::string::npos) << nobodys.errors;
+    EXPECT_NE(nobodys.output.find("0 exchanges captured"), std::string::npos) << nobodys.output;
 }
 
 // A browser that quits as soon as it starts (Chromium as root without

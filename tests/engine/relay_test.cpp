@@ -551,6 +551,32 @@ TEST(RelayTest, Http2IsAnswered505WithAFailedRow) {
         << ::testing::PrintToString(calls);
 }
 
+// A program of another user is refused before anything it sends is read,
+// relayed or followed; the filter hears who it was, for every try.
+TEST(RelayTest, AnotherUsersProgramIsRefused) {
+    if (!canRunAsNobody())
+        GTEST_SKIP() << "running curl as another user needs root and setpriv";
+    OriginServer origin(OriginServer::reply(kOk));
+    RecordingFilter filter;
+    TestProxy proxy(&filter);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const CurlResult refused =
+            runCurlAs(asNobody(), {"-i", "-x", "http://" + proxy.address(), origin.url("/x"),
+                                   "-H", "Cookie: theirs"});
+        EXPECT_EQ(refused.output.rfind("HTTP/1.1 403 Forbidden\r\nServer:Tidewell\r\n", 0), 0u)
+            << refused.output;
+        EXPECT_NE(refused.output.find(loadString(IDS_OWN_USER_ONLY)), std::string::npos);
+        filter.waitFor("connectionClosed " + std::to_string(attempt));
+    }
+    EXPECT_TRUE(origin.requests().empty());
+    EXPECT_EQ(filter.calls(),
+              (std::vector<std::string>{"acceptConnection 0", "userRefused 65534",
+                                        "connectionClosed 0", "acceptConnection 1",
+                                        "userRefused 65534", "connectionClosed 1"}));
+    // Its own user's programs are served as ever.
+    EXPECT_EQ(curlVia(proxy, {origin.url("/mine")}).output, kOkRelayed);
+}
+
 // Relaying these would come back to us without end: each is refused at once,
 // without a row, whatever name or address it uses for our listener.
 TEST(RelayTest, RequestsThatWouldLoopAreRefused) {

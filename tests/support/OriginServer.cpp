@@ -194,7 +194,13 @@ std::string rawExchange(int port, std::string_view request) {
 }
 
 CurlResult runCurl(const std::vector<std::string>& arguments) {
-    std::vector<std::string> all = {"curl", "-q", "-s", "--max-time", "60"};
+    return runCurlAs({}, arguments);
+}
+
+CurlResult runCurlAs(const std::vector<std::string>& runAs,
+                     const std::vector<std::string>& arguments) {
+    std::vector<std::string> all = runAs;
+    all.insert(all.end(), {"curl", "-q", "-s", "--max-time", "60"});
     all.insert(all.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (auto& argument : all)
@@ -208,7 +214,7 @@ CurlResult runCurl(const std::vector<std::string>& arguments) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     pid_t pid;
-    const int error = posix_spawnp(&pid, "curl", &actions, nullptr, argv.data(), environ);
+    const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     if (error == 0) {
@@ -222,4 +228,14 @@ CurlResult runCurl(const std::vector<std::string>& arguments) {
     }
     ::close(out[0]);
     return result;
+}
+
+const std::vector<std::string>& asNobody() {
+    static const std::vector<std::string> prefix = {"/usr/bin/setpriv", "--reuid=65534",
+                                                    "--regid=65534", "--clear-groups"};
+    return prefix;
+}
+
+bool canRunAsNobody() {
+    return ::geteuid() == 0 && ::access(asNobody().front().c_str(), X_OK) == 0;
 }

@@ -83,3 +83,10 @@ struct CurlResult {
 };
 // Runs curl (no configuration file, silent) with the given arguments.
 CurlResult runCurl(const std::vector<std::string>& arguments);
+// The same, run through `runAs` (a program that runs curl as another user).
+CurlResult runCurlAs(const std::vector<std::string>& runAs,
+                     const std::vector<std::string>& arguments);
+// setpriv's way to nobody (uid and gid 65534), and whether this process can
+// take it (it is root, and setpriv is there).
+const std::vector<std::string>& asNobody();
+bool canRunAsNobody();

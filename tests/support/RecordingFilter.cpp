@@ -99,6 +99,10 @@ void RecordingFilter::connectionClosed(int context) {
     record("connectionClosed " + std::to_string(context));
 }
 
+void RecordingFilter::userRefused(std::uint32_t uid) {
+    record("userRefused " + std::to_string(uid));
+}
+
 std::vector<std::string> RecordingFilter::calls() const {
     std::lock_guard lock(mutex_);
     return calls_;

@@ -24,6 +24,7 @@ public:
                     TunnelEnd end) override;
     void endExchange(int handle, std::uint32_t errorCode) override;
     void connectionClosed(int context) override;
+    void userRefused(std::uint32_t uid) override;
 
     // What beginRequest / beginResponse answer; acceptConnection answers
     // `nextContext` (then counts up) unless `refuse` is set.

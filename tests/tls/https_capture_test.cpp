@@ -272,6 +272,32 @@ TEST_F(HttpsCapture, PassThroughByTheServerNameAsWellAsTheConnectHost) {
     EXPECT_GT(rows[0]->tunnel->toServer, 0);
 }
 
+// Another user's program would have its HTTPS decrypted and kept in this
+// user's cache: it is refused at its CONNECT, and the user is told once.
+TEST_F(HttpsCapture, AnotherUsersProgramIsNeitherDecryptedNorCaptured) {
+    if (!canRunAsNobody())
+        GTEST_SKIP() << "running curl as another user needs root and setpriv";
+    OriginServer origin(OriginServer::reply(OriginServer::okResponse("their secret")));
+    TlsFront front(origin.port(), originAuthority, "localhost");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        // -k: taking whatever certificate it is shown, as a careless client would.
+        const CurlResult refused = runCurlAs(
+            asNobody(), {"-k", "--noproxy", "", "--proxy",
+                         "http://127.0.0.1:" + std::to_string(document->proxy.port()),
+                         "https://localhost:" + std::to_string(front.port()) + "/",
+                         "-H", "Cookie: theirs"});
+        EXPECT_EQ(refused.exitCode, 56) << refused.output; // curl: the CONNECT was refused
+        EXPECT_EQ(refused.output.find("their secret"), std::string::npos);
+    }
+    document->stopCapture();
+    EXPECT_TRUE(listed().empty());
+    EXPECT_TRUE(origin.requests().empty());
+    delivery.dispatchPending();
+    char told[512];
+    std::snprintf(told, sizeof told, loadString(IDS_USER_REFUSED), 65534u);
+    EXPECT_EQ(ui.messages, std::vector<std::string>{told});
+}
+
 TEST_F(HttpsCapture, ClientRefusingOurCertificateIsNamedOnItsRow) {
     OriginServer origin(OriginServer::reply(OriginServer::okResponse("never")));
     TlsFront front(origin.port(), originAuthority, "localhost");
