@@ -1,6 +1,8 @@
 #include "cli/CertificateCommands.h"
 
+#include "engine/PathErrorText.h"
 #include "engine/Platform.h"
+#include "resources/StringTable.h"
 #include "sysproxy/SettingsFile.h"
 #include "tls/CertificateAuthority.h"
 #include "tls/TrustStore.h"
@@ -21,8 +23,8 @@ void printReport(const std::vector<std::string>& report) {
 bool loadRootCertificate(CertificateAuthority& root, std::string& certificateFile) {
     std::string folder;
     if (!CertificateAuthority::findFolder(folder) || !root.loadOrCreate(folder)) {
-        std::fprintf(stderr, "tidewell-capture: root certificate in %s: %s\n", folder.c_str(),
-                     errorText(lastError()).c_str());
+        std::fprintf(stderr, "tidewell-capture: %s\n",
+                     pathErrorText(IDS_ROOT_FOLDER_UNUSABLE, folder, lastError()).c_str());
         return false;
     }
     certificateFile = folder + CertificateAuthority::kCertificateFile;
@@ -101,8 +103,8 @@ int exportRootCertificate(const std::string& file) {
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
     if (!writeWholeFile(file, root.certificatePem(), 0644)) {
-        std::fprintf(stderr, "tidewell-capture: %s: %s\n", file.c_str(),
-                     errorText(lastError()).c_str());
+        std::fprintf(stderr, "tidewell-capture: %s\n",
+                     pathErrorText(IDS_FILE_NOT_WRITTEN, file, lastError()).c_str());
         return 1;
     }
     std::printf("Root certificate written to %s (SHA-256 %s)\n", file.c_str(),

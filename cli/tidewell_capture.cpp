@@ -4,6 +4,7 @@
 // folder, where the desktop program finds them at its next start. With --har it
 // writes the captures kept in the cache folder as a HAR file instead.
 #include "cli/CertificateCommands.h"
+#include "engine/PathErrorText.h"
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
 #include "store/CaptureLock.h"
@@ -71,22 +72,14 @@ void printUsage(std::FILE* out) {
         "                      running capture or desktop program and on a read-only disk\n"
         "  --help              show this text\n"
         "\n"
-        "Exit status: 0 when every capture was kept (or exported), 1 when capturing or
-"
-        "the export could not start (another process captures into the cache folder,
-"
-        "the folder cannot be used, or the browser quit at once, for three), 2 for a
-"
-        "usage error (an unknown option, an option without its value or with a wrong
-"
-        "one), 3 when some captures could not be stored (or, with --har, some cache
-"
-        "files could not be read).
-"
-        "
-"
-        "The proxy serves your own programs only: another user's get 403 Forbidden.
-");
+        "Exit status: 0 when every capture was kept (or exported), 1 when capturing or\n"
+        "the export could not start (another process captures into the cache folder,\n"
+        "the folder cannot be used, or the browser quit at once, for three), 2 for a\n"
+        "usage error (an unknown option, an option without its value or with a wrong\n"
+        "one), 3 when some captures could not be stored (or, with --har, some cache\n"
+        "files could not be read).\n"
+        "\n"
+        "The proxy serves your own programs only: another user's get 403 Forbidden.\n");
 }
 
 // Answers as a user who keeps everything; texts go to the terminal.
@@ -213,16 +206,9 @@ int exportHar(const std::string& path) {
     // Files that could not be read at all, and captures whose file went or
     // broke since: left where they are, and said.
     const std::size_t unreadable = document.unreadableFiles + skipped;
-    if (unreadable) {
-        char text[4096];
-        if (unreadable == 1)
-            std::snprintf(text, sizeof text, loadString(IDS_FILE_SKIPPED),
-                          document.cacheFolder.c_str());
-        else
-            std::snprintf(text, sizeof text, loadString(IDS_FILES_SKIPPED), int(unreadable),
-                          document.cacheFolder.c_str());
-        std::fprintf(stderr, "tidewell-capture: %s\n", text);
-    }
+    if (unreadable)
+        std::fprintf(stderr, "tidewell-capture: %s\n",
+                     skippedFilesText(unreadable, document.cacheFolder).c_str());
     return unreadable ? 3 : 0;
 }
 
@@ -429,8 +415,12 @@ int main(int argc, char** argv) {
     auto https = std::make_shared<HttpsInterception>();
     const bool decrypting = decrypt == 1 || (decrypt == -1 && withBrowser);
     if ((decrypting || withBrowser) && !https->prepare()) {
-        std::fprintf(stderr, "tidewell-capture: root certificate: %s\n",
-                     errorText(lastError()).c_str());
+        const std::uint32_t error = lastError();
+        const std::string folder = https->folder();
+        std::fprintf(stderr, "tidewell-capture: %s\n",
+                     (folder.empty() ? errorText(error)
+                                     : pathErrorText(IDS_ROOT_FOLDER_UNUSABLE, folder, error))
+                         .c_str());
         return 1;
     }
     https->setDecrypt(decrypting);

@@ -120,9 +120,13 @@ constexpr StringEntry kStrings[] = {
      "The client spoke HTTP/2 or later; Tidewell speaks HTTP/1.1 only."},
     {487, "Tidewell 只支持 HTTP/1.1，请让客户端改用 HTTP/1.1。",
      "Tidewell speaks HTTP/1.1 only: have the client use HTTP/1.1."},
-    {488, "这个代理只为运行 Tidewell 的用户服务。", "This proxy serves only the user who runs Tidewell."},
-    {489, "另一个用户（uid %u）的程序试图使用本代理，已被拒绝，没有捕捉。Tidewell 只为你自己的程序服务。",
-     "A program of another user (uid %u) tried to use this proxy and was refused; nothing of it was "
+    {488, "这个代理只为运行 Tidewell 的用户服务。",
+     "This proxy serves only the user who runs Tidewell."},
+    {489,
+     "另一个用户（uid %u）的程序试图使用本代理，已被拒绝，没有捕捉。Tidewell "
+     "只为你自己的程序服务。",
+     "A program of another user (uid %u) tried to use this proxy and was refused; nothing of it "
+     "was "
      "captured. Tidewell serves your own programs only."},
     // HAR export and copy as curl.
     {510, "隧道记录没有可以重新发送的请求。"},
@@ -196,6 +200,11 @@ constexpr StringEntry kStrings[] = {
     {751, "未知的参数：%s", "unknown argument: %s"},
     {752, "用 tidewell-capture --help 查看所有选项。",
      "See tidewell-capture --help for the options."},
+    // Files and folders that cannot be used, named.
+    {770, "无法创建文件夹“%s”：%s", "Cannot create the folder \"%s\": %s"},
+    {771, "无法写入文件“%s”：%s", "Cannot write the file \"%s\": %s"},
+    {772, "文件夹“%s”无法使用：%s", "The folder \"%s\" cannot be used: %s"},
+    {773, "根证书文件夹“%s”：%s", "Root certificate folder \"%s\": %s"},
     // Context menu items (menu id times 100 plus place).
     {31303, "复制为curl命令"},
     {31304, "导出为HAR"},

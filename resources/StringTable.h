@@ -99,8 +99,8 @@ enum : unsigned {
     IDS_TUNNEL_TYPE = 485,    // the type column of a tunnel
     IDS_HTTP_VERSION = 486,   // also an error code of ours
     IDS_HTTP_VERSION_PAGE = 487,
-    IDS_OWN_USER_ONLY = 488,     // the page refusing another user's program
-    IDS_USER_REFUSED = 489,      // %u = the other user's uid
+    IDS_OWN_USER_ONLY = 488, // the page refusing another user's program
+    IDS_USER_REFUSED = 489,  // %u = the other user's uid
     // HAR export and copy as curl.
     IDS_TUNNEL_NOT_REPEATABLE = 510, // also an error code of ours
     IDS_CURL_FIELDS_LEFT_OUT = 511,  // printf template, %d = number of header fields
@@ -147,6 +147,11 @@ enum : unsigned {
     IDS_OPTION_NEEDS_VALUE = 750, // %s = the option
     IDS_UNKNOWN_ARGUMENT = 751,   // %s = the argument
     IDS_SEE_HELP = 752,
+    // Files and folders that cannot be used, named.
+    IDS_FOLDER_NOT_CREATED = 770,   // %s = folder, %s = reason
+    IDS_FILE_NOT_WRITTEN = 771,     // %s = file, %s = reason
+    IDS_FOLDER_UNUSABLE = 772,      // %s = folder, %s = reason
+    IDS_ROOT_FOLDER_UNUSABLE = 773, // %s = the root certificate's folder, %s = reason
     // Context menu item texts: menu id times 100 plus the item's place (from 1).
     IDS_MENU_COPY_FIELD_VALUE = 31601,    // menu 316, command 32832
     IDS_MENU_COPY_HEADER = 31602,         // menu 316, command 32833

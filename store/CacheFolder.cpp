@@ -1,6 +1,7 @@
 #include "store/CacheFolder.h"
 
 #include "engine/FileStream.h"
+#include "engine/PathErrorText.h"
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
 #include "store/CaptureLock.h"
@@ -138,13 +139,9 @@ std::string cacheFolderErrorText(const std::string& folder, std::uint32_t error,
                                  const CacheFolderLock& lock) {
     if (error == kErrorCacheFolderBusy)
         return cacheFolderBusyText(folder, lock.holder(), lock.holderProgram());
-    char text[4096];
     if (error == EROFS)
-        std::snprintf(text, sizeof text, loadString(IDS_CACHE_FOLDER_READ_ONLY), folder.c_str());
-    else
-        std::snprintf(text, sizeof text, loadString(IDS_CACHE_FOLDER_UNUSABLE), folder.c_str(),
-                      errorText(error).c_str());
-    return text;
+        return pathErrorText(IDS_CACHE_FOLDER_READ_ONLY, folder, error);
+    return pathErrorText(IDS_CACHE_FOLDER_UNUSABLE, folder, error);
 }
 
 std::string CacheFolder::fileName(std::uint32_t id) const {

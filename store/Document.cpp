@@ -1,5 +1,6 @@
 #include "store/Document.h"
 
+#include "engine/PathErrorText.h"
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
 #include "store/CaptureLock.h"
@@ -63,21 +64,21 @@ bool Document::newDocument(FolderUse use) {
     return true;
 }
 
+std::string skippedFilesText(std::size_t count, const std::string& folder) {
+    char text[4096];
+    if (count == 1)
+        std::snprintf(text, sizeof text, loadString(IDS_FILE_SKIPPED), folder.c_str());
+    else
+        std::snprintf(text, sizeof text, loadString(IDS_FILES_SKIPPED), int(count), folder.c_str());
+    return text;
+}
+
 void Document::tellWhatLoadingFound() {
     std::string note;
-    char text[4096];
-    if (readOnly) {
-        std::snprintf(text, sizeof text, loadString(IDS_CACHE_FOLDER_READ_ONLY),
-                      cacheFolder.c_str());
-        note = text;
-    }
-    if (unreadableFiles == 1)
-        std::snprintf(text, sizeof text, loadString(IDS_FILE_SKIPPED), cacheFolder.c_str());
-    else if (unreadableFiles > 1)
-        std::snprintf(text, sizeof text, loadString(IDS_FILES_SKIPPED), int(unreadableFiles),
-                      cacheFolder.c_str());
+    if (readOnly)
+        note = pathErrorText(IDS_CACHE_FOLDER_READ_ONLY, cacheFolder, EROFS);
     if (unreadableFiles > 0)
-        note += (note.empty() ? "" : " ") + std::string(text);
+        note += (note.empty() ? "" : " ") + skippedFilesText(unreadableFiles, cacheFolder);
     if (!note.empty())
         ui.showFolderNote(note);
 }
@@ -85,9 +86,7 @@ void Document::tellWhatLoadingFound() {
 bool Document::refuseWhenReadOnly() {
     if (!readOnly)
         return false;
-    char text[4096];
-    std::snprintf(text, sizeof text, loadString(IDS_CACHE_FOLDER_READ_ONLY), cacheFolder.c_str());
-    ui.showMessage(text);
+    ui.showMessage(pathErrorText(IDS_CACHE_FOLDER_READ_ONLY, cacheFolder, EROFS));
     return true;
 }
 

@@ -137,3 +137,6 @@ private:
     std::atomic<bool> userRefusalTold_{false};
     UserNotices userNotices_{*this};
 };
+
+// "N files could not be read and were skipped", naming `folder`.
+std::string skippedFilesText(std::size_t count, const std::string& folder);

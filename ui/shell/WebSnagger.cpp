@@ -100,12 +100,12 @@ WebSnagger* WebSnagger::instance() {
 }
 
 int WebSnagger::run() {
+    // startFailure_ is known only once initInstance has returned.
+    const bool started = initInstance();
     int code = startFailure_;
-    if (initInstance()) {
+    if (started) {
         code = application_->exec();
         closeDocument(false);
-    } else {
-        code = startFailure_;
     }
     // The frame and the document go before the application's own exit steps.
     if (mainWindow_) {
