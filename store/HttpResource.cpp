@@ -973,19 +973,24 @@ bool HttpResource::exportBody(const std::string& path, bool decode) {
     return ok;
 }
 
-std::string HttpResource::suggestedFileName() const {
+std::string exportNameOf(std::string_view text) {
     // Characters nobody sees, or that turn what is shown around them (a name
     // "\u202Etxt.html" reads as "lmth.txt"), are left out.
     std::string safe;
-    for (std::size_t i = 0; i < name.size();) {
+    for (std::size_t i = 0; i < text.size();) {
         std::size_t length = 0;
-        if (hiddenControl(std::string_view(name).substr(i), length) >= 0) {
+        if (hiddenControl(text.substr(i), length) >= 0) {
             i += length;
             continue;
         }
-        const char c = name[i++];
+        const char c = text[i++];
         safe += std::strchr("\"*/:<>?\\|", c) ? '_' : c;
     }
+    return safe;
+}
+
+std::string HttpResource::suggestedFileName() const {
+    std::string safe = exportNameOf(name);
     if (safe.empty() && !name.empty())
         safe = "_";
     std::string stem, extension;

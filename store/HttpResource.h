@@ -224,6 +224,11 @@ private:
     std::mutex& imageLock() const;
 };
 
+// `text` as part of a file name: the nine characters file names may not hold
+// become "_", and the characters nobody sees or that turn the text shown
+// around them (C0 and C1 controls, bidirectional controls) are left out.
+std::string exportNameOf(std::string_view text);
+
 // The media major types in `category` order; the display name of a category
 // is string 146 + category.
 extern const char* const kMediaMajorTypes[HttpResource::kOtherCategory];

@@ -1,9 +1,11 @@
 #include "support/TlsFront.h"
 
 #include "support/OriginServer.h"
+#include "support/SocketPair.h"
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 TlsFront::TlsFront(int backendPort, const CertificateAuthority& authority, std::string fallbackName)
@@ -37,4 +39,31 @@ void TlsFront::serve(int socket) {
     tls->closeNotify();
     ::shutdown(backend, SHUT_RDWR);
     ::close(backend);
+}
+
+std::string clientHelloOf(const std::string& host) {
+    SocketPair pair(true);
+    std::thread client([&] {
+        TlsClientContext context;
+        context.connect(pair.first, host);
+    });
+    std::string hello;
+    char header[5];
+    std::size_t wanted = 0;
+    do {
+        if (::recv(pair.second, header, 5, MSG_WAITALL) != 5)
+            break;
+        const std::size_t length =
+            std::size_t(std::uint8_t(header[3])) << 8 | std::uint8_t(header[4]);
+        std::string record(length, '\0');
+        if (::recv(pair.second, record.data(), length, MSG_WAITALL) != ssize_t(length))
+            break;
+        hello += record;
+        if (hello.size() >= 4)
+            wanted = 4 + (std::size_t(std::uint8_t(hello[1])) << 16 |
+                          std::size_t(std::uint8_t(hello[2])) << 8 | std::uint8_t(hello[3]));
+    } while (hello.size() < 4 || hello.size() < wanted);
+    pair.closeSecond();
+    client.join();
+    return hello;
 }

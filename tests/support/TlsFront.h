@@ -37,3 +37,7 @@ private:
     // Made once the context is ready; stopped first.
     std::unique_ptr<LoopbackServer> server_;
 };
+
+// The first handshake message (a ClientHello, without its record framing)
+// that a real OpenSSL client sends to reach `host`.
+std::string clientHelloOf(const std::string& host);

@@ -1,13 +1,10 @@
 #include "tls/HostName.h"
-#include "tls/TlsStream.h"
 
-#include "support/SocketPair.h"
+#include "support/TlsFront.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <sys/socket.h>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -45,35 +42,6 @@ TEST(ServerNameExtension, TableOfBodies) {
     }
 }
 
-// The first handshake message a real OpenSSL client sends for `host`, without
-// its record framing.
-std::string realClientHello(const std::string& host) {
-    SocketPair pair(true);
-    std::thread client([&] {
-        TlsClientContext context;
-        context.connect(pair.first, host);
-    });
-    std::string hello;
-    char header[5];
-    std::size_t wanted = 0;
-    do {
-        if (::recv(pair.second, header, 5, MSG_WAITALL) != 5)
-            break;
-        const std::size_t length =
-            std::size_t(std::uint8_t(header[3])) << 8 | std::uint8_t(header[4]);
-        std::string record(length, '\0');
-        if (::recv(pair.second, record.data(), length, MSG_WAITALL) != ssize_t(length))
-            break;
-        hello += record;
-        if (hello.size() >= 4)
-            wanted = 4 + (std::size_t(std::uint8_t(hello[1])) << 16 |
-                          std::size_t(std::uint8_t(hello[2])) << 8 | std::uint8_t(hello[3]));
-    } while (hello.size() < 4 || hello.size() < wanted);
-    pair.closeSecond();
-    client.join();
-    return hello;
-}
-
 // A ClientHello made by hand around `extensions` (each with its type and
 // length already).
 std::string handMadeHello(const std::string& extensions, bool withExtensions = true) {
@@ -105,8 +73,8 @@ TEST(ClientHelloServerName, TableOfHellos) {
         bool ok;
         const char* name;
     } rows[] = {
-        {"OpenSSL asking for a name", realClientHello("pinned.test"), true, "pinned.test"},
-        {"OpenSSL for an address names none", realClientHello("127.0.0.1"), true, ""},
+        {"OpenSSL asking for a name", clientHelloOf("pinned.test"), true, "pinned.test"},
+        {"OpenSSL for an address names none", clientHelloOf("127.0.0.1"), true, ""},
         {"name among other extensions",
          handMadeHello(grease + serverNameExtension("a.test") + grease), true, "a.test"},
         {"no extensions", handMadeHello("", false), true, ""},

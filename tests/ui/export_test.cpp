@@ -588,12 +588,21 @@ private slots:
                                << "_";
         QTest::newRow("wide") << "图像"
                               << "图像";
+        // A folder from "/%E2%80%AEgpj.exe/" would read "exe.jpg".
+        QTest::newRow("bidirectional controls") << "\xE2\x80\xAEgpj.exe\xE2\x81\xA6"
+                                                << "gpj.exe";
+        QTest::newRow("controls") << "a\tb\x1B[1m\xC2\x85"
+                                  << "ab[1m";
+        QTest::newRow("nothing but controls") << "\xE2\x80\xAA\n"
+                                              << "_";
     }
     void folderNames() {
         QFETCH(QString, text);
         QFETCH(QString, name);
         QCOMPARE(QString::fromStdString(exportFolderName(text.toStdString())), name);
-        QCOMPARE(exportFolderName(std::string("..\0x", 4)), std::string(".._x"));
+        QCOMPARE(exportFolderName(std::string("..\0x", 4)), std::string("..x"));
+        // What is left once controls are gone must not leave the folder either.
+        QCOMPARE(exportFolderName(std::string(".\0.", 3)), std::string("__"));
     }
 
     // The commands of the real list view, arranged by directory, on resources the document

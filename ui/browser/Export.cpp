@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -151,10 +150,7 @@ bool AppendResourceBody(HttpResource& resource, OutputStream& stream, ExportUi& 
 }
 
 std::string exportFolderName(const std::string& text) {
-    std::string name = text;
-    for (char& c : name)
-        if (c == '\0' || std::strchr("\"*/:<>?\\|", c))
-            c = '_';
+    std::string name = exportNameOf(text);
     if (name.empty() || name == "." || name == "..")
         name.replace(0, name.size(), std::max<std::size_t>(name.size(), 1), '_');
     return name;

@@ -47,8 +47,9 @@ bool ExportResourceFile(HttpResource& resource, const std::string& path, ExportU
 // goes back to where this body began (the merge cuts the file at the final position).
 bool AppendResourceBody(HttpResource& resource, OutputStream& stream, ExportUi& ui);
 
-// `text` of a list row made usable as one file name: the nine characters that file names may not
-// hold, and NUL, become "_", and so do the dots of "." and ".." (which would leave the folder).
+// `text` of a list row made usable as one file name (exportNameOf: the nine characters file names
+// may not hold become "_", controls and bidirectional controls are left out); the dots of "." and
+// ".." (which would leave the folder) become "_" too.
 std::string exportFolderName(const std::string& text);
 
 // The export commands of the resource list, over its list-tree rows. A row stands for a
