@@ -2,10 +2,13 @@
 // capturing as the desktop program's start command does, shows a live count,
 // and on SIGINT, SIGTERM or SIGHUP stops and keeps every capture in the cache
 // folder, where the desktop program finds them at its next start. With --har it
-// writes the captures kept in the cache folder as a HAR file instead.
+// writes the captures kept in the cache folder as a HAR file instead; with
+// --streams and --save-stream it lists their video streams or saves one.
 #include "cli/CertificateCommands.h"
+#include "cli/StreamCommands.h"
 #include "engine/PathErrorText.h"
 #include "engine/Platform.h"
+#include "engine/Text.h"
 #include "resources/StringTable.h"
 #include "store/CaptureLock.h"
 #include "store/Document.h"
@@ -35,9 +38,23 @@
 namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
+std::atomic<bool> saveCancelled{false};
 
 void onStopSignal(int) {
     stopRequested = 1;
+    saveCancelled = true;
+}
+
+// Interrupt, stop and the terminal closing end the run the same way, so that
+// what was captured (or saved so far) is kept.
+void catchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 void printUsage(std::FILE* out) {
@@ -47,6 +64,7 @@ void printUsage(std::FILE* out) {
         "                        [--pass-through HOSTS] [--browser chromium|firefox]\n"
         "       tidewell-capture --install-ca [--yes] | --remove-ca | --export-ca FILE\n"
         "       tidewell-capture --har FILE|-\n"
+        "       tidewell-capture --streams | --save-stream ID FILE [--variant N]\n"
         "\n"
         "Runs the capturing proxy until interrupted (Ctrl+C or SIGTERM), then keeps\n"
         "every capture in the cache folder for the desktop program.\n"
@@ -70,6 +88,12 @@ void printUsage(std::FILE* out) {
         "                      HAR 1.2 log (readable by you alone; - for standard output)\n"
         "                      and exit; it only reads the folder, so it works beside a\n"
         "                      running capture or desktop program and on a read-only disk\n"
+        "  --streams           list the video and audio streams (HLS, DASH) of the captures\n"
+        "                      kept in the cache folder, one line each, with its id\n"
+        "  --save-stream ID FILE  save stream ID as one playable file, without re-encoding:\n"
+        "                      MP4, or MPEG-TS or Matroska when FILE ends in .ts or .mkv\n"
+        "  --variant N         the variant to save (as numbered by --streams; default: the\n"
+        "                      one with most segments captured)\n"
         "  --help              show this text\n"
         "\n"
         "Exit status: 0 when every capture was kept (or exported), 1 when capturing or\n"
@@ -77,7 +101,8 @@ void printUsage(std::FILE* out) {
         "the folder cannot be used, or the browser quit at once, for three), 2 for a\n"
         "usage error (an unknown option, an option without its value or with a wrong\n"
         "one), 3 when some captures could not be stored (or, with --har, some cache\n"
-        "files could not be read).\n"
+        "files could not be read). --save-stream: 0 saved whole, 3 saved with segments\n"
+        "missing (named on standard error), 1 not saved.\n"
         "\n"
         "The proxy serves your own programs only: another user's get 403 Forbidden.\n");
 }
@@ -162,22 +187,9 @@ public:
     void writeInt(const std::string&, const std::string&, int) override {}
 };
 
-// The captures kept in the cache folder as a HAR log at `path` (`-` for
-// standard output). Only reads the folder: no lock, no file changed.
-int exportHar(const std::string& path) {
-    TerminalUi ui;
-    ui.folderNotes = false; // counted with the rest below
-    QueuedEventDelivery delivery;
-    ReadOnlySettings settings;
-    Document document(ui, delivery, settings);
-    if (!document.newDocument(Document::FolderUse::Read))
-        return 1;
-    std::vector<HttpResource*> resources;
-    {
-        CaptureLocker lock(captureLock());
-        for (HttpResource* r = document.resources.head; r; r = r->next)
-            resources.push_back(r);
-    }
+// The kept captures as a HAR log at `path` (`-` for standard output).
+int writeHarLog(const std::string& path, Document& document,
+                const std::vector<HttpResource*>& resources) {
     std::size_t skipped = 0;
     const bool toStandardOutput = path == "-";
     bool written;
@@ -210,6 +222,35 @@ int exportHar(const std::string& path) {
         std::fprintf(stderr, "tidewell-capture: %s\n",
                      skippedFilesText(unreadable, document.cacheFolder).c_str());
     return unreadable ? 3 : 0;
+}
+
+// Opens the cache folder only to read it (no lock, no file changed) and hands
+// its kept captures, in order, to `use`; 1 when the folder cannot be opened,
+// else what `use` returns. `folderNotes`: files that could not be read are
+// told as the folder opens, rather than counted by `use`.
+template <typename Use> int withKeptCaptures(bool folderNotes, Use use) {
+    TerminalUi ui;
+    ui.folderNotes = folderNotes;
+    QueuedEventDelivery delivery;
+    ReadOnlySettings settings;
+    Document document(ui, delivery, settings);
+    if (!document.newDocument(Document::FolderUse::Read))
+        return 1;
+    std::vector<HttpResource*> resources;
+    {
+        CaptureLocker lock(captureLock());
+        for (HttpResource* r = document.resources.head; r; r = r->next)
+            resources.push_back(r);
+    }
+    return use(document, resources);
+}
+
+// The captures kept in the cache folder as a HAR log at `path`.
+int exportHar(const std::string& path) {
+    return withKeptCaptures(false,
+                            [&](Document& document, const std::vector<HttpResource*>& resources) {
+                                return writeHarLog(path, document, resources);
+                            });
 }
 
 // Says "redirected" only when the desktop's settings were: without a desktop
@@ -307,13 +348,20 @@ int main(int argc, char** argv) {
     bool withBrowser = false;
     BrowserLauncher::Browser browser = BrowserLauncher::Browser::Chromium;
     const char* harPath = nullptr;
+    bool listStreamsAsked = false;
+    bool saveStreamAsked = false;
+    std::uint32_t streamId = 0;
+    std::string streamFile;
+    int variant = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         // An option that takes a value and has none is told so, not taken
         // for an unknown one.
         const bool takesValue = arg == "--har" || arg == "--export-ca" || arg == "--https" ||
-                                arg == "--pass-through" || arg == "--browser" || arg == "--port";
-        if (takesValue && (i + 1 >= argc || !*argv[i + 1])) {
+                                arg == "--pass-through" || arg == "--browser" || arg == "--port" ||
+                                arg == "--variant";
+        if ((takesValue && (i + 1 >= argc || !*argv[i + 1])) ||
+            (arg == "--save-stream" && (i + 2 >= argc || !*argv[i + 2]))) {
             printUsageError(IDS_OPTION_NEEDS_VALUE, arg);
             return 2;
         }
@@ -329,6 +377,22 @@ int main(int argc, char** argv) {
             return 0;
         } else if (value("--har", given)) {
             harPath = given;
+        } else if (arg == "--streams") {
+            listStreamsAsked = true;
+        } else if (arg == "--save-stream") {
+            std::int32_t id = 0;
+            if (!parseInt32(argv[++i], id) || id <= 0) {
+                std::fprintf(stderr, "tidewell-capture: not a stream id: %s\n", argv[i]);
+                return 2;
+            }
+            streamId = std::uint32_t(id);
+            streamFile = argv[++i];
+            saveStreamAsked = true;
+        } else if (arg == "--variant") {
+            if (!parseInt32(argv[++i], variant) || variant <= 0) {
+                std::fprintf(stderr, "tidewell-capture: not a variant number: %s\n", argv[i]);
+                return 2;
+            }
         } else if (arg == "--no-system-proxy") {
             systemProxy = false;
         } else if (arg == "--install-ca") {
@@ -379,6 +443,27 @@ int main(int argc, char** argv) {
         return exportHar(harPath);
     }
 
+    if (listStreamsAsked || saveStreamAsked) {
+        if (port >= 0 || !systemProxy || harPath || (listStreamsAsked && saveStreamAsked)) {
+            std::fprintf(stderr,
+                         "tidewell-capture: --streams and --save-stream take no other option\n");
+            return 2;
+        }
+        if (listStreamsAsked)
+            return withKeptCaptures(true,
+                                    [](Document&, const std::vector<HttpResource*>& captures) {
+                                        return listStreams(captures);
+                                    });
+        catchStopSignals();
+        return withKeptCaptures(true, [&](Document&, const std::vector<HttpResource*>& captures) {
+            return saveStreamCommand(captures, streamId, streamFile, variant, saveCancelled);
+        });
+    }
+    if (variant) {
+        std::fprintf(stderr, "tidewell-capture: --variant goes with --save-stream\n");
+        return 2;
+    }
+
     switch (certificateCommand) {
     case CertificateCommand::Install:
         return installRootCertificate(assumeYes, stdin);
@@ -401,14 +486,7 @@ int main(int argc, char** argv) {
                                      "run left pointing at its listener\n");
         }
     }
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    // The terminal closing: the captures held in memory are kept as well.
-    sigaction(SIGHUP, &action, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    catchStopSignals();
 
     // HTTPS: decrypted only when asked for; the pass-through hosts are the
     // desktop program's list and this run's additions.

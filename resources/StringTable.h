@@ -152,6 +152,33 @@ enum : unsigned {
     IDS_FILE_NOT_WRITTEN = 771,     // %s = file, %s = reason
     IDS_FOLDER_UNUSABLE = 772,      // %s = folder, %s = reason
     IDS_ROOT_FOLDER_UNUSABLE = 773, // %s = the root certificate's folder, %s = reason
+    // Video and audio streams found in the capture, and saving one as a file.
+    IDS_STREAM_GROUP = 900, // the group of the by-type arrangement
+    IDS_STREAM_SAVE = 901,  // the command on a stream's row
+    IDS_STREAM_SAMPLE_AES = 902,
+    IDS_STREAM_DRM = 903,
+    IDS_STREAM_PLAYLIST_MISSING = 904,
+    IDS_STREAM_NOTHING_CAPTURED = 905,
+    IDS_STREAM_SEGMENT_UNREADABLE = 906, // %s = address, %s = reason
+    IDS_STREAM_BAD_KEY = 907,            // %s = address of the key
+    IDS_STREAM_DECRYPT_FAILED = 908,     // %s = address of the segment
+    IDS_STREAM_UNKNOWN_FORMAT = 909,     // %s = FFmpeg's reason
+    IDS_STREAM_CODEC_UNFIT = 910,        // %s = container, %s = codec
+    IDS_STREAM_WRITE_FAILED = 911,       // %s = file, %s = reason
+    IDS_STREAM_MISSING = 912,            // %d = missing, %d = listed, %s = time ranges
+    IDS_STREAM_CANCELLED = 913,
+    IDS_STREAM_NOT_FOUND = 914,       // %u = stream id
+    IDS_STREAM_SEGMENT_COUNT = 915,   // %d = captured, %d = listed
+    IDS_STREAM_SAVE_FILTER = 916,     // file dialog filter
+    IDS_STREAM_SAVING = 917,          // progress dialog
+    IDS_STREAM_ASK_MISSING = 918,     // %s = the missing text
+    IDS_STREAM_SAVED = 919,           // %s = file
+    IDS_STREAM_NO_VARIANT = 920,      // %d = asked, %d = variants
+    IDS_STREAM_AUDIO_TRACK = 921,     // names the audio track in the missing text
+    IDS_STREAM_SAVED_WITH_GAPS = 922, // %s = file, %s = the missing text
+    IDS_STREAM_NO_MEDIA = 923,
+    IDS_STREAM_READ_FAILED = 924, // %s = FFmpeg's reason
+    IDS_STREAM_LIVE = 925,        // marks a playlist that grew while capturing
     // Context menu item texts: menu id times 100 plus the item's place (from 1).
     IDS_MENU_COPY_FIELD_VALUE = 31601,    // menu 316, command 32832
     IDS_MENU_COPY_HEADER = 31602,         // menu 316, command 32833
