@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 namespace {
 constexpr const char* kSettingsSection = "Settings";
@@ -75,7 +76,10 @@ std::string skippedFilesText(std::size_t count, const std::string& folder) {
 
 void Document::tellWhatLoadingFound() {
     std::string note;
-    if (readOnly)
+    // Opened only to read, the folder is called read-only when its disk is: a
+    // reader beside the program that writes it is not.
+    struct statvfs disk {};
+    if (readOnly && ::statvfs(cacheFolder.c_str(), &disk) == 0 && (disk.f_flag & ST_RDONLY))
         note = pathErrorText(IDS_CACHE_FOLDER_READ_ONLY, cacheFolder, EROFS);
     if (unreadableFiles > 0)
         note += (note.empty() ? "" : " ") + skippedFilesText(unreadableFiles, cacheFolder);

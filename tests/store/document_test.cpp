@@ -430,9 +430,11 @@ TEST_F(DocumentTest, ReadersNeedNoClaimAndChangeNothing) {
     }
     auto writer = open();
     exchange(writer->filter, "/kept", std::string(20000, 'k'));
+    ui.status.clear();
     Document reader(ui, delivery, settings);
     ASSERT_TRUE(reader.newDocument(Document::FolderUse::Read)) << ui.messages.back();
     EXPECT_EQ(listedIds(reader), (std::vector<std::uint32_t>{1}));
+    EXPECT_EQ(ui.status, ""); // a folder that can be written is not called read-only
     CollectingOutputStream body;
     ASSERT_TRUE(reader.resources.head->copyBody(body, true));
     EXPECT_EQ(body.text, std::string(20000, 'k'));
