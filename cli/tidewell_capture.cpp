@@ -98,11 +98,11 @@ void printUsage(std::FILE* out) {
         "\n"
         "Exit status: 0 when every capture was kept (or exported), 1 when capturing or\n"
         "the export could not start (another process captures into the cache folder,\n"
-        "the folder cannot be used, or the browser quit at once, for three), 2 for a\n"
-        "usage error (an unknown option, an option without its value or with a wrong\n"
-        "one), 3 when some captures could not be stored (or, with --har, some cache\n"
-        "files could not be read). --save-stream: 0 saved whole, 3 saved with segments\n"
-        "missing (named on standard error), 1 not saved.\n"
+        "the folder cannot be used, or the browser quit at once, for three),\n"
+        "2 for a usage error (an unknown option, an option without its value or with a\n"
+        "wrong one), 3 when some captures could not be stored (or, with --har, some\n"
+        "cache files could not be read). --save-stream: 0 saved whole, 3 saved with\n"
+        "segments missing (named on standard error), 1 not saved.\n"
         "\n"
         "The proxy serves your own programs only: another user's get 403 Forbidden.\n");
 }

@@ -117,7 +117,12 @@ void ExportUi::showError(std::uint32_t code) {
 }
 
 void ExportUi::showPathError(unsigned textId, const std::string& path, std::uint32_t code) {
-    showMessage(pathErrorText(textId, path, code));
+    // Our own codes are about the resource (not ready, a coding we cannot
+    // undo), not about the file: those are said as they are.
+    if ((code & customError(0)) == customError(0))
+        showMessage(errorText(code));
+    else
+        showMessage(pathErrorText(textId, path, code));
 }
 
 bool ExportResourceFile(HttpResource& resource, const std::string& path, ExportUi& ui) {
