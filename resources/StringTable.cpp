@@ -133,6 +133,9 @@ constexpr StringEntry kStrings[] = {
     {511, "有%d个请求头含有命令行无法表示的字节，已略去。"},
     {512, "有%d个资源的记录无法读取，没有写入HAR文件。"},
     {513, "捕捉记录.har"},
+    // The origin's side of an exchange.
+    {521, "服务器在请求体发送完之前已经应答。",
+     "The server answered before the request body was sent."},
     // HTTPS decryption: error codes.
     {601, "客户端不信任根证书"},
     {602, "服务器证书不受信任。"},
