@@ -12,6 +12,7 @@
 #include "support/OriginServer.h"
 #include "support/RunProgram.h"
 #include "support/ScopedDataHome.h"
+#include "support/ScopedLanguage.h"
 #include "support/SmallDisk.h"
 
 #include <gtest/gtest.h>
@@ -65,6 +66,8 @@ struct HarExport : ::testing::Test {
         return runProgram({kCommand, "--har", path});
     }
 
+    // The command's lines are read as the README quotes them.
+    ScopedLanguage english{Language::English};
     ScopedDataHome home;
     TempFolder config;
     ScopedEnv configHome{"XDG_CONFIG_HOME", config.path().c_str()};
@@ -260,7 +263,7 @@ TEST_F(HarExport, UsageErrorsSayWhatIsWrong) {
         {{"--port"}, IDS_OPTION_NEEDS_VALUE, "--port"},
         {{"--har", ""}, IDS_OPTION_NEEDS_VALUE, "--har"},
         {{"--no-system-proxy", "--browser"}, IDS_OPTION_NEEDS_VALUE, "--browser"},
-        {{"--colour"}, IDS_UNKNOWN_ARGUMENT, "--colour"},
+        {{"--colour"}, IDS_CLI_UNKNOWN_ARGUMENT, "--colour"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> arguments{kCommand};

@@ -2,6 +2,7 @@
 
 #include "support/ScopedDataHome.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -27,19 +28,16 @@ ProgramResult runProgram(const std::vector<std::string>& arguments,
     for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    // The given entries replace this process's of the same name: the first
-    // of two is the one a program reads.
-    auto given = [&](const std::string& entry) {
-        const std::string name = entry.substr(0, entry.find('=') + 1);
-        for (const std::string& e : environment)
-            if (e.compare(0, name.size(), name) == 0)
-                return true;
-        return false;
-    };
+    // An entry given replaces the inherited one of the same name: a program reading its
+    // environment sees the first of two.
     std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-        if (!given(*e))
-            env.push_back(*e);
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        if (std::none_of(environment.begin(), environment.end(),
+                         [&](const std::string& given) { return given.rfind(name, 0) == 0; }))
+            env.push_back(entry);
+    }
     env.insert(env.end(), environment.begin(), environment.end());
     std::vector<char*> envp;
     for (std::string& e : env)

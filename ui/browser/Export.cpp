@@ -4,6 +4,7 @@
 #include "engine/PathErrorText.h"
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
+#include "resources/Version.h"
 #include "store/HarWriter.h"
 #include "store/HttpResource.h"
 #include "ui/browser/ListTreeAdaptor.h"
@@ -381,7 +382,7 @@ void ResourceExport::harIntoFile(std::vector<HttpResource*> resources, const std
     bool written;
     {
         BusyScope busy(ui_);
-        written = writeHarFile(path, resources, TIDEWELL_VERSION, &skipped);
+        written = writeHarFile(path, resources, programVersion(), &skipped);
     }
     if (!written) {
         ui_.showPathError(IDS_FILE_NOT_WRITTEN, path, lastError());

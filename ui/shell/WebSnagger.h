@@ -72,6 +72,9 @@ public:
     ProfileSettings profile;
 
 private:
+    // --version and --lang, taken out of the arguments; false ends the run
+    // with exitCode_.
+    bool takeOptions();
     void createUserId();
     void createApplication();
     bool handOverToRunningInstance();
@@ -93,8 +96,7 @@ private:
     QSocketNotifier* signalNotifier_ = nullptr;
     std::unique_ptr<FreeImageLibrary> imageLibrary_;
     bool terminating_ = false;
-    // The process's exit status when initInstance ends it.
-    int startFailure_ = 0;
+    int exitCode_ = 0;
     // False while a capture command runs and owns the crash flag.
     bool ownsCrashFlag_ = false;
 };
