@@ -1,5 +1,6 @@
 #include "store/Document.h"
 
+#include "engine/PathErrorText.h"
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
 #include "store/CaptureLock.h"
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 namespace {
 constexpr const char* kSettingsSection = "Settings";
@@ -37,23 +39,69 @@ Document::~Document() {
     resources.clear(); // files stay
 }
 
-bool Document::newDocument() {
-    if (!prepareCacheFolder()) {
-        if (lastError() == kErrorCacheFolderBusy)
-            ui.showMessage(cacheFolderBusyText(folderLock.folder(), folderLock.holder()));
+bool Document::newDocument(FolderUse use) {
+    bool ready;
+    if (use == FolderUse::Read) {
+        ready = openCacheFolderToRead();
+    } else {
+        ready = prepareCacheFolder();
+        // A folder on a read-only file system can still be browsed.
+        if (!ready && use == FolderUse::WriteOrRead && lastError() == EROFS)
+            ready = openCacheFolderToRead();
+    }
+    if (!ready) {
+        const std::uint32_t error = lastError();
+        std::string folder;
+        if (findCacheFolder(folder))
+            ui.showMessage(cacheFolderErrorText(folder, error, folderLock));
         else
-            ui.showLastError();
+            ui.showError(error);
         return false;
     }
     loadCache();
-    // What an earlier process left half-deleted goes now.
-    runs.emptyLeftovers();
+    // What an earlier process left half-deleted goes now, unless the folder
+    // is only read.
+    if (!readOnly)
+        runs.emptyLeftovers();
     modified = false;
+    tellWhatLoadingFound();
     post(DocumentEvent::Initialised, CacheFolder::kNoId);
     return true;
 }
 
+std::string skippedFilesText(std::size_t count, const std::string& folder) {
+    char text[4096];
+    if (count == 1)
+        std::snprintf(text, sizeof text, loadString(IDS_FILE_SKIPPED), folder.c_str());
+    else
+        std::snprintf(text, sizeof text, loadString(IDS_FILES_SKIPPED), int(count), folder.c_str());
+    return text;
+}
+
+void Document::tellWhatLoadingFound() {
+    std::string note;
+    // Opened only to read, the folder is called read-only when its disk is: a
+    // reader beside the program that writes it is not.
+    struct statvfs disk {};
+    if (readOnly && ::statvfs(cacheFolder.c_str(), &disk) == 0 && (disk.f_flag & ST_RDONLY))
+        note = pathErrorText(IDS_CACHE_FOLDER_READ_ONLY, cacheFolder, EROFS);
+    if (unreadableFiles > 0)
+        note += (note.empty() ? "" : " ") + skippedFilesText(unreadableFiles, cacheFolder);
+    if (!note.empty())
+        ui.showFolderNote(note);
+}
+
+bool Document::refuseWhenReadOnly() {
+    if (!readOnly)
+        return false;
+    ui.showMessage(pathErrorText(IDS_CACHE_FOLDER_READ_ONLY, cacheFolder, EROFS));
+    return true;
+}
+
 void Document::loadCache() {
+    // Reading never deletes or rewrites: a file that cannot be read is left
+    // as it is and counted, so that the user hears of it and decides.
+    unreadableFiles = 0;
     struct Entry {
         std::uint32_t id;
         std::string path;
@@ -81,8 +129,10 @@ void Document::loadCache() {
             const std::string path = cacheFolder + entry->d_name;
             // Only plain files: opening a FIFO or a device would hang or worse.
             struct stat st {};
-            if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+                ++unreadableFiles;
                 continue;
+            }
             files.push_back({id, path});
         }
         closedir(dir);
@@ -98,17 +148,13 @@ void Document::loadCache() {
     }
     for (const Entry& file : files) {
         auto* resource = new HttpResource(this);
-        if (resource->load(file.path)) {
-            // A record naming another id would later be deleted under the
-            // wrong name; such a file is left alone.
-            if (resource->id == file.id && file.id != kNoId)
-                addResource(resource);
-            else
-                delete resource;
+        // A record naming another id would later be deleted under the wrong
+        // name; such a file is left alone.
+        if (resource->load(file.path) && resource->id == file.id && file.id != kNoId) {
+            addResource(resource);
             continue;
         }
-        if (lastError() == kErrorResourceNotReady)
-            deleteCacheFile(file.id);
+        ++unreadableFiles;
         delete resource;
     }
     std::sort(runFolders.begin(), runFolders.end());
@@ -133,17 +179,26 @@ void Document::loadRun(const std::string& name) {
         highest = std::max(highest, resource->id);
         loaded.push_back(resource);
     };
+    // Damaged stretches of the log count as files that could not be read:
+    // the user hears of them, and the log stays as it is.
     std::size_t damaged = 0;
-    CaptureLog::read(
-        run->logPath(),
-        [&](const CaptureLog::Frame& frame) {
-            auto* resource = new HttpResource(this);
-            if (resource->loadLogged(run, frame.offset, frame.image, frame.length))
-                take(resource);
-            else
-                delete resource;
-        },
-        damaged);
+    if (!CaptureLog::read(
+            run->logPath(),
+            [&](const CaptureLog::Frame& frame) {
+                auto* resource = new HttpResource(this);
+                if (resource->loadLogged(run, frame.offset, frame.image, frame.length))
+                    take(resource);
+                else {
+                    ++damaged;
+                    delete resource;
+                }
+            },
+            damaged) &&
+        lastError() != ENOENT)
+        ++damaged;
+    unreadableFiles += damaged;
+    if (damaged > 0)
+        run->keepsUnreadable = true;
     if (DIR* dir = opendir(folder.c_str())) {
         while (const dirent* entry = readdir(dir)) {
             const std::string entryName = entry->d_name;
@@ -151,14 +206,17 @@ void Document::loadRun(const std::string& name) {
                 continue;
             std::uint32_t id;
             const std::string path = folder + entryName;
+            const bool named = parseFileName(entryName, id);
             auto* resource = new HttpResource(this);
-            if (parseFileName(entryName, id) && lstat(path.c_str(), &st) == 0 &&
-                S_ISREG(st.st_mode) && resource->load(path) && resource->id == id) {
+            if (named && lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                resource->load(path) && resource->id == id) {
                 resource->run = run;
                 take(resource);
             } else {
-                // Whatever else the folder holds stays where it is.
+                // Whatever else the folder holds stays where it is; a cache
+                // file among it is counted.
                 run->keepsUnreadable = true;
+                unreadableFiles += named ? 1 : 0;
                 delete resource;
             }
         }
@@ -266,6 +324,8 @@ std::vector<HttpResource*> Document::takeAll() {
 }
 
 void Document::clearAll() {
+    if (refuseWhenReadOnly())
+        return;
     if (!ui.askOkCancel(loadString(121)))
         return;
     dropCurrentAndAnnounceClearing();
@@ -282,6 +342,8 @@ void Document::clearAll() {
 }
 
 bool Document::startCapture() {
+    if (refuseWhenReadOnly())
+        return false;
     storageProblemTold_ = false;
     userRefusalTold_ = false;
     if (!proxy.start(&filter)) {
