@@ -622,7 +622,7 @@ bool HttpResource::finishImage() {
     // added at the end) gets a file of its own.
     if (MemoryImage* image = memoryImage();
         image && image->length() > std::int64_t(CaptureLog::kMaxImage) && !spill()) {
-        result = storeError;
+        result = storeError.load();
         dropImage();
         return false;
     }

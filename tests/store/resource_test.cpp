@@ -395,6 +395,7 @@ TEST_F(ResourceTest, InterruptedCaptureLoadsWithTheBytesThatArrived) {
             EXPECT_EQ(loaded.name, c.original->name) << c.label;
             if (c.status == 0) {
                 // No answer: the request body as far as it came, and no response body.
+                loaded.run = c.original->run; // read from its run's file, as listed
                 auto posted = HttpResourceData::requestBody(loaded);
                 ASSERT_TRUE(posted) << c.label;
                 EXPECT_EQ(posted->size(), std::int64_t(body.size())) << c.label;
