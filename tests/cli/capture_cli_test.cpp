@@ -271,7 +271,13 @@ TEST_F(CaptureCli, DownloadCutByKillNineIsListedAsInterrupted) {
     download.join();
     ASSERT_TRUE(stored) << capture.errors;
 
-    const std::string file = cacheFolder(data.path()) + "R0000000001.dat";
+    // The cut capture's own file, in the run folder of the killed process.
+    std::string file;
+    for (const auto& entry :
+         std::filesystem::recursive_directory_iterator(cacheFolder(data.path())))
+        if (entry.path().filename() == "R0000000001.dat")
+            file = entry.path();
+    ASSERT_FALSE(file.empty());
     const auto before = std::filesystem::file_size(file);
     ScopedEnv dataHome("XDG_DATA_HOME", data.path().c_str());
     ScriptedDocumentUi ui;

@@ -5,6 +5,7 @@
 #include "resources/StringTable.h"
 #include "store/CacheFolder.h"
 #include "store/CaptureLock.h"
+#include "store/CaptureRuns.h"
 #include "store/Document.h"
 #include "store/QueuedEventDelivery.h"
 #include "support/Compression.h"
@@ -19,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -187,15 +189,24 @@ TEST_F(HarExport, DamagedFileIsLeftCountedAndSaid) {
         for (const char* path : {"/1", "/2", "/3", "/4"})
             fetch(port, origin.url(path));
     });
-    const std::string damaged = home.cacheFolder() + "R0000000002.dat";
+    // The second capture's frame in the run's log, one byte of its image
+    // changed.
+    std::string damaged;
+    for (const auto& entry : std::filesystem::directory_iterator(home.cacheFolder()))
+        if (entry.is_directory())
+            damaged = entry.path().string() + "/" + CaptureRuns::kLogName;
+    std::vector<std::int64_t> offsets;
+    std::size_t alreadyDamaged = 0;
+    CaptureLog::read(
+        damaged, [&](const CaptureLog::Frame& frame) { offsets.push_back(frame.offset); },
+        alreadyDamaged);
+    ASSERT_EQ(offsets.size(), 4u);
     std::string bytes;
     {
         std::ifstream in(damaged, std::ios::binary);
         bytes.assign(std::istreambuf_iterator<char>(in), {});
     }
-    ASSERT_GT(bytes.size(), 40u);
-    for (int i = 16; i < 24; ++i) // the response head's offset, out of reach
-        bytes[std::size_t(i)] = '\xff';
+    bytes[std::size_t(offsets[1]) + 30] ^= 0x5a;
     std::ofstream(damaged, std::ios::binary) << bytes;
 
     const std::string har = scratch.path() + "/damaged.har";
