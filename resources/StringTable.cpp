@@ -201,6 +201,11 @@ constexpr StringEntry kStrings[] = {
     {923, "片段中没有可保存的视频或音频。", "The segments hold no video or audio to save."},
     {924, "读取片段失败：%s", "Reading the segments failed: %s"},
     {925, "直播", "live"},
+    {926, "清晰度\n格式\n文件", "Variant\nFormat\nFile"},
+    {927, "%s 已存在，要替换它吗？", "%s already exists. Replace it?"},
+    {928, "缺少的部分在文件中留空。", "The missing parts are left out of the file."},
+    {929, "保存", "Save"},
+    {930, "浏览…", "Browse…"},
     // Context menu items (menu id times 100 plus place).
     {31303, "复制为curl命令"},
     {31304, "导出为HAR"},
