@@ -844,17 +844,42 @@ TEST_F(DesktopTest, ResourceBrowserForEverydayWork) {
         }
         return -1;
     };
-    state = waitFor("the stream listed", [&](const ProbeState& s) {
+    // The group and the stream opened with a double click, as groups start closed.
+    auto openRow = [&](const std::function<int(const ProbeState&)>& find, const char* what) {
+        state = waitFor(what, [&](const ProbeState& s) {
+            const int r = find(s);
+            return r >= 0 && s.rows[r].y >= 0;
+        });
+        const int r = find(state);
+        ASSERT_GE(r, 0);
+        xdotool({"mousemove", std::to_string(state.rows[r].x), std::to_string(state.rows[r].y),
+                 "click", "--repeat", "2", "1"});
+    };
+    ASSERT_NO_FATAL_FAILURE(openRow(
+        [](const ProbeState& s) {
+            for (int i = 0; i < int(s.rows.size()); ++i)
+                if (s.rows[i].depth == 0 && !s.rows[i].cells.empty() &&
+                    s.rows[i].cells[0] == "媒体流")
+                    return i;
+            return -1;
+        },
+        "the streams group"));
+    ASSERT_NO_FATAL_FAILURE(openRow(streamRow, "the stream shown"));
+    state = waitFor("the stream and its variants shown", [&](const ProbeState& s) {
         const int r = streamRow(s);
-        return r >= 0 && s.rows[r].cells[4] == "2 / 3 个片段" && s.rows[r].y >= 0;
+        return r >= 0 && s.rows[r].cells[4] == "2 / 3 个片段" && r + 2 < int(s.rows.size()) &&
+               s.rows[r + 2].y >= 0;
     });
     screenshot("streams-group");
     {
-        const ProbeRow& r = state.rows[streamRow(state)];
-        xdotool({"mousemove", std::to_string(r.x), std::to_string(r.y), "click", "3"});
+        const int r = streamRow(state);
+        ASSERT_GE(r, 0);
+        xdotool({"mousemove", std::to_string(state.rows[r].x), std::to_string(state.rows[r].y),
+                 "click", "3"});
     }
     state = waitFor("the stream's menu",
                     [&](const ProbeState& s) { return s.menuItem("保存为视频文件"); });
+    ASSERT_NE(state.menuItem("保存为视频文件"), nullptr);
     click(state.menuItem("保存为视频文件")->x, state.menuItem("保存为视频文件")->y);
     auto saveDialog = [](const ProbeState& s) -> const ProbeWindow* {
         for (const auto& w : s.windows)
