@@ -34,7 +34,7 @@ struct ResourceListItem {
     std::int32_t variant = -1;        // VariantItem
     bool complete = false;            // StreamItem and VariantItem: nothing listed is missing
     // StreamItem and VariantItem: the text of each column, in display order.
-    std::shared_ptr<const std::vector<std::string>> cells;
+    std::shared_ptr<const std::vector<std::string>> cells = nullptr;
 
     bool isStreamRow() const { return kind == StreamItem || kind == VariantItem; }
 
