@@ -5,6 +5,7 @@
 #include "engine/HttpProxy.h"
 #include "engine/HttpReader.h"
 #include "engine/HttpsInterceptor.h"
+#include "engine/LingeringClose.h"
 #include "engine/Platform.h"
 #include "engine/SecureTunnel.h"
 #include "engine/SocketStream.h"
@@ -24,16 +25,15 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int kSocketTimeoutMs = 180000;
-// How long, and for how many bytes, a refused client is read from after its
-// answer.
-constexpr auto kLingerAfterRefusal = std::chrono::seconds(2);
-constexpr std::size_t kLingerBytes = 65536;
+// Another user's program gets less of our time after its refusal.
+constexpr LingerLimits kLingerAfterRefusal{std::chrono::seconds(2), std::chrono::seconds(2), 65536};
 constexpr int kSocketBufferSize = 1 << 20;
 constexpr std::int32_t kRelayBufferSize = 65536;
 constexpr std::int32_t kRelayBufferIncrement = 4096;
@@ -311,6 +311,10 @@ private:
     bool viaUpstream = false;
     bool keepAlive = false;
     int handle = -1;
+    // The client may still be sending the request being answered (its head
+    // or body was not read to the end): the connection closes lingering.
+    bool requestUnread = false;
+    LingerLimits lingerLimits;
 
     // Where the open server connection goes, and whether the last response
     // left it fit for the next request.
@@ -369,22 +373,8 @@ void Relay::refuseUser(std::uint32_t owner) {
     sendPage(403, "Forbidden", loadString(IDS_OWN_USER_ONLY));
     if (c.filter && owner != HttpProxy::kUnknownOwner)
         c.filter->userRefused(owner);
-    const int fd = c.clientSocket;
-    ::shutdown(fd, SHUT_WR);
-    const auto deadline = std::chrono::steady_clock::now() + kLingerAfterRefusal;
-    char discarded[4096];
-    for (std::size_t taken = 0; taken < kLingerBytes;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd wait{fd, POLLIN, 0};
-        if (left.count() <= 0 ||
-            retryInterrupted([&] { return ::poll(&wait, 1, int(left.count())); }) <= 0)
-            break;
-        const ssize_t n = retryInterrupted([&] { return ::recv(fd, discarded, sizeof discarded, 0); });
-        if (n <= 0)
-            break;
-        taken += std::size_t(n);
-    }
+    requestUnread = true;
+    lingerLimits = kLingerAfterRefusal;
 }
 
 bool Relay::findHost() {
@@ -572,6 +562,7 @@ bool Relay::copyBody(Body body, std::int64_t length, OutputStream& sink, HttpRea
 
 bool Relay::exchange() {
     request = HttpRequestHeader();
+    requestUnread = true;
     if (!clientReader.readRequestHeader(request)) {
         // A head too long or malformed gets an answer; a client that went
         // away does not.
@@ -699,12 +690,14 @@ bool Relay::exchange() {
                 break;
         }
         auto requestSink = sinkTo<HttpRequestDataOutputStream>(serverStream, secureServer.get());
+        requestSink.watchForAnswerMs = kSocketTimeoutMs;
         if (!copyBody(body, request.contentLength(), requestSink, clientReader)) {
             const std::uint32_t code = lastError();
             if (!relayEarlyAnswer())
                 endExchange(code);
             return false;
         }
+        requestUnread = false;
         bool retry = false;
         if (readFinalResponse(reused && idempotent, body != Body::None, attempts, retry))
             break;
@@ -793,6 +786,8 @@ bool Relay::relayEarlyAnswer() {
 // the client's own head) is connected, the client hears 2xx, and from then on
 // the bytes are carried, not read.
 bool Relay::connectTunnel() {
+    // A CONNECT has no body: what follows it belongs to the tunnel.
+    requestUnread = false;
     host.clear();
     std::int32_t targetPort = -1;
     if ((!splitBracketed(request.target, host, targetPort) &&
@@ -900,6 +895,8 @@ TunnelOutcome Relay::relayDecrypted(std::unique_ptr<SecureStream> client, const 
     while (inner.exchange()) {
     }
     inner.secureClient->closeNotify();
+    requestUnread = inner.requestUnread || inner.clientReader.buffer.length > 0 ||
+                    inner.secureClient->hasBufferedInput();
     return {0, TunnelEnd::ClientClosed};
 }
 
@@ -980,8 +977,7 @@ void Relay::answerBadGateway() {
 
 // A page of ours in place of an answer from the origin, captured as the
 // exchange's response; the exchange fails with `error`.
-void Relay::answerPage(int status, const char* reason, std::string_view text,
-                       std::uint32_t error) {
+void Relay::answerPage(int status, const char* reason, std::string_view text, std::uint32_t error) {
     std::string body;
     makePage(status, reason, text, response, body);
     handle = c.filter ? c.filter->beginRequest(c.context, request) : -1;
@@ -1144,6 +1140,20 @@ bool Relay::readFinalResponse(bool reused, bool bodySent, int& attempts, bool& r
 }
 
 void Relay::end() {
+    bool linger = false;
+    {
+        std::lock_guard guard(c.lock);
+        linger = !c.closing_ && c.clientSocket >= 0;
+    }
+    if (linger) {
+        int pending = 0;
+        linger = requestUnread || clientReader.buffer.length > 0 ||
+                 (::ioctl(c.clientSocket, FIONREAD, &pending) == 0 && pending > 0);
+    }
+    // The socket is ours until the lock below closes it: close() only shuts
+    // it down, which ends the lingering at once.
+    if (linger)
+        lingerBeforeClose(c.clientSocket, lingerLimits);
     {
         std::lock_guard guard(c.lock);
         for (int* fd : {&c.clientSocket, &c.serverSocket}) {

@@ -1,9 +1,13 @@
 // Streams over a connected socket, and the two that report relayed body bytes.
 #pragma once
 
+#include "engine/Platform.h"
 #include "engine/Stream.h"
 
 class HttpFilter;
+
+// The origin answered while the request body was still going out to it.
+constexpr std::uint32_t kErrorAnsweredEarly = customError(521);
 
 // Does not own the socket: its owner shuts it down and closes it, which makes a
 // call blocked on another thread fail.
@@ -38,6 +42,17 @@ public:
     HttpFilter* filter; // not owned
     int handle;         // -1: the exchange is not followed
     OutputStream* through = nullptr;
+    // On a plain socket, 0 or more: a send the origin does not take waits at
+    // most this long, and fails with kErrorAnsweredEarly as soon as the origin
+    // has begun a final answer instead of reading on. An origin that refuses
+    // an upload (413, 401) may answer and then neither read nor close: the
+    // upload would wait for it, and the client for the upload, until both
+    // time out.
+    int watchForAnswerMs = -1;
+
+private:
+    bool sendWatching(const char* data, std::int32_t count, std::int32_t& sent);
+    bool interimAnswerSeen_ = false;
 };
 
 // The same for a response body going to the client.

@@ -2,6 +2,7 @@
 // interrupted, with its cache folder on a private data home (or a full disk),
 // and real curl clients against a loopback origin.
 #include "resources/StringTable.h"
+#include "resources/Version.h"
 #include "store/CacheFolder.h"
 #include "store/CaptureLock.h"
 #include "store/Document.h"
@@ -11,8 +12,10 @@
 #include "support/OriginServer.h"
 #include "support/RunProgram.h"
 #include "support/ScopedDataHome.h"
+#include "support/ScopedLanguage.h"
 #include "support/ScriptedStreams.h"
 #include "support/SmallDisk.h"
+#include "sysproxy/SettingsFile.h"
 
 #include <gtest/gtest.h>
 
@@ -171,6 +174,8 @@ struct CaptureCli : ::testing::Test {
         return dataHome + "/Merovex/Tidewell/Cache/";
     }
 
+    // The command's lines are read as the README quotes them.
+    ScopedLanguage english{Language::English};
     TempFolder data;
     TempFolder config;
     TempFolder scratch;
@@ -235,9 +240,9 @@ TEST_F(CaptureCli, TheProxyServesItsOwnUserOnly) {
     CaptureProcess nobodys(data.path(), config.path(), asNobody());
     const int port = nobodys.waitForPort();
     ASSERT_NE(port, 0) << nobodys.errors;
-    const CurlResult result = runCurl({"-i", "--noproxy", "", "--proxy",
-                                       "http://127.0.0.1:" + std::to_string(port),
-                                       "http://127.0.0.1:" + std::to_string(origin.port()) + "/"});
+    const CurlResult result =
+        runCurl({"-i", "--noproxy", "", "--proxy", "http://127.0.0.1:" + std::to_string(port),
+                 "http://127.0.0.1:" + std::to_string(origin.port()) + "/"});
     EXPECT_EQ(result.output.rfind("HTTP/1.1 403 Forbidden\r\n", 0), 0u) << result.output;
     EXPECT_NE(result.output.find(loadString(IDS_OWN_USER_ONLY)), std::string::npos);
     EXPECT_TRUE(origin.requests().empty());
@@ -308,4 +313,53 @@ TEST_F(CaptureCli, FullDiskIsReportedAndCountedTruly) {
     const auto first = capture.errors.find(problem);
     ASSERT_NE(first, std::string::npos) << capture.errors;
     EXPECT_EQ(capture.errors.find(problem, first + 1), std::string::npos) << capture.errors;
+}
+
+// The command speaks the user's language: --lang first, then the choice saved by the desktop
+// program, then the locale; every line of one run in the same language.
+TEST_F(CaptureCli, SpeaksTheLanguageOfTheUser) {
+    const std::string command = TIDEWELL_BINARY_DIR "/cli/tidewell-capture";
+    const std::string configHome = "XDG_CONFIG_HOME=" + config.path();
+    const std::string chinese = loadString(IDS_CLI_USAGE, Language::Chinese);
+    const std::string english = loadString(IDS_CLI_USAGE, Language::English);
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* locale;
+        const std::string& help;
+    };
+    const Case cases[] = {
+        {{"--help"}, "zh_CN.UTF-8", chinese},
+        {{"--help"}, "en_US.UTF-8", english},
+        {{"--help"}, "de_DE.UTF-8", english},
+        {{"--help", "--lang", "en"}, "zh_CN.UTF-8", english},
+        {{"--lang", "zh", "--help"}, "en_US.UTF-8", chinese},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments{command};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        const ProgramResult run =
+            runProgram(arguments, {configHome, "LANGUAGE=", std::string("LANG=") + c.locale});
+        EXPECT_EQ(run.exitCode, 0) << c.locale;
+        EXPECT_EQ(run.output, c.help) << c.locale << " " << c.arguments.back();
+    }
+
+    // A complaint about the command line comes in the language asked for, wherever --lang is.
+    ProgramResult run = runProgram({command, "--port", "x", "--lang", "zh"}, {configHome});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.errors, "tidewell-capture: 不是端口号：x\n");
+    run = runProgram({command, "--lang", "fr"}, {configHome});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.errors.find("--lang"), std::string::npos) << run.errors;
+
+    // The desktop program's choice holds over the locale, --lang over both.
+    ASSERT_TRUE(SettingsFile(config.path() + "/Merovex/Tidewell.conf")
+                    .writeString("Software\\Merovex\\Tidewell\\Settings", "Language", "zh"));
+    run = runProgram({command, "--help"}, {configHome, "LANGUAGE=en"});
+    EXPECT_EQ(run.output, chinese);
+    run = runProgram({command, "--help", "--lang", "en"}, {configHome});
+    EXPECT_EQ(run.output, english);
+
+    run = runProgram({command, "--version"}, {configHome});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, std::string("tidewell-capture ") + programVersion() + "\n");
 }

@@ -11,6 +11,7 @@
 #include "support/OriginServer.h"
 #include "support/RunProgram.h"
 #include "support/ScopedDataHome.h"
+#include "support/ScopedLanguage.h"
 
 #include <gtest/gtest.h>
 
@@ -52,6 +53,8 @@ struct HarExport : ::testing::Test {
         return runProgram({kCommand, "--har", path});
     }
 
+    // The command's lines are read as the README quotes them.
+    ScopedLanguage english{Language::English};
     ScopedDataHome home;
     TempFolder config;
     ScopedEnv configHome{"XDG_CONFIG_HOME", config.path().c_str()};

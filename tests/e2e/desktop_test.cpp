@@ -166,6 +166,8 @@ protected:
 
         env["PATH"] = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
         env["LANG"] = "C.UTF-8";
+        // The program's original texts, which the checks below read.
+        env["LANGUAGE"] = "zh_CN";
         env["HOME"] = (root / "home").string();
         env["XDG_CONFIG_HOME"] = (root / "config").string();
         env["XDG_DATA_HOME"] = (root / "data").string();

@@ -56,6 +56,8 @@ protected:
         fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
         env["PATH"] = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
         env["LANG"] = "C.UTF-8";
+        // The capture command's lines are read as the README quotes them.
+        env["LANGUAGE"] = "en";
         env["HOME"] = (root / "home").string();
         env["XDG_CONFIG_HOME"] = (root / "home/.config").string();
         env["XDG_DATA_HOME"] = (root / "data").string();

@@ -6,6 +6,7 @@
 #include "resources/StringTable.h"
 #include "store/CacheFolder.h"
 #include "store/HttpResource.h"
+#include "support/ScopedLanguage.h"
 #include "support/TlsOrigin.h"
 #include "sysproxy/ProxySettings.h"
 #include "sysproxy/SettingsFile.h"
@@ -48,6 +49,8 @@ public:
         fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
         env["PATH"] = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
         env["LANG"] = "C.UTF-8";
+        // The capture command's lines are read as the README quotes them.
+        env["LANGUAGE"] = "en";
         env["HOME"] = (root / "home").string();
         // Where KDE and Chromium both look.
         env["XDG_CONFIG_HOME"] = (root / "home/.config").string();
@@ -141,6 +144,9 @@ private:
 
 class DesktopSettingsTest : public ::testing::Test {
 protected:
+    // The programs run in English (their sessions say so); the texts looked up here match.
+    ScopedLanguage english{Language::English};
+
     void SetUp() override {
         if (findProgram("gsettings").empty())
             GTEST_SKIP() << "gsettings is not installed";

@@ -15,7 +15,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -354,6 +358,51 @@ TEST(RelayTest, AnAnswerGivenBeforeTheBodyReachesTheClient) {
     EXPECT_EQ(filter.responseBody(1), "too large");
 }
 
+// The client goes on uploading after the early answer, as curl does until it
+// reads it. Closed at once, the proxy's socket would still hold unread body
+// bytes and the kernel would reset the connection, which can destroy the
+// answer before the client reads it: the connection ends with a clean end of
+// stream, and what the client still sends is taken, not refused.
+TEST(RelayTest, AClientStillUploadingAfterAnEarlyAnswerSeesACleanEnd) {
+    OriginServer origin([&](int socket, const OriginRequest&) {
+        sendAllBytes(socket, "HTTP/1.1 413 Payload Too Large\r\nContent-Length: 9\r\n"
+                             "Connection: close\r\n\r\ntoo large");
+        return false;
+    });
+    origin.readBodies = false;
+    SeeingFilter filter;
+    TestProxy proxy(&filter);
+
+    const std::size_t bodySize = 8 << 20;
+    const int client = connectLoopback(proxy.port());
+    ASSERT_GE(client, 0);
+    std::atomic<bool> uploaded{false};
+    std::thread uploader([&] {
+        const std::string piece(1 << 16, 'u');
+        bool ok =
+            sendAllBytes(client, "POST " + origin.url("/up") + " HTTP/1.1\r\nContent-Length: " +
+                                     std::to_string(bodySize) + "\r\n\r\n");
+        for (std::size_t sent = 0; ok && sent < bodySize; sent += piece.size())
+            ok = sendAllBytes(client, piece);
+        uploaded = ok;
+        ::shutdown(client, SHUT_WR);
+    });
+    std::string answer;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = ::recv(client, chunk, sizeof chunk, 0)) > 0)
+        answer.append(chunk, std::size_t(n));
+    const int readError = n < 0 ? errno : 0;
+    uploader.join();
+    ::close(client);
+    EXPECT_EQ(answer, "HTTP/1.1 413 Payload Too Large\r\nContent-Length:9\r\n"
+                      "Connection:close\r\n\r\ntoo large");
+    EXPECT_EQ(readError, 0) << std::strerror(readError);
+    EXPECT_TRUE(uploaded);
+    filter.waitFor("connectionClosed 0");
+    EXPECT_EQ(filter.seenStatuses(), (std::vector<int>{413}));
+}
+
 TEST(RelayTest, ContinueReachesAClientThatWaitsForIt) {
     const std::string body(2000, 'b');
     OriginServer origin([&](int socket, const OriginRequest& request) {
@@ -540,6 +589,8 @@ TEST(RelayTest, Http2IsAnswered505WithAFailedRow) {
     EXPECT_EQ(answer.rfind("HTTP/1.1 505 HTTP Version Not Supported\r\nServer:Tidewell\r\n", 0), 0u)
         << answer;
     EXPECT_NE(answer.find(loadString(IDS_HTTP_VERSION_PAGE)), std::string::npos);
+    // curl may be gone before its connection's thread has ended the exchange.
+    filter.waitFor("connectionClosed 0");
     filter.waitFor("connectionClosed 1");
     const std::vector<std::string> calls = filter.calls();
     const std::string failed = " " + std::to_string(kErrorHttpVersion);
@@ -561,8 +612,8 @@ TEST(RelayTest, AnotherUsersProgramIsRefused) {
     TestProxy proxy(&filter);
     for (int attempt = 0; attempt < 2; ++attempt) {
         const CurlResult refused =
-            runCurlAs(asNobody(), {"-i", "-x", "http://" + proxy.address(), origin.url("/x"),
-                                   "-H", "Cookie: theirs"});
+            runCurlAs(asNobody(), {"-i", "-x", "http://" + proxy.address(), origin.url("/x"), "-H",
+                                   "Cookie: theirs"});
         EXPECT_EQ(refused.output.rfind("HTTP/1.1 403 Forbidden\r\nServer:Tidewell\r\n", 0), 0u)
             << refused.output;
         EXPECT_NE(refused.output.find(loadString(IDS_OWN_USER_ONLY)), std::string::npos);

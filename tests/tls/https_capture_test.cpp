@@ -14,6 +14,7 @@
 #include "store/DocumentTestKit.h"
 #include "store/StoreTestKit.h"
 #include "support/EchoServer.h"
+#include "support/LoopbackServer.h"
 #include "support/OriginServer.h"
 #include "support/RunProgram.h"
 #include "support/ScopedDataHome.h"
@@ -235,6 +236,40 @@ TEST_F(HttpsCapture, OriginFailingVerificationGets502AndAFailedRow) {
         EXPECT_EQ(failed[i]->result, rows[i].error) << rows[i].what;
     }
     EXPECT_TRUE(origin.requests().empty());
+}
+
+// The origin refuses an upload before its body and closes: inside the
+// tunnel too, the client hears that answer, not a reset.
+TEST_F(HttpsCapture, AnAnswerGivenBeforeTheBodyReachesTheClient) {
+    HostCertificateCache certificates(originAuthority);
+    TlsServerContext context(certificates);
+    LoopbackServer origin([&](int socket, int) {
+        std::unique_ptr<TlsStream> tls = context.accept(socket, "localhost");
+        std::string head;
+        char c;
+        while (tls && head.find("\r\n\r\n") == std::string::npos && tls->read(&c, 1) == 1)
+            head += c;
+        const std::string refusal = "HTTP/1.1 413 Payload Too Large\r\nContent-Length: 9\r\n"
+                                    "Connection: close\r\n\r\ntoo large";
+        if (tls && tls->write(refusal.data(), std::int32_t(refusal.size())))
+            tls->closeNotify();
+        // The body still coming is answered with a reset.
+        ::shutdown(socket, SHUT_RDWR);
+    });
+    const std::string upload = scratch.path() + "/upload";
+    writeFile(upload, std::string(16 << 20, 'u'));
+    const CurlResult result = curl({"-H", "Expect:", "--data-binary", "@" + upload,
+                                    "https://localhost:" + std::to_string(origin.port()) + "/up"},
+                                   https->certificateFile());
+    EXPECT_NE(result.output.find("\r\n\r\nHTTP/1.1 413 Payload Too Large\r\n"), std::string::npos)
+        << result.exitCode << result.output;
+    EXPECT_EQ(result.output.substr(result.output.size() - 9), "too large");
+    waitForEnded(2);
+    document->stopCapture();
+    const auto rows = decrypted();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0]->statusCode, 413);
+    EXPECT_EQ(bodyOf(*rows[0]), "too large");
 }
 
 TEST_F(HttpsCapture, PassThroughHostsAreTunnelledUnread) {

@@ -1,6 +1,7 @@
 // The real program, run offscreen in a private home: the command-line words,
 // one instance per user, and crash recovery of the proxy settings.
 #include "resources/StringTable.h"
+#include "resources/Version.h"
 #include "sysproxy/ProxySettings.h"
 #include "sysproxy/SettingsFile.h"
 
@@ -179,7 +180,8 @@ void ApplicationTest::wordsRunWithoutADisplay() {
     QCOMPARE(uninstall.process.exitCode(), 0);
     const std::string request = vendor.request();
     QVERIFY2(QByteArray::fromStdString(request).startsWith(
-                 "GET /uninstall.php?p=tidewell&v=" TIDEWELL_VERSION "&l=zh-CN&u=" + id.toLatin1() +
+                 "GET /uninstall.php?p=tidewell&v=" + QByteArray(programVersion()) + "&l=zh-CN&u=" +
+                 id.toLatin1() +
                  " HTTP/1.0\r\nUser-Agent: Tidewell\r\n"),
              request.c_str());
     // Neither word touches the crash flag.

@@ -3,6 +3,7 @@
 #include "engine/FileStream.h"
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
+#include "resources/Version.h"
 #include "store/HarWriter.h"
 #include "store/HttpResource.h"
 #include "ui/browser/ListTreeAdaptor.h"
@@ -365,7 +366,7 @@ void ResourceExport::harIntoFile(std::vector<HttpResource*> resources, const std
     bool written;
     {
         BusyScope busy(ui_);
-        written = writeHarFile(path, resources, TIDEWELL_VERSION, &skipped);
+        written = writeHarFile(path, resources, programVersion(), &skipped);
     }
     if (!written) {
         ui_.showError(lastError());

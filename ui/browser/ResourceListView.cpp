@@ -54,20 +54,20 @@ struct MenuEntry {
 std::vector<MenuEntry> menuEntries(int menuId) {
     switch (menuId) {
     case ResourceListView::kResourceMenu:
-        return {{ID_COPY_ADDRESS, "复制地址"},
-                {ID_EXPORT_RESOURCE, "导出"},
+        return {{ID_COPY_ADDRESS, loadString(IDS_MENU_COPY_ADDRESS)},
+                {ID_EXPORT_RESOURCE, loadString(IDS_MENU_EXPORT_RESOURCE)},
                 {ID_COPY_AS_CURL, loadString(IDS_MENU_COPY_AS_CURL)},
                 {ID_EXPORT_HAR_SELECTED, loadString(IDS_MENU_EXPORT_HAR)}};
     case ResourceListView::kFolderMenu:
-        return {{ID_EXPORT_FOLDER, "导出目录"},
+        return {{ID_EXPORT_FOLDER, loadString(IDS_MENU_EXPORT_FOLDER)},
                 {0, nullptr},
-                {ID_EXPAND_ALL, "全部展开"},
-                {ID_COLLAPSE_ALL, "全部折叠"}};
+                {ID_EXPAND_ALL, loadString(IDS_MENU_EXPAND_ALL)},
+                {ID_COLLAPSE_ALL, loadString(IDS_MENU_COLLAPSE_ALL)}};
     case ResourceListView::kStreamMenu:
         return {{ResourceListView::kSaveStreamCommand, loadString(IDS_STREAM_SAVE)}};
     case ResourceListView::kSelectionMenu:
-        return {{ID_EXPORT_SELECTED, "导出"},
-                {ID_MERGE_EXPORT_SELECTED, "合并导出"},
+        return {{ID_EXPORT_SELECTED, loadString(IDS_MENU_EXPORT_SELECTED)},
+                {ID_MERGE_EXPORT_SELECTED, loadString(IDS_MENU_MERGE_EXPORT_SELECTED)},
                 {ID_EXPORT_HAR_SELECTED, loadString(IDS_MENU_EXPORT_HAR_SELECTED)}};
     default:
         return {};

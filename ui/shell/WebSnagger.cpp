@@ -2,7 +2,9 @@
 
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
+#include "resources/Version.h"
 #include "store/Document.h"
+#include "sysproxy/LanguageSetting.h"
 #include "sysproxy/ProxyGuardian.h"
 #include "sysproxy/SettingsFile.h"
 #include "sysproxy/SystemProxy.h"
@@ -70,10 +72,12 @@ WebSnagger* WebSnagger::instance() {
 }
 
 int WebSnagger::run() {
-    int code = 0;
+    int code = exitCode_;
     if (initInstance()) {
         code = application_->exec();
         closeDocument(false);
+    } else {
+        code = exitCode_;
     }
     // The frame and the document go before the application's own exit steps.
     if (mainWindow_) {
@@ -86,7 +90,9 @@ int WebSnagger::run() {
 }
 
 bool WebSnagger::initInstance() {
-    productVersion = QStringLiteral(TIDEWELL_VERSION);
+    productVersion = QString::fromUtf8(programVersion());
+    if (!takeOptions())
+        return false;
     std::string id;
     if (SettingsFile().readString(kUserKey, kUserIdValue, id))
         userId = QString::fromStdString(id);
@@ -169,6 +175,46 @@ int WebSnagger::exitInstance() {
     return 0;
 }
 
+bool WebSnagger::takeOptions() {
+    // Our own options go before the command-line words are looked at, so
+    // that "--lang en install" still installs.
+    const Language* flag = nullptr;
+    Language asked = Language::English;
+    QString badValue;
+    bool badLanguage = false;
+    for (int i = 0; i < arguments_.size();) {
+        const QString& argument = arguments_[i];
+        if (argument == QLatin1String("--version")) {
+            std::printf("tidewell %s\n", programVersion());
+            exitCode_ = 0;
+            return false;
+        }
+        if (argument == QLatin1String("--lang") || argument.startsWith(QLatin1String("--lang="))) {
+            const bool joined = argument.size() > 6;
+            const QString value = joined ? argument.mid(7)
+                                  : i + 1 < arguments_.size() ? arguments_[i + 1]
+                                                              : QString();
+            if (parseLanguageName(value.toStdString(), asked)) {
+                flag = &asked;
+            } else {
+                badLanguage = true;
+                badValue = value;
+            }
+            arguments_.remove(i, joined || i + 1 >= arguments_.size() ? 1 : 2);
+            continue;
+        }
+        ++i;
+    }
+    LanguageSetting::apply(flag);
+    if (badLanguage) {
+        std::fprintf(stderr, "tidewell: %s\n",
+                     formatString(IDS_LANG_TAKES, qPrintable(badValue)).c_str());
+        exitCode_ = 2;
+        return false;
+    }
+    return true;
+}
+
 void WebSnagger::createUserId() {
     if (!userId.isEmpty())
         return;
@@ -186,17 +232,16 @@ void WebSnagger::createApplication() {
     QApplication::setApplicationVersion(productVersion);
     QGuiApplication::setDesktopFileName(QStringLiteral("tidewell"));
     loadProgramResources();
-    if (!installToolkitTexts(*application_))
-        std::fprintf(stderr,
-                     "tidewell: cannot load the toolkit's Chinese texts from %s (Debian package "
-                     "qt6-translations-l10n); file dialogs and standard buttons stay English\n",
-                     qPrintable(toolkitTextsFile()));
+    if (!installToolkitTexts(*application_, currentLanguage()))
+        std::fprintf(stderr, "%s",
+                     formatString(IDS_TOOLKIT_TEXTS_MISSING, qPrintable(toolkitTextsFile())).c_str());
     QIcon icon;
     for (int size : {16, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/tidewell/icons/tidewell-%1.png").arg(size));
     QApplication::setWindowIcon(icon);
-    // The texts are Chinese: without the simplified-Chinese face first among
-    // the fallbacks, Qt picks the Japanese glyph shapes.
+    // Chinese texts, and Chinese in captured pages whatever the language:
+    // without the simplified-Chinese face first among the fallbacks, Qt
+    // picks the Japanese glyph shapes.
     QFont font = QApplication::font();
     font.setFamilies({font.family(), QStringLiteral("Noto Sans CJK SC")});
     QApplication::setFont(font);
