@@ -1,5 +1,6 @@
 #include "store/Document.h"
 
+#include "engine/PathErrorText.h"
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
 #include "store/CaptureLock.h"
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 namespace {
 constexpr const char* kSettingsSection = "Settings";
@@ -37,21 +39,65 @@ Document::~Document() {
     resources.clear(); // files stay
 }
 
-bool Document::newDocument() {
-    if (!prepareCacheFolder()) {
-        if (lastError() == kErrorCacheFolderBusy)
-            ui.showMessage(cacheFolderBusyText(folderLock.folder(), folderLock.holder()));
+bool Document::newDocument(FolderUse use) {
+    bool ready;
+    if (use == FolderUse::Read) {
+        ready = openCacheFolderToRead();
+    } else {
+        ready = prepareCacheFolder();
+        // A folder on a read-only file system can still be browsed.
+        if (!ready && use == FolderUse::WriteOrRead && lastError() == EROFS)
+            ready = openCacheFolderToRead();
+    }
+    if (!ready) {
+        const std::uint32_t error = lastError();
+        std::string folder;
+        if (findCacheFolder(folder))
+            ui.showMessage(cacheFolderErrorText(folder, error, folderLock));
         else
-            ui.showLastError();
+            ui.showError(error);
         return false;
     }
     loadCache();
     modified = false;
+    tellWhatLoadingFound();
     post(DocumentEvent::Initialised, CacheFolder::kNoId);
     return true;
 }
 
+std::string skippedFilesText(std::size_t count, const std::string& folder) {
+    char text[4096];
+    if (count == 1)
+        std::snprintf(text, sizeof text, loadString(IDS_FILE_SKIPPED), folder.c_str());
+    else
+        std::snprintf(text, sizeof text, loadString(IDS_FILES_SKIPPED), int(count), folder.c_str());
+    return text;
+}
+
+void Document::tellWhatLoadingFound() {
+    std::string note;
+    // Opened only to read, the folder is called read-only when its disk is: a
+    // reader beside the program that writes it is not.
+    struct statvfs disk {};
+    if (readOnly && ::statvfs(cacheFolder.c_str(), &disk) == 0 && (disk.f_flag & ST_RDONLY))
+        note = pathErrorText(IDS_CACHE_FOLDER_READ_ONLY, cacheFolder, EROFS);
+    if (unreadableFiles > 0)
+        note += (note.empty() ? "" : " ") + skippedFilesText(unreadableFiles, cacheFolder);
+    if (!note.empty())
+        ui.showFolderNote(note);
+}
+
+bool Document::refuseWhenReadOnly() {
+    if (!readOnly)
+        return false;
+    ui.showMessage(pathErrorText(IDS_CACHE_FOLDER_READ_ONLY, cacheFolder, EROFS));
+    return true;
+}
+
 void Document::loadCache() {
+    // Reading never deletes or rewrites: a file that cannot be read is left
+    // as it is and counted, so that the user hears of it and decides.
+    unreadableFiles = 0;
     struct Entry {
         std::uint32_t id;
         std::string path;
@@ -74,8 +120,10 @@ void Document::loadCache() {
             const std::string path = cacheFolder + entry->d_name;
             // Only plain files: opening a FIFO or a device would hang or worse.
             struct stat st {};
-            if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+                ++unreadableFiles;
                 continue;
+            }
             files.push_back({id, path});
         }
         closedir(dir);
@@ -91,17 +139,13 @@ void Document::loadCache() {
     }
     for (const Entry& file : files) {
         auto* resource = new HttpResource(this);
-        if (resource->load(file.path)) {
-            // A record naming another id would later be deleted under the
-            // wrong name; such a file is left alone.
-            if (resource->id == file.id && file.id != kNoId)
-                addResource(resource);
-            else
-                delete resource;
+        // A record naming another id would later be deleted under the wrong
+        // name; such a file is left alone.
+        if (resource->load(file.path) && resource->id == file.id && file.id != kNoId) {
+            addResource(resource);
             continue;
         }
-        if (lastError() == kErrorResourceNotReady)
-            deleteCacheFile(file.id);
+        ++unreadableFiles;
         delete resource;
     }
 }
@@ -185,6 +229,8 @@ std::vector<HttpResource*> Document::takeAll() {
 }
 
 void Document::clearAll() {
+    if (refuseWhenReadOnly())
+        return;
     if (!ui.askOkCancel(loadString(121)))
         return;
     dropCurrentAndAnnounceClearing();
@@ -197,6 +243,8 @@ void Document::clearAll() {
 }
 
 bool Document::startCapture() {
+    if (refuseWhenReadOnly())
+        return false;
     storageProblemTold_ = false;
     userRefusalTold_ = false;
     filter.startWriting();

@@ -656,18 +656,23 @@ bool HarWriter::end() {
     return json_.finish();
 }
 
+bool writeHar(OutputStream& out, const std::vector<HttpResource*>& resources,
+              const std::string& creatorVersion, std::size_t* skipped) {
+    HarWriter writer(out, creatorVersion);
+    writer.begin();
+    bool ok = true;
+    for (HttpResource* resource : resources)
+        if (!(ok = writer.add(*resource)))
+            break;
+    if (skipped)
+        *skipped = writer.skipped;
+    return writer.end() && ok;
+}
+
 bool writeHarFile(const std::string& path, const std::vector<HttpResource*>& resources,
                   const std::string& creatorVersion, std::size_t* skipped) {
     const auto fill = [&](OutputStream& out) {
-        HarWriter writer(out, creatorVersion);
-        writer.begin();
-        bool ok = true;
-        for (HttpResource* resource : resources)
-            if (!(ok = writer.add(*resource)))
-                break;
-        if (skipped)
-            *skipped = writer.skipped;
-        return writer.end() && ok;
+        return writeHar(out, resources, creatorVersion, skipped);
     };
     // A pipe or a terminal (/dev/stdout, a shell's >(...)) is written into:
     // a file put in its place would reach no reader, and in /dev it would

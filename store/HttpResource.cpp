@@ -317,6 +317,27 @@ MemoryImage* HttpResource::memoryImage() const {
     return inMemory ? static_cast<MemoryImage*>(stream.get()) : nullptr;
 }
 
+bool HttpResource::notStored() const {
+    if (storeError != 0)
+        return true;
+    // Loaded from its file, the record's result is all there is to go by;
+    // the relay never ends an exchange with these.
+    if (!fromDisk)
+        return false;
+    switch (result) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+    case EIO:
+    case EROFS:
+    case ENFILE:
+    case EMFILE:
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool HttpResource::storeFailed(std::uint32_t error) {
     if (error == 0)
         error = EIO;
@@ -582,11 +603,11 @@ bool HttpResource::finishImage() {
     unsigned char bytes[kRecordHeaderSize];
 
     if (storeError) {
-        result = storeError;
+        result = storeError.load();
         // Heads and the body up to the failure are in the file: they stay,
         // as a failed capture. Anything less is not worth a cache file.
         if (!inMemory && responseBodyOffset > 0) {
-            record.result = storeError;
+            record.result = storeError.load();
             record.encode(bytes);
             if (stream->seek(0))
                 stream->write(bytes, kRecordHeaderSize);
@@ -617,7 +638,7 @@ bool HttpResource::finishImage() {
         }
         if (!ok) {
             storeFailed(lastError());
-            result = storeError;
+            result = storeError.load();
             dropImage();
             return false;
         }
@@ -633,7 +654,7 @@ bool HttpResource::finishImage() {
         // The bytes are all there; the record stays provisional and a later
         // load lists the capture as interrupted.
         storeFailed(lastError());
-        result = storeError;
+        result = storeError.load();
         stream.reset();
         return false;
     }
@@ -656,6 +677,7 @@ bool HttpResource::finish() {
 bool HttpResource::completeInterrupted(FileStream& file, HttpReader& reader,
                                        const HttpRequestHeader& request,
                                        std::int64_t recordedHeadOffset) {
+    result = kErrorCaptureInterrupted;
     // Where the response head starts: recorded when the capture had got that
     // far, else past the request body as its head frames it.
     std::int64_t headOffset = recordedHeadOffset;
@@ -668,29 +690,46 @@ bool HttpResource::completeInterrupted(FileStream& file, HttpReader& reader,
         else if (length == -1 && request.isChunked())
             framed = reader.copyChunkedBody(skip);
         const std::int64_t position = file.position();
-        if (!framed || position < 0)
-            return fail(kErrorResourceNotReady);
+        if (position < 0)
+            return false;
+        if (!framed)
+            return noResponse(); // cut off in the middle of the request body
         headOffset = position - reader.buffer.length;
     }
     if (headOffset < std::int64_t(requestBodyOffset) || !file.seek(headOffset))
-        return fail(kErrorResourceNotReady);
+        return fail(kErrorInvalidData);
     reader.buffer.length = 0;
     HttpResponseHeader response;
-    if (!reader.readResponseHeader(response))
-        return fail(kErrorResourceNotReady); // no response ever arrived: nothing to list
+    if (!reader.readResponseHeader(response)) {
+        // A recorded head that is not there is damage, not an interruption.
+        if (recordedHeadOffset > 0)
+            return fail(kErrorInvalidData);
+        return noResponse();
+    }
     deriveResponse(response);
     const std::int64_t bodyOffset = file.position() - reader.buffer.length;
     const std::int64_t fileSize = file.size();
     if (bodyOffset < headOffset || fileSize < bodyOffset)
-        return fail(kErrorResourceNotReady);
+        return fail(kErrorInvalidData);
     responseHeaderOffset = headOffset;
     responseBodyOffset = bodyOffset;
     receivedSize = fileSize - bodyOffset;
-    result = kErrorCaptureInterrupted;
+    return true;
+}
+
+bool HttpResource::noResponse() {
+    // Listed as an exchange that got no answer: the request and as much of
+    // its body as arrived, no status.
+    statusCode = 0;
+    responseHeaderOffset = 0;
+    responseBodyOffset = 0;
+    receivedSize = 0;
     return true;
 }
 
 bool HttpResource::load(const std::string& path) {
+    // Only reads: the file may be a writer's, on a read-only file system, or
+    // damaged, and is left exactly as it is found.
     FileStream file;
     if (!file.open(path, FileStream::OpenRead | FileStream::OpenPlainFile))
         return false;
@@ -710,7 +749,7 @@ bool HttpResource::load(const std::string& path) {
     HttpReader reader(&file, kHeadBuffer, 4096);
     HttpRequestHeader request;
     if (!reader.readRequestHeader(request) || !deriveRequest(request))
-        return interrupted ? fail(kErrorResourceNotReady) : false;
+        return false;
     id = record.id;
 
     if (interrupted) {
@@ -719,18 +758,10 @@ bool HttpResource::load(const std::string& path) {
             return false;
         const std::int64_t headEnd = position - reader.buffer.length;
         if (headEnd < kRecordHeaderSize || headEnd >= 0xFFFFFFFF)
-            return fail(kErrorResourceNotReady);
+            return fail(kErrorInvalidData);
         requestBodyOffset = std::uint32_t(headEnd);
         if (!completeInterrupted(file, reader, request, record.responseHeaderOffset))
             return false;
-        // Written back final, so that no build takes it for a capture in
-        // progress again; the listing does not depend on it succeeding.
-        recordOf(*this, result, receivedSize).encode(bytes);
-        {
-            FileStream repair;
-            if (repair.open(path, FileStream::OpenWrite | FileStream::OpenPlainFile))
-                repair.write(bytes, kRecordHeaderSize);
-        }
     } else {
         if (!file.seek(record.responseHeaderOffset))
             return fail(kErrorResourceNotReady);
@@ -853,6 +884,8 @@ bool HttpResource::readResponseHeader(HttpResponseHeader& out) {
 bool HttpResource::copyBody(OutputStream& out, bool decode) {
     if (flags & Loading)
         return fail(kErrorResourceNotReady);
+    if (responseBodyOffset == 0)
+        return fail(kErrorNoResponseData); // no response was stored
     std::unique_ptr<Stream> source = openImage();
     if (!source)
         return false;

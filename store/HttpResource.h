@@ -114,12 +114,11 @@ public:
     // The exchange is over (Ended; Loading cleared). Under the capture lock.
     void markEnded();
 
-    // Fills the resource from a cache file. A record that was never finished
-    // is completed from the file itself (interrupted capture, with the bytes
-    // that arrived) and written back final. Fails with kErrorResourceNotReady
-    // when the file holds no complete request and response head, or when the
-    // response head's offset cannot be reached: the document then deletes
-    // the file.
+    // Fills the resource from a cache file, which it only reads. A record
+    // that was never finished is completed from the file itself: an
+    // interrupted capture, with the bytes that arrived (without a status when
+    // no response head had arrived). Fails (lastError()) when the file holds
+    // no complete request head or its record does not describe it.
     bool load(const std::string& path);
     // Writes an image still in memory to the cache file (keeping it in
     // memory); true at once for an image already there.
@@ -153,6 +152,11 @@ public:
     // The in-memory image, or null when the image is on disk (capturing
     // thread, or once the capture is over).
     MemoryImage* memoryImage() const;
+
+    // The capture could not be stored whole (a full disk, a quota, no
+    // descriptor left), as opposed to the exchange itself failing. Any
+    // thread.
+    bool notStored() const;
 
     static constexpr std::uint32_t kFormatVersion = 1;
     static constexpr std::int32_t kRecordHeaderSize = 40;
@@ -188,8 +192,9 @@ public:
     std::int64_t responseHeaderOffset = 0;
     std::int64_t responseBodyOffset = 0;
     bool fromDisk = false;
-    // The first failure to store, 0 while none; the capturing thread's.
-    std::uint32_t storeError = 0;
+    // The first failure to store, 0 while none; written by the capturing
+    // thread, read by the list while the capture goes on.
+    SharedValue<std::uint32_t> storeError{0};
     // Wall-clock times of this run's capture, in microseconds since 1970; 0
     // when unknown (a capture loaded from its cache file): request head
     // stored, response head stored, exchange over.
@@ -214,6 +219,7 @@ private:
     void dropImage();
     bool completeInterrupted(FileStream& file, HttpReader& reader, const HttpRequestHeader& request,
                              std::int64_t recordedHeadOffset);
+    bool noResponse();
     // Guards `stream` and `inMemory` between the capturing thread and readers.
     std::mutex& imageLock() const;
 };

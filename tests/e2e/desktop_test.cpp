@@ -4,6 +4,7 @@
 #include "e2e/DesktopSession.h"
 #include "support/Compression.h"
 #include "support/RunProgram.h"
+#include "support/SmallDisk.h"
 #include "sysproxy/ProxySettings.h"
 #include "sysproxy/SettingsFile.h"
 
@@ -630,6 +631,130 @@ TEST_F(DesktopTest, CapturesChromiumLiveRestoresSettingsAndKeepsCaptures) {
     EXPECT_TRUE(program->wait(30s));
 }
 
+// A cache folder through the worst a user's disk sees: kill -9 in the middle of a large
+// download, a disk that fills up while a download goes on, and a disk that becomes read-only.
+// A row whose body did not arrive whole never says 完成 and shows the bytes that arrived, live
+// and after a restart; the command-line export reads the folder beside the open program, and a
+// second capture is told who holds it; a read-only folder is browsed, not captured into.
+TEST_F(DesktopTest, CapturesThatDidNotEndWholeNeverSayDone) {
+    if (findProgram("curl").empty())
+        GTEST_SKIP() << "curl is not installed";
+    SmallDisk disk(24 << 20);
+    if (!disk.mounted())
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    env["XDG_DATA_HOME"] = disk.path();
+    const std::string folder = disk.path() + "/Merovex/Tidewell/Cache/";
+    gsettings({"set", "org.gnome.system.proxy", "mode", "none"});
+    constexpr std::size_t kDeclared = 64 << 20, kSent = 3 << 20, kFull = 40 << 20;
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    OriginServer site([&](int socket, const OriginRequest& request) {
+        const bool cut = request.target.find("/cut.bin") != std::string::npos;
+        const std::size_t declared = cut ? kDeclared : kFull;
+        const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                                 "Content-Length: " +
+                                 std::to_string(declared) + "\r\n\r\n";
+        if (!cut)
+            return sendAllBytes(socket, head + std::string(kFull, 'f'));
+        if (!sendAllBytes(socket, head + std::string(kSent, 'c')))
+            return false;
+        std::unique_lock lock(mutex);
+        released.wait_for(lock, 60s, [&] { return release; });
+        return false;
+    });
+    // The size (3) or status (4) of the resource row `name`; empty while it is not listed.
+    auto cell = [](const ProbeState& s, const std::string& name, int column) {
+        for (const auto& r : s.rows)
+            if (r.cells.size() > 4 && r.cells[0] == name && !r.cells[2].empty())
+                return r.cells[std::size_t(column)];
+        return std::string();
+    };
+    auto proxyAddress = [&] {
+        return "http://" + trimQuotes(gsettings({"get", "org.gnome.system.proxy.http", "host"})) +
+               ":" + trimQuotes(gsettings({"get", "org.gnome.system.proxy.http", "port"}));
+    };
+
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    ASSERT_TRUE(command("开始"));
+    waitFor("capturing", [](const ProbeState& s) { return s.statusHas("HTTP代理建立在"); });
+    ChildProcess download(
+        {"curl", "-s", "-o", "/dev/null", "-x", proxyAddress(), site.url("/cut.bin")},
+        {{"PATH", env["PATH"]}}, artifacts + "/curl.log");
+    // 3 MiB of 64 MiB.
+    waitFor("the download half-way",
+            [&](const ProbeState& s) { return cell(s, "cut.bin", 4) == "4%"; });
+    program->signal(SIGKILL);
+    EXPECT_TRUE(program->wait(30s));
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    released.notify_all();
+    EXPECT_TRUE(download.wait(30s));
+
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    state = waitFor("the cut download listed",
+                    [&](const ProbeState& s) { return !cell(s, "cut.bin", 4).empty(); });
+    EXPECT_EQ(cell(state, "cut.bin", 4), "200 捕捉中断。");
+    EXPECT_EQ(cell(state, "cut.bin", 3), "3,072 KB");
+    screenshot("interrupted-after-restart");
+
+    // The open, idle program holds the folder for capturing; export reads it all the same.
+    const std::vector<std::string> cliEnv{"XDG_DATA_HOME=" + disk.path(),
+                                          "XDG_CONFIG_HOME=" + env["XDG_CONFIG_HOME"],
+                                          "HOME=" + env["HOME"]};
+    const std::string capture = TIDEWELL_BINARY_DIR "/cli/tidewell-capture";
+    const std::string har = (root / "beside.har").string();
+    ProgramResult run = ::runProgram({capture, "--har", har}, cliEnv);
+    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    EXPECT_TRUE(contains(run.output, "Wrote 1 exchanges")) << run.output;
+    EXPECT_EQ(checkHar(har).problems, "");
+    run = ::runProgram({capture, "--no-system-proxy", "--port", "0"}, cliEnv);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(contains(run.errors, "正被打开着的 Tidewell 桌面程序（进程号" +
+                                         std::to_string(program->pid()) + "）"))
+        << run.errors;
+    EXPECT_TRUE(contains(run.errors, folder)) << run.errors;
+
+    // The disk fills up while a download goes on: said at once, and never 完成.
+    ASSERT_TRUE(command("开始"));
+    waitFor("capturing again", [](const ProbeState& s) { return s.statusHas("HTTP代理建立在"); });
+    bool fetched = false;
+    runProgram({"curl", "-s", "-o", "/dev/null", "-x", proxyAddress(), site.url("/full.bin")},
+               {{"PATH", env["PATH"]}}, &fetched, 60s);
+    EXPECT_TRUE(fetched) << "the client did not get its download";
+    state = waitFor("the unstored download", [&](const ProbeState& s) {
+        return cell(s, "full.bin", 4) == "200 未能保存：No space left on device";
+    });
+    std::string kilobytes = cell(state, "full.bin", 3);
+    std::erase(kilobytes, ',');
+    EXPECT_LT(std::atoi(kilobytes.c_str()), 24 * 1024) << cell(state, "full.bin", 3);
+    screenshot("not-stored-live");
+    program->signal(SIGTERM);
+    EXPECT_TRUE(program->wait(30s));
+
+    // Read-only: browsed and exported, not captured into.
+    ASSERT_TRUE(disk.remountReadOnly());
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    state = waitFor("the read-only folder listed", [&](const ProbeState& s) {
+        return !cell(s, "cut.bin", 4).empty() && s.statusHas("是只读的");
+    });
+    EXPECT_TRUE(state.statusHas(folder)) << state.raw;
+    EXPECT_EQ(cell(state, "cut.bin", 4), "200 捕捉中断。");
+    ASSERT_TRUE(command("开始"));
+    state = waitFor("the refusal", [&](const ProbeState& s) {
+        return std::any_of(s.messageTexts.begin(), s.messageTexts.end(),
+                           [&](const std::string& t) { return contains(t, folder); });
+    });
+    screenshot("read-only-refusal");
+    xdotool({"key", "Return"});
+    waitFor("the refusal closed", [](const ProbeState& s) { return s.messageTexts.empty(); });
+    EXPECT_FALSE(state.statusHas("HTTP代理建立在"));
+    program->signal(SIGTERM);
+    EXPECT_TRUE(program->wait(30s));
+}
+
 // kill -9 while capturing: the guardian gives the user's settings back at
 // once, exactly, without waiting for the next start.
 TEST_F(DesktopTest, KillNineWhileCapturingGivesTheSettingsBackAtOnce) {
@@ -920,6 +1045,32 @@ TEST_F(DesktopTest, ResourceBrowserForEverydayWork) {
     screenshot("browser-small-window");
     program->signal(SIGTERM);
     EXPECT_TRUE(program->wait(30s));
+}
+
+// Without any display the program says what it needs and what works instead, and fails
+// plainly: no abort, no advice to reinstall. A display that is named but cannot be reached is
+// the same failure.
+TEST(DesktopProgram, WithoutADisplaySaysSoAndPointsToTheCommandLine) {
+    ASSERT_EQ(::access(kProgram.c_str(), X_OK), 0) << kProgram;
+    char pattern[] = "/tmp/tidewell-nodisplay.XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const fs::path root = pattern;
+    const std::vector<std::string> unset{"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
+    const std::vector<std::string> unreachable{"DISPLAY=" + (root / "no-server:0").string(),
+                                               "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
+    for (const auto& display : {unset, unreachable}) {
+        std::vector<std::string> environment = display;
+        environment.insert(environment.end(),
+                           {"HOME=" + root.string(),
+                            "XDG_CONFIG_HOME=" + (root / "config").string(),
+                            "XDG_DATA_HOME=" + (root / "data").string(),
+                            "XDG_RUNTIME_DIR=" + root.string(), "TIDEWELL_UPDATE_SERVER="});
+        const ProgramResult run = ::runProgram({kProgram}, environment);
+        EXPECT_EQ(run.exitCode, 1) << display[0] << "\n" << run.errors;
+        EXPECT_TRUE(contains(run.errors, "tidewell-capture")) << run.errors;
+        EXPECT_FALSE(contains(run.errors, "Reinstalling")) << run.errors;
+    }
+    fs::remove_all(root);
 }
 
 } // namespace

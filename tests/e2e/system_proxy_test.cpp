@@ -269,9 +269,10 @@ TEST_F(DesktopSettingsTest, TheDesktopProgramLeavesALiveCaptureItsSettings) {
     Environment env = session.env;
     env["QT_QPA_PLATFORM"] = "offscreen";
     env["TIDEWELL_AUTO_ANSWER"] = "yes";
-    bool ok = false;
+    // It cannot take the cache folder the capture writes, says so and ends with status 1.
+    bool ok = true;
     const std::string said = runProgram({kDesktopProgram}, env, &ok);
-    EXPECT_TRUE(ok);
+    EXPECT_FALSE(ok);
     EXPECT_EQ(said.find(loadString(IDS_RESTORE_PROXY)), std::string::npos) << said;
     EXPECT_EQ(session.settings(), redirected);
     EXPECT_EQ(session.crashFlag(), 1u);

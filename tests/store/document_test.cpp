@@ -69,6 +69,7 @@ struct DocumentTest : ::testing::Test {
 } // namespace
 
 TEST_F(DocumentTest, LoadsKeptCapturesInIdOrderAndNumbersAboveEveryFile) {
+    std::string unreachable;
     {
         CacheFolder writer;
         ASSERT_TRUE(writer.prepareCacheFolder());
@@ -85,8 +86,8 @@ TEST_F(DocumentTest, LoadsKeptCapturesInIdOrderAndNumbersAboveEveryFile) {
         writeFile(writer.cacheFolder + "R12.dat", std::string(100, 'x'));
         // A record claiming another id than its name.
         writeFile(writer.fileName(5), readFile(writer.fileName(1)));
-        // A response head that cannot be reached: this one is deleted.
-        std::string unreachable = readFile(writer.fileName(2));
+        // A response head that cannot be reached.
+        unreachable = readFile(writer.fileName(2));
         for (int i = 16; i < 24; ++i)
             unreachable[std::size_t(i)] = '\xff';
         writeFile(writer.fileName(6), unreachable);
@@ -104,10 +105,17 @@ TEST_F(DocumentTest, LoadsKeptCapturesInIdOrderAndNumbersAboveEveryFile) {
     EXPECT_TRUE(document->resources.head->fromDisk);
     EXPECT_FALSE(document->modified);
     EXPECT_EQ(document->nextId, 10u);
-    for (std::uint32_t id : {5u, 9u})
+    // Whatever could not be read is left as it was, counted and told, with
+    // the folder; files of other names are none of ours.
+    for (std::uint32_t id : {5u, 6u, 9u})
         EXPECT_TRUE(exists(document->fileName(id))) << id;
-    EXPECT_FALSE(exists(document->fileName(6)));
+    EXPECT_EQ(readFile(document->fileName(6)), unreachable);
     EXPECT_TRUE(exists(document->cacheFolder + "notes.txt"));
+    EXPECT_EQ(document->unreadableFiles, 4u);
+    char note[1024];
+    std::snprintf(note, sizeof note, loadString(IDS_FILES_SKIPPED), 4,
+                  document->cacheFolder.c_str());
+    EXPECT_EQ(ui.status, note);
 
     // The posted initialisation reaches listeners registered before delivery.
     delivery.dispatchPending();
@@ -134,6 +142,7 @@ TEST_F(DocumentTest, EntriesThatAreNotPlainFilesAreNeverFollowed) {
 
     auto document = open();
     EXPECT_TRUE(listedIds(*document).empty());
+    EXPECT_EQ(document->unreadableFiles, 3u);
     EXPECT_EQ(document->nextId, 8u);
 
     // A cache file swapped for a link after the start is not written through.
@@ -142,12 +151,18 @@ TEST_F(DocumentTest, EntriesThatAreNotPlainFilesAreNeverFollowed) {
     EXPECT_EQ(readFile(outside), "the user's own file");
 }
 
-TEST_F(DocumentTest, NoCacheFolderEndsTheStart) {
+TEST_F(DocumentTest, NoCacheFolderEndsTheStartNamingTheFolder) {
     writeFile(home.path() + "/Merovex", "a file in the folder's place");
-    Document document(ui, delivery, settings);
-    EXPECT_FALSE(document.newDocument());
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0], errorText(ENOTDIR));
+    for (auto use : {Document::FolderUse::Write, Document::FolderUse::Read}) {
+        ui.messages.clear();
+        Document document(ui, delivery, settings);
+        EXPECT_FALSE(document.newDocument(use));
+        ASSERT_EQ(ui.messages.size(), 1u);
+        char text[1024];
+        std::snprintf(text, sizeof text, loadString(IDS_CACHE_FOLDER_UNUSABLE),
+                      home.cacheFolder().c_str(), errorText(ENOTDIR).c_str());
+        EXPECT_EQ(ui.messages[0], text);
+    }
 }
 
 TEST_F(DocumentTest, SecondWriterOfTheFolderIsRefusedWithTheFolderNamed) {
@@ -365,8 +380,9 @@ TEST_F(DocumentTest, ExitKeepsOrDeletesThisRunsCaptures) {
 }
 
 // Files left by captures a crash cut off: listed, with what arrived, as
-// interrupted captures; a file without even a request head is deleted; a
-// clear removes the interrupted ones with the rest.
+// interrupted captures; a file without even a request head is left and
+// counted; a clear removes the interrupted ones with the rest, and only what
+// it listed.
 TEST_F(DocumentTest, InterruptedCapturesAreListedAndClearedWithTheRest) {
     {
         CacheFolder writer;
@@ -392,12 +408,83 @@ TEST_F(DocumentTest, InterruptedCapturesAreListedAndClearedWithTheRest) {
     auto body = HttpResourceData::responseBody(*interrupted);
     ASSERT_TRUE(body);
     EXPECT_EQ(body->size(), 30000);
-    EXPECT_FALSE(exists(document->fileName(3)));
+    EXPECT_TRUE(exists(document->fileName(3)));
+    EXPECT_EQ(document->unreadableFiles, 1u);
     EXPECT_EQ(document->nextId, 4u);
 
     document->clearAll();
-    for (std::uint32_t id : {1u, 2u, 3u})
+    for (std::uint32_t id : {1u, 2u})
         EXPECT_FALSE(exists(document->fileName(id))) << id;
+    EXPECT_TRUE(exists(document->fileName(3)));
+}
+
+// Browsing and export only read the folder: beside the process that writes
+// it, without creating it, and on a read-only file system, where capturing
+// and clearing refuse and say why, naming the folder.
+TEST_F(DocumentTest, ReadersNeedNoClaimAndChangeNothing) {
+    {
+        Document reader(ui, delivery, settings);
+        ASSERT_TRUE(reader.newDocument(Document::FolderUse::Read));
+        EXPECT_TRUE(reader.resources.empty());
+        EXPECT_FALSE(exists(home.cacheFolder())); // not even made
+    }
+    auto writer = open();
+    exchange(writer->filter, "/kept", std::string(20000, 'k'));
+    ui.status.clear();
+    Document reader(ui, delivery, settings);
+    ASSERT_TRUE(reader.newDocument(Document::FolderUse::Read)) << ui.messages.back();
+    EXPECT_EQ(listedIds(reader), (std::vector<std::uint32_t>{1}));
+    EXPECT_EQ(ui.status, ""); // a folder that can be written is not called read-only
+    CollectingOutputStream body;
+    ASSERT_TRUE(reader.resources.head->copyBody(body, true));
+    EXPECT_EQ(body.text, std::string(20000, 'k'));
+    // The writer keeps its claim: a second writer is still refused.
+    Document second(ui, delivery, settings);
+    EXPECT_FALSE(second.newDocument(Document::FolderUse::WriteOrRead));
+}
+
+TEST_F(DocumentTest, ReadOnlyFolderIsBrowsedButNeitherCapturedIntoNorCleared) {
+    SmallDisk disk(1 << 20);
+    if (!disk.mounted())
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    ScopedEnv dataHome("XDG_DATA_HOME", disk.path().c_str());
+    {
+        auto writer = open();
+        exchange(writer->filter, "/a", std::string(30000, 'a'));
+        exchange(writer->filter, "/b", "b");
+        writer->closeCaptures(true);
+    }
+    ASSERT_TRUE(disk.remountReadOnly());
+    const std::string folder = disk.path() + "/Merovex/Tidewell/Cache/";
+    char readOnly[1024];
+    std::snprintf(readOnly, sizeof readOnly, loadString(IDS_CACHE_FOLDER_READ_ONLY),
+                  folder.c_str());
+
+    Document writer(ui, delivery, settings);
+    EXPECT_FALSE(writer.newDocument(Document::FolderUse::Write));
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0], readOnly);
+
+    ui.messages.clear();
+    Document document(ui, delivery, settings);
+    ASSERT_TRUE(document.newDocument(Document::FolderUse::WriteOrRead));
+    EXPECT_TRUE(document.readOnly);
+    EXPECT_EQ(ui.status, readOnly);
+    EXPECT_EQ(listedIds(document), (std::vector<std::uint32_t>{1, 2}));
+    CollectingOutputStream body;
+    ASSERT_TRUE(document.resources.head->copyBody(body, true));
+    EXPECT_EQ(body.text, std::string(30000, 'a'));
+
+    document.proxy.manageSystemSettings = false;
+    document.proxy.configuredPort = 0;
+    EXPECT_FALSE(document.startCapture());
+    EXPECT_FALSE(document.isCapturing());
+    document.clearAll();
+    EXPECT_TRUE(ui.questions.empty()); // refused before asking
+    EXPECT_EQ(ui.messages, (std::vector<std::string>{readOnly, readOnly}));
+    EXPECT_EQ(listedIds(document), (std::vector<std::uint32_t>{1, 2}));
+    EXPECT_TRUE(document.saveModified());
+    EXPECT_TRUE(exists(folder + "R0000000001.dat"));
 }
 
 // A disk that fills up while capturing: relaying goes on, a capture that
@@ -480,6 +567,14 @@ TEST_F(DocumentTest, FullDiskFailsCapturesAndCountsOnlyWhatIsStored) {
         const bool copied = r->copyBody(out, false);
         EXPECT_EQ(copied, r->result == 0) << r->id;
         EXPECT_EQ(out.text, bodies[r->id].substr(0, out.text.size())) << r->id;
+    }
+    // Loaded again, a failed capture still says it was not stored and
+    // counts what was.
+    for (HttpResource* r = reopened->resources.head; r; r = r->next) {
+        EXPECT_EQ(r->notStored(), r->result != 0) << r->id;
+        if (r->result != 0) {
+            EXPECT_LT(r->receivedSize, std::int64_t(bodies[r->id].size())) << r->id;
+        }
     }
     reopened->closeCaptures(false);
 }

@@ -83,11 +83,14 @@ int ItemImage(const ResourceListItem& item);
 // Where the streams group sorts among the media type groups: after them all.
 constexpr std::int32_t kStreamGroupCategory = 9;
 
-// The byte count a resource is shown and sorted by: its announced length when known.
+// The byte count a resource is shown and sorted by: its announced length when known, and what
+// arrived for a capture that failed or was not stored whole.
 std::int64_t resourceSizeValue(const HttpResource& resource);
 // "1,024 KB": kilobytes rounded up, digits grouped by three.
 std::string sizeText(const HttpResource& resource);
-// "%d%%" or "加载中..." while loading, the status code and "完成" after ("404 完成").
+// "%d%%" or "加载中..." while loading, the status code and "完成" after ("404 完成"); for a
+// capture that did not end whole the code and what happened ("200 捕捉中断。", "200 未能保存：…"),
+// without a code when no response came.
 std::string statusText(const HttpResource& resource);
 // What the status column sorts by: the status code of a finished exchange; every exchange still
 // loading after all finished ones.

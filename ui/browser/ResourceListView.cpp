@@ -149,6 +149,9 @@ int ResourceListView::defaultColumnWidth(int column) const {
         for (unsigned id : {IDS_TUNNEL_OPEN, IDS_TUNNEL_CLIENT_CLOSED, IDS_TUNNEL_SERVER_CLOSED,
                             IDS_TUNNEL_STOPPED})
             samples.push_back(QString::fromUtf8(loadString(id)));
+        // A download cut off is no rarity: what happened shows whole next to its code.
+        for (unsigned id : {IDS_CAPTURE_INTERRUPTED, IDS_DATA_INCOMPLETE})
+            samples.push_back(QStringLiteral("200 ") + QString::fromUtf8(loadString(id)));
         break;
     default:
         return c.width;
