@@ -359,6 +359,11 @@ constexpr StringEntry kStrings[] = {
     {923, "片段中没有可保存的视频或音频。", "The segments hold no video or audio to save."},
     {924, "读取片段失败：%s", "Reading the segments failed: %s"},
     {925, "直播", "live"},
+    {926, "清晰度\n格式\n文件", "Variant\nFormat\nFile"},
+    {927, "%s 已存在，要替换它吗？", "%s already exists. Replace it?"},
+    {928, "缺少的部分在文件中留空。", "The missing parts are left out of the file."},
+    {929, "保存", "Save"},
+    {930, "浏览…", "Browse…"},
     // The C library's messages for common errno values (1000 + errno), for when its own
     // translations are not installed. The English is the C library's, word for word.
     {1001, "不允许的操作", "Operation not permitted"},                               // EPERM

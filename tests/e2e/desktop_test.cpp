@@ -822,6 +822,18 @@ TEST_F(DesktopTest, ResourceBrowserForEverydayWork) {
         };
         static const std::string page = "<!DOCTYPE html><title>b</title><p>browser</p>\n";
         static const std::string missing = "not here\n";
+        // A video page: its stream in two variants, the first listing three segments.
+        static const std::string show = "<!DOCTYPE html><title>Harbour Lights</title><video>\n";
+        static const std::string master =
+            "#EXTM3U\n"
+            "#EXT-X-STREAM-INF:BANDWIDTH=3000000,RESOLUTION=1280x720\n"
+            "hi.m3u8\n"
+            "#EXT-X-STREAM-INF:BANDWIDTH=800000,RESOLUTION=640x360\n"
+            "lo.m3u8\n";
+        static const std::string media = "#EXTM3U\n#EXT-X-TARGETDURATION:4\n"
+                                         "#EXTINF:4.0,\nhi0.ts\n#EXTINF:4.0,\nhi1.ts\n"
+                                         "#EXTINF:4.0,\nhi2.ts\n#EXT-X-ENDLIST\n";
+        static const std::string segment = std::string(1, '\x47') + std::string(187, 's');
         const Answer answers[] = {
             {"/b/index.html", "200 OK", "text/html", &page},
             {"/b/missing.js", "404 Not Found", "text/html", &missing},
@@ -829,6 +841,11 @@ TEST_F(DesktopTest, ResourceBrowserForEverydayWork) {
             {"/b/app.js", "200 OK", "application/javascript", &script},
             {"/b/photo.png", "200 OK", "image/png", &picture},
             {"/b/data.bin", "200 OK", "application/octet-stream", &data},
+            {"/b/show.html", "200 OK", "text/html", &show},
+            {"/b/v/master.m3u8", "200 OK", "application/vnd.apple.mpegurl", &master},
+            {"/b/v/hi.m3u8", "200 OK", "application/vnd.apple.mpegurl", &media},
+            {"/b/v/hi0.ts", "200 OK", "video/mp2t", &segment},
+            {"/b/v/hi1.ts", "200 OK", "video/mp2t", &segment},
         };
         for (const Answer& a : answers) {
             if (path == a.path)
@@ -846,10 +863,13 @@ TEST_F(DesktopTest, ResourceBrowserForEverydayWork) {
     const std::string proxy =
         "http://" + trimQuotes(gsettings({"get", "org.gnome.system.proxy.http", "host"})) + ":" +
         trimQuotes(gsettings({"get", "org.gnome.system.proxy.http", "port"}));
-    auto fetch = [&](const std::string& path) {
+    auto fetch = [&](const std::string& path, const std::string& referer = "") {
         bool ok = false;
-        runProgram({"curl", "-s", "-o", "/dev/null", "-x", proxy, site.url(path)},
-                   {{"PATH", env["PATH"]}}, &ok);
+        std::vector<std::string> curl = {"curl", "-s", "-o", "/dev/null", "-x", proxy};
+        if (!referer.empty())
+            curl.insert(curl.end(), {"-e", site.url(referer)});
+        curl.push_back(site.url(path));
+        runProgram(curl, {{"PATH", env["PATH"]}}, &ok);
         EXPECT_TRUE(ok) << path;
     };
     for (const char* path : {"/b/index.html", "/b/missing.js", "/b/broken", "/b/app.js",
@@ -930,6 +950,71 @@ TEST_F(DesktopTest, ResourceBrowserForEverydayWork) {
     state = waitFor("the filter gone", [](const ProbeState& s) {
         return s.filterText.empty() && s.filterShown == s.filterRows;
     });
+    ASSERT_TRUE(command("列表", "按顺序查看"));
+
+    // A video stream, two of its three segments captured: the 媒体流 group by type, and the
+    // save dialog from the stream's menu naming what is missing.
+    fetch("/b/show.html");
+    for (const char* path : {"/b/v/master.m3u8", "/b/v/hi.m3u8", "/b/v/hi0.ts", "/b/v/hi1.ts"})
+        fetch(path, "/b/show.html");
+    ASSERT_TRUE(command("列表", "按类型查看"));
+    auto streamRow = [](const ProbeState& s) {
+        for (int i = 0; i < int(s.rows.size()); ++i) {
+            const ProbeRow& r = s.rows[i];
+            if (r.parent >= 0 && s.rows[r.parent].cells.size() > 0 &&
+                s.rows[r.parent].cells[0] == "媒体流" && r.cells.size() > 4 &&
+                r.cells[0] == "Harbour Lights")
+                return i;
+        }
+        return -1;
+    };
+    // The group and the stream opened with a double click, as groups start closed.
+    auto openRow = [&](const std::function<int(const ProbeState&)>& find, const char* what) {
+        state = waitFor(what, [&](const ProbeState& s) {
+            const int r = find(s);
+            return r >= 0 && s.rows[r].y >= 0;
+        });
+        const int r = find(state);
+        ASSERT_GE(r, 0);
+        xdotool({"mousemove", std::to_string(state.rows[r].x), std::to_string(state.rows[r].y),
+                 "click", "--repeat", "2", "1"});
+    };
+    ASSERT_NO_FATAL_FAILURE(openRow(
+        [](const ProbeState& s) {
+            for (int i = 0; i < int(s.rows.size()); ++i)
+                if (s.rows[i].depth == 0 && !s.rows[i].cells.empty() &&
+                    s.rows[i].cells[0] == "媒体流")
+                    return i;
+            return -1;
+        },
+        "the streams group"));
+    ASSERT_NO_FATAL_FAILURE(openRow(streamRow, "the stream shown"));
+    state = waitFor("the stream and its variants shown", [&](const ProbeState& s) {
+        const int r = streamRow(s);
+        return r >= 0 && s.rows[r].cells[4] == "2 / 3 个片段" && r + 2 < int(s.rows.size()) &&
+               s.rows[r + 2].y >= 0;
+    });
+    screenshot("streams-group");
+    {
+        const int r = streamRow(state);
+        ASSERT_GE(r, 0);
+        xdotool({"mousemove", std::to_string(state.rows[r].x), std::to_string(state.rows[r].y),
+                 "click", "3"});
+    }
+    state = waitFor("the stream's menu",
+                    [&](const ProbeState& s) { return s.menuItem("保存为视频文件"); });
+    ASSERT_NE(state.menuItem("保存为视频文件"), nullptr);
+    click(state.menuItem("保存为视频文件")->x, state.menuItem("保存为视频文件")->y);
+    auto saveDialog = [](const ProbeState& s) -> const ProbeWindow* {
+        for (const auto& w : s.windows)
+            if (w.title == "保存为视频文件")
+                return &w;
+        return nullptr;
+    };
+    state = waitFor("the save dialog", [&](const ProbeState& s) { return saveDialog(s); });
+    screenshot("streams-save-dialog");
+    xdotool({"key", "Escape"});
+    state = waitFor("the dialog closed", [&](const ProbeState& s) { return !saveDialog(s); });
     ASSERT_TRUE(command("列表", "按顺序查看"));
 
     // A small window keeps rows of the list in sight; the panes give way. (The main window by

@@ -47,7 +47,11 @@ int ItemImage(const ResourceListItem& item) {
     case ResourceListItem::FolderItem:
         return FolderImage;
     case ResourceListItem::TypeGroupItem:
+    case ResourceListItem::StreamGroupItem:
         return TypeGroupImage;
+    case ResourceListItem::StreamItem:
+    case ResourceListItem::VariantItem:
+        return item.complete ? DoneImage : BlankPageImage;
     default:
         break;
     }
@@ -188,6 +192,12 @@ std::string ResourceListAdaptor::GetItemText(std::uintptr_t data, int column) {
     const ResourceListItem* item = ResourceListItem::of(data);
     if (!item || column < 0 || column >= kResourceColumnCount)
         return {};
+    if (item->isStreamRow())
+        return item->cells && std::size_t(column) < item->cells->size()
+                   ? (*item->cells)[std::size_t(column)]
+                   : std::string();
+    if (item->kind == ResourceListItem::StreamGroupItem)
+        return column == 0 ? loadString(IDS_STREAM_GROUP) : std::string();
     if (item->kind != ResourceListItem::ResourceItem) {
         if (column != 0)
             return {};
@@ -273,7 +283,12 @@ int ResourceListAdaptor::CompareItems(std::uintptr_t first, std::uintptr_t secon
         c = 1;
     } else if (bRes) {
         c = -1;
-    } else if (a->kind == ResourceListItem::TypeGroupItem) {
+    } else if (a->isStreamRow() && b->isStreamRow()) {
+        // Streams in the order they were captured, variants as listed.
+        c = a->streamId != b->streamId ? (a->streamId > b->streamId ? 1 : -1)
+                                       : (a->variant > b->variant) - (a->variant < b->variant);
+    } else if (a->kind == ResourceListItem::TypeGroupItem ||
+               a->kind == ResourceListItem::StreamGroupItem) {
         c = (a->category > b->category) - (a->category < b->category);
     } else {
         c = compareTextNoCase(a->text, b->text);
