@@ -703,11 +703,12 @@ TEST_F(DesktopTest, CapturesThatDidNotEndWholeNeverSayDone) {
                                           "HOME=" + env["HOME"]};
     const std::string capture = TIDEWELL_BINARY_DIR "/cli/tidewell-capture";
     const std::string har = (root / "beside.har").string();
-    ProgramResult run = ::runProgram({capture, "--har", har}, cliEnv);
+    // The command speaks the program's language here whatever the test's own locale.
+    ProgramResult run = ::runProgram({capture, "--lang", "zh", "--har", har}, cliEnv);
     EXPECT_EQ(run.exitCode, 0) << run.errors;
-    EXPECT_TRUE(contains(run.output, "Wrote 1 exchanges")) << run.output;
+    EXPECT_TRUE(contains(run.output, "1 个资源已从")) << run.output;
     EXPECT_EQ(checkHar(har).problems, "");
-    run = ::runProgram({capture, "--no-system-proxy", "--port", "0"}, cliEnv);
+    run = ::runProgram({capture, "--lang", "zh", "--no-system-proxy", "--port", "0"}, cliEnv);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(contains(run.errors, "正被打开着的 Tidewell 桌面程序（进程号" +
                                          std::to_string(program->pid()) + "）"))
@@ -722,7 +723,7 @@ TEST_F(DesktopTest, CapturesThatDidNotEndWholeNeverSayDone) {
                {{"PATH", env["PATH"]}}, &fetched, 60s);
     EXPECT_TRUE(fetched) << "the client did not get its download";
     state = waitFor("the unstored download", [&](const ProbeState& s) {
-        return cell(s, "full.bin", 4) == "200 未能保存：No space left on device";
+        return cell(s, "full.bin", 4) == "200 未能保存：设备上没有空间";
     });
     std::string kilobytes = cell(state, "full.bin", 3);
     std::erase(kilobytes, ',');
