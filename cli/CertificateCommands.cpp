@@ -1,5 +1,6 @@
 #include "cli/CertificateCommands.h"
 
+#include "engine/PathErrorText.h"
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
 #include "sysproxy/SettingsFile.h"
@@ -104,8 +105,8 @@ int exportRootCertificate(const std::string& file) {
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
     if (!writeWholeFile(file, root.certificatePem(), 0644)) {
-        std::fprintf(stderr, "tidewell-capture: %s: %s\n", file.c_str(),
-                     errorText(lastError()).c_str());
+        std::fprintf(stderr, "tidewell-capture: %s\n",
+                     pathErrorText(IDS_FILE_NOT_WRITTEN, file, lastError()).c_str());
         return 1;
     }
     std::printf(

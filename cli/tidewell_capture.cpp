@@ -6,6 +6,7 @@
 // --streams and --save-stream it lists their video streams or saves one.
 #include "cli/CertificateCommands.h"
 #include "cli/StreamCommands.h"
+#include "engine/PathErrorText.h"
 #include "engine/Platform.h"
 #include "engine/Text.h"
 #include "resources/StringTable.h"
@@ -24,6 +25,7 @@
 #include "tls/HttpsOptions.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -96,6 +98,10 @@ public:
         std::fprintf(stderr, "tidewell-capture: %s\n", text.c_str());
     }
     void setStatusText(const std::string& text) override { status = text; }
+    void showFolderNote(const std::string& text) override {
+        if (folderNotes)
+            std::fprintf(stderr, "tidewell-capture: %s\n", text.c_str());
+    }
     // A line of its own, even in the middle of the live count.
     void showStorageProblem(const std::string& text) override {
         std::fflush(stdout);
@@ -105,7 +111,34 @@ public:
 
     std::string status;
     bool liveLine = false; // the live count is being rewritten in place
+    bool folderNotes = true;
 };
+
+// Standard output as a stream, for `--har -`.
+class StandardOutput : public OutputStream {
+public:
+    bool write(const void* data, std::int32_t count) override {
+        auto bytes = static_cast<const char*>(data);
+        while (count > 0) {
+            const ssize_t n = ::write(STDOUT_FILENO, bytes, std::size_t(count));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                setLastErrorFromErrno();
+                return false;
+            }
+            bytes += n;
+            count -= std::int32_t(n);
+        }
+        return true;
+    }
+};
+
+void printUsageError(unsigned id, const std::string& argument) {
+    char text[1024];
+    std::snprintf(text, sizeof text, loadString(id), argument.c_str());
+    std::fprintf(stderr, "tidewell-capture: %s\n%s\n", text, loadString(IDS_SEE_HELP));
+}
 
 // The application's settings live under one key per section of the
 // per-user settings file.
@@ -136,40 +169,56 @@ public:
     void writeInt(const std::string&, const std::string&, int) override {}
 };
 
-// The kept captures as a HAR log at `path`.
-int writeHar(const std::string& path, Document& document,
-             const std::vector<HttpResource*>& resources) {
+// The kept captures as a HAR log at `path` (`-` for standard output).
+int writeHarLog(const std::string& path, Document& document,
+                const std::vector<HttpResource*>& resources) {
     std::size_t skipped = 0;
-    if (!writeHarFile(path, resources, programVersion(), &skipped)) {
+    const bool toStandardOutput = path == "-";
+    bool written;
+    if (toStandardOutput) {
+        StandardOutput out;
+        written = writeHar(out, resources, programVersion(), &skipped);
+    } else {
+        written = writeHarFile(path, resources, programVersion(), &skipped);
+    }
+    const std::string target = toStandardOutput ? std::string("-") : path;
+    if (!written) {
         std::fprintf(
             stderr, "tidewell-capture: %s\n",
-            formatString(IDS_CLI_CANNOT_WRITE, path.c_str(), errorText(lastError()).c_str())
+            formatString(IDS_CLI_CANNOT_WRITE, target.c_str(), errorText(lastError()).c_str())
                 .c_str());
         return 1;
     }
     // Written to our own standard output, the log is all that goes there.
-    struct stat target {
+    struct stat file {
     }, out{};
-    const bool toStdout = ::stat(path.c_str(), &target) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
-                          target.st_dev == out.st_dev && target.st_ino == out.st_ino;
+    const bool toStdout = toStandardOutput ||
+                          (::stat(path.c_str(), &file) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
+                           file.st_dev == out.st_dev && file.st_ino == out.st_ino);
     std::fprintf(toStdout ? stderr : stdout, "%s\n",
                  formatString(IDS_CLI_HAR_WRITTEN, resources.size() - skipped,
-                              document.cacheFolder.c_str(), path.c_str())
+                              document.cacheFolder.c_str(), target.c_str())
                      .c_str());
-    if (skipped)
+    // Files that could not be read at all, and captures whose file went or
+    // broke since: left where they are, and said.
+    const std::size_t unreadable = document.unreadableFiles + skipped;
+    if (unreadable)
         std::fprintf(stderr, "tidewell-capture: %s\n",
-                     formatString(IDS_CLI_HAR_LEFT_OUT, skipped).c_str());
-    return 0;
+                     skippedFilesText(unreadable, document.cacheFolder).c_str());
+    return unreadable ? 3 : 0;
 }
 
-// Opens the cache folder without capturing and hands its kept captures, in
-// order, to `use`; 1 when the folder cannot be opened, else what `use` returns.
-template <typename Use> int withKeptCaptures(Use use) {
+// Opens the cache folder only to read it (no lock, no file changed) and hands
+// its kept captures, in order, to `use`; 1 when the folder cannot be opened,
+// else what `use` returns. `folderNotes`: files that could not be read are
+// told as the folder opens, rather than counted by `use`.
+template <typename Use> int withKeptCaptures(bool folderNotes, Use use) {
     TerminalUi ui;
+    ui.folderNotes = folderNotes;
     QueuedEventDelivery delivery;
     ReadOnlySettings settings;
     Document document(ui, delivery, settings);
-    if (!document.newDocument())
+    if (!document.newDocument(Document::FolderUse::Read))
         return 1;
     std::vector<HttpResource*> resources;
     {
@@ -182,9 +231,10 @@ template <typename Use> int withKeptCaptures(Use use) {
 
 // The captures kept in the cache folder as a HAR log at `path`.
 int exportHar(const std::string& path) {
-    return withKeptCaptures([&](Document& document, const std::vector<HttpResource*>& resources) {
-        return writeHar(path, document, resources);
-    });
+    return withKeptCaptures(false,
+                            [&](Document& document, const std::vector<HttpResource*>& resources) {
+                                return writeHarLog(path, document, resources);
+                            });
 }
 
 // Says "redirected" only when the desktop's settings were: without a desktop
@@ -303,6 +353,23 @@ int main(int argc, char** argv) {
     int variant = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        // An option that takes a value and has none is told so, not taken
+        // for an unknown one.
+        const bool takesValue = arg == "--har" || arg == "--export-ca" || arg == "--https" ||
+                                arg == "--pass-through" || arg == "--browser" || arg == "--port" ||
+                                arg == "--variant";
+        if ((takesValue && (i + 1 >= argc || !*argv[i + 1])) ||
+            (arg == "--save-stream" && (i + 2 >= argc || !*argv[i + 2]))) {
+            printUsageError(IDS_OPTION_NEEDS_VALUE, arg);
+            return 2;
+        }
+        const char* given = nullptr;
+        const auto value = [&](const char* option, const char*& out) {
+            if (arg != option)
+                return false;
+            out = argv[++i];
+            return true;
+        };
         if (arg == "--help" || arg == "-h") {
             printUsage(stdout);
             return 0;
@@ -315,7 +382,7 @@ int main(int argc, char** argv) {
             harPath = argv[++i];
         } else if (arg == "--streams") {
             listStreamsAsked = true;
-        } else if (arg == "--save-stream" && i + 2 < argc && *argv[i + 2]) {
+        } else if (arg == "--save-stream") {
             std::int32_t id = 0;
             if (!parseInt32(argv[++i], id) || id <= 0) {
                 usageError(formatString(IDS_CLI_NOT_A_STREAM, argv[i]));
@@ -323,7 +390,7 @@ int main(int argc, char** argv) {
             streamId = std::uint32_t(id);
             streamFile = argv[++i];
             saveStreamAsked = true;
-        } else if (arg == "--variant" && i + 1 < argc) {
+        } else if (arg == "--variant") {
             if (!parseInt32(argv[++i], variant) || variant <= 0) {
                 usageError(formatString(IDS_CLI_NOT_A_VARIANT, argv[i]));
             }
@@ -333,9 +400,9 @@ int main(int argc, char** argv) {
             certificateCommand = CertificateCommand::Install;
         } else if (arg == "--remove-ca") {
             certificateCommand = CertificateCommand::Remove;
-        } else if (arg == "--export-ca" && i + 1 < argc) {
+        } else if (value("--export-ca", given)) {
             certificateCommand = CertificateCommand::Export;
-            exportFile = argv[++i];
+            exportFile = given;
         } else if (arg == "--yes") {
             assumeYes = true;
         } else if (arg == "--https" && i + 1 < argc) {
@@ -349,7 +416,7 @@ int main(int argc, char** argv) {
             if (!BrowserLauncher::parse(argv[++i], browser))
                 usageError(formatString(IDS_CLI_BROWSER_TAKES, argv[i]));
             withBrowser = true;
-        } else if (arg == "--port" && i + 1 < argc) {
+        } else if (arg == "--port") {
             char* end = nullptr;
             const long value = std::strtol(argv[++i], &end, 10);
             if (!*argv[i] || *end || value < 0 || value > 65535)
@@ -373,11 +440,12 @@ int main(int argc, char** argv) {
         if (port >= 0 || !systemProxy || harPath || (listStreamsAsked && saveStreamAsked))
             usageError(loadString(IDS_CLI_STREAMS_ALONE));
         if (listStreamsAsked)
-            return withKeptCaptures([](Document&, const std::vector<HttpResource*>& captures) {
-                return listStreams(captures);
-            });
+            return withKeptCaptures(true,
+                                    [](Document&, const std::vector<HttpResource*>& captures) {
+                                        return listStreams(captures);
+                                    });
         catchStopSignals();
-        return withKeptCaptures([&](Document&, const std::vector<HttpResource*>& captures) {
+        return withKeptCaptures(true, [&](Document&, const std::vector<HttpResource*>& captures) {
             return saveStreamCommand(captures, streamId, streamFile, variant, saveCancelled);
         });
     }

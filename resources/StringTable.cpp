@@ -182,6 +182,27 @@ constexpr StringEntry kStrings[] = {
     {463, "捕捉中断。", "The capture was cut off."},
     {464, "捕捉的数据无法保存到缓存文件夹：%s",
      "Captured data could not be stored in the cache folder: %s"},
+    {465, "缓存文件夹“%s”正由 tidewell-capture（进程号%d）用于捕捉，不能同时在此捕捉。",
+     "The cache folder \"%s\" is in use: tidewell-capture (process %d) is capturing into it, "
+     "and two captures cannot share a folder."},
+    {466,
+     "缓存文件夹“%s”正被打开着的 Tidewell 桌面程序（进程号%d）使用，不能同时在此捕捉。"
+     "请先关闭桌面程序；tidewell-capture --har 随时可以读取这个文件夹。",
+     "The cache folder \"%s\" is in use by the open Tidewell desktop program (process %d), and "
+     "two captures cannot share a folder. Close the desktop program first; "
+     "tidewell-capture --har can read the folder at any time."},
+    {467, "缓存文件夹“%s”是只读的：可以浏览和导出其中的捕捉记录，但不能在此捕捉或删除。",
+     "The cache folder \"%s\" is read-only: its captures can be browsed and exported, but not "
+     "made or deleted there."},
+    {468, "缓存文件夹“%s”无法使用：%s", "The cache folder \"%s\" cannot be used: %s"},
+    {469, "%d 个文件无法读取，已跳过（%s）。", "%d files could not be read and were skipped (%s)."},
+    {470, "1 个文件无法读取，已跳过（%s）。", "1 file could not be read and was skipped (%s)."},
+    {471, "未能保存：%s", "Not stored: %s"},
+    {472,
+     "Tidewell 需要图形会话（X11 或 Wayland）才能运行。没有图形界面时，请在终端中用 "
+     "tidewell-capture 捕捉（tidewell-capture --help 列出它的选项）。",
+     "Tidewell needs a graphical session (X11 or Wayland). Without one, capture from a terminal "
+     "with tidewell-capture (tidewell-capture --help lists its options)."},
     // Tunnels and the loop guard of the proxy.
     {480, "这个请求的目标是Tidewell代理本身，为避免无限循环，没有转发。",
      "This request was aimed at the Tidewell proxy itself and was not relayed, to avoid an "
@@ -297,6 +318,15 @@ constexpr StringEntry kStrings[] = {
     {703, "状态码“%s”无法识别，可写作 404、4xx 或 4",
      "Status code \"%s\" not recognised; write it as 404, 4xx or 4"},
     {704, "没有符合筛选条件的资源", "No resources match the filter"},
+    // Usage errors of the command-line program.
+    {750, "%s 需要一个值", "%s needs a value"},
+    {752, "用 tidewell-capture --help 查看所有选项。",
+     "See tidewell-capture --help for the options."},
+    // Files and folders that cannot be used, named.
+    {770, "无法创建文件夹“%s”：%s", "Cannot create the folder \"%s\": %s"},
+    {771, "无法写入文件“%s”：%s", "Cannot write the file \"%s\": %s"},
+    {772, "文件夹“%s”无法使用：%s", "The folder \"%s\" cannot be used: %s"},
+    {773, "根证书文件夹“%s”：%s", "Root certificate folder \"%s\": %s"},
     // Video and audio streams.
     {900, "媒体流", "Streams"},
     {901, "保存为视频文件", "Save as video file"},
@@ -329,6 +359,11 @@ constexpr StringEntry kStrings[] = {
     {923, "片段中没有可保存的视频或音频。", "The segments hold no video or audio to save."},
     {924, "读取片段失败：%s", "Reading the segments failed: %s"},
     {925, "直播", "live"},
+    {926, "清晰度\n格式\n文件", "Variant\nFormat\nFile"},
+    {927, "%s 已存在，要替换它吗？", "%s already exists. Replace it?"},
+    {928, "缺少的部分在文件中留空。", "The missing parts are left out of the file."},
+    {929, "保存", "Save"},
+    {930, "浏览…", "Browse…"},
     // The C library's messages for common errno values (1000 + errno), for when its own
     // translations are not installed. The English is the C library's, word for word.
     {1001, "不允许的操作", "Operation not permitted"},                               // EPERM
@@ -405,7 +440,7 @@ constexpr StringEntry kStrings[] = {
      "用法：tidewell-capture [--port N] [--no-system-proxy] [--https decrypt|tunnel]\n"
      "                       [--pass-through HOSTS] [--browser chromium|firefox]\n"
      "       tidewell-capture --install-ca [--yes] | --remove-ca | --export-ca FILE\n"
-     "       tidewell-capture --har FILE\n"
+     "       tidewell-capture --har FILE|-\n"
      "       tidewell-capture --streams | --save-stream ID FILE [--variant N]\n"
      "       tidewell-capture --help | --version\n"
      "\n"
@@ -428,7 +463,8 @@ constexpr StringEntry kStrings[] = {
      "  --remove-ca         把每个证书库恢复成 --install-ca 之前的样子\n"
      "  --export-ca FILE    把根证书（PEM）写入 FILE（- 表示标准输出）\n"
      "  --har FILE          把缓存文件夹中的每个捕捉记录写成 HAR 1.2 文件 FILE\n"
-     "                      （只有你能读取），然后退出\n"
+     "                      （只有你能读取；- 表示标准输出），然后退出；它只读取\n"
+     "                      文件夹，所以可以在捕捉或桌面程序运行时、在只读磁盘上使用\n"
      "  --streams           列出缓存文件夹中捕捉记录里的视频和音频流（HLS、DASH），\n"
      "                      每个一行，带编号\n"
      "  --save-stream ID FILE  不重新编码，把编号为 ID 的流保存为一个可播放的文件：\n"
@@ -439,16 +475,17 @@ constexpr StringEntry kStrings[] = {
      "  --help              显示本说明\n"
      "  --version           显示版本\n"
      "\n"
-     "退出状态：0 表示每个捕捉记录都已保存；1 表示无法开始捕捉（例如另一个进程\n"
-     "正在写缓存文件夹，或浏览器启动后立即退出）；2 表示命令行无法理解；\n"
-     "3 表示有捕捉记录未能保存。--save-stream：0 表示完整保存；3 表示已保存但缺少\n"
+     "退出状态：0 表示每个捕捉记录都已保存（或导出）；1 表示无法开始捕捉或导出\n"
+     "（例如另一个进程正在写缓存文件夹、文件夹无法使用，或浏览器启动后立即退出）；\n"
+     "2 表示用法错误（未知的选项、选项缺少值或值不对）；3 表示有捕捉记录未能保存\n"
+     "（--har：有缓存文件无法读取）。--save-stream：0 表示完整保存；3 表示已保存但缺少\n"
      "片段（在标准错误中列出）；1 表示未保存。\n"
      "\n"
      "代理只为你自己的程序服务：其他用户的程序会收到 403 Forbidden。\n",
      "Usage: tidewell-capture [--port N] [--no-system-proxy] [--https decrypt|tunnel]\n"
      "                        [--pass-through HOSTS] [--browser chromium|firefox]\n"
      "       tidewell-capture --install-ca [--yes] | --remove-ca | --export-ca FILE\n"
-     "       tidewell-capture --har FILE\n"
+     "       tidewell-capture --har FILE|-\n"
      "       tidewell-capture --streams | --save-stream ID FILE [--variant N]\n"
      "       tidewell-capture --help | --version\n"
      "\n"
@@ -471,7 +508,9 @@ constexpr StringEntry kStrings[] = {
      "  --remove-ca         give every database back as --install-ca found it\n"
      "  --export-ca FILE    write the root certificate (PEM) to FILE (- for standard output)\n"
      "  --har FILE          write every capture kept in the cache folder to FILE as a\n"
-     "                      HAR 1.2 log (readable by you alone) and exit\n"
+     "                      HAR 1.2 log (readable by you alone; - for standard output)\n"
+     "                      and exit; it only reads the folder, so it works beside a\n"
+     "                      running capture or desktop program and on a read-only disk\n"
      "  --streams           list the video and audio streams (HLS, DASH) of the captures\n"
      "                      kept in the cache folder, one line each, with its id\n"
      "  --save-stream ID FILE  save stream ID as one playable file, without re-encoding:\n"
@@ -482,11 +521,13 @@ constexpr StringEntry kStrings[] = {
      "  --help              show this text\n"
      "  --version           show the version\n"
      "\n"
-     "Exit status: 0 when every capture was kept, 1 when capturing could not start\n"
-     "(another process writes the cache folder, or the browser quit at once, for\n"
-     "one), 2 when the command line is not understood, 3 when some captures could\n"
-     "not be stored. --save-stream: 0 saved whole, 3 saved with segments missing\n"
-     "(named on standard error), 1 not saved.\n"
+     "Exit status: 0 when every capture was kept (or exported), 1 when capturing or\n"
+     "the export could not start (another process captures into the cache folder,\n"
+     "the folder cannot be used, or the browser quit at once, for three),\n"
+     "2 for a usage error (an unknown option, an option without its value or with a\n"
+     "wrong one), 3 when some captures could not be stored (or, with --har, some\n"
+     "cache files could not be read). --save-stream: 0 saved whole, 3 saved with\n"
+     "segments missing (named on standard error), 1 not saved.\n"
      "\n"
      "The proxy serves your own programs only: another user's get 403 Forbidden.\n"},
     {1202, "%zu 个资源已从 %s 写入 %s", "Wrote %zu exchanges from %s to %s"},

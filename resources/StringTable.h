@@ -148,9 +148,17 @@ enum : unsigned {
     IDS_CACHE_FOLDER_BUSY_PID = 461,    // %s = folder, %d = process id
     IDS_CACHE_FOLDER_BUSY_FOLDER = 462, // %s = folder
     IDS_CAPTURE_INTERRUPTED = 463,
-    IDS_CAPTURE_NOT_STORED = 464, // %s = reason
-    IDS_LOOP_REFUSED = 480,       // the page answering a request aimed at the proxy itself
-    IDS_TUNNEL_OPEN = 481,        // status of a tunnel still carrying bytes
+    IDS_CAPTURE_NOT_STORED = 464,        // %s = reason
+    IDS_CACHE_FOLDER_BUSY_CAPTURE = 465, // %s = folder, %d = process id of tidewell-capture
+    IDS_CACHE_FOLDER_BUSY_DESKTOP = 466, // %s = folder, %d = process id of the desktop program
+    IDS_CACHE_FOLDER_READ_ONLY = 467,    // %s = folder
+    IDS_CACHE_FOLDER_UNUSABLE = 468,     // %s = folder, %s = reason
+    IDS_FILES_SKIPPED = 469,             // %d = number of files (two or more), %s = folder
+    IDS_FILE_SKIPPED = 470,              // %s = folder
+    IDS_NOT_STORED = 471,                // status of a capture not stored whole, %s = reason
+    IDS_NEEDS_GRAPHICAL_SESSION = 472,
+    IDS_LOOP_REFUSED = 480, // the page answering a request aimed at the proxy itself
+    IDS_TUNNEL_OPEN = 481,  // status of a tunnel still carrying bytes
     IDS_TUNNEL_CLIENT_CLOSED = 482,
     IDS_TUNNEL_SERVER_CLOSED = 483,
     IDS_TUNNEL_STOPPED = 484, // cut when capturing stopped
@@ -202,6 +210,14 @@ enum : unsigned {
     IDS_FILTER_COUNT = 702,      // %d = rows shown, %d = resources in all
     IDS_FILTER_BAD_STATUS = 703, // %s = the value after "status:"
     IDS_FILTER_NO_MATCH = 704,
+    // Usage errors of the command-line program.
+    IDS_OPTION_NEEDS_VALUE = 750, // %s = the option
+    IDS_SEE_HELP = 752,
+    // Files and folders that cannot be used, named.
+    IDS_FOLDER_NOT_CREATED = 770,   // %s = folder, %s = reason
+    IDS_FILE_NOT_WRITTEN = 771,     // %s = file, %s = reason
+    IDS_FOLDER_UNUSABLE = 772,      // %s = folder, %s = reason
+    IDS_ROOT_FOLDER_UNUSABLE = 773, // %s = the root certificate's folder, %s = reason
     // Video and audio streams found in the capture, and saving one as a file.
     IDS_STREAM_GROUP = 900, // the group of the by-type arrangement
     IDS_STREAM_SAVE = 901,  // the command on a stream's row

@@ -15,21 +15,25 @@
 #include "support/ScopedLanguage.h"
 #include "support/ScriptedStreams.h"
 #include "support/SmallDisk.h"
+#include "support/StoredCaptures.h"
 #include "sysproxy/SettingsFile.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <poll.h>
 #include <regex>
 #include <spawn.h>
 #include <sys/inotify.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -139,21 +143,24 @@ private:
 };
 
 std::size_t cacheFiles(const std::string& folder) {
-    std::size_t count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        std::uint32_t id;
-        count += CacheFolder::parseFileName(entry.path().filename().string(), id) ? 1 : 0;
-    }
-    return count;
+    return storedImages(folder).size();
 }
 
-// Waits until `folder` holds `count` cache files, woken by the file system.
-bool waitForCacheFiles(const std::string& folder, std::size_t count) {
+// Waits until `done` holds, woken by the file system's changes in `folder`
+// and in the run folders that appear below it.
+bool waitInFolder(const std::string& folder, const std::function<bool()>& done) {
     const int watch = inotify_init1(IN_CLOEXEC);
-    inotify_add_watch(watch, folder.c_str(), IN_CLOSE_WRITE | IN_CREATE);
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    bool done;
-    while (!(done = cacheFiles(folder) >= count) && std::chrono::steady_clock::now() < deadline) {
+    constexpr std::uint32_t kChanges = IN_CLOSE_WRITE | IN_CREATE | IN_MODIFY;
+    inotify_add_watch(watch, folder.c_str(), kChanges);
+    const auto watchRuns = [&] {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+            if (entry.is_directory(error))
+                inotify_add_watch(watch, entry.path().c_str(), kChanges);
+    };
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    bool held;
+    while ((watchRuns(), !(held = done())) && std::chrono::steady_clock::now() < deadline) {
         pollfd fd{watch, POLLIN, 0};
         if (poll(&fd, 1, 1000) > 0) {
             char events[4096];
@@ -161,7 +168,22 @@ bool waitForCacheFiles(const std::string& folder, std::size_t count) {
         }
     }
     close(watch);
-    return done;
+    return held;
+}
+
+bool waitForCacheFiles(const std::string& folder, std::size_t count) {
+    return waitInFolder(folder, [&] { return cacheFiles(folder) >= count; });
+}
+
+// Until a file in `folder` holds at least `bytes`.
+bool waitForStoredBytes(const std::string& folder, std::uintmax_t bytes) {
+    return waitInFolder(folder, [&] {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, error))
+            if (entry.is_regular_file(error) && entry.file_size(error) >= bytes && !error)
+                return true;
+        return false;
+    });
 }
 
 std::vector<std::string> proxied(int port, const std::string& url, const std::string& output) {
@@ -214,6 +236,66 @@ TEST_F(CaptureCli, KilledCaptureKeepsEveryFinishedExchange) {
         ASSERT_TRUE(r->copyBody(body, true));
         EXPECT_EQ(body.text, "body of /" + r->name);
     }
+}
+
+// kill -9 in the middle of a large download: the next start lists it as
+// interrupted with the bytes that arrived, never as complete, and its file
+// is left as it was found.
+TEST_F(CaptureCli, DownloadCutByKillNineIsListedAsInterrupted) {
+    constexpr std::size_t kDeclared = 64 << 20, kSent = 3 << 20;
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    OriginServer origin([&](int socket, const OriginRequest&) {
+        if (!sendAllBytes(socket, "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                                  "Content-Length: " +
+                                      std::to_string(kDeclared) + "\r\n\r\n" +
+                                      std::string(kSent, 'd')))
+            return false;
+        std::unique_lock lock(mutex);
+        released.wait_for(lock, 60s, [&] { return release; });
+        return false;
+    });
+    CaptureProcess capture(data.path(), config.path());
+    const int port = capture.waitForPort();
+    ASSERT_NE(port, 0) << capture.output << capture.errors;
+    std::thread download(
+        [&] { runCurl(proxied(port, origin.url("/big.bin"), scratch.path() + "/big.bin")); });
+    const bool stored = waitForStoredBytes(cacheFolder(data.path()), kSent);
+    EXPECT_EQ(capture.stop(SIGKILL), -1);
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    released.notify_all();
+    download.join();
+    ASSERT_TRUE(stored) << capture.errors;
+
+    // The cut capture's own file, in the run folder of the killed process.
+    std::string file;
+    for (const auto& entry :
+         std::filesystem::recursive_directory_iterator(cacheFolder(data.path())))
+        if (entry.path().filename() == "R0000000001.dat")
+            file = entry.path();
+    ASSERT_FALSE(file.empty());
+    const auto before = std::filesystem::file_size(file);
+    ScopedEnv dataHome("XDG_DATA_HOME", data.path().c_str());
+    ScriptedDocumentUi ui;
+    QueuedEventDelivery delivery;
+    NoSettings settings;
+    Document document(ui, delivery, settings);
+    ASSERT_TRUE(document.newDocument(Document::FolderUse::Read));
+    ASSERT_EQ(document.resources.count, 1u);
+    HttpResource& cut = *document.resources.head;
+    EXPECT_EQ(cut.result, kErrorCaptureInterrupted);
+    EXPECT_EQ(cut.statusCode, 200);
+    EXPECT_EQ(cut.contentLength, std::int64_t(kDeclared));
+    EXPECT_GT(cut.receivedSize, std::int64_t(kSent) - 4096); // less only the heads
+    EXPECT_LT(cut.receivedSize, std::int64_t(kDeclared));
+    EXPECT_EQ(cut.receivedSize, std::int64_t(before) - cut.responseBodyOffset);
+    CollectingOutputStream body;
+    EXPECT_FALSE(cut.copyBody(body, false));
+    EXPECT_EQ(std::filesystem::file_size(file), before);
 }
 
 // Two captures on one cache folder would number alike and overwrite each

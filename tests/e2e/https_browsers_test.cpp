@@ -7,6 +7,7 @@
 #include "e2e/DesktopSession.h"
 #include "store/CacheFolder.h"
 #include "store/HttpResource.h"
+#include "support/StoredCaptures.h"
 #include "support/TlsOrigin.h"
 
 #include <gtest/gtest.h>
@@ -95,15 +96,10 @@ protected:
         std::vector<std::pair<std::string, int>> out;
         CacheFolder folder;
         folder.cacheFolder = (root / "data/Merovex/Tidewell/Cache/").string();
-        for (const auto& entry : fs::directory_iterator(folder.cacheFolder)) {
-            std::uint32_t id = 0;
-            if (!CacheFolder::parseFileName(entry.path().filename().string(), id))
-                continue;
-            HttpResource resource(&folder);
-            EXPECT_TRUE(resource.load(entry.path().string())) << entry.path();
+        for (const auto& resource : storedCaptures(folder)) {
             // Nothing left the machine.
-            EXPECT_TRUE(isLoopback(resource.url.authority)) << resource.url.toString();
-            out.emplace_back(resource.url.toString(), resource.statusCode);
+            EXPECT_TRUE(isLoopback(resource->url.authority)) << resource->url.toString();
+            out.emplace_back(resource->url.toString(), resource->statusCode);
         }
         return out;
     }

@@ -11,6 +11,8 @@
 #include "support/RunProgram.h"
 #include "support/ScopedDataHome.h"
 
+#include "support/StoredCaptures.h"
+
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -246,9 +248,10 @@ TEST_F(HarTest, TimingsFromTheRecordAlsoAfterAReload) {
     // Kept by a build that noted no times: only the file's.
     HttpResource* earlier =
         add("GET /k HTTP/1.1\r\nHost:h\r\n", "", "HTTP/1.1 200 OK\r\nContent-Length:2\r\n", "ok");
-    ASSERT_TRUE(earlier->saveToCacheFile());
     const std::string file = folder.fileName(earlier->id);
-    ASSERT_EQ(::truncate(file.c_str(), earlier->responseBodyOffset + earlier->receivedSize), 0);
+    // As that build left it: nothing after the body.
+    writeFile(file, storedImage(*earlier).substr(
+                        0, std::size_t(earlier->responseBodyOffset + earlier->receivedSize)));
     const timespec times[2] = {{1600000000, 250000000}, {1600000000, 250000000}};
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
     kept.back() = std::make_unique<HttpResource>(&folder);
@@ -265,9 +268,10 @@ TEST_F(HarTest, TimingsFromTheRecordAlsoAfterAReload) {
         EXPECT_EQ(check.facts(i, "timing"), Facts{expected[i][0]}) << i;
         EXPECT_EQ(check.facts(i, "phases"), Facts{expected[i][1]}) << i;
     }
-    // The same from the cache files, as the next run reads them.
+    // The same from the stored images, as the next run reads them.
     for (int i = 0; i < 2; ++i) {
         const std::uint32_t id = kept[std::size_t(i)]->id;
+        writeFile(folder.fileName(id), storedImage(*kept[std::size_t(i)]));
         kept[std::size_t(i)] = std::make_unique<HttpResource>(&folder);
         ASSERT_TRUE(kept[std::size_t(i)]->load(folder.fileName(id)));
     }
@@ -285,7 +289,7 @@ TEST_F(HarTest, FailuresLeaveNothingBehind) {
         add("GET /b HTTP/1.1\r\nHost:h\r\n", "",
             "HTTP/1.1 200 OK\r\nContent-Type:image/png\r\nContent-Length:20000\r\n", noise(20000));
     ASSERT_FALSE(gone->inMemory);
-    folder.deleteCacheFile(gone->id);
+    ASSERT_EQ(::unlink(gone->storedPath().c_str()), 0);
     std::size_t skipped = 0;
     const HarCheck check = exported(&skipped);
     EXPECT_EQ(skipped, 1u);

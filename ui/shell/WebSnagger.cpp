@@ -54,6 +54,36 @@ QString text(unsigned id) {
     return QString::fromUtf8(loadString(id));
 }
 
+// Without a display Qt ends the process with SIGABRT and advice to reinstall:
+// the user is told what is missing and what works without one instead.
+void sayGraphicalSessionNeeded() {
+    std::fprintf(stderr, "tidewell: %s\n", loadString(IDS_NEEDS_GRAPHICAL_SESSION));
+}
+
+bool hasGraphicalSession(const QStringList& arguments) {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        if (const char* value = std::getenv(name); value && *value)
+            return true;
+    return arguments.contains(QLatin1String("-platform"));
+}
+
+// A display that is named but cannot be reached fails inside the toolkit's
+// start, as a fatal message.
+QtMessageHandler toolkitMessages = nullptr;
+
+void onToolkitStartMessage(QtMsgType type, const QMessageLogContext& context,
+                           const QString& message) {
+    if (type != QtFatalMsg) {
+        // Which display could not be reached, and why: worth keeping.
+        if (toolkitMessages)
+            toolkitMessages(type, context, message);
+        return;
+    }
+    sayGraphicalSessionNeeded();
+    std::fflush(stderr);
+    ::_exit(1);
+}
+
 } // namespace
 
 WebSnagger::WebSnagger(int& argc, char** argv) : argc_(argc), argv_(argv) {
@@ -72,7 +102,7 @@ WebSnagger* WebSnagger::instance() {
 }
 
 int WebSnagger::run() {
-    int code = exitCode_;
+    int code = 0;
     if (initInstance()) {
         code = application_->exec();
         closeDocument(false);
@@ -109,6 +139,12 @@ bool WebSnagger::initInstance() {
         return false;
     }
 
+    if (!hasGraphicalSession(arguments_)) {
+        sayGraphicalSessionNeeded();
+        exitCode_ = 1;
+        return false;
+    }
+
     // Forked before the toolkit starts any thread.
     ProxyGuardian::start();
     createApplication();
@@ -142,8 +178,11 @@ bool WebSnagger::initInstance() {
 
     if (!createMainWindow() || terminating_)
         return false;
-    if (!document_->newDocument())
+    // A folder on a read-only file system is still browsed and exported.
+    if (!document_->newDocument(Document::FolderUse::WriteOrRead)) {
+        exitCode_ = 1;
         return false;
+    }
     // Desktops without a window manager ignore "maximised": fill the screen
     // by hand as well.
     if (const QScreen* screen = mainWindow_->screen())
@@ -191,7 +230,7 @@ bool WebSnagger::takeOptions() {
         }
         if (argument == QLatin1String("--lang") || argument.startsWith(QLatin1String("--lang="))) {
             const bool joined = argument.size() > 6;
-            const QString value = joined ? argument.mid(7)
+            const QString value = joined                      ? argument.mid(7)
                                   : i + 1 < arguments_.size() ? arguments_[i + 1]
                                                               : QString();
             if (parseLanguageName(value.toStdString(), asked)) {
@@ -225,7 +264,9 @@ void WebSnagger::createUserId() {
 }
 
 void WebSnagger::createApplication() {
+    toolkitMessages = qInstallMessageHandler(onToolkitStartMessage);
     application_ = std::make_unique<QApplication>(argc_, argv_);
+    qInstallMessageHandler(toolkitMessages);
     QApplication::setOrganizationName(QStringLiteral("Merovex"));
     QApplication::setApplicationName(QStringLiteral("Tidewell"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tidewell"));
@@ -233,8 +274,9 @@ void WebSnagger::createApplication() {
     QGuiApplication::setDesktopFileName(QStringLiteral("tidewell"));
     loadProgramResources();
     if (!installToolkitTexts(*application_, currentLanguage()))
-        std::fprintf(stderr, "%s",
-                     formatString(IDS_TOOLKIT_TEXTS_MISSING, qPrintable(toolkitTextsFile())).c_str());
+        std::fprintf(
+            stderr, "%s",
+            formatString(IDS_TOOLKIT_TEXTS_MISSING, qPrintable(toolkitTextsFile())).c_str());
     QIcon icon;
     for (int size : {16, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/tidewell/icons/tidewell-%1.png").arg(size));
