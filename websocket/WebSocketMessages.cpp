@@ -1,5 +1,7 @@
 #include "websocket/WebSocketMessages.h"
 
+#include "engine/Text.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -9,36 +11,14 @@ namespace {
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = char(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = char(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 bool negotiatesPerMessageDeflate(std::string_view extensions) {
     while (!extensions.empty()) {
         const std::size_t comma = extensions.find(',');
         const std::string_view extension = extensions.substr(0, comma);
-        if (equalsNoCase(trimmed(extension.substr(0, extension.find(';'))), "permessage-deflate"))
+        if (equalsIgnoreCase(trimView(extension.substr(0, extension.find(';'))),
+                             "permessage-deflate"))
             return true;
         if (comma == std::string_view::npos)
             break;
