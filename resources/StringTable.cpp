@@ -111,6 +111,13 @@ constexpr StringEntry kStrings[] = {
     // The origin's side of an exchange.
     {521, "服务器在请求体发送完之前已经应答。",
      "The server answered before the request body was sent."},
+    {522, "名称解析失败", "Name lookup failed"},
+    {523, "连接被拒绝", "Connection refused"},
+    {524, "连接超时", "Connection timed out"},
+    {525, "服务器没有应答", "The server did not answer"},
+    {526, "服务器没有应答就关闭了连接", "The server closed the connection without answering"},
+    {527, "与服务器的TLS握手超时", "The TLS handshake with the server timed out"},
+    {528, "Tidewell 无法从 %s 得到应答：%s", "Tidewell got no answer from %s: %s"},
     // HTTPS decryption: error codes.
     {601, "客户端不信任根证书"},
     {602, "服务器证书不受信任。"},

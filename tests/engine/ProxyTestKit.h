@@ -59,6 +59,15 @@ public:
         }
         EXPECT_TRUE(proxy.start(filter));
     }
+    // With waits short enough for a test to see them run out, and as many
+    // clients at once as `maxConnections` allows (0: the usual number).
+    TestProxy(HttpFilter* filter, const RelayTimeouts& timeouts, std::size_t maxConnections = 0) {
+        proxy.configuredPort = 0;
+        proxy.manageSystemSettings = false;
+        proxy.timeouts = timeouts;
+        proxy.maxConnections = maxConnections;
+        EXPECT_TRUE(proxy.start(filter));
+    }
     int port() const { return proxy.port(); }
     std::string address() const { return "127.0.0.1:" + std::to_string(proxy.port()); }
 
