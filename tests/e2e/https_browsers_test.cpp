@@ -5,6 +5,8 @@
 // was before. A browser started with --browser trusts the root in a
 // database of its own, and only certificates the root really signed.
 #include "e2e/DesktopSession.h"
+#include "engine/HttpConnection.h"
+#include "engine/HttpMessageHeader.h"
 #include "store/CacheFolder.h"
 #include "store/HttpResource.h"
 #include "support/TlsOrigin.h"
@@ -99,8 +101,14 @@ protected:
                 continue;
             HttpResource resource(&folder);
             EXPECT_TRUE(resource.load(entry.path().string())) << entry.path();
-            // Nothing left the machine.
-            EXPECT_TRUE(isLoopback(resource.url.authority)) << resource.url.toString();
+            // Nothing left the machine: a browser's own background request
+            // is at most a row the proxy answered itself, failed.
+            HttpResponseHeader response;
+            const bool answeredByUs = resource.result != 0 &&
+                                      resource.readResponseHeader(response) &&
+                                      isProxyPage(response);
+            EXPECT_TRUE(isLoopback(resource.url.authority) || answeredByUs)
+                << resource.url.toString();
             out.emplace_back(resource.url.toString(), resource.statusCode);
         }
         return out;
