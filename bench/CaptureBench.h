@@ -46,7 +46,13 @@ public:
         path_ = pattern;
         setenv("XDG_DATA_HOME", path_.c_str(), 1);
     }
-    ~BenchDataHome() { std::filesystem::remove_all(path_); }
+    ~BenchDataHome() {
+        // A folder deleted in the background may lose files under our feet:
+        // those are taken again until nothing is left.
+        std::error_code error;
+        for (int attempt = 0; attempt < 100 && std::filesystem::exists(path_, error); ++attempt)
+            std::filesystem::remove_all(path_, error);
+    }
     BenchDataHome(const BenchDataHome&) = delete;
     BenchDataHome& operator=(const BenchDataHome&) = delete;
 

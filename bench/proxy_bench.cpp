@@ -2,7 +2,8 @@
 // exchange and counts its bytes, or (--capture) capturing every exchange into
 // a document whose cache folder lives below a private data home, as the
 // command-line capture does. Prints "port N" once listening; on SIGUSR1 prints
-// "stats <exchanges> <body bytes> <cpu seconds>"; ends on SIGINT/SIGTERM.
+// "stats <exchanges> <body bytes> <cpu seconds> <resident KiB> <peak resident
+// KiB>"; ends on SIGINT/SIGTERM.
 #include "bench/CaptureBench.h"
 #include "engine/HttpFilter.h"
 #include "engine/HttpProxy.h"
@@ -57,7 +58,8 @@ void serve(const std::function<long long()>& exchanges, const std::function<long
         sigwait(&signals, &signal);
         if (signal != SIGUSR1)
             return;
-        std::printf("stats %lld %lld %.6f\n", exchanges(), bytes(), cpuSeconds());
+        std::printf("stats %lld %lld %.6f %ld %ld\n", exchanges(), bytes(), cpuSeconds(),
+                    statusKiB("VmRSS:"), statusKiB("VmHWM:"));
         std::fflush(stdout);
     }
 }

@@ -1,19 +1,21 @@
 #!/bin/sh
 # Throughput of the proxy on loopback against direct access to a local nginx,
-# with squid as a reference: requests per second for 1 KiB responses over 1
-# and 50 keep-alive connections (wrk), MiB/s for one 64 MiB body (curl),
-# relayed and through a CONNECT tunnel, and the proxy's CPU time per small
-# exchange; the small exchanges and the 64 MiB body also through the proxy
-# capturing every exchange into a cache folder. Then 1,000 keep-alive clients
-# at once through a proxy started with the soft limit of open files desktops
-# give (1,024): every request must be answered by the origin.
+# with squid as a reference, in one run: 1 KiB responses over 1 and 50
+# keep-alive connections, 1 MiB over 10, 256 KiB of text chunked and gzipped
+# over 10 (wrk), one 64 MiB body (curl) and one through a CONNECT tunnel; each
+# relayed only (a filter that counts) and through a proxy capturing every
+# exchange into a cache folder below the work folder, as tidewell-capture
+# does. Also the CPU time per small exchange at 50 connections (squid's from
+# its rate) and the capturing proxy's resident memory at the end. Then 1,000
+# keep-alive clients at once through a proxy started with the soft limit of
+# open files desktops give (1,024): every request must be answered.
 # Usage: bench/proxy_bench.sh [build dir] [seconds per wrk run]
 set -eu
 # wrk's thousand connections need more than a desktop's 1,024 descriptors.
 ulimit -Sn "$(ulimit -Hn)"
 
 build=${1:-build}
-seconds=${2:-5}
+seconds=${2:-8}
 bench="$build/bench/bench_proxy_bench"
 [ -x "$bench" ] || { echo "build $bench first (cmake --build $build --target bench_proxy_bench)" >&2; exit 1; }
 for tool in wrk nginx squid curl python3; do
@@ -29,8 +31,26 @@ export TMPDIR
 mkdir -p "$work/www" "$work/logs"
 chmod 777 "$work/logs"
 head -c 1024 /dev/urandom > "$work/www/1k"
+head -c $((1024 * 1024)) /dev/urandom > "$work/www/1m"
 head -c $((64 * 1024 * 1024)) /dev/urandom > "$work/www/64m"
-chmod 644 "$work/www/"*
+# 256 KiB of text, as pages and scripts are: sent chunked (the sub filter
+# drops the length) and gzip-compressed (chunked as well).
+mkdir -p "$work/www/chunked" "$work/www/gzip"
+python3 -c '
+import random, sys
+random.seed(1)
+words = ["capture", "relay", "origin", "header", "<div class=\"row\">", "</div>", "function",
+         "return", "var", "{", "}", "0x%04x" % 4097, "tidewell", "stream", "chunk"]
+out, size = [], 0
+while size < 262144:
+    line = " ".join(random.choice(words) for _ in range(12)) + "\n"
+    out.append(line)
+    size += len(line)
+sys.stdout.write("".join(out)[:262144])
+' > "$work/www/chunked/text"
+cp "$work/www/chunked/text" "$work/www/gzip/text"
+chmod 755 "$work/www/chunked" "$work/www/gzip"
+chmod 644 "$work/www/1k" "$work/www/1m" "$work/www/64m" "$work/www/"*/text
 
 nginxPort=$(freePort)
 cat > "$work/nginx.conf" <<CONF
@@ -52,6 +72,8 @@ http {
     server {
         listen 127.0.0.1:$nginxPort;
         root $work/www;
+        location /chunked/ { sub_filter_types *; sub_filter "no such text" ""; }
+        location /gzip/ { gzip on; gzip_types *; gzip_min_length 0; gzip_proxied any; }
     }
 }
 CONF
@@ -106,17 +128,20 @@ waitForPort "$limitedPort"
 waitForPort "$capturePort"
 
 origin="http://127.0.0.1:$nginxPort"
-# Through a proxy the request line carries the absolute URL, as browsers send it.
-cat > "$work/proxied.lua" <<LUA
-wrk.path = "$origin/1k"
-wrk.headers["Proxy-Connection"] = "keep-alive"
-LUA
 
-# wrk's "Requests/sec" for: connections, proxy port or "direct".
+# wrk's "Requests/sec" for: connections, proxy port or "direct", path, and an
+# Accept-Encoding value (optional).
 requestsPerSecond() {
     if [ "$2" = direct ]; then
-        wrk -t1 -c"$1" -d"${seconds}s" "$origin/1k"
+        wrk -t1 -c"$1" -d"${seconds}s" ${4:+-H "Accept-Encoding: $4"} "$origin$3"
     else
+        # Through a proxy the request line carries the absolute URL, as
+        # browsers send it.
+        {
+            echo "wrk.path = \"$origin$3\""
+            echo 'wrk.headers["Proxy-Connection"] = "keep-alive"'
+            [ -z "${4:-}" ] || echo "wrk.headers[\"Accept-Encoding\"] = \"$4\""
+        } > "$work/proxied.lua"
         wrk -t1 -c"$1" -d"${seconds}s" -s "$work/proxied.lua" "http://127.0.0.1:$2/"
     fi > "$work/wrk.out"
     # Errors and error statuses would count as fast requests: show them.
@@ -172,24 +197,36 @@ squidCpu() {
 
 # Warm every path once (connection setup, page cache).
 curl -q -s -o /dev/null "$origin/64m"
-curl -q -s -o /dev/null -x "http://127.0.0.1:$proxyPort" "$origin/1k"
-curl -q -s -o /dev/null -x "http://127.0.0.1:$squidPort" "$origin/1k"
-curl -q -s -o /dev/null -x "http://127.0.0.1:$capturePort" "$origin/1k"
+for port in "$proxyPort" "$squidPort" "$capturePort"; do
+    curl -q -s -o /dev/null -x "http://127.0.0.1:$port" "$origin/1k"
+done
 
-d1=$(requestsPerSecond 1 direct)
-p1=$(requestsPerSecond 1 "$proxyPort")
-c1=$(requestsPerSecond 1 "$capturePort")
-s1=$(requestsPerSecond 1 "$squidPort")
-d50=$(requestsPerSecond 50 direct)
+# The text rows measure what they say only when the origin frames them so.
+curl -q -s -D - -o /dev/null "$origin/chunked/text" | grep -qi '^transfer-encoding: chunked' ||
+    { echo "nginx does not send /chunked/text chunked" >&2; exit 1; }
+curl -q -s -D - -o /dev/null -H 'Accept-Encoding: gzip' "$origin/gzip/text" | grep -qi '^content-encoding: gzip' ||
+    { echo "nginx does not send /gzip/text gzipped" >&2; exit 1; }
+
+# One row of the table: connections, path and Accept-Encoding; the rates of
+# direct, relaying, capturing and squid, in that order, one cell each.
+row() {
+    echo "$(requestsPerSecond "$1" direct "$2" "${3:-}") $(requestsPerSecond "$1" "$proxyPort" "$2" "${3:-}")" \
+         "$(requestsPerSecond "$1" "$capturePort" "$2" "${3:-}") $(requestsPerSecond "$1" "$squidPort" "$2" "${3:-}")"
+}
+small1=$(row 1 /1k)
+d50=$(requestsPerSecond 50 direct /1k)
 statsBefore=$(stats)
-p50=$(requestsPerSecond 50 "$proxyPort")
+p50=$(requestsPerSecond 50 "$proxyPort" /1k)
 statsAfter=$(stats)
 captureBefore=$(stats capture "$capturePid")
-c50=$(requestsPerSecond 50 "$capturePort")
+c50=$(requestsPerSecond 50 "$capturePort" /1k)
 captureAfter=$(stats capture "$capturePid")
 squidBefore=$(squidCpu)
-s50=$(requestsPerSecond 50 "$squidPort")
+s50=$(requestsPerSecond 50 "$squidPort" /1k)
 squidAfter=$(squidCpu)
+big10=$(row 10 /1m)
+chunked10=$(row 10 /chunked/text)
+gzip10=$(row 10 /gzip/text gzip)
 dBig=$(mibPerSecond direct)
 pBig=$(mibPerSecond "$proxyPort")
 cBig=$(mibPerSecond "$capturePort")
@@ -199,45 +236,60 @@ dTunnel=$1
 pTunnel=$2
 set -- $(tunnelMiBPerSecond "$squidPort")
 sTunnel=$2
+captureMemory=$(stats capture "$capturePid")
 
 # A thousand keep-alive clients at once; wrk counts the errors and the answers
 # that are not 2xx (the proxy's own 500 and 504 among them).
+cat > "$work/proxied.lua" <<LUA
+wrk.path = "$origin/1k"
+wrk.headers["Proxy-Connection"] = "keep-alive"
+LUA
 wrk -t2 -c1000 --timeout 30s -d"${seconds}s" -s "$work/proxied.lua" "http://127.0.0.1:$limitedPort/" > "$work/load.out"
 loadRate=$(awk '/^Requests\/sec/ { print $2 }' "$work/load.out")
 loadRequests=$(awk '/requests in/ { print $1 }' "$work/load.out")
 loadFailures=$(awk '/Non-2xx/ { n += $NF } /Socket errors/ { gsub(/,/, ""); n += $4 + $6 + $8 + $10 } END { print n + 0 }' "$work/load.out")
 limitedFiles=$(awk '/Max open files/ { print $4 " (hard " $5 ")" }' "/proc/$limitedPid/limits")
 
-python3 - "$d1" "$p1" "$s1" "$d50" "$p50" "$s50" "$dBig" "$pBig" "$sBig" "$dTunnel" "$pTunnel" "$sTunnel" "$statsBefore" "$statsAfter" \
-    "$c1" "$c50" "$cBig" "$captureBefore" "$captureAfter" "$squidBefore" "$squidAfter" "$seconds" <<'PY'
+python3 - "$small1" "$d50 $p50 $c50 $s50" "$big10" "$chunked10" "$gzip10" "$dBig $pBig $cBig $sBig" \
+    "$dTunnel $pTunnel - $sTunnel" "$statsBefore" "$statsAfter" "$captureBefore" "$captureAfter" \
+    "$squidBefore" "$squidAfter" "$s50" "$seconds" "$captureMemory" <<'PY'
 import sys
-d1, p1, s1, d50, p50, s50, dBig, pBig, sBig, dTunnel, pTunnel, sTunnel = (float(x) for x in sys.argv[1:13])
-c1, c50, cBig = (float(x) for x in sys.argv[15:18])
-ratio = lambda x, d: "%8.2fx" % (x / d) if d and x is not None else "%9s" % "-"
+cells = [[None if x == "-" else float(x) for x in a.split()] for a in sys.argv[1:8]]
+(statsBefore, statsAfter, captureBefore, captureAfter, squidBefore, squidAfter, s50, seconds,
+ captureMemory) = sys.argv[8:17]
 rows = [
-    ("1 KiB, 1 connection (req/s)", d1, p1, c1, s1, None),
-    ("1 KiB, 50 connections (req/s)", d50, p50, c50, s50, "0.3x"),
-    ("64 MiB body (MiB/s)", dBig, pBig, cBig, sBig, "0.6x, capture 0.45x"),
-    ("64 MiB through a tunnel (MiB/s)", dTunnel, pTunnel, None, sTunnel, "0.8x"),
+    ("1 KiB, 1 connection (req/s)", 1, "cap >= 0.6x direct"),
+    ("1 KiB, 50 connections (req/s)", 1, "cap >= 1.5x squid"),
+    ("1 MiB, 10 connections (MiB/s)", 1, "cap >= 0.45x"),
+    ("chunked text, 10 connections (MiB/s)", 256 / 1024, "cap >= 0.5x"),
+    ("gzip text, 10 connections (req/s)", 1, "cap >= 0.5x"),
+    ("64 MiB, 1 connection (MiB/s)", 1, "cap >= 0.45x"),
+    ("64 MiB through a tunnel (MiB/s)", 1, "relay >= 0.8x"),
 ]
-print("%-32s %10s %10s %10s %10s %9s %9s %9s  %s" % ("", "direct", "tidewell", "capturing", "squid",
-                                                  "tw/dir", "cap/dir", "sq/dir", "goal"))
-for name, d, p, c, s, goal in rows:
-    print("%-32s %10.1f %10.1f %10s %10.1f %s %s %s  %s" % (
+ratio = lambda x, d: "%7.2fx" % (x / d) if d and x is not None else "%8s" % "-"
+print("%-38s %9s %9s %9s %9s %8s %8s %8s %8s  %s" % ("", "direct", "relaying", "capturing", "squid",
+      "rel/dir", "cap/dir", "sq/dir", "cap/sq", "goal"))
+for (name, scale, goal), values in zip(rows, cells):
+    d, p, c, s = (v * scale if v is not None else None for v in values)
+    print("%-38s %9.1f %9.1f %9s %9.1f %s %s %s %s  %s" % (
         name, d, p, "%.1f" % c if c is not None else "-", s, ratio(p, d), ratio(c, d), ratio(s, d),
-        goal or "-"))
-for label, before, after, goal in (("relaying", sys.argv[13], sys.argv[14], ""),
-                                   ("capturing", sys.argv[18], sys.argv[19], ", goal <= 40 us")):
+        ratio(c, s), goal))
+for label, before, after, goal in (("relaying", statsBefore, statsAfter, ""),
+                                   ("capturing", captureBefore, captureAfter, ", goal <= 50 us")):
     b, a = before.split(), after.split()
     exchanges = int(a[1]) - int(b[1])
     cpu = float(a[3]) - float(b[3])
     if exchanges > 0:
-        print("proxy CPU per 1 KiB exchange, %s (50 connections): %.1f us (%d exchanges, %.2f s CPU)%s" % (
+        print("CPU per 1 KiB exchange, 50 connections, %s: %.1f us (%d exchanges, %.2f s CPU)%s" % (
             label, cpu / exchanges * 1e6, exchanges, cpu, goal))
-squidExchanges = s50 * float(sys.argv[22])
+squidExchanges = float(s50) * float(seconds)
 if squidExchanges > 0:
-    print("squid CPU per 1 KiB exchange (50 connections, from its rate): %.1f us" % (
-        (float(sys.argv[21]) - float(sys.argv[20])) / squidExchanges * 1e6))
+    print("CPU per 1 KiB exchange, 50 connections, squid (from its rate): %.1f us" % (
+        (float(squidAfter) - float(squidBefore)) / squidExchanges * 1e6))
+m = captureMemory.split()
+if len(m) >= 6:
+    print("capturing proxy after %s exchanges: resident %.1f MiB, peak %.1f MiB" % (
+        m[1], int(m[4]) / 1024, int(m[5]) / 1024))
 PY
 echo "1000 keep-alive clients, proxy started with soft limit 1024 (now $limitedFiles):" \
      "$loadRequests requests, $loadRate req/s, $loadFailures failed or not 2xx"

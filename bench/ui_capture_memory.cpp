@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QPixmap>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -53,7 +54,12 @@ int main(int argc, char** argv) {
                 double(after - before) / 1024.0, double(statusKiB("VmHWM:")) / 1024.0);
     std::printf("resident memory per exchange: %.0f bytes (goal <= 2048)\n",
                 double(after - before) * 1024.0 / count);
-    view.attach(nullptr);
+    // Leaving the window without keeping them, as its close does: the list
+    // empties and this run's captures go (goal: under 2 s).
+    const auto closing = std::chrono::steady_clock::now();
     document.closeCaptures(false);
+    std::printf("closing without keeping: %.2f s (goal < 2 s)\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - closing).count());
+    view.attach(nullptr);
     return 0;
 }

@@ -1,6 +1,8 @@
 #include "cli/CertificateCommands.h"
 
+#include "engine/PathErrorText.h"
 #include "engine/Platform.h"
+#include "resources/StringTable.h"
 #include "sysproxy/SettingsFile.h"
 #include "tls/CertificateAuthority.h"
 #include "tls/TrustStore.h"
@@ -21,8 +23,9 @@ void printReport(const std::vector<std::string>& report) {
 bool loadRootCertificate(CertificateAuthority& root, std::string& certificateFile) {
     std::string folder;
     if (!CertificateAuthority::findFolder(folder) || !root.loadOrCreate(folder)) {
-        std::fprintf(stderr, "tidewell-capture: root certificate in %s: %s\n", folder.c_str(),
-                     errorText(lastError()).c_str());
+        std::fprintf(
+            stderr, "tidewell-capture: %s\n",
+            formatString(IDS_CLI_ROOT_IN, folder.c_str(), errorText(lastError()).c_str()).c_str());
         return false;
     }
     certificateFile = folder + CertificateAuthority::kCertificateFile;
@@ -39,31 +42,32 @@ int installRootCertificate(bool assumeYes, std::FILE* answers) {
     std::vector<std::string> notes;
     const std::vector<NssDatabase> plan = store.planInstall(root, &notes);
     if (!notes.empty()) {
-        std::printf("Left as they are:\n");
+        std::printf("%s\n", loadString(IDS_CLI_LEFT_ALONE));
         printReport(notes);
     }
     if (plan.empty()) {
-        std::printf("Every certificate database of your browsers already trusts the root "
-                    "certificate (or there is none to change).\n");
+        std::printf("%s\n", loadString(IDS_HTTPS_NOTHING_TO_INSTALL));
         return 0;
     }
-    std::printf("The root certificate\n  %s\n  SHA-256 %s\nwill be trusted for websites in:\n",
-                root.subjectText().c_str(), root.fingerprint().c_str());
+    std::printf("%s\n", formatString(IDS_CLI_WILL_TRUST, root.subjectText().c_str(),
+                                     root.fingerprint().c_str())
+                            .c_str());
     for (const NssDatabase& db : plan) {
         const std::string owner =
-            db.profile.empty() ? db.browser : db.browser + " profile \"" + db.profile + "\"";
+            db.profile.empty()
+                ? db.browser
+                : formatString(IDS_CLI_PROFILE, db.browser.c_str(), db.profile.c_str());
         std::printf("  %s: %s%s\n", owner.c_str(), db.folder.c_str(),
-                    db.exists ? "" : " (new database)");
+                    db.exists ? "" : loadString(IDS_CLI_NEW_DATABASE));
     }
-    std::printf("Browsers that are running see it once restarted. `tidewell-capture "
-                "--remove-ca` takes it away again.\n");
+    std::printf("%s\n", loadString(IDS_CLI_RESTART_BROWSERS));
     if (!assumeYes) {
-        std::printf("Proceed? [y/N] ");
+        std::printf("%s", loadString(IDS_CLI_PROCEED));
         std::fflush(stdout);
         char line[64] = {};
         if (!answers || !std::fgets(line, sizeof line, answers) ||
             (line[0] != 'y' && line[0] != 'Y')) {
-            std::printf("\nNothing was changed.\n");
+            std::printf("\n%s\n", loadString(IDS_CLI_NOTHING_CHANGED));
             return 1;
         }
         if (!isatty(fileno(answers)))
@@ -71,7 +75,7 @@ int installRootCertificate(bool assumeYes, std::FILE* answers) {
     }
     std::vector<std::string> report;
     const bool done = store.install(root, certificateFile, plan, report);
-    std::printf(done ? "Installed in:\n" : "Not every database could be changed:\n");
+    std::printf("%s\n", loadString(done ? IDS_CLI_INSTALLED_IN : IDS_CLI_NOT_EVERY_DATABASE));
     printReport(report);
     return done ? 0 : 1;
 }
@@ -80,12 +84,12 @@ int removeRootCertificate() {
     SettingsFile settings;
     TrustStore store(settings);
     if (store.installed().empty()) {
-        std::printf("No certificate database holds a root certificate added by Tidewell.\n");
+        std::printf("%s\n", loadString(IDS_CLI_NOTHING_TO_REMOVE));
         return 0;
     }
     std::vector<std::string> report;
     const bool done = store.remove(report);
-    std::printf(done ? "Removed from:\n" : "Not every database could be changed:\n");
+    std::printf("%s\n", loadString(done ? IDS_CLI_REMOVED_FROM : IDS_CLI_NOT_EVERY_DATABASE));
     printReport(report);
     return done ? 0 : 1;
 }
@@ -101,11 +105,12 @@ int exportRootCertificate(const std::string& file) {
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
     if (!writeWholeFile(file, root.certificatePem(), 0644)) {
-        std::fprintf(stderr, "tidewell-capture: %s: %s\n", file.c_str(),
-                     errorText(lastError()).c_str());
+        std::fprintf(stderr, "tidewell-capture: %s\n",
+                     pathErrorText(IDS_FILE_NOT_WRITTEN, file, lastError()).c_str());
         return 1;
     }
-    std::printf("Root certificate written to %s (SHA-256 %s)\n", file.c_str(),
-                root.fingerprint().c_str());
+    std::printf(
+        "%s\n",
+        formatString(IDS_CLI_ROOT_WRITTEN, file.c_str(), root.fingerprint().c_str()).c_str());
     return 0;
 }

@@ -54,7 +54,7 @@ int listStreams(const std::vector<HttpResource*>& captures) {
         std::printf("%s\n", line.c_str());
     }
     if (streams.empty())
-        std::fprintf(stderr, "tidewell-capture: no streams in the cache folder\n");
+        std::fprintf(stderr, "tidewell-capture: %s\n", loadString(IDS_CLI_NO_STREAMS));
     return 0;
 }
 
@@ -94,8 +94,11 @@ int saveStreamCommand(const std::vector<HttpResource*>& captures, std::uint32_t 
             return;
         nextReport = now + period;
         const int percent = total > 0 ? int(done * 100 / total) : 0;
-        std::printf("%sSaving: %d%% (%s of %s)%s", tty ? "\r" : "", percent,
-                    mebibytes(done).c_str(), mebibytes(total).c_str(), tty ? "" : "\n");
+        std::printf("%s%s%s", tty ? "\r" : "",
+                    formatString(IDS_CLI_STREAM_SAVING, percent, mebibytes(done).c_str(),
+                                 mebibytes(total).c_str())
+                        .c_str(),
+                    tty ? "" : "\n");
         std::fflush(stdout);
         shown = true;
     };
@@ -110,8 +113,10 @@ int saveStreamCommand(const std::vector<HttpResource*>& captures, std::uint32_t 
         return 1;
     }
     const std::string label = v.label();
-    std::printf("Saved %s (%s%s%s).\n", file.c_str(), formatDuration(result.duration).c_str(),
-                label.empty() ? "" : ", ", label.c_str());
+    std::printf("%s\n", formatString(IDS_CLI_STREAM_SAVED, file.c_str(),
+                                     formatDuration(result.duration).c_str(),
+                                     label.empty() ? "" : ", ", label.c_str())
+                            .c_str());
     if (!result.missing.empty()) {
         std::fprintf(stderr, "tidewell-capture: %s\n", describeMissing(v, result.missing).c_str());
         return 3;

@@ -6,12 +6,16 @@
 // --streams and --save-stream it lists their video streams or saves one.
 #include "cli/CertificateCommands.h"
 #include "cli/StreamCommands.h"
+#include "engine/PathErrorText.h"
 #include "engine/Platform.h"
 #include "engine/Text.h"
+#include "resources/StringTable.h"
+#include "resources/Version.h"
 #include "store/CaptureLock.h"
 #include "store/Document.h"
 #include "store/HarWriter.h"
 #include "store/QueuedEventDelivery.h"
+#include "sysproxy/LanguageSetting.h"
 #include "sysproxy/ProxyGuardian.h"
 #include "sysproxy/ProxySettingsStore.h"
 #include "sysproxy/SettingsFile.h"
@@ -21,6 +25,7 @@
 #include "tls/HttpsOptions.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -55,48 +60,33 @@ void catchStopSignals() {
 }
 
 void printUsage(std::FILE* out) {
-    std::fprintf(
-        out,
-        "Usage: tidewell-capture [--port N] [--no-system-proxy] [--https decrypt|tunnel]\n"
-        "                        [--pass-through HOSTS] [--browser chromium|firefox]\n"
-        "       tidewell-capture --install-ca [--yes] | --remove-ca | --export-ca FILE\n"
-        "       tidewell-capture --har FILE\n"
-        "       tidewell-capture --streams | --save-stream ID FILE [--variant N]\n"
-        "\n"
-        "Runs the capturing proxy until interrupted (Ctrl+C or SIGTERM), then keeps\n"
-        "every capture in the cache folder for the desktop program.\n"
-        "\n"
-        "  --port N            first port to try (default 2861; the next free one is used;\n"
-        "                      0 takes any free port)\n"
-        "  --no-system-proxy   leave the system proxy settings alone\n"
-        "  --https MODE        decrypt: capture HTTPS by decrypting it with Tidewell's root\n"
-        "                      certificate; tunnel (default): relay it unread\n"
-        "  --pass-through HOSTS  hosts never decrypted, comma-separated, * and ? as wildcards\n"
-        "                      (added to the list the desktop program keeps)\n"
-        "  --browser NAME      start chromium or firefox with a temporary profile set up for\n"
-        "                      this capture (its own certificate database trusts the root;\n"
-        "                      none of yours is touched); implies --https decrypt; capturing\n"
-        "                      stops when it is closed, and fails when it quits at once\n"
-        "  --install-ca        trust Tidewell's root certificate in your browsers' certificate\n"
-        "                      databases (lists them and asks first; --yes does not ask)\n"
-        "  --remove-ca         give every database back as --install-ca found it\n"
-        "  --export-ca FILE    write the root certificate (PEM) to FILE (- for standard output)\n"
-        "  --har FILE          write every capture kept in the cache folder to FILE as a\n"
-        "                      HAR 1.2 log (readable by you alone) and exit\n"
-        "  --streams           list the video and audio streams (HLS, DASH) of the captures\n"
-        "                      kept in the cache folder, one line each, with its id\n"
-        "  --save-stream ID FILE  save stream ID as one playable file, without re-encoding:\n"
-        "                      MP4, or MPEG-TS or Matroska when FILE ends in .ts or .mkv\n"
-        "  --variant N         the variant to save (as numbered by --streams; default: the\n"
-        "                      one with most segments captured)\n"
-        "  --help              show this text\n"
-        "\n"
-        "Exit status: 0 when every capture was kept, 1 when capturing could not start\n"
-        "(another process writes the cache folder, or the browser quit at once, for\n"
-        "one), 3 when some captures could not be stored. --save-stream: 0 saved whole,\n"
-        "3 saved with segments missing (named on standard error), 1 not saved.\n"
-        "\n"
-        "The proxy serves your own programs only: another user's get 403 Forbidden.\n");
+    std::fputs(loadString(IDS_CLI_USAGE), out);
+}
+
+// Says why the command line was not understood, then exits with status 2.
+[[noreturn]] void usageError(const std::string& text) {
+    std::fprintf(stderr, "tidewell-capture: %s\n", text.c_str());
+    std::exit(2);
+}
+
+// The language of the run, from --lang (anywhere on the command line, so that every complaint
+// about the others is already in it), the saved choice or the locale.
+void chooseRunLanguage(int argc, char** argv) {
+    Language flag = Language::English;
+    const char* badValue = nullptr;
+    bool given = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--lang") != 0)
+            continue;
+        const char* value = i + 1 < argc ? argv[++i] : "";
+        if (parseLanguageName(value, flag))
+            given = true;
+        else
+            badValue = value;
+    }
+    LanguageSetting::apply(given ? &flag : nullptr);
+    if (badValue)
+        usageError(formatString(IDS_LANG_TAKES, badValue));
 }
 
 // Answers as a user who keeps everything; texts go to the terminal.
@@ -108,6 +98,10 @@ public:
         std::fprintf(stderr, "tidewell-capture: %s\n", text.c_str());
     }
     void setStatusText(const std::string& text) override { status = text; }
+    void showFolderNote(const std::string& text) override {
+        if (folderNotes)
+            std::fprintf(stderr, "tidewell-capture: %s\n", text.c_str());
+    }
     // A line of its own, even in the middle of the live count.
     void showStorageProblem(const std::string& text) override {
         std::fflush(stdout);
@@ -117,7 +111,34 @@ public:
 
     std::string status;
     bool liveLine = false; // the live count is being rewritten in place
+    bool folderNotes = true;
 };
+
+// Standard output as a stream, for `--har -`.
+class StandardOutput : public OutputStream {
+public:
+    bool write(const void* data, std::int32_t count) override {
+        auto bytes = static_cast<const char*>(data);
+        while (count > 0) {
+            const ssize_t n = ::write(STDOUT_FILENO, bytes, std::size_t(count));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                setLastErrorFromErrno();
+                return false;
+            }
+            bytes += n;
+            count -= std::int32_t(n);
+        }
+        return true;
+    }
+};
+
+void printUsageError(unsigned id, const std::string& argument) {
+    char text[1024];
+    std::snprintf(text, sizeof text, loadString(id), argument.c_str());
+    std::fprintf(stderr, "tidewell-capture: %s\n%s\n", text, loadString(IDS_SEE_HELP));
+}
 
 // The application's settings live under one key per section of the
 // per-user settings file.
@@ -148,36 +169,56 @@ public:
     void writeInt(const std::string&, const std::string&, int) override {}
 };
 
-// The kept captures as a HAR log at `path`.
-int writeHar(const std::string& path, Document& document,
-             const std::vector<HttpResource*>& resources) {
+// The kept captures as a HAR log at `path` (`-` for standard output).
+int writeHarLog(const std::string& path, Document& document,
+                const std::vector<HttpResource*>& resources) {
     std::size_t skipped = 0;
-    if (!writeHarFile(path, resources, TIDEWELL_VERSION, &skipped)) {
-        std::fprintf(stderr, "tidewell-capture: cannot write %s: %s\n", path.c_str(),
-                     errorText(lastError()).c_str());
+    const bool toStandardOutput = path == "-";
+    bool written;
+    if (toStandardOutput) {
+        StandardOutput out;
+        written = writeHar(out, resources, programVersion(), &skipped);
+    } else {
+        written = writeHarFile(path, resources, programVersion(), &skipped);
+    }
+    const std::string target = toStandardOutput ? std::string("-") : path;
+    if (!written) {
+        std::fprintf(
+            stderr, "tidewell-capture: %s\n",
+            formatString(IDS_CLI_CANNOT_WRITE, target.c_str(), errorText(lastError()).c_str())
+                .c_str());
         return 1;
     }
     // Written to our own standard output, the log is all that goes there.
-    struct stat target {
+    struct stat file {
     }, out{};
-    const bool toStdout = ::stat(path.c_str(), &target) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
-                          target.st_dev == out.st_dev && target.st_ino == out.st_ino;
-    std::fprintf(toStdout ? stderr : stdout, "Wrote %zu exchanges from %s to %s\n",
-                 resources.size() - skipped, document.cacheFolder.c_str(), path.c_str());
-    if (skipped)
-        std::fprintf(stderr, "tidewell-capture: %zu captures could not be read and were left out\n",
-                     skipped);
-    return 0;
+    const bool toStdout = toStandardOutput ||
+                          (::stat(path.c_str(), &file) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
+                           file.st_dev == out.st_dev && file.st_ino == out.st_ino);
+    std::fprintf(toStdout ? stderr : stdout, "%s\n",
+                 formatString(IDS_CLI_HAR_WRITTEN, resources.size() - skipped,
+                              document.cacheFolder.c_str(), target.c_str())
+                     .c_str());
+    // Files that could not be read at all, and captures whose file went or
+    // broke since: left where they are, and said.
+    const std::size_t unreadable = document.unreadableFiles + skipped;
+    if (unreadable)
+        std::fprintf(stderr, "tidewell-capture: %s\n",
+                     skippedFilesText(unreadable, document.cacheFolder).c_str());
+    return unreadable ? 3 : 0;
 }
 
-// Opens the cache folder without capturing and hands its kept captures, in
-// order, to `use`; 1 when the folder cannot be opened, else what `use` returns.
-template <typename Use> int withKeptCaptures(Use use) {
+// Opens the cache folder only to read it (no lock, no file changed) and hands
+// its kept captures, in order, to `use`; 1 when the folder cannot be opened,
+// else what `use` returns. `folderNotes`: files that could not be read are
+// told as the folder opens, rather than counted by `use`.
+template <typename Use> int withKeptCaptures(bool folderNotes, Use use) {
     TerminalUi ui;
+    ui.folderNotes = folderNotes;
     QueuedEventDelivery delivery;
     ReadOnlySettings settings;
     Document document(ui, delivery, settings);
-    if (!document.newDocument())
+    if (!document.newDocument(Document::FolderUse::Read))
         return 1;
     std::vector<HttpResource*> resources;
     {
@@ -190,9 +231,10 @@ template <typename Use> int withKeptCaptures(Use use) {
 
 // The captures kept in the cache folder as a HAR log at `path`.
 int exportHar(const std::string& path) {
-    return withKeptCaptures([&](Document& document, const std::vector<HttpResource*>& resources) {
-        return writeHar(path, document, resources);
-    });
+    return withKeptCaptures(false,
+                            [&](Document& document, const std::vector<HttpResource*>& resources) {
+                                return writeHarLog(path, document, resources);
+                            });
 }
 
 // Says "redirected" only when the desktop's settings were: without a desktop
@@ -201,14 +243,14 @@ void printStart(const HttpProxy& proxy, bool systemProxy) {
     const ProxySettingsStore& store = ProxySettingsStore::forThisDesktop();
     const bool redirected = systemProxy && store.isDesktop();
     const std::string note =
-        redirected ? std::string(" (system proxy redirected: ") + store.displayName() + " settings)"
-                   : std::string();
-    std::printf("Capturing through http://%s:%d/%s. Stop with Ctrl+C.\n", proxy.address().c_str(),
-                proxy.port(), note.c_str());
+        redirected ? formatString(IDS_CLI_REDIRECTED, store.displayName()) : std::string();
+    std::printf("%s\n",
+                formatString(IDS_CLI_CAPTURING, proxy.address().c_str(), proxy.port(), note.c_str())
+                    .c_str());
     if (systemProxy && !redirected)
-        std::printf("This desktop has no proxy settings Tidewell can change: set the HTTP and "
-                    "HTTPS proxy of your programs to http://%s:%d/ by hand.\n",
-                    proxy.address().c_str(), proxy.port());
+        std::printf(
+            "%s\n",
+            formatString(IDS_CLI_SET_BY_HAND, proxy.address().c_str(), proxy.port()).c_str());
 }
 
 // The crash flag says a run is active; a clean end, however it comes,
@@ -243,6 +285,20 @@ std::string formatBytes(std::int64_t bytes) {
     return text;
 }
 
+// Columns the text takes on a terminal: Chinese characters and full-width
+// punctuation take two.
+std::size_t displayWidth(const std::string& text) {
+    std::size_t width = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if ((byte & 0xC0) == 0x80)
+            continue; // a continuation byte
+        // Three-byte sequences from U+3000 (lead 0xE3) to U+FFFF hold the wide characters.
+        width += byte >= 0xE3 && byte <= 0xEF ? 2 : 1;
+    }
+    return width;
+}
+
 struct Totals {
     std::size_t exchanges = 0;
     std::size_t loading = 0;
@@ -268,12 +324,11 @@ Totals totals(Document& document) {
 }
 
 std::string describe(const Totals& t) {
-    std::string line = std::to_string(t.exchanges) + " exchanges captured, " +
-                       formatBytes(t.bytes) + " of response bodies";
+    std::string line = formatString(IDS_CLI_COUNT, t.exchanges, formatBytes(t.bytes).c_str());
     if (t.loading)
-        line += ", " + std::to_string(t.loading) + " loading";
+        line += formatString(IDS_CLI_COUNT_LOADING, t.loading);
     if (t.notStored)
-        line += ", " + std::to_string(t.notStored) + " not stored";
+        line += formatString(IDS_CLI_COUNT_NOT_STORED, t.notStored);
     return line;
 }
 
@@ -290,6 +345,7 @@ int main(int argc, char** argv) {
     bool withBrowser = false;
     BrowserLauncher::Browser browser = BrowserLauncher::Browser::Chromium;
     const char* harPath = nullptr;
+    chooseRunLanguage(argc, argv);
     bool listStreamsAsked = false;
     bool saveStreamAsked = false;
     std::uint32_t streamId = 0;
@@ -297,26 +353,46 @@ int main(int argc, char** argv) {
     int variant = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        // An option that takes a value and has none is told so, not taken
+        // for an unknown one.
+        const bool takesValue = arg == "--har" || arg == "--export-ca" || arg == "--https" ||
+                                arg == "--pass-through" || arg == "--browser" || arg == "--port" ||
+                                arg == "--variant";
+        if ((takesValue && (i + 1 >= argc || !*argv[i + 1])) ||
+            (arg == "--save-stream" && (i + 2 >= argc || !*argv[i + 2]))) {
+            printUsageError(IDS_OPTION_NEEDS_VALUE, arg);
+            return 2;
+        }
+        const char* given = nullptr;
+        const auto value = [&](const char* option, const char*& out) {
+            if (arg != option)
+                return false;
+            out = argv[++i];
+            return true;
+        };
         if (arg == "--help" || arg == "-h") {
             printUsage(stdout);
             return 0;
+        } else if (arg == "--version") {
+            std::printf("tidewell-capture %s\n", programVersion());
+            return 0;
+        } else if (arg == "--lang" && i + 1 < argc) {
+            ++i; // taken before the others
         } else if (arg == "--har" && i + 1 < argc && *argv[i + 1]) {
             harPath = argv[++i];
         } else if (arg == "--streams") {
             listStreamsAsked = true;
-        } else if (arg == "--save-stream" && i + 2 < argc && *argv[i + 2]) {
+        } else if (arg == "--save-stream") {
             std::int32_t id = 0;
             if (!parseInt32(argv[++i], id) || id <= 0) {
-                std::fprintf(stderr, "tidewell-capture: not a stream id: %s\n", argv[i]);
-                return 2;
+                usageError(formatString(IDS_CLI_NOT_A_STREAM, argv[i]));
             }
             streamId = std::uint32_t(id);
             streamFile = argv[++i];
             saveStreamAsked = true;
-        } else if (arg == "--variant" && i + 1 < argc) {
+        } else if (arg == "--variant") {
             if (!parseInt32(argv[++i], variant) || variant <= 0) {
-                std::fprintf(stderr, "tidewell-capture: not a variant number: %s\n", argv[i]);
-                return 2;
+                usageError(formatString(IDS_CLI_NOT_A_VARIANT, argv[i]));
             }
         } else if (arg == "--no-system-proxy") {
             systemProxy = false;
@@ -324,70 +400,57 @@ int main(int argc, char** argv) {
             certificateCommand = CertificateCommand::Install;
         } else if (arg == "--remove-ca") {
             certificateCommand = CertificateCommand::Remove;
-        } else if (arg == "--export-ca" && i + 1 < argc) {
+        } else if (value("--export-ca", given)) {
             certificateCommand = CertificateCommand::Export;
-            exportFile = argv[++i];
+            exportFile = given;
         } else if (arg == "--yes") {
             assumeYes = true;
         } else if (arg == "--https" && i + 1 < argc) {
             const std::string mode = argv[++i];
-            if (mode != "decrypt" && mode != "tunnel") {
-                std::fprintf(stderr, "tidewell-capture: --https takes decrypt or tunnel: %s\n",
-                             mode.c_str());
-                return 2;
-            }
+            if (mode != "decrypt" && mode != "tunnel")
+                usageError(formatString(IDS_CLI_HTTPS_TAKES, mode.c_str()));
             decrypt = mode == "decrypt";
         } else if (arg == "--pass-through" && i + 1 < argc) {
             passThrough += std::string(argv[++i]) + "\n";
         } else if (arg == "--browser" && i + 1 < argc) {
-            if (!BrowserLauncher::parse(argv[++i], browser)) {
-                std::fprintf(stderr, "tidewell-capture: --browser takes chromium or firefox: %s\n",
-                             argv[i]);
-                return 2;
-            }
+            if (!BrowserLauncher::parse(argv[++i], browser))
+                usageError(formatString(IDS_CLI_BROWSER_TAKES, argv[i]));
             withBrowser = true;
-        } else if (arg == "--port" && i + 1 < argc) {
+        } else if (arg == "--port") {
             char* end = nullptr;
             const long value = std::strtol(argv[++i], &end, 10);
-            if (!*argv[i] || *end || value < 0 || value > 65535) {
-                std::fprintf(stderr, "tidewell-capture: not a port number: %s\n", argv[i]);
-                return 2;
-            }
+            if (!*argv[i] || *end || value < 0 || value > 65535)
+                usageError(formatString(IDS_CLI_NOT_A_PORT, argv[i]));
             port = int(value);
         } else {
-            std::fprintf(stderr, "tidewell-capture: unknown argument: %s\n", arg.c_str());
+            std::fprintf(stderr, "tidewell-capture: %s\n",
+                         formatString(IDS_CLI_UNKNOWN_ARGUMENT, arg.c_str()).c_str());
             printUsage(stderr);
             return 2;
         }
     }
     if (harPath) {
-        if (port >= 0 || !systemProxy) {
-            std::fprintf(stderr, "tidewell-capture: --har takes no other option\n");
-            return 2;
-        }
+        if (port >= 0 || !systemProxy)
+            usageError(loadString(IDS_CLI_HAR_ALONE));
         std::signal(SIGPIPE, SIG_IGN);
         return exportHar(harPath);
     }
 
     if (listStreamsAsked || saveStreamAsked) {
-        if (port >= 0 || !systemProxy || harPath || (listStreamsAsked && saveStreamAsked)) {
-            std::fprintf(stderr,
-                         "tidewell-capture: --streams and --save-stream take no other option\n");
-            return 2;
-        }
+        if (port >= 0 || !systemProxy || harPath || (listStreamsAsked && saveStreamAsked))
+            usageError(loadString(IDS_CLI_STREAMS_ALONE));
         if (listStreamsAsked)
-            return withKeptCaptures([](Document&, const std::vector<HttpResource*>& captures) {
-                return listStreams(captures);
-            });
+            return withKeptCaptures(true,
+                                    [](Document&, const std::vector<HttpResource*>& captures) {
+                                        return listStreams(captures);
+                                    });
         catchStopSignals();
-        return withKeptCaptures([&](Document&, const std::vector<HttpResource*>& captures) {
+        return withKeptCaptures(true, [&](Document&, const std::vector<HttpResource*>& captures) {
             return saveStreamCommand(captures, streamId, streamFile, variant, saveCancelled);
         });
     }
-    if (variant) {
-        std::fprintf(stderr, "tidewell-capture: --variant goes with --save-stream\n");
-        return 2;
-    }
+    if (variant)
+        usageError(loadString(IDS_CLI_VARIANT_ALONE));
 
     switch (certificateCommand) {
     case CertificateCommand::Install:
@@ -407,8 +470,8 @@ int main(int argc, char** argv) {
         // gone are given back at once.
         if (SystemProxy::leftBehind()) {
             if (SystemProxy::restoreBackup())
-                std::fprintf(stderr, "tidewell-capture: gave back the proxy settings an earlier "
-                                     "run left pointing at its listener\n");
+                std::fprintf(stderr, "tidewell-capture: %s\n",
+                             loadString(IDS_CLI_SETTINGS_GIVEN_BACK));
         }
     }
     catchStopSignals();
@@ -418,8 +481,9 @@ int main(int argc, char** argv) {
     auto https = std::make_shared<HttpsInterception>();
     const bool decrypting = decrypt == 1 || (decrypt == -1 && withBrowser);
     if ((decrypting || withBrowser) && !https->prepare()) {
-        std::fprintf(stderr, "tidewell-capture: root certificate: %s\n",
-                     errorText(lastError()).c_str());
+        std::fprintf(
+            stderr, "tidewell-capture: %s\n",
+            formatString(IDS_CLI_ROOT_CERTIFICATE, errorText(lastError()).c_str()).c_str());
         return 1;
     }
     https->setDecrypt(decrypting);
@@ -443,8 +507,9 @@ int main(int argc, char** argv) {
     std::printf("%s\n", ui.status.c_str());
     printStart(document.proxy, systemProxy);
     if (decrypting)
-        std::printf("Decrypting HTTPS with the root certificate %s (SHA-256 %s).\n",
-                    https->certificateFile().c_str(), https->root().fingerprint().c_str());
+        std::printf("%s\n", formatString(IDS_CLI_DECRYPTING, https->certificateFile().c_str(),
+                                         https->root().fingerprint().c_str())
+                                .c_str());
     pid_t browserWatcher = -1;
     bool browserEnded = false;
     if (withBrowser) {
@@ -470,8 +535,8 @@ int main(int argc, char** argv) {
             document.closeCaptures(true);
             return 1;
         }
-        std::printf("Started %s with a temporary profile; capturing stops when it is closed.\n",
-                    BrowserLauncher::name(browser));
+        std::printf("%s\n",
+                    formatString(IDS_CLI_BROWSER_STARTED, BrowserLauncher::name(browser)).c_str());
     }
     std::fflush(stdout);
 
@@ -492,9 +557,10 @@ int main(int argc, char** argv) {
         const std::string line = describe(totals(document));
         if (tty) {
             // One line rewritten in place; pad over a longer previous text.
-            std::printf("\r%s%*s", line.c_str(),
-                        int(lastWidth > line.size() ? lastWidth - line.size() : 0), "");
-            lastWidth = line.size();
+            const std::size_t width = displayWidth(line);
+            std::printf("\r%s%*s", line.c_str(), int(lastWidth > width ? lastWidth - width : 0),
+                        "");
+            lastWidth = width;
             ui.liveLine = true;
         } else {
             std::printf("%s\n", line.c_str());
@@ -510,12 +576,14 @@ int main(int argc, char** argv) {
     const Totals captured = totals(document);
     // What is really in the cache folder now, not what was relayed.
     const Document::CloseSummary closed = document.closeCaptures(true);
-    std::string line = std::to_string(captured.exchanges) + " exchanges captured, " +
-                       formatBytes(captured.bytes) + " of response bodies; " +
-                       std::to_string(closed.kept) + " kept in " + document.cacheFolder;
+    std::string line = formatString(
+        IDS_CLI_STOPPED,
+        formatString(IDS_CLI_COUNT, captured.exchanges, formatBytes(captured.bytes).c_str())
+            .c_str(),
+        std::size_t(closed.kept), document.cacheFolder.c_str());
     if (closed.notStored)
-        line += "; " + std::to_string(closed.notStored) +
-                " could not be stored: " + errorText(closed.firstError);
-    std::printf("Stopped. %s\n", line.c_str());
+        line += formatString(IDS_CLI_STOPPED_NOT_STORED, std::size_t(closed.notStored),
+                             errorText(closed.firstError).c_str());
+    std::printf("%s\n", line.c_str());
     return closed.notStored ? 3 : 0;
 }

@@ -30,6 +30,10 @@ constexpr std::uint32_t kErrorNotImplemented = ENOSYS; // E_NOTIMPL
 constexpr std::uint32_t kErrorOutOfMemory = ENOMEM;    // ERROR_OUTOFMEMORY
 constexpr std::uint32_t kErrorInvalidData = EBADMSG;   // ERROR_INVALID_DATA
 
-// The message for an error code, UTF-8: the string-table text for the
-// system's own codes, the system's message for others, else string 102.
+// The message for an error code, UTF-8, in the program's language: the
+// string-table text for the system's own codes, the system's message for
+// others, else string 102.
 std::string errorText(std::uint32_t code);
+// The system's message for errno value `code` in the program's language;
+// empty when the system has none.
+std::string systemErrorText(int code);

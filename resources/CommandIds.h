@@ -39,6 +39,10 @@ enum CommandId : int {
     ID_HTTPS_INSTALL_CA = 32863,
     ID_HTTPS_REMOVE_CA = 32864,
     ID_HTTPS_EXPORT_CA = 32865,
+    // The language entries of the capture options menu (radio group).
+    ID_LANGUAGE_SYSTEM = 32870,
+    ID_LANGUAGE_ENGLISH = 32871,
+    ID_LANGUAGE_CHINESE = 32872,
 
     // Context-menu commands of the resource list; acted on directly, never routed.
     ID_COPY_ADDRESS = 32799,

@@ -1,7 +1,9 @@
 #include "store/CacheFolder.h"
 
 #include "engine/FileStream.h"
+#include "engine/PathErrorText.h"
 #include "engine/Platform.h"
+#include "resources/StringTable.h"
 #include "store/CaptureLock.h"
 
 #include <cerrno>
@@ -108,6 +110,38 @@ bool CacheFolder::prepareCacheFolder() {
         return false;
     cacheFolder = folder;
     return true;
+}
+
+bool CacheFolder::openCacheFolderToRead() {
+    std::string folder;
+    if (!findCacheFolder(folder))
+        return false;
+    struct stat st {};
+    if (stat(folder.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode)) {
+            setLastError(ENOTDIR);
+            return false;
+        }
+        if (access(folder.c_str(), R_OK | X_OK) != 0) {
+            setLastErrorFromErrno();
+            return false;
+        }
+    } else if (errno != ENOENT) {
+        setLastErrorFromErrno();
+        return false;
+    }
+    cacheFolder = folder;
+    readOnly = true;
+    return true;
+}
+
+std::string cacheFolderErrorText(const std::string& folder, std::uint32_t error,
+                                 const CacheFolderLock& lock) {
+    if (error == kErrorCacheFolderBusy)
+        return cacheFolderBusyText(folder, lock.holder(), lock.holderProgram());
+    if (error == EROFS)
+        return pathErrorText(IDS_CACHE_FOLDER_READ_ONLY, folder, error);
+    return pathErrorText(IDS_CACHE_FOLDER_UNUSABLE, folder, error);
 }
 
 std::string CacheFolder::fileName(std::uint32_t id) const {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "store/CacheFolderLock.h"
+#include "store/CaptureRuns.h"
 
 #include <cstdint>
 #include <string>
@@ -23,6 +24,11 @@ public:
     // (folderLock) and stores it in cacheFolder. False with the reason in
     // lastError(): kErrorCacheFolderBusy when another process writes there.
     bool prepareCacheFolder();
+    // For reading only (browsing and export): finds the folder and neither
+    // creates, changes nor claims it, so that it works beside the writer and
+    // on a read-only file system. A folder that does not exist holds no
+    // captures. False (lastError()) when it exists but cannot be read.
+    bool openCacheFolderToRead();
 
     // The folder below the data home, ending in "/"; false (ENOENT) when no
     // home can be found.
@@ -57,4 +63,13 @@ public:
     CacheFolderLock folderLock;
     // Written once before any capture starts, only read afterwards.
     std::string cacheFolder;
+    // Opened for reading only: nothing here writes or deletes a file in it.
+    bool readOnly = false;
+    // Where this process writes its captures, and the runs of earlier ones.
+    CaptureRuns runs{cacheFolder};
 };
+
+// What keeps `folder` from being used, naming it: the holder for
+// kErrorCacheFolderBusy (from `lock`), what still works for a read-only one.
+std::string cacheFolderErrorText(const std::string& folder, std::uint32_t error,
+                                 const CacheFolderLock& lock);

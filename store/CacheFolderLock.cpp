@@ -25,6 +25,7 @@ bool CacheFolderLock::acquire(const std::string& folder) {
     release();
     folder_ = folder;
     holder_ = 0;
+    holderProgram_.clear();
     std::string path = folder;
     if (path.empty() || path.back() != '/')
         path += '/';
@@ -38,26 +39,40 @@ bool CacheFolderLock::acquire(const std::string& folder) {
     if (retryInterrupted([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
         const int error = errno;
         if (error == EWOULDBLOCK) {
-            char text[32] = {};
+            char text[128] = {};
             const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
-            holder_ = n > 0 ? std::atoi(text) : 0;
+            if (n > 0) {
+                char program[64] = {};
+                if (std::sscanf(text, "%d %63s", &holder_, program) == 2)
+                    holderProgram_ = program;
+            }
         }
         ::close(fd);
         setLastError(error == EWOULDBLOCK ? kErrorCacheFolderBusy : std::uint32_t(error));
         return false;
     }
-    // Who holds it, for the message another process shows.
-    char text[32];
-    const int length = std::snprintf(text, sizeof text, "%d\n", int(::getpid()));
+    // Who holds it and which program that is, for the message another process
+    // shows (a writer that only knows the number reads the first field).
+    char text[128];
+    const int length =
+        std::snprintf(text, sizeof text, "%d %s\n", int(::getpid()), program_invocation_short_name);
     if (::ftruncate(fd, 0) == 0) [[maybe_unused]]
         auto n = ::pwrite(fd, text, std::size_t(length), 0);
     fd_ = fd;
     return true;
 }
 
-std::string cacheFolderBusyText(const std::string& folder, int holder) {
+std::string cacheFolderBusyText(const std::string& folder, int holder, const std::string& program) {
     char text[4096];
-    if (holder > 0)
+    // The two programs say what they hold the folder for; any other holder
+    // (an older build, a test) is named by its number alone.
+    if (holder > 0 && program == "tidewell-capture")
+        std::snprintf(text, sizeof text, loadString(IDS_CACHE_FOLDER_BUSY_CAPTURE), folder.c_str(),
+                      holder);
+    else if (holder > 0 && program == "tidewell")
+        std::snprintf(text, sizeof text, loadString(IDS_CACHE_FOLDER_BUSY_DESKTOP), folder.c_str(),
+                      holder);
+    else if (holder > 0)
         std::snprintf(text, sizeof text, loadString(IDS_CACHE_FOLDER_BUSY_PID), folder.c_str(),
                       holder);
     else

@@ -28,10 +28,11 @@ public:
     void release();
     bool held() const { return fd_ >= 0; }
 
-    // The folder last asked for, and the process id written by whoever held
-    // it when acquire failed (0 when unknown).
+    // The folder last asked for, and the process id and program name written
+    // by whoever held it when acquire failed (0 and empty when unknown).
     const std::string& folder() const { return folder_; }
     int holder() const { return holder_; }
+    const std::string& holderProgram() const { return holderProgram_; }
 
     // Not a cache file name: no build lists or deletes it.
     static constexpr const char* kFileName = ".lock";
@@ -39,8 +40,11 @@ public:
 private:
     int fd_ = -1;
     int holder_ = 0;
+    std::string holderProgram_;
     std::string folder_;
 };
 
-// The message for a refused claim on `folder`, naming the holder when known.
-std::string cacheFolderBusyText(const std::string& folder, int holder);
+// The message for a refused claim on `folder`, naming the holder and what it
+// holds the folder for when known.
+std::string cacheFolderBusyText(const std::string& folder, int holder,
+                                const std::string& program = {});

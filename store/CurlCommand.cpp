@@ -181,6 +181,7 @@ bool curlBodyFolder(std::string& folder) {
 }
 
 bool buildCurlCommand(HttpResource& resource, const std::string& bodyFolder, CurlCommand& out) {
+    out.unwrittenFile.clear();
     HttpRequestHeader request;
     Url url;
     std::uint32_t id;
@@ -220,8 +221,10 @@ bool buildCurlCommand(HttpResource& resource, const std::string& bodyFolder, Cur
         std::snprintf(name, sizeof name, "R%010u-%016llx.bin", static_cast<unsigned>(id),
                       static_cast<unsigned long long>(probe.hash));
         bodyFile = bodyFolder + (bodyFolder.ends_with('/') ? "" : "/") + name;
-        if (!writeBodyFile(*body, dechunk, probe.size, bodyFile))
+        if (!writeBodyFile(*body, dechunk, probe.size, bodyFile)) {
+            out.unwrittenFile = bodyFile;
             return false;
+        }
     }
 
     std::vector<std::string> lines;

@@ -22,6 +22,8 @@ struct CurlCommand {
     // Header fields no command line can carry: a NUL byte, an empty name, or
     // a name curl would take for "@file".
     std::size_t leftOut = 0;
+    // The body file that could not be written, when that is why building failed.
+    std::string unwrittenFile;
 };
 
 // `bytes` as one word of the shell a terminal runs (bash, zsh, ksh). Plain

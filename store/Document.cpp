@@ -1,5 +1,6 @@
 #include "store/Document.h"
 
+#include "engine/PathErrorText.h"
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
 #include "store/CaptureLock.h"
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 namespace {
 constexpr const char* kSettingsSection = "Settings";
@@ -37,31 +39,84 @@ Document::~Document() {
     resources.clear(); // files stay
 }
 
-bool Document::newDocument() {
-    if (!prepareCacheFolder()) {
-        if (lastError() == kErrorCacheFolderBusy)
-            ui.showMessage(cacheFolderBusyText(folderLock.folder(), folderLock.holder()));
+bool Document::newDocument(FolderUse use) {
+    bool ready;
+    if (use == FolderUse::Read) {
+        ready = openCacheFolderToRead();
+    } else {
+        ready = prepareCacheFolder();
+        // A folder on a read-only file system can still be browsed.
+        if (!ready && use == FolderUse::WriteOrRead && lastError() == EROFS)
+            ready = openCacheFolderToRead();
+    }
+    if (!ready) {
+        const std::uint32_t error = lastError();
+        std::string folder;
+        if (findCacheFolder(folder))
+            ui.showMessage(cacheFolderErrorText(folder, error, folderLock));
         else
-            ui.showLastError();
+            ui.showError(error);
         return false;
     }
     loadCache();
+    // What an earlier process left half-deleted goes now, unless the folder
+    // is only read.
+    if (!readOnly)
+        runs.emptyLeftovers();
     modified = false;
+    tellWhatLoadingFound();
     post(DocumentEvent::Initialised, CacheFolder::kNoId);
     return true;
 }
 
+std::string skippedFilesText(std::size_t count, const std::string& folder) {
+    char text[4096];
+    if (count == 1)
+        std::snprintf(text, sizeof text, loadString(IDS_FILE_SKIPPED), folder.c_str());
+    else
+        std::snprintf(text, sizeof text, loadString(IDS_FILES_SKIPPED), int(count), folder.c_str());
+    return text;
+}
+
+void Document::tellWhatLoadingFound() {
+    std::string note;
+    // Opened only to read, the folder is called read-only when its disk is: a
+    // reader beside the program that writes it is not.
+    struct statvfs disk {};
+    if (readOnly && ::statvfs(cacheFolder.c_str(), &disk) == 0 && (disk.f_flag & ST_RDONLY))
+        note = pathErrorText(IDS_CACHE_FOLDER_READ_ONLY, cacheFolder, EROFS);
+    if (unreadableFiles > 0)
+        note += (note.empty() ? "" : " ") + skippedFilesText(unreadableFiles, cacheFolder);
+    if (!note.empty())
+        ui.showFolderNote(note);
+}
+
+bool Document::refuseWhenReadOnly() {
+    if (!readOnly)
+        return false;
+    ui.showMessage(pathErrorText(IDS_CACHE_FOLDER_READ_ONLY, cacheFolder, EROFS));
+    return true;
+}
+
 void Document::loadCache() {
+    // Reading never deletes or rewrites: a file that cannot be read is left
+    // as it is and counted, so that the user hears of it and decides.
+    unreadableFiles = 0;
     struct Entry {
         std::uint32_t id;
         std::string path;
     };
     std::vector<Entry> files;
+    std::vector<std::string> runFolders;
     std::uint32_t highest = 0;
     bool any = false;
     if (DIR* dir = opendir(cacheFolder.c_str())) {
         while (const dirent* entry = readdir(dir)) {
             std::uint32_t id;
+            if (CaptureRuns::parseFolderName(entry->d_name, id)) {
+                runFolders.emplace_back(entry->d_name);
+                continue;
+            }
             if (!parseFileName(entry->d_name, id))
                 continue;
             // New captures are numbered above every entry with a cache file's
@@ -74,8 +129,10 @@ void Document::loadCache() {
             const std::string path = cacheFolder + entry->d_name;
             // Only plain files: opening a FIFO or a device would hang or worse.
             struct stat st {};
-            if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+                ++unreadableFiles;
                 continue;
+            }
             files.push_back({id, path});
         }
         closedir(dir);
@@ -91,19 +148,98 @@ void Document::loadCache() {
     }
     for (const Entry& file : files) {
         auto* resource = new HttpResource(this);
-        if (resource->load(file.path)) {
-            // A record naming another id would later be deleted under the
-            // wrong name; such a file is left alone.
-            if (resource->id == file.id && file.id != kNoId)
-                addResource(resource);
-            else
-                delete resource;
+        // A record naming another id would later be deleted under the wrong
+        // name; such a file is left alone.
+        if (resource->load(file.path) && resource->id == file.id && file.id != kNoId) {
+            addResource(resource);
             continue;
         }
-        if (lastError() == kErrorResourceNotReady)
-            deleteCacheFile(file.id);
+        ++unreadableFiles;
         delete resource;
     }
+    std::sort(runFolders.begin(), runFolders.end());
+    for (const std::string& name : runFolders)
+        loadRun(name);
+}
+
+void Document::loadRun(const std::string& name) {
+    const std::string folder = cacheFolder + name + "/";
+    struct stat st {};
+    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return;
+    CaptureRun* run = runs.found(name);
+    std::vector<HttpResource*> loaded;
+    std::uint32_t highest = 0;
+    const auto take = [&](HttpResource* resource) {
+        // A record naming no capture, or one already listed, is left alone.
+        if (resource->id == kNoId || findResource(resource->id)) {
+            delete resource;
+            return;
+        }
+        highest = std::max(highest, resource->id);
+        loaded.push_back(resource);
+    };
+    // Damaged stretches of the log count as files that could not be read:
+    // the user hears of them, and the log stays as it is.
+    std::size_t damaged = 0;
+    if (!CaptureLog::read(
+            run->logPath(),
+            [&](const CaptureLog::Frame& frame) {
+                auto* resource = new HttpResource(this);
+                if (resource->loadLogged(run, frame.offset, frame.image, frame.length))
+                    take(resource);
+                else {
+                    ++damaged;
+                    delete resource;
+                }
+            },
+            damaged) &&
+        lastError() != ENOENT)
+        ++damaged;
+    unreadableFiles += damaged;
+    if (damaged > 0)
+        run->keepsUnreadable = true;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            const std::string entryName = entry->d_name;
+            if (entryName == "." || entryName == ".." || entryName == CaptureRuns::kLogName)
+                continue;
+            std::uint32_t id;
+            const std::string path = folder + entryName;
+            const bool named = parseFileName(entryName, id);
+            auto* resource = new HttpResource(this);
+            if (named && lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                resource->load(path) && resource->id == id) {
+                resource->run = run;
+                take(resource);
+            } else {
+                // Whatever else the folder holds stays where it is; a cache
+                // file among it is counted.
+                run->keepsUnreadable = true;
+                unreadableFiles += named ? 1 : 0;
+                delete resource;
+            }
+        }
+        closedir(dir);
+    }
+    // Appended as their exchanges ended: listed by number.
+    std::sort(loaded.begin(), loaded.end(),
+              [](const HttpResource* a, const HttpResource* b) { return a->id < b->id; });
+    std::uint32_t previous = kNoId;
+    for (HttpResource* resource : loaded) {
+        if (resource->id == previous) {
+            delete resource; // the same capture twice: the first is listed
+            continue;
+        }
+        previous = resource->id;
+        addResource(resource);
+    }
+    std::uint32_t firstId = 0;
+    CaptureRuns::parseFolderName(name, firstId);
+    CaptureLocker lock(captureLock());
+    highest = std::max(highest, firstId);
+    if (highest != kNoId && highest >= nextId)
+        nextId = highest + 1;
 }
 
 bool Document::saveModified() {
@@ -132,7 +268,12 @@ Document::CloseSummary Document::closeCaptures(bool keep) {
     stopProxy();
     dropCurrentAndAnnounceClearing();
     CloseSummary summary;
-    for (HttpResource* resource : takeAll()) {
+    const std::vector<HttpResource*> taken = takeAll();
+    // This run's captures are all in the runs this process wrote: deleting
+    // those is a rename each, however many captures they hold.
+    if (!keep)
+        runs.deleteOurs();
+    for (HttpResource* resource : taken) {
         const bool thisRun = !resource->fromDisk;
         if (keep) {
             if (resource->flags & HttpResource::Unstored) {
@@ -143,8 +284,6 @@ Document::CloseSummary Document::closeCaptures(bool keep) {
             } else if (thisRun && ++summary.notStored == 1) {
                 summary.firstError = lastError();
             }
-        } else if (thisRun) {
-            deleteCacheFile(resource->id);
         }
         delete resource;
     }
@@ -185,24 +324,30 @@ std::vector<HttpResource*> Document::takeAll() {
 }
 
 void Document::clearAll() {
+    if (refuseWhenReadOnly())
+        return;
     if (!ui.askOkCancel(loadString(121)))
         return;
     dropCurrentAndAnnounceClearing();
-    // The files go after the lock is released.
-    for (HttpResource* resource : takeAll()) {
+    // Every run goes at once; what the runs keep for captures still being
+    // written, and the files of older builds, go one by one after the locks
+    // are released.
+    std::vector<HttpResource*> taken;
+    runs.clear([&] { taken = takeAll(); });
+    for (HttpResource* resource : taken) {
         if (!(resource->flags & HttpResource::Unstored))
-            deleteCacheFile(resource->id);
+            resource->deleteStored();
         delete resource;
     }
 }
 
 bool Document::startCapture() {
+    if (refuseWhenReadOnly())
+        return false;
     storageProblemTold_ = false;
     userRefusalTold_ = false;
-    filter.startWriting();
     if (!proxy.start(&filter)) {
         const std::uint32_t error = lastError();
-        filter.stopWriting();
         ui.showError(error);
         return false;
     }
@@ -218,10 +363,9 @@ void Document::stopCapture() {
 }
 
 void Document::stopProxy() {
+    // Every exchange has ended, and each was stored as it ended.
     if (isCapturing())
         proxy.stop();
-    // Every exchange has ended: what is still being written goes to disk now.
-    filter.stopWriting();
 }
 
 void Document::togglePreventCache() {

@@ -27,10 +27,18 @@ public:
     Document(DocumentUi& ui, EventDelivery& delivery, DocumentSettings& settings);
     ~Document() override;
 
+    // How the cache folder is opened at the start: claimed for capturing
+    // (Write), only read (Read: browsing and export, beside a writer or on a
+    // read-only file system), or claimed when it can be written and only read
+    // when its file system is read-only (WriteOrRead).
+    enum class FolderUse { Write, Read, WriteOrRead };
     // Start of the application: prepares the cache folder and loads the
-    // captures kept by earlier runs. False (after showing why) when there is
-    // no cache folder.
-    bool newDocument();
+    // captures kept by earlier runs. False (after showing why, naming the
+    // folder) when there is no cache folder to use.
+    bool newDocument(FolderUse use = FolderUse::Write);
+    // Cache files that could not be read at the start: left where they are,
+    // unlisted, and never deleted.
+    std::size_t unreadableFiles = 0;
     // Before the document closes: asks whether to keep the captures (only
     // when there are new ones), stops capturing and keeps or deletes the
     // files. False when the user cancels.
@@ -106,6 +114,14 @@ private:
     };
 
     void loadCache();
+    // The captures of the run folder `name`: its log and its cache files.
+    void loadRun(const std::string& name);
+    // The status note on what the start found: a read-only folder, files
+    // that could not be read.
+    void tellWhatLoadingFound();
+    // Capturing and deleting need a folder that can be written: false after
+    // saying so when it is only read.
+    bool refuseWhenReadOnly();
     // Ends every connection, then waits until each ended exchange is written.
     void stopProxy();
     void dropCurrentAndAnnounceClearing();
@@ -123,3 +139,6 @@ private:
     std::atomic<bool> userRefusalTold_{false};
     UserNotices userNotices_{*this};
 };
+
+// "N files could not be read and were skipped", naming `folder`.
+std::string skippedFilesText(std::size_t count, const std::string& folder);

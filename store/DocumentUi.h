@@ -23,6 +23,9 @@ public:
     virtual void setStatusText(const std::string& text) = 0;
     // Captures are not being stored, and why; once per start of capturing.
     virtual void showStorageProblem(const std::string& text) { setStatusText(text); }
+    // What the start found in the cache folder and left alone (a read-only
+    // folder, files that could not be read); the folder is named.
+    virtual void showFolderNote(const std::string& text) { setStatusText(text); }
     // A program of another user tried to use the proxy; once per start of
     // capturing.
     virtual void showUserRefused(const std::string& text) { showMessage(text); }

@@ -339,13 +339,11 @@ const char* tunnelEndName(TunnelEnd end) {
     return "open";
 }
 
-// The start of an exchange we have no times for: when its cache file was
-// last written, else now.
+// The start of an exchange we have no times for: when its image was stored,
+// else now.
 std::int64_t fileTime(HttpResource& resource) {
-    struct stat st {};
-    if (resource.folder && ::stat(resource.folder->fileName(resource.id).c_str(), &st) == 0)
-        return std::int64_t(st.st_mtim.tv_sec) * 1000000 + st.st_mtim.tv_nsec / 1000;
-    return nowMicros();
+    const std::int64_t stored = resource.folder ? resource.storedTime() : 0;
+    return stored ? stored : nowMicros();
 }
 
 void writeRequest(JsonWriter& json, HttpResource& resource, const Snapshot& s,
@@ -667,18 +665,23 @@ bool HarWriter::end() {
     return json_.finish();
 }
 
+bool writeHar(OutputStream& out, const std::vector<HttpResource*>& resources,
+              const std::string& creatorVersion, std::size_t* skipped) {
+    HarWriter writer(out, creatorVersion);
+    writer.begin();
+    bool ok = true;
+    for (HttpResource* resource : resources)
+        if (!(ok = writer.add(*resource)))
+            break;
+    if (skipped)
+        *skipped = writer.skipped;
+    return writer.end() && ok;
+}
+
 bool writeHarFile(const std::string& path, const std::vector<HttpResource*>& resources,
                   const std::string& creatorVersion, std::size_t* skipped) {
     const auto fill = [&](OutputStream& out) {
-        HarWriter writer(out, creatorVersion);
-        writer.begin();
-        bool ok = true;
-        for (HttpResource* resource : resources)
-            if (!(ok = writer.add(*resource)))
-                break;
-        if (skipped)
-            *skipped = writer.skipped;
-        return writer.end() && ok;
+        return writeHar(out, resources, creatorVersion, skipped);
     };
     // A pipe or a terminal (/dev/stdout, a shell's >(...)) is written into:
     // a file put in its place would reach no reader, and in /dev it would

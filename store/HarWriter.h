@@ -60,7 +60,12 @@ private:
     std::string creatorVersion_;
 };
 
-// The log of `resources`, in the order given, into a new file at `path`,
+// The log of `resources`, in the order given, into `out`; `skipped` counts
+// the resources left out because they could not be read. False
+// (lastError()) when writing failed.
+bool writeHar(OutputStream& out, const std::vector<HttpResource*>& resources,
+              const std::string& creatorVersion, std::size_t* skipped = nullptr);
+// The same into a new file at `path`,
 // readable by the user alone (it holds cookies and passwords). On failure
 // (lastError()) nothing is left behind and an existing file at `path` is
 // untouched. A pipe or terminal at `path` is written into as it is.

@@ -317,6 +317,27 @@ MemoryImage* HttpResource::memoryImage() const {
     return inMemory ? static_cast<MemoryImage*>(stream.get()) : nullptr;
 }
 
+bool HttpResource::notStored() const {
+    if (storeError != 0)
+        return true;
+    // Loaded from its file, the record's result is all there is to go by;
+    // the relay never ends an exchange with these.
+    if (!fromDisk)
+        return false;
+    switch (result) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+    case EIO:
+    case EROFS:
+    case ENFILE:
+    case EMFILE:
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool HttpResource::storeFailed(std::uint32_t error) {
     if (error == 0)
         error = EIO;
@@ -502,20 +523,20 @@ bool HttpResource::writeProvisionalRecord() {
 
 bool HttpResource::spill() {
     MemoryImage* image = memoryImage();
-    auto file = std::make_unique<FileStream>();
-    bool ok = folder->openCacheFile(id, false, *file) >= 0;
-    if (ok) {
-        unsigned char bytes[kRecordHeaderSize];
-        encodeProvisionalRecord(bytes);
-        ok = file->write(bytes, kRecordHeaderSize) &&
-             file->write(image->data() + kRecordHeaderSize, image->length() - kRecordHeaderSize);
-    }
-    if (!ok) {
+    const CaptureRun* fileRun = nullptr;
+    std::unique_ptr<FileStream> file = folder->runs.createFile(id, fileRun);
+    if (!file)
+        return storeFailed(lastError());
+    unsigned char bytes[kRecordHeaderSize];
+    encodeProvisionalRecord(bytes);
+    if (!file->write(bytes, kRecordHeaderSize) ||
+        !file->write(image->data() + kRecordHeaderSize, image->length() - kRecordHeaderSize)) {
         const std::uint32_t error = lastError();
         file.reset();
-        folder->deleteCacheFile(id);
+        folder->runs.deleteFile(fileRun, id);
         return storeFailed(error);
     }
+    run = fileRun;
     std::unique_ptr<Stream> old;
     {
         std::lock_guard lock(imageLock());
@@ -560,7 +581,7 @@ void HttpResource::dropImage() {
         flags |= Unstored;
     }
     old.reset();
-    folder->deleteCacheFile(id);
+    deleteStored();
 }
 
 void HttpResource::stampEnd() {
@@ -582,11 +603,11 @@ bool HttpResource::finishImage() {
     unsigned char bytes[kRecordHeaderSize];
 
     if (storeError) {
-        result = storeError;
+        result = storeError.load();
         // Heads and the body up to the failure are in the file: they stay,
         // as a failed capture. Anything less is not worth a cache file.
         if (!inMemory && responseBodyOffset > 0) {
-            record.result = storeError;
+            record.result = storeError.load();
             record.encode(bytes);
             if (stream->seek(0))
                 stream->write(bytes, kRecordHeaderSize);
@@ -597,6 +618,14 @@ bool HttpResource::finishImage() {
         return false;
     }
 
+    // The log takes images up to its frame limit; anything larger (records
+    // added at the end) gets a file of its own.
+    if (MemoryImage* image = memoryImage();
+        image && image->length() > std::int64_t(CaptureLog::kMaxImage) && !spill()) {
+        result = storeError.load();
+        dropImage();
+        return false;
+    }
     record.result = result;
     record.encode(bytes);
     if (MemoryImage* image = memoryImage()) {
@@ -607,23 +636,25 @@ bool HttpResource::finishImage() {
             image->write(bytes, kRecordHeaderSize); // within the image: cannot fail
             image->seek(end);
         }
-        // The whole image in one write: the file is complete as soon as it
-        // has any content worth loading.
-        bool ok;
-        {
-            FileStream file;
-            ok = folder->openCacheFile(id, false, file) >= 0 &&
-                 file.write(image->data(), image->length());
-        }
-        if (!ok) {
+        // The whole image in one write: the log never holds part of one.
+        // A capture cleared meanwhile is not written at all.
+        const CaptureRun* logRun = nullptr;
+        const std::int64_t offset = folder->runs.append(
+            id, image->data(), std::uint32_t(image->length()), endTime,
+            [this] { return !(flags & Detached); }, logRun);
+        if (offset < 0) {
             storeFailed(lastError());
-            result = storeError;
+            result = storeError.load();
             dropImage();
             return false;
         }
+        if (offset == 0)
+            return true; // cleared: the capturing thread frees it
         std::unique_ptr<Stream> old;
         {
             std::lock_guard lock(imageLock());
+            run = logRun;
+            logOffset = offset;
             old = std::move(stream);
             inMemory = false;
         }
@@ -633,7 +664,7 @@ bool HttpResource::finishImage() {
         // The bytes are all there; the record stays provisional and a later
         // load lists the capture as interrupted.
         storeFailed(lastError());
-        result = storeError;
+        result = storeError.load();
         stream.reset();
         return false;
     }
@@ -653,9 +684,10 @@ bool HttpResource::finish() {
     return ok;
 }
 
-bool HttpResource::completeInterrupted(FileStream& file, HttpReader& reader,
+bool HttpResource::completeInterrupted(InputStream& file, HttpReader& reader,
                                        const HttpRequestHeader& request,
                                        std::int64_t recordedHeadOffset) {
+    result = kErrorCaptureInterrupted;
     // Where the response head starts: recorded when the capture had got that
     // far, else past the request body as its head frames it.
     std::int64_t headOffset = recordedHeadOffset;
@@ -668,32 +700,65 @@ bool HttpResource::completeInterrupted(FileStream& file, HttpReader& reader,
         else if (length == -1 && request.isChunked())
             framed = reader.copyChunkedBody(skip);
         const std::int64_t position = file.position();
-        if (!framed || position < 0)
-            return fail(kErrorResourceNotReady);
+        if (position < 0)
+            return false;
+        if (!framed)
+            return noResponse(); // cut off in the middle of the request body
         headOffset = position - reader.buffer.length;
     }
     if (headOffset < std::int64_t(requestBodyOffset) || !file.seek(headOffset))
-        return fail(kErrorResourceNotReady);
+        return fail(kErrorInvalidData);
     reader.buffer.length = 0;
     HttpResponseHeader response;
-    if (!reader.readResponseHeader(response))
-        return fail(kErrorResourceNotReady); // no response ever arrived: nothing to list
+    if (!reader.readResponseHeader(response)) {
+        // A recorded head that is not there is damage, not an interruption.
+        if (recordedHeadOffset > 0)
+            return fail(kErrorInvalidData);
+        return noResponse();
+    }
     deriveResponse(response);
     const std::int64_t bodyOffset = file.position() - reader.buffer.length;
     const std::int64_t fileSize = file.size();
     if (bodyOffset < headOffset || fileSize < bodyOffset)
-        return fail(kErrorResourceNotReady);
+        return fail(kErrorInvalidData);
     responseHeaderOffset = headOffset;
     responseBodyOffset = bodyOffset;
     receivedSize = fileSize - bodyOffset;
-    result = kErrorCaptureInterrupted;
+    return true;
+}
+
+bool HttpResource::noResponse() {
+    // Listed as an exchange that got no answer: the request and as much of
+    // its body as arrived, no status.
+    statusCode = 0;
+    responseHeaderOffset = 0;
+    responseBodyOffset = 0;
+    receivedSize = 0;
     return true;
 }
 
 bool HttpResource::load(const std::string& path) {
+    // Only reads: the file may be a writer's, on a read-only file system, or
+    // damaged, and is left exactly as it is found.
     FileStream file;
     if (!file.open(path, FileStream::OpenRead | FileStream::OpenPlainFile))
         return false;
+    return loadFrom(file);
+}
+
+bool HttpResource::loadLogged(const CaptureRun* logRun, std::int64_t offset, const char* image,
+                              std::uint32_t length) {
+    if (length > std::uint32_t(INT32_MAX))
+        return fail(kErrorInvalidData);
+    BufferInputStream bytes(image, std::int32_t(length));
+    if (!loadFrom(bytes))
+        return false;
+    run = logRun;
+    logOffset = offset;
+    return true;
+}
+
+bool HttpResource::loadFrom(InputStream& file) {
     unsigned char bytes[kRecordHeaderSize];
     if (!readExactly(file, bytes, kRecordHeaderSize))
         return false;
@@ -710,7 +775,7 @@ bool HttpResource::load(const std::string& path) {
     HttpReader reader(&file, kHeadBuffer, 4096);
     HttpRequestHeader request;
     if (!reader.readRequestHeader(request) || !deriveRequest(request))
-        return interrupted ? fail(kErrorResourceNotReady) : false;
+        return false;
     id = record.id;
 
     if (interrupted) {
@@ -719,18 +784,10 @@ bool HttpResource::load(const std::string& path) {
             return false;
         const std::int64_t headEnd = position - reader.buffer.length;
         if (headEnd < kRecordHeaderSize || headEnd >= 0xFFFFFFFF)
-            return fail(kErrorResourceNotReady);
+            return fail(kErrorInvalidData);
         requestBodyOffset = std::uint32_t(headEnd);
         if (!completeInterrupted(file, reader, request, record.responseHeaderOffset))
             return false;
-        // Written back final, so that no build takes it for a capture in
-        // progress again; the listing does not depend on it succeeding.
-        recordOf(*this, result, receivedSize).encode(bytes);
-        {
-            FileStream repair;
-            if (repair.open(path, FileStream::OpenWrite | FileStream::OpenPlainFile))
-                repair.write(bytes, kRecordHeaderSize);
-        }
     } else {
         if (!file.seek(record.responseHeaderOffset))
             return fail(kErrorResourceNotReady);
@@ -770,20 +827,41 @@ bool HttpResource::saveToCacheFile() {
     if (flags & Unstored)
         return fail(result);
     MemoryImage* image = memoryImage();
-    if (!image)
+    if (!image || logOffset >= 0)
         return true;
-    bool ok;
-    {
-        FileStream file;
-        ok = folder->openCacheFile(id, false, file) >= 0 &&
-             file.write(image->data(), image->length());
-    }
-    if (!ok) {
-        const std::uint32_t error = lastError();
-        folder->deleteCacheFile(id);
-        return fail(error);
-    }
+    const CaptureRun* logRun = nullptr;
+    const std::int64_t offset = folder->runs.append(
+        id, image->data(), std::uint32_t(image->length()), endTime, [] { return true; }, logRun);
+    if (offset < 0)
+        return false;
+    std::lock_guard lock(imageLock());
+    run = logRun;
+    logOffset = offset;
     return true;
+}
+
+void HttpResource::deleteStored() {
+    if (run) {
+        if (logOffset < 0)
+            folder->runs.deleteFile(run, id);
+    } else if (fromDisk) {
+        folder->deleteCacheFile(id);
+    }
+}
+
+std::string HttpResource::storedPath() const {
+    if (!run)
+        return folder->fileName(id);
+    return logOffset >= 0 ? run->logPath() : run->fileName(id);
+}
+
+std::int64_t HttpResource::storedTime() const {
+    if (run && logOffset >= 0)
+        return CaptureLog::frameTime(run->logPath(), logOffset);
+    struct stat st {};
+    if (::stat(storedPath().c_str(), &st) != 0)
+        return 0;
+    return std::int64_t(st.st_mtim.tv_sec) * 1000000 + st.st_mtim.tv_nsec / 1000;
 }
 
 std::unique_ptr<Stream> HttpResource::openImage() {
@@ -800,8 +878,11 @@ std::unique_ptr<Stream> HttpResource::openImage() {
             return copy;
         }
     }
+    // Fixed once the image left memory.
+    if (logOffset >= 0)
+        return CaptureLogImage::open(run->logPath(), logOffset);
     auto file = std::make_unique<FileStream>();
-    if (folder->openCacheFile(id, true, *file) < 0)
+    if (!file->open(storedPath(), FileStream::OpenRead | FileStream::OpenPlainFile))
         return nullptr;
     return file;
 }
@@ -853,6 +934,8 @@ bool HttpResource::readResponseHeader(HttpResponseHeader& out) {
 bool HttpResource::copyBody(OutputStream& out, bool decode) {
     if (flags & Loading)
         return fail(kErrorResourceNotReady);
+    if (responseBodyOffset == 0)
+        return fail(kErrorNoResponseData); // no response was stored
     std::unique_ptr<Stream> source = openImage();
     if (!source)
         return false;

@@ -16,6 +16,7 @@
 
 class CacheFolder;
 class FileStream;
+struct CaptureRun;
 class HttpReader;
 class MemoryImage;
 
@@ -45,9 +46,10 @@ RequestMethod requestMethodOf(std::string_view name);
 // response body offset, received size; little-endian), the request head, the
 // request body, the response head and the response body, bodies exactly as
 // they travelled. While the exchange runs the image is held in memory up to
-// kMemoryLimit bytes and in the resource's cache file beyond; when it ends
-// the whole image is in the cache file, written once, so that a crash loses
-// no finished capture, and the resource keeps only its facts in memory.
+// kMemoryLimit bytes and in the resource's cache file beyond; when it ends an
+// image still in memory is appended whole to the capture log of the run
+// (CaptureRuns), with one write, so that a crash loses no finished capture,
+// and the resource keeps only its facts in memory and where its image is.
 //
 // A cache file being written carries a provisional record: the offsets known
 // so far, result kErrorCaptureInterrupted and no received size. Should the
@@ -114,16 +116,28 @@ public:
     // The exchange is over (Ended; Loading cleared). Under the capture lock.
     void markEnded();
 
-    // Fills the resource from a cache file. A record that was never finished
-    // is completed from the file itself (interrupted capture, with the bytes
-    // that arrived) and written back final. Fails with kErrorResourceNotReady
-    // when the file holds no complete request and response head, or when the
-    // response head's offset cannot be reached: the document then deletes
-    // the file.
+    // Fills the resource from a cache file, which it only reads. A record
+    // that was never finished is completed from the file itself: an
+    // interrupted capture, with the bytes that arrived (without a status when
+    // no response head had arrived). Fails (lastError()) when the file holds
+    // no complete request head or its record does not describe it.
     bool load(const std::string& path);
-    // Writes an image still in memory to the cache file (keeping it in
-    // memory); true at once for an image already there.
+    // Fills the resource from the image at `offset` of `run`'s log, whose
+    // bytes are `image`.
+    bool loadLogged(const CaptureRun* run, std::int64_t offset, const char* image,
+                    std::uint32_t length);
+    // Writes an image still in memory to the capture log (keeping it in
+    // memory); true at once for an image already stored.
     bool saveToCacheFile();
+    // Deletes what this resource stored in a file of its own; an image in a
+    // log goes with its run.
+    void deleteStored();
+    // The path of the file that holds the image (a cache file, or the log of
+    // its run).
+    std::string storedPath() const;
+    // When the stored image was last written, in microseconds since 1970; 0
+    // when unknown.
+    std::int64_t storedTime() const;
 
     // Parse the stored heads again; a capture in progress keeps appending at
     // the end afterwards.
@@ -154,6 +168,11 @@ public:
     // thread, or once the capture is over).
     MemoryImage* memoryImage() const;
 
+    // The capture could not be stored whole (a full disk, a quota, no
+    // descriptor left), as opposed to the exchange itself failing. Any
+    // thread.
+    bool notStored() const;
+
     static constexpr std::uint32_t kFormatVersion = 1;
     static constexpr std::int32_t kRecordHeaderSize = 40;
     static constexpr std::int64_t kMemoryLimit = 16384;
@@ -177,6 +196,12 @@ public:
     std::unique_ptr<Stream> stream;
     bool inMemory = true;
     std::uint32_t requestBodyOffset = 0;
+    // Where the image is stored: the run whose folder holds its cache file or
+    // log (null: the cache folder itself, as older builds wrote), and the
+    // image's offset in that log (-1: a cache file of its own). Set before
+    // `inMemory` is cleared, and fixed from then on.
+    const CaptureRun* run = nullptr;
+    std::int64_t logOffset = -1;
     // Set for a tunnel (before it is listed); bytes it carried each way and
     // how it ended, counted by its connection while the list reads them.
     struct TunnelCounts {
@@ -188,8 +213,9 @@ public:
     std::int64_t responseHeaderOffset = 0;
     std::int64_t responseBodyOffset = 0;
     bool fromDisk = false;
-    // The first failure to store, 0 while none; the capturing thread's.
-    std::uint32_t storeError = 0;
+    // The first failure to store, 0 while none; written by the capturing
+    // thread, read by the list while the capture goes on.
+    SharedValue<std::uint32_t> storeError{0};
     // Wall-clock times of this run's capture, in microseconds since 1970; 0
     // when unknown (a capture loaded from its cache file): request head
     // stored, response head stored, exchange over.
@@ -212,8 +238,10 @@ private:
     void encodeProvisionalRecord(unsigned char* bytes) const;
     bool writeProvisionalRecord();
     void dropImage();
-    bool completeInterrupted(FileStream& file, HttpReader& reader, const HttpRequestHeader& request,
-                             std::int64_t recordedHeadOffset);
+    bool loadFrom(InputStream& file);
+    bool completeInterrupted(InputStream& file, HttpReader& reader,
+                             const HttpRequestHeader& request, std::int64_t recordedHeadOffset);
+    bool noResponse();
     // Guards `stream` and `inMemory` between the capturing thread and readers.
     std::mutex& imageLock() const;
 };

@@ -4,12 +4,10 @@
 #include "store/CaptureLock.h"
 #include "store/Document.h"
 #include "store/HttpResource.h"
-#include "store/MemoryImage.h"
 
 #include <memory>
 
 HttpSnagger::~HttpSnagger() {
-    writer_.stop();
     // The proxy has stopped, so every exchange has ended; anything left here
     // was never listed (listed ones belong to the document).
     for (Exchange& exchange : exchanges_)
@@ -124,12 +122,11 @@ void HttpSnagger::endExchange(int handle, std::uint32_t errorCode) {
     close(handle);
     HttpResource* resource = exchange.resource;
     resource->result = errorCode;
-    resource->stampEnd(); // before any wait for the writer thread
-    const MemoryImage* image = resource->memoryImage();
-    const std::size_t bytes = image ? std::size_t(image->length()) : 0;
-    const bool listed = exchange.listed;
-    if (!writer_.post([this, resource, listed] { complete(resource, listed); }, bytes))
-        complete(resource, listed);
+    // Stored before the connection reads the next request: a small image is
+    // one append to the log, cheaper than handing it to another thread, and
+    // an exchange the client has seen end is on disk however the process
+    // ends.
+    complete(resource, exchange.listed);
 }
 
 void HttpSnagger::complete(HttpResource* resource, bool listed) {
@@ -150,8 +147,8 @@ void HttpSnagger::complete(HttpResource* resource, bool listed) {
         discard = !listed || (resource->flags & HttpResource::Detached);
     }
     if (discard) {
+        resource->deleteStored();
         delete resource;
-        document->deleteCacheFile(id);
         return;
     }
     document->post(DocumentEvent::ResourceChanged, id);

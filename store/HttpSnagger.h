@@ -3,7 +3,6 @@
 #pragma once
 
 #include "engine/HttpFilter.h"
-#include "store/CaptureWriter.h"
 
 #include <atomic>
 #include <cstdint>
@@ -32,13 +31,6 @@ public:
     void endExchange(int handle, std::uint32_t errorCode) override;
     void userRefused(std::uint32_t uid) override;
 
-    // While capturing, finished exchanges are written out on a thread of
-    // their own; without it (the filter driven directly) endExchange writes
-    // before it returns. stopWriting returns once every exchange ended so far
-    // is written and announced.
-    void startWriting() { writer_.start(); }
-    void stopWriting() { writer_.stop(); }
-
     Document* const document;
     // Strip the client's cache validators and mark every response not
     // cacheable, so that everything is fetched (and captured) again.
@@ -54,8 +46,8 @@ private:
     int open(HttpResource* resource);
     // Tells the document when the resource could not be stored.
     void storeFailed(HttpResource& resource);
-    // The end of an exchange: its image into the cache file, then the
-    // resource marked ended (or freed when nobody will see it).
+    // The end of an exchange: its image stored, then the resource marked
+    // ended (or freed when nobody will see it).
     void complete(HttpResource* resource, bool listed);
     Exchange& at(int handle);
     void close(int handle);
@@ -63,5 +55,4 @@ private:
     std::mutex exchangesMutex_;
     std::deque<Exchange> exchanges_; // growing keeps references to elements valid
     std::vector<int> freeHandles_;
-    CaptureWriter writer_;
 };

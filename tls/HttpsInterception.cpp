@@ -3,6 +3,11 @@
 #include "engine/Platform.h"
 #include "tls/TlsError.h"
 
+std::string HttpsInterception::folder() {
+    std::lock_guard guard(prepareMutex_);
+    return folder_;
+}
+
 bool HttpsInterception::prepare(const std::string& folder) {
     std::lock_guard guard(prepareMutex_);
     if (prepared())
@@ -12,6 +17,7 @@ bool HttpsInterception::prepare(const std::string& folder) {
         return false;
     if (where.back() != '/')
         where += '/';
+    folder_ = where;
     if (!root_.loadOrCreate(where))
         return false;
     auto certificates = std::make_unique<HostCertificateCache>(root_);

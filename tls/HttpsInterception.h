@@ -24,6 +24,9 @@ public:
     // lastError().
     bool prepare(const std::string& folder = {});
     bool prepared() const { return prepared_.load(std::memory_order_acquire); }
+    // The folder prepare() last looked in, for naming it when it failed;
+    // empty when no folder could be found at all.
+    std::string folder();
     // Valid once prepared.
     const CertificateAuthority& root() const { return root_; }
     // The root's PEM file.
@@ -51,6 +54,7 @@ private:
     std::atomic<bool> decrypt_{false};
     CertificateAuthority root_;
     std::string certificateFile_;
+    std::string folder_; // guarded by prepareMutex_
     std::unique_ptr<HostCertificateCache> certificates_;
     std::unique_ptr<TlsServerContext> server_;
     std::unique_ptr<TlsClientContext> client_;

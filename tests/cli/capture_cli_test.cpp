@@ -2,6 +2,7 @@
 // interrupted, with its cache folder on a private data home (or a full disk),
 // and real curl clients against a loopback origin.
 #include "resources/StringTable.h"
+#include "resources/Version.h"
 #include "store/CacheFolder.h"
 #include "store/CaptureLock.h"
 #include "store/Document.h"
@@ -11,22 +12,28 @@
 #include "support/OriginServer.h"
 #include "support/RunProgram.h"
 #include "support/ScopedDataHome.h"
+#include "support/ScopedLanguage.h"
 #include "support/ScriptedStreams.h"
 #include "support/SmallDisk.h"
+#include "support/StoredCaptures.h"
+#include "sysproxy/SettingsFile.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <poll.h>
 #include <regex>
 #include <spawn.h>
 #include <sys/inotify.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -136,21 +143,24 @@ private:
 };
 
 std::size_t cacheFiles(const std::string& folder) {
-    std::size_t count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        std::uint32_t id;
-        count += CacheFolder::parseFileName(entry.path().filename().string(), id) ? 1 : 0;
-    }
-    return count;
+    return storedImages(folder).size();
 }
 
-// Waits until `folder` holds `count` cache files, woken by the file system.
-bool waitForCacheFiles(const std::string& folder, std::size_t count) {
+// Waits until `done` holds, woken by the file system's changes in `folder`
+// and in the run folders that appear below it.
+bool waitInFolder(const std::string& folder, const std::function<bool()>& done) {
     const int watch = inotify_init1(IN_CLOEXEC);
-    inotify_add_watch(watch, folder.c_str(), IN_CLOSE_WRITE | IN_CREATE);
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    bool done;
-    while (!(done = cacheFiles(folder) >= count) && std::chrono::steady_clock::now() < deadline) {
+    constexpr std::uint32_t kChanges = IN_CLOSE_WRITE | IN_CREATE | IN_MODIFY;
+    inotify_add_watch(watch, folder.c_str(), kChanges);
+    const auto watchRuns = [&] {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+            if (entry.is_directory(error))
+                inotify_add_watch(watch, entry.path().c_str(), kChanges);
+    };
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    bool held;
+    while ((watchRuns(), !(held = done())) && std::chrono::steady_clock::now() < deadline) {
         pollfd fd{watch, POLLIN, 0};
         if (poll(&fd, 1, 1000) > 0) {
             char events[4096];
@@ -158,7 +168,22 @@ bool waitForCacheFiles(const std::string& folder, std::size_t count) {
         }
     }
     close(watch);
-    return done;
+    return held;
+}
+
+bool waitForCacheFiles(const std::string& folder, std::size_t count) {
+    return waitInFolder(folder, [&] { return cacheFiles(folder) >= count; });
+}
+
+// Until a file in `folder` holds at least `bytes`.
+bool waitForStoredBytes(const std::string& folder, std::uintmax_t bytes) {
+    return waitInFolder(folder, [&] {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, error))
+            if (entry.is_regular_file(error) && entry.file_size(error) >= bytes && !error)
+                return true;
+        return false;
+    });
 }
 
 std::vector<std::string> proxied(int port, const std::string& url, const std::string& output) {
@@ -171,6 +196,8 @@ struct CaptureCli : ::testing::Test {
         return dataHome + "/Merovex/Tidewell/Cache/";
     }
 
+    // The command's lines are read as the README quotes them.
+    ScopedLanguage english{Language::English};
     TempFolder data;
     TempFolder config;
     TempFolder scratch;
@@ -211,6 +238,66 @@ TEST_F(CaptureCli, KilledCaptureKeepsEveryFinishedExchange) {
     }
 }
 
+// kill -9 in the middle of a large download: the next start lists it as
+// interrupted with the bytes that arrived, never as complete, and its file
+// is left as it was found.
+TEST_F(CaptureCli, DownloadCutByKillNineIsListedAsInterrupted) {
+    constexpr std::size_t kDeclared = 64 << 20, kSent = 3 << 20;
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    OriginServer origin([&](int socket, const OriginRequest&) {
+        if (!sendAllBytes(socket, "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                                  "Content-Length: " +
+                                      std::to_string(kDeclared) + "\r\n\r\n" +
+                                      std::string(kSent, 'd')))
+            return false;
+        std::unique_lock lock(mutex);
+        released.wait_for(lock, 60s, [&] { return release; });
+        return false;
+    });
+    CaptureProcess capture(data.path(), config.path());
+    const int port = capture.waitForPort();
+    ASSERT_NE(port, 0) << capture.output << capture.errors;
+    std::thread download(
+        [&] { runCurl(proxied(port, origin.url("/big.bin"), scratch.path() + "/big.bin")); });
+    const bool stored = waitForStoredBytes(cacheFolder(data.path()), kSent);
+    EXPECT_EQ(capture.stop(SIGKILL), -1);
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    released.notify_all();
+    download.join();
+    ASSERT_TRUE(stored) << capture.errors;
+
+    // The cut capture's own file, in the run folder of the killed process.
+    std::string file;
+    for (const auto& entry :
+         std::filesystem::recursive_directory_iterator(cacheFolder(data.path())))
+        if (entry.path().filename() == "R0000000001.dat")
+            file = entry.path();
+    ASSERT_FALSE(file.empty());
+    const auto before = std::filesystem::file_size(file);
+    ScopedEnv dataHome("XDG_DATA_HOME", data.path().c_str());
+    ScriptedDocumentUi ui;
+    QueuedEventDelivery delivery;
+    NoSettings settings;
+    Document document(ui, delivery, settings);
+    ASSERT_TRUE(document.newDocument(Document::FolderUse::Read));
+    ASSERT_EQ(document.resources.count, 1u);
+    HttpResource& cut = *document.resources.head;
+    EXPECT_EQ(cut.result, kErrorCaptureInterrupted);
+    EXPECT_EQ(cut.statusCode, 200);
+    EXPECT_EQ(cut.contentLength, std::int64_t(kDeclared));
+    EXPECT_GT(cut.receivedSize, std::int64_t(kSent) - 4096); // less only the heads
+    EXPECT_LT(cut.receivedSize, std::int64_t(kDeclared));
+    EXPECT_EQ(cut.receivedSize, std::int64_t(before) - cut.responseBodyOffset);
+    CollectingOutputStream body;
+    EXPECT_FALSE(cut.copyBody(body, false));
+    EXPECT_EQ(std::filesystem::file_size(file), before);
+}
+
 // Two captures on one cache folder would number alike and overwrite each
 // other: the second refuses at once, naming the folder.
 TEST_F(CaptureCli, SecondCaptureOnTheFolderRefuses) {
@@ -235,9 +322,9 @@ TEST_F(CaptureCli, TheProxyServesItsOwnUserOnly) {
     CaptureProcess nobodys(data.path(), config.path(), asNobody());
     const int port = nobodys.waitForPort();
     ASSERT_NE(port, 0) << nobodys.errors;
-    const CurlResult result = runCurl({"-i", "--noproxy", "", "--proxy",
-                                       "http://127.0.0.1:" + std::to_string(port),
-                                       "http://127.0.0.1:" + std::to_string(origin.port()) + "/"});
+    const CurlResult result =
+        runCurl({"-i", "--noproxy", "", "--proxy", "http://127.0.0.1:" + std::to_string(port),
+                 "http://127.0.0.1:" + std::to_string(origin.port()) + "/"});
     EXPECT_EQ(result.output.rfind("HTTP/1.1 403 Forbidden\r\n", 0), 0u) << result.output;
     EXPECT_NE(result.output.find(loadString(IDS_OWN_USER_ONLY)), std::string::npos);
     EXPECT_TRUE(origin.requests().empty());
@@ -308,4 +395,53 @@ TEST_F(CaptureCli, FullDiskIsReportedAndCountedTruly) {
     const auto first = capture.errors.find(problem);
     ASSERT_NE(first, std::string::npos) << capture.errors;
     EXPECT_EQ(capture.errors.find(problem, first + 1), std::string::npos) << capture.errors;
+}
+
+// The command speaks the user's language: --lang first, then the choice saved by the desktop
+// program, then the locale; every line of one run in the same language.
+TEST_F(CaptureCli, SpeaksTheLanguageOfTheUser) {
+    const std::string command = TIDEWELL_BINARY_DIR "/cli/tidewell-capture";
+    const std::string configHome = "XDG_CONFIG_HOME=" + config.path();
+    const std::string chinese = loadString(IDS_CLI_USAGE, Language::Chinese);
+    const std::string english = loadString(IDS_CLI_USAGE, Language::English);
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* locale;
+        const std::string& help;
+    };
+    const Case cases[] = {
+        {{"--help"}, "zh_CN.UTF-8", chinese},
+        {{"--help"}, "en_US.UTF-8", english},
+        {{"--help"}, "de_DE.UTF-8", english},
+        {{"--help", "--lang", "en"}, "zh_CN.UTF-8", english},
+        {{"--lang", "zh", "--help"}, "en_US.UTF-8", chinese},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments{command};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        const ProgramResult run =
+            runProgram(arguments, {configHome, "LANGUAGE=", std::string("LANG=") + c.locale});
+        EXPECT_EQ(run.exitCode, 0) << c.locale;
+        EXPECT_EQ(run.output, c.help) << c.locale << " " << c.arguments.back();
+    }
+
+    // A complaint about the command line comes in the language asked for, wherever --lang is.
+    ProgramResult run = runProgram({command, "--port", "x", "--lang", "zh"}, {configHome});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.errors, "tidewell-capture: 不是端口号：x\n");
+    run = runProgram({command, "--lang", "fr"}, {configHome});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.errors.find("--lang"), std::string::npos) << run.errors;
+
+    // The desktop program's choice holds over the locale, --lang over both.
+    ASSERT_TRUE(SettingsFile(config.path() + "/Merovex/Tidewell.conf")
+                    .writeString("Software\\Merovex\\Tidewell\\Settings", "Language", "zh"));
+    run = runProgram({command, "--help"}, {configHome, "LANGUAGE=en"});
+    EXPECT_EQ(run.output, chinese);
+    run = runProgram({command, "--help", "--lang", "en"}, {configHome});
+    EXPECT_EQ(run.output, english);
+
+    run = runProgram({command, "--version"}, {configHome});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, std::string("tidewell-capture ") + programVersion() + "\n");
 }

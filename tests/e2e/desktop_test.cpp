@@ -4,6 +4,8 @@
 #include "e2e/DesktopSession.h"
 #include "support/Compression.h"
 #include "support/RunProgram.h"
+#include "support/SmallDisk.h"
+#include "support/StoredCaptures.h"
 #include "sysproxy/ProxySettings.h"
 #include "sysproxy/SettingsFile.h"
 
@@ -166,6 +168,8 @@ protected:
 
         env["PATH"] = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
         env["LANG"] = "C.UTF-8";
+        // The program's original texts, which the checks below read.
+        env["LANGUAGE"] = "zh_CN";
         env["HOME"] = (root / "home").string();
         env["XDG_CONFIG_HOME"] = (root / "config").string();
         env["XDG_DATA_HOME"] = (root / "data").string();
@@ -596,21 +600,17 @@ TEST_F(DesktopTest, CapturesChromiumLiveRestoresSettingsAndKeepsCaptures) {
     ASSERT_TRUE(program->wait(30s)) << "the program did not end";
     EXPECT_EQ(program->exitCode(), 0);
     EXPECT_EQ(proxySettings(), userSettings);
-    // One cache file per kept capture, readable by the user alone: they
-    // hold cookies and form data.
+    // Every kept capture stored, and everything stored readable by the user
+    // alone: captures hold cookies and form data.
     const fs::path cache = root / "data/Merovex/Tidewell/Cache";
     EXPECT_EQ(fs::status(cache).permissions() & fs::perms::all, fs::perms::owner_all);
-    std::size_t files = 0;
-    for (const auto& entry : fs::directory_iterator(cache)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() == 15 && name[0] == 'R' && name.substr(11) == ".dat") {
-            ++files;
-            EXPECT_EQ(entry.status().permissions() & fs::perms::all,
-                      fs::perms::owner_read | fs::perms::owner_write)
-                << name;
-        }
+    for (const auto& entry : fs::recursive_directory_iterator(cache)) {
+        const fs::perms expected = entry.is_directory()
+                                       ? fs::perms::owner_all
+                                       : fs::perms::owner_read | fs::perms::owner_write;
+        EXPECT_EQ(entry.symlink_status().permissions() & fs::perms::all, expected) << entry.path();
     }
-    EXPECT_EQ(files, captured.size());
+    EXPECT_EQ(storedImages(cache.string() + "/").size(), captured.size());
 
     ASSERT_NO_FATAL_FAILURE(startProgram());
     state = waitFor("kept captures listed", [&](const ProbeState& s) {
@@ -624,6 +624,131 @@ TEST_F(DesktopTest, CapturesChromiumLiveRestoresSettingsAndKeepsCaptures) {
     std::sort(listed.begin(), listed.end());
     EXPECT_EQ(listed, captured);
     screenshot("restarted");
+    program->signal(SIGTERM);
+    EXPECT_TRUE(program->wait(30s));
+}
+
+// A cache folder through the worst a user's disk sees: kill -9 in the middle of a large
+// download, a disk that fills up while a download goes on, and a disk that becomes read-only.
+// A row whose body did not arrive whole never says 完成 and shows the bytes that arrived, live
+// and after a restart; the command-line export reads the folder beside the open program, and a
+// second capture is told who holds it; a read-only folder is browsed, not captured into.
+TEST_F(DesktopTest, CapturesThatDidNotEndWholeNeverSayDone) {
+    if (findProgram("curl").empty())
+        GTEST_SKIP() << "curl is not installed";
+    SmallDisk disk(24 << 20);
+    if (!disk.mounted())
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    env["XDG_DATA_HOME"] = disk.path();
+    const std::string folder = disk.path() + "/Merovex/Tidewell/Cache/";
+    gsettings({"set", "org.gnome.system.proxy", "mode", "none"});
+    constexpr std::size_t kDeclared = 64 << 20, kSent = 3 << 20, kFull = 40 << 20;
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    OriginServer site([&](int socket, const OriginRequest& request) {
+        const bool cut = request.target.find("/cut.bin") != std::string::npos;
+        const std::size_t declared = cut ? kDeclared : kFull;
+        const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                                 "Content-Length: " +
+                                 std::to_string(declared) + "\r\n\r\n";
+        if (!cut)
+            return sendAllBytes(socket, head + std::string(kFull, 'f'));
+        if (!sendAllBytes(socket, head + std::string(kSent, 'c')))
+            return false;
+        std::unique_lock lock(mutex);
+        released.wait_for(lock, 60s, [&] { return release; });
+        return false;
+    });
+    // The size (3) or status (4) of the resource row `name`; empty while it is not listed.
+    auto cell = [](const ProbeState& s, const std::string& name, int column) {
+        for (const auto& r : s.rows)
+            if (r.cells.size() > 4 && r.cells[0] == name && !r.cells[2].empty())
+                return r.cells[std::size_t(column)];
+        return std::string();
+    };
+    auto proxyAddress = [&] {
+        return "http://" + trimQuotes(gsettings({"get", "org.gnome.system.proxy.http", "host"})) +
+               ":" + trimQuotes(gsettings({"get", "org.gnome.system.proxy.http", "port"}));
+    };
+
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    ASSERT_TRUE(command("开始"));
+    waitFor("capturing", [](const ProbeState& s) { return s.statusHas("HTTP代理建立在"); });
+    ChildProcess download(
+        {"curl", "-s", "-o", "/dev/null", "-x", proxyAddress(), site.url("/cut.bin")},
+        {{"PATH", env["PATH"]}}, artifacts + "/curl.log");
+    // 3 MiB of 64 MiB.
+    waitFor("the download half-way",
+            [&](const ProbeState& s) { return cell(s, "cut.bin", 4) == "4%"; });
+    program->signal(SIGKILL);
+    EXPECT_TRUE(program->wait(30s));
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    released.notify_all();
+    EXPECT_TRUE(download.wait(30s));
+
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    state = waitFor("the cut download listed",
+                    [&](const ProbeState& s) { return !cell(s, "cut.bin", 4).empty(); });
+    EXPECT_EQ(cell(state, "cut.bin", 4), "200 捕捉中断。");
+    EXPECT_EQ(cell(state, "cut.bin", 3), "3,072 KB");
+    screenshot("interrupted-after-restart");
+
+    // The open, idle program holds the folder for capturing; export reads it all the same.
+    const std::vector<std::string> cliEnv{"XDG_DATA_HOME=" + disk.path(),
+                                          "XDG_CONFIG_HOME=" + env["XDG_CONFIG_HOME"],
+                                          "HOME=" + env["HOME"]};
+    const std::string capture = TIDEWELL_BINARY_DIR "/cli/tidewell-capture";
+    const std::string har = (root / "beside.har").string();
+    // The command speaks the program's language here whatever the test's own locale.
+    ProgramResult run = ::runProgram({capture, "--lang", "zh", "--har", har}, cliEnv);
+    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    EXPECT_TRUE(contains(run.output, "1 个资源已从")) << run.output;
+    EXPECT_EQ(checkHar(har).problems, "");
+    run = ::runProgram({capture, "--lang", "zh", "--no-system-proxy", "--port", "0"}, cliEnv);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(contains(run.errors, "正被打开着的 Tidewell 桌面程序（进程号" +
+                                         std::to_string(program->pid()) + "）"))
+        << run.errors;
+    EXPECT_TRUE(contains(run.errors, folder)) << run.errors;
+
+    // The disk fills up while a download goes on: said at once, and never 完成.
+    ASSERT_TRUE(command("开始"));
+    waitFor("capturing again", [](const ProbeState& s) { return s.statusHas("HTTP代理建立在"); });
+    bool fetched = false;
+    runProgram({"curl", "-s", "-o", "/dev/null", "-x", proxyAddress(), site.url("/full.bin")},
+               {{"PATH", env["PATH"]}}, &fetched, 60s);
+    EXPECT_TRUE(fetched) << "the client did not get its download";
+    state = waitFor("the unstored download", [&](const ProbeState& s) {
+        return cell(s, "full.bin", 4) == "200 未能保存：设备上没有空间";
+    });
+    std::string kilobytes = cell(state, "full.bin", 3);
+    std::erase(kilobytes, ',');
+    EXPECT_LT(std::atoi(kilobytes.c_str()), 24 * 1024) << cell(state, "full.bin", 3);
+    screenshot("not-stored-live");
+    program->signal(SIGTERM);
+    EXPECT_TRUE(program->wait(30s));
+
+    // Read-only: browsed and exported, not captured into.
+    ASSERT_TRUE(disk.remountReadOnly());
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    state = waitFor("the read-only folder listed", [&](const ProbeState& s) {
+        return !cell(s, "cut.bin", 4).empty() && s.statusHas("是只读的");
+    });
+    EXPECT_TRUE(state.statusHas(folder)) << state.raw;
+    EXPECT_EQ(cell(state, "cut.bin", 4), "200 捕捉中断。");
+    ASSERT_TRUE(command("开始"));
+    state = waitFor("the refusal", [&](const ProbeState& s) {
+        return std::any_of(s.messageTexts.begin(), s.messageTexts.end(),
+                           [&](const std::string& t) { return contains(t, folder); });
+    });
+    screenshot("read-only-refusal");
+    xdotool({"key", "Return"});
+    waitFor("the refusal closed", [](const ProbeState& s) { return s.messageTexts.empty(); });
+    EXPECT_FALSE(state.statusHas("HTTP代理建立在"));
     program->signal(SIGTERM);
     EXPECT_TRUE(program->wait(30s));
 }
@@ -698,6 +823,18 @@ TEST_F(DesktopTest, ResourceBrowserForEverydayWork) {
         };
         static const std::string page = "<!DOCTYPE html><title>b</title><p>browser</p>\n";
         static const std::string missing = "not here\n";
+        // A video page: its stream in two variants, the first listing three segments.
+        static const std::string show = "<!DOCTYPE html><title>Harbour Lights</title><video>\n";
+        static const std::string master =
+            "#EXTM3U\n"
+            "#EXT-X-STREAM-INF:BANDWIDTH=3000000,RESOLUTION=1280x720\n"
+            "hi.m3u8\n"
+            "#EXT-X-STREAM-INF:BANDWIDTH=800000,RESOLUTION=640x360\n"
+            "lo.m3u8\n";
+        static const std::string media = "#EXTM3U\n#EXT-X-TARGETDURATION:4\n"
+                                         "#EXTINF:4.0,\nhi0.ts\n#EXTINF:4.0,\nhi1.ts\n"
+                                         "#EXTINF:4.0,\nhi2.ts\n#EXT-X-ENDLIST\n";
+        static const std::string segment = std::string(1, '\x47') + std::string(187, 's');
         const Answer answers[] = {
             {"/b/index.html", "200 OK", "text/html", &page},
             {"/b/missing.js", "404 Not Found", "text/html", &missing},
@@ -705,6 +842,11 @@ TEST_F(DesktopTest, ResourceBrowserForEverydayWork) {
             {"/b/app.js", "200 OK", "application/javascript", &script},
             {"/b/photo.png", "200 OK", "image/png", &picture},
             {"/b/data.bin", "200 OK", "application/octet-stream", &data},
+            {"/b/show.html", "200 OK", "text/html", &show},
+            {"/b/v/master.m3u8", "200 OK", "application/vnd.apple.mpegurl", &master},
+            {"/b/v/hi.m3u8", "200 OK", "application/vnd.apple.mpegurl", &media},
+            {"/b/v/hi0.ts", "200 OK", "video/mp2t", &segment},
+            {"/b/v/hi1.ts", "200 OK", "video/mp2t", &segment},
         };
         for (const Answer& a : answers) {
             if (path == a.path)
@@ -722,10 +864,13 @@ TEST_F(DesktopTest, ResourceBrowserForEverydayWork) {
     const std::string proxy =
         "http://" + trimQuotes(gsettings({"get", "org.gnome.system.proxy.http", "host"})) + ":" +
         trimQuotes(gsettings({"get", "org.gnome.system.proxy.http", "port"}));
-    auto fetch = [&](const std::string& path) {
+    auto fetch = [&](const std::string& path, const std::string& referer = "") {
         bool ok = false;
-        runProgram({"curl", "-s", "-o", "/dev/null", "-x", proxy, site.url(path)},
-                   {{"PATH", env["PATH"]}}, &ok);
+        std::vector<std::string> curl = {"curl", "-s", "-o", "/dev/null", "-x", proxy};
+        if (!referer.empty())
+            curl.insert(curl.end(), {"-e", site.url(referer)});
+        curl.push_back(site.url(path));
+        runProgram(curl, {{"PATH", env["PATH"]}}, &ok);
         EXPECT_TRUE(ok) << path;
     };
     for (const char* path : {"/b/index.html", "/b/missing.js", "/b/broken", "/b/app.js",
@@ -808,6 +953,71 @@ TEST_F(DesktopTest, ResourceBrowserForEverydayWork) {
     });
     ASSERT_TRUE(command("列表", "按顺序查看"));
 
+    // A video stream, two of its three segments captured: the 媒体流 group by type, and the
+    // save dialog from the stream's menu naming what is missing.
+    fetch("/b/show.html");
+    for (const char* path : {"/b/v/master.m3u8", "/b/v/hi.m3u8", "/b/v/hi0.ts", "/b/v/hi1.ts"})
+        fetch(path, "/b/show.html");
+    ASSERT_TRUE(command("列表", "按类型查看"));
+    auto streamRow = [](const ProbeState& s) {
+        for (int i = 0; i < int(s.rows.size()); ++i) {
+            const ProbeRow& r = s.rows[i];
+            if (r.parent >= 0 && s.rows[r.parent].cells.size() > 0 &&
+                s.rows[r.parent].cells[0] == "媒体流" && r.cells.size() > 4 &&
+                r.cells[0] == "Harbour Lights")
+                return i;
+        }
+        return -1;
+    };
+    // The group and the stream opened with a double click, as groups start closed.
+    auto openRow = [&](const std::function<int(const ProbeState&)>& find, const char* what) {
+        state = waitFor(what, [&](const ProbeState& s) {
+            const int r = find(s);
+            return r >= 0 && s.rows[r].y >= 0;
+        });
+        const int r = find(state);
+        ASSERT_GE(r, 0);
+        xdotool({"mousemove", std::to_string(state.rows[r].x), std::to_string(state.rows[r].y),
+                 "click", "--repeat", "2", "1"});
+    };
+    ASSERT_NO_FATAL_FAILURE(openRow(
+        [](const ProbeState& s) {
+            for (int i = 0; i < int(s.rows.size()); ++i)
+                if (s.rows[i].depth == 0 && !s.rows[i].cells.empty() &&
+                    s.rows[i].cells[0] == "媒体流")
+                    return i;
+            return -1;
+        },
+        "the streams group"));
+    ASSERT_NO_FATAL_FAILURE(openRow(streamRow, "the stream shown"));
+    state = waitFor("the stream and its variants shown", [&](const ProbeState& s) {
+        const int r = streamRow(s);
+        return r >= 0 && s.rows[r].cells[4] == "2 / 3 个片段" && r + 2 < int(s.rows.size()) &&
+               s.rows[r + 2].y >= 0;
+    });
+    screenshot("streams-group");
+    {
+        const int r = streamRow(state);
+        ASSERT_GE(r, 0);
+        xdotool({"mousemove", std::to_string(state.rows[r].x), std::to_string(state.rows[r].y),
+                 "click", "3"});
+    }
+    state = waitFor("the stream's menu",
+                    [&](const ProbeState& s) { return s.menuItem("保存为视频文件"); });
+    ASSERT_NE(state.menuItem("保存为视频文件"), nullptr);
+    click(state.menuItem("保存为视频文件")->x, state.menuItem("保存为视频文件")->y);
+    auto saveDialog = [](const ProbeState& s) -> const ProbeWindow* {
+        for (const auto& w : s.windows)
+            if (w.title == "保存为视频文件")
+                return &w;
+        return nullptr;
+    };
+    state = waitFor("the save dialog", [&](const ProbeState& s) { return saveDialog(s); });
+    screenshot("streams-save-dialog");
+    xdotool({"key", "Escape"});
+    state = waitFor("the dialog closed", [&](const ProbeState& s) { return !saveDialog(s); });
+    ASSERT_TRUE(command("列表", "按顺序查看"));
+
     // A small window keeps rows of the list in sight; the panes give way. (The main window by
     // its class: the menu just used may still be listed while it closes.)
     auto mainWindow = [](const ProbeState& s) -> const ProbeWindow* {
@@ -833,6 +1043,32 @@ TEST_F(DesktopTest, ResourceBrowserForEverydayWork) {
     screenshot("browser-small-window");
     program->signal(SIGTERM);
     EXPECT_TRUE(program->wait(30s));
+}
+
+// Without any display the program says what it needs and what works instead, and fails
+// plainly: no abort, no advice to reinstall. A display that is named but cannot be reached is
+// the same failure.
+TEST(DesktopProgram, WithoutADisplaySaysSoAndPointsToTheCommandLine) {
+    ASSERT_EQ(::access(kProgram.c_str(), X_OK), 0) << kProgram;
+    char pattern[] = "/tmp/tidewell-nodisplay.XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const fs::path root = pattern;
+    const std::vector<std::string> unset{"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
+    const std::vector<std::string> unreachable{"DISPLAY=" + (root / "no-server:0").string(),
+                                               "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
+    for (const auto& display : {unset, unreachable}) {
+        std::vector<std::string> environment = display;
+        environment.insert(environment.end(),
+                           {"HOME=" + root.string(),
+                            "XDG_CONFIG_HOME=" + (root / "config").string(),
+                            "XDG_DATA_HOME=" + (root / "data").string(),
+                            "XDG_RUNTIME_DIR=" + root.string(), "TIDEWELL_UPDATE_SERVER="});
+        const ProgramResult run = ::runProgram({kProgram}, environment);
+        EXPECT_EQ(run.exitCode, 1) << display[0] << "\n" << run.errors;
+        EXPECT_TRUE(contains(run.errors, "tidewell-capture")) << run.errors;
+        EXPECT_FALSE(contains(run.errors, "Reinstalling")) << run.errors;
+    }
+    fs::remove_all(root);
 }
 
 } // namespace

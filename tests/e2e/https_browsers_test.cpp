@@ -9,6 +9,7 @@
 #include "engine/HttpMessageHeader.h"
 #include "store/CacheFolder.h"
 #include "store/HttpResource.h"
+#include "support/StoredCaptures.h"
 #include "support/TlsOrigin.h"
 
 #include <gtest/gtest.h>
@@ -58,6 +59,8 @@ protected:
         fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
         env["PATH"] = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
         env["LANG"] = "C.UTF-8";
+        // The capture command's lines are read as the README quotes them.
+        env["LANGUAGE"] = "en";
         env["HOME"] = (root / "home").string();
         env["XDG_CONFIG_HOME"] = (root / "home/.config").string();
         env["XDG_DATA_HOME"] = (root / "data").string();
@@ -95,18 +98,20 @@ protected:
         std::vector<std::pair<std::string, int>> out;
         CacheFolder folder;
         folder.cacheFolder = (root / "data/Merovex/Tidewell/Cache/").string();
-        for (const auto& entry : fs::directory_iterator(folder.cacheFolder)) {
-            std::uint32_t id = 0;
-            if (!CacheFolder::parseFileName(entry.path().filename().string(), id))
-                continue;
+        for (const auto& [id, image] : storedImages(folder.cacheFolder)) {
             HttpResource resource(&folder);
-            EXPECT_TRUE(resource.load(entry.path().string())) << entry.path();
+            EXPECT_TRUE(resource.loadLogged(nullptr, -1, image.data(), std::uint32_t(image.size())))
+                << id;
             // Nothing left the machine: a browser's own background request
             // is at most a row the proxy answered itself, failed.
             HttpResponseHeader response;
-            const bool answeredByUs = resource.result != 0 &&
-                                      resource.readResponseHeader(response) &&
-                                      isProxyPage(response);
+            const std::int64_t head = resource.responseHeaderOffset;
+            const std::int64_t body = resource.responseBodyOffset;
+            const bool answeredByUs =
+                resource.result != 0 && head > 0 && body - head >= 4 &&
+                body <= std::int64_t(image.size()) &&
+                parseResponseHeader(image.data() + head, std::int32_t(body - head - 2), response) &&
+                isProxyPage(response);
             EXPECT_TRUE(isLoopback(resource.url.authority) || answeredByUs)
                 << resource.url.toString();
             out.emplace_back(resource.url.toString(), resource.statusCode);

@@ -14,6 +14,8 @@
 #include "support/ScriptedStreams.h"
 #include "support/TestBytes.h"
 
+#include "support/StoredCaptures.h"
+
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -22,11 +24,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-bool exists(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0;
-}
 
 std::string fieldOf(const std::string& head, const std::string& name) {
     const std::string key = "\r\n" + name + ":";
@@ -152,7 +149,7 @@ TEST_F(CaptureEndToEnd, LargeBodySpillsToItsFileAndReadsBackIdentically) {
     ASSERT_EQ(resources.size(), 1u);
     HttpResource& resource = *resources[0];
     EXPECT_FALSE(resource.inMemory);
-    const std::string file = readFile(document->fileName(resource.id));
+    const std::string file = readFile(resource.storedPath());
     EXPECT_EQ(std::int64_t(file.size()), resource.responseBodyOffset + std::int64_t(body.size()));
     EXPECT_EQ(file.substr(std::size_t(resource.responseBodyOffset)), body);
 
@@ -291,7 +288,7 @@ TEST_F(CaptureEndToEnd, ClearingDuringADownloadLeavesItToItsThread) {
     EXPECT_EQ(download.get(), 0);
     EXPECT_EQ(readFile(output("dl")), body); // the client got everything
     document->stopCapture();                 // its thread has ended the exchange
-    EXPECT_FALSE(exists(document->fileName(id)));
+    EXPECT_FALSE(isStored(document->cacheFolder, id));
     EXPECT_TRUE(document->resources.empty());
     // Late notices name a resource that is gone; the listener finds nothing.
     listener.seen.clear();

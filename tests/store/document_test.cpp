@@ -10,9 +10,13 @@
 #include "support/ScopedDataHome.h"
 #include "support/ScriptedStreams.h"
 #include "support/SmallDisk.h"
+#include "support/StoredCaptures.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <sys/stat.h>
@@ -26,6 +30,14 @@ using Answer = DocumentUi::Answer;
 bool exists(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0;
+}
+
+// The result its record carries.
+std::uint32_t recordResult(const std::string& image) {
+    std::uint32_t result = 0xFFFFFFFF;
+    if (image.size() >= 12)
+        std::memcpy(&result, image.data() + 8, 4);
+    return result;
 }
 
 std::vector<std::uint32_t> listedIds(Document& document) {
@@ -69,24 +81,27 @@ struct DocumentTest : ::testing::Test {
 } // namespace
 
 TEST_F(DocumentTest, LoadsKeptCapturesInIdOrderAndNumbersAboveEveryFile) {
+    std::string unreachable;
     {
         CacheFolder writer;
         ASSERT_TRUE(writer.prepareCacheFolder());
+        // Files of an older build: one per capture, in the folder itself.
         for (std::uint32_t id : {3u, 1u, 2u}) {
             writer.nextId = id;
             auto resource =
                 capture(writer, "GET /r" + std::to_string(id) + " HTTP/1.1\r\nHost: h\r\n", "",
                         "HTTP/1.1 200 OK\r\n", "");
-            ASSERT_TRUE(resource->saveToCacheFile());
+            writeFile(writer.fileName(id), storedImage(*resource));
         }
+        writer.runs.deleteOurs();
         // Not cache files, or damaged ones: left alone (and never overwritten).
         writeFile(writer.fileName(9), "short");
         writeFile(writer.cacheFolder + "notes.txt", "mine");
         writeFile(writer.cacheFolder + "R12.dat", std::string(100, 'x'));
         // A record claiming another id than its name.
         writeFile(writer.fileName(5), readFile(writer.fileName(1)));
-        // A response head that cannot be reached: this one is deleted.
-        std::string unreachable = readFile(writer.fileName(2));
+        // A response head that cannot be reached.
+        unreachable = readFile(writer.fileName(2));
         for (int i = 16; i < 24; ++i)
             unreachable[std::size_t(i)] = '\xff';
         writeFile(writer.fileName(6), unreachable);
@@ -104,10 +119,17 @@ TEST_F(DocumentTest, LoadsKeptCapturesInIdOrderAndNumbersAboveEveryFile) {
     EXPECT_TRUE(document->resources.head->fromDisk);
     EXPECT_FALSE(document->modified);
     EXPECT_EQ(document->nextId, 10u);
-    for (std::uint32_t id : {5u, 9u})
+    // Whatever could not be read is left as it was, counted and told, with
+    // the folder; files of other names are none of ours.
+    for (std::uint32_t id : {5u, 6u, 9u})
         EXPECT_TRUE(exists(document->fileName(id))) << id;
-    EXPECT_FALSE(exists(document->fileName(6)));
+    EXPECT_EQ(readFile(document->fileName(6)), unreachable);
     EXPECT_TRUE(exists(document->cacheFolder + "notes.txt"));
+    EXPECT_EQ(document->unreadableFiles, 4u);
+    char note[1024];
+    std::snprintf(note, sizeof note, loadString(IDS_FILES_SKIPPED), 4,
+                  document->cacheFolder.c_str());
+    EXPECT_EQ(ui.status, note);
 
     // The posted initialisation reaches listeners registered before delivery.
     delivery.dispatchPending();
@@ -119,6 +141,54 @@ TEST_F(DocumentTest, LoadsKeptCapturesInIdOrderAndNumbersAboveEveryFile) {
     EXPECT_TRUE(document->resources.empty());
     for (std::uint32_t id : {1u, 2u, 3u})
         EXPECT_TRUE(exists(document->fileName(id)));
+}
+
+// A cache folder written by an earlier build (one file per exchange, made by
+// its tidewell-capture through a loopback origin) lists, reads and numbers on
+// as before; captures made now go beside it, and leaving without keeping them
+// takes only those.
+TEST_F(DocumentTest, EarlierBuildsCacheFolderStillLoads) {
+    ASSERT_TRUE(CacheFolder().prepareCacheFolder());
+    const std::string fixtures = TIDEWELL_SOURCE_DIR "/tests/store/fixtures/earlier-cache/";
+    const auto name = [](std::uint32_t id) { return "R000000000" + std::to_string(id) + ".dat"; };
+    const auto fixture = [&](std::uint32_t id) { return readFile(fixtures + name(id)); };
+    for (std::uint32_t id = 1; id <= 4; ++id)
+        writeFile(home.cacheFolder() + name(id), fixture(id));
+    {
+        auto document = open();
+        ASSERT_EQ(listedIds(*document), (std::vector<std::uint32_t>{1, 2, 3, 4}));
+        struct Expected {
+            const char* path;
+            int status;
+            std::string body;
+        };
+        std::string lines;
+        for (int i = 1; i <= 60; ++i)
+            lines += "line " + std::to_string(i) + "\n";
+        const Expected expected[] = {{"/a.txt", 200, "old body one"},
+                                     {"/b.txt", 200, lines},
+                                     {"/a.txt", 200, "old body one"},
+                                     {"/missing", 404, ""}};
+        const Expected* e = expected;
+        for (HttpResource* r = document->resources.head; r; r = r->next, ++e) {
+            EXPECT_EQ(r->url.path, e->path) << r->id;
+            EXPECT_EQ(r->statusCode, e->status) << r->id;
+            EXPECT_EQ(r->result, 0u) << r->id;
+            if (e->body.empty())
+                continue;
+            CollectingOutputStream body;
+            ASSERT_TRUE(r->copyBody(body, true)) << r->id;
+            EXPECT_EQ(body.text, e->body) << r->id;
+        }
+        exchange(document->filter, "/now", "new");
+        EXPECT_EQ(listedIds(*document), (std::vector<std::uint32_t>{1, 2, 3, 4, 5}));
+        ui.yesNoAnswer = Answer::No;
+        ASSERT_TRUE(document->saveModified());
+    }
+    const auto images = storedImages(home.cacheFolder());
+    ASSERT_EQ(images.size(), 4u);
+    for (std::uint32_t id = 1; id <= 4; ++id)
+        EXPECT_EQ(images.at(id), fixture(id)) << id;
 }
 
 // Entries with cache file names that are not plain files: none is read or
@@ -134,20 +204,34 @@ TEST_F(DocumentTest, EntriesThatAreNotPlainFilesAreNeverFollowed) {
 
     auto document = open();
     EXPECT_TRUE(listedIds(*document).empty());
+    EXPECT_EQ(document->unreadableFiles, 3u);
     EXPECT_EQ(document->nextId, 8u);
 
-    // A cache file swapped for a link after the start is not written through.
-    ASSERT_EQ(symlink(outside.c_str(), document->fileName(8).c_str()), 0);
+    // A run folder's name taken by a link after the start is not written
+    // through.
+    const std::string outsideFolder = home.path() + "/outside";
+    ASSERT_EQ(mkdir(outsideFolder.c_str(), 0700), 0);
+    ASSERT_EQ(symlink(outsideFolder.c_str(), (folder + "Run0000000008").c_str()), 0);
     exchange(document->filter, "/a", std::string(64 * 1024, 'b'));
+    exchange(document->filter, "/b", "small");
     EXPECT_EQ(readFile(outside), "the user's own file");
+    EXPECT_TRUE(std::filesystem::is_empty(outsideFolder));
+    EXPECT_TRUE(isStored(folder, 8));
+    EXPECT_TRUE(isStored(folder, 9));
 }
 
-TEST_F(DocumentTest, NoCacheFolderEndsTheStart) {
+TEST_F(DocumentTest, NoCacheFolderEndsTheStartNamingTheFolder) {
     writeFile(home.path() + "/Merovex", "a file in the folder's place");
-    Document document(ui, delivery, settings);
-    EXPECT_FALSE(document.newDocument());
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0], errorText(ENOTDIR));
+    for (auto use : {Document::FolderUse::Write, Document::FolderUse::Read}) {
+        ui.messages.clear();
+        Document document(ui, delivery, settings);
+        EXPECT_FALSE(document.newDocument(use));
+        ASSERT_EQ(ui.messages.size(), 1u);
+        char text[1024];
+        std::snprintf(text, sizeof text, loadString(IDS_CACHE_FOLDER_UNUSABLE),
+                      home.cacheFolder().c_str(), errorText(ENOTDIR).c_str());
+        EXPECT_EQ(ui.messages[0], text);
+    }
 }
 
 TEST_F(DocumentTest, SecondWriterOfTheFolderIsRefusedWithTheFolderNamed) {
@@ -247,10 +331,10 @@ TEST_F(DocumentTest, ExchangeEndingBeforeItsResponseIsFreed) {
     const std::string body(20000, 'r');
     document->filter.requestData(handle, body.data(), int(body.size()));
     const std::uint32_t id = document->nextId - 1;
-    EXPECT_TRUE(exists(document->fileName(id))); // the request body spilled
+    EXPECT_TRUE(isStored(home.cacheFolder(), id)); // the request body spilled
     document->filter.endExchange(handle, kErrorDataIncomplete);
     EXPECT_TRUE(document->resources.empty());
-    EXPECT_FALSE(exists(document->fileName(id)));
+    EXPECT_FALSE(isStored(home.cacheFolder(), id));
     // Leak checkers see the resource freed; handles are reused.
     HttpRequestHeader again = requestHead("GET / HTTP/1.1\r\nHost: o\r\n");
     EXPECT_EQ(document->filter.beginRequest(0, again), handle);
@@ -281,8 +365,8 @@ TEST_F(DocumentTest, ClearingDetachesLoadingResourcesAndTheirThreadFreesThem) {
     EXPECT_TRUE(document->resources.empty());
     EXPECT_EQ(document->currentResource, nullptr);
     EXPECT_EQ(document->findResource(loadingId), nullptr);
-    EXPECT_FALSE(exists(document->fileName(doneId)));
-    EXPECT_TRUE(exists(document->fileName(loadingId))); // still being written
+    EXPECT_FALSE(isStored(home.cacheFolder(), doneId));
+    EXPECT_TRUE(isStored(home.cacheFolder(), loadingId)); // still being written
     // Sent, in order, before anything was destroyed.
     ASSERT_EQ(listener.events(),
               (std::vector<DocumentEvent>{DocumentEvent::CurrentChanged, DocumentEvent::Clearing}));
@@ -290,7 +374,7 @@ TEST_F(DocumentTest, ClearingDetachesLoadingResourcesAndTheirThreadFreesThem) {
     // The capture goes on unseen, then its thread frees it and its file.
     document->filter.responseData(loading, "more", 4);
     document->filter.endExchange(loading, 0);
-    EXPECT_FALSE(exists(document->fileName(loadingId)));
+    EXPECT_TRUE(storedImages(home.cacheFolder()).empty());
     EXPECT_TRUE(document->resources.empty());
 
     // Notices posted before the clear arrive after it and find nothing.
@@ -301,26 +385,37 @@ TEST_F(DocumentTest, ClearingDetachesLoadingResourcesAndTheirThreadFreesThem) {
         EXPECT_FALSE(seen.found);
 }
 
-// While capturing, finished exchanges are written on the writer's thread;
-// a clear in the middle of that loses no file to a resource and leaves none
-// behind, and stopping waits until every ended exchange is written.
-TEST_F(DocumentTest, ClearingWhileCapturesAreWrittenLeavesNothingBehind) {
+// Connections go on storing captures while the user clears: every capture
+// listed after the clear is stored and readable, and none of those cleared is
+// left on disk, whatever the order in which they met.
+TEST_F(DocumentTest, ClearingWhileCapturesAreStoredLeavesNothingBehind) {
     auto document = open();
-    document->filter.startWriting();
-    for (int i = 0; i < 300; ++i)
-        exchange(document->filter, "/" + std::to_string(i), std::string(std::size_t(i) * 70, 'w'));
+    std::atomic<bool> cleared{false};
+    std::thread connection([&] {
+        for (int i = 0; i < 400 || !cleared; ++i)
+            exchange(document->filter, "/" + std::to_string(i),
+                     std::string(std::size_t(i % 40) * 700, 'w'));
+    });
+    while (document->nextId < 150)
+        std::this_thread::yield();
     document->clearAll();
-    document->filter.stopWriting();
-    EXPECT_TRUE(document->resources.empty());
-    for (std::uint32_t id = 1; id <= 300; ++id)
-        EXPECT_FALSE(exists(document->fileName(id))) << id;
-
-    document->filter.startWriting();
-    exchange(document->filter, "/after", "kept");
-    document->filter.stopWriting();
-    ASSERT_EQ(listedIds(*document), std::vector<std::uint32_t>{301});
-    EXPECT_FALSE(document->resources.head->flags & HttpResource::Loading);
-    EXPECT_TRUE(exists(document->fileName(301)));
+    cleared = true;
+    connection.join();
+    const auto images = storedImages(home.cacheFolder());
+    std::vector<std::uint32_t> onDisk;
+    for (const auto& [id, image] : images)
+        onDisk.push_back(id);
+    EXPECT_EQ(onDisk, listedIds(*document));
+    EXPECT_GT(onDisk.front(), 1u);
+    for (HttpResource* r = document->resources.head; r; r = r->next) {
+        EXPECT_FALSE(r->flags & HttpResource::Loading);
+        CollectingOutputStream out;
+        const std::size_t size = std::size_t(std::stoi(r->name) % 40) * 700;
+        if (size == 0)
+            continue;
+        ASSERT_TRUE(r->copyBody(out, false)) << r->id;
+        EXPECT_EQ(out.text, std::string(size, 'w')) << r->id;
+    }
 }
 
 TEST_F(DocumentTest, ExitKeepsOrDeletesThisRunsCaptures) {
@@ -334,8 +429,8 @@ TEST_F(DocumentTest, ExitKeepsOrDeletesThisRunsCaptures) {
         EXPECT_EQ(ui.questions.back(), loadString(164));
         ui.yesNoAnswer = Answer::Yes;
         ASSERT_TRUE(document->saveModified());
-        EXPECT_TRUE(exists(document->fileName(1)));
-        EXPECT_TRUE(exists(document->fileName(2)));
+        EXPECT_TRUE(isStored(home.cacheFolder(), 1));
+        EXPECT_TRUE(isStored(home.cacheFolder(), 2));
     }
     {
         // Kept captures come back; new ones are numbered above them. Exit
@@ -350,23 +445,27 @@ TEST_F(DocumentTest, ExitKeepsOrDeletesThisRunsCaptures) {
         EXPECT_EQ(listedIds(*document), (std::vector<std::uint32_t>{1, 2, 3, 4}));
         // Each on disk, whole, as soon as its exchange is over: a crash from
         // here on loses none of them.
+        const auto images = storedImages(home.cacheFolder());
         for (std::uint32_t id : {3u, 4u}) {
-            HttpResource copy(document.get());
-            EXPECT_TRUE(copy.load(document->fileName(id))) << id;
-            EXPECT_EQ(copy.result, 0u) << id;
+            ASSERT_EQ(images.count(id), 1u) << id;
+            EXPECT_EQ(recordResult(images.at(id)), 0u) << id;
         }
         ui.yesNoAnswer = Answer::No;
         ASSERT_TRUE(document->saveModified());
-        EXPECT_FALSE(exists(document->fileName(3)));
-        EXPECT_FALSE(exists(document->fileName(4)));
-        EXPECT_TRUE(exists(document->fileName(1)));
-        EXPECT_TRUE(exists(document->fileName(2)));
+        std::vector<std::uint32_t> kept;
+        for (const auto& [id, image] : storedImages(home.cacheFolder()))
+            kept.push_back(id);
+        EXPECT_EQ(kept, (std::vector<std::uint32_t>{1, 2}));
     }
+    // The next start finds only what was kept.
+    auto document = open();
+    EXPECT_EQ(listedIds(*document), (std::vector<std::uint32_t>{1, 2}));
 }
 
 // Files left by captures a crash cut off: listed, with what arrived, as
-// interrupted captures; a file without even a request head is deleted; a
-// clear removes the interrupted ones with the rest.
+// interrupted captures; a file without even a request head is left and
+// counted; a clear removes the interrupted ones with the rest, and only what
+// it listed.
 TEST_F(DocumentTest, InterruptedCapturesAreListedAndClearedWithTheRest) {
     {
         CacheFolder writer;
@@ -377,7 +476,7 @@ TEST_F(DocumentTest, InterruptedCapturesAreListedAndClearedWithTheRest) {
             capture(writer, "GET /cut HTTP/1.1\r\nHost: h\r\n", "",
                     "HTTP/1.1 200 OK\r\nContent-Length: 90000\r\n", std::string(30000, 'c'), false);
         cut.reset(); // the process ends here, without finishing
-        std::string headless = readFile(writer.fileName(1)).substr(0, 45);
+        std::string headless = storedImage(*done).substr(0, 45);
         std::fill(headless.begin() + 8, headless.begin() + 40, '\0');
         headless[4] = 3;
         writeFile(writer.fileName(3), headless);
@@ -392,12 +491,118 @@ TEST_F(DocumentTest, InterruptedCapturesAreListedAndClearedWithTheRest) {
     auto body = HttpResourceData::responseBody(*interrupted);
     ASSERT_TRUE(body);
     EXPECT_EQ(body->size(), 30000);
-    EXPECT_FALSE(exists(document->fileName(3)));
+    EXPECT_TRUE(exists(document->fileName(3)));
+    EXPECT_EQ(document->unreadableFiles, 1u);
     EXPECT_EQ(document->nextId, 4u);
 
     document->clearAll();
-    for (std::uint32_t id : {1u, 2u, 3u})
-        EXPECT_FALSE(exists(document->fileName(id))) << id;
+    // The file without a request head could not be read: it stays.
+    const auto left = storedImages(home.cacheFolder());
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left.count(3), 1u);
+}
+
+// A clear takes an earlier run's folder away whole, unless it holds what
+// could not be read: that stays, and only what was listed goes.
+TEST_F(DocumentTest, ClearingLeavesWhatAnEarlierRunHeldUnread) {
+    std::string readable, unread;
+    for (std::uint32_t first : {1u, 3u}) {
+        CacheFolder writer; // one process each
+        ASSERT_TRUE(writer.prepareCacheFolder());
+        writer.nextId = first;
+        auto small = capture(writer, "GET /s HTTP/1.1\r\nHost: h\r\n", "",
+                             "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n", "s");
+        auto big = capture(writer, "GET /b HTTP/1.1\r\nHost: h\r\n", "",
+                           "HTTP/1.1 200 OK\r\nContent-Length: 20000\r\n", std::string(20000, 'b'));
+        ASSERT_TRUE(small->run && small->run == big->run);
+        (first == 1 ? readable : unread) = small->run->folder;
+    }
+    writeFile(unread + "R0000000009.dat", "short");
+    writeFile(unread + "notes.txt", "mine");
+
+    auto document = open();
+    ASSERT_EQ(listedIds(*document), (std::vector<std::uint32_t>{1, 2, 3, 4}));
+    document->clearAll();
+    EXPECT_TRUE(listedIds(*document).empty());
+    const auto images = storedImages(home.cacheFolder());
+    ASSERT_EQ(images.size(), 1u); // only the file nobody could read
+    EXPECT_EQ(images.begin()->second, "short");
+    EXPECT_FALSE(exists(readable));
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(unread))
+        left.push_back(entry.path().filename());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"R0000000009.dat", "notes.txt"}));
+    EXPECT_EQ(readFile(unread + "notes.txt"), "mine");
+}
+
+// Browsing and export only read the folder: beside the process that writes
+// it, without creating it, and on a read-only file system, where capturing
+// and clearing refuse and say why, naming the folder.
+TEST_F(DocumentTest, ReadersNeedNoClaimAndChangeNothing) {
+    {
+        Document reader(ui, delivery, settings);
+        ASSERT_TRUE(reader.newDocument(Document::FolderUse::Read));
+        EXPECT_TRUE(reader.resources.empty());
+        EXPECT_FALSE(exists(home.cacheFolder())); // not even made
+    }
+    auto writer = open();
+    exchange(writer->filter, "/kept", std::string(20000, 'k'));
+    ui.status.clear();
+    Document reader(ui, delivery, settings);
+    ASSERT_TRUE(reader.newDocument(Document::FolderUse::Read)) << ui.messages.back();
+    EXPECT_EQ(listedIds(reader), (std::vector<std::uint32_t>{1}));
+    EXPECT_EQ(ui.status, ""); // a folder that can be written is not called read-only
+    CollectingOutputStream body;
+    ASSERT_TRUE(reader.resources.head->copyBody(body, true));
+    EXPECT_EQ(body.text, std::string(20000, 'k'));
+    // The writer keeps its claim: a second writer is still refused.
+    Document second(ui, delivery, settings);
+    EXPECT_FALSE(second.newDocument(Document::FolderUse::WriteOrRead));
+}
+
+TEST_F(DocumentTest, ReadOnlyFolderIsBrowsedButNeitherCapturedIntoNorCleared) {
+    SmallDisk disk(1 << 20);
+    if (!disk.mounted())
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    ScopedEnv dataHome("XDG_DATA_HOME", disk.path().c_str());
+    {
+        auto writer = open();
+        exchange(writer->filter, "/a", std::string(30000, 'a'));
+        exchange(writer->filter, "/b", "b");
+        writer->closeCaptures(true);
+    }
+    ASSERT_TRUE(disk.remountReadOnly());
+    const std::string folder = disk.path() + "/Merovex/Tidewell/Cache/";
+    char readOnly[1024];
+    std::snprintf(readOnly, sizeof readOnly, loadString(IDS_CACHE_FOLDER_READ_ONLY),
+                  folder.c_str());
+
+    Document writer(ui, delivery, settings);
+    EXPECT_FALSE(writer.newDocument(Document::FolderUse::Write));
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0], readOnly);
+
+    ui.messages.clear();
+    Document document(ui, delivery, settings);
+    ASSERT_TRUE(document.newDocument(Document::FolderUse::WriteOrRead));
+    EXPECT_TRUE(document.readOnly);
+    EXPECT_EQ(ui.status, readOnly);
+    EXPECT_EQ(listedIds(document), (std::vector<std::uint32_t>{1, 2}));
+    CollectingOutputStream body;
+    ASSERT_TRUE(document.resources.head->copyBody(body, true));
+    EXPECT_EQ(body.text, std::string(30000, 'a'));
+
+    document.proxy.manageSystemSettings = false;
+    document.proxy.configuredPort = 0;
+    EXPECT_FALSE(document.startCapture());
+    EXPECT_FALSE(document.isCapturing());
+    document.clearAll();
+    EXPECT_TRUE(ui.questions.empty()); // refused before asking
+    EXPECT_EQ(ui.messages, (std::vector<std::string>{readOnly, readOnly}));
+    EXPECT_EQ(listedIds(document), (std::vector<std::uint32_t>{1, 2}));
+    EXPECT_TRUE(document.saveModified());
+    EXPECT_TRUE(isStored(folder, 1));
 }
 
 // A disk that fills up while capturing: relaying goes on, a capture that
@@ -464,13 +669,7 @@ TEST_F(DocumentTest, FullDiskFailsCapturesAndCountsOnlyWhatIsStored) {
         EXPECT_GT(closed.notStored, 0u);
         EXPECT_EQ(closed.firstError, std::uint32_t(ENOSPC));
     }
-    std::size_t files = 0;
-    const std::string folder = disk.path() + "/Merovex/Tidewell/Cache/";
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        std::uint32_t id;
-        files += CacheFolder::parseFileName(entry.path().filename().string(), id) ? 1 : 0;
-    }
-    EXPECT_EQ(files, closed.kept);
+    EXPECT_EQ(storedImages(disk.path() + "/Merovex/Tidewell/Cache/").size(), closed.kept);
 
     // What was kept loads again, whole or as the failed capture it was.
     auto reopened = open();
@@ -480,6 +679,14 @@ TEST_F(DocumentTest, FullDiskFailsCapturesAndCountsOnlyWhatIsStored) {
         const bool copied = r->copyBody(out, false);
         EXPECT_EQ(copied, r->result == 0) << r->id;
         EXPECT_EQ(out.text, bodies[r->id].substr(0, out.text.size())) << r->id;
+    }
+    // Loaded again, a failed capture still says it was not stored and
+    // counts what was.
+    for (HttpResource* r = reopened->resources.head; r; r = r->next) {
+        EXPECT_EQ(r->notStored(), r->result != 0) << r->id;
+        if (r->result != 0) {
+            EXPECT_LT(r->receivedSize, std::int64_t(bodies[r->id].size())) << r->id;
+        }
     }
     reopened->closeCaptures(false);
 }

@@ -12,6 +12,8 @@
 #include "support/RunProgram.h"
 #include "support/ScopedDataHome.h"
 
+#include "support/StoredCaptures.h"
+
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -229,11 +231,12 @@ TEST_F(HarTest, TimesOfThisRunAndOfKeptCaptures) {
     live->responseTime = live->requestTime + 50000;
     live->endTime = live->responseTime + 25500;
 
-    // Kept by an earlier run: no times but the file's.
+    // Kept by an older build, in a cache file of its own: no times but the
+    // file's.
     HttpResource* earlier =
         add("GET /k HTTP/1.1\r\nHost:h\r\n", "", "HTTP/1.1 200 OK\r\nContent-Length:2\r\n", "ok");
-    ASSERT_TRUE(earlier->saveToCacheFile());
     const std::string file = folder.fileName(earlier->id);
+    writeFile(file, storedImage(*earlier));
     const timespec times[2] = {{1600000000, 250000000}, {1600000000, 250000000}};
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
     kept.back() = std::make_unique<HttpResource>(&folder);
@@ -277,7 +280,7 @@ TEST_F(HarTest, FailuresLeaveNothingBehind) {
         add("GET /b HTTP/1.1\r\nHost:h\r\n", "",
             "HTTP/1.1 200 OK\r\nContent-Type:image/png\r\nContent-Length:20000\r\n", noise(20000));
     ASSERT_FALSE(gone->inMemory);
-    folder.deleteCacheFile(gone->id);
+    ASSERT_EQ(::unlink(gone->storedPath().c_str()), 0);
     std::size_t skipped = 0;
     const HarCheck check = exported(&skipped);
     EXPECT_EQ(skipped, 1u);

@@ -292,6 +292,6 @@ TEST_F(BodyTest, ResourceDataRegions) {
     EXPECT_EQ(fileResponse->read(bytes, 64), 5);
     EXPECT_EQ(std::string(bytes, 5), "qqqqq");
 
-    folder.deleteCacheFile(resource->id);
+    ASSERT_EQ(::unlink(resource->storedPath().c_str()), 0);
     EXPECT_FALSE(HttpResourceData::responseBody(*resource));
 }

@@ -4,9 +4,11 @@
 #include "engine/Platform.h"
 #include "store/CacheFolder.h"
 #include "store/HttpResource.h"
+#include "store/HttpResourceData.h"
 #include "store/MemoryImage.h"
 #include "support/ScopedDataHome.h"
 #include "support/ScriptedStreams.h"
+#include "support/StoredCaptures.h"
 
 #include <gtest/gtest.h>
 
@@ -17,10 +19,7 @@ namespace {
 struct ResourceTest : ::testing::Test {
     void SetUp() override { ASSERT_TRUE(folder.prepareCacheFolder()); }
 
-    bool fileExists(std::uint32_t id) const {
-        struct stat st {};
-        return stat(folder.fileName(id).c_str(), &st) == 0;
-    }
+    bool fileExists(std::uint32_t id) const { return isStored(folder.cacheFolder, id); }
 
     ScopedDataHome home;
     CacheFolder folder;
@@ -140,7 +139,7 @@ TEST_F(ResourceTest, ImageSpillsToItsFileAfterExactly16384Bytes) {
     EXPECT_FALSE(resource->inMemory);
     // The same image, under a provisional record that says how far the
     // capture got, should the process end before it does.
-    const std::string spilled = readFile(folder.fileName(resource->id));
+    const std::string spilled = readFile(resource->storedPath());
     EXPECT_EQ(spilled.substr(40), memoryImage.substr(40) + "y");
     EXPECT_EQ(field(spilled, 4, 4), resource->id);
     EXPECT_EQ(field(spilled, 8, 4), kErrorCaptureInterrupted);
@@ -153,7 +152,7 @@ TEST_F(ResourceTest, ImageSpillsToItsFileAfterExactly16384Bytes) {
     ASSERT_TRUE(resource->finish());
     EXPECT_FALSE(resource->stream); // the file is closed
     EXPECT_EQ(resource->flags & HttpResource::Loading, 0u);
-    const std::string image = readFile(folder.fileName(resource->id));
+    const std::string image = readFile(resource->storedPath());
     ASSERT_EQ(image.size(), 16385u);
     EXPECT_EQ(field(image, 0, 4), 1u);
     EXPECT_EQ(field(image, 4, 4), resource->id);
@@ -169,32 +168,41 @@ TEST_F(ResourceTest, ImageSpillsToItsFileAfterExactly16384Bytes) {
 // later pieces are refused, and at the end only its facts remain, failed
 // with the reason, and nothing of it reads back as if it were whole.
 TEST_F(ResourceTest, ImageThatCannotBeStoredKeepsNoHole) {
+    // A large capture makes the run's folder, and no log yet.
+    auto opener =
+        capture(folder, "GET /o HTTP/1.1\r\nHost: a\r\n", "", kOk, std::string(20000, 'o'));
+    ASSERT_TRUE(opener->run);
     for (bool spilling : {true, false}) {
         auto resource = capture(folder, "GET /a.png HTTP/1.1\r\nHost: a\r\n", "",
                                 kOk + "Content-Length: 20004\r\n", "", false);
-        // A folder in the file's place makes creating the file fail, even for root.
-        ASSERT_EQ(mkdir(folder.fileName(resource->id).c_str(), 0700), 0);
+        // A folder in the place of the file (or the log) makes creating it
+        // fail, even for root.
+        const std::string obstacle =
+            spilling ? opener->run->fileName(resource->id) : opener->run->logPath();
+        ASSERT_EQ(mkdir(obstacle.c_str(), 0700), 0);
+        // A log is only ever made anew.
+        const std::uint32_t error = spilling ? EISDIR : EEXIST;
         const std::string body(spilling ? 20000 : 100, 'x');
         EXPECT_EQ(resource->writeData(body.data(), std::uint32_t(body.size())), !spilling);
         if (spilling) {
-            EXPECT_EQ(lastError(), std::uint32_t(EISDIR));
+            EXPECT_EQ(lastError(), error);
             EXPECT_FALSE(resource->writeData("tail", 4));
         }
         resource->result = 0;
         EXPECT_FALSE(resource->finish());
-        EXPECT_EQ(resource->storeError, std::uint32_t(EISDIR));
-        EXPECT_EQ(resource->result, std::uint32_t(EISDIR));
+        EXPECT_EQ(resource->storeError, error);
+        EXPECT_EQ(resource->result, error);
         EXPECT_TRUE(resource->flags & HttpResource::Unstored);
         EXPECT_FALSE(resource->flags & HttpResource::Loading);
         EXPECT_EQ(resource->name, "a.png"); // the facts stay for the list
         EXPECT_FALSE(resource->stream);
         HttpResponseHeader head;
         EXPECT_FALSE(resource->readResponseHeader(head));
-        EXPECT_EQ(lastError(), std::uint32_t(EISDIR));
+        EXPECT_EQ(lastError(), error);
         CollectingOutputStream out;
         EXPECT_FALSE(resource->copyBody(out, false));
         EXPECT_TRUE(out.text.empty());
-        ASSERT_EQ(rmdir(folder.fileName(resource->id).c_str()), 0);
+        ASSERT_EQ(rmdir(obstacle.c_str()), 0);
     }
 }
 
@@ -210,14 +218,17 @@ TEST_F(ResourceTest, FinishedCaptureIsWholeInItsFile) {
     ASSERT_TRUE(resource->finish());
     EXPECT_FALSE(resource->inMemory);
     EXPECT_FALSE(resource->stream);
-    const std::string image = readFile(folder.fileName(resource->id));
+    const std::string image = storedImage(*resource);
     EXPECT_EQ(image.substr(40), memoryImage.substr(40));
     EXPECT_EQ(field(image, 8, 4), 0u);
     EXPECT_EQ(field(image, 16, 8), std::uint64_t(resource->responseHeaderOffset));
     EXPECT_EQ(field(image, 32, 8), 5u);
+    EXPECT_EQ(resource->storedTime(), resource->endTime); // the time HAR gives it after a restart
     struct stat st {};
-    ASSERT_EQ(stat(folder.fileName(resource->id).c_str(), &st), 0);
+    ASSERT_EQ(stat(resource->storedPath().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat(resource->run->folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
 
     // Read back from the file, again and again.
     for (int i = 0; i < 2; ++i) {
@@ -253,7 +264,7 @@ TEST_F(ResourceTest, HeadsReadBackWhileLoadingAndCaptureGoesOn) {
         std::string image = resource->inMemory
                                 ? std::string(resource->memoryImage()->data(),
                                               std::size_t(resource->memoryImage()->length()))
-                                : readFile(folder.fileName(resource->id));
+                                : storedImage(*resource);
         EXPECT_EQ(image.substr(std::size_t(resource->responseBodyOffset)), first + "tail");
         EXPECT_EQ(image.substr(resource->requestBodyOffset, 8), "req-body");
     }
@@ -267,7 +278,7 @@ TEST_F(ResourceTest, LoadsWhatWasSaved) {
 
     for (HttpResource* original : {big.get(), small.get()}) {
         HttpResource loaded(&folder);
-        ASSERT_TRUE(loaded.load(folder.fileName(original->id)));
+        ASSERT_TRUE(loadStored(loaded, *original));
         EXPECT_EQ(loaded.id, original->id);
         EXPECT_TRUE(loaded.fromDisk);
         EXPECT_FALSE(loaded.inMemory);
@@ -293,7 +304,7 @@ TEST_F(ResourceTest, LoadsWhatWasSaved) {
 TEST_F(ResourceTest, DamagedCacheFilesFailToLoad) {
     auto good = capture(folder, "GET /g HTTP/1.1\r\nHost: a\r\n", "", kOk, "body");
     ASSERT_TRUE(good->saveToCacheFile());
-    const std::string image = readFile(folder.fileName(good->id));
+    const std::string image = storedImage(*good);
     auto withField = [&](int at, std::uint64_t value, int size) {
         std::string bytes = image;
         for (int i = 0; i < size; ++i)
@@ -322,20 +333,21 @@ TEST_F(ResourceTest, DamagedCacheFilesFailToLoad) {
         setLastError(0);
         EXPECT_FALSE(resource.load(path)) << c.label;
         EXPECT_EQ(lastError(), c.error) << c.label;
+        EXPECT_EQ(readFile(path), c.bytes) << c.label; // left exactly as it was
     }
 }
 
 // A cache file whose record was never finished (the process ended during the
-// capture) is listed as an interrupted capture with the bytes that arrived,
-// and its record written back final; one that holds no complete request and
-// response head is refused in the way that makes the document delete it.
+// capture) is listed as an interrupted capture with the bytes that arrived;
+// one cut before its response head as an exchange without an answer. Loading
+// only reads: the file stays as it was, and loads the same again.
 TEST_F(ResourceTest, InterruptedCaptureLoadsWithTheBytesThatArrived) {
     const std::string body = std::string(20000, 'b');
     auto inProgress = capture(folder, "GET /big HTTP/1.1\r\nHost: a\r\n", "",
                               kOk + "Content-Length: 30000\r\n", body, false);
     auto finished = [&](const std::string& requestHead, const std::string& requestBody) {
         auto done = capture(folder, requestHead, requestBody, kOk, "tail-bytes");
-        std::string image = readFile(folder.fileName(done->id));
+        std::string image = storedImage(*done);
         std::fill(image.begin() + 8, image.begin() + 40, '\0'); // as older builds left it
         return std::make_pair(std::move(done), image);
     };
@@ -354,40 +366,44 @@ TEST_F(ResourceTest, InterruptedCaptureLoadsWithTheBytesThatArrived) {
         std::string bytes;
         const HttpResource* original; // null: refused
         std::int64_t received;
+        std::int32_t status;
     };
     const Case cases[] = {
-        {"ours, cut in the body", readFile(folder.fileName(inProgress->id)), inProgress.get(),
-         std::int64_t(body.size())},
-        {"older build, body by length", plainImage, plain.get(), 10},
-        {"older build, chunked request body", chunkedImage, chunked.get(), 10},
-        {"cut before the response head", readFile(folder.fileName(uploading.id)), nullptr, 0},
-        {"cut in the request head", plainImage.substr(0, 50), nullptr, 0},
+        {"ours, cut in the body", readFile(inProgress->storedPath()), inProgress.get(),
+         std::int64_t(body.size()), 200},
+        {"older build, body by length", plainImage, plain.get(), 10, 200},
+        {"older build, chunked request body", chunkedImage, chunked.get(), 10, 200},
+        {"cut in the request body", readFile(uploading.storedPath()), &uploading, 0, 0},
+        {"cut in the request head", plainImage.substr(0, 50), nullptr, 0, 0},
     };
     for (const Case& c : cases) {
         const std::string path = home.path() + "/interrupted.dat";
         writeFile(path, c.bytes);
-        HttpResource loaded(&folder);
-        setLastError(0);
-        if (!c.original) {
-            EXPECT_FALSE(loaded.load(path)) << c.label;
-            EXPECT_EQ(lastError(), kErrorResourceNotReady) << c.label;
-            continue;
+        for (int time = 0; time < 2; ++time) {
+            HttpResource loaded(&folder);
+            if (!c.original) {
+                EXPECT_FALSE(loaded.load(path)) << c.label;
+                continue;
+            }
+            ASSERT_TRUE(loaded.load(path)) << c.label << ": " << errorText(lastError());
+            EXPECT_EQ(loaded.result, kErrorCaptureInterrupted) << c.label;
+            EXPECT_EQ(loaded.statusCode, c.status) << c.label;
+            EXPECT_EQ(loaded.receivedSize, c.received) << c.label;
+            EXPECT_EQ(loaded.requestBodyOffset, c.original->requestBodyOffset) << c.label;
+            EXPECT_EQ(loaded.responseHeaderOffset, c.original->responseHeaderOffset) << c.label;
+            EXPECT_EQ(loaded.responseBodyOffset, c.original->responseBodyOffset) << c.label;
+            EXPECT_EQ(loaded.name, c.original->name) << c.label;
+            if (c.status == 0) {
+                // No answer: the request body as far as it came, and no response body.
+                loaded.run = c.original->run; // read from its run's file, as listed
+                auto posted = HttpResourceData::requestBody(loaded);
+                ASSERT_TRUE(posted) << c.label;
+                EXPECT_EQ(posted->size(), std::int64_t(body.size())) << c.label;
+                CollectingOutputStream out;
+                EXPECT_FALSE(loaded.copyBody(out, true)) << c.label;
+                EXPECT_EQ(lastError(), kErrorNoResponseData) << c.label;
+            }
         }
-        ASSERT_TRUE(loaded.load(path)) << c.label << ": " << errorText(lastError());
-        EXPECT_EQ(loaded.result, kErrorCaptureInterrupted) << c.label;
-        EXPECT_EQ(loaded.receivedSize, c.received) << c.label;
-        EXPECT_EQ(loaded.requestBodyOffset, c.original->requestBodyOffset) << c.label;
-        EXPECT_EQ(loaded.responseHeaderOffset, c.original->responseHeaderOffset) << c.label;
-        EXPECT_EQ(loaded.responseBodyOffset, c.original->responseBodyOffset) << c.label;
-        EXPECT_EQ(loaded.name, c.original->name) << c.label;
-        const std::string repaired = readFile(path);
-        EXPECT_EQ(field(repaired, 8, 4), kErrorCaptureInterrupted) << c.label;
-        EXPECT_EQ(field(repaired, 16, 8), std::uint64_t(loaded.responseHeaderOffset)) << c.label;
-        EXPECT_EQ(field(repaired, 32, 8), std::uint64_t(c.received)) << c.label;
-        EXPECT_EQ(repaired.substr(40), c.bytes.substr(40)) << c.label;
-        // Loaded again, it is the same interrupted capture.
-        HttpResource again(&folder);
-        ASSERT_TRUE(again.load(path)) << c.label;
-        EXPECT_EQ(again.receivedSize, c.received) << c.label;
+        EXPECT_EQ(readFile(path), c.bytes) << c.label;
     }
 }

@@ -11,6 +11,8 @@
 #include "support/ScopedDataHome.h"
 #include "support/ScriptedStreams.h"
 
+#include "support/StoredCaptures.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -99,7 +101,7 @@ TEST_F(TunnelRecordTest, TunnelRowKeepsItsCountsAcrossARestart) {
     // A reader that knows only the record header finds an empty body where
     // the file's body starts; the tunnel record lies beyond it.
     auto document = open();
-    const std::string image = readFile(document->fileName(id));
+    const std::string image = storedImages(document->cacheFolder).at(id);
     const std::uint64_t bodyOffset = field(image, 24, 8);
     EXPECT_EQ(field(image, 32, 8), 0u);
     EXPECT_EQ(image.size(), bodyOffset + HttpResource::kTunnelRecordSize);

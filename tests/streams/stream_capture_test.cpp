@@ -319,8 +319,8 @@ TEST_F(StreamCapture, HlsTransportStreamVariantsSavedInEachContainerAndByTheComm
     const std::string id = std::to_string(stream.id);
     EXPECT_EQ(list.output, id + "\tHLS\t0:04\tFixture: Page\t[1] 320x240 4/4 segments\t"
                                 "[2] 160x120 4/4 segments\n");
-    const ProgramResult saved =
-        runProgram({program, "--save-stream", id, output("lo.mkv"), "--variant", "2"}, env);
+    const ProgramResult saved = runProgram(
+        {program, "--lang", "en", "--save-stream", id, output("lo.mkv"), "--variant", "2"}, env);
     ASSERT_EQ(saved.exitCode, 0) << saved.errors;
     EXPECT_NE(saved.output.find("Saved " + output("lo.mkv") + " (0:04, 160x120)."),
               std::string::npos)

@@ -2,6 +2,7 @@
 
 #include "support/ScopedDataHome.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -27,9 +28,16 @@ ProgramResult runProgram(const std::vector<std::string>& arguments,
     for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    // An entry given replaces the inherited one of the same name: a program reading its
+    // environment sees the first of two.
     std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-        env.push_back(*e);
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        if (std::none_of(environment.begin(), environment.end(),
+                         [&](const std::string& given) { return given.rfind(name, 0) == 0; }))
+            env.push_back(entry);
+    }
     env.insert(env.end(), environment.begin(), environment.end());
     std::vector<char*> envp;
     for (std::string& e : env)

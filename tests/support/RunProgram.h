@@ -13,7 +13,7 @@ struct ProgramResult {
 };
 
 // `arguments[0]` is looked up in PATH. `environment` entries ("NAME=value")
-// are added to this process's environment.
+// are added to this process's environment, replacing those of the same name.
 ProgramResult runProgram(const std::vector<std::string>& arguments,
                          const std::vector<std::string>& environment = {});
 

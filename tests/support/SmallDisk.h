@@ -16,6 +16,9 @@ public:
     SmallDisk& operator=(const SmallDisk&) = delete;
 
     bool mounted() const { return mounted_; }
+    // Makes the file system read-only from now on (a remount, as a full
+    // disk's owner or a damaged disk's kernel does).
+    bool remountReadOnly();
     // Ends without "/".
     const std::string& path() const { return folder_.path(); }
 

@@ -1,8 +1,10 @@
 // The real program, run offscreen in a private home: the command-line words,
 // one instance per user, and crash recovery of the proxy settings.
 #include "resources/StringTable.h"
+#include "resources/Version.h"
 #include "sysproxy/ProxySettings.h"
 #include "sysproxy/SettingsFile.h"
+#include "sysproxy/SystemProxy.h"
 
 #include "StubService.h"
 
@@ -11,13 +13,49 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <arpa/inet.h>
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
 const QString kProgram = QStringLiteral(TIDEWELL_BINARY_DIR "/ui/tidewell");
 // Hang guard for every wait; no run of the program takes near this long.
 constexpr int kPatienceMs = 30000;
+
+// A port of Tidewell's range that nothing can listen on while this lives: bound, never
+// listening, so a connection to it is refused. Settings pointing at it look like those a
+// killed capture left, whatever else runs on the machine.
+class DeadListenerPort {
+public:
+    DeadListenerPort() {
+        for (int port = SystemProxy::kFirstPort;
+             port < SystemProxy::kFirstPort + SystemProxy::kPortCount; ++port) {
+            fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(std::uint16_t(port));
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+                port_ = port;
+                return;
+            }
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~DeadListenerPort() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
 
 // A private home, settings, data and runtime folder for the program and for
 // the desktop settings tool.
@@ -179,7 +217,8 @@ void ApplicationTest::wordsRunWithoutADisplay() {
     QCOMPARE(uninstall.process.exitCode(), 0);
     const std::string request = vendor.request();
     QVERIFY2(QByteArray::fromStdString(request).startsWith(
-                 "GET /uninstall.php?p=tidewell&v=" TIDEWELL_VERSION "&l=zh-CN&u=" + id.toLatin1() +
+                 "GET /uninstall.php?p=tidewell&v=" + QByteArray(programVersion()) + "&l=zh-CN&u=" +
+                 id.toLatin1() +
                  " HTTP/1.0\r\nUser-Agent: Tidewell\r\n"),
              request.c_str());
     // Neither word touches the crash flag.
@@ -206,16 +245,18 @@ void ApplicationTest::onlyTheExactWordInstalls() {
 
 void ApplicationTest::killedRunOffersTheRestore_data() {
     QTest::addColumn<QString>("answer");
-    QTest::addColumn<QString>("portAfter");
-    QTest::newRow("yes restores") << "yes"
-                                  << "3128";
-    QTest::newRow("no keeps") << "no"
-                              << "2861";
+    QTest::addColumn<bool>("restores");
+    QTest::newRow("yes restores") << "yes" << true;
+    QTest::newRow("no keeps") << "no" << false;
 }
 
 void ApplicationTest::killedRunOffersTheRestore() {
     QFETCH(QString, answer);
-    QFETCH(QString, portAfter);
+    QFETCH(bool, restores);
+    const DeadListenerPort dead;
+    QVERIFY(dead.port() > 0);
+    const QString deadPort = QString::number(dead.port());
+    const QString portAfter = restores ? QStringLiteral("3128") : deadPort;
     Sandbox sandbox;
     const QString proxy = "org.gnome.system.proxy", http = "org.gnome.system.proxy.http";
     sandbox.gsettings({"set", http, "host", "127.0.0.1"});
@@ -228,7 +269,7 @@ void ApplicationTest::killedRunOffersTheRestore() {
         QVERIFY2(killed.waitFor("tidewell-ready"), killed.output);
         QVERIFY(!killed.output.contains("tidewell-question"));
         // What capturing does to the settings, then a crash.
-        sandbox.gsettings({"set", http, "port", "2861"});
+        sandbox.gsettings({"set", http, "port", deadPort});
         sandbox.gsettings({"set", proxy, "ignore-hosts", "@as []"});
         killed.process.kill();
         QVERIFY(killed.process.waitForFinished(kPatienceMs));

@@ -287,7 +287,7 @@ private slots:
         QCOMPARE(responseView->cacheLength(), 0);
         QCOMPARE(responseView->verticalScrollBar()->maximum(), 0);
 
-        document->deleteCacheFile(lost->id);
+        QVERIFY(QFile::remove(QString::fromStdString(lost->storedPath())));
         document->setCurrentResource(lost);
         QVERIFY(!responseView->data());
         QCOMPARE(responseView->emptyText, text(IDS_DATA_LOAD_FAILED));

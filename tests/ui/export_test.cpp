@@ -2,6 +2,7 @@
 // folder trees mirroring the list, the questions about undecodable bodies and failures, and the
 // real dialogs driven as a user would.
 #include "engine/HttpMessageHeader.h"
+#include "engine/PathErrorText.h"
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
 #include "store/CacheFolder.h"
@@ -332,6 +333,14 @@ private slots:
         QCOMPARE(filesBelow(outDir->path()), QStringList({"same(1).txt", "same.txt"}));
         QCOMPARE_BYTES(readFile(out("same.txt")), std::string("B"));
         QCOMPARE_BYTES(readFile(out("same(1).txt")), std::string("A"));
+
+        // A folder that cannot take files is named once, before any resource is tried.
+        QVERIFY(QFile(QString::fromStdString(out("same.txt"))).exists());
+        ui.folders.push_back(out("same.txt/inner"));
+        exporter(ui).exportSelected();
+        QVERIFY(ui.asked.empty());
+        QCOMPARE(list(ui.messages), QStringList({QString::fromStdString(pathErrorText(
+                                        IDS_FOLDER_UNUSABLE, out("same.txt/inner"), ENOTDIR))}));
     }
 
     void mergeInIdOrder() {
@@ -368,7 +377,8 @@ private slots:
         exporter(ui).mergeExportSelected();
         exporter(ui).mergeExportChecked();
         QVERIFY(!QFile::exists(QString::fromStdString(out("none"))));
-        QCOMPARE(list(ui.messages), QStringList({QString::fromStdString(errorText(ENOENT))}));
+        QCOMPARE(list(ui.messages), QStringList({QString::fromStdString(pathErrorText(
+                                        IDS_FILE_NOT_WRITTEN, out("missing/merged"), ENOENT))}));
     }
 
     // A coding we cannot undo offers the raw body; Cancel stops, No goes on to the failure
@@ -557,7 +567,8 @@ private slots:
         QCOMPARE(filesBelow(outDir->path()),
                  QStringList({"blocker", "图像/p(1).png", "图像/p.png"}));
         QCOMPARE_BYTES(readFile(out("图像/p(1).png")), std::string("PNG2"));
-        QCOMPARE(list(ui.messages), QStringList({QString::fromStdString(errorText(ENOTDIR))}));
+        QCOMPARE(list(ui.messages), QStringList({QString::fromStdString(pathErrorText(
+                                        IDS_FOLDER_NOT_CREATED, out("blocker"), ENOTDIR))}));
     }
 
     void folderNames_data() {
@@ -803,15 +814,17 @@ private slots:
         // A folder that is not there; a capture whose cache file has gone.
         ui.files = {out("missing/x.har"), out("partial.har")};
         exporter(ui).exportHarSelected();
-        QCOMPARE(list(ui.messages), QStringList({QString::fromStdString(errorText(ENOENT))}));
-        folder.deleteCacheFile(two->id);
+        const QString missing = QString::fromStdString(
+            pathErrorText(IDS_FILE_NOT_WRITTEN, out("missing/x.har"), ENOENT));
+        QCOMPARE(list(ui.messages), QStringList({missing}));
+        QVERIFY(QFile::remove(QString::fromStdString(two->storedPath())));
         tree.clearSelection();
         for (ListTreeItem item = tree.rootItem(); item; item = tree.NextInPreorder(item))
             tree.SelectItem(item, true);
         exporter(ui).exportHarSelected();
         QCOMPARE(urls(out("partial.har")), QStringList({"http://h/1.txt", "http://h/3.txt"}));
-        QCOMPARE(list(ui.messages), QStringList({QString::fromStdString(errorText(ENOENT)),
-                                                 "有1个资源的记录无法读取，没有写入HAR文件。"}));
+        QCOMPARE(list(ui.messages),
+                 QStringList({missing, "有1个资源的记录无法读取，没有写入HAR文件。"}));
     }
 
     // Copy as curl from the list's rows; the HAR commands on the real view.

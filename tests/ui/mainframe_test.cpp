@@ -9,6 +9,7 @@
 #include "store/CaptureLock.h"
 #include "store/Document.h"
 #include "store/HttpResource.h"
+#include "support/StoredCaptures.h"
 #include "sysproxy/ProxySettings.h"
 #include "sysproxy/SettingsFile.h"
 #include "ui/browser/ResourceListView.h"
@@ -682,9 +683,9 @@ void MainFrameTest::exitQuestion() {
     QFETCH(bool, fileKept);
     Program program;
     program.show();
-    std::string file;
+    std::uint32_t id = 0;
     if (newCapture)
-        file = program.document->fileName(program.addCapture()->id);
+        id = program.addCapture()->id;
     QVERIFY(program.frame->onCommand(ID_CATCH_START));
 
     BoxAnswerer answerer(static_cast<QMessageBox::StandardButton>(answer));
@@ -703,7 +704,7 @@ void MainFrameTest::exitQuestion() {
     QCOMPARE(program.document->isCapturing(), !closes);
     QCOMPARE(program.document->resources.head != nullptr, newCapture && !closes);
     if (newCapture)
-        QCOMPARE(QFile::exists(QString::fromStdString(file)), fileKept);
+        QCOMPARE(isStored(program.document->cacheFolder, id), fileKept);
 }
 
 void MainFrameTest::secondInstanceBringsTheWindowUp() {

@@ -2,6 +2,7 @@
 // document, driven offscreen.
 #include "engine/HttpMessageHeader.h"
 #include "engine/Platform.h"
+#include "resources/StringTable.h"
 #include "store/CaptureLock.h"
 #include "store/Document.h"
 #include "support/DocumentStandIns.h"
@@ -12,6 +13,8 @@
 #include <QMenu>
 #include <QtTest>
 
+#include <cerrno>
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <map>
@@ -124,6 +127,7 @@ class ResourceListTest : public QObject {
 private slots:
     void initTestCase();
     void sizeAndStatusTexts();
+    void unfinishedCapturesNeverSayDone();
     void tunnelTexts();
     void comparisonsAndIcons();
     void byDirectoryFolders();
@@ -178,6 +182,51 @@ void ResourceListTest::sizeAndStatusTexts() {
         r.flags = c.loading ? std::uint32_t(HttpResource::Loading) : 0u;
         QCOMPARE(sizeText(r), std::string(c.size));
         QCOMPARE(statusText(r), std::string(c.status));
+    }
+}
+
+// A capture whose body did not arrive whole says what happened instead of "完成" and shows
+// the bytes that arrived, whether it is live or loaded from its file after a restart.
+void ResourceListTest::unfinishedCapturesNeverSayDone() {
+    const std::string notStored = [] {
+        char text[256];
+        std::snprintf(text, sizeof text, loadString(IDS_NOT_STORED), errorText(ENOSPC).c_str());
+        return std::string(text);
+    }();
+    struct Case {
+        const char* label;
+        std::int32_t code;
+        bool answered;
+        std::uint32_t result, storeError;
+        bool loading, fromDisk;
+        std::string status;
+    };
+    const Case cases[] = {
+        {"killed, loaded again", 200, true, kErrorCaptureInterrupted, 0, false, true,
+         "200 " + errorText(kErrorCaptureInterrupted)},
+        {"cut short by the origin", 200, true, kErrorDataIncomplete, 0, false, false,
+         "200 " + errorText(kErrorDataIncomplete)},
+        {"disk full, still relaying", 200, true, 0, ENOSPC, true, false, "200 " + notStored},
+        {"disk full, over", 200, true, ENOSPC, ENOSPC, false, false, "200 " + notStored},
+        {"disk full, loaded again", 200, true, ENOSPC, 0, false, true, "200 " + notStored},
+        {"killed before any answer", 0, false, kErrorCaptureInterrupted, 0, false, true,
+         errorText(kErrorCaptureInterrupted)},
+        {"no connection", 200, false, ECONNREFUSED, 0, false, false, errorText(ECONNREFUSED)},
+    };
+    CacheFolder folder;
+    for (const Case& c : cases) {
+        HttpResource r(&folder);
+        r.contentLength = 64 << 20;
+        r.receivedSize = 3 << 20;
+        r.statusCode = c.code;
+        r.responseBodyOffset = c.answered ? 100 : 0;
+        r.result = c.result;
+        r.storeError = c.storeError;
+        r.fromDisk = c.fromDisk;
+        r.flags = c.loading ? std::uint32_t(HttpResource::Loading) : 0u;
+        QVERIFY2(statusText(r) == c.status, c.label);
+        QVERIFY2(sizeText(r) == "3,072 KB", c.label);
+        QVERIFY2(resourceSizeValue(r) == 3 << 20, c.label);
     }
 }
 

@@ -18,7 +18,7 @@ private slots:
 
         // Installed by scripts/setup (qt6-translations-l10n); a missing file is a setup gap.
         QVERIFY2(QFileInfo::exists(toolkitTextsFile()), qPrintable(toolkitTextsFile()));
-        QVERIFY(installToolkitTexts(*QCoreApplication::instance()));
+        QVERIFY(installToolkitTexts(*QCoreApplication::instance(), Language::Chinese));
         QDialogButtonBox after(QDialogButtonBox::Cancel);
         QVERIFY(after.button(QDialogButtonBox::Cancel)->text() != english);
 

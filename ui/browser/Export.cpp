@@ -1,8 +1,10 @@
 #include "ui/browser/Export.h"
 
 #include "engine/FileStream.h"
+#include "engine/PathErrorText.h"
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
+#include "resources/Version.h"
 #include "store/HarWriter.h"
 #include "store/HttpResource.h"
 #include "ui/browser/ListTreeAdaptor.h"
@@ -115,6 +117,15 @@ void ExportUi::showError(std::uint32_t code) {
     showMessage(errorText(code));
 }
 
+void ExportUi::showPathError(unsigned textId, const std::string& path, std::uint32_t code) {
+    // Our own codes are about the resource (not ready, a coding we cannot
+    // undo), not about the file: those are said as they are.
+    if ((code & customError(0)) == customError(0))
+        showMessage(errorText(code));
+    else
+        showMessage(pathErrorText(textId, path, code));
+}
+
 bool ExportResourceFile(HttpResource& resource, const std::string& path, ExportUi& ui) {
     if (writeBody(resource, path, true))
         return true;
@@ -202,6 +213,12 @@ void ResourceExport::exportSelected() {
 
 void ResourceExport::exportIntoFolder(const std::vector<HttpResource*>& resources,
                                       const std::string& folder) {
+    // A folder that cannot take files is said once, by name, rather than once per resource.
+    if (!resources.empty() && ::access(folder.c_str(), W_OK | X_OK) != 0) {
+        setLastErrorFromErrno();
+        ui_.showPathError(IDS_FOLDER_UNUSABLE, folder, lastError());
+        return;
+    }
     for (HttpResource* resource : resources)
         if (!ExportResourceFile(*resource, resource->uniqueExportPath(folder), ui_))
             return;
@@ -234,7 +251,7 @@ void ResourceExport::mergeIntoFile(std::vector<HttpResource*> resources, const s
     while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         setLastErrorFromErrno();
-        ui_.showError(lastError());
+        ui_.showPathError(IDS_FILE_NOT_WRITTEN, path, lastError());
         return;
     }
     ::close(fd);
@@ -243,7 +260,7 @@ void ResourceExport::mergeIntoFile(std::vector<HttpResource*> resources, const s
     {
         FileStream file;
         if (!file.open(path, FileStream::OpenWrite)) {
-            ui_.showError(lastError());
+            ui_.showPathError(IDS_FILE_NOT_WRITTEN, path, lastError());
             return;
         }
         for (HttpResource* resource : resources)
@@ -255,7 +272,7 @@ void ResourceExport::mergeIntoFile(std::vector<HttpResource*> resources, const s
     // A body dropped at the end leaves its bytes past the final position.
     if (end >= 0 && end < size && ::truncate(path.c_str(), end) != 0) {
         setLastErrorFromErrno();
-        ui_.showError(lastError());
+        ui_.showPathError(IDS_FILE_NOT_WRITTEN, path, lastError());
     }
 }
 
@@ -267,14 +284,14 @@ void ResourceExport::exportResource(HttpResource& resource) {
         return;
     const std::uint32_t error = lastError();
     if (error != kErrorCodingUnsupported) {
-        ui_.showError(error);
+        ui_.showPathError(IDS_FILE_NOT_WRITTEN, path, error);
         return;
     }
     if (ui_.ask(fillIn(166, {resource.name}), ExportUi::Icon::Information, false) !=
         ExportUi::Answer::Yes)
         return;
     if (!writeBody(resource, path, false))
-        ui_.showError(lastError());
+        ui_.showPathError(IDS_FILE_NOT_WRITTEN, path, lastError());
 }
 
 void ResourceExport::exportFolder(ListTreeItem row) {
@@ -311,7 +328,7 @@ void ResourceExport::exportTree(ListTreeItem row, const std::string& folder) {
     }
 
     if (!makeFolder(folder)) {
-        ui_.showError(lastError());
+        ui_.showPathError(IDS_FOLDER_NOT_CREATED, folder, lastError());
         return;
     }
     BusyScope busy(ui_);
@@ -329,7 +346,7 @@ void ResourceExport::exportTree(ListTreeItem row, const std::string& folder) {
             current += '/';
             current += step.name;
             if (!makeFolder(current)) {
-                ui_.showError(lastError());
+                ui_.showPathError(IDS_FOLDER_NOT_CREATED, current, lastError());
                 return;
             }
         }
@@ -365,10 +382,10 @@ void ResourceExport::harIntoFile(std::vector<HttpResource*> resources, const std
     bool written;
     {
         BusyScope busy(ui_);
-        written = writeHarFile(path, resources, TIDEWELL_VERSION, &skipped);
+        written = writeHarFile(path, resources, programVersion(), &skipped);
     }
     if (!written) {
-        ui_.showError(lastError());
+        ui_.showPathError(IDS_FILE_NOT_WRITTEN, path, lastError());
         return;
     }
     if (skipped) {

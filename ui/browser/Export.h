@@ -35,6 +35,8 @@ public:
     virtual void setBusy(bool busy) { (void)busy; }
 
     void showError(std::uint32_t code);
+    // The error naming the file or folder it is about (string `textId`: path, reason).
+    void showPathError(unsigned textId, const std::string& path, std::uint32_t code);
 };
 
 // Writes the body of `resource` into a new file at `path`, decoded; offers the raw body when its

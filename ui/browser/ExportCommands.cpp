@@ -1,5 +1,7 @@
 #include "ui/browser/ExportCommands.h"
 
+#include "engine/PathErrorText.h"
+#include "resources/StringTable.h"
 #include "store/CurlCommand.h"
 #include "ui/browser/Export.h"
 #include "ui/browser/ExportDialogs.h"
@@ -69,8 +71,18 @@ void ExportCommands::run(ResourceListView& view, int commandId, ListTreeItem row
 void ExportCommands::copyAsCurl(ResourceListView& view, HttpResource& resource, ExportUi& ui) {
     std::string folder;
     CurlCommand command;
-    if (!curlBodyFolder(folder) || !buildCurlCommand(resource, folder, command)) {
-        ui.showError(lastError());
+    if (!curlBodyFolder(folder)) {
+        if (folder.empty())
+            ui.showError(lastError());
+        else
+            ui.showPathError(IDS_FOLDER_UNUSABLE, folder, lastError());
+        return;
+    }
+    if (!buildCurlCommand(resource, folder, command)) {
+        if (command.unwrittenFile.empty())
+            ui.showError(lastError());
+        else
+            ui.showPathError(IDS_FILE_NOT_WRITTEN, command.unwrittenFile, lastError());
         return;
     }
     view.copyToClipboard(QString::fromStdString(command.text));

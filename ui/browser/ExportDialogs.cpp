@@ -44,6 +44,10 @@ private:
 
 ExportDialogs::ExportDialogs(QWidget* parent) : parent_(parent) {}
 
+QString ExportDialogs::lastFolder() {
+    return exportDirectory();
+}
+
 ExportDialogs::~ExportDialogs() {
     while (busy_ > 0)
         setBusy(false);

@@ -3,6 +3,8 @@
 
 #include "ui/browser/Export.h"
 
+#include <QString>
+
 class QWidget;
 
 class ExportDialogs : public ExportUi {
@@ -16,6 +18,10 @@ public:
     Answer ask(const std::string& text, Icon icon, bool withCancel) override;
     void showMessage(const std::string& text) override;
     void setBusy(bool busy) override;
+
+    // Where the next export goes unless the user picks another folder: the
+    // home folder at first, then the folder last exported into.
+    static QString lastFolder();
 
 private:
     QWidget* parent_;

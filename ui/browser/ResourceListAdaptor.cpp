@@ -47,7 +47,11 @@ int ItemImage(const ResourceListItem& item) {
     case ResourceListItem::FolderItem:
         return FolderImage;
     case ResourceListItem::TypeGroupItem:
+    case ResourceListItem::StreamGroupItem:
         return TypeGroupImage;
+    case ResourceListItem::StreamItem:
+    case ResourceListItem::VariantItem:
+        return item.complete ? DoneImage : BlankPageImage;
     default:
         break;
     }
@@ -64,6 +68,9 @@ int ItemImage(const ResourceListItem& item) {
 std::int64_t resourceSizeValue(const HttpResource& resource) {
     if (resource.tunnel)
         return resource.tunnel->toServer + resource.tunnel->toClient;
+    // A body that did not arrive whole is what arrived, never what was declared.
+    if (resource.result != 0 || resource.notStored())
+        return resource.receivedSize;
     return resource.contentLength != -1 ? resource.contentLength : resource.receivedSize;
 }
 
@@ -113,16 +120,39 @@ std::string sizeText(const HttpResource& resource) {
     return kilobytes(resourceSizeValue(resource));
 }
 
+namespace {
+
+// What went wrong with a capture that did not end whole: the body was not stored, or the
+// exchange failed (interrupted, cut short, no connection...), in the words of its error code.
+std::string failureText(const HttpResource& resource) {
+    const std::uint32_t stored = resource.storeError;
+    const std::uint32_t code = stored ? stored : std::uint32_t(resource.result);
+    if (!resource.notStored())
+        return errorText(code);
+    char text[1024];
+    std::snprintf(text, sizeof text, loadString(IDS_NOT_STORED), errorText(code).c_str());
+    return text;
+}
+
+} // namespace
+
 std::string statusText(const HttpResource& resource) {
     if (resource.tunnel)
         return tunnelStatusText(resource);
-    if (!(resource.flags & HttpResource::Loading)) {
-        // A code outside 100..999 came from a broken status line: better no number than a wild
-        // one.
-        if (resource.statusCode < 100 || resource.statusCode > 999)
-            return loadString(IDS_STATE_DONE);
-        return std::to_string(resource.statusCode) + ' ' + loadString(IDS_STATE_DONE);
+    const bool loading = resource.flags & HttpResource::Loading;
+    // A code outside 100..999 came from a broken status line, or no response came at all:
+    // better no number than a wild one.
+    const bool hasCode = resource.statusCode >= 100 && resource.statusCode <= 999;
+    const std::string code = hasCode ? std::to_string(resource.statusCode) + ' ' : std::string();
+    // Never "done" for a body that did not arrive whole; a capture that stopped being stored
+    // says so while the exchange still runs. An exchange that failed before any answer has no
+    // code to show, whatever its record holds.
+    if (resource.notStored() || (!loading && resource.result != 0)) {
+        const bool answered = resource.responseTime != 0 || resource.responseBodyOffset != 0;
+        return (answered ? code : std::string()) + failureText(resource);
     }
+    if (!loading)
+        return code + loadString(IDS_STATE_DONE);
     if (resource.contentLength != -1 && resource.contentLength != 0) {
         char text[32];
         std::snprintf(text, sizeof text, "%d%%",
@@ -162,6 +192,12 @@ std::string ResourceListAdaptor::GetItemText(std::uintptr_t data, int column) {
     const ResourceListItem* item = ResourceListItem::of(data);
     if (!item || column < 0 || column >= kResourceColumnCount)
         return {};
+    if (item->isStreamRow())
+        return item->cells && std::size_t(column) < item->cells->size()
+                   ? (*item->cells)[std::size_t(column)]
+                   : std::string();
+    if (item->kind == ResourceListItem::StreamGroupItem)
+        return column == 0 ? loadString(IDS_STREAM_GROUP) : std::string();
     if (item->kind != ResourceListItem::ResourceItem) {
         if (column != 0)
             return {};
@@ -247,7 +283,12 @@ int ResourceListAdaptor::CompareItems(std::uintptr_t first, std::uintptr_t secon
         c = 1;
     } else if (bRes) {
         c = -1;
-    } else if (a->kind == ResourceListItem::TypeGroupItem) {
+    } else if (a->isStreamRow() && b->isStreamRow()) {
+        // Streams in the order they were captured, variants as listed.
+        c = a->streamId != b->streamId ? (a->streamId > b->streamId ? 1 : -1)
+                                       : (a->variant > b->variant) - (a->variant < b->variant);
+    } else if (a->kind == ResourceListItem::TypeGroupItem ||
+               a->kind == ResourceListItem::StreamGroupItem) {
         c = (a->category > b->category) - (a->category < b->category);
     } else {
         c = compareTextNoCase(a->text, b->text);

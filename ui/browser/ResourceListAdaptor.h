@@ -5,8 +5,10 @@
 #include "ui/browser/ListTreeAdaptor.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class HttpResource;
 class ListTreeView;
@@ -16,11 +18,25 @@ enum ViewMode : int { ByOrder = 0, ByDirectory = 1, ByType = 2, ByReferrer = 3 }
 
 // Item data of every row; owned by its row.
 struct ResourceListItem {
-    enum Kind : std::int32_t { FolderItem = 0, TypeGroupItem = 1, ResourceItem = 2 };
+    enum Kind : std::int32_t {
+        FolderItem = 0,
+        TypeGroupItem = 1,
+        ResourceItem = 2,
+        StreamGroupItem = 3, // the video and audio streams, after the media types
+        StreamItem = 4,
+        VariantItem = 5, // one variant of the stream row above it
+    };
     std::int32_t kind = ResourceItem;
     HttpResource* resource = nullptr; // ResourceItem only; not owned
     std::string text;                 // FolderItem: the folder name
     std::int32_t category = 0;        // TypeGroupItem: index into the category names
+    std::uint32_t streamId = 0;       // StreamItem and VariantItem
+    std::int32_t variant = -1;        // VariantItem
+    bool complete = false;            // StreamItem and VariantItem: nothing listed is missing
+    // StreamItem and VariantItem: the text of each column, in display order.
+    std::shared_ptr<const std::vector<std::string>> cells = nullptr;
+
+    bool isStreamRow() const { return kind == StreamItem || kind == VariantItem; }
 
     static ResourceListItem* of(std::uintptr_t data) {
         return reinterpret_cast<ResourceListItem*>(data);
@@ -64,11 +80,17 @@ enum RowImage : int {
 };
 int ItemImage(const ResourceListItem& item);
 
-// The byte count a resource is shown and sorted by: its announced length when known.
+// Where the streams group sorts among the media type groups: after them all.
+constexpr std::int32_t kStreamGroupCategory = 9;
+
+// The byte count a resource is shown and sorted by: its announced length when known, and what
+// arrived for a capture that failed or was not stored whole.
 std::int64_t resourceSizeValue(const HttpResource& resource);
 // "1,024 KB": kilobytes rounded up, digits grouped by three.
 std::string sizeText(const HttpResource& resource);
-// "%d%%" or "加载中..." while loading, the status code and "完成" after ("404 完成").
+// "%d%%" or "加载中..." while loading, the status code and "完成" after ("404 完成"); for a
+// capture that did not end whole the code and what happened ("200 捕捉中断。", "200 未能保存：…"),
+// without a code when no response came.
 std::string statusText(const HttpResource& resource);
 // What the status column sorts by: the status code of a finished exchange; every exchange still
 // loading after all finished ones.

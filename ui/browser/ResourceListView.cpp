@@ -7,6 +7,7 @@
 #include "store/Document.h"
 #include "store/HttpResource.h"
 #include "ui/browser/ListTreeImages.h"
+#include "ui/browser/StreamSaveDialog.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -53,18 +54,20 @@ struct MenuEntry {
 std::vector<MenuEntry> menuEntries(int menuId) {
     switch (menuId) {
     case ResourceListView::kResourceMenu:
-        return {{ID_COPY_ADDRESS, "复制地址"},
-                {ID_EXPORT_RESOURCE, "导出"},
+        return {{ID_COPY_ADDRESS, loadString(IDS_MENU_COPY_ADDRESS)},
+                {ID_EXPORT_RESOURCE, loadString(IDS_MENU_EXPORT_RESOURCE)},
                 {ID_COPY_AS_CURL, loadString(IDS_MENU_COPY_AS_CURL)},
                 {ID_EXPORT_HAR_SELECTED, loadString(IDS_MENU_EXPORT_HAR)}};
     case ResourceListView::kFolderMenu:
-        return {{ID_EXPORT_FOLDER, "导出目录"},
+        return {{ID_EXPORT_FOLDER, loadString(IDS_MENU_EXPORT_FOLDER)},
                 {0, nullptr},
-                {ID_EXPAND_ALL, "全部展开"},
-                {ID_COLLAPSE_ALL, "全部折叠"}};
+                {ID_EXPAND_ALL, loadString(IDS_MENU_EXPAND_ALL)},
+                {ID_COLLAPSE_ALL, loadString(IDS_MENU_COLLAPSE_ALL)}};
+    case ResourceListView::kStreamMenu:
+        return {{ResourceListView::kSaveStreamCommand, loadString(IDS_STREAM_SAVE)}};
     case ResourceListView::kSelectionMenu:
-        return {{ID_EXPORT_SELECTED, "导出"},
-                {ID_MERGE_EXPORT_SELECTED, "合并导出"},
+        return {{ID_EXPORT_SELECTED, loadString(IDS_MENU_EXPORT_SELECTED)},
+                {ID_MERGE_EXPORT_SELECTED, loadString(IDS_MENU_MERGE_EXPORT_SELECTED)},
                 {ID_EXPORT_HAR_SELECTED, loadString(IDS_MENU_EXPORT_HAR_SELECTED)}};
     default:
         return {};
@@ -94,6 +97,13 @@ ResourceListView::ResourceListView(QWidget* parent)
         QAction* chosen = menu.exec(globalPos);
         return chosen ? chosen->data().toInt() : 0;
     };
+    openStreamSave = [this](const CapturedStream& stream, int variant) {
+        StreamSaveDialog dialog(stream, variant < 0 ? stream.defaultVariant() : variant, this);
+        dialog.exec();
+    };
+    streamsTimer_.setSingleShot(true);
+    streamsTimer_.setInterval(300);
+    connect(&streamsTimer_, &QTimer::timeout, this, &ResourceListView::syncStreamRows);
 }
 
 ResourceListView::~ResourceListView() {
@@ -139,6 +149,9 @@ int ResourceListView::defaultColumnWidth(int column) const {
         for (unsigned id : {IDS_TUNNEL_OPEN, IDS_TUNNEL_CLIENT_CLOSED, IDS_TUNNEL_SERVER_CLOSED,
                             IDS_TUNNEL_STOPPED})
             samples.push_back(QString::fromUtf8(loadString(id)));
+        // A download cut off is no rarity: what happened shows whole next to its code.
+        for (unsigned id : {IDS_CAPTURE_INTERRUPTED, IDS_DATA_INCOMPLETE})
+            samples.push_back(QStringLiteral("200 ") + QString::fromUtf8(loadString(id)));
         break;
     default:
         return c.width;
@@ -316,9 +329,12 @@ void ResourceListView::documentEvent(const DocumentNotice& notice) {
         } else if (!resource->listItem) { // a rebuild since the capture may have shown it
             InsertResource(resource);
         }
+        noteForStreams(resource);
         break;
     }
     case DocumentEvent::Clearing:
+        streamsTimer_.stop();
+        streamRows_.clear();
         ClearList();
         break;
     default:
@@ -355,6 +371,11 @@ void ResourceListView::rowDeleting(ListTreeItem row, quintptr data) {
     }
     if (item->resource && item->resource->listItem == row)
         item->resource->listItem = nullptr;
+    if (item->kind == ResourceListItem::StreamItem) {
+        const auto it = streamRowOf_.find(item->streamId);
+        if (it != streamRowOf_.end() && it->second == row)
+            streamRowOf_.erase(it);
+    }
     delete item;
 }
 
@@ -758,6 +779,7 @@ void ResourceListView::ClearList() {
     tree()->setAnchor(nullptr);
     tree()->deleteAllItems();
     forgetIndexes();
+    streamRowOf_.clear();
     resourceRows_ = shownRows_ = 0;
     filterCountChanged();
 }
@@ -947,6 +969,9 @@ void ResourceListView::RebuildList() {
     }
 
     building_ = false;
+    for (HttpResource* r : listed)
+        streamRows_.note(*r);
+    syncStreamRows();
 
     // Rows built in capture order under the ordinal column are in order already; a stable
     // sort would leave them as they are.
@@ -994,8 +1019,10 @@ int ResourceListView::contextMenuId() const {
         return 0;
     if (selection.size() > 1)
         return kSelectionMenu;
-    return itemOf(selection.front())->kind == ResourceListItem::ResourceItem ? kResourceMenu
-                                                                             : kFolderMenu;
+    const ResourceListItem* item = itemOf(selection.front());
+    if (item->isStreamRow())
+        return kStreamMenu;
+    return item->kind == ResourceListItem::ResourceItem ? kResourceMenu : kFolderMenu;
 }
 
 void ResourceListView::showContextMenu(const QPoint& globalPos) {
@@ -1030,6 +1057,16 @@ void ResourceListView::contextCommand(int id) {
             copyToClipboard(QString::fromUtf8(address));
         }
         break;
+    case kSaveStreamCommand:
+        if (item && item->isStreamRow() && openStreamSave) {
+            // A copy: the catalog may be worded anew while the dialog is open.
+            if (const CapturedStream* stream = streamRows_.catalog().find(item->streamId)) {
+                const CapturedStream copy = *stream;
+                openStreamSave(copy,
+                               item->kind == ResourceListItem::VariantItem ? item->variant : -1);
+            }
+        }
+        break;
     case ID_EXPAND_ALL:
         if (row)
             tree()->ExpandAll(row);
@@ -1052,6 +1089,75 @@ void ResourceListView::contextCommand(int id) {
     default:
         break;
     }
+}
+
+void ResourceListView::noteForStreams(HttpResource* resource) {
+    if (streamRows_.note(*resource) && !streamsTimer_.isActive())
+        streamsTimer_.start();
+}
+
+void ResourceListView::syncStreamRows() {
+    if (mode_ != ByType)
+        return;
+    const std::vector<CapturedStream>& streams = streamRows_.catalog().streams();
+    if (streams.empty())
+        return;
+    ResourceListItem group;
+    group.kind = ResourceListItem::StreamGroupItem;
+    group.category = kStreamGroupCategory;
+    ListTreeItem parent = FindOrInsertGroup(nullptr, group);
+    ListTreeCtrl* t = tree();
+    for (const CapturedStream& stream : streams) {
+        const int chosen = stream.defaultVariant();
+        const bool complete =
+            chosen >= 0 && StreamRows::complete(stream.variants[std::size_t(chosen)]);
+        auto cells =
+            std::make_shared<const std::vector<std::string>>(StreamRows::streamCells(stream));
+        ListTreeItem row = nullptr;
+        if (auto known = streamRowOf_.find(stream.id); known != streamRowOf_.end()) {
+            row = known->second;
+            ResourceListItem* item = itemOf(row);
+            item->cells = std::move(cells);
+            item->complete = complete;
+        } else {
+            auto* item = new ResourceListItem;
+            item->kind = ResourceListItem::StreamItem;
+            item->streamId = stream.id;
+            item->cells = std::move(cells);
+            item->complete = complete;
+            row = orderedInsert(parent, item, false);
+            streamRowOf_[stream.id] = row;
+        }
+        const int image = ItemImage(*itemOf(row));
+        t->setItemImage(row, image, image);
+        // One row per variant under the stream's; anew when their number changed.
+        std::vector<ListTreeItem> variants;
+        for (ListTreeItem c = t->childItem(row); c; c = t->nextSibling(c))
+            variants.push_back(c);
+        if (variants.size() != stream.variants.size()) {
+            for (ListTreeItem c : variants)
+                t->deleteItem(c);
+            children_.erase(row);
+            keyIndexes_.erase(row);
+            variants.clear();
+            for (int v = 0; v < int(stream.variants.size()); ++v) {
+                auto* item = new ResourceListItem;
+                item->kind = ResourceListItem::VariantItem;
+                item->streamId = stream.id;
+                item->variant = v;
+                variants.push_back(appendRow(row, item));
+            }
+        }
+        for (int v = 0; v < int(variants.size()); ++v) {
+            ResourceListItem* item = itemOf(variants[std::size_t(v)]);
+            item->cells = std::make_shared<const std::vector<std::string>>(
+                StreamRows::variantCells(stream, v));
+            item->complete = StreamRows::complete(stream.variants[std::size_t(v)]);
+            const int variantImage = ItemImage(*item);
+            t->setItemImage(variants[std::size_t(v)], variantImage, variantImage);
+        }
+    }
+    t->viewport()->update();
 }
 
 void ResourceListView::copyToClipboard(const QString& text) {

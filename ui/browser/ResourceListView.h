@@ -7,6 +7,7 @@
 #include "ui/browser/ListTreeView.h"
 #include "ui/browser/ResourceFilter.h"
 #include "ui/browser/ResourceListAdaptor.h"
+#include "ui/browser/StreamRows.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -28,8 +29,10 @@ struct Url;
 class ResourceListView : public QWidget, public DocumentListener {
     Q_OBJECT
 public:
-    // Context menus: one resource, one folder or group, several rows.
-    enum : int { kResourceMenu = 313, kFolderMenu = 315, kSelectionMenu = 318 };
+    // Context menus: one resource, one folder or group, several rows, one stream or variant.
+    enum : int { kResourceMenu = 313, kFolderMenu = 315, kSelectionMenu = 318, kStreamMenu = 319 };
+    // 保存为视频文件, the one command of the stream menu.
+    enum : int { kSaveStreamCommand = 32870 };
 
     static constexpr const char* kWidthsSection = "Window State\\Resources List\\Column Widths";
     static constexpr const char* kStateSection = "Window State\\Resources List";
@@ -74,6 +77,13 @@ public:
     // item carries out on the selection.
     int contextMenuId() const;
     void contextCommand(int id);
+    // The streams found in the capture, shown in the by-type arrangement.
+    StreamRows& streamRows() { return streamRows_; }
+    // Brings the streams group up to date with what was captured (by type only).
+    void syncStreamRows();
+    // Opens 保存为视频文件 for the stream and variant (-1: the default one); tests replace it.
+    std::function<void(const CapturedStream& stream, int variant)> openStreamSave;
+
     // Shows a menu and returns the chosen command (0 for none); tests replace it.
     std::function<int(QMenu& menu, const QPoint& globalPos)> trackPopup;
 
@@ -195,6 +205,11 @@ private:
     std::string filterText_;
     ResourceFilter filter_;
     bool building_ = false;
+    StreamRows streamRows_;
+    std::unordered_map<std::uint32_t, ListTreeItem> streamRowOf_;
+    // Streams are worded anew at most this often while captures arrive.
+    QTimer streamsTimer_;
+    void noteForStreams(HttpResource* resource);
     int resourceRows_ = 0;
     int shownRows_ = 0;
 };

@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace {
 
 QString tr8(unsigned id) {
@@ -52,29 +54,41 @@ AboutDialog::AboutDialog(const QString& productVersion, QWidget* parent) : QDial
     name->setFont(nameFont);
     name->setGeometry(fromDialogUnits(42, 14, 80, 8));
 
-    auto* versionLabel = new QLabel(QStringLiteral("版本:"), this);
-    versionLabel->setGeometry(fromDialogUnits(42, 27, 20, 8));
+    // Labels keep their places in the dialog and grow to the right when a
+    // language needs more room than the Chinese texts they were laid out for.
+    auto* versionLabel = new QLabel(tr8(IDS_ABOUT_VERSION), this);
+    QRect labelBox = fromDialogUnits(42, 27, 20, 8);
+    labelBox.setWidth(std::max(labelBox.width(), versionLabel->sizeHint().width()));
+    versionLabel->setGeometry(labelBox);
     versionText = new QLabel(this);
     versionText->setObjectName(QString::number(kVersion));
     versionText->setTextFormat(Qt::PlainText);
-    versionText->setGeometry(fromDialogUnits(64, 27, 174, 8));
+    QRect versionBox = fromDialogUnits(64, 27, 174, 8);
+    const int versionLeft = std::max(versionBox.left(), labelBox.right() + 1 + qRound(2 * unitX_));
+    versionBox.adjust(versionLeft - versionBox.left(), 0, 0, 0);
+    versionText->setGeometry(versionBox);
 
-    auto* notice = new QLabel(QStringLiteral("© 2026 Merovex 版权所有。"), this);
+    auto* notice = new QLabel(tr8(IDS_ABOUT_NOTICE), this);
     notice->setGeometry(fromDialogUnits(42, 43, 190, 8));
 
-    const auto makeLink = [this](const char* text, ControlId id, int x, int width) {
-        auto* link = new LinkCtrl(QString::fromUtf8(text), this);
+    // Each link is sized to its text; a longer one pushes the next along.
+    int nextLeft = 0;
+    const auto makeLink = [this, &nextLeft](unsigned text, ControlId id, int x, int width) {
+        auto* link = new LinkCtrl(tr8(text), this);
         link->setObjectName(QString::number(id));
         // Level with the middle of the OK button beside them.
-        link->setGeometry(fromDialogUnits(x, 95, width, 8));
+        QRect box = fromDialogUnits(x, 95, width, 8);
+        box.moveLeft(std::max(box.left(), nextLeft));
+        link->setGeometry(box);
         link->attach();
+        nextLeft = link->geometry().right() + 1 + qRound(8 * unitX_);
         return link;
     };
-    homeLink = makeLink("官网", kHomeLink, 17, 17);
-    feedbackLink = makeLink("意见反馈", kFeedbackLink, 46, 33);
-    thirdPartyLink = makeLink("第三方代码", kThirdPartyLink, 95, 41);
+    homeLink = makeLink(IDS_ABOUT_HOME_LINK, kHomeLink, 17, 17);
+    feedbackLink = makeLink(IDS_ABOUT_FEEDBACK_LINK, kFeedbackLink, 46, 33);
+    thirdPartyLink = makeLink(IDS_ABOUT_THIRD_PARTY_LINK, kThirdPartyLink, 95, 41);
 
-    okButton = new QPushButton(QStringLiteral("确定"), this);
+    okButton = new QPushButton(tr8(IDS_BUTTON_OK), this);
     okButton->setDefault(true);
     okButton->setGeometry(fromDialogUnits(192, 92, 50, 14));
     connect(okButton, &QPushButton::clicked, this, &QDialog::accept);

@@ -1,5 +1,6 @@
 #include "ui/shell/HttpsCommands.h"
 
+#include "engine/PathErrorText.h"
 #include "resources/CommandIds.h"
 #include "resources/StringTable.h"
 #include "store/Document.h"
@@ -133,7 +134,11 @@ bool HttpsCommands::commandState(int id, bool& enabled, bool& checked) const {
 bool HttpsCommands::prepareRoot() {
     if (interception_->prepare())
         return true;
-    showText(QString::fromStdString(errorText(lastError())));
+    const std::uint32_t error = lastError();
+    const std::string folder = interception_->folder();
+    showText(QString::fromStdString(folder.empty()
+                                        ? errorText(error)
+                                        : pathErrorText(IDS_ROOT_FOLDER_UNUSABLE, folder, error)));
     return false;
 }
 
@@ -312,5 +317,5 @@ void HttpsCommands::exportRoot() {
     const std::string path = QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString();
     // The certificate is public; its key never leaves the data folder.
     if (!writeWholeFile(path, interception_->root().certificatePem(), 0644))
-        showText(QString::fromStdString(errorText(lastError())));
+        showText(QString::fromStdString(pathErrorText(IDS_FILE_NOT_WRITTEN, path, lastError())));
 }

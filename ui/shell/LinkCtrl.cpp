@@ -1,5 +1,6 @@
 #include "ui/shell/LinkCtrl.h"
 
+#include "resources/StringTable.h"
 #include "ui/shell/MessageBoxes.h"
 
 #include <QApplication>
@@ -9,6 +10,8 @@
 #include <QMouseEvent>
 #include <QTimerEvent>
 #include <QUrl>
+
+#include <utility>
 
 namespace {
 
@@ -136,50 +139,20 @@ int LinkCtrl::open() {
 }
 
 QString LinkCtrl::errorMessage(int result) {
-    const char* text = nullptr;
-    switch (result) {
-    case 0:
-        text = "The operating system is out\nof memory or resources.";
-        break;
-    case 2:
-        text = "The specified file was not found.";
-        break;
-    case 3:
-        text = "The specified path was not found.";
-        break;
-    case 5:
-        text = "The operating system denied\naccess to the specified file.";
-        break;
-    case 8:
-        text = "There was not enough memory to complete the operation.";
-        break;
-    case 11:
-        text = "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image).";
-        break;
-    case 26:
-        text = "A sharing violation occurred. ";
-        break;
-    case 27:
-        text = "The filename association is\nincomplete or invalid.";
-        break;
-    case 28:
-        text = "The DDE transaction could not\nbe completed because the request timed out.";
-        break;
-    case 29:
-        text = "The DDE transaction failed.";
-        break;
-    case 30:
-        text = "The DDE transaction could not\nbe completed because other DDE transactions\n"
-               "were being processed.";
-        break;
-    case 31:
-        text = "There is no application associated\nwith the given filename extension.";
-        break;
-    case 32:
-        text = "The specified dynamic-link library was not found.";
-        break;
+    static constexpr std::pair<int, unsigned> kTexts[] = {
+        {0, IDS_LINK_OUT_OF_MEMORY},         {2, IDS_LINK_FILE_NOT_FOUND},
+        {3, IDS_LINK_PATH_NOT_FOUND},        {5, IDS_LINK_ACCESS_DENIED},
+        {8, IDS_LINK_NOT_ENOUGH_MEMORY},     {11, IDS_LINK_BAD_PROGRAM},
+        {26, IDS_LINK_SHARING_VIOLATION},    {27, IDS_LINK_ASSOCIATION_INCOMPLETE},
+        {28, IDS_LINK_DDE_TIMEOUT},          {29, IDS_LINK_DDE_FAILED},
+        {30, IDS_LINK_DDE_BUSY},             {31, IDS_LINK_NO_ASSOCIATION},
+        {32, IDS_LINK_LIBRARY_NOT_FOUND},
+    };
+    QString detail = QString::fromUtf8(loadString(IDS_LINK_UNKNOWN_ERROR))
+                         .replace(QLatin1String("%d"), QString::number(result));
+    for (const auto& [code, id] : kTexts) {
+        if (code == result)
+            detail = QString::fromUtf8(loadString(id));
     }
-    const QString detail = text ? QString::fromLatin1(text)
-                                : QStringLiteral("Unknown Error (%1) occurred.").arg(result);
-    return QStringLiteral("Unable to open hyperlink:\n\n") + detail;
+    return QString::fromUtf8(loadString(IDS_LINK_OPEN_FAILED)) + detail;
 }

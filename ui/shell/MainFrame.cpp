@@ -1,7 +1,9 @@
 #include "ui/shell/MainFrame.h"
 
+#include "engine/Platform.h"
 #include "resources/StringTable.h"
 #include "store/Document.h"
+#include "sysproxy/LanguageSetting.h"
 #include "sysproxy/SettingsFile.h"
 #include "ui/browser/ExportCommands.h"
 #include "ui/browser/ResourceListView.h"
@@ -12,6 +14,7 @@
 #include "ui/panes/ResourcePreviewView.h"
 #include "ui/panes/ResponseHeaderView.h"
 #include "ui/shell/HttpsCommands.h"
+#include "ui/shell/MessageBoxes.h"
 #include "ui/shell/ProfileSettings.h"
 #include "ui/shell/Ribbon.h"
 #include "ui/shell/UpdateNotifier.h"
@@ -27,6 +30,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -61,6 +65,13 @@ const PaneKind kPaneKinds[] = {
 // The panes' first size: 300 by 300, as they are created.
 constexpr int kPaneExtent = 300;
 
+// The language entries of the options menu, in their order.
+constexpr std::pair<int, LanguageChoice> kLanguageCommands[] = {
+    {ID_LANGUAGE_SYSTEM, LanguageChoice::System},
+    {ID_LANGUAGE_ENGLISH, LanguageChoice::English},
+    {ID_LANGUAGE_CHINESE, LanguageChoice::Chinese},
+};
+
 } // namespace
 
 MainFrame::MainFrame(Document* document, QWidget* parent)
@@ -73,6 +84,7 @@ MainFrame::MainFrame(Document* document, QWidget* parent)
     setDockOptions(QMainWindow::AllowTabbedDocks | QMainWindow::AllowNestedDocks |
                    QMainWindow::AnimatedDocks);
 
+    languageChoice_ = LanguageSetting::read(SettingsFile());
     https_ = new HttpsCommands(document_, this);
     // The view comes first: the ribbon asks it for its commands' states as
     // soon as it exists.
@@ -283,7 +295,30 @@ bool MainFrame::frameCommand(int id) {
         switchVisualStyle(id, profile_);
         return true;
     }
+    for (const auto& [command, choice] : kLanguageCommands) {
+        if (id == command) {
+            setLanguageChoice(choice);
+            return true;
+        }
+    }
     return false;
+}
+
+void MainFrame::setLanguageChoice(LanguageChoice choice) {
+    if (choice == languageChoice_)
+        return;
+    SettingsFile settings;
+    if (!LanguageSetting::write(settings, choice)) {
+        showMessageBox(this, QMessageBox::Warning, QString::fromStdString(errorText(lastError())));
+        return;
+    }
+    languageChoice_ = choice;
+    // Every window of the program was built in the language it started with; the new one is
+    // said in the language chosen, which the user can read.
+    const Language next = ::chooseLanguage(nullptr, choice);
+    if (next != currentLanguage())
+        showMessageBox(this, QMessageBox::Information,
+                       QString::fromUtf8(loadString(IDS_LANGUAGE_NEXT_START, next)));
 }
 
 void MainFrame::commandState(int id, bool& enabled, bool& checked) const {
@@ -305,6 +340,10 @@ void MainFrame::commandState(int id, bool& enabled, bool& checked) const {
     default:
         if (id >= MainFrame::ID_VIEW_APPLOOK_FIRST && id <= ID_VIEW_APPLOOK_WINDOWS_7)
             checked = id == currentVisualStyle();
+        for (const auto& [command, choice] : kLanguageCommands) {
+            if (id == command)
+                checked = choice == languageChoice_;
+        }
         return;
     }
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "resources/CommandIds.h"
+#include "resources/Language.h"
 #include "ui/shell/ProfileSettings.h"
 
 #include <QMainWindow>
@@ -99,6 +100,8 @@ private:
     void createShortcuts();
     bool documentCommand(int id);
     bool frameCommand(int id);
+    // Keeps the language chosen in the options menu for the next start.
+    void setLanguageChoice(LanguageChoice choice);
 
     Document* document_ = nullptr;
     Ribbon* ribbon_ = nullptr;
@@ -109,6 +112,7 @@ private:
     UpdateNotifier* updateNotifier_ = nullptr;
     HttpsCommands* https_ = nullptr;
     ProfileSettings profile_;
+    LanguageChoice languageChoice_ = LanguageChoice::System;
     bool documentClosed_ = false;
     bool defaultSizesPending_ = false;
     // A saved layout is laid down again once the window has its final size: dock sizes

@@ -1,5 +1,7 @@
 #include "ui/shell/MessageBoxes.h"
 
+#include "resources/StringTable.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QByteArray>
@@ -34,16 +36,15 @@ showMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& text,
         return buttons & chosen ? chosen : firstOf(buttons);
     }
     QMessageBox box(icon, QApplication::applicationDisplayName(), text, buttons, parent);
-    // The buttons speak the program's language, as the message boxes of a
-    // Chinese desktop do; Qt's own texts would be English.
-    const std::pair<QMessageBox::StandardButton, const char*> usual[] = {
-        {QMessageBox::Ok, "确定"},
-        {QMessageBox::Yes, "是(&Y)"},
-        {QMessageBox::No, "否(&N)"},
-        {QMessageBox::Cancel, "取消"}};
+    // The buttons speak the program's language whatever the desktop's is.
+    const std::pair<QMessageBox::StandardButton, unsigned> usual[] = {
+        {QMessageBox::Ok, IDS_BUTTON_OK},
+        {QMessageBox::Yes, IDS_BUTTON_YES},
+        {QMessageBox::No, IDS_BUTTON_NO},
+        {QMessageBox::Cancel, IDS_BUTTON_CANCEL}};
     for (const auto& [button, label] : usual) {
         if (QAbstractButton* shown = box.button(button))
-            shown->setText(QString::fromUtf8(label));
+            shown->setText(QString::fromUtf8(loadString(label)));
     }
     for (const auto& [button, label] : labels) {
         if (QAbstractButton* shown = box.button(button))

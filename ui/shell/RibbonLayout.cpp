@@ -9,88 +9,97 @@ namespace {
 
 // Buttons added since the first ribbon take their label from the string
 // table: the short text after the line feed of their description.
-const char* tableLabel(int id) {
-    const char* text = loadString(static_cast<unsigned>(id));
+const char* tableLabel(int id, Language language) {
+    const char* text = loadString(static_cast<unsigned>(id), language);
     const char* label = text ? std::strchr(text, '\n') : nullptr;
     return label ? label + 1 : "";
 }
 
-} // namespace
-
-const RibbonDescription& mainRibbonDescription() {
+RibbonDescription describeMainRibbon(Language language) {
     using E = RibbonElement;
-    static const RibbonDescription description{
+    const auto t = [language](unsigned id) { return loadString(id, language); };
+    return RibbonDescription{
         "H",
         {
             {E::MenuButton,
              0,
-             "样式",
+             t(IDS_RIBBON_STYLE),
              "S",
              -1,
              -1,
              false,
-             {{ID_VIEW_APPLOOK_OFF_2007_BLUE, "Office 2007 (蓝色)", "", RibbonMenuItem::Radio},
-              {ID_VIEW_APPLOOK_OFF_2007_BLACK, "Office 2007 (黑色)", "", RibbonMenuItem::Radio},
-              {ID_VIEW_APPLOOK_OFF_2007_SILVER, "Office 2007 (银色)", "", RibbonMenuItem::Radio},
-              {ID_VIEW_APPLOOK_OFF_2007_AQUA, "Office 2007 (墨绿)", "", RibbonMenuItem::Radio},
-              {ID_VIEW_APPLOOK_WINDOWS_7, "Windows 7", "", RibbonMenuItem::Radio}}},
+             {{ID_VIEW_APPLOOK_OFF_2007_BLUE, t(IDS_STYLE_BLUE), "", RibbonMenuItem::Radio},
+              {ID_VIEW_APPLOOK_OFF_2007_BLACK, t(IDS_STYLE_BLACK), "", RibbonMenuItem::Radio},
+              {ID_VIEW_APPLOOK_OFF_2007_SILVER, t(IDS_STYLE_SILVER), "", RibbonMenuItem::Radio},
+              {ID_VIEW_APPLOOK_OFF_2007_AQUA, t(IDS_STYLE_AQUA), "", RibbonMenuItem::Radio},
+              {ID_VIEW_APPLOOK_WINDOWS_7, t(IDS_STYLE_WINDOWS_7), "", RibbonMenuItem::Radio}}},
             {E::Button, ID_CHECK_UPDATE, "", "G", kSmallCheckUpdate, -1, false, {}},
             {E::Button, ID_ONLINE_HELP, "", "\\", kSmallHelp, -1, false, {}},
         },
-        {{"开始",
+        {{t(IDS_RIBBON_CATEGORY),
           {
-              {"捕捉",
+              {t(IDS_PANEL_CAPTURE),
                "D",
                kLargeCaptureStop,
                {
-                   {E::Button, ID_CATCH_START, "开始", "K", 0, kLargeCaptureStart, false, {}},
-                   {E::Button, ID_CATCH_STOP, "停止", "T", 0, kLargeCaptureStop, false, {}},
+                   {E::Button, ID_CATCH_START, t(IDS_BUTTON_START), "K", 0, kLargeCaptureStart,
+                    false, {}},
+                   {E::Button, ID_CATCH_STOP, t(IDS_BUTTON_STOP), "T", 0, kLargeCaptureStop, false,
+                    {}},
                    {E::Separator, 0, "", "", -1, -1, false, {}},
                    {E::MenuButton,
                     ID_CATCH_OPTIONS,
-                    "选项",
+                    t(IDS_BUTTON_OPTIONS),
                     "O",
                     -1,
                     kLargeOptions,
                     true,
-                    {{ID_PREVENT_CACHE, "阻止客服端缓存资源", "P", RibbonMenuItem::Check},
+                    {{ID_PREVENT_CACHE, t(IDS_MENU_PREVENT_CACHE), "P", RibbonMenuItem::Check},
                      {0, "", "", RibbonMenuItem::NoMark},
-                     {ID_HTTPS_DECRYPT, loadString(IDS_MENU_HTTPS_DECRYPT), "H",
-                      RibbonMenuItem::Check},
-                     {ID_HTTPS_OPEN_BROWSER, loadString(IDS_MENU_HTTPS_OPEN_BROWSER), "B",
+                     {ID_HTTPS_DECRYPT, t(IDS_MENU_HTTPS_DECRYPT), "H", RibbonMenuItem::Check},
+                     {ID_HTTPS_OPEN_BROWSER, t(IDS_MENU_HTTPS_OPEN_BROWSER), "B",
                       RibbonMenuItem::NoMark},
-                     {ID_HTTPS_PASS_THROUGH, loadString(IDS_MENU_HTTPS_PASS_THROUGH), "N",
+                     {ID_HTTPS_PASS_THROUGH, t(IDS_MENU_HTTPS_PASS_THROUGH), "N",
                       RibbonMenuItem::NoMark},
                      {0, "", "", RibbonMenuItem::NoMark},
-                     {ID_HTTPS_INSTALL_CA, loadString(IDS_MENU_HTTPS_INSTALL_CA), "I",
+                     {ID_HTTPS_INSTALL_CA, t(IDS_MENU_HTTPS_INSTALL_CA), "I",
                       RibbonMenuItem::NoMark},
-                     {ID_HTTPS_REMOVE_CA, loadString(IDS_MENU_HTTPS_REMOVE_CA), "R",
-                      RibbonMenuItem::NoMark},
-                     {ID_HTTPS_EXPORT_CA, loadString(IDS_MENU_HTTPS_EXPORT_CA), "E",
-                      RibbonMenuItem::NoMark}}},
+                     {ID_HTTPS_REMOVE_CA, t(IDS_MENU_HTTPS_REMOVE_CA), "R", RibbonMenuItem::NoMark},
+                     {ID_HTTPS_EXPORT_CA, t(IDS_MENU_HTTPS_EXPORT_CA), "E", RibbonMenuItem::NoMark},
+                     {0, "", "", RibbonMenuItem::NoMark},
+                     {ID_LANGUAGE_SYSTEM, t(IDS_MENU_LANGUAGE_SYSTEM), "Y", RibbonMenuItem::Radio},
+                     {ID_LANGUAGE_ENGLISH, t(IDS_MENU_LANGUAGE_ENGLISH), "G",
+                      RibbonMenuItem::Radio},
+                     {ID_LANGUAGE_CHINESE, t(IDS_MENU_LANGUAGE_CHINESE), "Z",
+                      RibbonMenuItem::Radio}}},
                }},
-              {"资源",
+              {t(IDS_PANEL_RESOURCES),
                "",
                -1,
                {
                    {E::MenuButton,
                     ID_RESOURCES_LIST_VIEW_MODE,
-                    "列表",
+                    t(IDS_BUTTON_LIST),
                     "L",
                     -1,
                     kLargeListMode,
                     true,
-                    {{ID_RESOURCES_LIST_VIEW_BY_ORDER, "按顺序查看", "", RibbonMenuItem::Check},
-                     {ID_RESOURCES_LIST_VIEW_BY_TYPE, "按类型查看", "", RibbonMenuItem::Check},
-                     {ID_RESOURCES_LIST_VIEW_BY_DIRECTORY, "按目录查看", "", RibbonMenuItem::Check},
-                     {ID_RESOURCES_LIST_VIEW_BY_REFERRER, "按引用查看", "",
+                    {{ID_RESOURCES_LIST_VIEW_BY_ORDER, t(IDS_MENU_BY_ORDER), "",
+                      RibbonMenuItem::Check},
+                     {ID_RESOURCES_LIST_VIEW_BY_TYPE, t(IDS_MENU_BY_TYPE), "",
+                      RibbonMenuItem::Check},
+                     {ID_RESOURCES_LIST_VIEW_BY_DIRECTORY, t(IDS_MENU_BY_DIRECTORY), "",
+                      RibbonMenuItem::Check},
+                     {ID_RESOURCES_LIST_VIEW_BY_REFERRER, t(IDS_MENU_BY_REFERRER), "",
                       RibbonMenuItem::Check}}},
-                   {E::Button, ID_RESOURCES_CLEAR, "清空", "Q", -1, kLargeClear, true, {}},
+                   {E::Button, ID_RESOURCES_CLEAR, t(IDS_BUTTON_CLEAR), "Q", -1, kLargeClear, true,
+                    {}},
                    {E::Separator, 0, "", "", -1, -1, false, {}},
-                   {E::Button, ID_RESOURCES_EXPORT, "导出", "D", -1, kLargeExport, true, {}},
+                   {E::Button, ID_RESOURCES_EXPORT, t(IDS_BUTTON_EXPORT), "D", -1, kLargeExport,
+                    true, {}},
                    {E::Button,
                     ID_RESOURCES_MERGE_EXPORT,
-                    "合并导出",
+                    t(IDS_BUTTON_MERGE_EXPORT),
                     "B",
                     -1,
                     kLargeMergeExport,
@@ -98,34 +107,47 @@ const RibbonDescription& mainRibbonDescription() {
                     {}},
                    {E::Button,
                     ID_RESOURCES_EXPORT_HAR,
-                    tableLabel(ID_RESOURCES_EXPORT_HAR),
+                    tableLabel(ID_RESOURCES_EXPORT_HAR, language),
                     "R",
                     -1,
                     kLargeExportHar,
                     true,
                     {}},
                }},
-              {"视图",
+              {t(IDS_PANEL_VIEW),
                "",
                kLargeViewPanel,
                {
                    {E::MenuButton,
                     ID_VIEW_WINDOWS,
-                    "窗口",
+                    t(IDS_BUTTON_WINDOWS),
                     "C",
                     -1,
                     kLargeWindows,
                     true,
-                    {{ID_VIEW_ADDRESS_PARAMETER, "地址参数", "", RibbonMenuItem::NoMark},
-                     {ID_VIEW_REQUEST_HEADER, "请求头", "", RibbonMenuItem::NoMark},
-                     {ID_VIEW_REQUEST_DATA, "请求数据", "", RibbonMenuItem::NoMark},
-                     {ID_VIEW_RESPONSE_HEADER, "响应头", "", RibbonMenuItem::NoMark},
-                     {ID_VIEW_RESPONSE_DATA, "响应数据", "", RibbonMenuItem::NoMark},
-                     {ID_VIEW_RESOURCE_PREVIEW, "预览", "", RibbonMenuItem::NoMark}}},
+                    {{ID_VIEW_ADDRESS_PARAMETER, t(IDS_PANE_ADDRESS_PARAMETER), "",
+                      RibbonMenuItem::NoMark},
+                     {ID_VIEW_REQUEST_HEADER, t(IDS_PANE_REQUEST_HEADER), "",
+                      RibbonMenuItem::NoMark},
+                     {ID_VIEW_REQUEST_DATA, t(IDS_PANE_REQUEST_DATA), "", RibbonMenuItem::NoMark},
+                     {ID_VIEW_RESPONSE_HEADER, t(IDS_PANE_RESPONSE_HEADER), "",
+                      RibbonMenuItem::NoMark},
+                     {ID_VIEW_RESPONSE_DATA, t(IDS_PANE_RESPONSE_DATA), "",
+                      RibbonMenuItem::NoMark},
+                     {ID_VIEW_RESOURCE_PREVIEW, t(IDS_PANE_PREVIEW), "",
+                      RibbonMenuItem::NoMark}}},
                }},
           }}},
     };
-    return description;
+}
+
+} // namespace
+
+const RibbonDescription& mainRibbonDescription() {
+    // One description per language: the ribbon keeps pointers into the one it was built from.
+    static const RibbonDescription chinese = describeMainRibbon(Language::Chinese);
+    static const RibbonDescription english = describeMainRibbon(Language::English);
+    return currentLanguage() == Language::English ? english : chinese;
 }
 
 const char* largeImageName(int index) {

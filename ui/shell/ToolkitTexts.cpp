@@ -6,12 +6,14 @@
 #include <QTranslator>
 
 QString toolkitTextsFile() {
-    // The program speaks simplified Chinese whatever the desktop's language is.
     return QDir(QLibraryInfo::path(QLibraryInfo::TranslationsPath))
         .filePath(QStringLiteral("qtbase_zh_CN.qm"));
 }
 
-bool installToolkitTexts(QCoreApplication& application) {
+bool installToolkitTexts(QCoreApplication& application, Language language) {
+    // The toolkit speaks English of its own.
+    if (language == Language::English)
+        return true;
     auto* translator = new QTranslator(&application);
     if (!translator->load(toolkitTextsFile()) || !QCoreApplication::installTranslator(translator)) {
         delete translator;

@@ -2,7 +2,9 @@
 
 #include "engine/Platform.h"
 #include "resources/StringTable.h"
+#include "resources/Version.h"
 #include "store/Document.h"
+#include "sysproxy/LanguageSetting.h"
 #include "sysproxy/ProxyGuardian.h"
 #include "sysproxy/SettingsFile.h"
 #include "sysproxy/SystemProxy.h"
@@ -52,6 +54,36 @@ QString text(unsigned id) {
     return QString::fromUtf8(loadString(id));
 }
 
+// Without a display Qt ends the process with SIGABRT and advice to reinstall:
+// the user is told what is missing and what works without one instead.
+void sayGraphicalSessionNeeded() {
+    std::fprintf(stderr, "tidewell: %s\n", loadString(IDS_NEEDS_GRAPHICAL_SESSION));
+}
+
+bool hasGraphicalSession(const QStringList& arguments) {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        if (const char* value = std::getenv(name); value && *value)
+            return true;
+    return arguments.contains(QLatin1String("-platform"));
+}
+
+// A display that is named but cannot be reached fails inside the toolkit's
+// start, as a fatal message.
+QtMessageHandler toolkitMessages = nullptr;
+
+void onToolkitStartMessage(QtMsgType type, const QMessageLogContext& context,
+                           const QString& message) {
+    if (type != QtFatalMsg) {
+        // Which display could not be reached, and why: worth keeping.
+        if (toolkitMessages)
+            toolkitMessages(type, context, message);
+        return;
+    }
+    sayGraphicalSessionNeeded();
+    std::fflush(stderr);
+    ::_exit(1);
+}
+
 } // namespace
 
 WebSnagger::WebSnagger(int& argc, char** argv) : argc_(argc), argv_(argv) {
@@ -74,6 +106,8 @@ int WebSnagger::run() {
     if (initInstance()) {
         code = application_->exec();
         closeDocument(false);
+    } else {
+        code = exitCode_;
     }
     // The frame and the document go before the application's own exit steps.
     if (mainWindow_) {
@@ -86,7 +120,9 @@ int WebSnagger::run() {
 }
 
 bool WebSnagger::initInstance() {
-    productVersion = QStringLiteral(TIDEWELL_VERSION);
+    productVersion = QString::fromUtf8(programVersion());
+    if (!takeOptions())
+        return false;
     std::string id;
     if (SettingsFile().readString(kUserKey, kUserIdValue, id))
         userId = QString::fromStdString(id);
@@ -100,6 +136,12 @@ bool WebSnagger::initInstance() {
     }
     if (commandLine == QLatin1String("uninstall")) {
         AutoUpdate::sendUninstallNotification(productVersion.toStdString(), userId.toStdString());
+        return false;
+    }
+
+    if (!hasGraphicalSession(arguments_)) {
+        sayGraphicalSessionNeeded();
+        exitCode_ = 1;
         return false;
     }
 
@@ -136,8 +178,11 @@ bool WebSnagger::initInstance() {
 
     if (!createMainWindow() || terminating_)
         return false;
-    if (!document_->newDocument())
+    // A folder on a read-only file system is still browsed and exported.
+    if (!document_->newDocument(Document::FolderUse::WriteOrRead)) {
+        exitCode_ = 1;
         return false;
+    }
     // Desktops without a window manager ignore "maximised": fill the screen
     // by hand as well.
     if (const QScreen* screen = mainWindow_->screen())
@@ -169,6 +214,46 @@ int WebSnagger::exitInstance() {
     return 0;
 }
 
+bool WebSnagger::takeOptions() {
+    // Our own options go before the command-line words are looked at, so
+    // that "--lang en install" still installs.
+    const Language* flag = nullptr;
+    Language asked = Language::English;
+    QString badValue;
+    bool badLanguage = false;
+    for (int i = 0; i < arguments_.size();) {
+        const QString& argument = arguments_[i];
+        if (argument == QLatin1String("--version")) {
+            std::printf("tidewell %s\n", programVersion());
+            exitCode_ = 0;
+            return false;
+        }
+        if (argument == QLatin1String("--lang") || argument.startsWith(QLatin1String("--lang="))) {
+            const bool joined = argument.size() > 6;
+            const QString value = joined                      ? argument.mid(7)
+                                  : i + 1 < arguments_.size() ? arguments_[i + 1]
+                                                              : QString();
+            if (parseLanguageName(value.toStdString(), asked)) {
+                flag = &asked;
+            } else {
+                badLanguage = true;
+                badValue = value;
+            }
+            arguments_.remove(i, joined || i + 1 >= arguments_.size() ? 1 : 2);
+            continue;
+        }
+        ++i;
+    }
+    LanguageSetting::apply(flag);
+    if (badLanguage) {
+        std::fprintf(stderr, "tidewell: %s\n",
+                     formatString(IDS_LANG_TAKES, qPrintable(badValue)).c_str());
+        exitCode_ = 2;
+        return false;
+    }
+    return true;
+}
+
 void WebSnagger::createUserId() {
     if (!userId.isEmpty())
         return;
@@ -179,24 +264,26 @@ void WebSnagger::createUserId() {
 }
 
 void WebSnagger::createApplication() {
+    toolkitMessages = qInstallMessageHandler(onToolkitStartMessage);
     application_ = std::make_unique<QApplication>(argc_, argv_);
+    qInstallMessageHandler(toolkitMessages);
     QApplication::setOrganizationName(QStringLiteral("Merovex"));
     QApplication::setApplicationName(QStringLiteral("Tidewell"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tidewell"));
     QApplication::setApplicationVersion(productVersion);
     QGuiApplication::setDesktopFileName(QStringLiteral("tidewell"));
     loadProgramResources();
-    if (!installToolkitTexts(*application_))
-        std::fprintf(stderr,
-                     "tidewell: cannot load the toolkit's Chinese texts from %s (Debian package "
-                     "qt6-translations-l10n); file dialogs and standard buttons stay English\n",
-                     qPrintable(toolkitTextsFile()));
+    if (!installToolkitTexts(*application_, currentLanguage()))
+        std::fprintf(
+            stderr, "%s",
+            formatString(IDS_TOOLKIT_TEXTS_MISSING, qPrintable(toolkitTextsFile())).c_str());
     QIcon icon;
     for (int size : {16, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/tidewell/icons/tidewell-%1.png").arg(size));
     QApplication::setWindowIcon(icon);
-    // The texts are Chinese: without the simplified-Chinese face first among
-    // the fallbacks, Qt picks the Japanese glyph shapes.
+    // Chinese texts, and Chinese in captured pages whatever the language:
+    // without the simplified-Chinese face first among the fallbacks, Qt
+    // picks the Japanese glyph shapes.
     QFont font = QApplication::font();
     font.setFamilies({font.family(), QStringLiteral("Noto Sans CJK SC")});
     QApplication::setFont(font);

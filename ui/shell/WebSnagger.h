@@ -72,6 +72,9 @@ public:
     ProfileSettings profile;
 
 private:
+    // --version and --lang, taken out of the arguments; false ends the run
+    // with exitCode_.
+    bool takeOptions();
     void createUserId();
     void createApplication();
     bool handOverToRunningInstance();
@@ -93,6 +96,7 @@ private:
     QSocketNotifier* signalNotifier_ = nullptr;
     std::unique_ptr<FreeImageLibrary> imageLibrary_;
     bool terminating_ = false;
+    int exitCode_ = 0;
     // False while a capture command runs and owns the crash flag.
     bool ownsCrashFlag_ = false;
 };

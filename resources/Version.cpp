@@ -1,0 +1,5 @@
+#include "resources/Version.h"
+
+const char* programVersion() {
+    return TIDEWELL_VERSION;
+}
