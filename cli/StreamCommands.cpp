@@ -16,16 +16,8 @@ std::string mebibytes(std::int64_t bytes) {
     return text;
 }
 
-const char* protectionNote(Protection protection) {
-    switch (protection) {
-    case Protection::SampleAes:
-        return " SAMPLE-AES";
-    case Protection::Drm:
-        return " DRM";
-    case Protection::None:
-        break;
-    }
-    return "";
+std::string protectionNote(Protection protection) {
+    return protection == Protection::None ? "" : std::string(" ") + protectionName(protection);
 }
 
 void fill(StreamCatalog& catalog, const std::vector<HttpResource*>& captures) {

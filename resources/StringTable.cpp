@@ -293,7 +293,7 @@ constexpr StringEntry kStrings[] = {
     {629, "用哪个浏览器捕捉？", "Capture with which browser?"},
     {630, "Chromium：%s", "Chromium: %s"},
     {631, "Firefox 配置“%s”：%s", "Firefox profile \"%s\": %s"},
-    {632, "（新建证书库）", "(new certificate database)"},
+    {632, "（新建证书库）", " (new certificate database)"},
     {633, "PEM 证书 (*.pem *.crt)", "PEM certificates (*.pem *.crt)"},
     {634, "Tidewell 无法安全地连接到 %s：%s（%s）\n",
      "Tidewell cannot connect securely to %s: %s (%s)\n"},

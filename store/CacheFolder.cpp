@@ -151,18 +151,8 @@ std::string CacheFolder::fileName(std::uint32_t id) const {
 }
 
 bool CacheFolder::parseFileName(const std::string& name, std::uint32_t& id) {
-    if (name.size() != 15 || name[0] != 'R' || name.compare(11, 4, ".dat") != 0)
-        return false;
-    std::uint64_t value = 0;
-    for (std::size_t i = 1; i < 11; ++i) {
-        if (name[i] < '0' || name[i] > '9')
-            return false;
-        value = value * 10 + std::uint64_t(name[i] - '0');
-    }
-    if (value > 0xFFFFFFFFu)
-        return false;
-    id = static_cast<std::uint32_t>(value);
-    return true;
+    return name.size() == 15 && name[0] == 'R' && name.compare(11, 4, ".dat") == 0 &&
+           CaptureRuns::parseTenDigitId(name, 1, id);
 }
 
 std::int64_t CacheFolder::openCacheFile(std::uint32_t id, bool forReading, FileStream& stream) {

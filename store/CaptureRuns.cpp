@@ -40,17 +40,21 @@ std::string CaptureRun::fileName(std::uint32_t id) const {
 }
 
 bool CaptureRuns::parseFolderName(const std::string& name, std::uint32_t& firstId) {
-    if (name.size() < 13 || name.compare(0, 3, "Run") != 0)
+    return name.compare(0, 3, "Run") == 0 && parseTenDigitId(name, 3, firstId);
+}
+
+bool CaptureRuns::parseTenDigitId(const std::string& name, std::size_t at, std::uint32_t& id) {
+    if (name.size() < at + 10)
         return false;
     std::uint64_t value = 0;
-    for (std::size_t i = 3; i < 13; ++i) {
+    for (std::size_t i = at; i < at + 10; ++i) {
         if (name[i] < '0' || name[i] > '9')
             return false;
         value = value * 10 + std::uint64_t(name[i] - '0');
     }
     if (value > 0xFFFFFFFFu)
         return false;
-    firstId = std::uint32_t(value);
+    id = std::uint32_t(value);
     return true;
 }
 

@@ -55,6 +55,9 @@ public:
     // "Run" + ten digits (and anything after them): a run folder of
     // `firstId`.
     static bool parseFolderName(const std::string& name, std::uint32_t& firstId);
+    // The ten decimal digits at `at` of `name` (a capture id, zero-padded);
+    // false past its end or beyond 32 bits.
+    static bool parseTenDigitId(const std::string& name, std::size_t at, std::uint32_t& id);
     static bool isDeletingFolderName(const std::string& name);
 
     // A run folder found in the cache folder (`name` without "/"), written by

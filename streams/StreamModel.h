@@ -12,6 +12,19 @@ enum class Protection {
     Drm,       // a key system (Widevine, PlayReady, FairPlay, Common Encryption)
 };
 
+// What the user is shown for it; empty for None.
+inline const char* protectionName(Protection protection) {
+    switch (protection) {
+    case Protection::SampleAes:
+        return "SAMPLE-AES";
+    case Protection::Drm:
+        return "DRM";
+    case Protection::None:
+        break;
+    }
+    return "";
+}
+
 // Whole-segment AES-128-CBC with PKCS7 padding (HLS METHOD=AES-128).
 struct SegmentKey {
     bool aes128 = false;

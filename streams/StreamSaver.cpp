@@ -269,7 +269,6 @@ private:
     std::vector<std::int64_t> lastDts_;
     std::int64_t start_ = 0;
     std::int64_t fileEnd_ = INT64_MIN;
-    std::int64_t nextReport_ = 0;
 };
 
 bool Saver::openInput(const StreamTrack& track, std::vector<SegmentFeed::Piece> pieces) {

@@ -2,6 +2,8 @@
 // keyboard events like a user, with headless Chromium browsing a small local
 // site through the redirected desktop proxy settings.
 #include "e2e/DesktopSession.h"
+#include "resources/Language.h"
+#include "resources/StringTable.h"
 #include "support/Compression.h"
 #include "support/RunProgram.h"
 #include "support/SmallDisk.h"
@@ -1043,6 +1045,76 @@ TEST_F(DesktopTest, ResourceBrowserForEverydayWork) {
     screenshot("browser-small-window");
     program->signal(SIGTERM);
     EXPECT_TRUE(program->wait(30s));
+}
+
+// The main window, the capture options menu and the dialogs reached from them, in both languages
+// at a large and a small window size: the screenshots among the artefacts are looked at for cut
+// labels.
+TEST_F(DesktopTest, ScreensInBothLanguages) {
+    auto mainWindow = [](const ProbeState& s) -> const ProbeWindow* {
+        for (const auto& w : s.windows)
+            if (w.className == "MainFrame")
+                return &w;
+        return nullptr;
+    };
+    auto hasModal = [](const ProbeState& s) {
+        return std::any_of(s.windows.begin(), s.windows.end(),
+                           [](const ProbeWindow& w) { return w.modal; });
+    };
+    for (const Language language : {Language::English, Language::Chinese}) {
+        const std::string name = language == Language::English ? "en" : "zh";
+        SCOPED_TRACE(name);
+        env["LANGUAGE"] = language == Language::English ? "en" : "zh_CN";
+        ASSERT_NO_FATAL_FAILURE(startProgram());
+        const std::string options = loadString(IDS_BUTTON_OPTIONS, language);
+        for (const auto& [width, height] : {std::pair{1280, 800}, std::pair{760, 620}}) {
+            const std::string shot =
+                name + "-" + std::to_string(width) + "x" + std::to_string(height);
+            state = waitFor("the main window", [&](const ProbeState& s) {
+                return s.menuItems.empty() && !hasModal(s) && mainWindow(s);
+            });
+            ASSERT_NE(mainWindow(state), nullptr);
+            xdotool({"windowmove", std::to_string(mainWindow(state)->id), "0", "0"});
+            xdotool({"windowsize", std::to_string(mainWindow(state)->id), std::to_string(width),
+                     std::to_string(height)});
+            state = waitFor("the window's size", [&](const ProbeState& s) {
+                const ProbeWindow* w = mainWindow(s);
+                return w && w->width == width && w->height == height;
+            });
+            screenshot(shot + "-main");
+
+            ASSERT_TRUE(command(options));
+            waitFor("the options menu", [](const ProbeState& s) { return !s.menuItems.empty(); });
+            screenshot(shot + "-options");
+            xdotool({"key", "Escape"});
+
+            // The About box, from the application button's key tip.
+            waitFor("the menu closed", [](const ProbeState& s) { return s.menuItems.empty(); });
+            xdotool({"key", "alt"});
+            waitFor("key tips", [](const ProbeState& s) { return s.keyTips == 1; });
+            xdotool({"key", "h"});
+            waitFor("the About box", hasModal);
+            screenshot(shot + "-about");
+            xdotool({"key", "Escape"});
+            waitFor("the About box closed", [&](const ProbeState& s) { return !hasModal(s); });
+
+            // The dialogs of the options menu: the pass-through hosts, the install question
+            // (here the note that there is nothing to install into), the file chooser.
+            for (const auto& [item, what] : {std::pair{IDS_MENU_HTTPS_PASS_THROUGH, "pass-through"},
+                                             std::pair{IDS_MENU_HTTPS_INSTALL_CA, "install-root"},
+                                             std::pair{IDS_MENU_HTTPS_EXPORT_CA, "file-chooser"}}) {
+                ASSERT_TRUE(command(options, loadString(item, language)));
+                waitFor(what, hasModal);
+                screenshot(shot + "-" + what);
+                xdotool({"key", "Escape"});
+                waitFor(std::string(what) + " closed",
+                        [&](const ProbeState& s) { return !hasModal(s); });
+            }
+        }
+        program->signal(SIGTERM);
+        EXPECT_TRUE(program->wait(30s));
+        program.reset();
+    }
 }
 
 // Without any display the program says what it needs and what works instead, and fails

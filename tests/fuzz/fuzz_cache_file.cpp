@@ -4,6 +4,7 @@
 #include "store/CacheFolder.h"
 #include "store/HttpResource.h"
 #include "store/HttpResourceData.h"
+#include "tests/fuzz/FuzzCacheFolder.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -22,14 +23,7 @@ CacheFolder* folder = nullptr;
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    static std::string home = [] {
-        char pattern[] = "/tmp/tidewell-fuzz.XXXXXX";
-        return std::string(mkdtemp(pattern));
-    }();
-    setenv("XDG_DATA_HOME", home.c_str(), 1);
-    folder = new CacheFolder;
-    if (!folder->prepareCacheFolder())
-        std::abort();
+    folder = newFuzzCacheFolder();
     return 0;
 }
 

@@ -7,6 +7,7 @@
 #include "store/HarWriter.h"
 #include "store/HttpResource.h"
 #include "store/JsonWriter.h"
+#include "tests/fuzz/FuzzCacheFolder.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -135,15 +136,8 @@ private:
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    static std::string home = [] {
-        char pattern[] = "/tmp/tidewell-fuzz.XXXXXX";
-        return std::string(mkdtemp(pattern));
-    }();
-    setenv("XDG_DATA_HOME", home.c_str(), 1);
-    folder = new CacheFolder;
-    if (!folder->prepareCacheFolder())
-        std::abort();
-    bodies = home + "/bodies/";
+    folder = newFuzzCacheFolder();
+    bodies = fuzzDataHome() + "/bodies/";
     if (!CacheFolder::createFolder(bodies))
         std::abort();
     return 0;

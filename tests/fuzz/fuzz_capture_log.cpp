@@ -7,11 +7,13 @@
 #include "store/CaptureRuns.h"
 #include "store/HttpResource.h"
 #include "store/HttpResourceData.h"
+#include "tests/fuzz/FuzzCacheFolder.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -26,14 +28,7 @@ const CaptureRun* run = nullptr;
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    static std::string home = [] {
-        char pattern[] = "/tmp/tidewell-fuzz.XXXXXX";
-        return std::string(mkdtemp(pattern));
-    }();
-    setenv("XDG_DATA_HOME", home.c_str(), 1);
-    folder = new CacheFolder;
-    if (!folder->prepareCacheFolder())
-        std::abort();
+    folder = newFuzzCacheFolder();
     const std::string name = "Run0000000001";
     if (::mkdir((folder->cacheFolder + name).c_str(), 0700) != 0)
         std::abort();

@@ -13,16 +13,9 @@ std::string countText(std::size_t captured, std::size_t listed) {
         .toStdString();
 }
 
-const char* protectionText(Protection protection) {
-    switch (protection) {
-    case Protection::SampleAes:
-        return " \u00b7 SAMPLE-AES";
-    case Protection::Drm:
-        return " \u00b7 DRM";
-    case Protection::None:
-        break;
-    }
-    return "";
+std::string protectionText(Protection protection) {
+    return protection == Protection::None ? ""
+                                          : std::string(" \u00b7 ") + protectionName(protection);
 }
 
 std::string bitRate(std::int64_t bandwidth) {
