@@ -54,6 +54,7 @@ enum CommandId : int {
     ID_EXPORT_FOLDER = 32824,
     ID_COPY_AS_CURL = 32841,
     ID_EXPORT_HAR_SELECTED = 32842,
+    ID_SAVE_STREAM = 32843, // the one command of a stream's or variant's row
     // Context menu of the header panes.
     ID_COPY_FIELD_VALUE = 32832,
     ID_COPY_HEADER = 32833,

@@ -246,6 +246,12 @@ enum : unsigned {
     IDS_STREAM_NO_MEDIA = 923,
     IDS_STREAM_READ_FAILED = 924, // %s = FFmpeg's reason
     IDS_STREAM_LIVE = 925,        // marks a playlist that grew while capturing
+    // The stream save dialog.
+    IDS_STREAM_VARIANT_LABEL = 926, // the field names, one per line
+    IDS_STREAM_REPLACE = 927,       // %s = file
+    IDS_STREAM_GAP_NOTE = 928,      // after the missing text
+    IDS_STREAM_SAVE_BUTTON = 929,
+    IDS_STREAM_BROWSE = 930,
     // The C library's message for errno value e is string IDS_SYSTEM_ERROR_FIRST + e.
     IDS_SYSTEM_ERROR_FIRST = 1000,
     IDS_SYSTEM_ERROR_LAST = 1199,

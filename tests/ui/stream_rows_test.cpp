@@ -170,9 +170,9 @@ private slots:
         };
         fx.tree()->SelectItem(stream, false);
         QCOMPARE(fx.view->contextMenuId(), int(ResourceListView::kStreamMenu));
-        fx.view->contextCommand(ResourceListView::kSaveStreamCommand);
+        fx.view->contextCommand(ID_SAVE_STREAM);
         fx.tree()->SelectItem(lo, false);
-        fx.view->contextCommand(ResourceListView::kSaveStreamCommand);
+        fx.view->contextCommand(ID_SAVE_STREAM);
         QCOMPARE(opened, 2);
         QCOMPARE(variant, 1);
 

@@ -64,7 +64,7 @@ std::vector<MenuEntry> menuEntries(int menuId) {
                 {ID_EXPAND_ALL, loadString(IDS_MENU_EXPAND_ALL)},
                 {ID_COLLAPSE_ALL, loadString(IDS_MENU_COLLAPSE_ALL)}};
     case ResourceListView::kStreamMenu:
-        return {{ResourceListView::kSaveStreamCommand, loadString(IDS_STREAM_SAVE)}};
+        return {{ID_SAVE_STREAM, loadString(IDS_STREAM_SAVE)}};
     case ResourceListView::kSelectionMenu:
         return {{ID_EXPORT_SELECTED, loadString(IDS_MENU_EXPORT_SELECTED)},
                 {ID_MERGE_EXPORT_SELECTED, loadString(IDS_MENU_MERGE_EXPORT_SELECTED)},
@@ -1057,7 +1057,7 @@ void ResourceListView::contextCommand(int id) {
             copyToClipboard(QString::fromUtf8(address));
         }
         break;
-    case kSaveStreamCommand:
+    case ID_SAVE_STREAM:
         if (item && item->isStreamRow() && openStreamSave) {
             // A copy: the catalog may be worded anew while the dialog is open.
             if (const CapturedStream* stream = streamRows_.catalog().find(item->streamId)) {

@@ -31,8 +31,6 @@ class ResourceListView : public QWidget, public DocumentListener {
 public:
     // Context menus: one resource, one folder or group, several rows, one stream or variant.
     enum : int { kResourceMenu = 313, kFolderMenu = 315, kSelectionMenu = 318, kStreamMenu = 319 };
-    // 保存为视频文件, the one command of the stream menu.
-    enum : int { kSaveStreamCommand = 32870 };
 
     static constexpr const char* kWidthsSection = "Window State\\Resources List\\Column Widths";
     static constexpr const char* kStateSection = "Window State\\Resources List";

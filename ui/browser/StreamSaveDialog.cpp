@@ -23,15 +23,6 @@
 
 namespace {
 
-// The dialog's own texts in the string table.
-enum : unsigned {
-    IDS_STREAM_VARIANT_LABEL = 926, // the field names, one per line
-    IDS_STREAM_REPLACE = 927,       // %s = file
-    IDS_STREAM_GAP_NOTE = 928,      // after the missing text
-    IDS_STREAM_SAVE_BUTTON = 929,
-    IDS_STREAM_BROWSE = 930,
-};
-
 QString text(unsigned id) {
     return QString::fromUtf8(loadString(id));
 }
