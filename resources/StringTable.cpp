@@ -334,6 +334,11 @@ constexpr StringEntry kStrings[] = {
     {771, "无法写入文件“%s”：%s", "Cannot write the file \"%s\": %s"},
     {772, "文件夹“%s”无法使用：%s", "The folder \"%s\" cannot be used: %s"},
     {773, "根证书文件夹“%s”：%s", "Root certificate folder \"%s\": %s"},
+    {780, "没有勾选的项。要导出哪些？", "No rows are checked. Which do you want to export?"},
+    {781, "导出显示的 %s 项", "The %s shown"},
+    {782, "全部 %s 项", "All %s"},
+    {783, "已导出 1 项到“%s”。", "Exported 1 resource to \"%s\"."},
+    {784, "已导出 %s 项到“%s”。", "Exported %s resources to \"%s\"."},
     // Video and audio streams.
     {900, "媒体流", "Streams"},
     {901, "保存为视频文件", "Save as video file"},
