@@ -173,6 +173,7 @@ enum : unsigned {
     IDS_HAR_LEFT_OUT = 512,          // printf template, %d = number of resources
     IDS_HAR_FILE_NAME = 513,         // default name of an exported HAR file
     IDS_ANSWERED_EARLY = 521,        // also an error code of ours
+    IDS_ORIGIN_FAILED_PAGE = 528,    // %s = host, %s = reason
     IDS_HTTPS_OFFER_BROWSER = 620,
     IDS_HTTPS_INSTALL_QUESTION = 621, // %s = database lines, %s = subject, %s = fingerprint
     IDS_HTTPS_NOTHING_TO_INSTALL = 622,
@@ -218,6 +219,12 @@ enum : unsigned {
     IDS_FILE_NOT_WRITTEN = 771,     // %s = file, %s = reason
     IDS_FOLDER_UNUSABLE = 772,      // %s = folder, %s = reason
     IDS_ROOT_FOLDER_UNUSABLE = 773, // %s = the root certificate's folder, %s = reason
+    // Exports: which rows when none is checked, and what was written.
+    IDS_EXPORT_WHICH_ROWS = 780,
+    IDS_EXPORT_SHOWN_ROWS = 781, // %s = the count of rows the filter shows
+    IDS_EXPORT_ALL_ROWS = 782,   // %s = the count of all rows
+    IDS_EXPORTED_ONE = 783,      // %s = file or folder
+    IDS_EXPORTED_MANY = 784,     // %s = count, %s = file or folder
     // Video and audio streams found in the capture, and saving one as a file.
     IDS_STREAM_GROUP = 900, // the group of the by-type arrangement
     IDS_STREAM_SAVE = 901,  // the command on a stream's row

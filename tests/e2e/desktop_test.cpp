@@ -941,6 +941,17 @@ TEST_F(DesktopTest, ResourceBrowserForEverydayWork) {
     }
     EXPECT_EQ(listed, 2);
     screenshot("browser-filter");
+    // With nothing checked, an export asks whether the rows shown or all of them are meant;
+    // closing the question exports nothing.
+    ASSERT_TRUE(command("导出HAR"));
+    state = waitFor("which rows to export",
+                    [](const ProbeState& s) { return s.button("导出显示的 2 项") != nullptr; });
+    screenshot("export-which-rows");
+    xdotool({"key", "Escape"});
+    state = waitFor("the question closed", [](const ProbeState& s) {
+        return std::none_of(s.windows.begin(), s.windows.end(),
+                            [](const ProbeWindow& w) { return w.modal; });
+    });
     ASSERT_TRUE(command("列表", "按目录查看"));
     state = waitFor("the filter by directory", [&](const ProbeState& s) {
         return resourceRow(s, "missing.js", "b") >= 0 && resourceRow(s, "index.html", "b") < 0;

@@ -127,7 +127,13 @@ public:
         answers.pop_front();
         return answer;
     }
+    Answer choose(const std::string& text, const std::string& first,
+                  const std::string& second) override {
+        choices.push_back(text + " [" + first + "] [" + second + "]");
+        return ask(text, Icon::Question, true);
+    }
     void showMessage(const std::string& text) override { messages.push_back(text); }
+    void showStatus(const std::string& text) override { statuses.push_back(text); }
     void setBusy(bool busy) override { busyDepth += busy ? 1 : -1; }
 
     struct Asked {
@@ -139,6 +145,8 @@ public:
     std::deque<Answer> answers;
     std::vector<Asked> asked;
     std::vector<std::string> messages;
+    std::vector<std::string> choices;
+    std::vector<std::string> statuses;
     std::vector<std::string> saveDefaults;
     int folderPickers = 0;
     int busyDepth = 0;
@@ -299,22 +307,72 @@ private slots:
         QCOMPARE_BYTES(readFile(out("b.css")), css);
         QCOMPARE_BYTES(readFile(out("a b.html")), std::string("<p>"));
         QVERIFY(ui.asked.empty() && ui.messages.empty());
+        QCOMPARE(list(ui.statuses),
+                 QStringList({"已导出 4 项到“" + QString::fromStdString(out()) + "”。"}));
         // The user's own documents: the usual permissions, not the cache's owner-only ones.
         struct stat st {};
         QCOMPARE(::stat(out("a.js").c_str(), &st), 0);
         QCOMPARE(st.st_mode & 0777, mode_t(0640));
 
-        // Nothing checked: the picker still comes, nothing is written; a cancelled picker
-        // writes nothing either.
+        // Nothing checked and nothing filtered out: every resource, without a question; a
+        // cancelled picker writes nothing.
         for (ListTreeItem item = tree.rootItem(); item; item = tree.NextInPreorder(item))
             tree.SetCheckState(item, Unchecked);
-        auto empty = std::make_unique<QTemporaryDir>();
+        auto every = std::make_unique<QTemporaryDir>();
         ScriptedUi none;
-        none.folders = {empty->path().toStdString(), std::nullopt};
+        none.folders = {every->path().toStdString()};
+        none.files = {std::nullopt};
         exporter(none).exportChecked();
         exporter(none).mergeExportChecked();
-        QCOMPARE(none.folderPickers, 1);
-        QVERIFY(filesBelow(empty->path()).isEmpty());
+        QCOMPARE(filesBelow(every->path()),
+                 QStringList({"a b.html", "a(1).js", "a.js", "b.css", "c.txt"}));
+        QVERIFY(none.asked.empty());
+        QCOMPARE(none.statuses.size(), std::size_t(1));
+    }
+
+    // With nothing checked and a filter hiding rows, the ribbon's exports offer the rows the
+    // filter shows or all of them, with their counts; dimmed rows (shown only for a match below
+    // them) are not among those shown. Cancel writes nothing.
+    void noneCheckedOffersTheShownRowsOrAll() {
+        HttpResource* page = capture("/page.html", "text/html", "<p>");
+        HttpResource* script = capture("/a.js", "text/javascript", "a();");
+        HttpResource* image = capture("/i.png", "image/png", "png");
+        HttpResource* style = capture("/s.css", "text/css", "s{}");
+        ListTreeItem pageRow = add(nullptr, page);
+        add(pageRow, script);
+        add(pageRow, image);
+        add(nullptr, style);
+        tree.applyFilter([&](ListTreeItem row) {
+            return reinterpret_cast<Row*>(tree.itemData(row))->resource == script
+                       ? ListTreeCore::RowMatch::Match
+                       : ListTreeCore::RowMatch::NoMatch;
+        });
+        ScriptedUi ui;
+        ui.answers = {ExportUi::Answer::Yes, ExportUi::Answer::No, ExportUi::Answer::Cancel};
+        ui.files = {out("shown.har"), out("all.har")};
+        exporter(ui).exportHarChecked();
+        exporter(ui).exportHarChecked();
+        exporter(ui).exportHarChecked();
+        QCOMPARE(list(ui.choices),
+                 QStringList({"没有勾选的项。要导出哪些？ [导出显示的 1 项] [全部 4 项]",
+                              "没有勾选的项。要导出哪些？ [导出显示的 1 项] [全部 4 项]",
+                              "没有勾选的项。要导出哪些？ [导出显示的 1 项] [全部 4 项]"}));
+        auto entries = [](const std::string& path) {
+            const HarCheck check = checkHar(path);
+            return check.problems.empty()
+                       ? int(std::count_if(check.lines.begin(), check.lines.end(),
+                                           [](const std::string& line) {
+                                               return line.find(" url ") != std::string::npos;
+                                           }))
+                       : -1;
+        };
+        QCOMPARE(entries(out("shown.har")), 1);
+        QCOMPARE(entries(out("all.har")), 4);
+        QCOMPARE(filesBelow(outDir->path()), QStringList({"all.har", "shown.har"}));
+        QCOMPARE(list(ui.statuses),
+                 QStringList({"已导出 1 项到“" + QString::fromStdString(out("shown.har")) + "”。",
+                              "已导出 4 项到“" + QString::fromStdString(out("all.har")) + "”。"}));
+        QVERIFY(ui.files.empty() && !ui.unexpected);
     }
 
     void selectedRowsIntoFolder() {

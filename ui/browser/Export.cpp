@@ -100,6 +100,19 @@ bool askContinue(HttpResource& resource, ExportUi& ui, std::uint32_t error) {
                   false) == ExportUi::Answer::Yes;
 }
 
+// 10727 as "10,727", as the list's count is read.
+std::string countText(std::size_t count) {
+    std::string digits = std::to_string(count);
+    for (std::size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, 1, ',');
+    return digits;
+}
+
+void tellWritten(ExportUi& ui, std::size_t written, const std::string& where) {
+    ui.showStatus(written == 1 ? fillIn(IDS_EXPORTED_ONE, {where})
+                               : fillIn(IDS_EXPORTED_MANY, {countText(written), where}));
+}
+
 class BusyScope {
 public:
     explicit BusyScope(ExportUi& ui) : ui_(ui) { ui_.setBusy(true); }
@@ -126,16 +139,21 @@ void ExportUi::showPathError(unsigned textId, const std::string& path, std::uint
         showMessage(pathErrorText(textId, path, code));
 }
 
-bool ExportResourceFile(HttpResource& resource, const std::string& path, ExportUi& ui) {
-    if (writeBody(resource, path, true))
-        return true;
-    std::uint32_t error = lastError();
-    if (!offerUndecoded(resource, ui, error, [&] { return writeBody(resource, path, false); }))
-        return false;
+bool ExportResourceFile(HttpResource& resource, const std::string& path, ExportUi& ui,
+                        std::size_t* written) {
+    std::uint32_t error = 0;
+    if (!writeBody(resource, path, true)) {
+        error = lastError();
+        if (!offerUndecoded(resource, ui, error, [&] { return writeBody(resource, path, false); }))
+            return false;
+    }
+    if (error == 0 && written)
+        ++*written;
     return error == 0 || askContinue(resource, ui, error);
 }
 
-bool AppendResourceBody(HttpResource& resource, OutputStream& stream, ExportUi& ui) {
+bool AppendResourceBody(HttpResource& resource, OutputStream& stream, ExportUi& ui,
+                        std::size_t* written) {
     const std::int64_t start = stream.position();
     // A merged file holds whole bodies only: what a failed attempt wrote is dropped.
     auto attempt = [&](bool decode) {
@@ -147,11 +165,14 @@ bool AppendResourceBody(HttpResource& resource, OutputStream& stream, ExportUi& 
         setLastError(error);
         return false;
     };
-    if (attempt(true))
-        return true;
-    std::uint32_t error = lastError();
-    if (!offerUndecoded(resource, ui, error, [&] { return attempt(false); }))
-        return false;
+    std::uint32_t error = 0;
+    if (!attempt(true)) {
+        error = lastError();
+        if (!offerUndecoded(resource, ui, error, [&] { return attempt(false); }))
+            return false;
+    }
+    if (error == 0 && written)
+        ++*written;
     return error == 0 || askContinue(resource, ui, error);
 }
 
@@ -193,15 +214,59 @@ std::vector<HttpResource*> ResourceExport::allResources() const {
     return resources;
 }
 
+std::vector<HttpResource*> ResourceExport::shownResources() const {
+    std::vector<HttpResource*> resources;
+    for (ListTreeItem item = tree_.rootItem(); item; item = tree_.NextInPreorder(item)) {
+        if (tree_.isItemDimmed(item))
+            continue;
+        bool hidden = false;
+        for (ListTreeItem up = item; up && !hidden; up = tree_.parentItem(up))
+            hidden = tree_.isItemHidden(up);
+        if (hidden)
+            continue;
+        if (HttpResource* resource = resourceOf_(tree_.itemData(item)))
+            resources.push_back(resource);
+    }
+    return resources;
+}
+
+bool ResourceExport::resourcesToExport(std::vector<HttpResource*>& resources) {
+    resources = checkedResources();
+    if (!resources.empty())
+        return true;
+    std::vector<HttpResource*> all = allResources();
+    std::vector<HttpResource*> shown = shownResources();
+    if (shown.size() == all.size()) {
+        resources = std::move(all);
+        return true;
+    }
+    switch (ui_.choose(loadString(IDS_EXPORT_WHICH_ROWS),
+                       fillIn(IDS_EXPORT_SHOWN_ROWS, {countText(shown.size())}),
+                       fillIn(IDS_EXPORT_ALL_ROWS, {countText(all.size())}))) {
+    case ExportUi::Answer::Yes:
+        resources = std::move(shown);
+        return true;
+    case ExportUi::Answer::No:
+        resources = std::move(all);
+        return true;
+    case ExportUi::Answer::Cancel:
+        break;
+    }
+    return false;
+}
+
 std::string ResourceExport::rowName(ListTreeItem row) const {
     return exportFolderName(adaptor_.GetItemText(tree_.itemData(row), 0));
 }
 
 void ResourceExport::exportChecked() {
+    std::vector<HttpResource*> resources;
+    if (!resourcesToExport(resources) || resources.empty())
+        return;
     std::string folder;
     if (!ui_.chooseFolder(folder))
         return;
-    exportIntoFolder(checkedResources(), folder);
+    exportIntoFolder(resources, folder);
 }
 
 void ResourceExport::exportSelected() {
@@ -219,9 +284,12 @@ void ResourceExport::exportIntoFolder(const std::vector<HttpResource*>& resource
         ui_.showPathError(IDS_FOLDER_UNUSABLE, folder, lastError());
         return;
     }
+    std::size_t written = 0;
     for (HttpResource* resource : resources)
-        if (!ExportResourceFile(*resource, resource->uniqueExportPath(folder), ui_))
-            return;
+        if (!ExportResourceFile(*resource, resource->uniqueExportPath(folder), ui_, &written))
+            break;
+    if (!resources.empty())
+        tellWritten(ui_, written, folder);
 }
 
 void ResourceExport::mergeExportChecked() {
@@ -233,10 +301,15 @@ void ResourceExport::mergeExportSelected() {
 }
 
 void ResourceExport::mergeExport(bool checked) {
+    std::vector<HttpResource*> resources;
+    if (!checked)
+        resources = selectedResources();
+    else if (!resourcesToExport(resources) || resources.empty())
+        return;
     std::string path;
     if (!ui_.chooseSaveFile(std::string(), path))
         return;
-    mergeIntoFile(checked ? checkedResources() : selectedResources(), path);
+    mergeIntoFile(std::move(resources), path);
 }
 
 void ResourceExport::mergeIntoFile(std::vector<HttpResource*> resources, const std::string& path) {
@@ -257,6 +330,7 @@ void ResourceExport::mergeIntoFile(std::vector<HttpResource*> resources, const s
     ::close(fd);
     std::int64_t end = -1;
     std::int64_t size = -1;
+    std::size_t written = 0;
     {
         FileStream file;
         if (!file.open(path, FileStream::OpenWrite)) {
@@ -264,7 +338,7 @@ void ResourceExport::mergeIntoFile(std::vector<HttpResource*> resources, const s
             return;
         }
         for (HttpResource* resource : resources)
-            if (!AppendResourceBody(*resource, file, ui_))
+            if (!AppendResourceBody(*resource, file, ui_, &written))
                 break;
         end = file.position();
         size = file.size();
@@ -273,15 +347,19 @@ void ResourceExport::mergeIntoFile(std::vector<HttpResource*> resources, const s
     if (end >= 0 && end < size && ::truncate(path.c_str(), end) != 0) {
         setLastErrorFromErrno();
         ui_.showPathError(IDS_FILE_NOT_WRITTEN, path, lastError());
+        return;
     }
+    tellWritten(ui_, written, path);
 }
 
 void ResourceExport::exportResource(HttpResource& resource) {
     std::string path;
     if (!ui_.chooseSaveFile(resource.suggestedFileName(), path))
         return;
-    if (writeBody(resource, path, true))
+    if (writeBody(resource, path, true)) {
+        tellWritten(ui_, 1, path);
         return;
+    }
     const std::uint32_t error = lastError();
     if (error != kErrorCodingUnsupported) {
         ui_.showPathError(IDS_FILE_NOT_WRITTEN, path, error);
@@ -290,7 +368,9 @@ void ResourceExport::exportResource(HttpResource& resource) {
     if (ui_.ask(fillIn(166, {resource.name}), ExportUi::Icon::Information, false) !=
         ExportUi::Answer::Yes)
         return;
-    if (!writeBody(resource, path, false))
+    if (writeBody(resource, path, false))
+        tellWritten(ui_, 1, path);
+    else
         ui_.showPathError(IDS_FILE_NOT_WRITTEN, path, lastError());
 }
 
@@ -363,12 +443,14 @@ void ResourceExport::exportHarSelected() {
 }
 
 void ResourceExport::exportHar(bool checked) {
+    std::vector<HttpResource*> resources;
+    if (!checked)
+        resources = selectedResources();
+    else if (!resourcesToExport(resources) || resources.empty())
+        return;
     std::string path;
     if (!ui_.chooseSaveFile(loadString(IDS_HAR_FILE_NAME), path))
         return;
-    std::vector<HttpResource*> resources = checked ? checkedResources() : selectedResources();
-    if (checked && resources.empty())
-        resources = allResources();
     harIntoFile(std::move(resources), path);
 }
 
@@ -393,4 +475,5 @@ void ResourceExport::harIntoFile(std::vector<HttpResource*> resources, const std
         std::snprintf(text, sizeof text, loadString(IDS_HAR_LEFT_OUT), static_cast<int>(skipped));
         ui_.showMessage(text);
     }
+    tellWritten(ui_, resources.size() - std::min(skipped, resources.size()), path);
 }

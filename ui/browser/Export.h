@@ -29,6 +29,11 @@ public:
     virtual bool chooseSaveFile(const std::string& defaultName, std::string& path) = 0;
     // Yes and No buttons, and Cancel when `withCancel`.
     virtual Answer ask(const std::string& text, Icon icon, bool withCancel) = 0;
+    // A choice between two named things: Yes for the first, No for the second, or Cancel.
+    virtual Answer choose(const std::string& text, const std::string& first,
+                          const std::string& second) = 0;
+    // A short note of what was done, where it does not hold up the user (the status bar).
+    virtual void showStatus(const std::string& text) { (void)text; }
     // An OK button and no icon.
     virtual void showMessage(const std::string& text) = 0;
     // The wait cursor, from the start of a long walk to its end.
@@ -41,11 +46,13 @@ public:
 
 // Writes the body of `resource` into a new file at `path`, decoded; offers the raw body when its
 // coding is not supported and asks whether to go on after a failure. Returns false when the
-// user chose to stop further resources.
-bool ExportResourceFile(HttpResource& resource, const std::string& path, ExportUi& ui);
+// user chose to stop further resources; `written` counts the body when it was written.
+bool ExportResourceFile(HttpResource& resource, const std::string& path, ExportUi& ui,
+                        std::size_t* written = nullptr);
 // The same for a body appended to `stream`. A failed attempt leaves nothing behind: the stream
 // goes back to where this body began (the merge cuts the file at the final position).
-bool AppendResourceBody(HttpResource& resource, OutputStream& stream, ExportUi& ui);
+bool AppendResourceBody(HttpResource& resource, OutputStream& stream, ExportUi& ui,
+                        std::size_t* written = nullptr);
 
 // `text` of a list row made usable as one file name (exportNameOf: the nine characters file names
 // may not hold become "_", controls and bidirectional controls are left out); the dots of "." and
@@ -62,9 +69,11 @@ public:
     ResourceExport(ListTreeCore& tree, ListTreeAdaptor& adaptor, ResourceOf resourceOf,
                    ExportUi& ui);
 
-    // Ribbon "导出": every checked resource row, in pre-order, into a chosen folder.
+    // The ribbon's exports take the checked rows; with none checked, the rows the filter shows or
+    // all of them, as the user chooses when the filter hides some.
+    // Ribbon "导出": those resources, in pre-order, into a chosen folder.
     void exportChecked();
-    // Ribbon "合并导出": the checked resources merged into one file in ascending id.
+    // Ribbon "合并导出": those resources merged into one file in ascending id.
     void mergeExportChecked();
     // Context "导出" on one resource: to a file the user names.
     void exportResource(HttpResource& resource);
@@ -74,8 +83,7 @@ public:
     void mergeExportSelected();
     // Context "导出目录" on a folder or group row: its subtree as a new folder tree.
     void exportFolder(ListTreeItem row);
-    // Ribbon "导出HAR": the checked resources, or every resource of the list when none is
-    // checked, as one HAR file in ascending id.
+    // Ribbon "导出HAR": those resources as one HAR file in ascending id.
     void exportHarChecked();
     // Context "导出为HAR": the selected resources as one HAR file in ascending id.
     void exportHarSelected();
@@ -86,8 +94,14 @@ public:
     std::vector<HttpResource*> selectedResources() const;
     // Resources of every row, in pre-order.
     std::vector<HttpResource*> allResources() const;
+    // Resources of the rows the filter shows and matches (neither hidden nor dimmed), in
+    // pre-order.
+    std::vector<HttpResource*> shownResources() const;
+    // What the ribbon's exports take (see above); false when the user cancelled.
+    bool resourcesToExport(std::vector<HttpResource*>& resources);
 
-    // The steps below the chosen folder, without dialogs.
+    // The steps below the chosen folder, without dialogs; each ends with a status note of how
+    // many it wrote and where.
     void exportIntoFolder(const std::vector<HttpResource*>& resources, const std::string& folder);
     void mergeIntoFile(std::vector<HttpResource*> resources, const std::string& path);
     void exportTree(ListTreeItem row, const std::string& folder);

@@ -7,8 +7,12 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMainWindow>
+#include <QStatusBar>
 
 namespace {
+
+constexpr int kStatusNoteMs = 10000;
 
 std::string localPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
@@ -96,6 +100,28 @@ ExportUi::Answer ExportDialogs::ask(const std::string& text, Icon icon, bool wit
         // Closing a box that has no Cancel button answers No.
         return withCancel ? Answer::Cancel : Answer::No;
     }
+}
+
+ExportUi::Answer ExportDialogs::choose(const std::string& text, const std::string& first,
+                                       const std::string& second) {
+    ArrowWhileAsking arrow(busy_ > 0);
+    switch (showMessageBox(parent_, QMessageBox::Question, QString::fromStdString(text),
+                           QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+                           {{QMessageBox::Yes, QString::fromStdString(first)},
+                            {QMessageBox::No, QString::fromStdString(second)}})) {
+    case QMessageBox::Yes:
+        return Answer::Yes;
+    case QMessageBox::No:
+        return Answer::No;
+    default:
+        return Answer::Cancel;
+    }
+}
+
+void ExportDialogs::showStatus(const std::string& text) {
+    // Shown over the capture state for a while; the state comes back by itself.
+    if (auto* window = qobject_cast<QMainWindow*>(parent_ ? parent_->window() : nullptr))
+        window->statusBar()->showMessage(QString::fromStdString(text), kStatusNoteMs);
 }
 
 void ExportDialogs::showMessage(const std::string& text) {

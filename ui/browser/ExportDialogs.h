@@ -16,6 +16,9 @@ public:
     bool chooseFolder(std::string& folder) override;
     bool chooseSaveFile(const std::string& defaultName, std::string& path) override;
     Answer ask(const std::string& text, Icon icon, bool withCancel) override;
+    Answer choose(const std::string& text, const std::string& first,
+                  const std::string& second) override;
+    void showStatus(const std::string& text) override;
     void showMessage(const std::string& text) override;
     void setBusy(bool busy) override;
 

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QByteArray>
+#include <QIcon>
 
 #include <cstdio>
 #include <utility>
@@ -46,9 +47,12 @@ showMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& text,
         if (QAbstractButton* shown = box.button(button))
             shown->setText(QString::fromUtf8(loadString(label)));
     }
+    // A named choice is neither a yes nor a no: it loses their marks too.
     for (const auto& [button, label] : labels) {
-        if (QAbstractButton* shown = box.button(button))
+        if (QAbstractButton* shown = box.button(button)) {
             shown->setText(label);
+            shown->setIcon(QIcon());
+        }
     }
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
