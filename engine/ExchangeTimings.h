@@ -22,6 +22,20 @@ struct ExchangeTimings {
     std::int64_t duration() const { return start != 0 ? end : -1; }
 };
 
+// The phases of an exchange as HAR names them, in microseconds: blocked,
+// dns, connect and ssl are -1 for a phase that did not happen (a reused
+// connection); send, wait and receive are never negative (0 when the exchange
+// did not get that far or the capture has no times).
+struct ExchangePhases {
+    std::int64_t blocked = -1, dns = -1, connect = -1, send = 0, wait = 0, receive = 0, ssl = -1;
+
+    // The phases added up, TLS being part of connect.
+    std::int64_t total() const;
+};
+
+// The phases of `timings`, its end included when known.
+ExchangePhases exchangePhases(const ExchangeTimings& timings);
+
 // Stamps the points of an exchange on a steady clock, read as offsets from
 // the moment it started.
 class ExchangeClock {

@@ -312,9 +312,33 @@ enum : unsigned {
     IDS_MENU_COLLAPSE_ALL = 31504,          // menu 315, command 32814
     IDS_MENU_EXPORT_SELECTED = 31801,       // menu 318, command 32819
     IDS_MENU_MERGE_EXPORT_SELECTED = 31802, // menu 318, command 32821
-    IDS_MENU_COPY_FIELD_VALUE = 31601,      // menu 316, command 32832
-    IDS_MENU_COPY_HEADER = 31602,           // menu 316, command 32833
-    IDS_MENU_COPY_AS_CURL = 31303,          // menu 313, command 32841
-    IDS_MENU_EXPORT_HAR = 31304,            // menu 313, command 32842
-    IDS_MENU_EXPORT_HAR_SELECTED = 31803,   // menu 318, command 32842
+    IDS_WEBSOCKET_TYPE = 1300,              // the type column of a WebSocket
+    IDS_COLUMN_DURATION = 1301,
+    IDS_PANE_WEBSOCKET_MESSAGES = 1302,
+    IDS_WS_COLUMN_DIRECTION = 1303,
+    IDS_WS_COLUMN_TIME = 1304,
+    IDS_WS_COLUMN_CONTENT = 1305,
+    IDS_WS_FROM_CLIENT = 1306,
+    IDS_WS_FROM_SERVER = 1307,
+    IDS_WS_KEPT_FIRST = 1308, // %s = messages kept
+    IDS_WS_STILL_OPEN = 1309,
+    IDS_WS_PAYLOAD_CUT = 1310, // %s = bytes shown
+    IDS_WS_UNDECODABLE = 1311,
+    IDS_WS_CLOSE_CODE = 1312, // %d = code, %s = reason
+    IDS_WS_CLOSE_NO_CODE = 1313,
+    IDS_DURATION_MS = 1314,  // %s = milliseconds
+    IDS_DURATION_S = 1315,   // %s = seconds
+    IDS_TIMING_TOTAL = 1316, // %s = a duration, as the phases below
+    IDS_TIMING_DNS = 1317,
+    IDS_TIMING_CONNECT = 1318,
+    IDS_TIMING_TLS = 1319,
+    IDS_TIMING_SEND = 1320,
+    IDS_TIMING_WAIT = 1321,
+    IDS_TIMING_RECEIVE = 1322,
+
+    IDS_MENU_COPY_FIELD_VALUE = 31601,    // menu 316, command 32832
+    IDS_MENU_COPY_HEADER = 31602,         // menu 316, command 32833
+    IDS_MENU_COPY_AS_CURL = 31303,        // menu 313, command 32841
+    IDS_MENU_EXPORT_HAR = 31304,          // menu 313, command 32842
+    IDS_MENU_EXPORT_HAR_SELECTED = 31803, // menu 318, command 32842
 };

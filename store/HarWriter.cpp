@@ -346,47 +346,6 @@ std::int64_t fileTime(HttpResource& resource) {
     return stored ? stored : nowMicros();
 }
 
-// HAR's phases, in microseconds, from the timings kept: a phase that did not
-// happen (a reused connection) is -1; send, wait and receive are never
-// negative, as HAR wants (0 when the exchange did not get that far or the
-// capture has no times).
-struct HarTimings {
-    std::int64_t blocked = -1, dns = -1, connect = -1, send = 0, wait = 0, receive = 0, ssl = -1;
-
-    // What HAR's "time" is: the phases added up, TLS being part of connect.
-    std::int64_t total() const {
-        std::int64_t sum = 0;
-        for (std::int64_t phase : {blocked, dns, connect, send, wait, receive})
-            sum += std::max<std::int64_t>(0, phase);
-        return sum;
-    }
-};
-
-HarTimings harTimings(const ExchangeTimings& t) {
-    HarTimings h;
-    if (!t.known())
-        return h;
-    auto between = [](std::int64_t from, std::int64_t to) {
-        return from >= 0 && to >= from ? to - from : 0;
-    };
-    h.dns = t.dns;
-    h.connect = t.connect;
-    h.ssl = t.tls;
-    // Before the connection was being made: the relay's own turn.
-    std::int64_t connected = t.connected;
-    if (connected >= 0) {
-        const std::int64_t setup =
-            std::max<std::int64_t>(0, t.dns) + std::max<std::int64_t>(0, t.connect);
-        h.blocked = std::max<std::int64_t>(0, connected - setup);
-    } else {
-        connected = 0;
-    }
-    h.send = between(connected, t.sent);
-    h.wait = between(t.sent, t.firstByte);
-    h.receive = between(t.firstByte, t.end);
-    return h;
-}
-
 // A WebSocket's text and binary messages as Chromium's developer tools write
 // them in a HAR file: "send" from the client, "receive" from the server, the
 // time in seconds since 1970, text as it is and binary data in base64.
@@ -678,7 +637,7 @@ bool HarWriter::add(HttpResource& resource) {
     }
 
     json_.beginObject();
-    const HarTimings phases = harTimings(s.timings);
+    const ExchangePhases phases = exchangePhases(s.timings);
     json_.key("startedDateTime");
     json_.string(isoTime(s.timings.known() ? s.timings.start : fileTime(resource)));
     json_.key("time");

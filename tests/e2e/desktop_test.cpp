@@ -2,12 +2,14 @@
 // keyboard events like a user, with headless Chromium browsing a small local
 // site through the redirected desktop proxy settings.
 #include "e2e/DesktopSession.h"
+#include "engine/SocketStream.h"
 #include "resources/Language.h"
 #include "resources/StringTable.h"
 #include "support/Compression.h"
 #include "support/RunProgram.h"
 #include "support/SmallDisk.h"
 #include "support/StoredCaptures.h"
+#include "support/WebSocketPeer.h"
 #include "sysproxy/ProxySettings.h"
 #include "sysproxy/SettingsFile.h"
 
@@ -21,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -309,7 +312,7 @@ protected:
         auto find = [&](const ProbeState& s) {
             for (int i = 0; i < int(s.rows.size()); ++i) {
                 const auto& c = s.rows[i].cells;
-                if (c.size() > 5 && c[0] == name && contains(c[5], "/" + set + "/"))
+                if (c.size() > 6 && c[0] == name && contains(c[6], "/" + set + "/"))
                     return i;
             }
             return -1;
@@ -402,7 +405,7 @@ std::vector<std::string> ancestors(const ProbeState& s, int row) {
 int resourceRow(const ProbeState& s, const std::string& name, const std::string& set) {
     for (int i = 0; i < int(s.rows.size()); ++i) {
         const auto& c = s.rows[i].cells;
-        if (c.size() > 5 && c[0] == name && !c[2].empty() && contains(c[5], "/" + set + "/"))
+        if (c.size() > 6 && c[0] == name && !c[2].empty() && contains(c[6], "/" + set + "/"))
             return i;
     }
     return -1;
@@ -492,8 +495,8 @@ TEST_F(DesktopTest, CapturesChromiumLiveRestoresSettingsAndKeepsCaptures) {
         // Chromium went nowhere but the local site: every captured resource
         // is one of its pages.
         for (const auto& row : state.rows) {
-            if (row.cells.size() > 5 && !row.cells[2].empty()) {
-                EXPECT_EQ(row.cells[5].rfind(origin + "/", 0), 0u) << row.cells[5];
+            if (row.cells.size() > 6 && !row.cells[2].empty()) {
+                EXPECT_EQ(row.cells[6].rfind(origin + "/", 0), 0u) << row.cells[6];
             }
         }
         screenshot(std::string("arrangement-") + set);
@@ -554,7 +557,7 @@ TEST_F(DesktopTest, CapturesChromiumLiveRestoresSettingsAndKeepsCaptures) {
     EXPECT_EQ(all.problems, "");
     int rows = 0;
     for (const auto& row : state.rows)
-        rows += row.cells.size() > 5 && !row.cells[2].empty();
+        rows += row.cells.size() > 6 && !row.cells[2].empty();
     EXPECT_EQ(all.facts(rows - 1, "url").size(), 1u);
     EXPECT_TRUE(all.facts(rows, "url").empty());
 
@@ -582,8 +585,8 @@ TEST_F(DesktopTest, CapturesChromiumLiveRestoresSettingsAndKeepsCaptures) {
     // Exit keeping the captures ("是"): the next start lists them again.
     std::vector<std::string> captured;
     for (const auto& row : state.rows) {
-        if (row.cells.size() > 5 && !row.cells[2].empty())
-            captured.push_back(row.cells[5] + row.cells[0]);
+        if (row.cells.size() > 6 && !row.cells[2].empty())
+            captured.push_back(row.cells[6] + row.cells[0]);
     }
     std::sort(captured.begin(), captured.end());
     EXPECT_GE(captured.size(), 4u * std::size(kSiteFiles));
@@ -620,8 +623,8 @@ TEST_F(DesktopTest, CapturesChromiumLiveRestoresSettingsAndKeepsCaptures) {
     });
     std::vector<std::string> listed;
     for (const auto& row : state.rows) {
-        if (row.cells.size() > 5 && !row.cells[2].empty())
-            listed.push_back(row.cells[5] + row.cells[0]);
+        if (row.cells.size() > 6 && !row.cells[2].empty())
+            listed.push_back(row.cells[6] + row.cells[0]);
     }
     std::sort(listed.begin(), listed.end());
     EXPECT_EQ(listed, captured);
@@ -934,7 +937,7 @@ TEST_F(DesktopTest, ResourceBrowserForEverydayWork) {
     });
     int listed = 0;
     for (const auto& row : state.rows) {
-        if (row.cells.size() > 5 && !row.cells[2].empty()) {
+        if (row.cells.size() > 6 && !row.cells[2].empty()) {
             ++listed;
             EXPECT_TRUE(row.cells[4] == "404 完成" || row.cells[4] == "501 完成") << row.cells[0];
         }
@@ -1056,6 +1059,60 @@ TEST_F(DesktopTest, ResourceBrowserForEverydayWork) {
     screenshot("browser-small-window");
     program->signal(SIGTERM);
     EXPECT_TRUE(program->wait(30s));
+}
+// A WebSocket conversation through the capture proxy, from a client of our
+// own: its row says 101 and how long it lasted, the messages pane lists the
+// messages both ways, and the response head pane gives the phases.
+TEST_F(DesktopTest, WebSocketMessagesAndTimings) {
+    gsettings({"set", "org.gnome.system.proxy", "mode", "none"});
+    OriginServer echo(webSocketEcho(true));
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    ASSERT_TRUE(command("开始"));
+    state = waitFor("capturing", [](const ProbeState& s) { return s.statusHas("HTTP代理建立在"); });
+    const int proxyPort =
+        std::atoi(trimQuotes(gsettings({"get", "org.gnome.system.proxy.http", "port"})).c_str());
+    const int socket = connectLoopback(proxyPort);
+    ASSERT_GE(socket, 0);
+    SocketStream stream(socket);
+    const std::string host = echo.authority();
+    const std::string request = webSocketRequest("http://" + host + "/w/feed", host, true);
+    ASSERT_TRUE(sendAllBytes(socket, request));
+    std::string bytes;
+    char buffer[4096];
+    while (bytes.find("\r\n\r\n") == std::string::npos) {
+        const std::int32_t n = stream.read(buffer, sizeof buffer);
+        ASSERT_GT(n, 0) << bytes;
+        bytes.append(buffer, std::size_t(n));
+    }
+    ASSERT_EQ(bytes.rfind("HTTP/1.1 101 ", 0), 0u) << bytes;
+    std::vector<std::string> expected;
+    {
+        WebSocketPeer client(stream, true, true, true, bytes.substr(bytes.find("\r\n\r\n") + 4));
+        ASSERT_TRUE(holdEchoConversation(client, true, expected));
+    }
+    ::shutdown(socket, SHUT_WR);
+    while (stream.read(buffer, sizeof buffer) > 0) {
+    }
+    ::close(socket);
+
+    state = waitFor("the WebSocket ended", [&](const ProbeState& s) {
+        const int r = resourceRow(s, "feed", "w");
+        return r >= 0 && s.rows[r].cells.size() > 5 && s.rows[r].cells[4].rfind("101 ", 0) == 0 &&
+               !s.rows[r].cells[5].empty();
+    });
+    const int row = resourceRow(state, "feed", "w");
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(state.rows[row].cells[1], "WebSocket");
+    screenshot("websocket-row-and-duration");
+
+    selectRow("feed", "w");
+    const ProbePane messages = showPane("WebSocket 消息");
+    EXPECT_TRUE(contains(paneText(messages), "subscribe")) << paneText(messages);
+    EXPECT_TRUE(contains(paneText(messages), "close")) << paneText(messages);
+    screenshot("websocket-messages");
+    const ProbePane head = showPane("响应头");
+    EXPECT_TRUE(contains(paneText(head), "耗时")) << paneText(head);
+    screenshot("response-head-timings");
 }
 
 // The main window, the capture options menu and the dialogs reached from them, in both languages

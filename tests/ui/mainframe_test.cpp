@@ -197,8 +197,9 @@ void MainFrameTest::panesAreCreatedInOrderAndDockedAtTheBottom() {
     QStringList titles;
     for (DockablePane* pane : frame.panes())
         titles << pane->windowTitle();
-    QCOMPARE(titles, QStringList({"地址参数", "请求头", "请求数据", "响应头", "响应数据", "预览"}));
-    const int ids[] = {32807, 32802, 32803, 32804, 32805, 32806};
+    QCOMPARE(titles, QStringList({"地址参数", "请求头", "请求数据", "响应头", "响应数据", "预览",
+                                  "WebSocket 消息"}));
+    const int ids[] = {32807, 32802, 32803, 32804, 32805, 32806, 32808};
     for (std::size_t i = 0; i < frame.panes().size(); ++i) {
         QCOMPARE(frame.pane(ids[i]), frame.panes()[i]);
         QVERIFY(!frame.panes()[i]->objectName().isEmpty());
@@ -206,8 +207,8 @@ void MainFrameTest::panesAreCreatedInOrderAndDockedAtTheBottom() {
         QVERIFY(frame.panes()[i]->isVisible());
     }
 
-    QCOMPARE(tabTexts(paneTabs(frame)),
-             QStringList({"地址参数", "请求头", "请求数据", "响应头", "响应数据"}));
+    QCOMPARE(tabTexts(paneTabs(frame)), QStringList({"地址参数", "请求头", "请求数据", "响应头",
+                                                     "响应数据", "WebSocket 消息"}));
     QCOMPARE(frontTab(frame), QString("地址参数"));
     DockablePane* preview = frame.pane(ID_VIEW_RESOURCE_PREVIEW);
     DockablePane* address = frame.pane(ID_VIEW_ADDRESS_PARAMETER);
@@ -283,7 +284,8 @@ void MainFrameTest::layoutIsKeptForTheNextRun() {
     QCOMPARE(frame.pane(ID_VIEW_RESPONSE_HEADER)->height(), bottomHeight);
     QVERIFY(frame.pane(ID_VIEW_RESPONSE_DATA)->isHidden());
     QCOMPARE(frame.dockWidgetArea(frame.pane(ID_VIEW_RESOURCE_PREVIEW)), Qt::LeftDockWidgetArea);
-    QCOMPARE(tabTexts(paneTabs(frame)), QStringList({"地址参数", "请求头", "请求数据", "响应头"}));
+    QCOMPARE(tabTexts(paneTabs(frame)),
+             QStringList({"地址参数", "请求头", "请求数据", "响应头", "WebSocket 消息"}));
     QCOMPARE(frontTab(frame), QString("响应头"));
 
     // A layout that cannot be read leaves the first-run one.
@@ -295,7 +297,7 @@ void MainFrameTest::layoutIsKeptForTheNextRun() {
     third.show();
     QVERIFY(QTest::qWaitForWindowExposed(&third));
     QCOMPARE(third.dockWidgetArea(third.pane(ID_VIEW_RESOURCE_PREVIEW)), Qt::BottomDockWidgetArea);
-    QCOMPARE(tabTexts(paneTabs(third)).size(), 5);
+    QCOMPARE(tabTexts(paneTabs(third)).size(), 6);
 }
 
 void MainFrameTest::statusBarFollowsCapturing() {

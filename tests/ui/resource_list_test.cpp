@@ -587,10 +587,11 @@ void ResourceListTest::persistentState() {
     QCOMPARE(list->columnWidth(0), 1);
     QCOMPARE(list->columnWidth(1), 1);
     QCOMPARE(list->columnWidth(2), 50);
-    QCOMPARE(list->columnWidth(5), 420);
-    QCOMPARE(list->header->sectionSize(5), 420);
+    const int url = resourceColumnOfKind(UrlColumn);
+    QCOMPARE(list->columnWidth(url), 420);
+    QCOMPARE(list->header->sectionSize(url), 420);
     QCOMPARE(fx.view->mode(), ByOrder);
-    list->setColumnWidth(6, 333);
+    list->setColumnWidth(resourceColumnOfKind(ReferrerColumn), 333);
     fx.view->onCommand(ID_RESOURCES_LIST_VIEW_BY_TYPE);
     delete fx.view;
     fx.view = nullptr;
@@ -853,7 +854,8 @@ void ResourceListTest::screenshot() {
     t->UpdateAncestorChecks(fx.row(fx.document.resources.head), true);
     fx.settle();
     QCOMPARE(fx.text(fx.row(second), 0), std::string("main.css"));
-    QCOMPARE(fx.text(fx.row(second), 5), std::string("http://www.example.cn/css/"));
+    QCOMPARE(fx.text(fx.row(second), resourceColumnOfKind(UrlColumn)),
+             std::string("http://www.example.cn/css/"));
     QCOMPARE(fx.text(fx.row(fx.document.resources.tail->prev->prev), 4), std::string("200 完成"));
     QCOMPARE(fx.text(fx.row(fx.document.resources.tail->prev), 4), std::string("404 完成"));
     QCOMPARE(fx.tree()->itemImage(fx.row(fx.document.resources.tail)), int(ErrorStatusImage));

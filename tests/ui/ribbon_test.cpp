@@ -182,19 +182,20 @@ void RibbonTest::tooltipsComeFromTheCommandDescriptions() {
     QVERIFY(frame.ribbon->applicationButton()->toolTip().contains("关于Tidewell"));
 
     // Every element and menu the tables list, nothing more: the style menu lists the five looks
-    // in order, the windows menu the six panes.
+    // in order, the windows menu the seven panes.
     QCOMPARE(frame.ribbon->menu(0)->actions().size(), 5);
     for (int i = 0; i < 5; ++i)
         QCOMPARE(frame.ribbon->menu(0)->actions().at(i), frame.ribbon->action(kLookFirst + i));
     const QList<QAction*> panes = frame.ribbon->menu(ID_VIEW_WINDOWS)->actions();
     const int paneOrder[] = {ID_VIEW_ADDRESS_PARAMETER, ID_VIEW_REQUEST_HEADER,
                              ID_VIEW_REQUEST_DATA,      ID_VIEW_RESPONSE_HEADER,
-                             ID_VIEW_RESPONSE_DATA,     ID_VIEW_RESOURCE_PREVIEW};
-    QCOMPARE(panes.size(), 6);
-    for (int i = 0; i < 6; ++i)
+                             ID_VIEW_RESPONSE_DATA,     ID_VIEW_RESOURCE_PREVIEW,
+                             ID_VIEW_WEBSOCKET_MESSAGES};
+    QCOMPARE(panes.size(), 7);
+    for (int i = 0; i < 7; ++i)
         QCOMPARE(panes.at(i), frame.ribbon->action(paneOrder[i]));
-    // 34, and the three language choices of the options menu.
-    QCOMPARE(frame.ribbon->commandIds().size(), 37);
+    // 35, and the three language choices of the options menu.
+    QCOMPARE(frame.ribbon->commandIds().size(), 38);
 }
 
 void RibbonTest::clickingSendsTheCommand() {

@@ -5,6 +5,7 @@
 #include "resources/StringTable.h"
 #include "store/HttpResource.h"
 #include "ui/browser/ListTreeView.h"
+#include "ui/panes/TimingText.h"
 
 #include <QString>
 
@@ -16,6 +17,7 @@ const ResourceColumn kResourceColumns[kResourceColumnCount] = {
     {OrdinalColumn, "Ordinal", 117, 50, ColumnInfo::AlignLeft},
     {SizeColumn, "Size", 111, 50, ColumnInfo::AlignRight},
     {StatusColumn, "Status", 112, 50, ColumnInfo::AlignLeft},
+    {DurationColumn, "Duration", IDS_COLUMN_DURATION, 60, ColumnInfo::AlignRight},
     {UrlColumn, "URL", 113, 300, ColumnInfo::AlignLeft},
     {ReferrerColumn, "Referrer", 118, 500, ColumnInfo::AlignLeft},
 };
@@ -137,6 +139,9 @@ std::string failureText(const HttpResource& resource) {
 } // namespace
 
 std::string statusText(const HttpResource& resource) {
+    // An upgrade answered 101 is a tunnel whose code still counts.
+    if (resource.tunnel && resource.statusCode == 101)
+        return "101 " + tunnelStatusText(resource);
     if (resource.tunnel)
         return tunnelStatusText(resource);
     const bool loading = resource.flags & HttpResource::Loading;
@@ -215,7 +220,9 @@ std::string ResourceListAdaptor::GetItemText(std::uintptr_t data, int column) {
         return r->name;
     case TypeColumn:
         if (r->tunnel && r->contentType.empty())
-            return loadString(IDS_TUNNEL_TYPE);
+            return loadString((r->flags & HttpResource::WebSocket) && r->statusCode == 101
+                                  ? IDS_WEBSOCKET_TYPE
+                                  : IDS_TUNNEL_TYPE);
         return r->contentType;
     case OrdinalColumn:
         return std::to_string(static_cast<int>(r->id));
@@ -227,6 +234,8 @@ std::string ResourceListAdaptor::GetItemText(std::uintptr_t data, int column) {
         return r->directory;
     case ReferrerColumn:
         return percentDecode(r->referrer.toString());
+    case DurationColumn:
+        return durationText(r->duration);
     default:
         return {};
     }
@@ -241,7 +250,7 @@ int ResourceListAdaptor::sortKind() const {
 
 bool ResourceListAdaptor::orderIsFixed() const {
     int kind = sortKind();
-    return kind != SizeColumn && kind != StatusColumn;
+    return kind != SizeColumn && kind != StatusColumn && kind != DurationColumn;
 }
 
 int ResourceListAdaptor::CompareItems(std::uintptr_t first, std::uintptr_t second) {
@@ -274,6 +283,9 @@ int ResourceListAdaptor::CompareItems(std::uintptr_t first, std::uintptr_t secon
             break;
         case ReferrerColumn:
             c = sign(x.referrer.compare(y.referrer));
+            break;
+        case DurationColumn:
+            c = sign(x.duration - y.duration);
             break;
         default:
             c = 0; // no sort column yet: rows keep the order they went in

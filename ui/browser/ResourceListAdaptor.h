@@ -52,6 +52,7 @@ enum ResourceColumnKind : int {
     UrlColumn = 4,
     OrdinalColumn = 5,
     ReferrerColumn = 6,
+    DurationColumn = 7,
 };
 
 struct ResourceColumn {
@@ -62,7 +63,7 @@ struct ResourceColumn {
     unsigned alignment; // ColumnInfo::Align*
 };
 
-constexpr int kResourceColumnCount = 7;
+constexpr int kResourceColumnCount = 8;
 // In display order.
 extern const ResourceColumn kResourceColumns[kResourceColumnCount];
 // Index of the first column of the kind, or -1.

@@ -8,6 +8,7 @@
 #include "store/HttpResource.h"
 #include "ui/browser/ListTreeImages.h"
 #include "ui/browser/StreamSaveDialog.h"
+#include "ui/panes/TimingText.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -135,7 +136,11 @@ int ResourceListView::defaultColumnWidth(int column) const {
     std::vector<QString> samples;
     switch (c.kind) {
     case SizeColumn:
-        samples = {QStringLiteral("99,999 KB")};
+        samples = {QStringLiteral("99,999 KB"), QStringLiteral("\u219199 KB \u21939,999 KB")};
+        break;
+    case DurationColumn:
+        samples = {QString::fromUtf8(durationText(999000)),
+                   QString::fromUtf8(durationText(99900000))};
         break;
     case TypeColumn:
         samples = {QStringLiteral("application/octet-stream"),
@@ -145,6 +150,7 @@ int ResourceListView::defaultColumnWidth(int column) const {
         // Tunnels say how they ended: every HTTPS connection not decrypted is one, and a
         // failure there ("客户端不信任根证书") must show as more than its first words.
         samples = {QStringLiteral("200 ") + QString::fromUtf8(loadString(IDS_STATE_DONE)),
+                   QStringLiteral("101 ") + QString::fromUtf8(loadString(IDS_TUNNEL_CLIENT_CLOSED)),
                    QString::fromUtf8(loadString(IDS_STATE_LOADING)), QStringLiteral("100%")};
         for (unsigned id : {IDS_TUNNEL_OPEN, IDS_TUNNEL_CLIENT_CLOSED, IDS_TUNNEL_SERVER_CLOSED,
                             IDS_TUNNEL_STOPPED})

@@ -13,6 +13,7 @@
 #include "ui/panes/RequestHeaderView.h"
 #include "ui/panes/ResourcePreviewView.h"
 #include "ui/panes/ResponseHeaderView.h"
+#include "ui/panes/WebSocketMessagesView.h"
 #include "ui/shell/HttpsCommands.h"
 #include "ui/shell/MessageBoxes.h"
 #include "ui/shell/ProfileSettings.h"
@@ -60,6 +61,8 @@ const PaneKind kPaneKinds[] = {
     {124, ID_VIEW_RESPONSE_HEADER, "ResponseHeaderView", makePane<ResponseHeaderView>},
     {125, ID_VIEW_RESPONSE_DATA, "ResponseDataView", makePane<ResponseDataView>},
     {126, ID_VIEW_RESOURCE_PREVIEW, "ResourcePreviewView", makePane<ResourcePreviewView>},
+    {IDS_PANE_WEBSOCKET_MESSAGES, ID_VIEW_WEBSOCKET_MESSAGES, "WebSocketMessagesView",
+     makePane<WebSocketMessagesView>},
 };
 
 // The panes' first size: 300 by 300, as they are created.
@@ -169,7 +172,7 @@ void MainFrame::applyDefaultLayout() {
     addDockWidget(Qt::BottomDockWidgetArea, address);
     splitDockWidget(address, preview, Qt::Horizontal);
     for (int id : {ID_VIEW_REQUEST_HEADER, ID_VIEW_REQUEST_DATA, ID_VIEW_RESPONSE_HEADER,
-                   ID_VIEW_RESPONSE_DATA})
+                   ID_VIEW_RESPONSE_DATA, ID_VIEW_WEBSOCKET_MESSAGES})
         tabifyDockWidget(address, pane(id));
     for (DockablePane* each : panes_)
         each->show();
@@ -286,7 +289,7 @@ bool MainFrame::frameCommand(int id) {
         showFrame();
         return true;
     }
-    if (id >= ID_VIEW_WINDOWS && id <= ID_VIEW_ADDRESS_PARAMETER) {
+    if (id >= ID_VIEW_WINDOWS && id <= ID_VIEW_WEBSOCKET_MESSAGES) {
         showPane(id);
         return true;
     }
