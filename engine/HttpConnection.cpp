@@ -31,17 +31,22 @@
 
 namespace {
 
-constexpr int kSocketTimeoutMs = 180000;
 // Another user's program gets less of our time after its refusal.
 constexpr LingerLimits kLingerAfterRefusal{std::chrono::seconds(2), std::chrono::seconds(2), 65536};
+// The Server field of the proxy's own pages, which tells them apart.
+constexpr const char* kPageServer = "Tidewell";
 constexpr int kSocketBufferSize = 1 << 20;
 constexpr std::int32_t kRelayBufferSize = 65536;
 constexpr std::int32_t kRelayBufferIncrement = 4096;
 
-void applySocketOptions(int fd) {
-    timeval timeout{kSocketTimeoutMs / 1000, 0};
+void setSocketTimeouts(int fd, std::chrono::milliseconds wait) {
+    const timeval timeout{time_t(wait.count() / 1000), suseconds_t(wait.count() % 1000 * 1000)};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+}
+
+void applySocketOptions(int fd, std::chrono::milliseconds wait) {
+    setSocketTimeouts(fd, wait);
     const int size = kSocketBufferSize;
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
@@ -149,10 +154,59 @@ void makePage(int status, const char* reason, std::string_view text, HttpRespons
     head.version = "HTTP/1.1";
     head.statusCode = status;
     head.reason = reason;
-    head.set("Server", "Tidewell", false);
+    head.set("Server", kPageServer, false);
     head.set("Content-Type", "text/html; charset=utf-8", false);
     head.set("Content-Length", formatInt(std::int64_t(body.size())), false);
     head.set("Connection", "close", false);
+}
+
+// A wait for the origin that ran out, as opposed to a refusal or a failure.
+bool isTimeout(std::uint32_t code) {
+    return code == ETIMEDOUT || code == EAGAIN || code == EWOULDBLOCK ||
+           code == kErrorConnectTimeout || code == kErrorNoAnswer || code == kErrorHandshakeTimeout;
+}
+
+// Why a connection to an origin failed, in the user's terms where we have them.
+std::uint32_t connectError(int error) {
+    if (error == ECONNREFUSED)
+        return kErrorConnectionRefused;
+    if (error == ETIMEDOUT)
+        return kErrorConnectTimeout;
+    return std::uint32_t(error);
+}
+
+// Why an origin's answer did not come, in the user's terms.
+std::uint32_t noAnswerReason(std::uint32_t code) {
+    if (code == ETIMEDOUT || code == EAGAIN || code == EWOULDBLOCK)
+        return kErrorNoAnswer;
+    if (code == kErrorDataIncomplete || code == ECONNRESET || code == EPIPE)
+        return kErrorOriginClosed;
+    return code;
+}
+
+// A request line that can be relayed as it stands: a method that is a token,
+// a target without white space or control characters, and an HTTP/x.y
+// version. Anything else ("GET /a /b HTTP/1.1", a NUL in the target) would
+// reach the origin as something other than what the client meant.
+bool requestLineIsSound(const HttpRequestHeader& request) {
+    if (request.method.empty() || request.target.empty())
+        return false;
+    for (const char ch : request.method) {
+        const bool token = (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') ||
+                           (ch >= '0' && ch <= '9') ||
+                           std::string_view("!#$%&'*+-.^_`|~").find(ch) != std::string_view::npos;
+        if (!token)
+            return false;
+    }
+    for (const char ch : request.target) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (byte <= 0x20 || byte == 0x7F)
+            return false;
+    }
+    const std::string_view version = request.version;
+    return version.size() == 8 && equalsIgnoreCase(version.substr(0, 5), "HTTP/") &&
+           version[5] >= '0' && version[5] <= '9' && version[6] == '.' && version[7] >= '0' &&
+           version[7] <= '9';
 }
 
 // "HTTP/2.0", "HTTP/3" and later: a protocol this relay does not speak.
@@ -225,7 +279,7 @@ public:
     Relay& operator=(const Relay&) = delete;
 
     void run() {
-        applySocketOptions(c.clientSocket);
+        applySocketOptions(c.clientSocket, timeouts.socket);
         std::uint32_t owner = HttpProxy::kUnknownOwner;
         if (c.proxy->servesClient(c.clientSocket, owner)) {
             while (exchange()) {
@@ -238,6 +292,7 @@ public:
 
 private:
     bool exchange();
+    bool awaitRequest();
     bool findHost();
     bool connectTunnel();
     bool connectServer(bool tunnel = false);
@@ -272,6 +327,11 @@ private:
     bool secureOrigin(std::string_view early, bool fresh);
     void answerBadGateway();
     void answerPage(int status, const char* reason, std::string_view text, std::uint32_t error);
+    void answerFailure(std::uint32_t error);
+    void beginRequest() {
+        handle = c.filter ? c.filter->beginRequest(c.context, request) : -1;
+        begun = true;
+    }
     template <typename Sink> Sink sinkTo(SocketStream& socket, SecureStream* secure) {
         return secure ? Sink(*secure, c.filter, handle)
                       : Sink(socket.socketHandle(), c.filter, handle);
@@ -281,6 +341,7 @@ private:
     }
 
     HttpConnection& c;
+    const RelayTimeouts timeouts = c.proxy->timeouts;
     SocketStream clientStream;
     SocketStream serverStream;
     // Where bytes go to and come from: the socket streams, or the TLS ends
@@ -311,6 +372,10 @@ private:
     bool viaUpstream = false;
     bool keepAlive = false;
     int handle = -1;
+    bool firstRequest = true;
+    // The filter has heard of the current exchange (its handle may still be
+    // -1: not followed).
+    bool begun = false;
     // The client may still be sending the request being answered (its head
     // or body was not read to the end): the connection closes lingering.
     bool requestUnread = false;
@@ -334,7 +399,18 @@ void HttpConnection::run() {
         Relay relay(*this);
         relay.run();
     }
+    waitingSince = 0;
     idle = true;
+    proxy->connectionEnded();
+}
+
+bool HttpConnection::dropIfWaiting(std::int64_t since) {
+    std::lock_guard guard(lock);
+    if (since == 0 || waitingSince != since || clientSocket < 0)
+        return false;
+    waitingSince = 0;
+    ::shutdown(clientSocket, SHUT_RDWR);
+    return true;
 }
 
 void Relay::writeError(int status, std::string_view reason) {
@@ -389,6 +465,9 @@ bool Relay::findHost() {
         !equalsIgnoreCase(url.scheme, "ws"))
         return false;
     if (url.flags & Url::HasAuthority) {
+        // Credentials in the address would be sent on to the origin.
+        if (url.authority.find('@') != std::string::npos)
+            return false;
         if (!url.splitAuthority(userInfo, host, port)) {
             const auto at = url.authority.find('@');
             const std::string_view hostPart = at == std::string::npos
@@ -453,7 +532,7 @@ bool Relay::connectTo(int fd, const ResolvedAddress& address) {
         if (::connect(fd, reinterpret_cast<const sockaddr*>(&address.address), address.length) !=
             0) {
             if (errno != EINPROGRESS) {
-                setLastErrorFromErrno();
+                setLastError(connectError(errno));
                 return false;
             }
             pending = true;
@@ -461,9 +540,10 @@ bool Relay::connectTo(int fd, const ResolvedAddress& address) {
     }
     if (pending) {
         pollfd wait{fd, POLLOUT, 0};
-        const int ready = retryInterrupted([&] { return ::poll(&wait, 1, kSocketTimeoutMs); });
+        const int ready =
+            retryInterrupted([&] { return ::poll(&wait, 1, int(timeouts.connect.count())); });
         if (ready <= 0) {
-            setLastError(ready == 0 ? ETIMEDOUT : std::uint32_t(errno));
+            setLastError(ready == 0 ? kErrorConnectTimeout : std::uint32_t(errno));
             return false;
         }
         {
@@ -477,7 +557,7 @@ bool Relay::connectTo(int fd, const ResolvedAddress& address) {
         socklen_t length = sizeof error;
         ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
         if (error != 0) {
-            setLastError(std::uint32_t(error));
+            setLastError(connectError(error));
             return false;
         }
     }
@@ -491,7 +571,7 @@ bool Relay::connectServer(bool tunnel) {
     std::vector<ResolvedAddress> addresses;
     bool upstream = false;
     if (!c.proxy->resolve(host, port, addresses, upstream, tunnel)) {
-        writeError(504, "Gateway Timeout");
+        answerFailure(lastError() == kErrorHostUnknown ? kErrorNameLookup : lastError());
         return false;
     }
     viaUpstream = upstream;
@@ -506,19 +586,24 @@ bool Relay::connectServer(bool tunnel) {
     for (const ResolvedAddress& address : addresses) {
         const int fd = openServerSocket(address.family);
         if (fd < 0) {
-            writeError(500, "Internal Server Error");
+            if (lastError() != ECANCELED)
+                answerPage(500, "Internal Server Error", errorText(lastError()), lastError());
             return false;
         }
-        applySocketOptions(fd);
+        applySocketOptions(fd, timeouts.socket);
         if (connectTo(fd, address)) {
             serverStream.setSocketHandle(fd);
-            return !decrypting || secureOrigin({}, true);
+            if (!decrypting || secureOrigin({}, true))
+                return true;
+            answerBadGateway();
+            return false;
         }
         const std::uint32_t error = lastError();
         closeServer();
         setLastError(error);
     }
-    writeError(504, "Gateway Timeout");
+    if (lastError() != ECANCELED)
+        answerFailure(lastError());
     return false;
 }
 
@@ -560,10 +645,46 @@ bool Relay::copyBody(Body body, std::int64_t length, OutputStream& sink, HttpRea
     return false;
 }
 
+// Waits for the first byte of the client's next request. False when the
+// client closed, stayed silent for the idle time, or was let go to make room
+// for a new client: the connection then ends without an answer.
+bool Relay::awaitRequest() {
+    if (clientReader.buffer.length > 0 || hasBuffered(secureClient.get()))
+        return true;
+    pollfd wait{clientStream.socketHandle(), POLLIN, 0};
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count();
+    c.waitingSince = std::max<std::int64_t>(now, 1);
+    const int ready =
+        retryInterrupted([&] { return ::poll(&wait, 1, int(timeouts.idleClient.count())); });
+    c.waitingSince = 0;
+    return ready > 0;
+}
+
 bool Relay::exchange() {
     request = HttpRequestHeader();
+    handle = -1;
+    begun = false;
+    requestUnread = false;
+    if (!awaitRequest())
+        return false;
     requestUnread = true;
-    if (!clientReader.readRequestHeader(request)) {
+    if (!decrypting && firstRequest) {
+        // A TLS handshake sent where HTTP is expected (a client told to use
+        // an https proxy) would otherwise wait for a head that never comes.
+        char first = 0;
+        if (::recv(clientStream.socketHandle(), &first, 1, MSG_PEEK) == 1 && first == 0x16) {
+            writeError(400, "Bad Request");
+            return false;
+        }
+    }
+    firstRequest = false;
+    // Once a request has begun, its head must come whole in good time.
+    setSocketTimeouts(clientStream.socketHandle(), timeouts.requestHead);
+    const bool headRead = clientReader.readRequestHeader(request);
+    setSocketTimeouts(clientStream.socketHandle(), timeouts.socket);
+    if (!headRead) {
         // A head too long or malformed gets an answer; a client that went
         // away does not.
         if (lastError() == kErrorHeadTooLong || lastError() == kErrorInvalidData)
@@ -583,6 +704,10 @@ bool Relay::exchange() {
                    kErrorHttpVersion);
         return false;
     }
+    if (!requestLineIsSound(request)) {
+        writeError(400, "Bad Request");
+        return false;
+    }
     if (equalsIgnoreCase(request.method, "CONNECT")) {
         if (!decrypting)
             return connectTunnel();
@@ -595,6 +720,10 @@ bool Relay::exchange() {
     }
     if (decrypting) {
         decryptedRequest();
+        if (url.authority.find('@') != std::string::npos) {
+            writeError(400, "Bad Request");
+            return false;
+        }
         if (originError != 0) {
             answerBadGateway();
             return false;
@@ -613,7 +742,7 @@ bool Relay::exchange() {
     int targetPort = port;
     bool upstream = false;
     if (!c.proxy->route(host, port, targetHost, targetPort, upstream, decrypting)) {
-        writeError(504, "Gateway Timeout");
+        answerFailure(lastError());
         return false;
     }
     const std::string key =
@@ -623,11 +752,8 @@ bool Relay::exchange() {
                   (idempotent || std::chrono::steady_clock::now() - serverIdleSince < kSafeIdle) &&
                   serverStillUsable();
     if (!reused) {
-        if (!connectServer(decrypting)) {
-            if (originError != 0)
-                answerBadGateway();
+        if (!connectServer(decrypting))
             return false;
-        }
     } else {
         viaUpstream = upstream;
     }
@@ -649,9 +775,7 @@ bool Relay::exchange() {
         }
     }
 
-    handle = -1;
-    if (c.filter)
-        handle = c.filter->beginRequest(c.context, request);
+    beginRequest();
 
     // A decrypted request goes to its origin through the tunnel, as the client
     // sent it, whichever way the tunnel runs.
@@ -690,9 +814,17 @@ bool Relay::exchange() {
                 break;
         }
         auto requestSink = sinkTo<HttpRequestDataOutputStream>(serverStream, secureServer.get());
-        requestSink.watchForAnswerMs = kSocketTimeoutMs;
+        requestSink.watchForAnswerMs = int(timeouts.socket.count());
         if (!copyBody(body, request.contentLength(), requestSink, clientReader)) {
             const std::uint32_t code = lastError();
+            if (code == kErrorBadChunk) {
+                // The client's framing broke after the head went out: the
+                // origin would wait for a body that cannot end right, so its
+                // connection goes, and the client hears why.
+                closeServer();
+                answerPage(400, "Bad Request", errorText(code), code);
+                return false;
+            }
             if (!relayEarlyAnswer())
                 endExchange(code);
             return false;
@@ -803,16 +935,14 @@ bool Relay::connectTunnel() {
     }
     if (!connectServer(true))
         return false;
-    handle = c.filter ? c.filter->beginRequest(c.context, request) : -1;
+    beginRequest();
     response = HttpResponseHeader();
     if (viaUpstream) {
         request.set("Via", via.renew(), false);
         writer.buffer.length = 0;
         writer.sink = serverIo;
         if (!writer.writeRequestHeader(request) || !serverReader.readResponseHeader(response)) {
-            const std::uint32_t code = lastError();
-            writeError(504, "Gateway Timeout");
-            endExchange(code);
+            answerFailure(noAnswerReason(lastError()));
             return false;
         }
         if (response.statusCode < 200 || response.statusCode > 299)
@@ -954,9 +1084,14 @@ bool Relay::secureOrigin(std::string_view early, bool fresh) {
         buffered = std::string(unread(serverReader));
         serverReader.buffer.length = 0;
     }
+    // An origin that takes the connection and then says nothing is given
+    // up on sooner than a slow answer.
+    setSocketTimeouts(fd, timeouts.originHandshake);
     secureServer = https ? https->connectOrigin(fd, originName, buffered, originDetail) : nullptr;
+    const std::uint32_t handshakeError = lastError();
+    setSocketTimeouts(fd, timeouts.socket);
     if (!secureServer) {
-        originError = lastError();
+        originError = isTimeout(handshakeError) ? kErrorHandshakeTimeout : handshakeError;
         return false;
     }
     serverIo = secureServer.get();
@@ -972,7 +1107,26 @@ void Relay::answerBadGateway() {
     char text[2048];
     std::snprintf(text, sizeof text, loadString(IDS_HTTPS_BAD_GATEWAY), originName.c_str(),
                   errorText(originError).c_str(), originDetail.c_str());
-    answerPage(502, "Bad Gateway", text, originError);
+    if (isTimeout(originError))
+        answerPage(504, "Gateway Timeout", text, originError);
+    else
+        answerPage(502, "Bad Gateway", text, originError);
+}
+
+// The origin could not be reached or did not answer: the client gets a page
+// naming the host and the reason (504 when a wait ran out, 502 otherwise), and
+// the exchange is listed as failed with that reason.
+void Relay::answerFailure(std::uint32_t error) {
+    const bool defaultPort =
+        port == (decrypting ? 443 : 80) && !equalsIgnoreCase(request.method, "CONNECT");
+    const std::string where = bracketed(host) + (defaultPort ? "" : ":" + formatInt(port));
+    char text[2048];
+    std::snprintf(text, sizeof text, loadString(IDS_ORIGIN_FAILED_PAGE), where.c_str(),
+                  errorText(error).c_str());
+    if (isTimeout(error))
+        answerPage(504, "Gateway Timeout", text, error);
+    else
+        answerPage(502, "Bad Gateway", text, error);
 }
 
 // A page of ours in place of an answer from the origin, captured as the
@@ -980,7 +1134,8 @@ void Relay::answerBadGateway() {
 void Relay::answerPage(int status, const char* reason, std::string_view text, std::uint32_t error) {
     std::string body;
     makePage(status, reason, text, response, body);
-    handle = c.filter ? c.filter->beginRequest(c.context, request) : -1;
+    if (!begun)
+        beginRequest();
     if (handle != -1 && !c.filter->beginResponse(handle, response))
         handle = -1;
     writer.buffer.length = 0;
@@ -1017,21 +1172,17 @@ bool Relay::awaitContinue(bool& finalArrived) {
         pollfd waits[2] = {{clientStream.socketHandle(), POLLIN, 0},
                            {serverStream.socketHandle(), POLLIN, 0}};
         const int ready = hasBuffered(secureServer.get()) ? 1 : retryInterrupted([&] {
-            return ::poll(waits, 2, kSocketTimeoutMs);
+            return ::poll(waits, 2, int(timeouts.socket.count()));
         });
         if (ready <= 0) {
-            const std::uint32_t code = ready == 0 ? ETIMEDOUT : std::uint32_t(errno);
-            writeError(504, "Gateway Timeout");
-            endExchange(code);
+            answerFailure(ready == 0 ? kErrorNoAnswer : std::uint32_t(errno));
             return false;
         }
         if (waits[0].revents)
             return true;
         response = HttpResponseHeader();
         if (!serverReader.readResponseHeader(response)) {
-            const std::uint32_t code = lastError();
-            writeError(504, "Gateway Timeout");
-            endExchange(code);
+            answerFailure(noAnswerReason(lastError()));
             return false;
         }
         const int status = response.statusCode;
@@ -1095,11 +1246,9 @@ bool Relay::sendRequest(bool& reused, bool idempotent, int& attempts) {
             reused = false;
             if (connectServer())
                 continue;
-            endExchange(lastError());
             return false;
         }
-        writeError(504, "Gateway Timeout");
-        endExchange(code);
+        answerFailure(noAnswerReason(code));
         return false;
     }
 }
@@ -1119,11 +1268,9 @@ bool Relay::readFinalResponse(bool reused, bool bodySent, int& attempts, bool& r
                     retry = true;
                     return false;
                 }
-                endExchange(lastError());
                 return false;
             }
-            writeError(504, "Gateway Timeout");
-            endExchange(code);
+            answerFailure(noAnswerReason(code));
             return false;
         }
         const int status = response.statusCode;
@@ -1166,6 +1313,11 @@ void Relay::end() {
     }
     if (c.filter)
         c.filter->connectionClosed(c.context);
+}
+
+bool isProxyPage(const HttpResponseHeader& response) {
+    const HttpHeaderField* server = response.get("Server");
+    return server && server->value == kPageServer;
 }
 
 HttpConnection::HttpConnection(HttpProxy* owner) : proxy(owner) {}

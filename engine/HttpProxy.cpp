@@ -6,6 +6,7 @@
 #include "engine/SocketOwner.h"
 #include "sysproxy/SystemProxy.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -163,6 +164,15 @@ bool HttpProxy::start(HttpFilter* newFilter) {
     if (manageSystemSettings && !SystemProxy::readUserSettings(settings))
         return false;
     raiseOpenFileLimit();
+    // Two descriptors a client (its socket and its origin's), and some to
+    // spare for the listener, the cache files and the program itself.
+    connectionCap_ = kMaxConnections;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        connectionCap_ = std::min<std::size_t>(
+            connectionCap_, limit.rlim_cur > 128 ? std::size_t(limit.rlim_cur - 64) / 2 : 32);
+    if (maxConnections > 0)
+        connectionCap_ = maxConnections;
     if (!bindAndListen())
         return false;
     owners_ = std::make_unique<SocketOwners>();
@@ -268,9 +278,12 @@ void HttpProxy::run() {
             ::accept4(listenSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC);
         if (client < 0) {
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-                // Out of descriptors: the loop would spin, so give the
-                // connections a moment to end. Not reached in normal use.
-                ::usleep(10000);
+                // Out of descriptors: a waiting client makes room, or the
+                // loop gives the connections a moment to end.
+                if (!dropLongestWaiting()) {
+                    std::unique_lock lock(endedLock_);
+                    ended_.wait_for(lock, std::chrono::milliseconds(10));
+                }
             }
             continue;
         }
@@ -281,15 +294,11 @@ void HttpProxy::run() {
             ::close(client);
             continue;
         }
-        HttpConnection* connection = nullptr;
-        for (auto& candidate : connections) {
-            if (candidate->idle) {
-                connection = candidate.get();
-                break;
-            }
+        HttpConnection* connection = freeConnection();
+        if (!connection) {
+            ::close(client);
+            continue;
         }
-        if (!connection)
-            connection = connections.emplace_back(std::make_unique<HttpConnection>(this)).get();
         connection->close();
         connection->clientSocket = client;
         connection->idle = false;
@@ -303,6 +312,53 @@ void HttpProxy::run() {
             ::close(client);
         }
     }
+}
+
+// A pooled connection for a new client. At the cap, the client that has
+// waited longest for its next request is let go (browsers open a new
+// connection when they need one); when every client has a request under way,
+// the new one waits for the first to end. Null when stopping.
+HttpConnection* HttpProxy::freeConnection() {
+    bool dropped = false;
+    while (!stopping) {
+        for (auto& candidate : connections) {
+            if (candidate->idle)
+                return candidate.get();
+        }
+        if (connections.size() < connectionCap_)
+            return connections.emplace_back(std::make_unique<HttpConnection>(this)).get();
+        if (!dropped)
+            dropped = dropLongestWaiting();
+        std::unique_lock lock(endedLock_);
+        ended_.wait_for(lock, std::chrono::milliseconds(100), [&] {
+            for (auto& candidate : connections) {
+                if (candidate->idle)
+                    return true;
+            }
+            return false;
+        });
+    }
+    return nullptr;
+}
+
+bool HttpProxy::dropLongestWaiting() {
+    HttpConnection* longest = nullptr;
+    std::int64_t since = 0;
+    for (auto& candidate : connections) {
+        const std::int64_t waiting = candidate->waitingSince;
+        if (!candidate->idle && waiting != 0 && (since == 0 || waiting < since)) {
+            longest = candidate.get();
+            since = waiting;
+        }
+    }
+    return longest && longest->dropIfWaiting(since);
+}
+
+void HttpProxy::connectionEnded() {
+    // Under the lock, so that the accept thread cannot miss it between its
+    // look at the pool and its wait.
+    std::lock_guard lock(endedLock_);
+    ended_.notify_all();
 }
 
 bool HttpProxy::servesClient(int socket, std::uint32_t& owner) const {

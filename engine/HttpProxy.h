@@ -8,6 +8,8 @@
 #include "sysproxy/ProxySettings.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -42,6 +44,22 @@ struct ResolvedAddress {
     sockaddr_storage address{};
     socklen_t length = 0;
     int family = 0;
+};
+
+// How long a relay waits for a peer. Fixed for users; tests shorten them so
+// that a timeout is seen in moments.
+struct RelayTimeouts {
+    // A send or receive under way: an origin's answer, either side's body.
+    std::chrono::milliseconds socket{180000};
+    // Connecting to an origin (or to the user's proxy).
+    std::chrono::milliseconds connect{180000};
+    // The TLS handshake with an origin that accepted the connection.
+    std::chrono::milliseconds originHandshake{30000};
+    // A client's request head, once its first byte has come.
+    std::chrono::milliseconds requestHead{30000};
+    // A client connection with no request under way; browsers open another
+    // when they need one.
+    std::chrono::milliseconds idleClient{60000};
 };
 
 class HttpProxy {
@@ -112,12 +130,24 @@ public:
     // entries of a Tidewell listener): what stop writes back and what routing
     // consults.
     ProxySettings settings;
+    // Set before start.
+    RelayTimeouts timeouts;
+    // How many clients are relayed at once (a thread and up to two
+    // descriptors each); 0: as many as the open-file limit leaves room for,
+    // at most kMaxConnections. At the cap, the client that has waited longest
+    // for its next request is let go for a new one. Set before start.
+    static constexpr std::size_t kMaxConnections = 1024;
+    std::size_t maxConnections = 0;
+    // A connection thread's relay has ended (its connection thread).
+    void connectionEnded();
     // Decides whether a CONNECT tunnel is decrypted; none: every tunnel is
     // only relayed. Set before start.
     std::shared_ptr<HttpsInterceptor> https;
 
 private:
     bool bindAndListen();
+    HttpConnection* freeConnection();
+    bool dropLongestWaiting();
     void closeListenSocket();
 
     // Asks who owns each client; made by start, gone after stop.
@@ -130,6 +160,9 @@ private:
     std::string address_;
     std::atomic<bool> stopping{true};
     std::vector<std::unique_ptr<HttpConnection>> connections;
+    std::size_t connectionCap_ = kMaxConnections;
+    std::mutex endedLock_;
+    std::condition_variable ended_;
     HttpFilter* filter = nullptr;
     bool settingsApplied_ = false;
 

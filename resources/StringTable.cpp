@@ -234,6 +234,13 @@ constexpr StringEntry kStrings[] = {
     // The origin's side of an exchange.
     {521, "服务器在请求体发送完之前已经应答。",
      "The server answered before the request body was sent."},
+    {522, "名称解析失败", "Name lookup failed"},
+    {523, "连接被拒绝", "Connection refused"},
+    {524, "连接超时", "Connection timed out"},
+    {525, "服务器没有应答", "The server did not answer"},
+    {526, "服务器没有应答就关闭了连接", "The server closed the connection without answering"},
+    {527, "与服务器的TLS握手超时", "The TLS handshake with the server timed out"},
+    {528, "Tidewell 无法从 %s 得到应答：%s", "Tidewell got no answer from %s: %s"},
     // HTTPS decryption: error codes.
     {601, "客户端不信任根证书", "The client does not trust the root certificate"},
     {602, "服务器证书不受信任。", "The server's certificate is not trusted."},
@@ -486,7 +493,10 @@ constexpr StringEntry kStrings[] = {
      "（--har：有缓存文件无法读取）。--save-stream：0 表示完整保存；3 表示已保存但缺少\n"
      "片段（在标准错误中列出）；1 表示未保存。\n"
      "\n"
-     "代理只为你自己的程序服务：其他用户的程序会收到 403 Forbidden。\n",
+     "代理只为你自己的程序服务：其他用户的程序会收到 403 Forbidden。\n"
+     "无法到达的服务器也是一个捕捉记录，标为失败并写明原因；客户端收到一个写明\n"
+     "主机和原因的 502 页面（等待超时时为 504）。请求头须在 30 秒内收完，空闲的\n"
+     "客户端连接 60 秒后关闭。\n",
      "Usage: tidewell-capture [--port N] [--no-system-proxy] [--https decrypt|tunnel]\n"
      "                        [--pass-through HOSTS] [--browser chromium|firefox]\n"
      "       tidewell-capture --install-ca [--yes] | --remove-ca | --export-ca FILE\n"
@@ -534,7 +544,11 @@ constexpr StringEntry kStrings[] = {
      "cache files could not be read). --save-stream: 0 saved whole, 3 saved with\n"
      "segments missing (named on standard error), 1 not saved.\n"
      "\n"
-     "The proxy serves your own programs only: another user's get 403 Forbidden.\n"},
+     "The proxy serves your own programs only: another user's get 403 Forbidden.\n"
+     "A server that cannot be reached is a capture too, failed with the reason; the\n"
+     "client gets a 502 page naming the host and the reason (504 when a wait ran out).\n"
+     "A request head must arrive within 30 s; an idle client connection is closed\n"
+     "after 60 s.\n"},
     {1202, "%zu 个资源已从 %s 写入 %s", "Wrote %zu exchanges from %s to %s"},
     {1203, "有 %zu 个捕捉记录无法读取，已略去", "%zu captures could not be read and were left out"},
     {1204, "无法写入 %s：%s", "cannot write %s: %s"},

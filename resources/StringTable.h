@@ -173,6 +173,7 @@ enum : unsigned {
     IDS_HAR_LEFT_OUT = 512,          // printf template, %d = number of resources
     IDS_HAR_FILE_NAME = 513,         // default name of an exported HAR file
     IDS_ANSWERED_EARLY = 521,        // also an error code of ours
+    IDS_ORIGIN_FAILED_PAGE = 528,    // %s = host, %s = reason
     IDS_HTTPS_OFFER_BROWSER = 620,
     IDS_HTTPS_INSTALL_QUESTION = 621, // %s = database lines, %s = subject, %s = fingerprint
     IDS_HTTPS_NOTHING_TO_INSTALL = 622,

@@ -1,6 +1,7 @@
 #include "store/HarWriter.h"
 
 #include "engine/FileStream.h"
+#include "engine/HttpConnection.h"
 #include "engine/Platform.h"
 #include "engine/Text.h"
 #include "engine/Url.h"
@@ -534,6 +535,10 @@ void writeResponse(JsonWriter& json, HttpResource& resource, const Snapshot& s,
     json.number(haveResponse ? s.responseBodyOffset - s.responseHeaderOffset : -1);
     json.key("bodySize");
     json.number(haveResponse ? s.receivedSize : -1);
+    if (!haveResponse && s.result != 0) {
+        json.key("_error");
+        json.string(errorText(s.result));
+    }
     json.endObject();
 }
 
@@ -592,6 +597,12 @@ bool HarWriter::add(HttpResource& resource) {
         return true;
     }
     haveResponse = resource.readResponseHeader(response);
+    // A failed exchange answered by the proxy's own page got nothing from the
+    // origin: written as browsers write one, with status 0 and the reason.
+    if (haveResponse && s.result != 0 && isProxyPage(response)) {
+        haveResponse = false;
+        response = HttpResponseHeader();
+    }
 
     json_.beginObject();
     json_.key("startedDateTime");

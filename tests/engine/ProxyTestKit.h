@@ -2,12 +2,15 @@
 // alone, and a filter that also keeps the heads it was shown.
 #pragma once
 
+#include "engine/HttpConnection.h"
+#include "engine/HttpMessageHeader.h"
 #include "engine/HttpProxy.h"
 #include "support/OriginServer.h"
 #include "support/RecordingFilter.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -15,18 +18,29 @@
 class SeeingFilter : public RecordingFilter {
 public:
     int beginRequest(int context, HttpRequestHeader& request) override {
-        {
-            std::lock_guard lock(seen_);
-            requestLines.push_back(request.method + " " + request.target);
-        }
-        return RecordingFilter::beginRequest(context, request);
+        const int handle = RecordingFilter::beginRequest(context, request);
+        std::lock_guard lock(seen_);
+        requestLines.push_back(request.method + " " + request.target);
+        lineOf[handle] = requestLines.back();
+        return handle;
     }
     bool beginResponse(int handle, HttpResponseHeader& response) override {
         {
             std::lock_guard lock(seen_);
             statuses.push_back(response.statusCode);
+            if (isProxyPage(response))
+                lineOf.erase(handle);
         }
         return RecordingFilter::beginResponse(handle, response);
+    }
+    // The requests that were not answered by a page of the proxy's own in
+    // place of their origin: those that may have reached it.
+    std::vector<std::string> relayedRequests() {
+        std::lock_guard lock(seen_);
+        std::vector<std::string> out;
+        for (const auto& [handle, line] : lineOf)
+            out.push_back(line);
+        return out;
     }
     std::vector<std::string> seenRequests() {
         std::lock_guard lock(seen_);
@@ -40,6 +54,7 @@ public:
 private:
     std::mutex seen_;
     std::vector<std::string> requestLines;
+    std::map<int, std::string> lineOf;
     std::vector<int> statuses;
 };
 
@@ -57,6 +72,15 @@ public:
             proxy.settings.proxyOverride = bypass;
             proxy.settings.parseProxyServer();
         }
+        EXPECT_TRUE(proxy.start(filter));
+    }
+    // With waits short enough for a test to see them run out, and as many
+    // clients at once as `maxConnections` allows (0: the usual number).
+    TestProxy(HttpFilter* filter, const RelayTimeouts& timeouts, std::size_t maxConnections = 0) {
+        proxy.configuredPort = 0;
+        proxy.manageSystemSettings = false;
+        proxy.timeouts = timeouts;
+        proxy.maxConnections = maxConnections;
         EXPECT_TRUE(proxy.start(filter));
     }
     int port() const { return proxy.port(); }

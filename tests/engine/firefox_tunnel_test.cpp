@@ -106,7 +106,9 @@ TEST(FirefoxTunnelTest, LoadsAnHttpsPageThroughTheRedirectedSettings) {
     EXPECT_NE(
         std::find(seen.begin(), seen.end(), "CONNECT 127.0.0.1:" + std::to_string(origin.port())),
         seen.end());
-    for (const std::string& line : seen)
+    // Firefox's own background requests may be seen, answered by us as
+    // failed (there is no name service here): nothing left the machine.
+    for (const std::string& line : filter.relayedRequests())
         EXPECT_TRUE(targetsLoopback(line)) << line;
 
     ProxySettings after;

@@ -3,6 +3,7 @@
 // not UTF-8 come back exactly, and failures leave nothing behind.
 #include "StoreTestKit.h"
 
+#include "engine/HttpConnection.h"
 #include "engine/Platform.h"
 #include "store/CacheFolder.h"
 #include "store/HarWriter.h"
@@ -245,6 +246,31 @@ TEST_F(HarTest, TimesOfThisRunAndOfKeptCaptures) {
     EXPECT_EQ(check.facts(0, "timing"),
               std::vector<std::string>{"2023-11-14T22:13:20.123Z 75.5 50 25.5"});
     EXPECT_EQ(check.facts(1, "timing"), std::vector<std::string>{"2020-09-13T12:26:40.250Z 0 0 0"});
+}
+
+// An exchange the origin never answered, listed with the proxy's own page:
+// written as browsers write a failed request, status 0 and the reason. An
+// origin's answer cut short keeps its status.
+TEST_F(HarTest, ExchangesTheOriginNeverAnsweredHaveStatusZeroAndTheReason) {
+    HttpResource* refused =
+        add("GET /r HTTP/1.1\r\nHost:h\r\n", "",
+            "HTTP/1.1 502 Bad Gateway\r\nServer:Tidewell\r\nContent-Type:text/html; "
+            "charset=utf-8\r\nContent-Length:15\r\nConnection:close\r\n",
+            "<p>our page</p>", false);
+    refused->result = kErrorConnectionRefused;
+    ASSERT_TRUE(refused->finish());
+    HttpResource* cut = add("GET /c HTTP/1.1\r\nHost:h\r\n", "",
+                            "HTTP/1.1 200 OK\r\nContent-Length:9\r\n", "part", false);
+    cut->result = kErrorDataIncomplete;
+    ASSERT_TRUE(cut->finish());
+    const HarCheck check = exported();
+    EXPECT_EQ(check.facts(0, "status"), std::vector<std::string>{"0 "});
+    EXPECT_EQ(check.facts(1, "status"), std::vector<std::string>{"200 " + hexOf("OK")});
+    const std::string har = readFile(out.path() + "/capture.har");
+    const std::string error = "\"_error\":\"" + errorText(kErrorConnectionRefused) + "\"";
+    EXPECT_NE(har.find(error), std::string::npos) << har;
+    EXPECT_EQ(har.find("\"_error\"", har.find(error) + 1), std::string::npos);
+    EXPECT_EQ(har.find("our page"), std::string::npos);
 }
 
 TEST_F(HarTest, FailuresLeaveNothingBehind) {

@@ -238,6 +238,26 @@ TEST_F(HttpsCapture, OriginFailingVerificationGets502AndAFailedRow) {
     EXPECT_TRUE(origin.requests().empty());
 }
 
+// An origin that takes the connection and says nothing is given up on when
+// the handshake's own wait runs out: 504 inside the tunnel, and a failed row.
+TEST_F(HttpsCapture, SilentOriginGets504WhenTheHandshakeWaitRunsOut) {
+    OriginServer silent([](int, const OriginRequest&) { return false; });
+    document->stopCapture();
+    document->proxy.timeouts.originHandshake = std::chrono::milliseconds(300);
+    ASSERT_TRUE(document->startCapture()) << errorText(lastError());
+    const std::string url = "https://127.0.0.1:" + std::to_string(silent.port()) + "/s";
+    const CurlResult result = curl({url}, https->certificateFile());
+    EXPECT_NE(result.output.find("\r\n\r\nHTTP/1.1 504 Gateway Timeout\r\n"), std::string::npos)
+        << result.output;
+    EXPECT_NE(result.output.find(errorText(kErrorHandshakeTimeout)), std::string::npos)
+        << result.output;
+    document->stopCapture(); // every exchange has ended
+    const auto failed = decrypted();
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0]->statusCode, 504);
+    EXPECT_EQ(failed[0]->result, kErrorHandshakeTimeout);
+}
+
 // The origin refuses an upload before its body and closes: inside the
 // tunnel too, the client hears that answer, not a reset.
 TEST_F(HttpsCapture, AnAnswerGivenBeforeTheBodyReachesTheClient) {
