@@ -1,5 +1,6 @@
 #include "engine/HttpConnection.h"
 
+#include "engine/ExchangeTimings.h"
 #include "engine/HttpFilter.h"
 #include "engine/HttpMessageHeader.h"
 #include "engine/HttpProxy.h"
@@ -316,14 +317,40 @@ private:
         return {reader.buffer.data, std::size_t(reader.buffer.length)};
     }
     void endExchange(std::uint32_t code) {
-        if (handle != -1 && c.filter)
+        if (handle != -1 && c.filter) {
+            clock.timings.end = clock.offset();
+            c.filter->exchangeTimings(handle, clock.timings);
             c.filter->endExchange(handle, code);
+        }
+    }
+    // The response head goes to the filter, with the timings so far; false
+    // from it stops following the exchange.
+    void beginResponse() {
+        if (handle == -1)
+            return;
+        c.filter->exchangeTimings(handle, clock.timings);
+        if (!c.filter->beginResponse(handle, response))
+            handle = -1;
+    }
+    // A response head from the origin, its first byte's time noted.
+    bool readResponseHead(HttpResponseHeader& head) {
+        const bool waiting = serverReader.buffer.length == 0;
+        serverReader.arrival = {};
+        if (!serverReader.readResponseHeader(head))
+            return false;
+        if (clock.timings.firstByte < 0)
+            clock.timings.firstByte =
+                waiting && serverReader.arrival != ExchangeClock::Clock::time_point{}
+                    ? clock.offset(serverReader.arrival)
+                    : clock.offset();
+        return true;
     }
     void end();
 
     // Inside a decrypted tunnel.
     TunnelOutcome relayDecrypted(std::unique_ptr<SecureStream> client, const std::string& name);
-    void decryptedRequest();
+    TunnelOutcome relayPlain(std::string_view fromClient);
+    void tunnelledRequest();
     bool secureOrigin(std::string_view early, bool fresh);
     void answerBadGateway();
     void answerPage(int status, const char* reason, std::string_view text, std::uint32_t error);
@@ -351,6 +378,10 @@ private:
     std::unique_ptr<SecureStream> secureClient;
     std::unique_ptr<SecureStream> secureServer;
     bool decrypting = false;
+    // Inside a CONNECT tunnel (decrypted, or plain HTTP): requests go to the
+    // tunnel's target whatever they name, and the client speaks to it as to
+    // the origin.
+    bool tunnelled = false;
     // The name the origin of a decrypted tunnel must prove, and why it did
     // not when it failed.
     std::string originName;
@@ -372,6 +403,11 @@ private:
     bool viaUpstream = false;
     bool keepAlive = false;
     int handle = -1;
+    ExchangeClock clock;
+    // The TLS handshake with the origin of a decrypted tunnel, made before
+    // its first request arrived: that request's connection setup.
+    ExchangeClock::Clock::time_point setupStart;
+    std::int64_t setupTls = -1;
     bool firstRequest = true;
     // The filter has heard of the current exchange (its handle may still be
     // -1: not followed).
@@ -566,12 +602,16 @@ bool Relay::connectTo(int fd, const ResolvedAddress& address) {
 }
 
 bool Relay::connectServer(bool tunnel) {
-    tunnel = tunnel || decrypting;
+    tunnel = tunnel || tunnelled;
     closeServer();
     std::vector<ResolvedAddress> addresses;
     bool upstream = false;
-    if (!c.proxy->resolve(host, port, addresses, upstream, tunnel)) {
-        answerFailure(lastError() == kErrorHostUnknown ? kErrorNameLookup : lastError());
+    const auto resolving = ExchangeClock::Clock::now();
+    const bool resolved = c.proxy->resolve(host, port, addresses, upstream, tunnel);
+    const std::uint32_t resolveError = resolved ? 0 : lastError();
+    clock.timings.dns = clock.since(resolving);
+    if (!resolved) {
+        answerFailure(resolveError == kErrorHostUnknown ? kErrorNameLookup : resolveError);
         return false;
     }
     viaUpstream = upstream;
@@ -583,6 +623,7 @@ bool Relay::connectServer(bool tunnel) {
         }
     }
     // Every address in the resolver's order (IPv6 and IPv4), until one answers.
+    const auto connecting = ExchangeClock::Clock::now();
     for (const ResolvedAddress& address : addresses) {
         const int fd = openServerSocket(address.family);
         if (fd < 0) {
@@ -593,10 +634,17 @@ bool Relay::connectServer(bool tunnel) {
         applySocketOptions(fd, timeouts.socket);
         if (connectTo(fd, address)) {
             serverStream.setSocketHandle(fd);
-            if (!decrypting || secureOrigin({}, true))
-                return true;
-            answerBadGateway();
-            return false;
+            if (decrypting) {
+                const auto handshake = ExchangeClock::Clock::now();
+                if (!secureOrigin({}, true)) {
+                    answerBadGateway();
+                    return false;
+                }
+                clock.timings.tls = clock.since(handshake);
+            }
+            clock.timings.connect = clock.since(connecting);
+            clock.timings.connected = clock.offset();
+            return true;
         }
         const std::uint32_t error = lastError();
         closeServer();
@@ -670,7 +718,7 @@ bool Relay::exchange() {
     if (!awaitRequest())
         return false;
     requestUnread = true;
-    if (!decrypting && firstRequest) {
+    if (!tunnelled && firstRequest) {
         // A TLS handshake sent where HTTP is expected (a client told to use
         // an https proxy) would otherwise wait for a head that never comes.
         char first = 0;
@@ -691,6 +739,7 @@ bool Relay::exchange() {
             writeError(400, "Bad Request");
         return false;
     }
+    clock.start();
     if (c.proxy->carriesOurVia(request)) {
         answerLoop();
         return false;
@@ -698,8 +747,8 @@ bool Relay::exchange() {
     if (isHttp2OrLater(request.version)) {
         // The HTTP/2 preface ("PRI * HTTP/2.0") of a client that assumed
         // HTTP/2 without asking: nothing on this connection can be read.
-        if (decrypting)
-            decryptedRequest();
+        if (tunnelled)
+            tunnelledRequest();
         answerPage(505, "HTTP Version Not Supported", loadString(IDS_HTTP_VERSION_PAGE),
                    kErrorHttpVersion);
         return false;
@@ -709,7 +758,7 @@ bool Relay::exchange() {
         return false;
     }
     if (equalsIgnoreCase(request.method, "CONNECT")) {
-        if (!decrypting)
+        if (!tunnelled)
             return connectTunnel();
         writeError(405, "Method Not Allowed");
         return false;
@@ -718,8 +767,8 @@ bool Relay::exchange() {
         writeError(400, "Bad Request");
         return false;
     }
-    if (decrypting) {
-        decryptedRequest();
+    if (tunnelled) {
+        tunnelledRequest();
         if (url.authority.find('@') != std::string::npos) {
             writeError(400, "Bad Request");
             return false;
@@ -741,7 +790,7 @@ bool Relay::exchange() {
     std::string targetHost;
     int targetPort = port;
     bool upstream = false;
-    if (!c.proxy->route(host, port, targetHost, targetPort, upstream, decrypting)) {
+    if (!c.proxy->route(host, port, targetHost, targetPort, upstream, tunnelled)) {
         answerFailure(lastError());
         return false;
     }
@@ -752,17 +801,23 @@ bool Relay::exchange() {
                   (idempotent || std::chrono::steady_clock::now() - serverIdleSince < kSafeIdle) &&
                   serverStillUsable();
     if (!reused) {
-        if (!connectServer(decrypting))
+        if (!connectServer(tunnelled))
             return false;
     } else {
         viaUpstream = upstream;
+        if (setupTls >= 0) {
+            clock.start(setupStart);
+            clock.timings.connect = clock.timings.tls = setupTls;
+        }
+        clock.timings.connected = clock.offset();
     }
+    setupTls = -1;
     serverReusable = false;
     serverKey = key;
 
     keepAlive = false;
     const HttpHeaderField* proxyConnection = request.get("Proxy-Connection");
-    if (decrypting) {
+    if (tunnelled) {
         // Inside the tunnel the client speaks to the origin itself.
         keepAlive =
             !hasToken(request, "Connection", "close") &&
@@ -779,8 +834,8 @@ bool Relay::exchange() {
 
     // A decrypted request goes to its origin through the tunnel, as the client
     // sent it, whichever way the tunnel runs.
-    if (!viaUpstream || decrypting) {
-        if (!decrypting)
+    if (!viaUpstream || tunnelled) {
+        if (!tunnelled)
             request.set("Host",
                         port == 80 ? bracketed(host) : bracketed(host) + ":" + formatInt(port),
                         true);
@@ -807,6 +862,7 @@ bool Relay::exchange() {
     for (;;) {
         if (!sendRequest(reused, idempotent, attempts))
             return false;
+        clock.timings.sent = clock.offset();
         if (expectsContinue && clientReader.buffer.length == 0) {
             if (!awaitContinue(bodyUnsent))
                 return false;
@@ -829,6 +885,7 @@ bool Relay::exchange() {
                 endExchange(code);
             return false;
         }
+        clock.timings.sent = clock.offset();
         requestUnread = false;
         bool retry = false;
         if (readFinalResponse(reused && idempotent, body != Body::None, attempts, retry))
@@ -838,8 +895,7 @@ bool Relay::exchange() {
         reused = false;
     }
 
-    if (handle != -1 && !c.filter->beginResponse(handle, response))
-        handle = -1;
+    beginResponse();
     const Body responseRule = responseBody(request, response);
     Body rest = responseRule;
     if (!sendResponseHead(rest))
@@ -850,11 +906,13 @@ bool Relay::exchange() {
         if (decrypting && secureServer) {
             SecureTunnel tunnel(*secureClient, clientStream.socketHandle(), *secureServer,
                                 serverStream.socketHandle(), c.filter, handle);
+            tunnel.follow = handle != -1 && c.filter->followsUpgrade(handle);
             outcome.error = tunnel.run(unread(clientReader), unread(serverReader));
             outcome.end = tunnel.closedFirst;
         } else {
             Tunnel tunnel(clientStream.socketHandle(), serverStream.socketHandle(), c.filter,
                           handle);
+            tunnel.follow = handle != -1 && c.filter->followsUpgrade(handle);
             outcome.error = tunnel.run(unread(clientReader), unread(serverReader));
             outcome.end = tunnel.closedFirst;
         }
@@ -903,8 +961,7 @@ bool Relay::relayEarlyAnswer() {
     bool retry = false;
     if (!readFinalResponse(false, true, attempts, retry))
         return true;
-    if (handle != -1 && !c.filter->beginResponse(handle, response))
-        handle = -1;
+    beginResponse();
     Body rest = responseBody(request, response);
     if (!sendResponseHead(rest))
         return true;
@@ -941,7 +998,10 @@ bool Relay::connectTunnel() {
         request.set("Via", via.renew(), false);
         writer.buffer.length = 0;
         writer.sink = serverIo;
-        if (!writer.writeRequestHeader(request) || !serverReader.readResponseHeader(response)) {
+        const bool sent = writer.writeRequestHeader(request);
+        if (sent)
+            clock.timings.sent = clock.offset();
+        if (!sent || !readResponseHead(response)) {
             answerFailure(noAnswerReason(lastError()));
             return false;
         }
@@ -951,9 +1011,10 @@ bool Relay::connectTunnel() {
         response.version = "HTTP/1.1";
         response.statusCode = 200;
         response.reason = "Connection established";
+        // Answered here, as soon as the target was connected.
+        clock.timings.sent = clock.timings.firstByte = clock.offset();
     }
-    if (handle != -1 && !c.filter->beginResponse(handle, response))
-        handle = -1;
+    beginResponse();
     writer.buffer.length = 0;
     writer.sink = clientIo;
     if (!writer.writeResponseHeader(response)) {
@@ -973,7 +1034,8 @@ bool Relay::connectTunnel() {
         c.proxy,
         [this](std::unique_ptr<SecureStream> client, const std::string& name) {
             return relayDecrypted(std::move(client), name);
-        }};
+        },
+        [this](std::string_view fromClient) { return relayPlain(fromClient); }};
     endTunnel(carryConnect(tunnel));
     return false;
 }
@@ -981,8 +1043,7 @@ bool Relay::connectTunnel() {
 // The upstream proxy refused the CONNECT (a 407 asks for the user's
 // credentials): its answer goes back whole and the connection ends.
 bool Relay::relayRefusal(Body body) {
-    if (handle != -1 && !c.filter->beginResponse(handle, response))
-        handle = -1;
+    beginResponse();
     if (!sendResponseHead(body))
         return false;
     auto sink = sinkTo<HttpResponseDataOutputStream>(clientStream, secureClient.get());
@@ -1001,6 +1062,7 @@ bool Relay::relayRefusal(Body body) {
 TunnelOutcome Relay::relayDecrypted(std::unique_ptr<SecureStream> client, const std::string& name) {
     Relay inner(c);
     inner.decrypting = true;
+    inner.tunnelled = true;
     inner.host = host;
     inner.port = port;
     // The origin proves the name the client asked for, as it would have to
@@ -1017,7 +1079,10 @@ TunnelOutcome Relay::relayDecrypted(std::unique_ptr<SecureStream> client, const 
     if (c.proxy->route(host, port, targetHost, targetPort, upstream, true))
         inner.serverKey =
             (upstream ? "u " : "d ") + bracketed(targetHost) + ":" + std::to_string(targetPort);
+    const auto handshake = ExchangeClock::Clock::now();
     if (inner.secureOrigin(unread(serverReader), false)) {
+        inner.setupStart = handshake;
+        inner.setupTls = inner.clock.since(handshake);
         inner.serverReusable = true;
         inner.serverIdleSince = std::chrono::steady_clock::now();
     }
@@ -1030,20 +1095,49 @@ TunnelOutcome Relay::relayDecrypted(std::unique_ptr<SecureStream> client, const 
     return {0, TunnelEnd::ClientClosed};
 }
 
-// The request as the capture keeps it: its absolute https address (the Host
-// the client named, else the tunnel's target), while the relay goes to the
+// Plain HTTP inside a CONNECT tunnel (browsers send ws:// through a proxy
+// this way): a relay of its own on the tunnel's two connections, as for a
+// decrypted one. Each exchange is captured as http://host/path.
+TunnelOutcome Relay::relayPlain(std::string_view fromClient) {
+    Relay inner(c);
+    inner.tunnelled = true;
+    inner.host = host;
+    inner.port = port;
+    inner.viaUpstream = viaUpstream;
+    inner.serverStream.setSocketHandle(serverStream.socketHandle());
+    if (!inner.clientReader.buffer.append(fromClient.data(), std::int32_t(fromClient.size())) ||
+        !inner.serverReader.buffer.append(serverReader.buffer.data, serverReader.buffer.length))
+        return {lastError(), TunnelEnd::Open};
+    serverReader.buffer.length = 0;
+    std::string targetHost;
+    int targetPort = port;
+    bool upstream = false;
+    if (c.proxy->route(host, port, targetHost, targetPort, upstream, true)) {
+        inner.serverKey =
+            (upstream ? "u " : "d ") + bracketed(targetHost) + ":" + std::to_string(targetPort);
+        inner.serverReusable = true;
+        inner.serverIdleSince = std::chrono::steady_clock::now();
+    }
+    while (inner.exchange()) {
+    }
+    return {0, TunnelEnd::ClientClosed};
+}
+
+// The request as the capture keeps it: its absolute address (the Host the
+// client named, else the tunnel's target), while the relay goes to the
 // tunnel's target whatever the request says.
-void Relay::decryptedRequest() {
+void Relay::tunnelledRequest() {
     userInfo.clear();
     url = Url();
     url.parse(request.target);
     if (!(url.flags & Url::HasAuthority)) {
         const HttpHeaderField* field = request.get("Host");
+        const int usual = decrypting ? 443 : 80;
         const std::string authority =
             field && !field->value.empty()
                 ? field->value
-                : (port == 443 ? bracketed(host) : bracketed(host) + ":" + formatInt(port));
-        request.target = "https://" + authority +
+                : (port == usual ? bracketed(host) : bracketed(host) + ":" + formatInt(port));
+        request.target = (decrypting ? "https://" : "http://") + authority +
                          (request.target.empty() || request.target.front() != '/' ? "/" : "") +
                          request.target;
         url = Url();
@@ -1136,8 +1230,7 @@ void Relay::answerPage(int status, const char* reason, std::string_view text, st
     makePage(status, reason, text, response, body);
     if (!begun)
         beginRequest();
-    if (handle != -1 && !c.filter->beginResponse(handle, response))
-        handle = -1;
+    beginResponse();
     writer.buffer.length = 0;
     writer.sink = clientIo;
     if (!appendResponseHeader(writer.buffer, response) || !writer.flush()) {
@@ -1157,7 +1250,7 @@ void Relay::endTunnel(TunnelOutcome outcome) {
     }
     if (handle != -1) {
         c.filter->tunnelData(handle, 0, 0, outcome.end);
-        c.filter->endExchange(handle, outcome.error);
+        endExchange(outcome.error);
     }
 }
 
@@ -1181,7 +1274,7 @@ bool Relay::awaitContinue(bool& finalArrived) {
         if (waits[0].revents)
             return true;
         response = HttpResponseHeader();
-        if (!serverReader.readResponseHeader(response)) {
+        if (!readResponseHead(response)) {
             answerFailure(noAnswerReason(lastError()));
             return false;
         }
@@ -1256,7 +1349,7 @@ bool Relay::sendRequest(bool& reused, bool idempotent, int& attempts) {
 bool Relay::readFinalResponse(bool reused, bool bodySent, int& attempts, bool& retry) {
     for (;;) {
         response = HttpResponseHeader();
-        if (!serverReader.readResponseHeader(response)) {
+        if (!readResponseHead(response)) {
             const std::uint32_t code = lastError();
             // Nothing at all came back over a reused connection: the origin
             // closed it as the request went out. Sent once more only when

@@ -18,6 +18,14 @@ void HttpFilter::responseData(int, const char*, int) {}
 
 void HttpFilter::tunnelData(int, std::int64_t, std::int64_t, TunnelEnd) {}
 
+bool HttpFilter::followsUpgrade(int) {
+    return false;
+}
+
+void HttpFilter::upgradeData(int, bool, const char*, int) {}
+
+void HttpFilter::exchangeTimings(int, const ExchangeTimings&) {}
+
 void HttpFilter::endExchange(int, std::uint32_t) {}
 
 void HttpFilter::connectionClosed(int) {}

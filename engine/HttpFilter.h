@@ -1,6 +1,7 @@
 // The hook through which the engine reports every relayed exchange.
 #pragma once
 
+#include "engine/ExchangeTimings.h"
 #include "engine/HttpMessageHeader.h"
 
 #include <cstdint>
@@ -35,6 +36,15 @@ public:
     // endExchange, carries how the tunnel ended.
     virtual void tunnelData(int handle, std::int64_t toServer, std::int64_t toClient,
                             TunnelEnd end);
+    // After an upgrade answered 101, asked once: true to be shown what the
+    // connection carries (upgradeData) instead of only its counts.
+    virtual bool followsUpgrade(int handle);
+    // Bytes of a followed upgrade, one way, after they were delivered; the
+    // pieces of each direction in order.
+    virtual void upgradeData(int handle, bool fromClient, const char* bytes, int count);
+    // The exchange's timings as far as they go: before beginResponse (up to
+    // the first response byte), and before endExchange (with its end).
+    virtual void exchangeTimings(int handle, const ExchangeTimings& timings);
     // 0, or the last-error code of the failure that ended the exchange.
     virtual void endExchange(int handle, std::uint32_t errorCode);
     virtual void connectionClosed(int context);

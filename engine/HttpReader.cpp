@@ -36,6 +36,8 @@ bool HttpReader::fill() {
     }
     if (n < 0)
         return false;
+    if (arrival == std::chrono::steady_clock::time_point{})
+        arrival = std::chrono::steady_clock::now();
     buffer.length += n;
     return true;
 }

@@ -7,6 +7,7 @@
 #include "engine/HttpMessageHeader.h"
 #include "engine/Stream.h"
 
+#include <chrono>
 #include <cstdint>
 #include <string_view>
 
@@ -33,6 +34,9 @@ public:
     InputStream* source;
     // Bytes read and not yet consumed, from the front; `length` is the count.
     Buffer<char> buffer;
+    // When bytes first came from the source after it was last cleared (the
+    // relay's first response byte); cleared by whoever wants the next one.
+    std::chrono::steady_clock::time_point arrival{};
 
     // A head, a chunk-size line or a trailer section longer than this fails
     // instead of buffering a peer's bytes without limit.

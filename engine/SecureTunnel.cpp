@@ -34,6 +34,9 @@ struct Flow {
     bool passed = false;    // and the end went on
     bool writeWait = false; // the destination could not take more
     std::int64_t moved = 0;
+    HttpFilter* follower = nullptr; // shown every byte delivered
+    int handle = -1;
+    bool fromClient = false;
 
     bool waiting() const { return offset < pending.size(); }
 
@@ -48,6 +51,8 @@ struct Flow {
             }
             if (n < 0)
                 return false;
+            if (follower)
+                follower->upgradeData(handle, fromClient, pending.data() + offset, n);
             offset += std::size_t(n);
             moved += n;
             progress = true;
@@ -79,6 +84,11 @@ std::uint32_t SecureTunnel::run(std::string_view fromClient, std::string_view fr
     setNonBlocking(serverSocket_);
     Flow up{client_, clientSocket_, server_, serverSocket_, std::string(fromClient)};
     Flow down{server_, serverSocket_, client_, clientSocket_, std::string(fromServer)};
+    if (follow && filter_ && handle_ != -1) {
+        up.follower = down.follower = filter_;
+        up.handle = down.handle = handle_;
+        up.fromClient = true;
+    }
     TunnelProgress progress(filter_, handle_);
     auto report = [&](bool always) { progress.update(up.moved, down.moved, always); };
 

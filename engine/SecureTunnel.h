@@ -1,5 +1,6 @@
 // A decrypted connection after "101 Switching Protocols": bytes carried both
-// ways between the client's and the origin's TLS, counted, never stored.
+// ways between the client's and the origin's TLS, counted, and shown to a
+// filter that follows the upgrade.
 #pragma once
 
 #include "engine/HttpFilter.h"
@@ -26,6 +27,8 @@ public:
     // as they grow.
     std::uint32_t run(std::string_view fromClient, std::string_view fromServer);
 
+    // Show the filter every byte carried (upgradeData).
+    bool follow = false;
     TunnelEnd closedFirst = TunnelEnd::Open;
     std::int64_t toServer = 0;
     std::int64_t toClient = 0;

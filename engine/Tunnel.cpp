@@ -1,5 +1,6 @@
 #include "engine/Tunnel.h"
 
+#include "engine/HttpMessageHeader.h"
 #include "engine/HttpProxy.h"
 #include "engine/HttpsInterceptor.h"
 #include "engine/Platform.h"
@@ -38,10 +39,18 @@ bool wouldBlock() {
 }
 
 // One direction: bytes from one socket wait in a pipe (moved by splice, never
-// copied through this process) or, when no pipe can be had, in a buffer.
+// copied through this process) or, when no pipe can be had or the filter
+// follows what passes, in a buffer.
 class Pump {
 public:
     Pump(int from, int to, std::string_view early) : from(from), to(to), early_(early) {}
+
+    // Every byte delivered is shown to the filter's upgradeData.
+    void follow(HttpFilter* filter, int handle, bool fromClient) {
+        follower_ = filter;
+        handle_ = handle;
+        fromClient_ = fromClient;
+    }
     ~Pump() { release(); }
     Pump(const Pump&) = delete;
     Pump& operator=(const Pump&) = delete;
@@ -81,6 +90,7 @@ public:
             });
             if (n < 0)
                 return wouldBlock() || failed();
+            delivered(early_.data(), n);
             early_.erase(0, std::size_t(n));
             moved += n;
         }
@@ -95,8 +105,10 @@ public:
                                               });
             if (n < 0)
                 return wouldBlock() || failed();
-            if (pipe_[0] < 0)
+            if (pipe_[0] < 0) {
+                delivered(buffer_.get(), n);
                 std::memmove(buffer_.get(), buffer_.get() + n, queued_ - std::size_t(n));
+            }
             queued_ -= std::size_t(n);
             moved += n;
         }
@@ -122,9 +134,13 @@ public:
     std::int64_t moved = 0;
 
 private:
+    void delivered(const char* bytes, ssize_t count) {
+        if (follower_)
+            follower_->upgradeData(handle_, fromClient_, bytes, int(count));
+    }
     void hold() {
         int fds[2];
-        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+        if (!follower_ && ::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
             pipe_[0] = fds[0];
             pipe_[1] = fds[1];
             ::fcntl(fds[1], F_SETPIPE_SZ, kPipeSize); // the default size will do otherwise
@@ -145,6 +161,9 @@ private:
     std::unique_ptr<char[]> buffer_;
     std::size_t capacity_ = 0;
     std::size_t queued_ = 0;
+    HttpFilter* follower_ = nullptr;
+    int handle_ = -1;
+    bool fromClient_ = false;
 };
 
 } // namespace
@@ -169,6 +188,10 @@ std::uint32_t Tunnel::run(std::string_view fromClient, std::string_view fromServ
     setNonBlocking(server_);
     Pump up(client_, server_, fromClient);
     Pump down(server_, client_, fromServer);
+    if (follow && filter_ && handle_ != -1) {
+        up.follow(filter_, handle_, true);
+        down.follow(filter_, handle_, false);
+    }
     TunnelProgress progress(filter_, handle_);
     auto report = [&](bool always) { progress.update(up.moved, down.moved, always); };
 
@@ -245,22 +268,48 @@ std::uint32_t Tunnel::run(std::string_view fromClient, std::string_view fromServ
 
 namespace {
 
-// Whether the client speaks first, with a TLS handshake record. A server that
-// speaks first (a greeting) makes it some other protocol.
-bool opensWithTlsHello(const ConnectedTunnel& connected) {
-    constexpr char kHandshakeRecord = 0x16;
-    if (!connected.fromServer.empty())
+// What the client opened the tunnel with, when it spoke first: a TLS
+// handshake record, or (whole in its first bytes) a WebSocket handshake, as
+// browsers send ws:// through a proxy. A server that speaks first (a
+// greeting) makes it some other protocol; so does anything else, which is
+// carried unread.
+enum class Opening { Other, TlsHello, WebSocketHandshake };
+
+bool isWebSocketHandshake(std::string_view bytes) {
+    const std::size_t end = bytes.find("\r\n\r\n");
+    HttpRequestHeader head;
+    if (end == std::string_view::npos ||
+        !parseRequestHeader(bytes.data(), std::int32_t(end + 2), head) ||
+        !equalsIgnoreCase(head.method, "GET") || !head.version.starts_with("HTTP/1."))
         return false;
+    for (const HttpHeaderField& field : head.fields)
+        if (equalsIgnoreCase(field.name, "Upgrade"))
+            for (const std::string& token : splitList(field.value, ','))
+                if (equalsIgnoreCase(token, "websocket"))
+                    return true;
+    return false;
+}
+
+Opening classify(std::string_view first) {
+    constexpr char kHandshakeRecord = 0x16;
+    if (!first.empty() && first.front() == kHandshakeRecord)
+        return Opening::TlsHello;
+    return isWebSocketHandshake(first) ? Opening::WebSocketHandshake : Opening::Other;
+}
+
+Opening clientOpening(const ConnectedTunnel& connected) {
+    if (!connected.fromServer.empty())
+        return Opening::Other;
     if (!connected.fromClient.empty())
-        return connected.fromClient.front() == kHandshakeRecord;
+        return classify(connected.fromClient);
     pollfd waits[2] = {{connected.clientSocket, POLLIN, 0}, {connected.serverSocket, POLLIN, 0}};
     const int ready = retryInterrupted([&] { return ::poll(waits, 2, Tunnel::kIdleLimitMs); });
     if (ready <= 0 || waits[1].revents || !waits[0].revents)
-        return false;
-    char first = 0;
-    return retryInterrupted([&] { return ::recv(connected.clientSocket, &first, 1, MSG_PEEK); }) ==
-               1 &&
-           first == kHandshakeRecord;
+        return Opening::Other;
+    char first[16384];
+    const ssize_t n = retryInterrupted(
+        [&] { return ::recv(connected.clientSocket, first, sizeof first, MSG_PEEK); });
+    return n > 0 ? classify(std::string_view(first, std::size_t(n))) : Opening::Other;
 }
 
 // A ClientHello is a few hundred bytes, two or three thousand with large key
@@ -327,8 +376,11 @@ bool readClientHello(int socket, std::string& raw, std::string& message) {
 TunnelOutcome carryConnect(const ConnectedTunnel& connected) {
     HttpsInterceptor* https = connected.proxy ? connected.proxy->https.get() : nullptr;
     std::string fromClient(connected.fromClient);
-    if (https && connected.decrypted && https->shouldDecrypt(connected.host, connected.port) &&
-        opensWithTlsHello(connected)) {
+    const bool mayDecrypt =
+        https && connected.decrypted && https->shouldDecrypt(connected.host, connected.port);
+    const bool mayRelay = connected.plain && connected.filter && connected.handle != -1;
+    const Opening opening = mayDecrypt || mayRelay ? clientOpening(connected) : Opening::Other;
+    if (mayDecrypt && opening == Opening::TlsHello) {
         // The server name the hello asks for decides as well as the CONNECT
         // host: a client may ask the tunnel for one host and TLS for another.
         std::string hello;
@@ -343,6 +395,8 @@ TunnelOutcome carryConnect(const ConnectedTunnel& connected) {
             return connected.decrypted(std::move(client), name);
         }
     }
+    if (mayRelay && opening == Opening::WebSocketHandshake)
+        return connected.plain(connected.fromClient);
     Tunnel tunnel(connected.clientSocket, connected.serverSocket, connected.filter,
                   connected.handle);
     TunnelOutcome outcome;

@@ -1,5 +1,6 @@
 // Carrying bytes the relay does not read: a CONNECT tunnel, or a connection
-// after "101 Switching Protocols". The bytes are counted, never stored.
+// after "101 Switching Protocols". The bytes are counted; a filter that
+// follows an upgrade is also shown them.
 #pragma once
 
 #include "engine/HttpFilter.h"
@@ -44,6 +45,9 @@ public:
     // the error that ended it. Counts reach the filter as they grow.
     std::uint32_t run(std::string_view fromClient, std::string_view fromServer);
 
+    // Show the filter every byte carried (upgradeData); the bytes then pass
+    // through this process instead of being spliced.
+    bool follow = false;
     TunnelEnd closedFirst = TunnelEnd::Open;
     std::int64_t toServer = 0;
     std::int64_t toClient = 0;
@@ -68,6 +72,9 @@ struct TunnelOutcome {
 // connection is over.
 using DecryptedRelay =
     std::function<TunnelOutcome(std::unique_ptr<SecureStream> client, const std::string& name)>;
+// Relays the plain HTTP exchanges inside a tunnel whose client opened with a
+// WebSocket handshake (`fromClient`: what it sent that was already read).
+using PlainRelay = std::function<TunnelOutcome(std::string_view fromClient)>;
 
 // A CONNECT whose target is connected and whose client has had its 2xx.
 struct ConnectedTunnel {
@@ -82,11 +89,14 @@ struct ConnectedTunnel {
     int handle; // -1: not followed
     HttpProxy* proxy;
     DecryptedRelay decrypted; // empty: the tunnel is only carried
+    PlainRelay plain;         // empty: a WebSocket handshake inside is carried unread
 };
 
 // What the client's bytes become after the 2xx: the one place that chooses
-// between carrying them as they are and decrypting them (the proxy's HTTPS
-// interceptor wants the host, and the client opens with a TLS hello). A
-// client refusing our certificate ends it with the handshake's error.
-// Returns when the connection is over.
+// between carrying them as they are, decrypting them (the proxy's HTTPS
+// interceptor wants the host, and the client opens with a TLS hello), and
+// relaying the HTTP inside (a followed tunnel whose client opens with a
+// WebSocket handshake, as a browser's ws:// through a proxy does). A client
+// refusing our certificate ends it with the handshake's error. Returns when
+// the connection is over.
 TunnelOutcome carryConnect(const ConnectedTunnel& tunnel);

@@ -10,6 +10,7 @@
 #include "store/HttpResource.h"
 #include "store/HttpResourceData.h"
 #include "store/NewFile.h"
+#include "store/WebSocketLog.h"
 
 #include <cstdio>
 #include <ctime>
@@ -314,9 +315,8 @@ struct Snapshot {
     std::uint32_t requestBodyOffset = 0;
     std::int64_t responseHeaderOffset = 0;
     std::int64_t responseBodyOffset = 0;
-    std::int64_t requestTime = 0;
-    std::int64_t responseTime = 0;
-    std::int64_t endTime = 0;
+    ExchangeTimings timings;
+    bool webSocket = false;
     struct Tunnel {
         std::int64_t toServer = 0;
         std::int64_t toClient = 0;
@@ -344,6 +344,78 @@ const char* tunnelEndName(TunnelEnd end) {
 std::int64_t fileTime(HttpResource& resource) {
     const std::int64_t stored = resource.folder ? resource.storedTime() : 0;
     return stored ? stored : nowMicros();
+}
+
+// HAR's phases, in microseconds, from the timings kept: a phase that did not
+// happen (a reused connection) is -1; send, wait and receive are never
+// negative, as HAR wants (0 when the exchange did not get that far or the
+// capture has no times).
+struct HarTimings {
+    std::int64_t blocked = -1, dns = -1, connect = -1, send = 0, wait = 0, receive = 0, ssl = -1;
+
+    // What HAR's "time" is: the phases added up, TLS being part of connect.
+    std::int64_t total() const {
+        std::int64_t sum = 0;
+        for (std::int64_t phase : {blocked, dns, connect, send, wait, receive})
+            sum += std::max<std::int64_t>(0, phase);
+        return sum;
+    }
+};
+
+HarTimings harTimings(const ExchangeTimings& t) {
+    HarTimings h;
+    if (!t.known())
+        return h;
+    auto between = [](std::int64_t from, std::int64_t to) {
+        return from >= 0 && to >= from ? to - from : 0;
+    };
+    h.dns = t.dns;
+    h.connect = t.connect;
+    h.ssl = t.tls;
+    // Before the connection was being made: the relay's own turn.
+    std::int64_t connected = t.connected;
+    if (connected >= 0) {
+        const std::int64_t setup =
+            std::max<std::int64_t>(0, t.dns) + std::max<std::int64_t>(0, t.connect);
+        h.blocked = std::max<std::int64_t>(0, connected - setup);
+    } else {
+        connected = 0;
+    }
+    h.send = between(connected, t.sent);
+    h.wait = between(t.sent, t.firstByte);
+    h.receive = between(t.firstByte, t.end);
+    return h;
+}
+
+// A WebSocket's text and binary messages as Chromium's developer tools write
+// them in a HAR file: "send" from the client, "receive" from the server, the
+// time in seconds since 1970, text as it is and binary data in base64.
+void writeWebSocketMessages(JsonWriter& json, HttpResource& resource) {
+    WebSocketLog log;
+    readWebSocketLog(resource, log, std::size_t(64) << 20);
+    json.key("_webSocketMessages");
+    json.beginArray();
+    for (const WebSocketMessage& message : log.messages) {
+        if (!message.complete || (message.opcode != 1 && message.opcode != 2))
+            continue;
+        json.beginObject();
+        json.key("type");
+        json.string(message.fromClient ? "send" : "receive");
+        json.key("time");
+        json.decimal(message.time / 1000);
+        json.key("opcode");
+        json.number(std::int64_t(message.opcode));
+        json.key("data");
+        json.beginString();
+        if (message.opcode == 1)
+            json.stringPart(isValidUtf8(message.payload) ? message.payload
+                                                         : latin1ToUtf8(message.payload));
+        else
+            json.base64Part(message.payload);
+        json.endString();
+        json.endObject();
+    }
+    json.endArray();
 }
 
 void writeRequest(JsonWriter& json, HttpResource& resource, const Snapshot& s,
@@ -582,9 +654,10 @@ bool HarWriter::add(HttpResource& resource) {
         s.requestBodyOffset = resource.requestBodyOffset;
         s.responseHeaderOffset = resource.responseHeaderOffset;
         s.responseBodyOffset = resource.responseBodyOffset;
-        s.requestTime = resource.requestTime;
-        s.responseTime = resource.responseTime;
-        s.endTime = resource.endTime;
+        s.timings = resource.timings;
+        s.timings.end = resource.duration;
+        s.webSocket = (resource.flags & HttpResource::WebSocket) && resource.tunnel &&
+                      resource.statusCode == 101;
         if (resource.tunnel)
             s.tunnel = Snapshot::Tunnel{resource.tunnel->toServer, resource.tunnel->toClient,
                                         resource.tunnel->end};
@@ -605,16 +678,15 @@ bool HarWriter::add(HttpResource& resource) {
     }
 
     json_.beginObject();
+    const HarTimings phases = harTimings(s.timings);
     json_.key("startedDateTime");
-    json_.string(isoTime(s.requestTime ? s.requestTime : fileTime(resource)));
-    // Milliseconds, from microseconds; unknown phases count as 0.
-    const std::int64_t wait = s.requestTime && s.responseTime
-                                  ? std::max<std::int64_t>(0, s.responseTime - s.requestTime)
-                                  : 0;
-    const std::int64_t receive =
-        s.responseTime && s.endTime ? std::max<std::int64_t>(0, s.endTime - s.responseTime) : 0;
+    json_.string(isoTime(s.timings.known() ? s.timings.start : fileTime(resource)));
     json_.key("time");
-    json_.decimal(wait + receive);
+    json_.decimal(phases.total());
+    if (s.webSocket) {
+        json_.key("_resourceType");
+        json_.string("websocket");
+    }
     json_.key("request");
     writeRequest(json_, resource, s, request);
     json_.key("response");
@@ -624,19 +696,20 @@ bool HarWriter::add(HttpResource& resource) {
     json_.endObject();
     json_.key("timings");
     json_.beginObject();
-    for (const char* unknown : {"blocked", "dns", "connect"}) {
-        json_.key(unknown);
-        json_.number(std::int64_t(-1));
+    const std::pair<const char*, std::int64_t> fields[] = {
+        {"blocked", phases.blocked}, {"dns", phases.dns},   {"connect", phases.connect},
+        {"send", phases.send},       {"wait", phases.wait}, {"receive", phases.receive},
+        {"ssl", phases.ssl}};
+    for (const auto& [name, value] : fields) {
+        json_.key(name);
+        if (value < 0)
+            json_.number(std::int64_t(-1));
+        else
+            json_.decimal(value);
     }
-    json_.key("send");
-    json_.number(std::int64_t(0));
-    json_.key("wait");
-    json_.decimal(wait);
-    json_.key("receive");
-    json_.decimal(receive);
-    json_.key("ssl");
-    json_.number(std::int64_t(-1));
     json_.endObject();
+    if (s.webSocket)
+        writeWebSocketMessages(json_, resource);
     if (s.tunnel) {
         // What a tunnel carried is counted, never stored.
         json_.key("_tunnel");

@@ -33,11 +33,16 @@ class HttpResource;
 // - A tunnel (CONNECT, or an upgrade answered 101) carries its byte counts
 //   and how it ended in "_tunnel"; a CONNECT's url is its host and port with
 //   the scheme that port usually carries.
-// - Timings: "wait" runs from the stored request head to the stored response
-//   head, "receive" from there to the end of the exchange; "send" is 0 and
-//   the phases we do not see are -1. Captures loaded from the cache folder
-//   carry no times: their start is the cache file's modification time and
-//   their timings are 0.
+// - Timings come from the times the relay noted, also for captures loaded
+//   from the cache folder: dns, connect (the TLS handshake, also given as
+//   ssl, included) and blocked when the exchange opened its connection, -1
+//   when it reused one; send, wait (to the first response byte) and receive.
+//   Captures kept by builds that noted no times have their cache file's
+//   modification time as start and timings of 0.
+// - A WebSocket is "_resourceType": "websocket", with its text and binary
+//   messages in "_webSocketMessages" as Chromium's developer tools write
+//   them (type send or receive, time in seconds, opcode, data; decompressed;
+//   binary data in base64).
 class HarWriter {
 public:
     HarWriter(OutputStream& out, const std::string& creatorVersion);

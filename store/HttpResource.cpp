@@ -7,8 +7,10 @@
 #include "engine/Text.h"
 #include "store/CacheFolder.h"
 #include "store/CaptureLock.h"
+#include "store/ExtensionRecords.h"
 #include "store/JsonWriter.h"
 #include "store/MemoryImage.h"
+#include "store/WebSocketRecorder.h"
 
 #include <algorithm>
 #include <climits>
@@ -302,6 +304,9 @@ bool readExactly(InputStream& source, void* buffer, std::int32_t count) {
 
 } // namespace
 
+HttpResource::TunnelCounts::TunnelCounts() = default;
+HttpResource::TunnelCounts::~TunnelCounts() = default;
+
 HttpResource::HttpResource(CacheFolder* folder) : folder(folder) {}
 
 HttpResource::~HttpResource() {
@@ -348,7 +353,9 @@ bool HttpResource::storeFailed(std::uint32_t error) {
 
 bool HttpResource::begin(std::uint32_t sequenceNumber) {
     id = sequenceNumber;
-    requestTime = wallClockMicros();
+    // The relay tells the real start; a filter driven by other code has this.
+    timings = ExchangeTimings();
+    timings.start = wallClockMicros();
     stream = std::make_unique<MemoryImage>();
     inMemory = true;
     RecordHeader record;
@@ -379,6 +386,7 @@ RequestMethod requestMethodOf(std::string_view name) {
 
 bool HttpResource::deriveRequest(const HttpRequestHeader& header) {
     tunnel.reset();
+    flags &= ~std::uint32_t(WebSocket);
     if (equalsIgnoreCase(header.method, "CONNECT")) {
         // The target is the authority (host:port): there is no path, and no
         // Host field is needed.
@@ -400,6 +408,13 @@ bool HttpResource::deriveRequest(const HttpRequestHeader& header) {
     const std::string host = hostField ? hostField->value : url.authority;
     method = requestMethodOf(header.method);
     completeFromHost(url, host);
+    for (const HttpHeaderField& field : header.fields) {
+        if (!equalsIgnoreCase(field.name, "Upgrade"))
+            continue;
+        for (const std::string& token : splitList(field.value, ','))
+            if (equalsIgnoreCase(token, "websocket"))
+                flags |= WebSocket;
+    }
 
     // Decrypted exchanges carry "https://" in their target, so a capture
     // reloaded later still says how it travelled.
@@ -506,7 +521,58 @@ bool HttpResource::writeResponseHeader(const HttpResponseHeader& header) {
     // after a crash.
     if (!inMemory && !writeProvisionalRecord())
         return storeFailed(lastError());
+    // A tunnel's records go first, so that its frames can follow them.
+    if (tunnel) {
+        const std::string bytes = tunnelRecords();
+        return writeData(bytes.data(), std::uint32_t(bytes.size()));
+    }
     return true;
+}
+
+std::string HttpResource::tunnelRecords() const {
+    std::string bytes(kTunnelRecordSize, '\0');
+    encodeTunnel(*tunnel, reinterpret_cast<unsigned char*>(bytes.data()));
+    ExchangeTimings recorded = timings;
+    recorded.end = duration;
+    records::appendTimings(bytes, recorded);
+    if (flags & WebSocket)
+        records::appendWebSocketTotals(bytes, tunnel->webSocket ? tunnel->webSocket->totals()
+                                                                : WebSocketTotals());
+    return bytes;
+}
+
+std::int64_t HttpResource::extensionOffset() const {
+    return responseBodyOffset + receivedSize + (tunnel ? kTunnelRecordSize : 0);
+}
+
+bool HttpResource::rewriteAt(std::int64_t offset, const std::string& bytes) {
+    auto put = [&] {
+        const std::int64_t end = stream->position();
+        return end >= 0 && stream->seek(offset) &&
+               stream->write(bytes.data(), std::int32_t(bytes.size())) && stream->seek(end);
+    };
+    if (memoryImage()) {
+        std::lock_guard lock(imageLock());
+        return put();
+    }
+    return put();
+}
+
+void HttpResource::readExtensions(InputStream& source, std::int64_t end) {
+    bool haveTimings = false;
+    records::walk(source, extensionOffset(), end,
+                  [&](std::string_view tag, std::string_view payload) {
+                      if (tag == std::string_view(records::kTimings, 4)) {
+                          ExchangeTimings read;
+                          if (records::decodeTimings(payload, read)) {
+                              timings = read;
+                              duration = read.end;
+                              haveTimings = true;
+                          }
+                      }
+                      // The frames come after what is wanted here.
+                      return !haveTimings && tag != std::string_view(records::kWebSocketPiece, 4);
+                  });
 }
 
 void HttpResource::encodeProvisionalRecord(unsigned char* bytes) const {
@@ -585,20 +651,36 @@ void HttpResource::dropImage() {
 }
 
 void HttpResource::stampEnd() {
-    if (!endTime)
-        endTime = wallClockMicros();
+    if (duration < 0 && timings.known())
+        duration = timings.end >= 0 ? timings.end
+                                    : std::max<std::int64_t>(0, wallClockMicros() - timings.start);
+}
+
+std::int64_t HttpResource::endTime() const {
+    const std::int64_t took = duration;
+    return timings.known() && took >= 0 ? timings.start + took : 0;
 }
 
 bool HttpResource::finishImage() {
     stampEnd();
     if (!stream)
         return storeError == 0;
-    // A tunnel's counts follow its response head, once.
-    if (tunnel && responseBodyOffset > 0 && !storeError && !(flags & Ended)) {
-        unsigned char counts[kTunnelRecordSize];
-        encodeTunnel(*tunnel, counts);
-        writeData(counts, kTunnelRecordSize); // a failure is storeError
+    // A tunnel's records are completed where they were laid down; any other
+    // exchange's follow its body. Once.
+    if (responseBodyOffset > 0 && !storeError && !(flags & Ended)) {
+        if (tunnel) {
+            if (!rewriteAt(responseBodyOffset + receivedSize, tunnelRecords()))
+                storeFailed(lastError());
+        } else {
+            ExchangeTimings recorded = timings;
+            recorded.end = duration;
+            std::string bytes;
+            records::appendTimings(bytes, recorded);
+            writeData(bytes.data(), std::uint32_t(bytes.size())); // a failure is storeError
+        }
     }
+    if (tunnel)
+        tunnel->webSocket.reset();
     RecordHeader record = recordOf(*this, 0, receivedSize);
     unsigned char bytes[kRecordHeaderSize];
 
@@ -639,8 +721,9 @@ bool HttpResource::finishImage() {
         // The whole image in one write: the log never holds part of one.
         // A capture cleared meanwhile is not written at all.
         const CaptureRun* logRun = nullptr;
+        const std::int64_t ended = endTime();
         const std::int64_t offset = folder->runs.append(
-            id, image->data(), std::uint32_t(image->length()), endTime,
+            id, image->data(), std::uint32_t(image->length()), ended ? ended : wallClockMicros(),
             [this] { return !(flags & Detached); }, logRun);
         if (offset < 0) {
             storeFailed(lastError());
@@ -723,7 +806,8 @@ bool HttpResource::completeInterrupted(InputStream& file, HttpReader& reader,
         return fail(kErrorInvalidData);
     responseHeaderOffset = headOffset;
     responseBodyOffset = bodyOffset;
-    receivedSize = fileSize - bodyOffset;
+    // A tunnel has no body: what follows its head are its records.
+    receivedSize = tunnel ? 0 : fileSize - bodyOffset;
     return true;
 }
 
@@ -805,18 +889,24 @@ bool HttpResource::loadFrom(InputStream& file) {
             fileSize < 0 || record.responseBodyOffset > fileSize ||
             record.receivedSize > fileSize - record.responseBodyOffset)
             return fail(kErrorInvalidData);
-        if (tunnel) {
-            unsigned char counts[kTunnelRecordSize];
-            if (!file.seek(record.responseBodyOffset + record.receivedSize) ||
-                !readExactly(file, counts, kTunnelRecordSize) || !decodeTunnel(counts, *tunnel))
-                tunnel = std::make_unique<TunnelCounts>(); // not known
-        }
         result = record.result;
         requestBodyOffset = record.requestBodyOffset;
         responseHeaderOffset = record.responseHeaderOffset;
         responseBodyOffset = record.responseBodyOffset;
         receivedSize = record.receivedSize;
     }
+    if (tunnel) {
+        unsigned char counts[kTunnelRecordSize];
+        if (!file.seek(responseBodyOffset + receivedSize) ||
+            !readExactly(file, counts, kTunnelRecordSize) || !decodeTunnel(counts, *tunnel))
+            tunnel = std::make_unique<TunnelCounts>(); // not known
+    }
+    // Files from builds before the timings have none: the start is not known.
+    timings = ExchangeTimings();
+    timings.start = 0;
+    duration = -1;
+    if (const std::int64_t size = file.size(); size > 0)
+        readExtensions(file, size);
     stream.reset();
     inMemory = false;
     fromDisk = true;
@@ -830,8 +920,10 @@ bool HttpResource::saveToCacheFile() {
     if (!image || logOffset >= 0)
         return true;
     const CaptureRun* logRun = nullptr;
+    const std::int64_t stamped = endTime();
     const std::int64_t offset = folder->runs.append(
-        id, image->data(), std::uint32_t(image->length()), endTime, [] { return true; }, logRun);
+        id, image->data(), std::uint32_t(image->length()), stamped ? stamped : wallClockMicros(),
+        [] { return true; }, logRun);
     if (offset < 0)
         return false;
     std::lock_guard lock(imageLock());

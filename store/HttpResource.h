@@ -1,6 +1,7 @@
 // One captured HTTP exchange and its cache image.
 #pragma once
 
+#include "engine/ExchangeTimings.h"
 #include "engine/HttpFilter.h"
 #include "engine/HttpMessageHeader.h"
 #include "engine/Platform.h"
@@ -19,6 +20,7 @@ class FileStream;
 struct CaptureRun;
 class HttpReader;
 class MemoryImage;
+class WebSocketRecorder;
 
 // A capture cut off before it finished (the process ended, or it was loaded
 // from a cache file whose record was never completed).
@@ -57,9 +59,15 @@ RequestMethod requestMethodOf(std::string_view name);
 // lists the capture as interrupted, with the bytes that arrived.
 //
 // A tunnel (a CONNECT answered 2xx, or an upgrade answered 101) stores both
-// heads and no body; what it carried is counted in `tunnel`, which finish
-// appends after the response head as a tunnel record. Readers that do not
-// know the record never look past the (empty) body.
+// heads and no body; what it carried is counted in `tunnel`, kept in the
+// tunnel record right after the response head. Readers that do not know the
+// record never look past the (empty) body.
+//
+// Extension records follow (ExtensionRecords.h): the exchange's timings, and
+// for a WebSocket its totals and the frames kept. A tunnel's records are laid
+// down with its response head and completed in place when it ends, so that
+// the frames can be appended while it runs; any other exchange's follow its
+// body when it ends.
 //
 // Threads: until the document lists it, only its capturing connection thread
 // touches a resource. Its facts are then fixed; `receivedSize`, `result` and
@@ -84,6 +92,8 @@ public:
         Unstored = 0x8,
         // Its heads may be in the cache of recently read heads.
         HeadsCached = 0x10,
+        // The request asked to upgrade to WebSocket.
+        WebSocket = 0x20,
     };
 
     // `folder` names, opens and deletes the cache file; it outlives the
@@ -113,6 +123,10 @@ public:
     bool finishImage();
     // Notes the time the exchange ended, once; finishImage does it too.
     void stampEnd();
+    // When the exchange ended, in microseconds since 1970; 0 when not known.
+    std::int64_t endTime() const;
+    // Where the extension records start in the image.
+    std::int64_t extensionOffset() const;
     // The exchange is over (Ended; Loading cleared). Under the capture lock.
     void markEnded();
 
@@ -208,6 +222,13 @@ public:
         SharedValue<std::int64_t> toServer{0};
         SharedValue<std::int64_t> toClient{0};
         SharedValue<TunnelEnd> end{TunnelEnd::Open};
+        // A WebSocket whose frames are kept: the capturing thread's, until it
+        // ends.
+        std::unique_ptr<WebSocketRecorder> webSocket;
+        // Frames stopped being kept (the bound was reached or storing failed).
+        SharedValue<bool> webSocketCut{false};
+        TunnelCounts();
+        ~TunnelCounts();
     };
     std::unique_ptr<TunnelCounts> tunnel;
     std::int64_t responseHeaderOffset = 0;
@@ -216,12 +237,15 @@ public:
     // The first failure to store, 0 while none; written by the capturing
     // thread, read by the list while the capture goes on.
     SharedValue<std::uint32_t> storeError{0};
-    // Wall-clock times of this run's capture, in microseconds since 1970; 0
-    // when unknown (a capture loaded from its cache file): request head
-    // stored, response head stored, exchange over.
-    std::int64_t requestTime = 0;
+    // When the phases of the exchange happened, fixed once it is listed but
+    // for its end, which is `duration` (-1 while it runs, or when a cache
+    // file from an older build did not say). A capture loaded from such a
+    // file has no start either (timings.known() is false).
+    ExchangeTimings timings;
+    SharedValue<std::int64_t> duration{-1};
+    // When the response head was stored in this run, in microseconds since
+    // 1970; 0 when none was (or the capture was loaded from its cache file).
     std::int64_t responseTime = 0;
-    std::int64_t endTime = 0;
     HttpResource* next = nullptr;
     HttpResource* prev = nullptr;
 
@@ -237,6 +261,11 @@ private:
     // The record a file carries while its capture is still being written.
     void encodeProvisionalRecord(unsigned char* bytes) const;
     bool writeProvisionalRecord();
+    // The records a tunnel lays down with its response head and completes
+    // when it ends.
+    std::string tunnelRecords() const;
+    bool rewriteAt(std::int64_t offset, const std::string& bytes);
+    void readExtensions(InputStream& source, std::int64_t end);
     void dropImage();
     bool loadFrom(InputStream& file);
     bool completeInterrupted(InputStream& file, HttpReader& reader,

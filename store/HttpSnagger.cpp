@@ -4,6 +4,9 @@
 #include "store/CaptureLock.h"
 #include "store/Document.h"
 #include "store/HttpResource.h"
+#include "store/WebSocketRecorder.h"
+
+#include <ctime>
 
 #include <memory>
 
@@ -93,7 +96,9 @@ void HttpSnagger::responseData(int handle, const char* bytes, int count) {
     // user-interface thread frees it, after the exchange has ended: no lock
     // is needed to store the bytes, and none is held while they are written.
     HttpResource* resource = at(handle).resource;
-    if (resource->flags & HttpResource::Detached)
+    // A tunnel's head has no body after it (a 101 cannot have one): its
+    // records are there.
+    if ((resource->flags & HttpResource::Detached) || resource->tunnel)
         return;
     if (count > 0) {
         if (resource->writeData(bytes, std::uint32_t(count)))
@@ -110,11 +115,53 @@ void HttpSnagger::tunnelData(int handle, std::int64_t toServer, std::int64_t toC
     HttpResource* resource = at(handle).resource;
     if ((resource->flags & HttpResource::Detached) || !resource->tunnel)
         return;
-    resource->tunnel->toServer += toServer;
-    resource->tunnel->toClient += toClient;
-    if (end != TunnelEnd::Open)
-        resource->tunnel->end = end;
+    HttpResource::TunnelCounts& tunnel = *resource->tunnel;
+    tunnel.toServer += toServer;
+    tunnel.toClient += toClient;
+    if (tunnel.webSocket)
+        tunnel.webSocketCut = tunnel.webSocket->totals().cut;
+    if (end != TunnelEnd::Open) {
+        // A WebSocket is closed by whoever sent the first close frame, whichever
+        // side then dropped the connection.
+        const std::uint8_t closedBy = tunnel.webSocket ? tunnel.webSocket->totals().closedBy : 0;
+        if (end != TunnelEnd::Stopped && closedBy != 0)
+            end = closedBy == 1 ? TunnelEnd::ClientClosed : TunnelEnd::ServerClosed;
+        tunnel.end = end;
+    }
     document->post(DocumentEvent::ResourceChanged, resource->id);
+}
+
+bool HttpSnagger::followsUpgrade(int handle) {
+    HttpResource* resource = at(handle).resource;
+    if ((resource->flags & HttpResource::Detached) ||
+        !(resource->flags & HttpResource::WebSocket) || !resource->tunnel ||
+        resource->statusCode != 101 || resource->storeError)
+        return false;
+    resource->tunnel->webSocket = std::make_unique<WebSocketRecorder>(*resource);
+    return true;
+}
+
+void HttpSnagger::upgradeData(int handle, bool fromClient, const char* bytes, int count) {
+    HttpResource* resource = at(handle).resource;
+    if ((resource->flags & HttpResource::Detached) || !resource->tunnel ||
+        !resource->tunnel->webSocket || count <= 0)
+        return;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    resource->tunnel->webSocket->data(fromClient, bytes, std::size_t(count),
+                                      std::int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000);
+    if (resource->storeError)
+        storeFailed(*resource);
+}
+
+void HttpSnagger::exchangeTimings(int handle, const ExchangeTimings& timings) {
+    const Exchange& exchange = at(handle);
+    HttpResource* resource = exchange.resource;
+    // Once listed, others read the timings: only the end may change then.
+    if (!exchange.listed)
+        resource->timings = timings;
+    else if (timings.end >= 0 && resource->duration < 0)
+        resource->duration = timings.end;
 }
 
 void HttpSnagger::endExchange(int handle, std::uint32_t errorCode) {

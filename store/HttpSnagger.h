@@ -28,6 +28,9 @@ public:
     void responseData(int handle, const char* bytes, int count) override;
     void tunnelData(int handle, std::int64_t toServer, std::int64_t toClient,
                     TunnelEnd end) override;
+    bool followsUpgrade(int handle) override;
+    void upgradeData(int handle, bool fromClient, const char* bytes, int count) override;
+    void exchangeTimings(int handle, const ExchangeTimings& timings) override;
     void endExchange(int handle, std::uint32_t errorCode) override;
     void userRefused(std::uint32_t uid) override;
 

@@ -224,28 +224,63 @@ TEST_F(HarTest, RequestsAndHeadsCarryTheirBytes) {
     EXPECT_TRUE(check.facts(0, "tunnel").empty());
 }
 
-TEST_F(HarTest, TimesOfThisRunAndOfKeptCaptures) {
-    HttpResource* live =
-        add("GET /t HTTP/1.1\r\nHost:h\r\n", "", "HTTP/1.1 200 OK\r\nContent-Length:2\r\n", "ok");
-    live->requestTime = 1700000000123456;
-    live->responseTime = live->requestTime + 50000;
-    live->endTime = live->responseTime + 25500;
-
-    // Kept by an older build, in a cache file of its own: no times but the
-    // file's.
+TEST_F(HarTest, TimingsFromTheRecordAlsoAfterAReload) {
+    // A new connection with TLS: start, 1.5 ms looking the name up, 4 ms
+    // connecting (3 of them the handshake), then sending, waiting, receiving.
+    ExchangeTimings timings;
+    timings.start = 1700000000123456;
+    timings.dns = 1500;
+    timings.connect = 4000;
+    timings.tls = 3000;
+    timings.connected = 5600;
+    timings.sent = 6000;
+    timings.firstByte = 56000;
+    timings.end = 81500;
+    HttpResource* live = add("GET /t HTTP/1.1\r\nHost:h\r\n", "",
+                             "HTTP/1.1 200 OK\r\nContent-Length:2\r\n", "ok", false);
+    live->timings = timings;
+    live->duration = timings.end;
+    ASSERT_TRUE(live->finish());
+    // A reused connection: no name, no connect.
+    HttpResource* reused = add("GET /r HTTP/1.1\r\nHost:h\r\n", "",
+                               "HTTP/1.1 200 OK\r\nContent-Length:2\r\n", "ok", false);
+    reused->timings = ExchangeTimings{1700000001000000, -1, -1, -1, 100, 300, 2300, 2400};
+    ASSERT_TRUE(reused->finish());
+    // Kept by a build that noted no times: only the file's.
     HttpResource* earlier =
         add("GET /k HTTP/1.1\r\nHost:h\r\n", "", "HTTP/1.1 200 OK\r\nContent-Length:2\r\n", "ok");
     const std::string file = folder.fileName(earlier->id);
-    writeFile(file, storedImage(*earlier));
+    // As that build left it: nothing after the body.
+    writeFile(file, storedImage(*earlier).substr(
+                        0, std::size_t(earlier->responseBodyOffset + earlier->receivedSize)));
     const timespec times[2] = {{1600000000, 250000000}, {1600000000, 250000000}};
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
     kept.back() = std::make_unique<HttpResource>(&folder);
     ASSERT_TRUE(kept.back()->load(file));
 
+    using Facts = std::vector<std::string>;
+    const Facts expected[] = {
+        {"2023-11-14T22:13:20.123Z 81.5 50 25.5", "0.1 1.5 4 3 0.4 50 25.5"},
+        {"2023-11-14T22:13:21.000Z 2.4 2 0.1", "0.1 -1 -1 -1 0.2 2 0.1"},
+        {"2020-09-13T12:26:40.250Z 0 0 0", "-1 -1 -1 -1 0 0 0"},
+    };
     const HarCheck check = exported();
-    EXPECT_EQ(check.facts(0, "timing"),
-              std::vector<std::string>{"2023-11-14T22:13:20.123Z 75.5 50 25.5"});
-    EXPECT_EQ(check.facts(1, "timing"), std::vector<std::string>{"2020-09-13T12:26:40.250Z 0 0 0"});
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(check.facts(i, "timing"), Facts{expected[i][0]}) << i;
+        EXPECT_EQ(check.facts(i, "phases"), Facts{expected[i][1]}) << i;
+    }
+    // The same from the stored images, as the next run reads them.
+    for (int i = 0; i < 2; ++i) {
+        const std::uint32_t id = kept[std::size_t(i)]->id;
+        writeFile(folder.fileName(id), storedImage(*kept[std::size_t(i)]));
+        kept[std::size_t(i)] = std::make_unique<HttpResource>(&folder);
+        ASSERT_TRUE(kept[std::size_t(i)]->load(folder.fileName(id)));
+    }
+    const HarCheck reloaded = exported();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(reloaded.facts(i, "timing"), Facts{expected[i][0]}) << i;
+        EXPECT_EQ(reloaded.facts(i, "phases"), Facts{expected[i][1]}) << i;
+    }
 }
 
 // An exchange the origin never answered, listed with the proxy's own page:

@@ -3,6 +3,7 @@
 #include "engine/FileStream.h"
 #include "engine/Platform.h"
 #include "store/CacheFolder.h"
+#include "store/ExtensionRecords.h"
 #include "store/HttpResource.h"
 #include "store/HttpResourceData.h"
 #include "store/MemoryImage.h"
@@ -153,7 +154,9 @@ TEST_F(ResourceTest, ImageSpillsToItsFileAfterExactly16384Bytes) {
     EXPECT_FALSE(resource->stream); // the file is closed
     EXPECT_EQ(resource->flags & HttpResource::Loading, 0u);
     const std::string image = readFile(resource->storedPath());
-    ASSERT_EQ(image.size(), 16385u);
+    // The timings record follows the body.
+    ASSERT_EQ(image.size(), 16385u + records::kTimingsSize);
+    EXPECT_EQ(image.substr(16385, 4), std::string(records::kTimings, 4));
     EXPECT_EQ(field(image, 0, 4), 1u);
     EXPECT_EQ(field(image, 4, 4), resource->id);
     EXPECT_EQ(field(image, 8, 4), 0xE0000069u);
@@ -219,11 +222,14 @@ TEST_F(ResourceTest, FinishedCaptureIsWholeInItsFile) {
     EXPECT_FALSE(resource->inMemory);
     EXPECT_FALSE(resource->stream);
     const std::string image = storedImage(*resource);
-    EXPECT_EQ(image.substr(40), memoryImage.substr(40));
+    EXPECT_EQ(image.substr(40, memoryImage.size() - 40), memoryImage.substr(40));
+    // and after the body, the exchange's timings
+    EXPECT_EQ(image.size(), memoryImage.size() + records::kTimingsSize);
+    EXPECT_EQ(image.substr(memoryImage.size(), 4), std::string(records::kTimings, 4));
     EXPECT_EQ(field(image, 8, 4), 0u);
     EXPECT_EQ(field(image, 16, 8), std::uint64_t(resource->responseHeaderOffset));
     EXPECT_EQ(field(image, 32, 8), 5u);
-    EXPECT_EQ(resource->storedTime(), resource->endTime); // the time HAR gives it after a restart
+    EXPECT_EQ(resource->storedTime(), resource->endTime()); // the time HAR gives it after a restart
     struct stat st {};
     ASSERT_EQ(stat(resource->storedPath().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -265,7 +271,11 @@ TEST_F(ResourceTest, HeadsReadBackWhileLoadingAndCaptureGoesOn) {
                                 ? std::string(resource->memoryImage()->data(),
                                               std::size_t(resource->memoryImage()->length()))
                                 : storedImage(*resource);
-        EXPECT_EQ(image.substr(std::size_t(resource->responseBodyOffset)), first + "tail");
+        // The body, then the timings record.
+        EXPECT_EQ(image.substr(std::size_t(resource->responseBodyOffset)),
+                  first + "tail" + image.substr(image.size() - records::kTimingsSize));
+        EXPECT_EQ(image.substr(image.size() - records::kTimingsSize, 4),
+                  std::string(records::kTimings, 4));
         EXPECT_EQ(image.substr(resource->requestBodyOffset, 8), "req-body");
     }
 }
@@ -348,7 +358,9 @@ TEST_F(ResourceTest, InterruptedCaptureLoadsWithTheBytesThatArrived) {
     auto finished = [&](const std::string& requestHead, const std::string& requestBody) {
         auto done = capture(folder, requestHead, requestBody, kOk, "tail-bytes");
         std::string image = storedImage(*done);
-        std::fill(image.begin() + 8, image.begin() + 40, '\0'); // as older builds left it
+        // As older builds left it: no timings after the body, the record unfinished.
+        image.resize(image.size() - records::kTimingsSize);
+        std::fill(image.begin() + 8, image.begin() + 40, '\0');
         return std::make_pair(std::move(done), image);
     };
     auto [plain, plainImage] =

@@ -6,6 +6,7 @@
 #include "engine/Platform.h"
 #include "store/CaptureLock.h"
 #include "store/Document.h"
+#include "store/ExtensionRecords.h"
 #include "store/QueuedEventDelivery.h"
 #include "support/OriginServer.h"
 #include "support/ScopedDataHome.h"
@@ -99,12 +100,13 @@ TEST_F(TunnelRecordTest, TunnelRowKeepsItsCountsAcrossARestart) {
     }
 
     // A reader that knows only the record header finds an empty body where
-    // the file's body starts; the tunnel record lies beyond it.
+    // the file's body starts; the tunnel record lies beyond it, and the
+    // exchange's timings after that.
     auto document = open();
     const std::string image = storedImages(document->cacheFolder).at(id);
     const std::uint64_t bodyOffset = field(image, 24, 8);
     EXPECT_EQ(field(image, 32, 8), 0u);
-    EXPECT_EQ(image.size(), bodyOffset + HttpResource::kTunnelRecordSize);
+    EXPECT_EQ(image.size(), bodyOffset + HttpResource::kTunnelRecordSize + records::kTimingsSize);
 
     CaptureLocker lock(captureLock());
     HttpResource* loaded = document->resources.head;
@@ -119,7 +121,7 @@ TEST_F(TunnelRecordTest, TunnelRowKeepsItsCountsAcrossARestart) {
 
     // Without its record (a file cut short) the row still loads, counts unknown.
     const std::string path = home.path() + "/cut.dat";
-    writeFile(path, image.substr(0, image.size() - 1));
+    writeFile(path, image.substr(0, bodyOffset + HttpResource::kTunnelRecordSize - 1));
     HttpResource cut(loaded->folder);
     ASSERT_TRUE(cut.load(path));
     ASSERT_TRUE(cut.tunnel);

@@ -158,8 +158,13 @@ def main():
             for name in ("send", "wait", "receive"):
                 if is_number(timings.get(name)) and timings[name] < 0:
                     problem(where, f"timings.{name} is negative")
+            # ssl is part of connect, so it is not counted again.
             total = sum(v for k, v in timings.items()
-                        if k != "comment" and not k.startswith("_") and is_number(v) and v != -1)
+                        if k not in ("comment", "ssl") and not k.startswith("_") and is_number(v)
+                        and v != -1)
+            if is_number(timings.get("ssl")) and timings["ssl"] != -1 and not (
+                    is_number(timings.get("connect")) and timings["ssl"] <= timings["connect"]):
+                problem(where, "timings.ssl is not part of timings.connect")
             if is_number(entry.get("time")) and abs(total - entry["time"]) > 0.002:
                 problem(where, f"time {entry['time']} is not the sum of the timings {total}")
         url = request.get("url", "")
@@ -174,6 +179,9 @@ def main():
 
         out.append(f"{n} timing {entry.get('startedDateTime')} {entry.get('time')} "
                    f"{timings.get('wait')} {timings.get('receive')}")
+        out.append(f"{n} phases " + " ".join(
+            str(timings.get(k)) for k in ("blocked", "dns", "connect", "ssl", "send", "wait",
+                                          "receive")))
         out.append(f"{n} method {text_bytes(request, 'method').hex()}")
         out.append(f"{n} url {url}")
         out.append(f"{n} version {text_bytes(request, 'httpVersion').hex()}")
@@ -220,6 +228,21 @@ def main():
         out.append(f"{n} redirect {response.get('redirectURL')}")
         if "comment" in entry:
             out.append(f"{n} comment {entry['comment']}")
+        if "_resourceType" in entry:
+            out.append(f"{n} resource-type {entry['_resourceType']}")
+        for i, message in enumerate(entry.get("_webSocketMessages", [])):
+            at = f"{where}._webSocketMessages[{i}]"
+            if message.get("type") not in ("send", "receive"):
+                problem(at, "type is neither send nor receive")
+            if not is_number(message.get("time")) or message["time"] < 1e9:
+                problem(at, "time is not seconds since 1970")
+            if message.get("opcode") not in (1, 2) or not isinstance(message.get("data"), str):
+                problem(at, "opcode or data missing")
+                continue
+            data = message["data"]
+            if message["opcode"] == 2:
+                data = base64.b64decode(data).hex()
+            out.append(f"{n} ws {message['type']} {message['opcode']} {json.dumps(data)}")
         tunnel = entry.get("_tunnel")
         if tunnel is not None:
             out.append(f"{n} tunnel {tunnel.get('bytesToServer')} {tunnel.get('bytesToClient')} "
