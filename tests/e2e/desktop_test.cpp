@@ -1060,6 +1060,7 @@ TEST_F(DesktopTest, ResourceBrowserForEverydayWork) {
     program->signal(SIGTERM);
     EXPECT_TRUE(program->wait(30s));
 }
+
 // A WebSocket conversation through the capture proxy, from a client of our
 // own: its row says 101 and how long it lasted, the messages pane lists the
 // messages both ways, and the response head pane gives the phases.
@@ -1113,6 +1114,10 @@ TEST_F(DesktopTest, WebSocketMessagesAndTimings) {
     const ProbePane head = showPane("响应头");
     EXPECT_TRUE(contains(paneText(head), "耗时")) << paneText(head);
     screenshot("response-head-timings");
+    // Ended the way the user ends it, so that nothing writes in its folders
+    // any more.
+    program->signal(SIGTERM);
+    EXPECT_TRUE(program->wait(30s));
 }
 
 // The main window, the capture options menu and the dialogs reached from them, in both languages
