@@ -859,8 +859,29 @@ void ResourceListTest::screenshot() {
     QCOMPARE(fx.text(fx.row(fx.document.resources.tail->prev->prev), 4), std::string("200 完成"));
     QCOMPARE(fx.text(fx.row(fx.document.resources.tail->prev), 4), std::string("404 完成"));
     QCOMPARE(fx.tree()->itemImage(fx.row(fx.document.resources.tail)), int(ErrorStatusImage));
+    // The state of a failed answer stands out in its own ink, the other cells do not.
+    const int status = resourceColumnOfKind(StatusColumn);
+    auto tone = [&](const HttpResource* r, int column) {
+        return fx.view->adaptor().GetItemTone(fx.row(r)->data, column);
+    };
+    QCOMPARE(tone(fx.document.resources.tail->prev->prev, status), ListTreeAdaptor::Tone::Plain);
+    QCOMPARE(tone(fx.document.resources.tail->prev, status), ListTreeAdaptor::Tone::ClientError);
+    QCOMPARE(tone(fx.document.resources.tail, status), ListTreeAdaptor::Tone::ServerError);
+    QCOMPARE(tone(fx.document.resources.tail, 0), ListTreeAdaptor::Tone::Plain);
     QImage shot = fx.view->grab().toImage();
     QVERIFY(!shot.isNull());
+    // The 500 row's state is painted red where the row is not selected.
+    const QRect line = fx.tree()->itemRect(fx.row(fx.document.resources.tail), false);
+    const auto* header = fx.view->list()->header;
+    const QRect cell(header->sectionViewportPosition(status), line.top(),
+                     header->sectionSize(status), line.height());
+    bool red = false;
+    for (int x = cell.left(); x <= cell.right() && !red; ++x)
+        for (int y = cell.top(); y <= cell.bottom() && !red; ++y) {
+            const QColor c = shot.pixelColor(fx.tree()->mapTo(fx.view, QPoint(x, y)));
+            red = c.red() > 150 && c.green() < 60 && c.blue() < 60;
+        }
+    QVERIFY(red);
     // Kept only when asked for, to look at by eye.
     if (const QByteArray dir = qgetenv("TIDEWELL_SHOT_DIR"); !dir.isEmpty())
         shot.save(QString::fromLocal8Bit(dir) + QStringLiteral("/listview-bydirectory.png"));

@@ -12,6 +12,13 @@ public:
     // Negative, 0 or positive when the first row sorts before, with or after the second under
     // the control's sortColumn and sortAscending.
     virtual int CompareItems(std::uintptr_t first, std::uintptr_t second) = 0;
+    // How a cell's text is inked: most are plain; a failure stands out.
+    enum class Tone { Plain, ClientError, ServerError };
+    virtual Tone GetItemTone(std::uintptr_t data, int column) {
+        (void)data;
+        (void)column;
+        return Tone::Plain;
+    }
 };
 
 struct ColumnInfo {

@@ -9,6 +9,14 @@
 #include <QStyle>
 #include <QStyleOptionHeader>
 
+namespace {
+
+// The state text of failed answers: amber for the client's errors, red for the server's.
+const QColor kClientErrorInk(176, 96, 0);
+const QColor kServerErrorInk(192, 0, 0);
+
+} // namespace
+
 ListTreeHeader::ListTreeHeader(ListTreeView* owner, QWidget* parent)
     : QHeaderView(Qt::Horizontal, parent), owner_(owner) {
     setSectionsClickable(true);
@@ -303,6 +311,14 @@ void ListTreeView::paintCells(QPainter& painter, ListTreeItem item, const QRect&
                     : fields.value(static_cast<int>(i));
         if (text.isEmpty())
             continue;
+        // A failed answer's state stands out, except where the row's own colours rule.
+        const ListTreeAdaptor::Tone tone =
+            adaptor && !(selected && focused) && !tree->isItemDimmed(item)
+                ? adaptor->GetItemTone(tree->itemData(item), int(i))
+                : ListTreeAdaptor::Tone::Plain;
+        painter.setPen(tone == ListTreeAdaptor::Tone::ServerError   ? kServerErrorInk
+                       : tone == ListTreeAdaptor::Tone::ClientError ? kClientErrorInk
+                                                                    : ink);
         unsigned a = columns[i].alignment;
         Qt::Alignment align = (a & ColumnInfo::AlignRight)    ? Qt::AlignRight
                               : (a & ColumnInfo::AlignCenter) ? Qt::AlignHCenter

@@ -241,6 +241,17 @@ std::string ResourceListAdaptor::GetItemText(std::uintptr_t data, int column) {
     }
 }
 
+ListTreeAdaptor::Tone ResourceListAdaptor::GetItemTone(std::uintptr_t data, int column) {
+    const ResourceListItem* item = ResourceListItem::of(data);
+    if (!item || item->kind != ResourceListItem::ResourceItem || !item->resource || column < 0 ||
+        column >= kResourceColumnCount || kResourceColumns[column].kind != StatusColumn)
+        return Tone::Plain;
+    const int status = item->resource->statusCode;
+    return status >= 500 && status <= 599   ? Tone::ServerError
+           : status >= 400 && status <= 499 ? Tone::ClientError
+                                            : Tone::Plain;
+}
+
 int ResourceListAdaptor::sortKind() const {
     int column = view_.sortColumn;
     if (column < 0 || column >= kResourceColumnCount)

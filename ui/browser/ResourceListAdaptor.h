@@ -105,6 +105,8 @@ public:
     explicit ResourceListAdaptor(ListTreeView& view) : view_(view) {}
 
     std::string GetItemText(std::uintptr_t data, int column) override;
+    // The state of a 4xx answer in one ink and of a 5xx answer in another.
+    Tone GetItemTone(std::uintptr_t data, int column) override;
     int CompareItems(std::uintptr_t first, std::uintptr_t second) override;
 
     // The kind of the sort column, or -1 when no column sorts.
