@@ -881,8 +881,14 @@ bool Relay::exchange() {
                 answerPage(400, "Bad Request", errorText(code), code);
                 return false;
             }
-            if (!relayEarlyAnswer())
-                endExchange(code);
+            // An origin that broke the upload without a word (a reset may even
+            // overtake an answer it sent): the client hears why, not silence.
+            if (!relayEarlyAnswer()) {
+                if (requestSink.failed())
+                    answerFailure(noAnswerReason(code));
+                else
+                    endExchange(code);
+            }
             return false;
         }
         clock.timings.sent = clock.offset();

@@ -32,10 +32,13 @@ bool HttpRequestDataOutputStream::write(const void* data, std::int32_t count) {
         const bool ok = sendWatching(static_cast<const char*>(data), count, sent);
         if (handle != -1 && filter && sent > 0)
             filter->requestData(handle, static_cast<const char*>(data), sent);
+        failed_ = !ok;
         return ok;
     }
-    if (through ? !through->write(data, count) : !SocketStream::write(data, count))
+    if (through ? !through->write(data, count) : !SocketStream::write(data, count)) {
+        failed_ = true;
         return false;
+    }
     if (handle != -1 && filter && count > 0)
         filter->requestData(handle, static_cast<const char*>(data), count);
     return true;

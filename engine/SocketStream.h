@@ -49,10 +49,14 @@ public:
     // upload would wait for it, and the client for the upload, until both
     // time out.
     int watchForAnswerMs = -1;
+    // True once a write to the origin failed (not a read from the client):
+    // the origin, not the client, broke the upload.
+    bool failed() const { return failed_; }
 
 private:
     bool sendWatching(const char* data, std::int32_t count, std::int32_t& sent);
     bool interimAnswerSeen_ = false;
+    bool failed_ = false;
 };
 
 // The same for a response body going to the client.

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,7 +18,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -485,13 +489,48 @@ TEST(RelayTest, InterimResponsesGoAheadOfTheFinalOne) {
 // An origin that refuses a body it will not read (413, 401) answers at once
 // and closes: the client hears that answer, as it would without us, instead
 // of a connection that breaks under its upload.
+// An origin that answers before it has read the body, as careful servers do: the answer, then
+// the end of what it sends, and the body neither read nor refused until the test is done. (A
+// server that shut its reading side instead would reset what still arrives, and on a busy
+// machine the reset can overtake the answer on its way: the client would hear 502.)
+class EarlyAnswer {
+public:
+    explicit EarlyAnswer(std::string answer) : answer_(std::move(answer)) {}
+    OriginServer::Handler handler() {
+        return [this](int socket, const OriginRequest&) {
+            sendAllBytes(socket, answer_);
+            ::shutdown(socket, SHUT_WR);
+            std::unique_lock lock(mutex_);
+            done_.wait_for(lock, std::chrono::seconds(30), [&] { return finished_; });
+            return false;
+        };
+    }
+    // Lets the origin's connection go; called when the test's guard ends.
+    void finish() {
+        {
+            std::lock_guard lock(mutex_);
+            finished_ = true;
+        }
+        done_.notify_all();
+    }
+    // Declared after the origin: ends before the origin waits for its connections.
+    struct Guard {
+        EarlyAnswer& early;
+        ~Guard() { early.finish(); }
+    };
+
+private:
+    std::string answer_;
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool finished_ = false;
+};
+
 TEST(RelayTest, AnAnswerGivenBeforeTheBodyReachesTheClient) {
-    const std::string refusal = "HTTP/1.1 413 Payload Too Large\r\nContent-Length: 9\r\n"
-                                "Connection: close\r\n\r\ntoo large";
-    OriginServer origin([&](int socket, const OriginRequest&) {
-        sendAllBytes(socket, refusal);
-        return false;
-    });
+    EarlyAnswer early("HTTP/1.1 413 Payload Too Large\r\nContent-Length: 9\r\n"
+                      "Connection: close\r\n\r\ntoo large");
+    OriginServer origin(early.handler());
+    const EarlyAnswer::Guard release{early};
     origin.readBodies = false;
     char upload[] = "/tmp/tidewell-upload.XXXXXX";
     const int fd = ::mkstemp(upload);
@@ -513,17 +552,48 @@ TEST(RelayTest, AnAnswerGivenBeforeTheBodyReachesTheClient) {
     EXPECT_EQ(filter.responseBody(1), "too large");
 }
 
+// An origin that breaks off an upload without a word: the client hears 502 with the reason,
+// never an empty end, and the row is failed.
+TEST(RelayTest, AnOriginThatBreaksOffAnUploadSilentlyIsABadGateway) {
+    // A reset, with no answer before it: the connection is dropped at once with nothing said
+    // (its number stays taken by /dev/null until the server closes it).
+    OriginServer origin([](int socket, const OriginRequest&) {
+        const linger abort{1, 0};
+        ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        const int nothing = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        ::dup2(nothing, socket);
+        ::close(nothing);
+        return false;
+    });
+    origin.readBodies = false;
+    char upload[] = "/tmp/tidewell-upload.XXXXXX";
+    const int fd = ::mkstemp(upload);
+    ASSERT_GE(fd, 0);
+    const std::string piece(1 << 20, 'u');
+    for (int i = 0; i < 16; ++i)
+        ASSERT_EQ(::write(fd, piece.data(), piece.size()), ssize_t(piece.size()));
+    ::close(fd);
+    SeeingFilter filter;
+    TestProxy proxy(&filter);
+
+    const CurlResult result = curlVia(proxy, {"--max-time", "20", "-H", "Expect:", "--data-binary",
+                                              std::string("@") + upload, origin.url("/up")});
+    ::unlink(upload);
+    EXPECT_EQ(result.output.substr(0, 13), "HTTP/1.1 502 ") << result.output;
+    filter.waitFor("connectionClosed 0");
+    EXPECT_EQ(filter.seenStatuses(), (std::vector<int>{502}));
+}
+
 // The client goes on uploading after the early answer, as curl does until it
 // reads it. Closed at once, the proxy's socket would still hold unread body
 // bytes and the kernel would reset the connection, which can destroy the
 // answer before the client reads it: the connection ends with a clean end of
 // stream, and what the client still sends is taken, not refused.
 TEST(RelayTest, AClientStillUploadingAfterAnEarlyAnswerSeesACleanEnd) {
-    OriginServer origin([&](int socket, const OriginRequest&) {
-        sendAllBytes(socket, "HTTP/1.1 413 Payload Too Large\r\nContent-Length: 9\r\n"
-                             "Connection: close\r\n\r\ntoo large");
-        return false;
-    });
+    EarlyAnswer early("HTTP/1.1 413 Payload Too Large\r\nContent-Length: 9\r\n"
+                      "Connection: close\r\n\r\ntoo large");
+    OriginServer origin(early.handler());
+    const EarlyAnswer::Guard release{early};
     origin.readBodies = false;
     SeeingFilter filter;
     TestProxy proxy(&filter);
